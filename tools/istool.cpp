@@ -1,0 +1,2 @@
+#include "IS40.h"
+int main() { return 0; }
