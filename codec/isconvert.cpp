@@ -1,0 +1,55 @@
+#include "isconvert.h"
+
+#include "isframe.h"
+
+uint8_t* ISIndexedToRGB(const uint8_t* image, uint32_t width, uint32_t height, uint32_t rowStride,
+                        const uint8_t* palette) {
+    uint64_t bytes;
+    if (!image || !palette || !ISMulSize3(width, height, 3, &bytes)) return nullptr;
+    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, bytes));
+    if (!out) return nullptr;
+    uint8_t* d = out;
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t* s = image + static_cast<uint64_t>(y) * rowStride;
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint8_t* entry = palette + 4u * s[x];
+            *d++ = entry[2];
+            *d++ = entry[1];
+            *d++ = entry[0];
+        }
+    }
+    return out;
+}
+
+uint8_t* ISBitsToRGB(const uint8_t* image, uint32_t width, uint32_t height, uint32_t rowStride) {
+    uint64_t bytes;
+    if (!image || !ISMulSize3(width, height, 3, &bytes)) return nullptr;
+    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, bytes));
+    if (!out) return nullptr;
+    uint8_t* d = out;
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t* s = image + static_cast<uint64_t>(y) * rowStride;
+        for (uint32_t x = 0; x < width; ++x) {
+            uint8_t v = (s[x >> 3] & (0x80 >> (x & 7))) ? 255 : 0;
+            *d++ = v;
+            *d++ = v;
+            *d++ = v;
+        }
+    }
+    return out;
+}
+
+uint8_t* ISWidenToRGBA(const uint8_t* image, uint32_t width, uint32_t height) {
+    uint64_t bytes;
+    if (!image || !ISMulSize3(width, height, 4, &bytes)) return nullptr;
+    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, bytes));
+    if (!out) return nullptr;
+    const uint64_t pixels = static_cast<uint64_t>(width) * height;
+    for (uint64_t i = 0; i < pixels; ++i) {
+        out[4 * i] = image[3 * i];
+        out[4 * i + 1] = image[3 * i + 1];
+        out[4 * i + 2] = image[3 * i + 2];
+        out[4 * i + 3] = 255;
+    }
+    return out;
+}
