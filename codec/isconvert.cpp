@@ -53,3 +53,27 @@ uint8_t* ISWidenToRGBA(const uint8_t* image, uint32_t width, uint32_t height) {
     }
     return out;
 }
+
+uint8_t* ISRGBToPackedDIB24(const uint8_t* image, uint32_t width, uint32_t height) {
+    const uint64_t row = ISDibRowBytes(width, 24);
+    uint64_t pixels;
+    if (!image || !ISMulSize(row, height, &pixels) || pixels + 40 >= kISAllocLimit) return nullptr;
+    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, pixels + 40));
+    if (!out) return nullptr;
+    ISPut32LE(out, 40);
+    ISPut32LE(out + 4, width);
+    ISPut32LE(out + 8, height);
+    ISPut16LE(out + 12, 1);
+    ISPut16LE(out + 14, 24);
+    ISPut32LE(out + 20, static_cast<uint32_t>(pixels));
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t* s = image + static_cast<uint64_t>(y) * width * 3;
+        uint8_t* d = out + 40 + static_cast<uint64_t>(height - 1 - y) * row;
+        for (uint32_t x = 0; x < width; ++x, s += 3, d += 3) {
+            d[0] = s[2];
+            d[1] = s[1];
+            d[2] = s[0];
+        }
+    }
+    return out;
+}

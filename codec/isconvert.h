@@ -16,4 +16,8 @@ uint8_t* ISBitsToRGB(const uint8_t* image, uint32_t width, uint32_t height, uint
 // New 32-bit RGBA buffer from a 24-bit one, alpha 255.
 uint8_t* ISWidenToRGBA(const uint8_t* image, uint32_t width, uint32_t height);
 
+// New packed DIB (40-byte header, bottom-up B, G, R rows padded to 4)
+// from a 24-bit RGB buffer; null when out of memory.
+uint8_t* ISRGBToPackedDIB24(const uint8_t* image, uint32_t width, uint32_t height);
+
 #endif

@@ -1,0 +1,63 @@
+# The Win32 shell: Winelib programs built with wineg++ and linked against
+# the core library built above with g++.
+find_program(VS_WINEGXX NAMES wineg++-stable wineg++ REQUIRED)
+find_program(VS_WRC NAMES wrc wrc-stable PATHS /usr/lib/wine REQUIRED)
+find_program(VS_WINE64 NAMES wine64 wine64-stable PATHS /usr/lib/wine REQUIRED)
+
+set(VS_WINE_CXXFLAGS -std=c++17 -Wall -Wextra -O1 -g -DSTRICT -DWIN32_LEAN_AND_MEAN)
+set(VS_SHELL_OUT ${CMAKE_BINARY_DIR}/shell)
+file(MAKE_DIRECTORY ${VS_SHELL_OUT})
+
+# Host libraries the core needs at link time.
+set(VS_CORE_LINK
+  $<TARGET_FILE:vscore> ${JPEG_LIBRARIES} ${PNG_LIBRARIES} ${TIFF_LIBRARIES} ${ZLIB_LIBRARIES}
+  ${NETPBM_LIBRARY} -lpthread)
+
+# vs_wine_program(NAME SOURCES ... [RC file] [LIBS ...] [WITH_CORE] [CONSOLE])
+function(vs_wine_program name)
+  cmake_parse_arguments(P "WITH_CORE;CONSOLE" "RC" "SOURCES;LIBS" ${ARGN})
+  set(objdir ${CMAKE_CURRENT_BINARY_DIR}/wine-obj/${name})
+  file(MAKE_DIRECTORY ${objdir})
+  set(incs -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR}/codec)
+  set(objs)
+  foreach(src ${P_SOURCES})
+    get_filename_component(abs ${src} ABSOLUTE)
+    file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR} ${abs})
+    string(REPLACE "/" "_" flat ${rel})
+    set(obj ${objdir}/${flat}.o)
+    add_custom_command(OUTPUT ${obj}
+      COMMAND ${VS_WINEGXX} ${VS_WINE_CXXFLAGS} ${incs} -MD -MF ${obj}.d -c ${abs} -o ${obj}
+      DEPENDS ${abs} DEPFILE ${obj}.d
+      COMMENT "wineg++ ${rel}" VERBATIM)
+    list(APPEND objs ${obj})
+  endforeach()
+  if(P_RC)
+    get_filename_component(rcabs ${P_RC} ABSOLUTE)
+    get_filename_component(rcdir ${rcabs} DIRECTORY)
+    set(res ${objdir}/${name}.res)
+    add_custom_command(OUTPUT ${res}
+      COMMAND ${VS_WRC} -I${rcdir} -I${CMAKE_SOURCE_DIR} -o ${res} ${rcabs}
+      DEPENDS ${rcabs} COMMENT "wrc ${P_RC}" VERBATIM)
+    list(APPEND objs ${res})
+  endif()
+  set(kind -mwindows)
+  if(P_CONSOLE)
+    set(kind -mconsole)
+  endif()
+  set(core)
+  set(coredep)
+  if(P_WITH_CORE)
+    set(core ${VS_CORE_LINK})
+    set(coredep vscore)
+  endif()
+  set(exe ${VS_SHELL_OUT}/${name}.exe)
+  add_custom_command(OUTPUT ${exe} ${exe}.so
+    COMMAND ${VS_WINEGXX} ${kind} -o ${exe} ${objs} ${core} ${P_LIBS}
+    DEPENDS ${objs} ${coredep} COMMENT "linking ${name}.exe" VERBATIM)
+  add_custom_target(${name} ALL DEPENDS ${exe})
+endfunction()
+
+add_subdirectory(${CMAKE_SOURCE_DIR}/app ${CMAKE_BINARY_DIR}/app)
+if(VS_BUILD_TESTS)
+  add_subdirectory(${CMAKE_SOURCE_DIR}/tests/e2e ${CMAKE_BINARY_DIR}/tests/e2e)
+endif()

@@ -1,0 +1,49 @@
+# Sourced by the end-to-end tests: a private Wine prefix and, without a
+# display, a private virtual X server. Everything goes when the test ends.
+#   vs_wine_start WINE64     sets WINEPREFIX, DISPLAY, VS_WINE, VS_TMP
+#   vs_run ARGS...           runs a Winelib program through wine64
+
+vs_wine_stop() {
+    if [ -n "${WINEPREFIX:-}" ]; then
+        "$(dirname "$VS_WINE")/wineserver" -k >/dev/null 2>&1 || true
+    fi
+    if [ -n "${VS_XVFB:-}" ]; then
+        kill "$VS_XVFB" >/dev/null 2>&1 || true
+        wait "$VS_XVFB" 2>/dev/null || true
+    fi
+    [ -n "${VS_TMP:-}" ] && rm -rf "$VS_TMP"
+}
+
+vs_wine_start() {
+    VS_WINE=$1
+    VS_TMP=$(mktemp -d "${TMPDIR:-/tmp}/vs-e2e.XXXXXX")
+    trap vs_wine_stop EXIT
+    export WINEPREFIX="$VS_TMP/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+    if [ -z "${DISPLAY:-}" ]; then
+        local n
+        for n in $(seq 91 140); do
+            if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+                Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+                VS_XVFB=$!
+                export DISPLAY=":$n"
+                break
+            fi
+        done
+        local i
+        for i in $(seq 1 100); do
+            [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] && break
+            sleep 0.1
+        done
+    fi
+    "$VS_WINE" wineboot -i >/dev/null 2>&1
+    "$(dirname "$VS_WINE")/wineserver" -w >/dev/null 2>&1 || true
+}
+
+vs_run() {
+    "$VS_WINE" "$@"
+}
+
+vs_fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}

@@ -1,0 +1,23 @@
+#!/bin/bash
+# Builds everything and runs every test: the core and the shell (under
+# Wine and a virtual display), then the core again under AddressSanitizer
+# and UndefinedBehaviorSanitizer.
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+. "$ROOT/tools/deps.sh"
+vs_install_deps
+
+JOBS=$(nproc 2>/dev/null || echo 2)
+BUILD=${VS_BUILD_DIR:-$ROOT/build}
+
+echo "== release build with the shell"
+cmake -S "$ROOT" -B "$BUILD/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVS_BUILD_SHELL=ON >/dev/null
+cmake --build "$BUILD/release" -j"$JOBS"
+(cd "$BUILD/release" && ctest --output-on-failure -j"$JOBS")
+
+echo "== core under ASan + UBSan"
+cmake -S "$ROOT" -B "$BUILD/sanitize" -DCMAKE_BUILD_TYPE=Debug -DVS_SANITIZE=ON >/dev/null
+cmake --build "$BUILD/sanitize" -j"$JOBS"
+(cd "$BUILD/sanitize" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --output-on-failure -j"$JOBS")
+echo "== all tests passed"

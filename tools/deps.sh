@@ -1,0 +1,17 @@
+# Sourced by view.sh and check.sh: installs the Debian packages the build
+# and the tests need, when any is missing.
+VS_PACKAGES="g++ cmake make pkg-config libgtest-dev googletest libjpeg62-turbo-dev libpng-dev
+libtiff-dev zlib1g-dev libnetpbm-dev wine64 wine64-tools libwine-dev xvfb xauth imagemagick python3"
+
+vs_install_deps() {
+    local missing=() p
+    for p in $VS_PACKAGES; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q &&
+        "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
