@@ -41,12 +41,12 @@ CISHandleRegistry& Handles() {
 ISPathMapper g_pathMapper = nullptr;
 
 ISHandleBlock* NewBlock() {
-    ISHandleBlock* h = static_cast<ISHandleBlock*>(std::calloc(1, sizeof(ISHandleBlock)));
+    ISHandleBlock* h = static_cast<ISHandleBlock*>(IS40_GlobalAlloc(0x0040, sizeof(ISHandleBlock)));
     if (!h) return nullptr;
     try {
         Handles().Add(h);
     } catch (...) {
-        std::free(h);
+        IS40_GlobalFree(h);
         return nullptr;
     }
     return h;
@@ -54,7 +54,7 @@ ISHandleBlock* NewBlock() {
 
 void FreeBlock(ISHandleBlock* h) {
     Handles().Remove(h);
-    std::free(h);
+    IS40_GlobalFree(h);
 }
 
 void KeepPath(ISHandleBlock* h, const char* path) {

@@ -162,6 +162,13 @@ uint8_t* ReadPnm(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t bi
         return nullptr;
     }
 
+    // Only the six PNM kinds; libnetpbm's other readers are not for us.
+    uint8_t magic[2] = {};
+    if (!io.ReadExact(magic, 2) || magic[0] != 'P' || magic[1] < '1' || magic[1] > '6' || !io.Seek(start, 0)) {
+        *error = IS_ERR_FORMAT;
+        return nullptr;
+    }
+
     std::lock_guard<std::mutex> lock(g_pnmLock);
     InitNetpbmOnce();
     bool owned = false;

@@ -1,5 +1,7 @@
 #include "testutil.h"
 
+#include "isframe.h"
+
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -19,6 +21,8 @@ void MakeDirs(const std::string& path) {
     }
 }
 }  // namespace
+
+void RestoreLastError(uint32_t code) { ISThreadState()->lastError = code; }
 
 std::string ScratchDir() {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();

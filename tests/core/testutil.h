@@ -34,18 +34,31 @@ struct LibBuffer {
     LibBuffer(const LibBuffer&) = delete;
     LibBuffer& operator=(const LibBuffer&) = delete;
     LibBuffer(LibBuffer&& o) noexcept : p(o.p) { o.p = nullptr; }
+    LibBuffer& operator=(LibBuffer&& o) noexcept {
+        if (this != &o) {
+            IS40_GlobalFree(p);
+            p = o.p;
+            o.p = nullptr;
+        }
+        return *this;
+    }
     uint8_t* get() const { return p; }
     explicit operator bool() const { return p != nullptr; }
 };
 
+// Puts back a last error that a later call (a close) overwrote.
+void RestoreLastError(uint32_t code);
+
 // Runs fn on a memory source over data, closes the source, and returns
-// what fn returned.
+// what fn returned; IS40_GetLastError still tells fn's outcome.
 template <typename Fn>
 auto WithMemorySource(const Bytes& data, Fn fn) -> decltype(fn(ISHANDLE())) {
     ISHANDLE h = IS40_OpenMemorySource(data.data(), static_cast<uint32_t>(data.size()));
     EXPECT_NE(h, nullptr);
     auto result = fn(h);
+    const uint32_t error = IS40_GetLastError();
     IS40_CloseSource(h);
+    RestoreLastError(error);
     return result;
 }
 
