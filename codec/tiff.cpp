@@ -1,0 +1,2 @@
+#include "isframe.h"
+#include "isio.h"
