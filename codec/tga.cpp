@@ -258,6 +258,7 @@ uint8_t* CISTgaCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
     const uint32_t mapLength = static_cast<uint32_t>(m_map.size() / 4);
 
     CISByteReader in(m_io);
+    std::vector<uint8_t> fileLine(h.Rle() ? 0 : static_cast<size_t>(h.width) * pb);
     uint8_t pixel[4] = {};
     uint32_t runLeft = 0;     // pixels left in the current packet
     bool runRepeat = false;   // current packet repeats one pixel
@@ -265,8 +266,14 @@ uint8_t* CISTgaCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
         const uint32_t top = fileTop ? fileRow : h.height - 1 - fileRow;
         const uint32_t physical = dib ? h.height - 1 - top : top;
         uint8_t* row = base + start + static_cast<uint64_t>(physical) * rowBytes;
+        // Uncompressed rows come in whole.
+        if (!h.Rle() && !m_io.ReadExact(fileLine.data(), static_cast<uint32_t>(fileLine.size()))) {
+            Fail(IS_ERR_READ, "short pixel data");
+        }
         for (uint32_t i = 0; i < h.width; ++i) {
-            if (h.Rle()) {
+            if (!h.Rle()) {
+                std::memcpy(pixel, &fileLine[static_cast<size_t>(i) * pb], pb);
+            } else {
                 // Packets may run across row ends.
                 if (runLeft == 0) {
                     uint8_t packet;
@@ -277,8 +284,6 @@ uint8_t* CISTgaCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
                 }
                 if (!runRepeat && !in.Get(pixel, pb)) Fail(IS_ERR_READ, "short pixel data");
                 --runLeft;
-            } else if (!in.Get(pixel, pb)) {
-                Fail(IS_ERR_READ, "short pixel data");
             }
             const uint32_t x = rightToLeft ? h.width - 1 - i : i;
             if (depth == 8 && !dib) {
@@ -289,7 +294,7 @@ uint8_t* CISTgaCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
             if (h.ColourMapped()) {
                 const uint32_t index = h.pixelBits == 8 ? pixel[0] : ISGet16LE(pixel);
                 // Indexes outside the map come out black.
-                if (index >= h.mapFirst) {
+                if (index >= h.mapFirst && index - h.mapFirst < mapLength) {
                     std::memcpy(bgra, &m_map[4 * (index - h.mapFirst)], 4);
                 } else {
                     bgra[0] = bgra[1] = bgra[2] = 0;

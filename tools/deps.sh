@@ -1,7 +1,8 @@
 # Sourced by view.sh and check.sh: installs the Debian packages the build
 # and the tests need, when any is missing.
 VS_PACKAGES="g++ cmake make pkg-config libgtest-dev googletest libjpeg62-turbo-dev libpng-dev
-libtiff-dev zlib1g-dev libnetpbm-dev wine64 wine64-tools libwine-dev xvfb xauth imagemagick python3"
+libtiff-dev zlib1g-dev libnetpbm-dev netpbm libjpeg-turbo-progs libimage-exiftool-perl exif
+wine64 wine64-tools libwine-dev xvfb xauth imagemagick python3"
 
 vs_install_deps() {
     local missing=() p
