@@ -9,13 +9,15 @@ set(VS_SHELL_OUT ${CMAKE_BINARY_DIR}/shell)
 file(MAKE_DIRECTORY ${VS_SHELL_OUT})
 
 # Host libraries the core needs at link time.
-set(VS_CORE_LINK
-  $<TARGET_FILE:vscore> ${JPEG_LIBRARIES} ${PNG_LIBRARIES} ${TIFF_LIBRARIES} ${ZLIB_LIBRARIES}
+set(VS_HOST_LIBS ${JPEG_LIBRARIES} ${PNG_LIBRARIES} ${TIFF_LIBRARIES} ${ZLIB_LIBRARIES}
   ${NETPBM_LIBRARY} -lpthread)
 
-# vs_wine_program(NAME SOURCES ... [RC file] [LIBS ...] [WITH_CORE] [CONSOLE])
+# vs_wine_program(NAME SOURCES ... [RC file] [LIBS ...] [CORE targets...]
+#                 [WITH_CORE] [CONSOLE])
+# CORE names portable libraries (g++ static libraries) to link, in link
+# order; WITH_CORE alone means just the codec library.
 function(vs_wine_program name)
-  cmake_parse_arguments(P "WITH_CORE;CONSOLE" "RC" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(P "WITH_CORE;CONSOLE" "RC" "SOURCES;LIBS;CORE" ${ARGN})
   set(objdir ${CMAKE_CURRENT_BINARY_DIR}/wine-obj/${name})
   file(MAKE_DIRECTORY ${objdir})
   set(incs -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR}/codec)
@@ -44,11 +46,18 @@ function(vs_wine_program name)
   if(P_CONSOLE)
     set(kind -mconsole)
   endif()
+  set(coretargets ${P_CORE})
+  if(P_WITH_CORE AND NOT coretargets)
+    set(coretargets vscore)
+  endif()
   set(core)
   set(coredep)
-  if(P_WITH_CORE)
-    set(core ${VS_CORE_LINK})
-    set(coredep vscore)
+  foreach(t ${coretargets})
+    list(APPEND core $<TARGET_FILE:${t}>)
+    list(APPEND coredep ${t})
+  endforeach()
+  if(coretargets)
+    list(APPEND core ${VS_HOST_LIBS})
   endif()
   set(exe ${VS_SHELL_OUT}/${name}.exe)
   add_custom_command(OUTPUT ${exe} ${exe}.so
@@ -56,8 +65,3 @@ function(vs_wine_program name)
     DEPENDS ${objs} ${coredep} COMMENT "linking ${name}.exe" VERBATIM)
   add_custom_target(${name} ALL DEPENDS ${exe})
 endfunction()
-
-add_subdirectory(${CMAKE_SOURCE_DIR}/app ${CMAKE_BINARY_DIR}/app)
-if(VS_BUILD_TESTS)
-  add_subdirectory(${CMAKE_SOURCE_DIR}/tests/e2e ${CMAKE_BINARY_DIR}/tests/e2e)
-endif()

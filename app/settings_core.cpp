@@ -1,0 +1,1 @@
+// Settings values, defaults and window placement.

@@ -1,0 +1,1 @@
+// Path functions on "\\"-separated texts.
