@@ -4,6 +4,7 @@
 // 8, 16, 24 and 32 bits, uncompressed, RLE8, RLE4 and bit fields. Writes
 // uncompressed files at every bit count, RLE8 for 8-bit data, and packed
 // DIBs as they are.
+#include "isconvert.h"
 #include "isframe.h"
 #include "isio.h"
 
@@ -82,29 +83,6 @@ struct CISBmpHeader {
     uint8_t table[256 * 4] = {};  // B, G, R, reserved; unused entries copy entry 0
 };
 
-// Buffered byte source for the RLE decoders.
-class CISByteReader {
-public:
-    explicit CISByteReader(CISIO& io) : m_io(io) {}
-    bool Next(uint8_t& b) {
-        if (m_pos == m_len && !Fill()) return false;
-        b = m_buf[m_pos++];
-        return true;
-    }
-    // True when at least one more byte is available.
-    bool Fill() {
-        if (m_pos < m_len) return true;
-        m_len = m_io.Read(m_buf, sizeof m_buf);
-        m_pos = 0;
-        return m_len != 0;
-    }
-
-private:
-    CISIO& m_io;
-    uint8_t m_buf[4096];
-    uint32_t m_pos = 0;
-    uint32_t m_len = 0;
-};
 
 // Places decoded pixels into the output block in the requested layout.
 class CISBmpSink {
@@ -475,17 +453,8 @@ uint8_t* CISBmpCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
     if (!out.Alloc(total)) Fail(IS_ERR_MEMORY, "output");
     uint8_t* base = out.Get();
     if (dib) {
-        ISPut32LE(base, kInfoHeaderBytes);
-        ISPut32LE(base + 4, m_h.width);
-        ISPut32LE(base + 8, m_h.height);
-        ISPut16LE(base + 12, 1);
-        ISPut16LE(base + 14, depth);
-        ISPut32LE(base + 16, kBiRgb);
-        ISPut32LE(base + 20, static_cast<uint32_t>(pixelBytes));
-        ISPut32LE(base + 24, m_h.xPelsPerMetre);
-        ISPut32LE(base + 28, m_h.yPelsPerMetre);
-        ISPut32LE(base + 32, dibTable);
-        ISPut32LE(base + 36, 0);
+        ISPutDibHeader(base, m_h.width, m_h.height, depth, static_cast<uint32_t>(pixelBytes), m_h.xPelsPerMetre,
+                       m_h.yPelsPerMetre, dibTable);
         std::memcpy(base + kInfoHeaderBytes, m_h.table, 4ull * dibTable);
     }
     CISBmpSink sink(m_h, base, pixelStart, outRow, depth, dib || pad, dib);

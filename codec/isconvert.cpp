@@ -60,12 +60,7 @@ uint8_t* ISRGBToPackedDIB24(const uint8_t* image, uint32_t width, uint32_t heigh
     if (!image || !ISMulSize(row, height, &pixels) || pixels + 40 >= kISAllocLimit) return nullptr;
     uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, pixels + 40));
     if (!out) return nullptr;
-    ISPut32LE(out, 40);
-    ISPut32LE(out + 4, width);
-    ISPut32LE(out + 8, height);
-    ISPut16LE(out + 12, 1);
-    ISPut16LE(out + 14, 24);
-    ISPut32LE(out + 20, static_cast<uint32_t>(pixels));
+    ISPutDibHeader(out, width, height, 24, static_cast<uint32_t>(pixels), 0, 0, 0);
     for (uint32_t y = 0; y < height; ++y) {
         const uint8_t* s = image + static_cast<uint64_t>(y) * width * 3;
         uint8_t* d = out + 40 + static_cast<uint64_t>(height - 1 - y) * row;
@@ -76,4 +71,19 @@ uint8_t* ISRGBToPackedDIB24(const uint8_t* image, uint32_t width, uint32_t heigh
         }
     }
     return out;
+}
+
+void ISPutDibHeader(uint8_t* d, uint32_t width, uint32_t height, uint32_t bitCount, uint32_t imageSize,
+                    uint32_t xPelsPerMetre, uint32_t yPelsPerMetre, uint32_t colours) {
+    ISPut32LE(d, 40);
+    ISPut32LE(d + 4, width);
+    ISPut32LE(d + 8, height);
+    ISPut16LE(d + 12, 1);
+    ISPut16LE(d + 14, bitCount);
+    ISPut32LE(d + 16, 0);
+    ISPut32LE(d + 20, imageSize);
+    ISPut32LE(d + 24, xPelsPerMetre);
+    ISPut32LE(d + 28, yPelsPerMetre);
+    ISPut32LE(d + 32, colours);
+    ISPut32LE(d + 36, 0);
 }

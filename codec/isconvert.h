@@ -20,4 +20,8 @@ uint8_t* ISWidenToRGBA(const uint8_t* image, uint32_t width, uint32_t height);
 // from a 24-bit RGB buffer; null when out of memory.
 uint8_t* ISRGBToPackedDIB24(const uint8_t* image, uint32_t width, uint32_t height);
 
+// Writes a 40-byte BITMAPINFOHEADER for an uncompressed, bottom-up DIB.
+void ISPutDibHeader(uint8_t* header, uint32_t width, uint32_t height, uint32_t bitCount, uint32_t imageSize,
+                    uint32_t xPelsPerMetre, uint32_t yPelsPerMetre, uint32_t colours);
+
 #endif

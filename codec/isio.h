@@ -59,6 +59,37 @@ private:
     ISHandleBlock* m_h;
 };
 
+// Buffered byte-at-a-time reading for run-length decoders.
+class CISByteReader {
+public:
+    explicit CISByteReader(CISIO& io) : m_io(io) {}
+    bool Next(uint8_t& b) {
+        if (m_pos == m_len && !Fill()) return false;
+        b = m_buf[m_pos++];
+        return true;
+    }
+    // Copies exactly n bytes; false when the source ends first.
+    bool Get(uint8_t* out, uint32_t n) {
+        for (uint32_t i = 0; i < n; ++i) {
+            if (!Next(out[i])) return false;
+        }
+        return true;
+    }
+    // True when at least one more byte is available.
+    bool Fill() {
+        if (m_pos < m_len) return true;
+        m_len = m_io.Read(m_buf, sizeof m_buf);
+        m_pos = 0;
+        return m_len != 0;
+    }
+
+private:
+    CISIO& m_io;
+    uint8_t m_buf[8192];
+    uint32_t m_pos = 0;
+    uint32_t m_len = 0;
+};
+
 // Extension of a file source's path, from its last '.', or "" (memory
 // sources and names without a dot).
 const char* ISPathExtension(ISHANDLE handle);

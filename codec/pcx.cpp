@@ -1,5 +1,6 @@
 // PCX reading and writing: run-length coded scan lines of one or more
 // planes, optional 256-colour palette at the end of the file.
+#include "isconvert.h"
 #include "isframe.h"
 #include "isio.h"
 
@@ -276,17 +277,8 @@ uint8_t* CISPcxCodec::Read(CISIO& io, uint32_t* width, uint32_t* height, uint32_
 
     if (dib) {
         uint8_t* d = out;
-        ISPut32LE(d, kDibHeaderSize);
-        ISPut32LE(d + 4, h.width);
-        ISPut32LE(d + 8, h.height);
-        ISPut16LE(d + 12, 1);
-        ISPut16LE(d + 14, outBits);
-        ISPut32LE(d + 16, 0);
-        ISPut32LE(d + 20, static_cast<uint32_t>(pixelBytes));
-        ISPut32LE(d + 24, DpiToPelsPerMeter(h.hRes));
-        ISPut32LE(d + 28, DpiToPelsPerMeter(h.vRes));
-        ISPut32LE(d + 32, tableEntries);
-        ISPut32LE(d + 36, 0);
+        ISPutDibHeader(d, h.width, h.height, outBits, static_cast<uint32_t>(pixelBytes), DpiToPelsPerMeter(h.hRes),
+                       DpiToPelsPerMeter(h.vRes), tableEntries);
         std::memcpy(d + kDibHeaderSize, pal, 4ull * tableEntries);
     }
 

@@ -5,6 +5,7 @@
 // map entries, either origin and either horizontal direction. Writes
 // uncompressed 8-bit colour-mapped, 24- and 32-bit files followed by a
 // version 2 extension area and footer.
+#include "isconvert.h"
 #include "isframe.h"
 #include "isio.h"
 
@@ -84,30 +85,6 @@ inline void DecodeColour(const uint8_t* p, uint32_t bits, uint8_t* bgra) {
             bgra[3] = p[3];
     }
 }
-
-// Buffered byte source for the pixel decoder.
-class CISByteReader {
-public:
-    explicit CISByteReader(CISIO& io) : m_io(io) {}
-    // Copies exactly n bytes (n <= 4); false when the source ends first.
-    bool Get(uint8_t* out, uint32_t n) {
-        for (uint32_t i = 0; i < n; ++i) {
-            if (m_pos == m_len) {
-                m_len = m_io.Read(m_buf, sizeof m_buf);
-                m_pos = 0;
-                if (m_len == 0) return false;
-            }
-            out[i] = m_buf[m_pos++];
-        }
-        return true;
-    }
-
-private:
-    CISIO& m_io;
-    uint8_t m_buf[8192];
-    uint32_t m_pos = 0;
-    uint32_t m_len = 0;
-};
 
 class CISTgaCodec {
 public:
@@ -312,13 +289,7 @@ uint8_t* CISTgaCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
     }
 
     if (dib) {
-        uint8_t* bi = base;
-        ISPut32LE(bi, kDibHeaderBytes);
-        ISPut32LE(bi + 4, h.width);
-        ISPut32LE(bi + 8, h.height);
-        ISPut16LE(bi + 12, 1);
-        ISPut16LE(bi + 14, outDepth);
-        ISPut32LE(bi + 20, static_cast<uint32_t>(total - start));
+        ISPutDibHeader(base, h.width, h.height, outDepth, static_cast<uint32_t>(total - start), 0, 0, 0);
     }
     if (depth == 8 && palette) {
         std::memset(palette, 0, 256 * 4);
