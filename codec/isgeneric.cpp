@@ -3,6 +3,7 @@
 #include "isdetect.h"
 #include "isframe.h"
 #include "isio.h"
+#include "istiff.h"
 
 #include <cstring>
 
@@ -18,12 +19,12 @@ struct CISReaderEntry {
 
 // Indexed by reader code; formats with no reader in this build are null.
 const CISReaderEntry kReaders[kISReaderNone] = {
-    /* JPEG */ {nullptr, false, 0},
+    /* JPEG */ {[](ISHANDLE h, uint32_t* w, uint32_t* ht, uint32_t d, uint8_t*, uint32_t f) { return IS40_ReadJPG(h, w, ht, d, f); }, false, 0},
     /* BMP  */ {IS40_ReadBMP, true, 0},
     /* GIF  */ {IS40_ReadGIF, false, 8},
     /* PCX  */ {IS40_ReadPCX, false, 0},
-    /* PNG  */ {nullptr, true, 0},
-    /* TIFF */ {nullptr, true, 0},
+    /* PNG  */ {IS40_ReadPNG, true, 0},
+    /* TIFF */ {ISReadTIFFFirstPage, true, 0},
     /* TGA  */ {IS40_ReadTGA, true, 0},
     /* WMF  */ {IS40_ReadMetafile, false, 0},
     /* EMF  */ {IS40_ReadMetafile, false, 0},

@@ -39,8 +39,13 @@ vs_wine_start() {
     "$(dirname "$VS_WINE")/wineserver" -w >/dev/null 2>&1 || true
 }
 
+# A Winelib X.exe is a launcher script; handing it to wine64 loses the
+# program's exit code, so run X.exe.so itself.
 vs_run() {
-    "$VS_WINE" "$@"
+    local program=$1
+    shift
+    [ -e "$program.so" ] && program=$program.so
+    "$VS_WINE" "$program" "$@"
 }
 
 vs_fail() {

@@ -1,0 +1,137 @@
+// The per-user settings values and the window placement, over an abstract
+// key store (the registry in the shell, memory in tests).
+#ifndef VS_APP_SETTINGS_CORE_H
+#define VS_APP_SETTINGS_CORE_H
+
+#include "folderlist.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+
+// A text setting is at most this long: texts are read into 260 bytes.
+constexpr uint32_t kMaxSettingText = 259;
+
+class VSKeyStore {
+public:
+    virtual ~VSKeyStore();
+    // False when the key or the value is missing or of another type.
+    virtual bool ReadNumber(const std::string& key, const std::string& name, uint32_t* value) = 0;
+    // Stores return at most kMaxSettingText characters.
+    virtual bool ReadText(const std::string& key, const std::string& name, std::string* value) = 0;
+    // Create the key when needed.
+    virtual bool WriteNumber(const std::string& key, const std::string& name, uint32_t value) = 0;
+    virtual bool WriteText(const std::string& key, const std::string& name, const std::string& value) = 0;
+};
+
+extern const char kSettingsKey[];  // "Software\Orvanta\Vistrel Viewer\2.0"
+extern const char kVendorKey[];    // "Software\Orvanta\Vistrel Viewer"
+
+extern const char kValuePositionX[];
+extern const char kValuePositionY[];
+extern const char kValueWndWidth[];
+extern const char kValueWndHeight[];
+extern const char kValueMaximised[];  // "Maximizied", spelled so
+extern const char kValueInitDir[];
+extern const char kValueSaveAsDir[];
+extern const char kValueAutoRotate[];
+extern const char kValueSortType[];
+extern const char kValueSortOrder[];
+extern const char kValueExtension[];
+
+struct VSPlacement {
+    int32_t x = 200, y = 200, width = 800, height = 600;
+    bool maximised = false;
+    bool minimised = false;
+};
+
+struct VSRect {
+    int32_t left, top, right, bottom;
+};
+
+// Reads and writes the settings values of the viewer's key. A missing key
+// or value leaves its default; write failures are ignored.
+class VSSettings {
+public:
+    explicit VSSettings(VSKeyStore& store);
+
+    // The five placement values; stored numbers are taken as signed
+    // unchanged, without comparing them with the screen.
+    VSPlacement LoadPlacement();
+    void SavePlacement(const VSPlacement& placement);
+
+    // A missing, unreadable or empty folder becomes myPictures.
+    void LoadFolders(std::string* initDir, std::string* saveAsDir, const std::string& myPictures);
+    void SaveFolders(const std::string& initDir, const std::string& saveAsDir);
+
+    // 1 when the key or the value is missing.
+    uint32_t ReadAutoRotate();
+    void WriteAutoRotate(uint32_t value);
+
+    // Name and ascending unless the values say otherwise; lastCommand is
+    // left as it is.
+    void ReadSortState(VSSortState* state);
+    void WriteSortState(const VSSortState& state);
+
+private:
+    // A text value cut at a zero byte and at kMaxSettingText; false when missing.
+    bool ReadTextValue(const char* name, std::string* value);
+
+    VSKeyStore& store_;
+};
+
+// Tracks the window frame during the run so that the frame saved at exit
+// is the last normal one: while maximised or minimised the frame of before
+// is kept. The shell feeds it the window's events.
+class VSPlacementTracker {
+public:
+    explicit VSPlacementTracker(const VSPlacement& loaded);
+
+    // WM_SIZE. Returns true when the window's restore placement must first
+    // be set to Placement()'s frame (it was maximised, not full screen).
+    bool OnSize(bool nowMaximised, bool nowMinimised, bool fullScreen);
+    // WM_MOVE: while restoring out of a maximised state, outside full
+    // screen, the frame becomes the window's.
+    void OnMove(bool shownMaximised, bool fullScreen, const VSRect& frame);
+    // Entering full screen: a normal window's frame is kept, a maximised
+    // window is remembered as maximised.
+    void EnterFullScreen(bool maximised, const VSRect& frame);
+    // At exit: a window neither minimised nor maximised gives its frame;
+    // returns the placement to save.
+    VSPlacement AtSave(bool minimised, bool maximised, const VSRect& frame);
+
+    const VSPlacement& Placement() const { return placement_; }
+
+private:
+    void TakeFrame(const VSRect& frame);
+
+    VSPlacement placement_;
+};
+
+// An in-memory key store; numbers and texts are kept apart as the
+// registry's value types are.
+class VSMemoryKeyStore : public VSKeyStore {
+public:
+    bool ReadNumber(const std::string& key, const std::string& name, uint32_t* value) override;
+    bool ReadText(const std::string& key, const std::string& name, std::string* value) override;
+    bool WriteNumber(const std::string& key, const std::string& name, uint32_t value) override;
+    bool WriteText(const std::string& key, const std::string& name, const std::string& value) override;
+
+    // The whole stored text, beyond what ReadText returns.
+    bool StoredText(const std::string& key, const std::string& name, std::string* value) const;
+    bool Has(const std::string& key, const std::string& name) const;
+    void Erase(const std::string& key, const std::string& name);
+    // Writes fail and change nothing while set.
+    bool failWrites = false;
+
+private:
+    struct Value {
+        bool isText;
+        uint32_t number;
+        std::string text;
+    };
+    std::map<std::pair<std::string, std::string>, Value> values_;
+};
+
+#endif

@@ -1,0 +1,52 @@
+// Fitting and centring.
+#include "fit.h"
+
+#include <limits>
+
+namespace {
+
+uint32_t AddSaturated(uint32_t a, uint32_t b) {
+    return a > std::numeric_limits<uint32_t>::max() - b ? std::numeric_limits<uint32_t>::max() : a + b;
+}
+
+int32_t CenteredOffset(uint32_t size, int32_t start, uint32_t areaSize) {
+    if (size >= areaSize) return 0;
+    const int64_t offset = static_cast<int64_t>(start) + (areaSize - size) / 2;
+    if (offset > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(offset);
+}
+
+}  // namespace
+
+VSSize FitSize(uint32_t sw, uint32_t sh, uint32_t bw, uint32_t bh) {
+    if (bw == 0 || bh == 0) return {0, 0};
+    if (sw < bw && sh < bh) return {sw, sh};
+    const double rw = static_cast<double>(sw) / bw;
+    const double rh = static_cast<double>(sh) / bh;
+    // Each quotient is at most the box side, so the truncation fits.
+    if (rw > rh) return {bw, static_cast<uint32_t>(sh / rw)};
+    if (rw < rh) return {static_cast<uint32_t>(sw / rh), bh};
+    return {bw, bh};
+}
+
+VSPoint CenterIn(uint32_t w, uint32_t h, int32_t areaLeft, int32_t areaTop, uint32_t areaWidth,
+                 uint32_t areaHeight) {
+    return {CenteredOffset(w, areaLeft, areaWidth), CenteredOffset(h, areaTop, areaHeight)};
+}
+
+VSSize DisplayBox(bool fullScreen, uint32_t clientWidth, uint32_t clientHeight, uint32_t screenWidth,
+                  uint32_t screenHeight) {
+    if (fullScreen) {
+        return {AddSaturated(screenWidth, kFullScreenBoxExtra), AddSaturated(screenHeight, kFullScreenBoxExtra)};
+    }
+    return {clientWidth, clientHeight > kPictureAreaReserve ? clientHeight - kPictureAreaReserve : 0};
+}
+
+VSSize FitForDisplay(uint32_t sw, uint32_t sh, VSSize box, uint32_t screenWidth, uint32_t screenHeight) {
+    VSSize fit = FitSize(sw, sh, box.width, box.height);
+    if (fit.width == screenWidth && fit.height == screenHeight) {
+        fit.width = AddSaturated(fit.width, kScreenFitExtra);
+        fit.height = AddSaturated(fit.height, kScreenFitExtra);
+    }
+    return fit;
+}

@@ -1,0 +1,70 @@
+// The caption and status bar texts.
+#include "texts.h"
+
+#include "paths.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+const char kVersionText[] = "2.0";
+const char kCaptionMark[] = "Vistrel Viewer - v2.0";
+const char kCaptionPrefix[] = "Vistrel Viewer - v2.0 - Orvanta - ";
+
+const char kPaneNameEmpty[] = " ";
+const char kPaneDimensionsEmpty[] = "Dimensions:  ";
+const char kPaneFileSizeEmpty[] = "File size: ";
+const char kPaneSortEmpty[] = "Sort by: ";
+
+std::string CounterText(int32_t index, int32_t count) {
+    char buffer[48];
+    // Widened so that index + 1 cannot overflow.
+    std::snprintf(buffer, sizeof buffer, " (%" PRId64 "/%" PRId32 ")", static_cast<int64_t>(index) + 1, count);
+    return buffer;
+}
+
+std::string CaptionWithCounter(const std::string& path, int32_t index, int32_t count) {
+    return CaptionPlain(path) + CounterText(index, count);
+}
+
+std::string CaptionPlain(const std::string& path) { return kCaptionPrefix + FileName(path); }
+
+std::string PaneName(const std::string& path, int32_t index, int32_t count) {
+    return kPaneNameEmpty + FileName(path) + CounterText(index, count);
+}
+
+std::string PaneDimensions(uint32_t w, uint32_t h) {
+    char buffer[40];
+    // Unsigned: a declared size above 2^31 - 1 must not read as negative.
+    std::snprintf(buffer, sizeof buffer, "%" PRIu32 " x %" PRIu32, w, h);
+    return kPaneDimensionsEmpty + std::string(buffer);
+}
+
+std::string PaneFileSize(uint32_t bytes) {
+    char buffer[40];
+    if (bytes >= 1048576u) {
+        std::snprintf(buffer, sizeof buffer, "%.2f MB", bytes / 1048576.0);
+    } else {
+        std::snprintf(buffer, sizeof buffer, "%.0f KB", bytes / 1024.0);
+    }
+    return kPaneFileSizeEmpty + std::string(buffer);
+}
+
+std::string PaneSort(uint32_t key, bool ascending) {
+    std::string text = kPaneSortEmpty;
+    switch (key) {
+        case 17: text += "NAME "; break;
+        case 18: text += "DATE "; break;
+        case 19: text += "SIZE "; break;
+        default: break;
+    }
+    text += ascending ? "ASC" : "DESC";
+    return text;
+}
+
+std::string DeleteQuestion(const std::string& path) {
+    return "Are you sure want to delete " + FileName(path) + " ?";
+}
+
+std::string UnreadableFileText(const std::string& path, const std::string& errorText) {
+    return path + errorText;
+}

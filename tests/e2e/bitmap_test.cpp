@@ -1,0 +1,271 @@
+// Device bitmaps under GDI: RGB buffers to bitmaps and back, DIB sections
+// of every bit depth read into RGB, dimensions and error codes.
+// Prints one line per failed check and exits 1 when any failed.
+#include <windows.h>
+
+#include "IS40.h"
+#include "codec/win/isbitmap.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+int g_failures = 0;
+
+#define CHECK(cond, ...)                                              \
+    do {                                                              \
+        if (!(cond)) {                                                \
+            ++g_failures;                                             \
+            std::printf("FAIL line %d: %s: ", __LINE__, #cond);       \
+            std::printf(__VA_ARGS__);                                 \
+            std::printf("\n");                                        \
+        }                                                             \
+    } while (0)
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Pattern(uint32_t w, uint32_t h, uint32_t seed) {
+    Bytes b(static_cast<size_t>(w) * h * 3);
+    uint32_t s = seed;
+    for (auto& v : b) {
+        s = s * 1103515245u + 12345u;
+        v = static_cast<uint8_t>(s >> 16);
+    }
+    return b;
+}
+
+// The bitmap's pixels as GDI itself converts them to a 24-bit DIB, top row first.
+Bytes GdiPixels(HBITMAP bmp, HDC dc, uint32_t w, uint32_t h) {
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = static_cast<LONG>(w);
+    bi.bmiHeader.biHeight = -static_cast<LONG>(h);
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 24;
+    const uint32_t stride = (w * 3 + 3) & ~3u;
+    Bytes dib(static_cast<size_t>(stride) * h);
+    if (GetDIBits(dc, bmp, 0, h, dib.data(), &bi, DIB_RGB_COLORS) != static_cast<int>(h)) return {};
+    Bytes rgb(static_cast<size_t>(w) * h * 3);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) rgb[(y * w + x) * 3 + c] = dib[y * stride + x * 3 + 2 - c];
+    return rgb;
+}
+
+void RoundTripThroughDeviceBitmap(HDC screen) {
+    // 1 x 1 red: the DIB handed to GDI is one row 00 00 FF 00.
+    const uint8_t red[3] = {0xFF, 0x00, 0x00};
+    HBITMAP one = IS40_RGBToHBITMAP(red, 1, 1, 3, nullptr, nullptr);
+    CHECK(one != nullptr, "error %u", IS40_GetLastError());
+    CHECK(IS40_GetLastError() == 0, "error %u", IS40_GetLastError());
+    if (one) {
+        BITMAPINFO bi = {};
+        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+        bi.bmiHeader.biWidth = 1;
+        bi.bmiHeader.biHeight = 1;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 24;
+        uint8_t row[4] = {9, 9, 9, 9};
+        CHECK(GetDIBits(screen, one, 0, 1, row, &bi, DIB_RGB_COLORS) == 1, "GetDIBits");
+        CHECK(row[0] == 0 && row[1] == 0 && row[2] == 0xFF, "row %02X %02X %02X", row[0], row[1], row[2]);
+        uint32_t w = 0, h = 0;
+        CHECK(IS40_GetHBITMAPDimensions(one, &w, &h) && w == 1 && h == 1, "%ux%u", w, h);
+        DeleteObject(one);
+    }
+
+    // A picture with padded rows: GDI sees the same pixels, and reading the
+    // bitmap back gives the picture.
+    const uint32_t w = 37, h = 23, stride = w * 3 + 5;
+    const Bytes packed = Pattern(w, h, 3);
+    Bytes padded(static_cast<size_t>(stride) * h, 0xCC);
+    for (uint32_t y = 0; y < h; ++y) std::memcpy(&padded[y * stride], &packed[y * w * 3], w * 3);
+    for (HDC dc : {static_cast<HDC>(nullptr), screen}) {
+        HBITMAP bmp = IS40_RGBToHBITMAP(padded.data(), w, h, stride, nullptr, dc);
+        CHECK(bmp != nullptr, "error %u", IS40_GetLastError());
+        if (!bmp) continue;
+        uint32_t bw = 0, bh = 0;
+        CHECK(IS40_GetHBITMAPDimensions(bmp, &bw, &bh) && bw == w && bh == h, "%ux%u", bw, bh);
+        CHECK(GdiPixels(bmp, screen, w, h) == packed, "GDI sees other pixels");
+        Bytes back(w * h * 3, 0);
+        CHECK(IS40_HBITMAPToRGB(bmp, screen, nullptr, back.data()), "error %u", IS40_GetLastError());
+        CHECK(IS40_GetLastError() == 0, "error %u", IS40_GetLastError());
+        CHECK(back == packed, "round trip changed pixels");
+        DeleteObject(bmp);
+    }
+
+    // With a palette given it is selected around the creation.
+    struct {
+        WORD version, count;
+        PALETTEENTRY e[2];
+    } lp = {0x300, 2, {{0, 0, 0, 0}, {255, 255, 255, 0}}};
+    HPALETTE pal = CreatePalette(reinterpret_cast<LOGPALETTE*>(&lp));
+    HBITMAP bmp = IS40_RGBToHBITMAP(packed.data(), w, h, w * 3, pal, screen);
+    CHECK(bmp != nullptr, "with palette: error %u", IS40_GetLastError());
+    if (bmp) {
+        Bytes back(w * h * 3, 0);
+        CHECK(IS40_HBITMAPToRGB(bmp, screen, pal, back.data()), "error %u", IS40_GetLastError());
+        CHECK(back == packed, "round trip with palette changed pixels");
+        DeleteObject(bmp);
+    }
+    DeleteObject(pal);
+}
+
+// A DIB section of the given depth with known bits; the expected RGB is
+// worked out here from the bits and the colour table.
+void DibSectionAtDepth(HDC screen, uint32_t bits) {
+    const uint32_t w = 19, h = 7;
+    struct {
+        BITMAPINFOHEADER h;
+        RGBQUAD table[256];
+    } bi = {};
+    bi.h.biSize = sizeof bi.h;
+    bi.h.biWidth = w;
+    bi.h.biHeight = h;  // bottom-up
+    bi.h.biPlanes = 1;
+    bi.h.biBitCount = static_cast<WORD>(bits);
+    bi.h.biCompression = BI_RGB;
+    const uint32_t colours = bits <= 8 ? 1u << bits : 0;
+    for (uint32_t i = 0; i < colours; ++i) {
+        bi.table[i].rgbRed = static_cast<BYTE>(i * 29 + 3);
+        bi.table[i].rgbGreen = static_cast<BYTE>(255 - i * 7);
+        bi.table[i].rgbBlue = static_cast<BYTE>(i * 101 + 50);
+    }
+    void* bitsPtr = nullptr;
+    HBITMAP sec = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS, &bitsPtr, nullptr, 0);
+    CHECK(sec && bitsPtr, "CreateDIBSection %u bits", bits);
+    if (!sec || !bitsPtr) return;
+    const uint32_t stride = (w * bits + 31) / 32 * 4;
+    uint8_t* data = static_cast<uint8_t*>(bitsPtr);
+    for (uint32_t k = 0; k < stride * h; ++k) data[k] = static_cast<uint8_t>(k * 53 + bits);
+    GdiFlush();
+
+    Bytes want(w * h * 3);
+    for (uint32_t y = 0; y < h; ++y) {
+        const uint8_t* row = data + (h - 1 - y) * stride;
+        for (uint32_t x = 0; x < w; ++x) {
+            uint8_t* p = &want[(y * w + x) * 3];
+            if (bits <= 8) {
+                const uint32_t i = bits == 1 ? (row[x / 8] >> (7 - x % 8)) & 1
+                                   : bits == 4 ? (row[x / 2] >> (x % 2 ? 0 : 4)) & 15
+                                               : row[x];
+                p[0] = bi.table[i].rgbRed;
+                p[1] = bi.table[i].rgbGreen;
+                p[2] = bi.table[i].rgbBlue;
+            } else if (bits == 16) {
+                const uint32_t v = row[2 * x] | (row[2 * x + 1] << 8);
+                p[0] = static_cast<uint8_t>(((v >> 10) & 31) * 255 / 31);
+                p[1] = static_cast<uint8_t>(((v >> 5) & 31) * 255 / 31);
+                p[2] = static_cast<uint8_t>((v & 31) * 255 / 31);
+            } else {
+                const uint8_t* q = row + x * (bits / 8);
+                p[0] = q[2];
+                p[1] = q[1];
+                p[2] = q[0];
+            }
+        }
+    }
+    Bytes got(w * h * 3, 0xEE);
+    CHECK(IS40_HBITMAPToRGB(sec, screen, nullptr, got.data()), "%u bits: error %u", bits, IS40_GetLastError());
+    int wrong = 0;
+    for (size_t k = 0; k < got.size(); ++k) wrong += got[k] != want[k];
+    CHECK(wrong == 0, "%u bits: %d bytes differ", bits, wrong);
+    DeleteObject(sec);
+}
+
+void MonochromeDeviceBitmap(HDC screen) {
+    // 16 x 2, rows of 2 bytes: 1 bits white, 0 bits black.
+    const uint8_t rows[4] = {0xF0, 0x0F, 0xAA, 0x55};
+    HBITMAP mono = CreateBitmap(16, 2, 1, 1, rows);
+    CHECK(mono != nullptr, "CreateBitmap");
+    if (!mono) return;
+    Bytes got(16 * 2 * 3, 0x77);
+    CHECK(IS40_HBITMAPToRGB(mono, screen, nullptr, got.data()), "error %u", IS40_GetLastError());
+    int wrong = 0;
+    for (uint32_t y = 0; y < 2; ++y)
+        for (uint32_t x = 0; x < 16; ++x) {
+            const bool set = (rows[y * 2 + x / 8] >> (7 - x % 8)) & 1;
+            for (int c = 0; c < 3; ++c) wrong += got[(y * 16 + x) * 3 + c] != (set ? 255 : 0);
+        }
+    CHECK(wrong == 0, "%d bytes differ", wrong);
+    DeleteObject(mono);
+}
+
+void DeviceBitmapPaintedByGdi(HDC screen) {
+    // A screen-compatible bitmap filled by GDI: two known colours.
+    HBITMAP bmp = CreateCompatibleBitmap(screen, 20, 10);
+    HDC mem = CreateCompatibleDC(screen);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    RECT left = {0, 0, 10, 10}, right = {10, 0, 20, 10};
+    HBRUSH a = CreateSolidBrush(0xB48B5C), b = CreateSolidBrush(RGB(10, 200, 30));
+    FillRect(mem, &left, a);
+    FillRect(mem, &right, b);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    Bytes got(20 * 10 * 3, 0);
+    CHECK(IS40_HBITMAPToRGB(bmp, screen, nullptr, got.data()), "error %u", IS40_GetLastError());
+    CHECK(got[0] == 0x5C && got[1] == 0x8B && got[2] == 0xB4, "left %02X %02X %02X", got[0], got[1], got[2]);
+    const uint8_t* r = &got[(9 * 20 + 19) * 3];
+    CHECK(r[0] == 10 && r[1] == 200 && r[2] == 30, "right %u %u %u", r[0], r[1], r[2]);
+    DeleteObject(a);
+    DeleteObject(b);
+    DeleteObject(bmp);
+}
+
+void ErrorCodes(HDC screen) {
+    const Bytes px = Pattern(4, 4, 1);
+    HBITMAP bmp = IS40_RGBToHBITMAP(px.data(), 4, 4, 12, nullptr, screen);
+    CHECK(bmp != nullptr, "error %u", IS40_GetLastError());
+    Bytes out(4 * 4 * 3);
+
+    CHECK(!IS40_RGBToHBITMAP(nullptr, 4, 4, 12, nullptr, screen) && IS40_GetLastError() == 5, "%u",
+          IS40_GetLastError());
+    CHECK(!IS40_RGBToHBITMAP(px.data(), 0, 4, 12, nullptr, screen) && IS40_GetLastError() == 5, "%u",
+          IS40_GetLastError());
+    CHECK(!IS40_RGBToHBITMAP(px.data(), 4, 4, 11, nullptr, screen) && IS40_GetLastError() == 5, "%u",
+          IS40_GetLastError());
+
+    CHECK(!IS40_HBITMAPToRGB(bmp, nullptr, nullptr, out.data()) && IS40_GetLastError() == 26, "%u",
+          IS40_GetLastError());
+    CHECK(!IS40_HBITMAPToRGB(bmp, screen, nullptr, nullptr) && IS40_GetLastError() == 5, "%u", IS40_GetLastError());
+    CHECK(!IS40_HBITMAPToRGB(nullptr, screen, nullptr, out.data()) && IS40_GetLastError() == 5, "%u",
+          IS40_GetLastError());
+    HBRUSH brush = CreateSolidBrush(0);
+    CHECK(!IS40_HBITMAPToRGB(reinterpret_cast<HBITMAP>(brush), screen, nullptr, out.data()) &&
+              IS40_GetLastError() == 17,
+          "%u", IS40_GetLastError());
+
+    uint32_t w = 0, h = 0;
+    CHECK(!IS40_GetHBITMAPDimensions(nullptr, &w, &h) && IS40_GetLastError() == 5, "%u", IS40_GetLastError());
+    CHECK(!IS40_GetHBITMAPDimensions(bmp, nullptr, &h) && IS40_GetLastError() == 5, "%u", IS40_GetLastError());
+    CHECK(!IS40_GetHBITMAPDimensions(reinterpret_cast<HBITMAP>(brush), &w, &h) && IS40_GetLastError() == 17, "%u",
+          IS40_GetLastError());
+    CHECK(IS40_GetHBITMAPDimensions(bmp, &w, &h) && w == 4 && h == 4 && IS40_GetLastError() == 0, "%ux%u", w, h);
+    DeleteObject(brush);
+    DeleteObject(bmp);
+}
+
+}  // namespace
+
+int main() {
+    // The process ends through ExitProcess, which does not flush stdio.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    IS40_Initialize();
+    HDC screen = GetDC(nullptr);
+    if (!screen) {
+        std::printf("FAIL: no screen device context\n");
+        return 1;
+    }
+    std::printf("screen: %d bits per pixel, raster caps 0x%X\n", GetDeviceCaps(screen, BITSPIXEL),
+                GetDeviceCaps(screen, RASTERCAPS));
+    RoundTripThroughDeviceBitmap(screen);
+    for (uint32_t bits : {1u, 4u, 8u, 16u, 24u, 32u}) DibSectionAtDepth(screen, bits);
+    MonochromeDeviceBitmap(screen);
+    DeviceBitmapPaintedByGdi(screen);
+    ErrorCodes(screen);
+    ReleaseDC(nullptr, screen);
+    IS40_Shutdown();
+    std::printf(g_failures ? "%d checks failed\n" : "all checks passed\n", g_failures);
+    return g_failures ? 1 : 0;
+}
