@@ -1,2 +1,857 @@
+// JPEG reader, dimension query and writer over libjpeg.
+//
+// libjpeg reports fatal errors through error_exit, which must not return.
+// Ours records the message and longjmps back to the guarded call that
+// entered the library (JpegCall); no C++ object with a destructor lives in
+// the frames it skips. Failures are then thrown as ISException from C++
+// code only, and caught at the entry point.
+#include "isconvert.h"
 #include "isframe.h"
 #include "isio.h"
+#include "isjpeg.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+using ZerUvadod::ISException;
+
+namespace {
+
+constexpr uint32_t kReadRawCmyk = 1;
+constexpr uint32_t kReadDib = 2;
+constexpr uint32_t kReadYCbCr = 4;
+constexpr uint32_t kReadPadBgr = 8;
+constexpr uint32_t kReadGiveBack = 16;
+
+constexpr uint32_t kWriteProgressive = 1;
+constexpr uint32_t kWriteYcck = 2;
+constexpr uint32_t kWriteBottomUp = 4;
+constexpr uint32_t kWriteBgr = 8;
+constexpr uint32_t kWriteYCbCr = 16;
+constexpr uint32_t kWriteNoJfif = 32;
+
+constexpr uint32_t kDibHeaderBytes = 40;
+constexpr uint32_t kMarkerCom = 0xFE;
+constexpr uint32_t kMaxMarkerPayload = 65533;  // 65535 minus the length field
+
+// Large I/O buffers: one read or write call per 64 KiB keeps the source and
+// destination out of the decode's profile.
+constexpr size_t kIOBufferBytes = 64 * 1024;
+
+// A progressive file needs a handful of scans; thousands only come from
+// hostile data, each costing a pass over the whole coefficient buffer.
+constexpr int kMaxScans = 1000;
+
+// libjpeg's own work memory (whole-image coefficient buffers of
+// progressive files) stays under the library's allocation limit.
+constexpr long kJpegMemoryLimit = static_cast<long>(kISAllocLimit - 1);
+
+[[noreturn]] void Fail(uint32_t code, const char* why) { throw ISException(code, why); }
+
+// ---- error manager ---------------------------------------------------------
+
+struct CISJpegError {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    const char* entry = nullptr;  // entry point name for the trace
+    bool outOfMemory = false;
+    bool tooManyScans = false;
+    char message[JMSG_LENGTH_MAX] = {};
+};
+
+void JpegErrorExit(j_common_ptr cinfo) {
+    CISJpegError* err = reinterpret_cast<CISJpegError*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    const int code = cinfo->err->msg_code;
+    err->outOfMemory = code == JERR_OUT_OF_MEMORY || code == JERR_NO_BACKING_STORE;
+    if (err->tooManyScans) std::snprintf(err->message, sizeof err->message, "Too many scans (more than %d)", kMaxScans);
+    ISRecordError(IS_ERR_JPEG_DECODE, err->entry, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+// Messages never reach stderr: the text is kept for the error that may follow.
+void JpegOutputMessage(j_common_ptr cinfo) {
+    CISJpegError* err = reinterpret_cast<CISJpegError*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+}
+
+// Warnings (corrupt data, premature end) only count; they never fail a call.
+void JpegEmitMessage(j_common_ptr cinfo, int level) {
+    if (level < 0) ++cinfo->err->num_warnings;
+}
+
+void InstallErrorManager(CISJpegError& err, const char* entry) {
+    jpeg_std_error(&err.pub);
+    err.pub.error_exit = JpegErrorExit;
+    err.pub.output_message = JpegOutputMessage;
+    err.pub.emit_message = JpegEmitMessage;
+    err.entry = entry;
+}
+
+// Runs fn, which calls into libjpeg; false when libjpeg raised a fatal
+// error. fn must not hold objects with destructors. Kept out of line so the
+// jump target is a frame of its own.
+#if defined(__GNUC__)
+#define IS_NOINLINE __attribute__((noinline))
+#elif defined(_MSC_VER)
+#define IS_NOINLINE __declspec(noinline)
+#else
+#define IS_NOINLINE
+#endif
+template <typename Fn>
+IS_NOINLINE bool JpegCall(CISJpegError& err, Fn&& fn) {
+    if (setjmp(err.jump)) return false;
+    fn();
+    return true;
+}
+
+// ---- source manager --------------------------------------------------------
+
+struct CISJpegSource {
+    jpeg_source_mgr pub;
+    CISIO* io = nullptr;
+    JOCTET* buffer = nullptr;
+    size_t capacity = 0;
+    bool started = false;  // something was read from the source
+    bool fakeEnd = false;  // the buffer holds the end marker supplied for a short file
+};
+
+void SourceInit(j_decompress_ptr) {}
+
+boolean SourceFill(j_decompress_ptr cinfo) {
+    CISJpegSource* src = reinterpret_cast<CISJpegSource*>(cinfo->src);
+    uint32_t n = src->io->Read(src->buffer, static_cast<uint32_t>(src->capacity));
+    src->fakeEnd = false;
+    if (n == 0) {
+        if (!src->started) ERREXIT(cinfo, JERR_INPUT_EMPTY);
+        // A cut-off file: end it here and let the decoder fill what is missing.
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        src->buffer[0] = 0xFF;
+        src->buffer[1] = JPEG_EOI;
+        n = 2;
+        src->fakeEnd = true;
+    }
+    src->started = true;
+    src->pub.next_input_byte = src->buffer;
+    src->pub.bytes_in_buffer = n;
+    return TRUE;
+}
+
+void SourceSkip(j_decompress_ptr cinfo, long count) {
+    CISJpegSource* src = reinterpret_cast<CISJpegSource*>(cinfo->src);
+    if (count <= 0) return;
+    size_t left = static_cast<size_t>(count);
+    while (left > src->pub.bytes_in_buffer) {
+        left -= src->pub.bytes_in_buffer;
+        SourceFill(cinfo);
+        // Past the end: keep the supplied end marker rather than skip it.
+        if (src->fakeEnd) return;
+    }
+    src->pub.next_input_byte += left;
+    src->pub.bytes_in_buffer -= left;
+}
+
+void SourceTerm(j_decompress_ptr) {}
+
+// ---- destination manager ---------------------------------------------------
+
+struct CISJpegDest {
+    jpeg_destination_mgr pub;
+    CISIO* io = nullptr;
+    JOCTET* buffer = nullptr;
+    size_t capacity = 0;
+};
+
+void DestInit(j_compress_ptr cinfo) {
+    CISJpegDest* dst = reinterpret_cast<CISJpegDest*>(cinfo->dest);
+    dst->pub.next_output_byte = dst->buffer;
+    dst->pub.free_in_buffer = dst->capacity;
+}
+
+boolean DestEmpty(j_compress_ptr cinfo) {
+    CISJpegDest* dst = reinterpret_cast<CISJpegDest*>(cinfo->dest);
+    if (!dst->io->Write(dst->buffer, static_cast<uint32_t>(dst->capacity))) ERREXIT(cinfo, JERR_FILE_WRITE);
+    dst->pub.next_output_byte = dst->buffer;
+    dst->pub.free_in_buffer = dst->capacity;
+    return TRUE;
+}
+
+void DestTerm(j_compress_ptr cinfo) {
+    CISJpegDest* dst = reinterpret_cast<CISJpegDest*>(cinfo->dest);
+    const size_t n = dst->capacity - dst->pub.free_in_buffer;
+    if (n && !dst->io->Write(dst->buffer, static_cast<uint32_t>(n))) ERREXIT(cinfo, JERR_FILE_WRITE);
+    // A write the file refused on flush is a failed write, not a success.
+    if (!dst->io->Flush()) ERREXIT(cinfo, JERR_FILE_WRITE);
+}
+
+void ScanLimit(j_common_ptr cinfo) {
+    j_decompress_ptr d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (d->input_scan_number > kMaxScans) {
+        reinterpret_cast<CISJpegError*>(cinfo->err)->tooManyScans = true;
+        ERREXIT(cinfo, JERR_NOTIMPL);
+    }
+}
+
+// ---- decoder ---------------------------------------------------------------
+
+// One libjpeg decompression record with its managers; destroyed with the
+// object, whatever state a failure left it in.
+class CISJpegDecoder {
+public:
+    CISJpegDecoder(ISHANDLE handle, const char* entry) : m_io(handle) {
+        std::memset(&m_cinfo, 0, sizeof m_cinfo);
+        InstallErrorManager(m_err, entry);
+        m_cinfo.err = &m_err.pub;
+    }
+    ~CISJpegDecoder() { jpeg_destroy_decompress(&m_cinfo); }
+    CISJpegDecoder(const CISJpegDecoder&) = delete;
+    CISJpegDecoder& operator=(const CISJpegDecoder&) = delete;
+
+    j_decompress_ptr Info() { return &m_cinfo; }
+    CISJpegError& Err() { return m_err; }
+
+    // libjpeg failure code: memory exhaustion is 1, anything else `code`.
+    [[noreturn]] void FailJpeg(uint32_t code) {
+        Fail(m_err.outOfMemory ? static_cast<uint32_t>(IS_ERR_MEMORY) : code, m_err.message);
+    }
+
+    // Creates the record and the source manager; fails with 1 or 9.
+    void Create() {
+        if (!m_inBuffer.Alloc(kIOBufferBytes)) Fail(IS_ERR_MEMORY, "input buffer");
+        j_decompress_ptr cinfo = &m_cinfo;
+        if (!JpegCall(m_err, [cinfo]() { jpeg_create_decompress(cinfo); })) FailJpeg(IS_ERR_JPEG_DECODE);
+        m_cinfo.mem->max_memory_to_use = kJpegMemoryLimit;
+        m_src.io = &m_io;
+        m_src.buffer = m_inBuffer.Get();
+        m_src.capacity = kIOBufferBytes;
+        m_src.pub.init_source = SourceInit;
+        m_src.pub.fill_input_buffer = SourceFill;
+        m_src.pub.skip_input_data = SourceSkip;
+        m_src.pub.resync_to_restart = jpeg_resync_to_restart;
+        m_src.pub.term_source = SourceTerm;
+        m_src.pub.next_input_byte = nullptr;
+        m_src.pub.bytes_in_buffer = 0;
+        m_cinfo.src = &m_src.pub;
+        m_progress.progress_monitor = ScanLimit;
+        m_cinfo.progress = &m_progress;
+    }
+
+    void ReadHeader() {
+        j_decompress_ptr cinfo = &m_cinfo;
+        if (!JpegCall(m_err, [cinfo]() { jpeg_read_header(cinfo, TRUE); })) FailJpeg(IS_ERR_JPEG_DECODE);
+    }
+
+    void CalcOutput() {
+        j_decompress_ptr cinfo = &m_cinfo;
+        if (!JpegCall(m_err, [cinfo]() { jpeg_calc_output_dimensions(cinfo); })) FailJpeg(IS_ERR_JPEG_DECODE);
+    }
+
+    // Seeks the source back over the bytes read ahead but not consumed.
+    void GiveBack() {
+        if (m_src.fakeEnd || m_src.pub.bytes_in_buffer == 0) return;
+        m_io.Seek(-static_cast<int64_t>(m_src.pub.bytes_in_buffer), 1);
+        m_src.pub.bytes_in_buffer = 0;
+    }
+
+private:
+    CISIO m_io;
+    jpeg_decompress_struct m_cinfo;
+    CISJpegError m_err;
+    CISJpegSource m_src;
+    jpeg_progress_mgr m_progress = {};
+    CISInternalAllocator m_inBuffer;
+};
+
+enum class SourceKind { Grey, Rgb, Cmyk, Ycck, RawYCbCr };
+enum class OutKind { Grey = 1, Rgb = 2, Cmyk = 3, Ycck = 4, YCbCr = 5 };
+
+void SwapRedBlue(uint8_t* row, uint32_t width) {
+    for (uint32_t x = 0; x < width; ++x, row += 3) {
+        uint8_t t = row[0];
+        row[0] = row[2];
+        row[2] = t;
+    }
+}
+
+// DIB resolution from JFIF densities: pixels per metre when the unit is
+// known, 0 (unspecified) for a bare aspect ratio.
+uint32_t PelsPerMetre(uint32_t density, uint32_t unit) {
+    if (unit == 1) return static_cast<uint32_t>((density * 10000u + 127u) / 254u);
+    if (unit == 2) return density * 100u;
+    return 0;
+}
+
+uint8_t* DecodeJpeg(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t depth, uint32_t flags,
+                    uint32_t* error) {
+    if (depth != 8 && depth != 24 && depth != 32) Fail(IS_ERR_PARAM, "bit depth");
+    CISThreadState* state = ISThreadState();
+
+    CISJpegDecoder dec(handle, "IS40_ReadJPG");
+    dec.Create();
+    dec.ReadHeader();
+    j_decompress_ptr cinfo = dec.Info();
+
+    // libjpeg 6b's scales: the largest reduction the factors allow.
+    const uint64_t num = state->jpgScaleNum, den = state->jpgScaleDen;
+    unsigned int scale = 1;
+    if (num * 8 <= den) scale = 8;
+    else if (num * 4 <= den) scale = 4;
+    else if (num * 2 <= den) scale = 2;
+    cinfo->scale_num = 1;
+    cinfo->scale_denom = scale;
+
+    // Raw Y, Cb, Cr is only there to give for a YCbCr-coded picture.
+    const bool rawYCbCr = (flags & kReadYCbCr) && cinfo->jpeg_color_space == JCS_YCbCr;
+    if (rawYCbCr) cinfo->out_color_space = JCS_YCbCr;
+    dec.CalcOutput();
+
+    SourceKind source;
+    switch (cinfo->out_color_components) {
+        case 1:
+            source = SourceKind::Grey;
+            break;
+        case 3:
+            source = rawYCbCr ? SourceKind::RawYCbCr : SourceKind::Rgb;
+            break;
+        case 4:
+            if (cinfo->jpeg_color_space == JCS_CMYK) {
+                source = SourceKind::Cmyk;
+                break;
+            }
+            if (cinfo->jpeg_color_space == JCS_YCCK) {
+                source = SourceKind::Ycck;
+                break;
+            }
+            Fail(IS_ERR_JPEG_DECODE, "Invalid JPG colorspace");
+        default:
+            Fail(IS_ERR_JPEG_DECODE, "Invalid JPG colorspace");
+    }
+
+    const bool dib = (flags & kReadDib) != 0;
+    const bool fourComponents = source == SourceKind::Cmyk || source == SourceKind::Ycck;
+    if (dib && source == SourceKind::Grey) depth = 8;
+    if (dib && fourComponents) depth = 24;
+
+    OutKind kind;
+    switch (source) {
+        case SourceKind::Grey:
+            if (depth == 32) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read 8-bit to 32-bit)");
+            kind = depth == 8 ? OutKind::Grey : OutKind::Rgb;
+            break;
+        case SourceKind::Rgb:
+            if (depth != 24) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read RGB to any other bit depth)");
+            kind = OutKind::Rgb;
+            break;
+        case SourceKind::Cmyk:
+        case SourceKind::Ycck:
+            if (flags & kReadRawCmyk) {
+                if (depth != 32) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can only read CMYK/YCCK to 32bpp)");
+                kind = source == SourceKind::Cmyk ? OutKind::Cmyk : OutKind::Ycck;
+            } else {
+                if (depth != 24) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested");
+                kind = OutKind::Rgb;
+            }
+            break;
+        case SourceKind::RawYCbCr:
+        default:
+            if (depth != 24) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read YCbCr to any other bit depth)");
+            kind = OutKind::YCbCr;
+            break;
+    }
+
+    const bool padded = dib || (flags & kReadPadBgr);
+    const bool bgr = padded && kind == OutKind::Rgb;
+
+    // Let libjpeg produce the final layout where it can, so rows go
+    // straight into the output buffer; the rest is converted per row.
+    bool convertGrey = false, convertCmyk = false, swapAfter = false;
+    if (kind == OutKind::Rgb) {
+        if (source == SourceKind::Grey) {
+#ifdef JCS_EXTENSIONS
+            cinfo->out_color_space = bgr ? JCS_EXT_BGR : JCS_RGB;
+#else
+            convertGrey = true;
+#endif
+        } else if (fourComponents) {
+            convertCmyk = true;
+        } else if (bgr) {
+#ifdef JCS_EXTENSIONS
+            if (cinfo->jpeg_color_space == JCS_YCbCr || cinfo->jpeg_color_space == JCS_RGB)
+                cinfo->out_color_space = JCS_EXT_BGR;
+            else
+                swapAfter = true;
+#else
+            swapAfter = true;
+#endif
+        }
+        dec.CalcOutput();
+    }
+
+    const uint32_t w = cinfo->output_width;
+    const uint32_t h = cinfo->output_height;
+    const uint32_t bytesPerPixel = kind == OutKind::Grey ? 1 : (kind == OutKind::Cmyk || kind == OutKind::Ycck) ? 4 : 3;
+    uint64_t rowBytes = static_cast<uint64_t>(w) * bytesPerPixel;
+    if (padded) rowBytes = (rowBytes + 3) & ~static_cast<uint64_t>(3);
+    const uint32_t tableEntries = dib && kind == OutKind::Grey ? 256 : 0;
+    const uint64_t pixelStart = dib ? kDibHeaderBytes + 4ull * tableEntries : 0;
+    uint64_t pixelBytes, total;
+    if (!ISMulSize(rowBytes, h, &pixelBytes) || !ISMulSize(pixelBytes + pixelStart, 1, &total)) {
+        Fail(IS_ERR_MEMORY, "picture too large");
+    }
+
+    // Work row for the conversions done here: the decoded samples of one row.
+    CISInternalAllocator work;
+    if ((convertGrey || convertCmyk) &&
+        !work.Alloc(static_cast<uint64_t>(w) * cinfo->out_color_components * 2)) {
+        Fail(IS_ERR_MEMORY, "work row");
+    }
+    CISOutBufAllocator out;
+    if (!out.Alloc(total)) Fail(IS_ERR_MEMORY, "output");
+    uint8_t* base = out.Get();
+
+    if (dib) {
+        const uint32_t unit = cinfo->density_unit;
+        ISPutDibHeader(base, w, h, 8 * bytesPerPixel, static_cast<uint32_t>(pixelBytes),
+                       PelsPerMetre(cinfo->X_density, unit), PelsPerMetre(cinfo->Y_density, unit), tableEntries);
+        for (uint32_t i = 0; i < tableEntries; ++i) {
+            uint8_t* e = base + kDibHeaderBytes + 4 * i;
+            e[0] = e[1] = e[2] = static_cast<uint8_t>(i);
+            e[3] = 255;
+        }
+    }
+
+    if (!JpegCall(dec.Err(), [cinfo]() { jpeg_start_decompress(cinfo); })) dec.FailJpeg(IS_ERR_JPEG_DECODE);
+
+    auto rowAt = [&](uint32_t y) {
+        const uint32_t physical = dib ? h - 1 - y : y;
+        return base + pixelStart + static_cast<uint64_t>(physical) * rowBytes;
+    };
+
+    const bool direct = !(convertGrey || convertCmyk);
+    constexpr uint32_t kBatch = 16;
+    JSAMPROW rows[kBatch];
+    uint32_t rowError = 0;
+    while (cinfo->output_scanline < h) {
+        const uint32_t y = cinfo->output_scanline;
+        uint32_t want = 1;
+        if (direct) {
+            want = h - y < kBatch ? h - y : kBatch;
+            for (uint32_t i = 0; i < want; ++i) rows[i] = rowAt(y + i);
+        } else {
+            rows[0] = work.Get();
+        }
+        JDIMENSION got = 0;
+        JSAMPROW* rowList = rows;
+        if (!JpegCall(dec.Err(), [cinfo, rowList, want, &got]() { got = jpeg_read_scanlines(cinfo, rowList, want); })) {
+            rowError = dec.Err().outOfMemory ? IS_ERR_MEMORY : IS_ERR_READ;
+            break;
+        }
+        if (got == 0) {
+            rowError = IS_ERR_READ;  // the source never suspends; no progress means no data
+            break;
+        }
+        for (uint32_t i = 0; i < got; ++i) {
+            uint8_t* dst = rowAt(y + i);
+            if (convertGrey) {
+                const uint8_t* s = work.Get();
+                for (uint32_t x = 0; x < w; ++x, dst += 3) dst[0] = dst[1] = dst[2] = s[x];
+            } else if (convertCmyk) {
+                const uint8_t* s = work.Get();
+                for (uint32_t x = 0; x < w; ++x, s += 4, dst += 3) {
+                    const uint32_t k = s[3];
+                    const uint8_t r = static_cast<uint8_t>(s[0] * k / 255);
+                    const uint8_t g = static_cast<uint8_t>(s[1] * k / 255);
+                    const uint8_t b = static_cast<uint8_t>(s[2] * k / 255);
+                    dst[0] = bgr ? b : r;
+                    dst[1] = g;
+                    dst[2] = bgr ? r : b;
+                }
+            } else if (swapAfter) {
+                SwapRedBlue(dst, w);
+            }
+        }
+    }
+
+    if (rowError == 0) {
+        if (!JpegCall(dec.Err(), [cinfo]() { jpeg_finish_decompress(cinfo); })) {
+            rowError = dec.Err().outOfMemory ? IS_ERR_MEMORY : IS_ERR_READ;
+        }
+    }
+    if (flags & kReadGiveBack) dec.GiveBack();
+
+    *error = rowError;
+    *width = w;
+    *height = h;
+    return out.Release();
+}
+
+// ---- encoder ---------------------------------------------------------------
+
+class CISJpegEncoder {
+public:
+    explicit CISJpegEncoder(ISHANDLE handle) : m_io(handle) {
+        std::memset(&m_cinfo, 0, sizeof m_cinfo);
+        InstallErrorManager(m_err, "IS40_WriteJPG");
+        m_cinfo.err = &m_err.pub;
+    }
+    ~CISJpegEncoder() { jpeg_destroy_compress(&m_cinfo); }
+    CISJpegEncoder(const CISJpegEncoder&) = delete;
+    CISJpegEncoder& operator=(const CISJpegEncoder&) = delete;
+
+    uint32_t Write(const uint8_t* image, uint32_t width, uint32_t height, uint32_t depth, uint32_t stride,
+                   uint32_t quality, const ISResolution* resolution, uint32_t flags);
+
+private:
+    [[noreturn]] void FailJpeg() { Fail(m_err.outOfMemory ? IS_ERR_MEMORY : IS_ERR_WRITE, m_err.message); }
+
+    template <typename Fn>
+    void Call(Fn&& fn) {
+        if (!JpegCall(m_err, fn)) FailJpeg();
+    }
+
+    CISIO m_io;
+    jpeg_compress_struct m_cinfo;
+    CISJpegError m_err;
+    CISJpegDest m_dest;
+    CISInternalAllocator m_outBuffer;
+};
+
+UINT16 Density(double v) {
+    if (!(v > 0)) return 0;  // also NaN
+    if (v >= 65535.0) return 65535;
+    return static_cast<UINT16>(v);
+}
+
+uint32_t CISJpegEncoder::Write(const uint8_t* image, uint32_t width, uint32_t height, uint32_t depth,
+                               uint32_t stride, uint32_t quality, const ISResolution* resolution,
+                               uint32_t flags) {
+    if (!image) Fail(IS_ERR_PARAM, "image");
+    if (depth != 8 && depth != 24 && depth != 32) Fail(IS_ERR_PARAM, "bit depth");
+    if (width == 0 || height == 0) Fail(IS_ERR_PARAM, "size");
+    const uint32_t components = depth / 8;
+    const uint64_t rowBytes = static_cast<uint64_t>(width) * components;
+    // Rows may not overlap: a shorter stride would read past the caller's rows.
+    if (stride < rowBytes) Fail(IS_ERR_PARAM, "row stride");
+    CISThreadState* state = ISThreadState();
+
+    const bool swap = depth == 24 && (flags & kWriteBgr);
+    CISInternalAllocator work;
+    if (swap && !work.Alloc(rowBytes)) Fail(IS_ERR_MEMORY, "work row");
+    if (!m_outBuffer.Alloc(kIOBufferBytes)) Fail(IS_ERR_MEMORY, "output buffer");
+
+    j_compress_ptr cinfo = &m_cinfo;
+    Call([cinfo]() { jpeg_create_compress(cinfo); });
+    m_dest.io = &m_io;
+    m_dest.buffer = m_outBuffer.Get();
+    m_dest.capacity = kIOBufferBytes;
+    m_dest.pub.init_destination = DestInit;
+    m_dest.pub.empty_output_buffer = DestEmpty;
+    m_dest.pub.term_destination = DestTerm;
+    m_cinfo.dest = &m_dest.pub;
+
+    m_cinfo.image_width = width;
+    m_cinfo.image_height = height;
+    m_cinfo.input_components = static_cast<int>(components);
+    if (depth == 8) m_cinfo.in_color_space = JCS_GRAYSCALE;
+    else if (depth == 24) m_cinfo.in_color_space = (flags & kWriteYCbCr) ? JCS_YCbCr : JCS_RGB;
+    else m_cinfo.in_color_space = (flags & kWriteYcck) ? JCS_YCCK : JCS_CMYK;
+    Call([cinfo]() { jpeg_set_defaults(cinfo); });
+
+    if (flags & kWriteNoJfif) m_cinfo.write_JFIF_header = FALSE;
+    const int q = static_cast<int>(quality > 100 ? 100 : quality);
+    Call([cinfo, q]() { jpeg_set_quality(cinfo, q, TRUE); });
+
+    if (state->jpgSamplingOverride) {
+        for (int c = 0; c < m_cinfo.num_components && c < 10; ++c) {
+            m_cinfo.comp_info[c].h_samp_factor = state->jpgHSampling[c];
+            m_cinfo.comp_info[c].v_samp_factor = state->jpgVSampling[c];
+        }
+    }
+    if (flags & kWriteProgressive) Call([cinfo]() { jpeg_simple_progression(cinfo); });
+
+    if (resolution) {
+        m_cinfo.density_unit = static_cast<UINT8>(resolution->unit <= 2 ? resolution->unit : 0);
+        m_cinfo.X_density = Density(resolution->xRes);
+        m_cinfo.Y_density = Density(resolution->yRes);
+    } else {
+        m_cinfo.density_unit = 0;
+        m_cinfo.X_density = 1;
+        m_cinfo.Y_density = 1;
+    }
+    switch (state->jpgDctMethod) {
+        case 1: m_cinfo.dct_method = JDCT_ISLOW; break;
+        case 2: m_cinfo.dct_method = JDCT_IFAST; break;
+        case 3: m_cinfo.dct_method = JDCT_FLOAT; break;
+        default: break;
+    }
+    m_cinfo.smoothing_factor = static_cast<int>(state->jpgSmoothing > 100 ? 100 : state->jpgSmoothing);
+
+    Call([cinfo]() { jpeg_start_compress(cinfo, TRUE); });
+
+    for (const std::string& text : state->jpgComments) {
+        if (text.empty()) continue;
+        const JOCTET* data = reinterpret_cast<const JOCTET*>(text.data());
+        const unsigned int size = static_cast<unsigned int>(text.size() > kMaxMarkerPayload ? kMaxMarkerPayload : text.size());
+        Call([cinfo, data, size]() { jpeg_write_marker(cinfo, JPEG_COM, data, size); });
+    }
+    for (const CISJpegMarker& m : state->jpgMarkers) {
+        const JOCTET* data = m.data.data();
+        const unsigned int size = static_cast<unsigned int>(m.data.size() > kMaxMarkerPayload ? kMaxMarkerPayload : m.data.size());
+        const int code = static_cast<int>(m.marker);
+        Call([cinfo, code, data, size]() { jpeg_write_marker(cinfo, code, data, size); });
+    }
+
+    uint8_t* workRow = work.Get();
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint32_t sourceRow = (flags & kWriteBottomUp) ? height - 1 - y : y;
+        JSAMPROW row = const_cast<JSAMPROW>(image + static_cast<uint64_t>(sourceRow) * stride);
+        if (swap) {
+            std::memcpy(workRow, row, static_cast<size_t>(rowBytes));
+            SwapRedBlue(workRow, width);
+            row = workRow;
+        }
+        JDIMENSION written = 0;
+        Call([cinfo, &row, &written]() { written = jpeg_write_scanlines(cinfo, &row, 1); });
+        if (written != 1) Fail(IS_ERR_WRITE, "row not taken");
+    }
+    Call([cinfo]() { jpeg_finish_compress(cinfo); });
+    return m_io.Size();
+}
+
+// Runs fn with exceptions turned into an error code.
+template <typename Fn>
+auto Guarded(uint32_t* error, Fn fn) -> decltype(fn()) {
+    try {
+        return fn();
+    } catch (const ISException& e) {
+        *error = e.Code();
+    } catch (const std::bad_alloc&) {
+        *error = IS_ERR_MEMORY;
+    }
+    return decltype(fn())();
+}
+
+bool ValidMarkerCode(uint32_t marker) { return (marker >= 0xE0 && marker <= 0xEF) || marker == kMarkerCom; }
+
+}  // namespace
+
+uint32_t ISReadJPGMarkers(ISHANDLE handle, std::vector<CISJpegMarker>* markers) {
+    CISThreadState* state = ISThreadState();
+    if (!state) return IS_ERR_MEMORY;
+    if (!handle || !markers) return IS_ERR_PARAM;
+    if (!ISHandleValid(handle)) return IS_ERR_HANDLE;
+    const uint32_t lastError = state->lastError;
+    uint32_t error = 0;
+    Guarded(&error, [&]() {
+        markers->clear();
+        CISJpegDecoder dec(handle, "ISReadJPGMarkers");
+        dec.Create();
+        j_decompress_ptr cinfo = dec.Info();
+        auto save = [cinfo]() {
+            jpeg_save_markers(cinfo, JPEG_COM, 0xFFFF);
+            for (int m = 0; m < 16; ++m) jpeg_save_markers(cinfo, JPEG_APP0 + m, 0xFFFF);
+        };
+        if (!JpegCall(dec.Err(), save)) dec.FailJpeg(IS_ERR_JPEG_DECODE);
+        dec.ReadHeader();
+        for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next) {
+            CISJpegMarker kept;
+            kept.marker = m->marker;
+            kept.data.assign(m->data, m->data + m->data_length);
+            markers->push_back(std::move(kept));
+        }
+        return 0;
+    });
+    state->lastError = lastError;
+    return error;
+}
+
+extern "C" {
+
+uint8_t* IS40_ReadJPG(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t bitDepth, uint32_t flags) {
+    static const char kName[] = "IS40_ReadJPG";
+    if (!ISThreadState()) return nullptr;
+    if (!width || !height) {
+        ISRecordError(IS_ERR_PARAM, kName);
+        return nullptr;
+    }
+    if (!ISCheckHandle(handle, kName)) return nullptr;
+    uint32_t error = 0;
+    uint8_t* out = Guarded(&error, [&]() { return DecodeJpeg(handle, width, height, bitDepth, flags, &error); });
+    ISRecordError(error, kName);
+    return out;
+}
+
+IS_BOOL IS40_GetJPGDims(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t* bitDepth,
+                        uint32_t* colourSpace, uint32_t* codingFlags, ISResolution* resolution,
+                        uint32_t /*flags*/) {
+    static const char kName[] = "IS40_GetJPGDims";
+    if (!ISThreadState()) return 0;
+    if (!width || !height) {
+        ISRecordError(IS_ERR_PARAM, kName);
+        return 0;
+    }
+    *width = *height = 0;
+    if (bitDepth) *bitDepth = 0;
+    if (colourSpace) *colourSpace = 0;
+    if (codingFlags) *codingFlags = 0;
+    if (resolution) *resolution = ISResolution{0, 0, 0};
+    if (!ISCheckHandle(handle, kName)) return 0;
+    uint32_t error = 0;
+    IS_BOOL ok = Guarded(&error, [&]() -> IS_BOOL {
+        CISJpegDecoder dec(handle, kName);
+        dec.Create();
+        dec.ReadHeader();
+        j_decompress_ptr cinfo = dec.Info();
+        cinfo->scale_num = 1;
+        cinfo->scale_denom = 1;
+        dec.CalcOutput();
+        *width = cinfo->output_width;
+        *height = cinfo->output_height;
+        if (bitDepth) *bitDepth = 8u * static_cast<uint32_t>(cinfo->out_color_components);
+        if (colourSpace) *colourSpace = static_cast<uint32_t>(cinfo->jpeg_color_space);
+        if (codingFlags) *codingFlags = (cinfo->progressive_mode ? 1u : 0u) | (cinfo->arith_code ? 2u : 0u);
+        if (resolution) {
+            resolution->xRes = cinfo->X_density;
+            resolution->yRes = cinfo->Y_density;
+            resolution->unit = cinfo->density_unit;
+        }
+        return 1;
+    });
+    ISRecordError(error, kName);
+    return ok;
+}
+
+uint32_t IS40_WriteJPG(ISHANDLE handle, const uint8_t* image, uint32_t width, uint32_t height, uint32_t bitDepth,
+                       uint32_t rowStride, uint32_t quality, const ISResolution* resolution, uint32_t flags) {
+    static const char kName[] = "IS40_WriteJPG";
+    if (!ISThreadState()) return 0;
+    if (!ISCheckHandle(handle, kName)) return 0;
+    uint32_t error = 0;
+    uint32_t size = Guarded(&error, [&]() {
+        CISJpegEncoder enc(handle);
+        return enc.Write(image, width, height, bitDepth, rowStride, quality, resolution, flags);
+    });
+    ISRecordError(error, kName);
+    return size;
+}
+
+IS_BOOL IS40_SetJPGDCTScaleFactors(uint32_t numerator, uint32_t denominator) {
+    CISThreadState* s = ISThreadState();
+    if (!s) return 0;
+    s->Record(0, "IS40_SetJPGDCTScaleFactors");
+    s->jpgScaleNum = numerator;
+    s->jpgScaleDen = denominator;
+    return 1;
+}
+
+IS_BOOL IS40_AddJPGOutputMarker(uint32_t marker, const uint8_t* data, uint32_t size) {
+    static const char kName[] = "IS40_AddJPGOutputMarker";
+    CISThreadState* s = ISThreadState();
+    if (!s) return 0;
+    // Only segments a decoder skips: any other code would break the file.
+    if (!ValidMarkerCode(marker) || size > kMaxMarkerPayload || (size && !data)) {
+        s->Record(IS_ERR_PARAM, kName);
+        return 0;
+    }
+    try {
+        CISJpegMarker m;
+        m.marker = marker;
+        if (size) m.data.assign(data, data + size);
+        s->jpgMarkers.push_back(std::move(m));
+    } catch (const std::bad_alloc&) {
+        s->Record(IS_ERR_MEMORY, kName);
+        return 0;
+    }
+    s->Record(0, kName);
+    return 1;
+}
+
+IS_BOOL IS40_ClearJPGOutputMarkers(void) {
+    CISThreadState* s = ISThreadState();
+    if (!s) return 0;
+    s->Record(0, "IS40_ClearJPGOutputMarkers");
+    s->jpgMarkers.clear();
+    return 1;
+}
+
+IS_BOOL IS40_AddJPGOutputComment(const char* text) {
+    static const char kName[] = "IS40_AddJPGOutputComment";
+    CISThreadState* s = ISThreadState();
+    if (!s) return 0;
+    if (!text || std::strlen(text) > kMaxMarkerPayload) {
+        s->Record(IS_ERR_PARAM, kName);
+        return 0;
+    }
+    try {
+        s->jpgComments.emplace_back(text);
+    } catch (const std::bad_alloc&) {
+        s->Record(IS_ERR_MEMORY, kName);
+        return 0;
+    }
+    s->Record(0, kName);
+    return 1;
+}
+
+IS_BOOL IS40_ClearJPGOutputComments(void) {
+    CISThreadState* s = ISThreadState();
+    if (!s) return 0;
+    s->Record(0, "IS40_ClearJPGOutputComments");
+    s->jpgComments.clear();
+    return 1;
+}
+
+IS_BOOL IS40_SetJPGSamplingFactors(uint32_t count, const uint8_t* horizontal, const uint8_t* vertical) {
+    static const char kName[] = "IS40_SetJPGSamplingFactors";
+    CISThreadState* s = ISThreadState();
+    if (!s) return 0;
+    if (count > 10 || (count && (!horizontal || !vertical))) {
+        s->Record(IS_ERR_PARAM, kName);
+        return 0;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        if (horizontal[i] < 1 || horizontal[i] > 4 || vertical[i] < 1 || vertical[i] > 4) {
+            s->Record(IS_ERR_PARAM, kName);
+            return 0;
+        }
+    }
+    for (uint32_t i = 0; i < 10; ++i) {
+        s->jpgHSampling[i] = i < count ? horizontal[i] : 1;
+        s->jpgVSampling[i] = i < count ? vertical[i] : 1;
+    }
+    s->jpgSamplingOverride = count != 0;
+    s->Record(0, kName);
+    return 1;
+}
+
+IS_BOOL IS40_SetJPGDCTMethod(uint32_t method) {
+    static const char kName[] = "IS40_SetJPGDCTMethod";
+    CISThreadState* s = ISThreadState();
+    if (!s) return 0;
+    if (method > 3) {
+        s->Record(IS_ERR_PARAM, kName);
+        return 0;
+    }
+    s->jpgDctMethod = method;
+    s->Record(0, kName);
+    return 1;
+}
+
+IS_BOOL IS40_SetJPGSmoothingFactor(uint32_t factor) {
+    static const char kName[] = "IS40_SetJPGSmoothingFactor";
+    CISThreadState* s = ISThreadState();
+    if (!s) return 0;
+    if (factor > 100) {
+        s->Record(IS_ERR_PARAM, kName);
+        return 0;
+    }
+    s->jpgSmoothing = factor;
+    s->Record(0, kName);
+    return 1;
+}
+
+}  // extern "C"
