@@ -30,6 +30,32 @@ done
 "$IST" info "$T/a.tga" | grep -qx "type 14 TGA" || fail "tga info"
 "$IST" info "$T/b.PCX" | grep -qx "bits 24" || fail "pcx info"
 
+# The compressed formats: lossless ones keep every pixel, JPEG its size.
+for f in d.png e.tif f.tiff; do
+    "$IST" convert "$T/in.bmp" "$T/$f" || fail "bmp -> $f"
+    cmp -s <(convert "$T/in.bmp" rgb:-) <(convert "$T/$f" rgb:-) || fail "pixels differ in $f"
+done
+"$IST" info "$T/d.png" | grep -qx "type 4 PNG" || fail "png info"
+"$IST" info "$T/e.tif" | grep -qx "bits 24" || fail "tiff info"
+if "$IST" convert "$T/d.png" "$T/g.jpg"; then
+    [ "$(identify -format '%w %h' "$T/g.jpg")" = "37 23" ] || fail "jpeg size"
+    "$IST" info "$T/g.jpg" | grep -qx "type 3 JPEG" || fail "jpeg info"
+else
+    fail "png -> jpg"
+fi
+
+# Quarter turns compose; resizing gives the asked size.
+"$IST" rotate "$T/in.bmp" "$T/r90.png" 90 || fail "rotate 90"
+[ "$(identify -format '%w %h' "$T/r90.png")" = "23 37" ] || fail "rotated size"
+"$IST" rotate "$T/r90.png" "$T/r360.bmp" 270 || fail "rotate 270"
+cmp -s <(convert "$T/in.bmp" rgb:-) <(convert "$T/r360.bmp" rgb:-) || fail "90 then 270 is not the original"
+"$IST" rotate "$T/in.bmp" "$T/r180.tga" 180 || fail "rotate 180"
+cmp -s <(convert "$T/in.bmp" -rotate 180 rgb:-) <(convert "$T/r180.tga" rgb:-) || fail "180 differs from ImageMagick"
+"$IST" resize "$T/in.bmp" "$T/small.png" 10x7 || fail "resize"
+[ "$(identify -format '%w %h' "$T/small.png")" = "10 7" ] || fail "resized size"
+"$IST" resize "$T/in.bmp" "$T/same.bmp" 37x23 18 || fail "resize to the same size"
+cmp -s <(convert "$T/in.bmp" rgb:-) <(convert "$T/same.bmp" rgb:-) || fail "same-size nearest resize changed pixels"
+
 # PNM input goes through the generic reader.
 convert "$T/in.bmp" "$T/in.ppm"
 "$IST" convert "$T/in.ppm" "$T/p.bmp" || fail "ppm -> bmp"
@@ -55,6 +81,9 @@ expect_error baddir convert "$T/in.bmp" "$T/no/such/dir/x.bmp"
 cp "$T/a.tga" "$T/keep.tga"
 expect_error keep convert "$T/noise.bin" "$T/keep.tga"
 cmp -s "$T/a.tga" "$T/keep.tga" || fail "a failed convert damaged the existing output"
+expect_error badsize resize "$T/in.bmp" "$T/x.bmp" 10by7
+expect_error badmode resize "$T/in.bmp" "$T/x.bmp" 10x7 99
+expect_error badangle rotate "$T/in.bmp" "$T/x.bmp" 45
 "$IST" >/dev/null 2>&1 && fail "no arguments: exit 0"
 
 [ $fails -eq 0 ] && echo PASS
