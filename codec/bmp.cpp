@@ -652,18 +652,6 @@ uint32_t CISBmpCodec::Write(const uint8_t* image, uint32_t width, uint32_t heigh
 }
 
 // Runs fn with exceptions turned into the codec's error code.
-template <typename Fn>
-auto Guarded(CISBmpCodec& codec, Fn fn) -> decltype(fn()) {
-    try {
-        return fn();
-    } catch (const ISException& e) {
-        codec.SetError(e.Code());
-    } catch (const std::bad_alloc&) {
-        codec.SetError(IS_ERR_MEMORY);
-    }
-    return decltype(fn())();
-}
-
 }  // namespace
 
 extern "C" {
@@ -678,7 +666,7 @@ IS_BOOL IS40_GetBMPDims(ISHANDLE handle, uint32_t* width, int32_t* height, uint3
     }
     if (!ISCheckHandle(handle, kName)) return 0;
     CISBmpCodec codec(handle);
-    IS_BOOL ok = Guarded(codec, [&]() -> IS_BOOL {
+    IS_BOOL ok = ISGuarded(codec, [&]() -> IS_BOOL {
         codec.ReadHeaders(false);
         const CISBmpHeader& h = codec.Header();
         *width = h.width;
@@ -705,7 +693,7 @@ uint8_t* IS40_ReadBMP(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32
     }
     if (!ISCheckHandle(handle, kName)) return nullptr;
     CISBmpCodec codec(handle);
-    uint8_t* out = Guarded(codec, [&]() { return codec.Read(bitDepth, palette, flags, width, height); });
+    uint8_t* out = ISGuarded(codec, [&]() { return codec.Read(bitDepth, palette, flags, width, height); });
     ISRecordError(codec.Error(), kName);
     return out;
 }
@@ -717,7 +705,7 @@ uint32_t IS40_WriteBMP(ISHANDLE handle, const uint8_t* image, uint32_t width, ui
     if (!ISThreadState()) return 0;
     if (!ISCheckHandle(handle, kName)) return 0;
     CISBmpCodec codec(handle);
-    uint32_t size = Guarded(codec, [&]() {
+    uint32_t size = ISGuarded(codec, [&]() {
         return codec.Write(image, width, height, bitCount, rowStride, colourCount, palette, resolution, flags);
     });
     ISRecordError(codec.Error(), kName);

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -137,6 +138,20 @@ private:
 // the product does not fit below the allocation limit.
 bool ISMulSize(uint64_t a, uint64_t b, uint64_t* out);
 bool ISMulSize3(uint64_t a, uint64_t b, uint64_t c, uint64_t* out);
+
+// Runs a codec operation at an entry point: an exception becomes the
+// codec's error code and the result a zero value.
+template <typename Codec, typename Fn>
+auto ISGuarded(Codec& codec, Fn fn) -> decltype(fn()) {
+    try {
+        return fn();
+    } catch (const ZerUvadod::ISException& e) {
+        codec.SetError(e.Code());
+    } catch (const std::bad_alloc&) {
+        codec.SetError(IS_ERR_MEMORY);
+    }
+    return decltype(fn())();
+}
 
 // Little-endian field helpers.
 inline uint16_t ISGet16LE(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }

@@ -517,18 +517,6 @@ uint32_t CISPngCodec::Write(const uint8_t* image, uint32_t width, uint32_t heigh
     return m_io.Size();
 }
 
-template <typename Fn>
-auto Guarded(CISPngCodec& codec, Fn fn) -> decltype(fn()) {
-    try {
-        return fn();
-    } catch (const ISException& e) {
-        codec.SetError(e.Code());
-    } catch (const std::bad_alloc&) {
-        codec.SetError(IS_ERR_MEMORY);
-    }
-    return decltype(fn())();
-}
-
 void Finish(const CISPngCodec& codec, const char* name) {
     ISRecordError(codec.Error(), name, codec.Error() ? codec.Message() : nullptr);
 }
@@ -549,7 +537,7 @@ IS_BOOL IS40_GetPNGDims(ISHANDLE handle, uint32_t* width, uint32_t* height, uint
     }
     if (!ISCheckHandle(handle, kName)) return 0;
     CISPngCodec codec(handle);
-    IS_BOOL ok = Guarded(codec, [&]() -> IS_BOOL {
+    IS_BOOL ok = ISGuarded(codec, [&]() -> IS_BOOL {
         codec.ReadHeader();
         const CISPngHeader& h = codec.Header();
         *width = h.width;
@@ -584,7 +572,7 @@ uint8_t* IS40_ReadPNG(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32
     }
     if (!ISCheckHandle(handle, kName)) return nullptr;
     CISPngCodec codec(handle);
-    uint8_t* out = Guarded(codec, [&]() { return codec.Read(bitDepth, palette, flags, width, height); });
+    uint8_t* out = ISGuarded(codec, [&]() { return codec.Read(bitDepth, palette, flags, width, height); });
     Finish(codec, kName);
     return out;
 }
@@ -596,7 +584,7 @@ uint32_t IS40_WritePNG(ISHANDLE handle, const uint8_t* image, uint32_t width, ui
     if (!ISThreadState()) return 0;
     if (!ISCheckHandle(handle, kName)) return 0;
     CISPngCodec codec(handle);
-    uint32_t size = Guarded(codec, [&]() {
+    uint32_t size = ISGuarded(codec, [&]() {
         return codec.Write(image, width, height, rowStride, bitDepth, paletteCount, palette, colourType, gamma,
                            resolution, flags);
     });

@@ -816,18 +816,6 @@ uint32_t CISTiffCodec::Write(const uint8_t* image, uint32_t width, uint32_t heig
     return io.Size();
 }
 
-template <typename Fn>
-auto Guarded(CISTiffCodec& codec, Fn fn) -> decltype(fn()) {
-    try {
-        return fn();
-    } catch (const ISException& e) {
-        codec.SetError(e.Code());
-    } catch (const std::bad_alloc&) {
-        codec.SetError(IS_ERR_MEMORY);
-    }
-    return decltype(fn())();
-}
-
 void Finish(const CISTiffCodec& codec, const char* name) {
     ISRecordError(codec.Error(), name, codec.Error() ? codec.Message() : nullptr);
 }
@@ -846,7 +834,7 @@ IS_BOOL IS40_GetTIFFDims(ISHANDLE handle, uint32_t page, uint32_t* width, uint32
     }
     if (!ISCheckHandle(handle, kName)) return 0;
     CISTiffCodec codec(handle);
-    IS_BOOL ok = Guarded(codec, [&]() -> IS_BOOL {
+    IS_BOOL ok = ISGuarded(codec, [&]() -> IS_BOOL {
         codec.OpenPage(page);
         const CISTiffInfo& i = codec.Info();
         *width = i.width;
@@ -873,7 +861,7 @@ uint8_t* IS40_ReadTIFF(ISHANDLE handle, uint32_t* width, uint32_t* height, uint3
     }
     if (!ISCheckHandle(handle, kName)) return nullptr;
     CISTiffCodec codec(handle);
-    uint8_t* out = Guarded(codec, [&]() -> uint8_t* {
+    uint8_t* out = ISGuarded(codec, [&]() -> uint8_t* {
         if (bitDepth != 1 && bitDepth != 8 && bitDepth != 16 && bitDepth != 24 && bitDepth != 32) {
             Fail(IS_ERR_PARAM, "depth");
         }
@@ -891,7 +879,7 @@ uint32_t IS40_WriteTIFF(ISHANDLE handle, const uint8_t* image, uint32_t width, u
     if (!ISThreadState()) return 0;
     if (!ISCheckHandle(handle, kName)) return 0;
     CISTiffCodec codec(handle);
-    uint32_t size = Guarded(codec, [&]() {
+    uint32_t size = ISGuarded(codec, [&]() {
         return codec.Write(image, width, height, bitCount, rowStride, palette, compression, resolution, flags);
     });
     Finish(codec, kName);
