@@ -12,15 +12,16 @@ file(MAKE_DIRECTORY ${VS_SHELL_OUT})
 set(VS_HOST_LIBS ${JPEG_LIBRARIES} ${PNG_LIBRARIES} ${TIFF_LIBRARIES} ${ZLIB_LIBRARIES}
   ${NETPBM_LIBRARY} -lpthread)
 
-# vs_wine_program(NAME SOURCES ... [RC file] [LIBS ...] [CORE targets...]
+# vs_wine_program(NAME SOURCES ... [RC file [RC_DEPENDS files...]] [LIBS ...] [CORE targets...]
 #                 [WITH_CORE] [CONSOLE])
 # CORE names portable libraries (g++ static libraries) to link, in link
 # order; WITH_CORE alone means just the codec library.
 function(vs_wine_program name)
-  cmake_parse_arguments(P "WITH_CORE;CONSOLE" "RC" "SOURCES;LIBS;CORE" ${ARGN})
+  cmake_parse_arguments(P "WITH_CORE;CONSOLE" "RC" "SOURCES;LIBS;CORE;RC_DEPENDS" ${ARGN})
   set(objdir ${CMAKE_CURRENT_BINARY_DIR}/wine-obj/${name})
   file(MAKE_DIRECTORY ${objdir})
-  set(incs -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR}/codec)
+  set(incs -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR}/codec -I${CMAKE_SOURCE_DIR}/exif
+    -I${CMAKE_SOURCE_DIR}/browse -I${CMAKE_SOURCE_DIR}/app)
   set(objs)
   foreach(src ${P_SOURCES})
     get_filename_component(abs ${src} ABSOLUTE)
@@ -39,7 +40,7 @@ function(vs_wine_program name)
     set(res ${objdir}/${name}.res)
     add_custom_command(OUTPUT ${res}
       COMMAND ${VS_WRC} -I${rcdir} -I${CMAKE_SOURCE_DIR} -o ${res} ${rcabs}
-      DEPENDS ${rcabs} COMMENT "wrc ${P_RC}" VERBATIM)
+      DEPENDS ${rcabs} ${P_RC_DEPENDS} COMMENT "wrc ${P_RC}" VERBATIM)
     list(APPEND objs ${res})
   endif()
   set(kind -mwindows)

@@ -163,5 +163,6 @@ uint32_t IS40_WriteTGA(ISHANDLE handle, const uint8_t* image, uint32_t width, ui
 #include "IS40ops.h"
 #include "IS40jpeg.h"
 #include "IS40pngtiff.h"
+#include "IS40exif.h"
 
 #endif

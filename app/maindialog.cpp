@@ -1,0 +1,615 @@
+// The main window: display, navigation keys, placement and full screen.
+#include "maindialog.h"
+
+#include "resource.h"
+
+#include "IS40.h"
+#include "codec/win/isbitmap.h"
+#include "fit.h"
+#include "imageloader.h"
+#include "paths.h"
+#include "render.h"
+#include "texts.h"
+
+#include "browse/win/winfs.h"
+
+#include <windowsx.h>
+
+namespace {
+
+constexpr DWORD kNormalStyle = 0x90CF0000;  // popup, visible, caption, menu, frame, boxes
+
+uint32_t FileSizeOf(const std::string& path) {
+    VSWinFileSystem fs;
+    VSFileStatus status{};
+    std::string error;
+    return fs.Status(path, &status, &error) ? status.size : 0;
+}
+
+}  // namespace
+
+MainDialog::MainDialog(const std::string& argument)
+    : CDialogBase(IDD_MAIN), argument_(argument), settings_(store_), tracker_(VSPlacement()) {
+    IS40_Initialize();
+}
+
+MainDialog::~MainDialog() {
+    if (dragFullWindowsWasOn_) SystemParametersInfoA(SPI_SETDRAGFULLWINDOWS, TRUE, nullptr, 0);
+    status_.Destroy();
+    ReleaseDisplay();
+    if (memoryDC_) DeleteDC(memoryDC_);
+}
+
+HWND MainDialog::Picture() const { return GetDlgItem(Hwnd(), IDC_PICTURE); }
+
+VSRect MainDialog::WindowFrame() const {
+    RECT r{};
+    GetWindowRect(Hwnd(), &r);
+    return {r.left, r.top, r.right, r.bottom};
+}
+
+BOOL MainDialog::OnInitDialog() {
+    HWND wnd = Hwnd();
+    icon_ = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP));
+    SendMessageA(wnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+
+    HDC pictureDC = GetDC(Picture());
+    memoryDC_ = CreateCompatibleDC(pictureDC);
+    ReleaseDC(Picture(), pictureDC);
+    const VSSize screen = ScreenPixels();
+    screenWidth_ = screen.width;
+    screenHeight_ = screen.height;
+
+    // Full-window dragging would repaint big pictures on every move.
+    BOOL dragFull = FALSE;
+    if (SystemParametersInfoA(SPI_GETDRAGFULLWINDOWS, 0, &dragFull, 0) && dragFull) {
+        SystemParametersInfoA(SPI_SETDRAGFULLWINDOWS, FALSE, nullptr, 0);
+        dragFullWindowsWasOn_ = true;
+    }
+
+    tracker_ = VSPlacementTracker(settings_.LoadPlacement());
+    maximised_ = tracker_.Placement().maximised;
+
+    RECT client{};
+    GetClientRect(wnd, &client);
+    panel_.reset(new ToolbarPanel(wnd, settings_));
+    panel_->Create(wnd);
+    MoveWindow(panel_->Hwnd(), 0, 0, client.right, static_cast<int>(kToolbarHeight), TRUE);
+    ShowWindow(panel_->Hwnd(), SW_SHOW);
+
+    status_.Create(wnd, IDC_STATUS_BAR);
+    status_.SetPanes({client.right / 4, client.right / 4 * 2, client.right / 4 * 3, -1});
+    status_.SetText(0, kPaneNameEmpty);
+    status_.SetText(1, kPaneDimensionsEmpty);
+    status_.SetText(2, kPaneFileSizeEmpty);
+    status_.SetText(3, kPaneSortEmpty);
+
+    const VSPlacement& p = tracker_.Placement();
+    if (!p.maximised) {
+        MoveWindow(wnd, p.x, p.y, p.width, p.height, TRUE);
+    } else {
+        ShowWindow(wnd, SW_MAXIMIZE);
+    }
+    if (!argument_.empty()) panel_->Build(argument_);
+
+    accelerators_ = LoadAcceleratorsA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_ACCELERATORS));
+    InvalidateAll(true);
+    UpdateWindow(wnd);
+    return TRUE;
+}
+
+// ---- keys -----------------------------------------------------------------
+
+bool MainDialog::PreTranslateMessage(MSG* msg) {
+    HWND wnd = Hwnd();
+    if (!wnd) return false;
+    if (accelerators_ && TranslateAcceleratorA(wnd, accelerators_, msg)) return true;
+    // Keys and the wheel count when they reach this window or one of its
+    // direct children (where the focus is while the viewer is used).
+    const bool ours = msg->hwnd == wnd || (msg->hwnd && GetParent(msg->hwnd) == wnd);
+    if (msg->message == WM_KEYDOWN && ours) {
+        HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+        const bool consumed = OnKeyDown(static_cast<UINT>(msg->wParam));
+        SetCursor(previous);
+        if (consumed) return true;
+    }
+    if (msg->message == WM_MOUSEWHEEL && ours && (!panel_->thumbnailMode || fullScreen_) &&
+        panel_->PictureCurrent()) {
+        OnWheel(GET_WHEEL_DELTA_WPARAM(msg->wParam));
+        return true;
+    }
+    return false;
+}
+
+bool MainDialog::OnKeyDown(UINT key) {
+    const bool current = panel_->PictureCurrent();
+    const bool thumbnails = panel_->thumbnailMode && !fullScreen_;
+    FolderList& list = panel_->List();
+    switch (key) {
+    case VK_RETURN:
+        if (current) ToggleFullScreen();
+        return true;
+    case VK_ESCAPE:
+        if (fullScreen_) {
+            ToggleFullScreen();
+        } else {
+            PostMessageA(Hwnd(), WM_CLOSE, 0, 0);
+        }
+        return true;
+    case VK_SPACE: case VK_NEXT: case VK_RIGHT:
+        if (current) {
+            list.Next();
+            AfterStep();
+        }
+        return true;
+    case VK_PRIOR: case VK_LEFT:
+        if (current) {
+            list.Previous();
+            AfterStep();
+        }
+        return true;
+    case VK_HOME:
+        if (current) {
+            list.First();
+            AfterStep();
+        }
+        return true;
+    case VK_END:
+        if (current) {
+            list.Last();
+            AfterStep();
+        }
+        return true;
+    case VK_UP:
+        if (thumbnails) return false;
+        if (current) {
+            list.Previous();
+            AfterStep();
+        }
+        return true;
+    case VK_DOWN:
+        if (thumbnails) return false;
+        if (current) {
+            list.Next();
+            AfterStep();
+        }
+        return true;
+    case VK_DELETE:
+        if (current) panel_->DeleteCurrent(thumbnails);
+        return true;
+    case 'F':
+        if (current) ToggleFullScreen();
+        return true;
+    case VK_F1: case VK_F12:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void MainDialog::AfterStep() {
+    if (panel_->thumbnailMode && !fullScreen_) return;
+    const std::string path = panel_->List().CurrentPath();
+    SendMessageA(Hwnd(), UM_SHOW_FILE, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    ShowInfo(path);
+}
+
+void MainDialog::OnWheel(int delta) {
+    if (delta > 0) {
+        panel_->List().Previous();
+    } else {
+        panel_->List().Next();
+    }
+    AfterStep();
+}
+
+// ---- messages -------------------------------------------------------------
+
+bool MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+    switch (msg) {
+    case WM_COPYDATA:
+        OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        *result = TRUE;
+        return true;
+    case UM_SHOW_FILE:
+        ShowFile(wParam, lParam ? reinterpret_cast<const char*>(lParam) : "");
+        return true;
+    case UM_SHOW_AT:
+        ShowAt(static_cast<int32_t>(wParam), lParam ? reinterpret_cast<const char*>(lParam) : "");
+        return true;
+    case UM_RERENDER:
+        Rerender(lParam ? reinterpret_cast<const char*>(lParam) : "");
+        return true;
+    case UM_SORT_DONE:
+        SortDone(wParam != 0, static_cast<uint32_t>(lParam));
+        return true;
+    case UM_SET_VIEW:
+        SetView(wParam == 1);
+        return true;
+    case UM_THUMBNAIL_ACTIVATED:
+        ToggleFullScreen();
+        return true;
+    case UM_SHOW_THUMBNAILS: case UM_CLEAR_THUMBNAILS: case UM_STOP_THUMBNAILS:
+        // The thumbnail view answers these when it exists.
+        return true;
+    case WM_SIZE:
+        OnSize(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam));
+        return true;
+    case WM_MOVE:
+        OnMove();
+        return false;
+    case WM_ENTERSIZEMOVE:
+        inSizeMove_ = true;
+        return false;
+    case WM_EXITSIZEMOVE:
+        inSizeMove_ = false;
+        return false;
+    case WM_GETMINMAXINFO:
+        // The toolbar's width bounds what the user may drag the frame to;
+        // a stored or default frame is taken as it is.
+        if (inSizeMove_) {
+            auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+            info->ptMinTrackSize.x = static_cast<LONG>(36 * (panel_ ? panel_->editorCount : 7) + 684);
+            info->ptMinTrackSize.y = GetSystemMetrics(SM_CYCAPTION) + 245;
+            return true;
+        }
+        return false;
+    case WM_DRAWITEM: {
+        auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        if (item->CtlID != IDC_PICTURE) return false;
+        if (!panel_ || !panel_->thumbnailMode || fullScreen_) PaintPicture(item->hDC, item->rcItem);
+        *result = TRUE;
+        return true;
+    }
+    case WM_PAINT:
+        if (minimised_) {
+            PaintIcon();
+            return true;
+        }
+        return false;
+    case WM_ERASEBKGND:
+        *result = 1;
+        return true;
+    case WM_QUERYDRAGICON:
+        *result = reinterpret_cast<LRESULT>(icon_);
+        return true;
+    case WM_LBUTTONDBLCLK:
+        if (panel_->PictureCurrent()) ToggleFullScreen();
+        return true;
+    case WM_MOUSEMOVE:
+        if (fullScreen_) {
+            const int y = GET_Y_LPARAM(lParam);
+            SetWindowPos(panel_->Hwnd(), HWND_TOP, 0, y == 0 ? 0 : -static_cast<int>(kToolbarHeight), 0, 0,
+                         SWP_NOSIZE);
+        }
+        return false;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDCANCEL:
+            // Esc that reached the dialog keys, or the frame's close.
+            if (fullScreen_) {
+                ToggleFullScreen();
+            } else {
+                EndDialog(IDCANCEL);
+            }
+            return true;
+        case IDOK:
+            return true;
+        default:
+            // Editor functions do nothing while no editor is installed.
+            return LOWORD(wParam) >= ID_EDITOR_FUNCTION_0 && LOWORD(wParam) <= ID_EDITOR_FUNCTION_6;
+        }
+    case WM_CLOSE:
+        EndDialog(IDCANCEL);
+        return true;
+    case WM_DESTROY:
+        OnDestroy();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void MainDialog::OnCopyData(const COPYDATASTRUCT* data) {
+    if (!data || !data->lpData) return;
+    // At most 259 bytes of path; a longer payload is cut there.
+    char path[260] = {};
+    const DWORD n = data->cbData < 259 ? data->cbData : 259;
+    memcpy(path, data->lpData, n);
+    SendMessageA(Hwnd(), UM_STOP_THUMBNAILS, 0, 0);
+    panel_->Build(path);
+    SendMessageA(Hwnd(), UM_SHOW_FILE, 0, reinterpret_cast<LPARAM>(path));
+}
+
+void MainDialog::OnDestroy() {
+    const VSPlacement saved = tracker_.AtSave(minimised_, maximised_, WindowFrame());
+    settings_.SavePlacement(saved);
+    SendMessageA(Hwnd(), UM_STOP_THUMBNAILS, 0, 0);
+    if (HANDLE event = ThumbnailCompletionEvent()) WaitDispatching(event);
+    if (panel_) panel_->WaitForSortWorkers();
+    IS40_Shutdown();
+    if (panel_) {
+        panel_->SaveFolders();
+        panel_->Destroy();
+        panel_.reset();
+    }
+    kept_.clear();
+    kept_.shrink_to_fit();
+}
+
+// ---- placement and layout -------------------------------------------------
+
+void MainDialog::OnSize(UINT type, int cx, int cy) {
+    if (tracker_.OnSize(type == SIZE_MAXIMIZED, type == SIZE_MINIMIZED, fullScreen_)) {
+        // Restoring a maximised window returns to the stored frame.
+        const VSPlacement& p = tracker_.Placement();
+        WINDOWPLACEMENT wp{};
+        wp.length = sizeof wp;
+        GetWindowPlacement(Hwnd(), &wp);
+        wp.rcNormalPosition = {p.x, p.y, p.x + p.width, p.y + p.height};
+        SetWindowPlacement(Hwnd(), &wp);
+    }
+    maximised_ = type == SIZE_MAXIMIZED;
+    minimised_ = type == SIZE_MINIMIZED;
+    if (!panel_) return;
+    if (!fullScreen_) LayOutViews();
+    status_.Reposition();
+    status_.SetPanes({cx / 4, cx / 4 * 2, cx / 4 * 3, -1});
+    status_.SetText(3, PaneSort(panel_->Sort().key, panel_->Sort().ascending));
+    RECT pic{};
+    GetClientRect(Picture(), &pic);
+    if (!IsRectEmpty(&pic)) pictureRect_ = pic;
+    if (!fullScreen_) MoveWindow(panel_->Hwnd(), 0, 0, cx, static_cast<int>(kToolbarHeight), TRUE);
+    (void)cy;
+    if (panel_->PictureCurrent() && !minimised_) {
+        Render(panel_->List().CurrentPath());
+        InvalidateAll(true);
+        SetFocus(Hwnd());
+    }
+}
+
+void MainDialog::OnMove() {
+    WINDOWPLACEMENT wp{};
+    wp.length = sizeof wp;
+    GetWindowPlacement(Hwnd(), &wp);
+    tracker_.OnMove(wp.showCmd == SW_SHOWMAXIMIZED, fullScreen_, WindowFrame());
+}
+
+void MainDialog::LayOutViews() {
+    RECT client{};
+    GetClientRect(Hwnd(), &client);
+    const int top = static_cast<int>(kToolbarHeight);
+    const int height = client.bottom - static_cast<int>(kPictureAreaReserve);
+    // Without a thumbnail view the picture control always holds the area.
+    MoveWindow(Picture(), 0, top, client.right, height > 0 ? height : 0, TRUE);
+}
+
+void MainDialog::ToggleFullScreen() {
+    HWND wnd = Hwnd();
+    if (!fullScreen_) {
+        fullScreen_ = true;
+        const VSRect frame = WindowFrame();
+        WINDOWPLACEMENT wp{};
+        wp.length = sizeof wp;
+        GetWindowPlacement(wnd, &wp);
+        const bool wasMaximised = wp.showCmd == SW_SHOWMAXIMIZED || IsZoomed(wnd);
+        if (wasMaximised) {
+            maximised_ = true;
+            savedX_ = savedY_ = savedWidth_ = savedHeight_ = 0;
+        } else {
+            savedX_ = frame.left;
+            savedY_ = frame.top;
+            savedWidth_ = frame.right - frame.left;
+            savedHeight_ = frame.bottom - frame.top;
+        }
+        tracker_.EnterFullScreen(wasMaximised, frame);
+        SetWindowLongA(wnd, GWL_STYLE, WS_POPUP);
+        const VSSize screen = ScreenPixels();
+        screenWidth_ = screen.width;
+        screenHeight_ = screen.height;
+        SetWindowPos(wnd, HWND_TOP, 0, 0, static_cast<int>(screenWidth_), static_cast<int>(screenHeight_),
+                     SWP_SHOWWINDOW | SWP_FRAMECHANGED);
+        displayWidth_ = screenWidth_;
+        displayHeight_ = screenHeight_;
+        ShowWindow(wnd, SW_MAXIMIZE);
+        MoveWindow(panel_->Hwnd(), 0, -static_cast<int>(kToolbarHeight), static_cast<int>(screenWidth_),
+                   static_cast<int>(kToolbarHeight), TRUE);
+        MoveWindow(Picture(), -1, -1, static_cast<int>(screenWidth_) + 1, static_cast<int>(screenHeight_) + 1,
+                   TRUE);
+        ShowWindow(status_.Hwnd(), SW_HIDE);
+        const std::string path = panel_->List().CurrentPath();
+        SendMessageA(wnd, UM_SHOW_FILE, 0, reinterpret_cast<LPARAM>(path.c_str()));
+        return;
+    }
+    fullScreen_ = false;
+    SetWindowLongA(wnd, GWL_STYLE, static_cast<LONG>(kNormalStyle));
+    ShowWindow(status_.Hwnd(), SW_SHOW);
+    const bool framed = !maximised_ || savedX_ || savedY_ || savedWidth_ || savedHeight_;
+    if (framed && (savedWidth_ || savedHeight_)) {
+        ShowWindow(wnd, SW_RESTORE);
+        SetWindowPos(wnd, nullptr, savedX_, savedY_, savedWidth_, savedHeight_,
+                     SWP_SHOWWINDOW | SWP_NOZORDER | SWP_FRAMECHANGED);
+    } else {
+        SetWindowPos(wnd, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+        ShowWindow(wnd, SW_MAXIMIZE);
+    }
+    RECT client{};
+    GetClientRect(wnd, &client);
+    MoveWindow(panel_->Hwnd(), 0, 0, client.right, static_cast<int>(kToolbarHeight), TRUE);
+    InvalidateRect(panel_->Hwnd(), nullptr, TRUE);
+    UpdateWindow(wnd);
+    ShowWindow(wnd, SW_SHOW);
+    LayOutViews();
+    status_.Reposition();
+    if (panel_->PictureCurrent()) Render(panel_->List().CurrentPath());
+    InvalidateAll(true);
+    UpdateWindow(wnd);
+}
+
+// ---- display --------------------------------------------------------------
+
+void MainDialog::ReleaseDisplay() {
+    if (display_) DeleteObject(display_);
+    display_ = nullptr;
+    displayWidth_ = displayHeight_ = 0;
+}
+
+void MainDialog::InvalidatePicture(bool erase) {
+    InvalidateRect(Hwnd(), &pictureRect_, erase);
+    InvalidateRect(Picture(), nullptr, FALSE);
+}
+
+void MainDialog::InvalidateAll(bool erase) {
+    InvalidateRect(Hwnd(), nullptr, erase);
+    if (Picture()) InvalidateRect(Picture(), nullptr, FALSE);
+}
+
+void MainDialog::Render(const std::string& path) {
+    RECT client{};
+    GetClientRect(Hwnd(), &client);
+    const VSSize box = DisplayBox(fullScreen_, static_cast<uint32_t>(client.right),
+                                  static_cast<uint32_t>(client.bottom), screenWidth_, screenHeight_);
+    ReleaseDisplay();
+    const int32_t orientation =
+        settings_.ReadAutoRotate() ? ImageLoader::ReadExifNumber(path, kOrientationTag) : 0;
+    VSRgbImage image;
+    if (!RenderPicture(kept_.data(), keptWidth_, keptHeight_, box, screenWidth_, screenHeight_, orientation,
+                       &image))
+        return;
+    HDC dc = GetDC(Hwnd());
+    display_ = IS40_RGBToHBITMAP(image.pixels.data(), image.width, image.height, image.width * 3, nullptr, dc);
+    ReleaseDC(Hwnd(), dc);
+    if (display_) {
+        displayWidth_ = image.width;
+        displayHeight_ = image.height;
+    }
+}
+
+void MainDialog::SetNamePanes(const std::string& path, uint32_t w, uint32_t h) {
+    FolderList& list = panel_->List();
+    status_.SetText(0, PaneName(path, list.CurrentIndex(), list.Count()));
+    status_.SetText(1, PaneDimensions(w, h));
+    status_.SetText(2, PaneFileSize(FileSizeOf(path)));
+    UpdateWindow(status_.Hwnd());
+}
+
+void MainDialog::SetCaptionWithCounter() {
+    FolderList& list = panel_->List();
+    SetWindowTextA(Hwnd(), CaptionWithCounter(list.CurrentPath(), list.CurrentIndex(), list.Count()).c_str());
+}
+
+bool MainDialog::LoadAndShow(const std::string& path, bool) {
+    VSWinLoaderHost host(Hwnd());
+    ImageLoader loader(host);
+    ImageRecord record;
+    if (!loader.ReadPicture(path, &record)) return false;
+    keptWidth_ = record.width;
+    keptHeight_ = record.height;
+    kept_.swap(record.pixels);
+    Render(path);
+    SetNamePanes(path, record.declaredWidth, record.declaredHeight);
+    return true;
+}
+
+void MainDialog::ShowFile(WPARAM wParam, const std::string& path) {
+    if (path.empty()) {
+        ReleaseDisplay();
+        InvalidatePicture(false);
+        return;
+    }
+    if (!LoadAndShow(path, true)) return;
+    FolderList& list = panel_->List();
+    SetWindowTextA(Hwnd(), CaptionWithCounter(path, list.CurrentIndex(), list.Count()).c_str());
+    if (IsRectEmpty(&pictureRect_)) {
+        GetClientRect(Picture(), &pictureRect_);
+        if (wParam == 1 || fullScreen_) {
+            InvalidateAll(false);
+        } else {
+            InvalidatePicture(true);
+        }
+    } else if (fullScreen_) {
+        InvalidateAll(true);
+    } else {
+        InvalidatePicture(true);
+    }
+}
+
+void MainDialog::ShowAt(int32_t index, const std::string& path) {
+    panel_->List().SetCurrent(index, path);
+    if (path.empty()) {
+        ShowFile(0, path);
+        return;
+    }
+    if (!LoadAndShow(path, false)) return;
+    SetWindowTextA(Hwnd(), CaptionPlain(path).c_str());
+    InvalidatePicture(true);
+}
+
+void MainDialog::Rerender(const std::string& path) {
+    if (path.empty()) return;
+    Render(path);
+    InvalidateAll(true);
+}
+
+void MainDialog::ShowInfo(const std::string& path) {
+    uint32_t w = 0, h = 0, bits = 0;
+    ImageLoader::GetDimensions(path, &w, &h, &bits);
+    SetNamePanes(path, w, h);
+    SetCaptionWithCounter();
+}
+
+void MainDialog::SortDone(bool ascending, uint32_t key) {
+    status_.SetText(3, PaneSort(key, ascending));
+    FolderList& list = panel_->List();
+    const std::string path = list.CurrentPath();
+    status_.SetText(0, PaneName(path, list.CurrentIndex(), list.Count()));
+    SetCaptionWithCounter();
+}
+
+void MainDialog::SetView(bool thumbnails) {
+    if (fullScreen_) ToggleFullScreen();
+    LayOutViews();
+    if (!thumbnails) {
+        const std::string path = panel_->List().CurrentPath();
+        SendMessageA(Hwnd(), UM_SHOW_FILE, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    }
+    InvalidateAll(true);
+}
+
+void MainDialog::PaintPicture(HDC dc, const RECT& client) {
+    HBRUSH background = CreateSolidBrush(kBackgroundColour);
+    if (display_) {
+        const VSPoint at = CenterIn(displayWidth_, displayHeight_, client.left, client.top,
+                                    static_cast<uint32_t>(client.right - client.left),
+                                    static_cast<uint32_t>(client.bottom - client.top));
+        HGDIOBJ old = SelectObject(memoryDC_, display_);
+        BitBlt(dc, at.x, at.y, static_cast<int>(displayWidth_), static_cast<int>(displayHeight_), memoryDC_, 0, 0,
+               SRCCOPY);
+        SelectObject(memoryDC_, old);
+        // Only the area around the picture gets the background: no flicker.
+        HRGN rest = CreateRectRgn(client.left, client.top, client.right, client.bottom);
+        HRGN picture = CreateRectRgn(at.x, at.y, at.x + static_cast<int>(displayWidth_),
+                                     at.y + static_cast<int>(displayHeight_));
+        CombineRgn(rest, rest, picture, RGN_DIFF);
+        FillRgn(dc, rest, background);
+        DeleteObject(picture);
+        DeleteObject(rest);
+    } else {
+        HGDIOBJ oldBrush = SelectObject(dc, background);
+        Rectangle(dc, client.left, client.top, client.right, client.bottom);
+        SelectObject(dc, oldBrush);
+    }
+    DeleteObject(background);
+}
+
+void MainDialog::PaintIcon() {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(Hwnd(), &ps);
+    SendMessageA(Hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client{};
+    GetClientRect(Hwnd(), &client);
+    const int x = (client.right - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (client.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(dc, x, y, icon_);
+    EndPaint(Hwnd(), &ps);
+}

@@ -1,0 +1,80 @@
+// The viewer's main window: the picture display, the keys, the window
+// placement and full screen.
+#ifndef VS_APP_MAINDIALOG_H
+#define VS_APP_MAINDIALOG_H
+
+#include "framework.h"
+#include "regstore.h"
+#include "settings_core.h"
+#include "toolbarpanel.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class MainDialog : public CDialogBase {
+public:
+    // argument: the picture named on the command line, or "".
+    explicit MainDialog(const std::string& argument);
+    ~MainDialog() override;
+
+protected:
+    BOOL OnInitDialog() override;
+    bool PreTranslateMessage(MSG* msg) override;
+    bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
+private:
+    bool OnKeyDown(UINT key);
+    void OnWheel(int delta);
+    void AfterStep();
+    void OnCopyData(const COPYDATASTRUCT* data);
+    void OnDestroy();
+    void OnSize(UINT type, int cx, int cy);
+    void OnMove();
+
+    void ShowFile(WPARAM wParam, const std::string& path);
+    void ShowAt(int32_t index, const std::string& path);
+    void Rerender(const std::string& path);
+    void SortDone(bool ascending, uint32_t key);
+    void SetView(bool thumbnails);
+    bool LoadAndShow(const std::string& path, bool withCounterCaption);
+    void Render(const std::string& path);
+    void ShowInfo(const std::string& path);
+    void ToggleFullScreen();
+    void ReleaseDisplay();
+    void InvalidatePicture(bool erase);
+    void InvalidateAll(bool erase);
+    void LayOutViews();
+    void SetNamePanes(const std::string& path, uint32_t w, uint32_t h);
+    void SetCaptionWithCounter();
+    void PaintPicture(HDC dc, const RECT& client);
+    void PaintIcon();
+    VSRect WindowFrame() const;
+    HWND Picture() const;
+
+    std::string argument_;
+    VSRegistryKeyStore store_;
+    VSSettings settings_;
+    VSPlacementTracker tracker_;
+    std::unique_ptr<ToolbarPanel> panel_;
+    CStatusBar status_;
+    HICON icon_ = nullptr;
+    HDC memoryDC_ = nullptr;
+    HACCEL accelerators_ = nullptr;
+    uint32_t screenWidth_ = 0, screenHeight_ = 0;
+    bool dragFullWindowsWasOn_ = false;
+
+    bool fullScreen_ = false;
+    bool maximised_ = false;
+    bool minimised_ = false;
+    bool inSizeMove_ = false;
+    int32_t savedX_ = 0, savedY_ = 0, savedWidth_ = 0, savedHeight_ = 0;
+
+    std::vector<uint8_t> kept_;
+    uint32_t keptWidth_ = 0, keptHeight_ = 0;
+    HBITMAP display_ = nullptr;
+    uint32_t displayWidth_ = 0, displayHeight_ = 0;
+    RECT pictureRect_{};
+};
+
+#endif

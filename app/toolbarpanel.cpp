@@ -1,0 +1,130 @@
+// The toolbar panel and the folder file list it owns.
+#include "toolbarpanel.h"
+
+#include "resource.h"
+#include "texts.h"
+
+#include <shlobj.h>
+
+#include <atomic>
+
+namespace {
+
+std::atomic<HANDLE> g_thumbnailEvent{nullptr};
+
+std::string MyPictures() {
+    char path[MAX_PATH] = {};
+    if (!SHGetSpecialFolderPathA(nullptr, path, CSIDL_MYPICTURES, FALSE)) return {};
+    return path;
+}
+
+}  // namespace
+
+HANDLE ThumbnailCompletionEvent() { return g_thumbnailEvent.load(); }
+void SetThumbnailCompletionEvent(HANDLE event) { g_thumbnailEvent.store(event); }
+
+ToolbarPanel::ToolbarPanel(HWND mainWindow, VSSettings& settings)
+    : CDialogBase(IDD_TOOLBAR_PANEL), main_(mainWindow), settings_(settings), list_(fs_) {}
+
+ToolbarPanel::~ToolbarPanel() {
+    WaitForSortWorkers();
+}
+
+BOOL ToolbarPanel::OnInitDialog() {
+    settings_.LoadFolders(&initDir, &saveAsDir, MyPictures());
+    settings_.ReadSortState(&sort_);
+    return FALSE;
+}
+
+void ToolbarPanel::SaveFolders() { settings_.SaveFolders(initDir, saveAsDir); }
+
+void ToolbarPanel::UpdateButtons() {
+    // The buttons come with the toolbar; nothing to enable yet.
+}
+
+void ToolbarPanel::Build(const std::string& path) {
+    list_.Build(path);
+    UpdateButtons();
+    SendMessageA(main_, UM_CLEAR_THUMBNAILS, 0, 0);
+    StartSortWorker(true);
+    const std::string current = list_.CurrentPath();
+    SendMessageA(main_, UM_SHOW_FILE, 0, reinterpret_cast<LPARAM>(current.c_str()));
+}
+
+bool ToolbarPanel::BuildFromFolder(const std::string& folder) {
+    if (!list_.BuildFromFolder(folder)) return false;
+    UpdateButtons();
+    SendMessageA(main_, UM_CLEAR_THUMBNAILS, 0, 0);
+    StartSortWorker(true);
+    const std::string current = list_.CurrentPath();
+    SendMessageA(main_, UM_SHOW_FILE, 1, reinterpret_cast<LPARAM>(current.c_str()));
+    return true;
+}
+
+int32_t ToolbarPanel::DeleteCurrent(bool thumbnailViewShown) {
+    if (list_.Empty()) return -1;
+    const std::string path = list_.CurrentPath();
+    if (AppMessageBox(main_, DeleteQuestion(path), MB_YESNO | MB_ICONQUESTION) != IDYES) return -1;
+    const int32_t removed = list_.DeleteCurrent();
+    UpdateButtons();
+    if (!thumbnailViewShown) {
+        const std::string current = list_.CurrentPath();
+        SendMessageA(main_, UM_SHOW_FILE, 0, reinterpret_cast<LPARAM>(current.c_str()));
+    }
+    return removed;
+}
+
+void ToolbarPanel::SortCommand(uint32_t key) {
+    sort_.Command(key);
+    StartSortWorker(false);
+}
+
+void ToolbarPanel::StartSortWorker(bool afterBuild) {
+    ReapWorkers();
+    SortJob* job = new SortJob{this, sort_.key, sort_.ascending, afterBuild, sort_.lastCommand};
+    HANDLE thread = CreateThread(nullptr, 0, SortWorker, job, 0, nullptr);
+    if (!thread) {
+        delete job;
+        return;
+    }
+    workers_.push_back(thread);
+}
+
+DWORD WINAPI ToolbarPanel::SortWorker(LPVOID param) {
+    SortJob* job = static_cast<SortJob*>(param);
+    ToolbarPanel* self = job->panel;
+    HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+    // The thumbnail worker reads the list: let it finish first.
+    if (HANDLE event = ThumbnailCompletionEvent()) WaitDispatching(event);
+    SetCursor(previous ? previous : LoadCursorA(nullptr, IDC_ARROW));
+    self->list_.SortList(job->key, job->ascending, [self](const std::string& path, const std::string& error) {
+        AppMessageBox(self->main_, UnreadableFileText(path, error), MB_OK | MB_ICONERROR);
+    });
+    if (job->afterBuild) {
+        SendMessageA(self->main_, UM_SHOW_THUMBNAILS, 0, 0);
+    } else {
+        SendMessageA(self->main_, UM_SORT_DONE, job->ascending ? 1 : 0, job->lastCommand);
+    }
+    delete job;
+    return 0;
+}
+
+void ToolbarPanel::ReapWorkers() {
+    for (size_t i = 0; i < workers_.size();) {
+        if (WaitForSingleObject(workers_[i], 0) == WAIT_OBJECT_0) {
+            CloseHandle(workers_[i]);
+            workers_.erase(workers_.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            ++i;
+        }
+    }
+}
+
+void ToolbarPanel::WaitForSortWorkers() {
+    // A worker may be sending to the main window: keep dispatching.
+    for (HANDLE thread : workers_) {
+        WaitDispatching(thread);
+        CloseHandle(thread);
+    }
+    workers_.clear();
+}

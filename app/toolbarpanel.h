@@ -1,0 +1,73 @@
+// The panel across the top of the main window. It owns the folder file
+// list of the shown picture's folder with its sort state, the remembered
+// folders and the thumbnail mode flag, and runs the sort worker.
+#ifndef VS_APP_TOOLBARPANEL_H
+#define VS_APP_TOOLBARPANEL_H
+
+#include "framework.h"
+#include "settings_core.h"
+
+#include "browse/win/winfs.h"
+#include "folderlist.h"
+
+#include <string>
+#include <vector>
+
+class ToolbarPanel : public CDialogBase {
+public:
+    ToolbarPanel(HWND mainWindow, VSSettings& settings);
+    ~ToolbarPanel() override;
+
+    // Rebuilds the list from a picture path; shows it.
+    void Build(const std::string& path);
+    // Rebuilds the list from a folder; false when it holds no picture.
+    bool BuildFromFolder(const std::string& folder);
+    // Asks, then deletes the current file. Returns the removed index or -1.
+    int32_t DeleteCurrent(bool thumbnailViewShown);
+    // The sort commands 17, 18 and 19.
+    void SortCommand(uint32_t key);
+    // Waits, dispatching messages, until every sort worker has ended.
+    void WaitForSortWorkers();
+
+    FolderList& List() { return list_; }
+    const VSSortState& Sort() const { return sort_; }
+    bool PictureCurrent() const { return !list_.CurrentPath().empty(); }
+
+    bool thumbnailMode = false;
+    std::string initDir;
+    std::string saveAsDir;
+    // Editor function count, also the identifier of the first own button.
+    uint32_t editorCount = 7;
+
+    void SaveFolders();
+    // Enables the buttons for the list's state.
+    void UpdateButtons();
+
+protected:
+    BOOL OnInitDialog() override;
+
+private:
+    struct SortJob {
+        ToolbarPanel* panel;
+        uint32_t key;
+        bool ascending;
+        bool afterBuild;
+        uint32_t lastCommand;
+    };
+    void StartSortWorker(bool afterBuild);
+    static DWORD WINAPI SortWorker(LPVOID param);
+    void ReapWorkers();
+
+    HWND main_;
+    VSSettings& settings_;
+    VSWinFileSystem fs_;
+    FolderList list_;
+    VSSortState sort_;
+    std::vector<HANDLE> workers_;
+};
+
+// The thumbnail worker's completion event while that worker runs, else null.
+HANDLE ThumbnailCompletionEvent();
+void SetThumbnailCompletionEvent(HANDLE event);
+
+#endif

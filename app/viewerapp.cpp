@@ -1,0 +1,122 @@
+// The viewer's process life.
+#include "viewerapp.h"
+
+#include "maindialog.h"
+#include "resource.h"
+
+#include "IS40.h"
+#include "texts.h"
+
+#include <commctrl.h>
+#include <ole2.h>
+#include <shellapi.h>
+
+#include <cstring>
+
+namespace {
+
+const char kMutexName[] = "VSViewer Mutex";
+
+#ifdef __WINE__
+// The codec library opens files with the host's calls: give it host paths.
+IS_BOOL MapToHost(const char* path, char* out, uint32_t outSize) {
+    WCHAR wide[MAX_PATH * 2];
+    if (!MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH * 2)) return 0;
+    char* unixPath = wine_get_unix_file_name(wide);
+    if (!unixPath) return 0;
+    const size_t n = std::strlen(unixPath);
+    const bool fits = n < outSize;
+    if (fits) std::memcpy(out, unixPath, n + 1);
+    HeapFree(GetProcessHeap(), 0, unixPath);
+    return fits ? 1 : 0;
+}
+
+// A host path given on the command line becomes the Windows path of it.
+std::string FromHostPath(const std::string& path) {
+    if (path.empty() || path[0] != '/') return path;
+    WCHAR* dos = wine_get_dos_file_name(path.c_str());
+    if (!dos) return path;
+    char buffer[MAX_PATH * 2] = {};
+    WideCharToMultiByte(CP_ACP, 0, dos, -1, buffer, sizeof buffer, nullptr, nullptr);
+    HeapFree(GetProcessHeap(), 0, dos);
+    return buffer;
+}
+#else
+std::string FromHostPath(const std::string& path) { return path; }
+#endif
+
+// The first command-line argument, quotes removed; "" when there is none.
+std::string FirstArgument() {
+    int count = 0;
+    LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::string first;
+    if (args && count > 1) {
+        char buffer[MAX_PATH * 4] = {};
+        if (WideCharToMultiByte(CP_ACP, 0, args[1], -1, buffer, sizeof buffer, nullptr, nullptr)) first = buffer;
+    }
+    if (args) LocalFree(args);
+    return first;
+}
+
+}  // namespace
+
+BOOL CALLBACK ViewerApp::FindViewer(HWND wnd, LPARAM param) {
+    ViewerApp* self = reinterpret_cast<ViewerApp*>(param);
+    char caption[260] = {};
+    GetWindowTextA(wnd, caption, sizeof caption);
+    if (std::strstr(caption, kCaptionMark)) {
+        self->otherInstanceWindow_ = wnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void ViewerApp::HandOver(const std::string& argument) {
+    HWND other = otherInstanceWindow_;
+    if (!other) return;
+    if (IsIconic(other)) {
+        ShowWindow(other, SW_RESTORE);
+    } else {
+        BringWindowToTop(other);
+    }
+    SetForegroundWindow(other);
+    if (argument.empty()) return;
+    handedOver_ = argument;
+    COPYDATASTRUCT record{};
+    record.dwData = 0;
+    record.cbData = static_cast<DWORD>(handedOver_.size());
+    record.lpData = &handedOver_[0];
+    SendMessageA(other, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record));
+}
+
+int ViewerApp::Run(const std::string& argument) {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, kMutexName);
+    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+        otherInstanceFound_ = true;
+        EnumWindows(FindViewer, reinterpret_cast<LPARAM>(this));
+    }
+    OleInitialize(nullptr);
+    if (otherInstanceFound_) {
+        HandOver(argument);
+        CloseHandle(mutex);
+        OleUninitialize();
+        return 0;
+    }
+    {
+        MainDialog main(argument);
+        main.DoModal(nullptr);
+        if (mutex) CloseHandle(mutex);
+    }
+    OleUninitialize();
+    return 0;
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+#ifdef __WINE__
+    IS40_SetPathMapper(MapToHost);
+#endif
+    ViewerApp app;
+    return app.Run(FromHostPath(FirstArgument()));
+}

@@ -1,0 +1,24 @@
+// The process: single instance per logon, hand-over of a picture path to
+// the running viewer, and the modal run of the main window.
+#ifndef VS_APP_VIEWERAPP_H
+#define VS_APP_VIEWERAPP_H
+
+#include <windows.h>
+
+#include <string>
+
+class ViewerApp {
+public:
+    // Returns the process exit code.
+    int Run(const std::string& argument);
+
+private:
+    static BOOL CALLBACK FindViewer(HWND wnd, LPARAM param);
+    void HandOver(const std::string& argument);
+
+    bool otherInstanceFound_ = false;
+    HWND otherInstanceWindow_ = nullptr;
+    std::string handedOver_;
+};
+
+#endif
