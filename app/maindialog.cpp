@@ -229,7 +229,11 @@ bool MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
     case UM_THUMBNAIL_ACTIVATED:
         ToggleFullScreen();
         return true;
-    case UM_SHOW_THUMBNAILS: case UM_CLEAR_THUMBNAILS: case UM_STOP_THUMBNAILS:
+    case UM_SHOW_THUMBNAILS:
+        // The sort after a build moved the current entry: show its new counter.
+        if (panel_ && panel_->PictureCurrent()) RefreshCounter();
+        return true;
+    case UM_CLEAR_THUMBNAILS: case UM_STOP_THUMBNAILS:
         // The thumbnail view answers these when it exists.
         return true;
     case WM_SIZE:
@@ -486,19 +490,19 @@ void MainDialog::Render(const std::string& path) {
 }
 
 void MainDialog::SetNamePanes(const std::string& path, uint32_t w, uint32_t h) {
-    FolderList& list = panel_->List();
-    status_.SetText(0, PaneName(path, list.CurrentIndex(), list.Count()));
+    const VSListSnapshot now = panel_->List().Snapshot();
+    status_.SetText(0, PaneName(path, now.index, static_cast<int32_t>(now.entries.size())));
     status_.SetText(1, PaneDimensions(w, h));
     status_.SetText(2, PaneFileSize(FileSizeOf(path)));
     UpdateWindow(status_.Hwnd());
 }
 
 void MainDialog::SetCaptionWithCounter() {
-    FolderList& list = panel_->List();
-    SetWindowTextA(Hwnd(), CaptionWithCounter(list.CurrentPath(), list.CurrentIndex(), list.Count()).c_str());
+    const VSListSnapshot now = panel_->List().Snapshot();
+    SetWindowTextA(Hwnd(), CaptionWithCounter(now.path, now.index, static_cast<int32_t>(now.entries.size())).c_str());
 }
 
-bool MainDialog::LoadAndShow(const std::string& path, bool) {
+bool MainDialog::LoadAndShow(const std::string& path) {
     VSWinLoaderHost host(Hwnd());
     ImageLoader loader(host);
     ImageRecord record;
@@ -517,9 +521,9 @@ void MainDialog::ShowFile(WPARAM wParam, const std::string& path) {
         InvalidatePicture(false);
         return;
     }
-    if (!LoadAndShow(path, true)) return;
-    FolderList& list = panel_->List();
-    SetWindowTextA(Hwnd(), CaptionWithCounter(path, list.CurrentIndex(), list.Count()).c_str());
+    if (!LoadAndShow(path)) return;
+    const VSListSnapshot now = panel_->List().Snapshot();
+    SetWindowTextA(Hwnd(), CaptionWithCounter(path, now.index, static_cast<int32_t>(now.entries.size())).c_str());
     if (IsRectEmpty(&pictureRect_)) {
         GetClientRect(Picture(), &pictureRect_);
         if (wParam == 1 || fullScreen_) {
@@ -540,7 +544,7 @@ void MainDialog::ShowAt(int32_t index, const std::string& path) {
         ShowFile(0, path);
         return;
     }
-    if (!LoadAndShow(path, false)) return;
+    if (!LoadAndShow(path)) return;
     SetWindowTextA(Hwnd(), CaptionPlain(path).c_str());
     InvalidatePicture(true);
 }
@@ -558,12 +562,16 @@ void MainDialog::ShowInfo(const std::string& path) {
     SetCaptionWithCounter();
 }
 
+void MainDialog::RefreshCounter() {
+    FolderList& list = panel_->List();
+    const VSListSnapshot now = list.Snapshot();
+    status_.SetText(0, PaneName(now.path, now.index, static_cast<int32_t>(now.entries.size())));
+    SetWindowTextA(Hwnd(), CaptionWithCounter(now.path, now.index, static_cast<int32_t>(now.entries.size())).c_str());
+}
+
 void MainDialog::SortDone(bool ascending, uint32_t key) {
     status_.SetText(3, PaneSort(key, ascending));
-    FolderList& list = panel_->List();
-    const std::string path = list.CurrentPath();
-    status_.SetText(0, PaneName(path, list.CurrentIndex(), list.Count()));
-    SetCaptionWithCounter();
+    RefreshCounter();
 }
 
 void MainDialog::SetView(bool thumbnails) {

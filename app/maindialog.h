@@ -37,7 +37,7 @@ private:
     void Rerender(const std::string& path);
     void SortDone(bool ascending, uint32_t key);
     void SetView(bool thumbnails);
-    bool LoadAndShow(const std::string& path, bool withCounterCaption);
+    bool LoadAndShow(const std::string& path);
     void Render(const std::string& path);
     void ShowInfo(const std::string& path);
     void ToggleFullScreen();
@@ -47,6 +47,8 @@ private:
     void LayOutViews();
     void SetNamePanes(const std::string& path, uint32_t w, uint32_t h);
     void SetCaptionWithCounter();
+    // Caption and pane 0 with the list's present counter.
+    void RefreshCounter();
     void PaintPicture(HDC dc, const RECT& client);
     void PaintIcon();
     VSRect WindowFrame() const;

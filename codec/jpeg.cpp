@@ -38,6 +38,7 @@ constexpr uint32_t kWriteNoJfif = 32;
 constexpr uint32_t kDibHeaderBytes = 40;
 constexpr uint32_t kMarkerCom = 0xFE;
 constexpr uint32_t kMaxMarkerPayload = 65533;  // 65535 minus the length field
+constexpr uint32_t kSamplingSlots = 10;
 
 // Large I/O buffers: one read or write call per 64 KiB keeps the source and
 // destination out of the decode's profile.
@@ -74,15 +75,23 @@ void JpegErrorExit(j_common_ptr cinfo) {
     std::longjmp(err->jump, 1);
 }
 
-// Messages never reach stderr: the text is kept for the error that may follow.
+// Messages never reach stderr: they go to the error trace. The call's last
+// error stays as it was, since a warning never fails a call.
 void JpegOutputMessage(j_common_ptr cinfo) {
     CISJpegError* err = reinterpret_cast<CISJpegError*>(cinfo->err);
     (*cinfo->err->format_message)(cinfo, err->message);
+    if (CISThreadState* s = ISThreadState()) {
+        const uint32_t last = s->lastError;
+        s->Record(IS_ERR_JPEG_DECODE, err->entry, err->message);
+        s->lastError = last;
+    }
 }
 
-// Warnings (corrupt data, premature end) only count; they never fail a call.
+// A damaged file can warn once per block; only the first is traced.
 void JpegEmitMessage(j_common_ptr cinfo, int level) {
-    if (level < 0) ++cinfo->err->num_warnings;
+    if (level >= 0) return;
+    if (cinfo->err->num_warnings == 0) (*cinfo->err->output_message)(cinfo);
+    ++cinfo->err->num_warnings;
 }
 
 void InstallErrorManager(CISJpegError& err, const char* entry) {
@@ -213,18 +222,19 @@ public:
     CISJpegDecoder& operator=(const CISJpegDecoder&) = delete;
 
     j_decompress_ptr Info() { return &m_cinfo; }
-    CISJpegError& Err() { return m_err; }
 
-    // libjpeg failure code: memory exhaustion is 1, anything else `code`.
-    [[noreturn]] void FailJpeg(uint32_t code) {
-        Fail(m_err.outOfMemory ? static_cast<uint32_t>(IS_ERR_MEMORY) : code, m_err.message);
+    // Runs fn inside libjpeg; a fatal error there is thrown with `code`,
+    // or with 1 when libjpeg ran out of memory.
+    template <typename Fn>
+    void Call(uint32_t code, Fn&& fn) {
+        if (!JpegCall(m_err, fn)) Fail(m_err.outOfMemory ? static_cast<uint32_t>(IS_ERR_MEMORY) : code, m_err.message);
     }
 
     // Creates the record and the source manager; fails with 1 or 9.
     void Create() {
         if (!m_inBuffer.Alloc(kIOBufferBytes)) Fail(IS_ERR_MEMORY, "input buffer");
         j_decompress_ptr cinfo = &m_cinfo;
-        if (!JpegCall(m_err, [cinfo]() { jpeg_create_decompress(cinfo); })) FailJpeg(IS_ERR_JPEG_DECODE);
+        Call(IS_ERR_JPEG_DECODE, [cinfo]() { jpeg_create_decompress(cinfo); });
         m_cinfo.mem->max_memory_to_use = kJpegMemoryLimit;
         m_src.io = &m_io;
         m_src.buffer = m_inBuffer.Get();
@@ -243,15 +253,16 @@ public:
 
     void ReadHeader() {
         j_decompress_ptr cinfo = &m_cinfo;
-        if (!JpegCall(m_err, [cinfo]() { jpeg_read_header(cinfo, TRUE); })) FailJpeg(IS_ERR_JPEG_DECODE);
+        Call(IS_ERR_JPEG_DECODE, [cinfo]() { jpeg_read_header(cinfo, TRUE); });
     }
 
     void CalcOutput() {
         j_decompress_ptr cinfo = &m_cinfo;
-        if (!JpegCall(m_err, [cinfo]() { jpeg_calc_output_dimensions(cinfo); })) FailJpeg(IS_ERR_JPEG_DECODE);
+        Call(IS_ERR_JPEG_DECODE, [cinfo]() { jpeg_calc_output_dimensions(cinfo); });
     }
 
-    // Seeks the source back over the bytes read ahead but not consumed.
+    // Seeks the source back over the bytes read ahead but not consumed, so
+    // that the source stands just after what the decoder used.
     void GiveBack() {
         if (m_src.fakeEnd || m_src.pub.bytes_in_buffer == 0) return;
         m_io.Seek(-static_cast<int64_t>(m_src.pub.bytes_in_buffer), 1);
@@ -286,24 +297,78 @@ uint32_t PelsPerMetre(uint32_t density, uint32_t unit) {
     return 0;
 }
 
-uint8_t* DecodeJpeg(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t depth, uint32_t flags,
-                    uint32_t* error) {
-    if (depth != 8 && depth != 24 && depth != 32) Fail(IS_ERR_PARAM, "bit depth");
-    CISThreadState* state = ISThreadState();
+// libjpeg 6b's scales: the largest reduction the factors allow.
+unsigned int ScaleDenominator(uint64_t num, uint64_t den) {
+    if (num * 8 <= den) return 8;
+    if (num * 4 <= den) return 4;
+    if (num * 2 <= den) return 2;
+    return 1;
+}
 
-    CISJpegDecoder dec(handle, "IS40_ReadJPG");
+// The output kind for a source kind and requested depth; throws 9 when
+// the depth cannot be produced.
+OutKind ChooseOutput(SourceKind source, uint32_t depth, uint32_t flags) {
+    switch (source) {
+        case SourceKind::Grey:
+            if (depth == 32) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read 8-bit to 32-bit)");
+            return depth == 8 ? OutKind::Grey : OutKind::Rgb;
+        case SourceKind::Rgb:
+            if (depth != 24) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read RGB to any other bit depth)");
+            return OutKind::Rgb;
+        case SourceKind::Cmyk:
+        case SourceKind::Ycck:
+            if (flags & kReadRawCmyk) {
+                if (depth != 32) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can only read CMYK/YCCK to 32bpp)");
+                return source == SourceKind::Cmyk ? OutKind::Cmyk : OutKind::Ycck;
+            }
+            if (depth != 24) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested");
+            return OutKind::Rgb;
+        case SourceKind::RawYCbCr:
+            if (depth != 24) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read YCbCr to any other bit depth)");
+            return OutKind::YCbCr;
+    }
+    Fail(IS_ERR_JPEG_DECODE, "Invalid JPG colorspace");
+}
+
+UINT16 Density(double v) {
+    if (!(v > 0)) return 0;  // also NaN
+    if (v >= 65535.0) return 65535;
+    return static_cast<UINT16>(v);
+}
+
+bool ValidMarkerCode(uint32_t marker) { return (marker >= 0xE0 && marker <= 0xEF) || marker == kMarkerCom; }
+
+// ---- codec -----------------------------------------------------------------
+
+class CISJpegCodec {
+public:
+    explicit CISJpegCodec(ISHANDLE handle) : m_handle(handle) {}
+
+    uint32_t Error() const { return m_error; }
+    void SetError(uint32_t code) { m_error = code; }
+
+    uint8_t* Read(uint32_t depth, uint32_t flags, uint32_t* width, uint32_t* height);
+    IS_BOOL Dims(uint32_t* width, uint32_t* height, uint32_t* bitDepth, uint32_t* colourSpace,
+                 uint32_t* codingFlags, ISResolution* resolution);
+    uint32_t Write(const uint8_t* image, uint32_t width, uint32_t height, uint32_t depth, uint32_t stride,
+                   uint32_t quality, const ISResolution* resolution, uint32_t flags);
+    void Markers(std::vector<CISJpegMarker>* markers);
+
+private:
+    ISHANDLE m_handle;
+    uint32_t m_error = 0;
+};
+
+uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uint32_t* height) {
+    if (depth != 8 && depth != 24 && depth != 32) Fail(IS_ERR_PARAM, "bit depth");
+    const CISThreadState* state = ISThreadState();
+
+    CISJpegDecoder dec(m_handle, "IS40_ReadJPG");
     dec.Create();
     dec.ReadHeader();
     j_decompress_ptr cinfo = dec.Info();
-
-    // libjpeg 6b's scales: the largest reduction the factors allow.
-    const uint64_t num = state->jpgScaleNum, den = state->jpgScaleDen;
-    unsigned int scale = 1;
-    if (num * 8 <= den) scale = 8;
-    else if (num * 4 <= den) scale = 4;
-    else if (num * 2 <= den) scale = 2;
     cinfo->scale_num = 1;
-    cinfo->scale_denom = scale;
+    cinfo->scale_denom = ScaleDenominator(state->jpgScaleNum, state->jpgScaleDen);
 
     // Raw Y, Cb, Cr is only there to give for a YCbCr-coded picture.
     const bool rawYCbCr = (flags & kReadYCbCr) && cinfo->jpeg_color_space == JCS_YCbCr;
@@ -311,58 +376,23 @@ uint8_t* DecodeJpeg(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t
     dec.CalcOutput();
 
     SourceKind source;
-    switch (cinfo->out_color_components) {
-        case 1:
-            source = SourceKind::Grey;
-            break;
-        case 3:
-            source = rawYCbCr ? SourceKind::RawYCbCr : SourceKind::Rgb;
-            break;
-        case 4:
-            if (cinfo->jpeg_color_space == JCS_CMYK) {
-                source = SourceKind::Cmyk;
-                break;
-            }
-            if (cinfo->jpeg_color_space == JCS_YCCK) {
-                source = SourceKind::Ycck;
-                break;
-            }
-            Fail(IS_ERR_JPEG_DECODE, "Invalid JPG colorspace");
-        default:
-            Fail(IS_ERR_JPEG_DECODE, "Invalid JPG colorspace");
+    if (cinfo->out_color_components == 1) {
+        source = SourceKind::Grey;
+    } else if (cinfo->out_color_components == 3) {
+        source = rawYCbCr ? SourceKind::RawYCbCr : SourceKind::Rgb;
+    } else if (cinfo->out_color_components == 4 && cinfo->jpeg_color_space == JCS_CMYK) {
+        source = SourceKind::Cmyk;
+    } else if (cinfo->out_color_components == 4 && cinfo->jpeg_color_space == JCS_YCCK) {
+        source = SourceKind::Ycck;
+    } else {
+        Fail(IS_ERR_JPEG_DECODE, "Invalid JPG colorspace");
     }
 
     const bool dib = (flags & kReadDib) != 0;
     const bool fourComponents = source == SourceKind::Cmyk || source == SourceKind::Ycck;
     if (dib && source == SourceKind::Grey) depth = 8;
     if (dib && fourComponents) depth = 24;
-
-    OutKind kind;
-    switch (source) {
-        case SourceKind::Grey:
-            if (depth == 32) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read 8-bit to 32-bit)");
-            kind = depth == 8 ? OutKind::Grey : OutKind::Rgb;
-            break;
-        case SourceKind::Rgb:
-            if (depth != 24) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read RGB to any other bit depth)");
-            kind = OutKind::Rgb;
-            break;
-        case SourceKind::Cmyk:
-        case SourceKind::Ycck:
-            if (flags & kReadRawCmyk) {
-                if (depth != 32) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can only read CMYK/YCCK to 32bpp)");
-                kind = source == SourceKind::Cmyk ? OutKind::Cmyk : OutKind::Ycck;
-            } else {
-                if (depth != 24) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested");
-                kind = OutKind::Rgb;
-            }
-            break;
-        case SourceKind::RawYCbCr:
-        default:
-            if (depth != 24) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read YCbCr to any other bit depth)");
-            kind = OutKind::YCbCr;
-            break;
-    }
+    const OutKind kind = ChooseOutput(source, depth, flags);
 
     const bool padded = dib || (flags & kReadPadBgr);
     const bool bgr = padded && kind == OutKind::Rgb;
@@ -399,15 +429,31 @@ uint8_t* DecodeJpeg(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t
     if (padded) rowBytes = (rowBytes + 3) & ~static_cast<uint64_t>(3);
     const uint32_t tableEntries = dib && kind == OutKind::Grey ? 256 : 0;
     const uint64_t pixelStart = dib ? kDibHeaderBytes + 4ull * tableEntries : 0;
+    // Checked before libjpeg allocates anything for the picture: a header
+    // may declare far more than any file holds.
     uint64_t pixelBytes, total;
     if (!ISMulSize(rowBytes, h, &pixelBytes) || !ISMulSize(pixelBytes + pixelStart, 1, &total)) {
         Fail(IS_ERR_MEMORY, "picture too large");
+    }
+    // A file of several scans keeps every coefficient of the full-size
+    // picture while they arrive, whatever the scale.
+    if (cinfo->progressive_mode || cinfo->comps_in_scan < cinfo->num_components) {
+        uint64_t blocks = 0;
+        for (int c = 0; c < cinfo->num_components; ++c) {
+            const jpeg_component_info& comp = cinfo->comp_info[c];
+            const uint64_t hs = static_cast<uint64_t>(comp.h_samp_factor), vs = static_cast<uint64_t>(comp.v_samp_factor);
+            const uint64_t across = (comp.width_in_blocks + hs - 1) / hs * hs;
+            const uint64_t down = (comp.height_in_blocks + vs - 1) / vs * vs;
+            blocks += across * down;  // each factor is below 2^17
+        }
+        uint64_t coefficients;
+        if (!ISMulSize(blocks, DCTSIZE2 * sizeof(JCOEF), &coefficients)) Fail(IS_ERR_MEMORY, "picture too large");
     }
 
     // Work row for the conversions done here: the decoded samples of one row.
     CISInternalAllocator work;
     if ((convertGrey || convertCmyk) &&
-        !work.Alloc(static_cast<uint64_t>(w) * cinfo->out_color_components * 2)) {
+        !work.Alloc(static_cast<uint64_t>(w) * static_cast<uint32_t>(cinfo->out_color_components) * 2)) {
         Fail(IS_ERR_MEMORY, "work row");
     }
     CISOutBufAllocator out;
@@ -425,7 +471,7 @@ uint8_t* DecodeJpeg(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t
         }
     }
 
-    if (!JpegCall(dec.Err(), [cinfo]() { jpeg_start_decompress(cinfo); })) dec.FailJpeg(IS_ERR_JPEG_DECODE);
+    dec.Call(IS_ERR_JPEG_DECODE, [cinfo]() { jpeg_start_decompress(cinfo); });
 
     auto rowAt = [&](uint32_t y) {
         const uint32_t physical = dib ? h - 1 - y : y;
@@ -447,8 +493,10 @@ uint8_t* DecodeJpeg(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t
         }
         JDIMENSION got = 0;
         JSAMPROW* rowList = rows;
-        if (!JpegCall(dec.Err(), [cinfo, rowList, want, &got]() { got = jpeg_read_scanlines(cinfo, rowList, want); })) {
-            rowError = dec.Err().outOfMemory ? IS_ERR_MEMORY : IS_ERR_READ;
+        try {
+            dec.Call(IS_ERR_READ, [cinfo, rowList, want, &got]() { got = jpeg_read_scanlines(cinfo, rowList, want); });
+        } catch (const ISException& e) {
+            rowError = e.Code();
             break;
         }
         if (got == 0) {
@@ -478,20 +526,64 @@ uint8_t* DecodeJpeg(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t
     }
 
     if (rowError == 0) {
-        if (!JpegCall(dec.Err(), [cinfo]() { jpeg_finish_decompress(cinfo); })) {
-            rowError = dec.Err().outOfMemory ? IS_ERR_MEMORY : IS_ERR_READ;
+        try {
+            dec.Call(IS_ERR_READ, [cinfo]() { jpeg_finish_decompress(cinfo); });
+        } catch (const ISException& e) {
+            rowError = e.Code();
         }
     }
     if (flags & kReadGiveBack) dec.GiveBack();
 
-    *error = rowError;
+    // After a row failure the rows decoded so far are still handed over.
+    m_error = rowError;
     *width = w;
     *height = h;
     return out.Release();
 }
 
+IS_BOOL CISJpegCodec::Dims(uint32_t* width, uint32_t* height, uint32_t* bitDepth, uint32_t* colourSpace,
+                           uint32_t* codingFlags, ISResolution* resolution) {
+    CISJpegDecoder dec(m_handle, "IS40_GetJPGDims");
+    dec.Create();
+    dec.ReadHeader();
+    j_decompress_ptr cinfo = dec.Info();
+    cinfo->scale_num = 1;
+    cinfo->scale_denom = 1;
+    dec.CalcOutput();
+    *width = cinfo->output_width;
+    *height = cinfo->output_height;
+    if (bitDepth) *bitDepth = 8u * static_cast<uint32_t>(cinfo->out_color_components);
+    if (colourSpace) *colourSpace = static_cast<uint32_t>(cinfo->jpeg_color_space);
+    if (codingFlags) *codingFlags = (cinfo->progressive_mode ? 1u : 0u) | (cinfo->arith_code ? 2u : 0u);
+    if (resolution) {
+        resolution->xRes = cinfo->X_density;
+        resolution->yRes = cinfo->Y_density;
+        resolution->unit = cinfo->density_unit;
+    }
+    return 1;
+}
+
+void CISJpegCodec::Markers(std::vector<CISJpegMarker>* markers) {
+    markers->clear();
+    CISJpegDecoder dec(m_handle, "ISReadJPGMarkers");
+    dec.Create();
+    j_decompress_ptr cinfo = dec.Info();
+    dec.Call(IS_ERR_JPEG_DECODE, [cinfo]() {
+        jpeg_save_markers(cinfo, JPEG_COM, 0xFFFF);
+        for (int m = 0; m < 16; ++m) jpeg_save_markers(cinfo, JPEG_APP0 + m, 0xFFFF);
+    });
+    dec.ReadHeader();
+    for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next) {
+        CISJpegMarker kept;
+        kept.marker = m->marker;
+        kept.data.assign(m->data, m->data + m->data_length);
+        markers->push_back(std::move(kept));
+    }
+}
+
 // ---- encoder ---------------------------------------------------------------
 
+// One libjpeg compression record with its destination manager.
 class CISJpegEncoder {
 public:
     explicit CISJpegEncoder(ISHANDLE handle) : m_io(handle) {
@@ -503,17 +595,31 @@ public:
     CISJpegEncoder(const CISJpegEncoder&) = delete;
     CISJpegEncoder& operator=(const CISJpegEncoder&) = delete;
 
-    uint32_t Write(const uint8_t* image, uint32_t width, uint32_t height, uint32_t depth, uint32_t stride,
-                   uint32_t quality, const ISResolution* resolution, uint32_t flags);
+    j_compress_ptr Info() { return &m_cinfo; }
 
-private:
-    [[noreturn]] void FailJpeg() { Fail(m_err.outOfMemory ? IS_ERR_MEMORY : IS_ERR_WRITE, m_err.message); }
-
+    // Every libjpeg failure while encoding is a write failure (1 when
+    // libjpeg ran out of memory).
     template <typename Fn>
     void Call(Fn&& fn) {
-        if (!JpegCall(m_err, fn)) FailJpeg();
+        if (!JpegCall(m_err, fn)) Fail(m_err.outOfMemory ? IS_ERR_MEMORY : IS_ERR_WRITE, m_err.message);
     }
 
+    void Create() {
+        if (!m_outBuffer.Alloc(kIOBufferBytes)) Fail(IS_ERR_MEMORY, "output buffer");
+        j_compress_ptr cinfo = &m_cinfo;
+        Call([cinfo]() { jpeg_create_compress(cinfo); });
+        m_dest.io = &m_io;
+        m_dest.buffer = m_outBuffer.Get();
+        m_dest.capacity = kIOBufferBytes;
+        m_dest.pub.init_destination = DestInit;
+        m_dest.pub.empty_output_buffer = DestEmpty;
+        m_dest.pub.term_destination = DestTerm;
+        m_cinfo.dest = &m_dest.pub;
+    }
+
+    uint32_t DestSize() { return m_io.Size(); }
+
+private:
     CISIO m_io;
     jpeg_compress_struct m_cinfo;
     CISJpegError m_err;
@@ -521,90 +627,72 @@ private:
     CISInternalAllocator m_outBuffer;
 };
 
-UINT16 Density(double v) {
-    if (!(v > 0)) return 0;  // also NaN
-    if (v >= 65535.0) return 65535;
-    return static_cast<UINT16>(v);
-}
-
-uint32_t CISJpegEncoder::Write(const uint8_t* image, uint32_t width, uint32_t height, uint32_t depth,
-                               uint32_t stride, uint32_t quality, const ISResolution* resolution,
-                               uint32_t flags) {
+uint32_t CISJpegCodec::Write(const uint8_t* image, uint32_t width, uint32_t height, uint32_t depth,
+                             uint32_t stride, uint32_t quality, const ISResolution* resolution,
+                             uint32_t flags) {
     if (!image) Fail(IS_ERR_PARAM, "image");
     if (depth != 8 && depth != 24 && depth != 32) Fail(IS_ERR_PARAM, "bit depth");
     if (width == 0 || height == 0) Fail(IS_ERR_PARAM, "size");
     const uint32_t components = depth / 8;
     const uint64_t rowBytes = static_cast<uint64_t>(width) * components;
-    // Rows may not overlap: a shorter stride would read past the caller's rows.
+    // A shorter stride makes rows overlap: a caller's mistake, not a picture.
     if (stride < rowBytes) Fail(IS_ERR_PARAM, "row stride");
-    CISThreadState* state = ISThreadState();
+    const CISThreadState* state = ISThreadState();
 
     const bool swap = depth == 24 && (flags & kWriteBgr);
     CISInternalAllocator work;
     if (swap && !work.Alloc(rowBytes)) Fail(IS_ERR_MEMORY, "work row");
-    if (!m_outBuffer.Alloc(kIOBufferBytes)) Fail(IS_ERR_MEMORY, "output buffer");
 
-    j_compress_ptr cinfo = &m_cinfo;
-    Call([cinfo]() { jpeg_create_compress(cinfo); });
-    m_dest.io = &m_io;
-    m_dest.buffer = m_outBuffer.Get();
-    m_dest.capacity = kIOBufferBytes;
-    m_dest.pub.init_destination = DestInit;
-    m_dest.pub.empty_output_buffer = DestEmpty;
-    m_dest.pub.term_destination = DestTerm;
-    m_cinfo.dest = &m_dest.pub;
+    CISJpegEncoder enc(m_handle);
+    enc.Create();
+    j_compress_ptr cinfo = enc.Info();
+    cinfo->image_width = width;
+    cinfo->image_height = height;
+    cinfo->input_components = static_cast<int>(components);
+    if (depth == 8) cinfo->in_color_space = JCS_GRAYSCALE;
+    else if (depth == 24) cinfo->in_color_space = (flags & kWriteYCbCr) ? JCS_YCbCr : JCS_RGB;
+    else cinfo->in_color_space = (flags & kWriteYcck) ? JCS_YCCK : JCS_CMYK;
+    enc.Call([cinfo]() { jpeg_set_defaults(cinfo); });
 
-    m_cinfo.image_width = width;
-    m_cinfo.image_height = height;
-    m_cinfo.input_components = static_cast<int>(components);
-    if (depth == 8) m_cinfo.in_color_space = JCS_GRAYSCALE;
-    else if (depth == 24) m_cinfo.in_color_space = (flags & kWriteYCbCr) ? JCS_YCbCr : JCS_RGB;
-    else m_cinfo.in_color_space = (flags & kWriteYcck) ? JCS_YCCK : JCS_CMYK;
-    Call([cinfo]() { jpeg_set_defaults(cinfo); });
-
-    if (flags & kWriteNoJfif) m_cinfo.write_JFIF_header = FALSE;
+    if (flags & kWriteNoJfif) cinfo->write_JFIF_header = FALSE;
     const int q = static_cast<int>(quality > 100 ? 100 : quality);
-    Call([cinfo, q]() { jpeg_set_quality(cinfo, q, TRUE); });
+    enc.Call([cinfo, q]() { jpeg_set_quality(cinfo, q, TRUE); });
 
     if (state->jpgSamplingOverride) {
-        for (int c = 0; c < m_cinfo.num_components && c < 10; ++c) {
-            m_cinfo.comp_info[c].h_samp_factor = state->jpgHSampling[c];
-            m_cinfo.comp_info[c].v_samp_factor = state->jpgVSampling[c];
+        for (int c = 0; c < cinfo->num_components && c < static_cast<int>(kSamplingSlots); ++c) {
+            cinfo->comp_info[c].h_samp_factor = state->jpgHSampling[c];
+            cinfo->comp_info[c].v_samp_factor = state->jpgVSampling[c];
         }
     }
-    if (flags & kWriteProgressive) Call([cinfo]() { jpeg_simple_progression(cinfo); });
+    if (flags & kWriteProgressive) enc.Call([cinfo]() { jpeg_simple_progression(cinfo); });
 
     if (resolution) {
-        m_cinfo.density_unit = static_cast<UINT8>(resolution->unit <= 2 ? resolution->unit : 0);
-        m_cinfo.X_density = Density(resolution->xRes);
-        m_cinfo.Y_density = Density(resolution->yRes);
+        cinfo->density_unit = static_cast<UINT8>(resolution->unit <= 2 ? resolution->unit : 0);
+        cinfo->X_density = Density(resolution->xRes);
+        cinfo->Y_density = Density(resolution->yRes);
     } else {
-        m_cinfo.density_unit = 0;
-        m_cinfo.X_density = 1;
-        m_cinfo.Y_density = 1;
+        cinfo->density_unit = 0;
+        cinfo->X_density = 1;
+        cinfo->Y_density = 1;
     }
     switch (state->jpgDctMethod) {
-        case 1: m_cinfo.dct_method = JDCT_ISLOW; break;
-        case 2: m_cinfo.dct_method = JDCT_IFAST; break;
-        case 3: m_cinfo.dct_method = JDCT_FLOAT; break;
+        case 1: cinfo->dct_method = JDCT_ISLOW; break;
+        case 2: cinfo->dct_method = JDCT_IFAST; break;
+        case 3: cinfo->dct_method = JDCT_FLOAT; break;
         default: break;
     }
-    m_cinfo.smoothing_factor = static_cast<int>(state->jpgSmoothing > 100 ? 100 : state->jpgSmoothing);
+    cinfo->smoothing_factor = static_cast<int>(state->jpgSmoothing > 100 ? 100 : state->jpgSmoothing);
 
-    Call([cinfo]() { jpeg_start_compress(cinfo, TRUE); });
+    enc.Call([cinfo]() { jpeg_start_compress(cinfo, TRUE); });
 
+    auto writeMarker = [&](int code, const uint8_t* data, size_t size) {
+        const unsigned int n = static_cast<unsigned int>(size > kMaxMarkerPayload ? kMaxMarkerPayload : size);
+        enc.Call([cinfo, code, data, n]() { jpeg_write_marker(cinfo, code, data, n); });
+    };
     for (const std::string& text : state->jpgComments) {
-        if (text.empty()) continue;
-        const JOCTET* data = reinterpret_cast<const JOCTET*>(text.data());
-        const unsigned int size = static_cast<unsigned int>(text.size() > kMaxMarkerPayload ? kMaxMarkerPayload : text.size());
-        Call([cinfo, data, size]() { jpeg_write_marker(cinfo, JPEG_COM, data, size); });
+        if (!text.empty()) writeMarker(JPEG_COM, reinterpret_cast<const uint8_t*>(text.data()), text.size());
     }
-    for (const CISJpegMarker& m : state->jpgMarkers) {
-        const JOCTET* data = m.data.data();
-        const unsigned int size = static_cast<unsigned int>(m.data.size() > kMaxMarkerPayload ? kMaxMarkerPayload : m.data.size());
-        const int code = static_cast<int>(m.marker);
-        Call([cinfo, code, data, size]() { jpeg_write_marker(cinfo, code, data, size); });
-    }
+    for (const CISJpegMarker& m : state->jpgMarkers) writeMarker(static_cast<int>(m.marker), m.data.data(), m.data.size());
 
     uint8_t* workRow = work.Get();
     for (uint32_t y = 0; y < height; ++y) {
@@ -616,27 +704,39 @@ uint32_t CISJpegEncoder::Write(const uint8_t* image, uint32_t width, uint32_t he
             row = workRow;
         }
         JDIMENSION written = 0;
-        Call([cinfo, &row, &written]() { written = jpeg_write_scanlines(cinfo, &row, 1); });
+        enc.Call([cinfo, &row, &written]() { written = jpeg_write_scanlines(cinfo, &row, 1); });
         if (written != 1) Fail(IS_ERR_WRITE, "row not taken");
     }
-    Call([cinfo]() { jpeg_finish_compress(cinfo); });
-    return m_io.Size();
+    enc.Call([cinfo]() { jpeg_finish_compress(cinfo); });
+    return enc.DestSize();
 }
 
-// Runs fn with exceptions turned into an error code.
+// Changes the calling thread's JPEG settings: a rejected argument records
+// 5, an allocation failure 1.
 template <typename Fn>
-auto Guarded(uint32_t* error, Fn fn) -> decltype(fn()) {
-    try {
-        return fn();
-    } catch (const ISException& e) {
-        *error = e.Code();
-    } catch (const std::bad_alloc&) {
-        *error = IS_ERR_MEMORY;
+IS_BOOL ChangeSettings(const char* name, bool valid, Fn change) {
+    CISThreadState* s = ISThreadState();
+    if (!s) return 0;
+    uint32_t code = IS_ERR_PARAM;
+    if (valid) {
+        try {
+            change(*s);
+            code = 0;
+        } catch (const std::bad_alloc&) {
+            code = IS_ERR_MEMORY;
+        }
     }
-    return decltype(fn())();
+    s->Record(code, name);
+    return code == 0;
 }
 
-bool ValidMarkerCode(uint32_t marker) { return (marker >= 0xE0 && marker <= 0xEF) || marker == kMarkerCom; }
+bool ValidSampling(uint32_t count, const uint8_t* horizontal, const uint8_t* vertical) {
+    if (count > kSamplingSlots || (count && (!horizontal || !vertical))) return false;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (horizontal[i] < 1 || horizontal[i] > 4 || vertical[i] < 1 || vertical[i] > 4) return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -646,28 +746,10 @@ uint32_t ISReadJPGMarkers(ISHANDLE handle, std::vector<CISJpegMarker>* markers) 
     if (!handle || !markers) return IS_ERR_PARAM;
     if (!ISHandleValid(handle)) return IS_ERR_HANDLE;
     const uint32_t lastError = state->lastError;
-    uint32_t error = 0;
-    Guarded(&error, [&]() {
-        markers->clear();
-        CISJpegDecoder dec(handle, "ISReadJPGMarkers");
-        dec.Create();
-        j_decompress_ptr cinfo = dec.Info();
-        auto save = [cinfo]() {
-            jpeg_save_markers(cinfo, JPEG_COM, 0xFFFF);
-            for (int m = 0; m < 16; ++m) jpeg_save_markers(cinfo, JPEG_APP0 + m, 0xFFFF);
-        };
-        if (!JpegCall(dec.Err(), save)) dec.FailJpeg(IS_ERR_JPEG_DECODE);
-        dec.ReadHeader();
-        for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next) {
-            CISJpegMarker kept;
-            kept.marker = m->marker;
-            kept.data.assign(m->data, m->data + m->data_length);
-            markers->push_back(std::move(kept));
-        }
-        return 0;
-    });
+    CISJpegCodec codec(handle);
+    ISGuarded(codec, [&]() { codec.Markers(markers); });
     state->lastError = lastError;
-    return error;
+    return codec.Error();
 }
 
 extern "C" {
@@ -680,9 +762,9 @@ uint8_t* IS40_ReadJPG(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32
         return nullptr;
     }
     if (!ISCheckHandle(handle, kName)) return nullptr;
-    uint32_t error = 0;
-    uint8_t* out = Guarded(&error, [&]() { return DecodeJpeg(handle, width, height, bitDepth, flags, &error); });
-    ISRecordError(error, kName);
+    CISJpegCodec codec(handle);
+    uint8_t* out = ISGuarded(codec, [&]() { return codec.Read(bitDepth, flags, width, height); });
+    ISRecordError(codec.Error(), kName);
     return out;
 }
 
@@ -701,28 +783,12 @@ IS_BOOL IS40_GetJPGDims(ISHANDLE handle, uint32_t* width, uint32_t* height, uint
     if (codingFlags) *codingFlags = 0;
     if (resolution) *resolution = ISResolution{0, 0, 0};
     if (!ISCheckHandle(handle, kName)) return 0;
-    uint32_t error = 0;
-    IS_BOOL ok = Guarded(&error, [&]() -> IS_BOOL {
-        CISJpegDecoder dec(handle, kName);
-        dec.Create();
-        dec.ReadHeader();
-        j_decompress_ptr cinfo = dec.Info();
-        cinfo->scale_num = 1;
-        cinfo->scale_denom = 1;
-        dec.CalcOutput();
-        *width = cinfo->output_width;
-        *height = cinfo->output_height;
-        if (bitDepth) *bitDepth = 8u * static_cast<uint32_t>(cinfo->out_color_components);
-        if (colourSpace) *colourSpace = static_cast<uint32_t>(cinfo->jpeg_color_space);
-        if (codingFlags) *codingFlags = (cinfo->progressive_mode ? 1u : 0u) | (cinfo->arith_code ? 2u : 0u);
-        if (resolution) {
-            resolution->xRes = cinfo->X_density;
-            resolution->yRes = cinfo->Y_density;
-            resolution->unit = cinfo->density_unit;
-        }
-        return 1;
+    CISJpegCodec codec(handle);
+    IS_BOOL ok = ISGuarded(codec, [&]() {
+        return codec.Dims(width, height, bitDepth, colourSpace, codingFlags, resolution);
     });
-    ISRecordError(error, kName);
+    if (!ok) *width = *height = 0;
+    ISRecordError(codec.Error(), kName);
     return ok;
 }
 
@@ -731,127 +797,64 @@ uint32_t IS40_WriteJPG(ISHANDLE handle, const uint8_t* image, uint32_t width, ui
     static const char kName[] = "IS40_WriteJPG";
     if (!ISThreadState()) return 0;
     if (!ISCheckHandle(handle, kName)) return 0;
-    uint32_t error = 0;
-    uint32_t size = Guarded(&error, [&]() {
-        CISJpegEncoder enc(handle);
-        return enc.Write(image, width, height, bitDepth, rowStride, quality, resolution, flags);
+    CISJpegCodec codec(handle);
+    uint32_t size = ISGuarded(codec, [&]() {
+        return codec.Write(image, width, height, bitDepth, rowStride, quality, resolution, flags);
     });
-    ISRecordError(error, kName);
+    ISRecordError(codec.Error(), kName);
     return size;
 }
 
 IS_BOOL IS40_SetJPGDCTScaleFactors(uint32_t numerator, uint32_t denominator) {
-    CISThreadState* s = ISThreadState();
-    if (!s) return 0;
-    s->Record(0, "IS40_SetJPGDCTScaleFactors");
-    s->jpgScaleNum = numerator;
-    s->jpgScaleDen = denominator;
-    return 1;
+    return ChangeSettings("IS40_SetJPGDCTScaleFactors", true, [=](CISThreadState& s) {
+        s.jpgScaleNum = numerator;
+        s.jpgScaleDen = denominator;
+    });
 }
 
 IS_BOOL IS40_AddJPGOutputMarker(uint32_t marker, const uint8_t* data, uint32_t size) {
-    static const char kName[] = "IS40_AddJPGOutputMarker";
-    CISThreadState* s = ISThreadState();
-    if (!s) return 0;
     // Only segments a decoder skips: any other code would break the file.
-    if (!ValidMarkerCode(marker) || size > kMaxMarkerPayload || (size && !data)) {
-        s->Record(IS_ERR_PARAM, kName);
-        return 0;
-    }
-    try {
+    const bool valid = ValidMarkerCode(marker) && size <= kMaxMarkerPayload && (size == 0 || data);
+    return ChangeSettings("IS40_AddJPGOutputMarker", valid, [=](CISThreadState& s) {
         CISJpegMarker m;
         m.marker = marker;
         if (size) m.data.assign(data, data + size);
-        s->jpgMarkers.push_back(std::move(m));
-    } catch (const std::bad_alloc&) {
-        s->Record(IS_ERR_MEMORY, kName);
-        return 0;
-    }
-    s->Record(0, kName);
-    return 1;
+        s.jpgMarkers.push_back(std::move(m));
+    });
 }
 
 IS_BOOL IS40_ClearJPGOutputMarkers(void) {
-    CISThreadState* s = ISThreadState();
-    if (!s) return 0;
-    s->Record(0, "IS40_ClearJPGOutputMarkers");
-    s->jpgMarkers.clear();
-    return 1;
+    return ChangeSettings("IS40_ClearJPGOutputMarkers", true, [](CISThreadState& s) { s.jpgMarkers.clear(); });
 }
 
 IS_BOOL IS40_AddJPGOutputComment(const char* text) {
-    static const char kName[] = "IS40_AddJPGOutputComment";
-    CISThreadState* s = ISThreadState();
-    if (!s) return 0;
-    if (!text || std::strlen(text) > kMaxMarkerPayload) {
-        s->Record(IS_ERR_PARAM, kName);
-        return 0;
-    }
-    try {
-        s->jpgComments.emplace_back(text);
-    } catch (const std::bad_alloc&) {
-        s->Record(IS_ERR_MEMORY, kName);
-        return 0;
-    }
-    s->Record(0, kName);
-    return 1;
+    const bool valid = text && std::strlen(text) <= kMaxMarkerPayload;
+    return ChangeSettings("IS40_AddJPGOutputComment", valid,
+                          [=](CISThreadState& s) { s.jpgComments.emplace_back(text); });
 }
 
 IS_BOOL IS40_ClearJPGOutputComments(void) {
-    CISThreadState* s = ISThreadState();
-    if (!s) return 0;
-    s->Record(0, "IS40_ClearJPGOutputComments");
-    s->jpgComments.clear();
-    return 1;
+    return ChangeSettings("IS40_ClearJPGOutputComments", true, [](CISThreadState& s) { s.jpgComments.clear(); });
 }
 
 IS_BOOL IS40_SetJPGSamplingFactors(uint32_t count, const uint8_t* horizontal, const uint8_t* vertical) {
-    static const char kName[] = "IS40_SetJPGSamplingFactors";
-    CISThreadState* s = ISThreadState();
-    if (!s) return 0;
-    if (count > 10 || (count && (!horizontal || !vertical))) {
-        s->Record(IS_ERR_PARAM, kName);
-        return 0;
-    }
-    for (uint32_t i = 0; i < count; ++i) {
-        if (horizontal[i] < 1 || horizontal[i] > 4 || vertical[i] < 1 || vertical[i] > 4) {
-            s->Record(IS_ERR_PARAM, kName);
-            return 0;
-        }
-    }
-    for (uint32_t i = 0; i < 10; ++i) {
-        s->jpgHSampling[i] = i < count ? horizontal[i] : 1;
-        s->jpgVSampling[i] = i < count ? vertical[i] : 1;
-    }
-    s->jpgSamplingOverride = count != 0;
-    s->Record(0, kName);
-    return 1;
+    return ChangeSettings("IS40_SetJPGSamplingFactors", ValidSampling(count, horizontal, vertical),
+                          [=](CISThreadState& s) {
+                              for (uint32_t i = 0; i < kSamplingSlots; ++i) {
+                                  s.jpgHSampling[i] = i < count ? horizontal[i] : 1;
+                                  s.jpgVSampling[i] = i < count ? vertical[i] : 1;
+                              }
+                              s.jpgSamplingOverride = count != 0;
+                          });
 }
 
 IS_BOOL IS40_SetJPGDCTMethod(uint32_t method) {
-    static const char kName[] = "IS40_SetJPGDCTMethod";
-    CISThreadState* s = ISThreadState();
-    if (!s) return 0;
-    if (method > 3) {
-        s->Record(IS_ERR_PARAM, kName);
-        return 0;
-    }
-    s->jpgDctMethod = method;
-    s->Record(0, kName);
-    return 1;
+    return ChangeSettings("IS40_SetJPGDCTMethod", method <= 3, [=](CISThreadState& s) { s.jpgDctMethod = method; });
 }
 
 IS_BOOL IS40_SetJPGSmoothingFactor(uint32_t factor) {
-    static const char kName[] = "IS40_SetJPGSmoothingFactor";
-    CISThreadState* s = ISThreadState();
-    if (!s) return 0;
-    if (factor > 100) {
-        s->Record(IS_ERR_PARAM, kName);
-        return 0;
-    }
-    s->jpgSmoothing = factor;
-    s->Record(0, kName);
-    return 1;
+    return ChangeSettings("IS40_SetJPGSmoothingFactor", factor <= 100,
+                          [=](CISThreadState& s) { s.jpgSmoothing = factor; });
 }
 
 }  // extern "C"

@@ -1199,25 +1199,8 @@ TEST(OpsDib, HostileDibsFailCleanly) {
     }
 }
 
-namespace {
-bool HaveMagick() {
-    static const bool have = std::system("convert -version >/dev/null 2>&1") == 0;
-    return have;
-}
-Bytes Capture(const std::string& cmd) {
-    Bytes out;
-    std::FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.insert(out.end(), buf, buf + n);
-    pclose(p);
-    return out;
-}
-}  // namespace
-
 TEST(OpsDib, ImageMagickReadsOurDibsAsBmpFiles) {
-    if (!HaveMagick()) GTEST_SKIP() << "ImageMagick not installed";
+    REQUIRE_MAGICK();
     const uint32_t w = 10, h = 6;
     const Bytes rgb = Pattern(w, h, 3, 31);
     Bytes idx(w * h);
@@ -1235,7 +1218,7 @@ TEST(OpsDib, ImageMagickReadsOurDibsAsBmpFiles) {
         file.insert(file.end(), dib.get(), dib.get() + size);
         const std::string path = ScratchPath("dib" + std::to_string(bits) + ".bmp");
         WriteFileBytes(path, file);
-        const Bytes got = Capture("convert '" + path + "' -depth 8 rgb:- 2>/dev/null");
+        const Bytes got = MagickPixels(path);
         ASSERT_EQ(got.size(), rgb.size()) << bits;
         for (size_t k = 0; k < got.size(); ++k) {
             uint32_t want = indexed ? table[4 * idx[k / 3] + 2 - k % 3]

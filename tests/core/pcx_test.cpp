@@ -146,41 +146,6 @@ Bytes PaletteTail(const Bytes& rgb768) {
     return t;
 }
 
-// ---- ImageMagick ----------------------------------------------------------
-
-bool HaveImageMagick() {
-    return std::system("command -v convert >/dev/null 2>&1 && command -v identify >/dev/null 2>&1") == 0;
-}
-
-std::string Capture(const std::string& cmd) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
-}
-
-Bytes ImToRgb(const std::string& path) {
-    std::string s = Capture("convert '" + path + "' -depth 8 rgb:- 2>/dev/null");
-    return Bytes(s.begin(), s.end());
-}
-
-std::string ImSize(const std::string& path) {
-    return Capture("identify -format '%w %h' '" + path + "' 2>/dev/null");
-}
-
-void WritePpm(const std::string& path, const Bytes& rgb, uint32_t w, uint32_t h) {
-    std::string head = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
-    Bytes f(head.begin(), head.end());
-    f.insert(f.end(), rgb.begin(), rgb.end());
-    WriteFileBytes(path, f);
-}
-
-bool RunIm(const std::string& cmd) { return std::system((cmd + " 2>/dev/null").c_str()) == 0; }
-
 // Whether ImageMagick shows a set bit of a 1-bit PCX as white; the format
 // leaves the polarity to the reader and programs disagree.
 bool ImSetBitIsWhite() {
@@ -190,7 +155,7 @@ bool ImSetBitIsWhite() {
     Bytes raw = {0x80, 0x00};
     std::string path = ScratchPath("polarity.pcx");
     WriteFileBytes(path, BuildPcx(s, raw));
-    Bytes rgb = ImToRgb(path);
+    Bytes rgb = MagickPixels(path);
     return rgb.size() >= 3 && rgb[0] > 128;
 }
 
@@ -805,20 +770,20 @@ TEST(PcxVariants, ScanLineDecoding) {
 // ---- ImageMagick interop ----------------------------------------------------------
 
 TEST(PcxInterop, OurFilesOpenInImageMagick) {
-    if (!HaveImageMagick()) GTEST_SKIP() << "ImageMagick not installed";
+    REQUIRE_MAGICK();
     const uint32_t w = 37, h = 11;
     Bytes rgb = Pattern(w, h, 3, 21);
     std::string p24 = ScratchPath("ours24.pcx");
     WriteFileBytes(p24, WritePcx("x24.pcx", rgb.data(), w, h, 24, w * 3, nullptr).file);
-    EXPECT_EQ(ImSize(p24), "37 11");
-    EXPECT_EQ(ImToRgb(p24), rgb);
+    EXPECT_EQ(MagickSize(p24), "37 11");
+    EXPECT_EQ(MagickPixels(p24), rgb);
 
     Bytes pal = TestPalette(8);
     Bytes idx = Pattern(w, h, 1, 22);
     std::string p8 = ScratchPath("ours8.pcx");
     WriteFileBytes(p8, WritePcx("x8.pcx", idx.data(), w, h, 8, w, pal.data()).file);
-    EXPECT_EQ(ImSize(p8), "37 11");
-    Bytes got8 = ImToRgb(p8);
+    EXPECT_EQ(MagickSize(p8), "37 11");
+    Bytes got8 = MagickPixels(p8);
     ASSERT_EQ(got8.size(), size_t(w) * h * 3);
     for (uint32_t i = 0; i < w * h; ++i) {
         const uint8_t* e = &pal[4 * idx[i]];
@@ -830,9 +795,9 @@ TEST(PcxInterop, OurFilesOpenInImageMagick) {
     Bytes two = {0, 0, 0, 0, 255, 255, 255, 0};
     std::string p1 = ScratchPath("ours1.pcx");
     WriteFileBytes(p1, WritePcx("x1.pcx", bits.data(), w, h, 1, row, two.data()).file);
-    EXPECT_EQ(ImSize(p1), "37 11");
+    EXPECT_EQ(MagickSize(p1), "37 11");
     const bool setIsWhite = ImSetBitIsWhite();
-    Bytes got1 = ImToRgb(p1);
+    Bytes got1 = MagickPixels(p1);
     ASSERT_EQ(got1.size(), size_t(w) * h * 3);
     for (uint32_t y = 0; y < h; ++y)
         for (uint32_t x = 0; x < w; ++x) {
@@ -842,14 +807,10 @@ TEST(PcxInterop, OurFilesOpenInImageMagick) {
 }
 
 TEST(PcxInterop, ImageMagickFilesReadHere) {
-    if (!HaveImageMagick()) GTEST_SKIP() << "ImageMagick not installed";
+    REQUIRE_MAGICK();
     const uint32_t w = 33, h = 7;
     Bytes rgb = Pattern(w, h, 3, 31);
-    std::string ppm = ScratchPath("src.ppm");
-    WritePpm(ppm, rgb, w, h);
-    std::string p24 = ScratchPath("im24.pcx");
-    ASSERT_TRUE(RunIm("convert '" + ppm + "' '" + p24 + "'"));
-    Bytes f24 = ReadFileBytes(p24);
+    Bytes f24 = ReadFileBytes(MagickConvert(rgb, w, h, 3, "", "im24.pcx"));
     ASSERT_GE(f24.size(), 128u);
     EXPECT_EQ(f24[65], 3);
     Decoded d24 = ReadPcx(f24, 24);
@@ -862,11 +823,7 @@ TEST(PcxInterop, ImageMagickFilesReadHere) {
     Bytes few(rgb.size());
     for (size_t i = 0; i < few.size(); ++i) few[i] = static_cast<uint8_t>((rgb[i] & 0xE0) | 0x0F);
     for (size_t i = 0; i < few.size(); i += 3) few[i + 2] = static_cast<uint8_t>(few[i + 2] & 0xC0);
-    std::string ppm8 = ScratchPath("few.ppm");
-    WritePpm(ppm8, few, w, h);
-    std::string p8 = ScratchPath("im8.pcx");
-    ASSERT_TRUE(RunIm("convert '" + ppm8 + "' -type Palette '" + p8 + "'"));
-    Bytes f8 = ReadFileBytes(p8);
+    Bytes f8 = ReadFileBytes(MagickConvert(few, w, h, 3, "-type Palette", "im8.pcx"));
     ASSERT_GE(f8.size(), 128u);
     if (f8[3] * f8[65] != 8) GTEST_SKIP() << "ImageMagick wrote no 8-bit palette file";
     Decoded d8 = ReadPcx(f8, 24);
@@ -884,11 +841,7 @@ TEST(PcxInterop, ImageMagickFilesReadHere) {
         const uint8_t v = rgb[3 * i] > 127 ? 255 : 0;
         mono[3 * i] = mono[3 * i + 1] = mono[3 * i + 2] = v;
     }
-    std::string ppm1 = ScratchPath("mono.ppm");
-    WritePpm(ppm1, mono, w, h);
-    std::string p1 = ScratchPath("im1.pcx");
-    ASSERT_TRUE(RunIm("convert '" + ppm1 + "' -type PaletteMatte '" + p1 + "'"));
-    Bytes f1 = ReadFileBytes(p1);
+    Bytes f1 = ReadFileBytes(MagickConvert(mono, w, h, 3, "-type PaletteMatte", "im1.pcx"));
     ASSERT_GE(f1.size(), 128u);
     if (f1[3] != 1 || f1[65] != 1) GTEST_SKIP() << "ImageMagick wrote no 1-bit file";
     const bool setIsWhite = ImSetBitIsWhite();

@@ -2,14 +2,10 @@
 #include "isframe.h"
 #include "testutil.h"
 
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <string>
 
@@ -107,13 +103,6 @@ Bytes BuildPng(uint32_t w, uint32_t h, uint8_t bitDepth, uint8_t colourType, con
 
 // ---- calls -----------------------------------------------------------------
 
-struct ReadResult {
-    LibBuffer buf;
-    uint32_t width = 0, height = 0, error = 0;
-    Bytes palette = Bytes(1024, 0xCD);
-    Bytes Data(size_t n) const { return buf ? Bytes(buf.get(), buf.get() + n) : Bytes(); }
-};
-
 ReadResult Read(const Bytes& file, uint32_t depth, uint32_t flags = 0, bool withPalette = true) {
     ReadResult r;
     WithMemorySource(file, [&](ISHANDLE h) {
@@ -154,51 +143,6 @@ Bytes Write(const Bytes& image, uint32_t w, uint32_t h, const WriteArgs& a, uint
     }, returned);
 }
 
-// ---- ImageMagick -------------------------------------------------------------
-
-bool HaveMagick() {
-    static const bool have = std::system("convert -version >/dev/null 2>&1 && identify -version >/dev/null 2>&1") == 0;
-    return have;
-}
-
-#define REQUIRE_MAGICK() \
-    if (!HaveMagick()) GTEST_SKIP() << "ImageMagick (convert, identify) not installed"
-
-Bytes Capture(const std::string& cmd) {
-    Bytes out;
-    std::FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    uint8_t buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.insert(out.end(), buf, buf + n);
-    pclose(p);
-    return out;
-}
-
-std::string CaptureText(const std::string& cmd) {
-    Bytes b = Capture(cmd);
-    return std::string(b.begin(), b.end());
-}
-
-int Shell(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()); }
-
-Bytes MagickPixels(const std::string& path, const std::string& map = "rgb", const std::string& pre = "") {
-    return Capture("convert '" + path + "' " + pre + " -depth 8 " + map + ":- 2>/dev/null");
-}
-
-std::string MagickSize(const std::string& path) {
-    return CaptureText("identify -format '%w %h' '" + path + "' 2>/dev/null");
-}
-
-void WritePAM(const std::string& path, const Bytes& px, uint32_t w, uint32_t h, uint32_t depth) {
-    const char* type = depth == 4 ? "RGB_ALPHA" : depth == 3 ? "RGB" : depth == 2 ? "GRAYSCALE_ALPHA" : "GRAYSCALE";
-    std::string head = "P7\nWIDTH " + std::to_string(w) + "\nHEIGHT " + std::to_string(h) + "\nDEPTH " +
-                       std::to_string(depth) + "\nMAXVAL 255\nTUPLTYPE " + type + "\nENDHDR\n";
-    Bytes file(head.begin(), head.end());
-    file.insert(file.end(), px.begin(), px.end());
-    WriteFileBytes(path, file);
-}
-
 // Largest absolute difference of two equally long byte strings.
 int MaxDiff(const Bytes& a, const Bytes& b) {
     if (a.size() != b.size()) return 1 << 20;
@@ -235,36 +179,6 @@ Bytes PaletteToRgb(const Bytes& idx, const Bytes& pal) {
 }
 
 uint8_t Over(uint8_t c, uint8_t a, uint8_t bg) { return static_cast<uint8_t>((c * a + bg * (255 - a) + 127) / 255); }
-
-// Runs fn in a child process whose address space is capped, so that a
-// large allocation fails there; returns fn's result, or -1.
-int InCappedChild(uint64_t extraBytes, const std::function<int()>& fn) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        long pages = 0;
-        std::ifstream statm("/proc/self/statm");
-        statm >> pages;
-        rlimit lim;
-        lim.rlim_cur = lim.rlim_max = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + extraBytes;
-        setrlimit(RLIMIT_AS, &lim);
-        _exit(fn() & 0xFF);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 }  // namespace
 
@@ -1010,10 +924,10 @@ TEST(PngInterop, MagickFilesReadBack) {
     const uint32_t w = 37, h = 23;
     std::string rgbaSrc = ScratchPath("src.pam");
     Bytes rgba = Rgba(w, h, 5);
-    WritePAM(rgbaSrc, rgba, w, h, 4);
+    WriteNetpbm(rgbaSrc, rgba, w, h, 4);
     std::string rgbSrc = ScratchPath("src.ppm");
     Bytes rgb = Pattern(w, h, 3, 6);
-    WritePAM(rgbSrc, rgb, w, h, 3);
+    WriteNetpbm(rgbSrc, rgb, w, h, 3);
     // Few colours for the palette variants.
     Bytes few = rgba;
     for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) {
@@ -1024,7 +938,7 @@ TEST(PngInterop, MagickFilesReadBack) {
         few[4 * i + 3] = (i % 5 == 0) ? 0 : 255;
     }
     std::string fewSrc = ScratchPath("few.pam");
-    WritePAM(fewSrc, few, w, h, 4);
+    WriteNetpbm(fewSrc, few, w, h, 4);
 
     struct Variant {
         const char* name;

@@ -2,12 +2,16 @@
 
 #include "isframe.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 namespace vstest {
 
@@ -106,6 +110,88 @@ Bytes Pattern(uint32_t width, uint32_t height, uint32_t channels, uint32_t seed)
         out[i] = static_cast<uint8_t>((px / width) % 4 == 0 ? ramp : (x >> 24));
     }
     return out;
+}
+
+bool HavePrograms(const std::string& names) {
+    std::istringstream list(names);
+    std::string name;
+    while (list >> name) {
+        if (std::system(("command -v '" + name + "' >/dev/null 2>&1").c_str()) != 0) return false;
+    }
+    return true;
+}
+
+bool HaveMagick() {
+    static const bool have = std::system("convert -version >/dev/null 2>&1 && identify -version >/dev/null 2>&1") == 0;
+    return have;
+}
+
+Bytes Capture(const std::string& cmd) {
+    Bytes out;
+    std::FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return out;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.insert(out.end(), buf, buf + n);
+    pclose(p);
+    return out;
+}
+
+std::string CaptureText(const std::string& cmd) {
+    Bytes b = Capture(cmd);
+    return std::string(b.begin(), b.end());
+}
+
+int Shell(const std::string& cmd) { return std::system(("(" + cmd + ") >/dev/null 2>&1").c_str()); }
+
+Bytes MagickPixels(const std::string& path, const std::string& map, const std::string& pre) {
+    return Capture("convert '" + path + "' " + pre + " -depth 8 " + map + ":- 2>/dev/null");
+}
+
+std::string MagickSize(const std::string& path) {
+    return CaptureText("identify -format '%w %h' '" + path + "' 2>/dev/null");
+}
+
+std::string MagickConvert(const Bytes& px, uint32_t w, uint32_t h, uint32_t channels, const std::string& options,
+                          const std::string& name, const std::string& format) {
+    const std::string in = ScratchPath(name + ".src.pnm");
+    WriteNetpbm(in, px, w, h, channels);
+    const std::string out = ScratchPath(name);
+    EXPECT_EQ(Shell("convert '" + in + "' " + options + " '" + (format.empty() ? "" : format + ":") + out + "'"), 0)
+        << options << " " << name;
+    return out;
+}
+
+void WriteNetpbm(const std::string& path, const Bytes& px, uint32_t w, uint32_t h, uint32_t channels) {
+    const std::string size = std::to_string(w) + " " + std::to_string(h);
+    std::string head;
+    if (channels == 1 || channels == 3) {
+        head = (channels == 1 ? "P5\n" : "P6\n") + size + "\n255\n";
+    } else {
+        head = "P7\nWIDTH " + std::to_string(w) + "\nHEIGHT " + std::to_string(h) + "\nDEPTH " +
+               std::to_string(channels) + "\nMAXVAL 255\nTUPLTYPE " +
+               (channels == 2 ? "GRAYSCALE_ALPHA" : "RGB_ALPHA") + "\nENDHDR\n";
+    }
+    Bytes file(head.begin(), head.end());
+    file.insert(file.end(), px.begin(), px.end());
+    WriteFileBytes(path, file);
+}
+
+int InCappedChild(uint64_t extraBytes, const std::function<int()>& fn) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        long pages = 0;
+        std::ifstream statm("/proc/self/statm");
+        statm >> pages;
+        rlimit lim;
+        lim.rlim_cur = lim.rlim_max = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + extraBytes;
+        setrlimit(RLIMIT_AS, &lim);
+        _exit(fn() & 0xFF);
+    }
+    if (pid < 0) return -1;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace vstest

@@ -46,6 +46,15 @@ struct LibBuffer {
     explicit operator bool() const { return p != nullptr; }
 };
 
+// A reader's outcome: its buffer, the size it reported, its error code,
+// and a palette for readers that fill one (unwritten entries stay 0xCD).
+struct ReadResult {
+    LibBuffer buf;
+    uint32_t width = 0, height = 0, error = 0;
+    Bytes palette = Bytes(1024, 0xCD);
+    Bytes Data(size_t n) const { return buf ? Bytes(buf.get(), buf.get() + n) : Bytes(); }
+};
+
 // Puts back a last error that a later call (a close) overwrote.
 void RestoreLastError(uint32_t code);
 
@@ -73,8 +82,66 @@ Bytes WriteToBytes(const std::string& name, const std::function<uint32_t(ISHANDL
 void CorruptionSweep(const Bytes& data, const std::function<uint8_t*(ISHANDLE)>& decode,
                      int flips = 2000, const std::set<uint32_t>& allowed = {});
 
+// Little-endian fields of a file image.
+inline uint32_t Get16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
+inline uint32_t Get32(const Bytes& b, size_t at) { return Get16(b, at) | (Get16(b, at + 2) << 16); }
+
 // Deterministic test picture: width × height × channels bytes.
 Bytes Pattern(uint32_t width, uint32_t height, uint32_t channels, uint32_t seed = 1);
+
+// ---- external programs (ImageMagick, libjpeg's tools) -----------------------
+
+// True when every program named (separated by spaces) is on the path.
+bool HavePrograms(const std::string& names);
+// ImageMagick's convert and identify.
+bool HaveMagick();
+
+#define REQUIRE_MAGICK() \
+    if (!::vstest::HaveMagick()) GTEST_SKIP() << "ImageMagick (convert, identify) not installed"
+
+// Standard output of a shell command (its errors stay on stderr).
+Bytes Capture(const std::string& cmd);
+std::string CaptureText(const std::string& cmd);
+// Exit status of a shell command run with its output discarded.
+int Shell(const std::string& cmd);
+
+// Pixels of a picture file as ImageMagick reads them, 8 bits a sample in
+// the channel order of map ("rgb", "rgba", "gray", ...); pre holds options
+// applied before the conversion.
+Bytes MagickPixels(const std::string& path, const std::string& map = "rgb", const std::string& pre = "");
+// "width height" as identify reports them.
+std::string MagickSize(const std::string& path);
+
+// Converts px (written as a Netpbm file beside it) with ImageMagick into
+// the scratch file name, optionally with an explicit output format
+// ("BMP3", ...); returns the new file's path.
+std::string MagickConvert(const Bytes& px, uint32_t w, uint32_t h, uint32_t channels, const std::string& options,
+                          const std::string& name, const std::string& format = "");
+
+// Netpbm file of 8-bit samples: 1 channel P5, 3 channels P6, 2 or 4
+// channels P7 with grey or RGB plus alpha.
+void WriteNetpbm(const std::string& path, const Bytes& px, uint32_t w, uint32_t h, uint32_t channels);
+
+// ---- resource limits ----------------------------------------------------------
+
+// Runs fn in a child process whose address space is capped at its current
+// size plus extraBytes, so that a large allocation fails there; returns
+// fn's result (low 8 bits), or -1 when the child did not exit normally.
+int InCappedChild(uint64_t extraBytes, const std::function<int()>& fn);
+
+// Address-sanitized builds reserve huge shadow mappings, so address-space
+// caps do not work there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
 
 }  // namespace vstest
 

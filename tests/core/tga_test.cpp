@@ -160,9 +160,6 @@ Bytes WriteTga(const std::string& name, const Bytes& image, uint32_t w, uint32_t
         returned);
 }
 
-uint32_t Get16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
-uint32_t Get32(const Bytes& b, size_t at) { return Get16(b, at) | (Get16(b, at + 2) << 16); }
-
 Bytes GreyPalette() {
     Bytes p(1024, 0);
     for (int i = 0; i < 256; ++i) {
@@ -171,42 +168,6 @@ Bytes GreyPalette() {
         p[4 * i + 2] = static_cast<uint8_t>(i);
     }
     return p;
-}
-
-// ---- ImageMagick ------------------------------------------------------------
-
-bool HaveConvert() {
-    static const bool have = std::system("convert -version >/dev/null 2>&1") == 0;
-    return have;
-}
-
-bool RunShell(const std::string& cmd) { return std::system(cmd.c_str()) == 0; }
-
-std::string Capture(const std::string& cmd) {
-    std::string out;
-    std::FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
-}
-
-Bytes CaptureBytes(const std::string& cmd) {
-    std::string s = Capture(cmd);
-    return Bytes(s.begin(), s.end());
-}
-
-void WriteNetpbm(const std::string& path, const Bytes& px, uint32_t w, uint32_t h, uint32_t channels) {
-    std::string head;
-    if (channels == 1) head = "P5\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
-    if (channels == 3) head = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
-    if (channels == 4) {
-        head = "P7\nWIDTH " + std::to_string(w) + "\nHEIGHT " + std::to_string(h) +
-               "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
-    }
-    WriteFileBytes(path, Cat(Bytes(head.begin(), head.end()), px));
 }
 
 // ---- read: origin, packets, pixel formats -------------------------------------
@@ -838,7 +799,7 @@ TEST(TgaRoundTrip, FlagsAndGenericReader) {
 // ---- ImageMagick interop ----------------------------------------------------------
 
 TEST(TgaInterop, ImageMagickReadsWrittenFiles) {
-    if (!HaveConvert()) GTEST_SKIP() << "ImageMagick convert not installed";
+    REQUIRE_MAGICK();
     const uint32_t w = 7, h = 5;
     Bytes pal = GreyPalette();
     for (uint32_t bits : {8u, 24u, 32u}) {
@@ -846,15 +807,15 @@ TEST(TgaInterop, ImageMagickReadsWrittenFiles) {
         Bytes img = Pattern(w, h, bits / 8, bits);
         std::string path = ScratchPath("out" + std::to_string(bits) + ".tga");
         WriteTga("out" + std::to_string(bits) + ".tga", img, w, h, bits, w * bits / 8, pal.data(), 0);
-        EXPECT_EQ(Capture("identify -format '%w %h' '" + path + "' 2>/dev/null"), "7 5");
+        EXPECT_EQ(MagickSize(path), "7 5");
         Bytes want = bits == 8 ? ThroughPalette(img.data(), img.size(), pal.data()) : img;
         const char* map = bits == 32 ? "rgba" : "rgb";
-        EXPECT_EQ(CaptureBytes("convert '" + path + "' -depth 8 " + map + ":- 2>/dev/null"), want);
+        EXPECT_EQ(MagickPixels(path, map), want);
     }
 }
 
 TEST(TgaInterop, ReadsImageMagickFiles) {
-    if (!HaveConvert()) GTEST_SKIP() << "ImageMagick convert not installed";
+    REQUIRE_MAGICK();
     const uint32_t w = 9, h = 6;
     Bytes rgb = Pattern(w, h, 3, 11);
     Bytes rgba = Pattern(w, h, 4, 12);
@@ -889,13 +850,13 @@ TEST(TgaInterop, ReadsImageMagickFiles) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.source) + " " + c.options);
         std::string out = dir + "/im" + std::to_string(n++) + ".tga";
-        ASSERT_TRUE(RunShell("convert '" + dir + "/" + c.source + "' " + c.options + " '" + out + "' 2>/dev/null"));
+        ASSERT_EQ(Shell("convert '" + dir + "/" + c.source + "' " + c.options + " '" + out + "'"), 0);
         Bytes file = ReadFileBytes(out);
         // This ImageMagick stores rows top first yet marks the file
         // bottom-left; its oriented decode is the reference, and must be
         // the source picture or its mirror.
         const std::string map = c.depth == 32 ? "rgba" : "rgb";
-        Bytes ref = CaptureBytes("convert '" + out + "' -auto-orient -depth 8 " + map + ":- 2>/dev/null");
+        Bytes ref = MagickPixels(out, map, "-auto-orient");
         EXPECT_TRUE(ref == *c.want || ref == FlipRows(*c.want, h)) << "reference decode";
         ExpectPixels(file, c.depth, ref, w, h);
         uint32_t dw = 0, dh = 0, bits = 0;

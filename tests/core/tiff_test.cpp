@@ -2,15 +2,11 @@
 #include "isframe.h"
 #include "testutil.h"
 
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <tiffio.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 using namespace vstest;
@@ -125,13 +121,6 @@ Bytes BuildTiff(std::vector<Entry> entries, const Bytes& data) {
 
 // ---- calls -----------------------------------------------------------------
 
-struct ReadResult {
-    LibBuffer buf;
-    uint32_t width = 0, height = 0, error = 0;
-    Bytes palette = Bytes(1024, 0xCD);
-    Bytes Data(size_t n) const { return buf ? Bytes(buf.get(), buf.get() + n) : Bytes(); }
-};
-
 ReadResult Read(const Bytes& file, uint32_t depth, uint32_t page = 0, uint32_t flags = 0, bool withPalette = true) {
     ReadResult r;
     WithMemorySource(file, [&](ISHANDLE h) {
@@ -196,47 +185,6 @@ struct TagReader {
         return Bytes(static_cast<uint8_t*>(p), static_cast<uint8_t*>(p) + n);
     }
 };
-
-// ---- ImageMagick -------------------------------------------------------------
-
-bool HaveMagick() {
-    static const bool have = std::system("convert -version >/dev/null 2>&1 && identify -version >/dev/null 2>&1") == 0;
-    return have;
-}
-
-#define REQUIRE_MAGICK() \
-    if (!HaveMagick()) GTEST_SKIP() << "ImageMagick (convert, identify) not installed"
-
-Bytes Capture(const std::string& cmd) {
-    Bytes out;
-    std::FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    uint8_t buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.insert(out.end(), buf, buf + n);
-    pclose(p);
-    return out;
-}
-
-int Shell(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()); }
-
-Bytes MagickPixels(const std::string& path, const std::string& map = "rgb", const std::string& pre = "") {
-    return Capture("convert '" + path + "' " + pre + " -depth 8 " + map + ":- 2>/dev/null");
-}
-
-std::string MagickSize(const std::string& path) {
-    Bytes b = Capture("identify -format '%w %h' '" + path + "' 2>/dev/null");
-    return std::string(b.begin(), b.end());
-}
-
-void WritePAM(const std::string& path, const Bytes& px, uint32_t w, uint32_t h, uint32_t depth) {
-    const char* type = depth == 4 ? "RGB_ALPHA" : depth == 3 ? "RGB" : "GRAYSCALE";
-    std::string head = "P7\nWIDTH " + std::to_string(w) + "\nHEIGHT " + std::to_string(h) + "\nDEPTH " +
-                       std::to_string(depth) + "\nMAXVAL 255\nTUPLTYPE " + type + "\nENDHDR\n";
-    Bytes file(head.begin(), head.end());
-    file.insert(file.end(), px.begin(), px.end());
-    WriteFileBytes(path, file);
-}
 
 int MaxDiff(const Bytes& a, const Bytes& b) {
     if (a.size() != b.size()) return 1 << 20;
@@ -307,34 +255,6 @@ void VisualPosition(uint32_t o, uint32_t w, uint32_t h, uint32_t r, uint32_t c, 
         default: *x = c; *y = r; break;
     }
 }
-
-int InCappedChild(uint64_t extraBytes, const std::function<int()>& fn) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        long pages = 0;
-        std::ifstream statm("/proc/self/statm");
-        statm >> pages;
-        rlimit lim;
-        lim.rlim_cur = lim.rlim_max = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + extraBytes;
-        setrlimit(RLIMIT_AS, &lim);
-        _exit(fn() & 0xFF);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 }  // namespace
 
@@ -1090,11 +1010,11 @@ TEST(TiffInterop, MagickFilesReadBack) {
     REQUIRE_MAGICK();
     const uint32_t w = 37, h = 23;
     std::string rgbSrc = ScratchPath("src.ppm");
-    WritePAM(rgbSrc, Pattern(w, h, 3, 6), w, h, 3);
+    WriteNetpbm(rgbSrc, Pattern(w, h, 3, 6), w, h, 3);
     std::string rgbaSrc = ScratchPath("src.pam");
-    WritePAM(rgbaSrc, Rgba(w, h, 5), w, h, 4);
+    WriteNetpbm(rgbaSrc, Rgba(w, h, 5), w, h, 4);
     std::string rgbSrc2 = ScratchPath("src2.ppm");
-    WritePAM(rgbSrc2, Pattern(w + 4, h - 3, 3, 8), w + 4, h - 3, 3);
+    WriteNetpbm(rgbSrc2, Pattern(w + 4, h - 3, 3, 8), w + 4, h - 3, 3);
 
     struct Variant {
         const char* name;

@@ -64,6 +64,14 @@ HWND WaitFor(const char* text, double seconds, bool exact = false) {
     }
 }
 
+// The window that gets keys: the focus of the window's thread.
+HWND FocusOf(HWND wnd) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(wnd, nullptr), &info) && info.hwndFocus) return info.hwndFocus;
+    return wnd;
+}
+
 void Describe(HWND wnd) {
     char caption[512] = {};
     GetWindowTextA(wnd, caption, sizeof caption);
@@ -74,6 +82,13 @@ void Describe(HWND wnd) {
                 static_cast<long>(r.left), static_cast<long>(r.top), static_cast<long>(r.right),
                 static_cast<long>(r.bottom), static_cast<long>(c.right), static_cast<long>(c.bottom),
                 IsZoomed(wnd) ? 1 : 0, IsIconic(wnd) ? 1 : 0);
+    HWND focus = FocusOf(wnd);
+    char cls[64] = {};
+    GetClassNameA(focus, cls, sizeof cls);
+    char top[256] = {};
+    GetWindowTextA(GetAncestor(focus, GA_ROOT), top, sizeof top);
+    std::printf("focus=%s%s in \"%s\"\n", cls, focus == wnd ? " (window)" : GetParent(focus) == wnd ? " (child)" : "",
+                top);
     std::fflush(stdout);
 }
 
@@ -89,14 +104,6 @@ UINT KeyCode(const char* name) {
         if (!std::strcmp(k.name, name)) return k.vk;
     if (std::strlen(name) == 1) return static_cast<UINT>(std::toupper(static_cast<unsigned char>(name[0])));
     return static_cast<UINT>(std::atoi(name));
-}
-
-// The window that gets keys: the focus of the window's thread.
-HWND FocusOf(HWND wnd) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    if (GetGUIThreadInfo(GetWindowThreadProcessId(wnd, nullptr), &info) && info.hwndFocus) return info.hwndFocus;
-    return wnd;
 }
 
 void PressKey(HWND wnd, UINT vk) {
@@ -275,6 +282,12 @@ int main(int argc, char** argv) {
         std::printf("%s", t.all.c_str());
         std::fflush(stdout);
         PostMessageA(d, WM_COMMAND, MAKEWPARAM(std::atoi(argv[3]), BN_CLICKED), 0);
+        // The dialog's loop notices its end at the next message: send one.
+        const DWORD thread = GetWindowThreadProcessId(d, nullptr);
+        for (int i = 0; i < 20 && IsWindow(d); ++i) {
+            Sleep(50);
+            PostThreadMessageA(thread, WM_NULL, 0, 0);
+        }
         return 0;
     }
     if (cmd == "reg" && argc > 3) {

@@ -1,0 +1,169 @@
+#!/bin/bash
+# The viewer end to end under Wine, driven as a user would: first start,
+# hand-over from a second start, stepping with wrap-around, full screen,
+# EXIF orientation, a corrupt file, status panes, deletion and the
+# placement written at exit and restored at the next start.
+# usage: viewer_test.sh SHELL_OUT_DIR WINE64 LOG_DIR
+set -u
+OUT=$1
+LOGS=$3
+. "$(dirname "$0")/winenv.sh"
+vs_wine_start "$2"
+mkdir -p "$LOGS"
+
+KEY='Software\Orvanta\Vistrel Viewer\2.0'
+MARK="Vistrel Viewer - v2.0"
+D() { vs_run "$OUT/vsdriver.exe" "$@" | tr -d '\r'; }
+field() { sed -n "s/^$1=//p"; }
+
+# Waits until the caption ends with TEXT; prints the window's description.
+wait_caption() {
+    local want=$1 info i
+    for i in $(seq 1 100); do
+        info=$(D wait "$MARK" 5)
+        [[ "$(field caption <<<"$info")" == *"$want" ]] && { echo "$info"; return 0; }
+        sleep 0.2
+    done
+    echo "last seen: $(field caption <<<"$info")" >&2
+    return 1
+}
+expect_rect() {
+    local info rect i
+    for i in $(seq 1 50); do
+        info=$(D wait "$MARK" 5)
+        rect=$(field rect <<<"$info")
+        [ "$rect" = "$1" ] && return 0
+        sleep 0.2
+    done
+    vs_fail "$2: window rect is \"$rect\", expected \"$1\""
+}
+pane() { D panes "$MARK" | field "pane$1"; }
+pixel_is() {  # X Y R G B: within 40 per channel, waiting for the paint
+    local got r g b i
+    for i in $(seq 1 25); do
+        got=$(D pixel "$MARK" "$1" "$2")
+        read -r r g b <<<"$got"
+        local dr=$((r - $3)) dg=$((g - $4)) db=$((b - $5))
+        [ ${dr#-} -le 40 ] && [ ${dg#-} -le 40 ] && [ ${db#-} -le 40 ] && return 0
+        sleep 0.2
+    done
+    echo "pixel $1,$2 is $got" >&2
+    return 1
+}
+start_viewer() {
+    vs_run "$OUT/vistrel.exe" "$@" &
+    APP=$!
+    D wait "$MARK" 60 >/dev/null || vs_fail "main window did not appear"
+}
+stop_viewer() {
+    D key "$MARK" ESCAPE
+    D gone "$MARK" 30 || vs_fail "window still there after Esc"
+    wait "$APP" || vs_fail "viewer exited with $?"
+}
+
+# The pictures: solid colours, a file of 1,048,575 bytes, a corrupt one,
+# and a camera picture stored sideways (EXIF orientation 6).
+PICS=$VS_TMP/pics
+mkdir -p "$PICS"
+convert -size 320x240 xc:'#ff0000' "$PICS/a.png"
+convert -size 320x240 xc:'#00ff00' "$PICS/b.png"
+convert -size 160x120 xc:'#ffff00' "$PICS/big.png"
+truncate -s 1048575 "$PICS/big.png"
+head -c 3000 /dev/urandom > "$PICS/broken.jpg"
+convert -size 320x240 xc:'#0000ff' "$PICS/c.png"
+convert -size 200x100 xc:'#ff0000' -size 200x100 xc:'#0000ff' +append -quality 95 "$PICS/orient6.jpg"
+exiftool -q -overwrite_original -n -Orientation=6 "$PICS/orient6.jpg" || vs_fail "exiftool failed"
+echo "notes" > "$PICS/notes.txt"
+WPICS="Z:${PICS//\//\\}"
+
+echo "-- first start without settings"
+start_viewer "$WPICS\\b.png"
+wait_caption "Orvanta - b.png (2/6)" >/dev/null || vs_fail "first picture not shown with its sorted counter"
+expect_rect "200 200 1000 800" "first start"
+[ "$(pane 1)" = "Dimensions:  320 x 240" ] || vs_fail "pane 1 is \"$(pane 1)\""
+[ "$(pane 3)" = "Sort by: NAME ASC" ] || vs_fail "pane 3 is \"$(pane 3)\""
+# Green picture in the middle, background colour around it.
+pixel_is 396 291 0 255 0 || vs_fail "picture not painted"
+pixel_is 20 100 92 139 180 || vs_fail "background not painted"
+D shot "$MARK" "$LOGS/viewer.bmp" && echo "screenshot: $LOGS/viewer.bmp"
+
+echo "-- second start hands its path over"
+vs_run "$OUT/vistrel.exe" "$WPICS\\c.png"
+rc=$?
+[ "$rc" -eq 0 ] || vs_fail "second start exited with $rc"
+wait_caption "Orvanta - c.png (5/6)" >/dev/null || vs_fail "hand-over not shown"
+pixel_is 396 291 0 0 255 || vs_fail "handed-over picture not painted"
+vs_run "$OUT/vistrel.exe" || vs_fail "second start without argument failed"
+sleep 1
+wait_caption "c.png (5/6)" >/dev/null || vs_fail "argument-less start changed the picture"
+
+echo "-- stepping wraps around"
+D key "$MARK" END
+wait_caption "orient6.jpg (6/6)" >/dev/null || vs_fail "End"
+D key "$MARK" RIGHT
+wait_caption "a.png (1/6)" >/dev/null || vs_fail "Right on the last picture did not show the first"
+D key "$MARK" LEFT
+wait_caption "orient6.jpg (6/6)" >/dev/null || vs_fail "Left on the first picture did not show the last"
+
+echo "-- EXIF orientation 6 turns the picture upright"
+# 200 x 100, red left and blue right, turned clockwise: 100 x 200, red on top.
+pixel_is 396 241 255 0 0 || vs_fail "top of the turned picture is not red"
+pixel_is 396 341 0 0 255 || vs_fail "bottom of the turned picture is not blue"
+pixel_is 330 291 92 139 180 || vs_fail "turned picture is wider than 100"
+
+echo "-- status panes of a 1,048,575-byte file"
+D key "$MARK" HOME RIGHT RIGHT
+wait_caption "big.png (3/6)" >/dev/null || vs_fail "big.png"
+[ "$(pane 2)" = "File size: 1024 KB" ] || vs_fail "pane 2 is \"$(pane 2)\""
+[ "$(pane 0)" = " big.png (3/6)" ] || vs_fail "pane 0 is \"$(pane 0)\""
+
+echo "-- a corrupt file: message, previous picture kept"
+D key "$MARK" RIGHT
+text=$(D dialog "Vistrel Viewer" 1 20) || vs_fail "no message for the corrupt file"
+expected="Cannot read picture file ($WPICS\\broken.jpg). The file may be corrupted!"
+grep -qF "$expected" <<<"$text" || vs_fail "message was \"$text\""
+sleep 0.5
+pixel_is 396 291 255 255 0 || vs_fail "previous picture not kept"
+
+echo "-- full screen in and out"
+D key "$MARK" LEFT
+wait_caption "big.png (3/6)" >/dev/null || vs_fail "back to big.png"
+D key "$MARK" RETURN
+expect_rect "0 0 1280 1024" "full screen"
+D key "$MARK" ESCAPE
+expect_rect "200 200 1000 800" "leaving full screen"
+D wait "$MARK" 5 >/dev/null || vs_fail "Esc in full screen closed the viewer"
+
+echo "-- delete asks, removes the file and shows the next"
+D key "$MARK" END LEFT
+wait_caption "c.png (5/6)" >/dev/null || vs_fail "c.png"
+D key "$MARK" DELETE
+text=$(D dialog "Vistrel Viewer" 6 20) || vs_fail "no question before deleting"
+grep -qF "Are you sure want to delete c.png ?" <<<"$text" || vs_fail "question was \"$text\""
+wait_caption "orient6.jpg (5/5)" >/dev/null || vs_fail "next picture not shown after deleting"
+[ -e "$PICS/c.png" ] && vs_fail "c.png still on disk"
+
+echo "-- Esc closes and the placement is written"
+stop_viewer
+[ "$(D reg "$KEY" PositionX)" = 200 ] || vs_fail "PositionX"
+[ "$(D reg "$KEY" PositionY)" = 200 ] || vs_fail "PositionY"
+[ "$(D reg "$KEY" WndWidth)" = 800 ] || vs_fail "WndWidth"
+[ "$(D reg "$KEY" WndHeight)" = 600 ] || vs_fail "WndHeight"
+[ "$(D reg "$KEY" Maximizied)" = 0 ] || vs_fail "Maximizied"
+
+echo "-- a stored frame is used as it is; maximised is kept with the frame"
+D regset "$KEY" PositionX dword 150
+D regset "$KEY" WndWidth dword 1000
+start_viewer "$WPICS\\a.png"
+expect_rect "150 200 1150 800" "stored frame"
+D show "$MARK" 3   # SW_MAXIMIZE
+sleep 1
+[ "$(D wait "$MARK" 5 | field zoomed)" = 1 ] || vs_fail "window did not maximise"
+stop_viewer
+[ "$(D reg "$KEY" Maximizied)" = 1 ] || vs_fail "Maximizied not written"
+[ "$(D reg "$KEY" WndWidth)" = 1000 ] || vs_fail "maximised close changed the frame"
+start_viewer "$WPICS\\a.png"
+sleep 1
+[ "$(D wait "$MARK" 5 | field zoomed)" = 1 ] || vs_fail "next start not maximised"
+stop_viewer
+echo "PASS"
