@@ -21,7 +21,8 @@ function(vs_wine_program name)
   set(objdir ${CMAKE_CURRENT_BINARY_DIR}/wine-obj/${name})
   file(MAKE_DIRECTORY ${objdir})
   set(incs -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR}/codec -I${CMAKE_SOURCE_DIR}/exif
-    -I${CMAKE_SOURCE_DIR}/browse -I${CMAKE_SOURCE_DIR}/app)
+    -I${CMAKE_SOURCE_DIR}/browse -I${CMAKE_SOURCE_DIR}/app -I${CMAKE_SOURCE_DIR}/features
+    -I${CMAKE_SOURCE_DIR}/thumbs)
   set(objs)
   foreach(src ${P_SOURCES})
     get_filename_component(abs ${src} ABSOLUTE)

@@ -4,7 +4,10 @@
 //   istool convert IN OUT              convert by the output's extension
 //   istool resize IN OUT WxH [mode]    resample (mode 16, bilinear, by default)
 //   istool rotate IN OUT 90|180|270    quarter and half turns, clockwise
+//   istool exif FILE                   every EXIF tag: directory, id, name, type, value
+//   istool thumb FILE OUT.jpg          the embedded EXIF thumbnail
 #include "IS40.h"
+#include "isexif.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -225,12 +228,87 @@ int Rotate(const char* in, const char* out, const char* angle) {
     return Store(out, dst.data(), w, h);
 }
 
+// One line per tag: control characters in texts are escaped.
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c < 0x20 || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+// The reader of a file, or null after the message.
+ISEXIFREADER OpenExif(const char* path, uint32_t flags, int* rc) {
+    ISHANDLE h = IS40_OpenFileSource(path);
+    if (!h) {
+        *rc = Fail(CodeText(path, IS40_GetLastError()));
+        return nullptr;
+    }
+    ISEXIFREADER reader = IS40_EXIFCreateReader(h, 0, flags);
+    const uint32_t code = IS40_GetLastError();
+    IS40_CloseSource(h);
+    if (!reader) {
+        *rc = Fail(code ? CodeText(path, code) + ", no EXIF data" : std::string(path) + ": no EXIF data");
+    }
+    return reader;
+}
+
+int Exif(const char* path) {
+    int rc = 0;
+    ISEXIFREADER handle = OpenExif(path, IS_EXIF_MAKER_NOTE, &rc);
+    if (!handle) return rc;
+    const CISEXIFReader* reader = ISEXIFReaderFrom(handle);
+    size_t tags = 0;
+    for (uint32_t list = 0; reader && list < kEXIFListCount; ++list) {
+        for (const auto& tag : reader->Lists()[list]) {
+            std::printf("%s\t0x%04x\t%s\t%s\t%s\n", ISEXIFListName(list), tag->tagId, Escaped(tag->name).c_str(),
+                        tag->typeName, Escaped(tag->ValueText()).c_str());
+            ++tags;
+        }
+    }
+    IS40_EXIFDestroyReader(handle);
+    return tags ? 0 : Fail(std::string(path) + ": no EXIF data");
+}
+
+int Thumb(const char* path, const char* out) {
+    int rc = 0;
+    ISEXIFREADER reader = OpenExif(path, IS_EXIF_THUMBNAIL, &rc);
+    if (!reader) return rc;
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+    if (!IS40_EXIFGetThumbnail(reader, &data, &length)) {
+        IS40_EXIFDestroyReader(reader);
+        return Fail(std::string(path) + ": no EXIF thumbnail");
+    }
+    // Written beside OUT first so a failure never leaves half a file.
+    const std::string temp = std::string(out) + ".part";
+    std::FILE* f = std::fopen(temp.c_str(), "wb");
+    bool ok = f && std::fwrite(data, 1, length, f) == length;
+    if (f && std::fclose(f) != 0) ok = false;
+    IS40_EXIFDestroyReader(reader);
+    if (!ok || std::rename(temp.c_str(), out) != 0) {
+        std::remove(temp.c_str());
+        return Fail(std::string(out) + ": cannot write the thumbnail");
+    }
+    return 0;
+}
+
 int Usage() {
     std::fprintf(stderr,
                  "usage: istool info FILE\n"
                  "       istool convert IN OUT              (OUT: .bmp .pcx .tga .png .tif .jpg)\n"
                  "       istool resize IN OUT WxH [mode]    (mode 0-18, default 16)\n"
-                 "       istool rotate IN OUT 90|180|270\n");
+                 "       istool rotate IN OUT 90|180|270\n"
+                 "       istool exif FILE                   (directory, id, name, type, value; tab-separated)\n"
+                 "       istool thumb FILE OUT.jpg          (the embedded EXIF thumbnail)\n");
     return 2;
 }
 
@@ -249,6 +327,10 @@ int main(int argc, char** argv) {
         rc = Resize(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : nullptr);
     else if (cmd == "rotate" && argc == 5)
         rc = Rotate(argv[2], argv[3], argv[4]);
+    else if (cmd == "exif" && argc == 3)
+        rc = Exif(argv[2]);
+    else if (cmd == "thumb" && argc == 4)
+        rc = Thumb(argv[2], argv[3]);
     else
         rc = Usage();
     IS40_Shutdown();

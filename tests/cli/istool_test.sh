@@ -1,6 +1,6 @@
 #!/bin/bash
-# istool from the outside: info and convert against ImageMagick, and the
-# one-line errors for bad input.
+# istool from the outside: info and convert against ImageMagick, exif and
+# thumb against exiftool, and the one-line errors for bad input.
 # usage: istool_test.sh ISTOOL
 set -u
 IST=$1
@@ -85,6 +85,46 @@ expect_error badsize resize "$T/in.bmp" "$T/x.bmp" 10by7
 expect_error badmode resize "$T/in.bmp" "$T/x.bmp" 10x7 99
 expect_error badangle rotate "$T/in.bmp" "$T/x.bmp" 45
 "$IST" >/dev/null 2>&1 && fail "no arguments: exit 0"
+
+# EXIF: every tag per directory, and the embedded thumbnail, against exiftool.
+if command -v exiftool >/dev/null; then
+    convert -size 160x120 gradient:blue-yellow "$T/thumb.jpg"
+    convert -size 64x48 gradient:red-blue "$T/cam.jpg"
+    exiftool -q -overwrite_original -n "-ThumbnailImage<=$T/thumb.jpg" -Make=Canon -Orientation=6 \
+        -ExposureTime=0.008 -GPSLatitude=12.5 -GPSLatitudeRef=N "$T/cam.jpg" || fail "exiftool"
+    out=$("$IST" exif "$T/cam.jpg") || fail "exif failed"
+    TAB=$'\t'
+    for want in "IFD0${TAB}0x010f${TAB}Make${TAB}A${TAB}Canon" \
+        "IFD0${TAB}0x0112${TAB}Orientation${TAB}U16${TAB}6" \
+        "exifIFD${TAB}0x829a${TAB}ExposureTime${TAB}UR${TAB}1/125" \
+        "exifIFD${TAB}0x9000${TAB}ExifVersion${TAB}U8${TAB}x30, x32, x33, x32" \
+        "GPS${TAB}0x0001${TAB}InteroperabilityIndex${TAB}A${TAB}N" \
+        "IFD1${TAB}0x0103${TAB}Compression${TAB}U16${TAB}6"; do
+        grep -qxF "$want" <<<"$out" || fail "exif lacks: $want"
+    done
+    # One line per tag, five fields each, as many as exiftool lists.
+    [ "$(awk -F'\t' 'NF != 5' <<<"$out" | wc -l)" -eq 0 ] || fail "exif: lines without five fields"
+    want=$(exiftool -v2 "$T/cam.jpg" | grep -c -- '- Tag 0x' )
+    jfif=$(exiftool -v2 "$T/cam.jpg" | sed -n '/APP0/,/APP1/p' | grep -c -- '- Tag 0x')
+    [ "$(wc -l <<<"$out")" -eq $((want - jfif)) ] || fail "exif: $(wc -l <<<"$out") tags, exiftool $((want - jfif))"
+    "$IST" thumb "$T/cam.jpg" "$T/t.jpg" || fail "thumb failed"
+    cmp -s "$T/t.jpg" <(exiftool -b -ThumbnailImage "$T/cam.jpg") || fail "thumbnail differs from exiftool's"
+    [ "$(identify -format '%w %h' "$T/t.jpg")" = "160 120" ] || fail "thumbnail size"
+
+    exiftool -q -overwrite_original -Orientation=3 -n "$T/g.jpg"
+    "$IST" exif "$T/g.jpg" | grep -qxF "IFD0${TAB}0x0112${TAB}Orientation${TAB}U16${TAB}3" || fail "exif without thumbnail"
+    expect_error nothumb thumb "$T/g.jpg" "$T/none.jpg"
+    [ -e "$T/none.jpg" ] && fail "thumbnail file left without a thumbnail"
+    "$IST" convert "$T/in.bmp" "$T/plain.jpg" || fail "bmp -> jpg"
+    expect_error noexif exif "$T/plain.jpg"
+    expect_error noexifthumb thumb "$T/plain.jpg" "$T/none.jpg"
+    expect_error bmpexif exif "$T/in.bmp"
+    expect_error missingexif exif "$T/nothing.jpg"
+    expect_error noiseexif exif "$T/noise.bin"
+    expect_error thumbdir thumb "$T/cam.jpg" "$T/no/such/dir/t.jpg"
+else
+    echo "exiftool missing: EXIF commands skipped"
+fi
 
 [ $fails -eq 0 ] && echo PASS
 exit $fails

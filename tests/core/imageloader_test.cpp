@@ -198,3 +198,48 @@ TEST(ImageLoaderWrite, FailuresSetTheErrorText) {
     EXPECT_FALSE(loader.WritePicture(ScratchPath("short.bmp"), &record));
     EXPECT_EQ(record.errorText, "Bad user parameter.5");
 }
+
+// Orientation and thumbnail come from the file's EXIF block; files without
+// one, or that are not pictures at all, give 0 and no thumbnail.
+TEST(ImageLoaderExif, OrientationAndThumbnailFromExiftoolTaggedFile) {
+    if (!HavePrograms("exiftool")) GTEST_SKIP() << "exiftool not installed";
+    const std::string plain = WriteJpeg("plain.jpg", 64, 48);
+    const std::string thumb = WriteJpeg("thumb.jpg", 40, 30);
+    const std::string tagged = WriteJpeg("tagged.jpg", 64, 48);
+    ASSERT_EQ(Shell("exiftool -q -overwrite_original -n -Orientation=6 '-ThumbnailImage<=" + thumb + "' '" +
+                    tagged + "'"),
+              0);
+    EXPECT_EQ(ImageLoader::ReadExifNumber(tagged, 274), 6);
+    EXPECT_EQ(ImageLoader::ReadExifNumber(plain, 274), 0);
+    EXPECT_EQ(ImageLoader::ReadExifNumber(ScratchPath("missing.jpg"), 274), 0);
+
+    std::vector<uint8_t> rgb{1, 2, 3};
+    uint32_t w = 9, h = 9;
+    ASSERT_TRUE(ImageLoader::ReadExifThumbnail(tagged, &rgb, &w, &h));
+    EXPECT_EQ(w, 40u);
+    EXPECT_EQ(h, 30u);
+    EXPECT_EQ(rgb.size(), 40u * 30u * 3u);
+    EXPECT_FALSE(ImageLoader::ReadExifThumbnail(plain, &rgb, &w, &h));
+    EXPECT_TRUE(rgb.empty());
+    EXPECT_EQ(w, 0u);
+    const std::string png = WritePng("picture.png", 8, 8);
+    EXPECT_FALSE(ImageLoader::ReadExifThumbnail(png, &rgb, &w, &h));
+    EXPECT_EQ(ImageLoader::ReadExifNumber(png, 274), 0);
+}
+
+// A thumbnail block that is not a decodable JPEG is no thumbnail.
+TEST(ImageLoaderExif, BrokenThumbnailGivesNone) {
+    if (!HavePrograms("exiftool")) GTEST_SKIP() << "exiftool not installed";
+    const std::string junk = ScratchPath("junk.jpg");
+    Bytes bytes(200, 0x5A);
+    bytes[0] = 0xFF;
+    bytes[1] = 0xD8;
+    WriteFileBytes(junk, bytes);
+    const std::string tagged = WriteJpeg("broken.jpg", 32, 32);
+    if (Shell("exiftool -q -overwrite_original '-ThumbnailImage<=" + junk + "' '" + tagged + "' 2>/dev/null") != 0)
+        GTEST_SKIP() << "exiftool refused the block";
+    std::vector<uint8_t> rgb;
+    uint32_t w = 0, h = 0;
+    EXPECT_FALSE(ImageLoader::ReadExifThumbnail(tagged, &rgb, &w, &h));
+    EXPECT_TRUE(rgb.empty());
+}

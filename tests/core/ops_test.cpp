@@ -1212,10 +1212,12 @@ TEST(OpsDib, ImageMagickReadsOurDibsAsBmpFiles) {
         LibBuffer dib(IS40_RGBToPackedDIB(indexed ? idx.data() : rgb.data(), w, h, indexed ? w : w * 3, bits,
                                           table.data(), &size));
         ASSERT_TRUE(dib);
-        Bytes file = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        Bytes file(14 + size, 0);
+        file[0] = 'B';
+        file[1] = 'M';
         Put32(&file[2], 14 + size);
         Put32(&file[10], 14 + 40 + (indexed ? 4u << bits : 0));
-        file.insert(file.end(), dib.get(), dib.get() + size);
+        std::copy(dib.get(), dib.get() + size, file.begin() + 14);
         const std::string path = ScratchPath("dib" + std::to_string(bits) + ".bmp");
         WriteFileBytes(path, file);
         const Bytes got = MagickPixels(path);

@@ -1,0 +1,30 @@
+// The auxiliary features of the viewer as commands of the main window:
+// Save As, open with another program, the settings dialog, the update
+// check, settings migration, the About dialog and the web pages.
+#ifndef VS_FEATURES_FEATURES_H
+#define VS_FEATURES_FEATURES_H
+
+#include <windows.h>
+
+#include <string>
+
+class ToolbarPanel;
+
+// Save As of the current picture (key S, toolbar button).
+void SaveAsCommand(HWND mainWindow, ToolbarPanel& panel);
+// Hands the current picture to a program the user picks (key E).
+void OpenWithCommand(HWND mainWindow, ToolbarPanel& panel);
+// The settings dialog; sends UM_RERENDER when "AutoRotate" changed.
+void SettingsCommand(HWND mainWindow, ToolbarPanel& panel);
+// The update check (menu item, toolbar button).
+void UpdateCheckCommand(HWND mainWindow);
+// Start-up: copies an older version's settings once.
+void MigrateSettings();
+// The About dialog.
+void ShowAbout();
+// Opens an address in the user's browser.
+bool OpenUrl(const std::string& address);
+// The address of a web page string resource (help, home, product pages).
+std::string PageAddress(UINT stringId);
+
+#endif
