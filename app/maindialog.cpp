@@ -12,6 +12,7 @@
 #include "texts.h"
 
 #include "browse/win/winfs.h"
+#include "features/win/features.h"
 
 #include <windowsx.h>
 
@@ -177,14 +178,49 @@ bool MainDialog::OnKeyDown(UINT key) {
     case VK_DELETE:
         if (current) panel_->DeleteCurrent(thumbnails);
         return true;
+    case 'E':
+        OpenWithCommand(Hwnd(), *panel_);
+        return true;
     case 'F':
         if (current) ToggleFullScreen();
+        return true;
+    case 'H':
+        OpenUrl(PageAddress(IDS_HELP_PAGE));
+        return true;
+    case 'O':
+        OpenCommand();
+        return true;
+    case 'S':
+        if (current) SaveAsCommand(Hwnd(), *panel_);
+        return true;
+    case 'V':
+        if (current) panel_->ViewSwitch();
         return true;
     case VK_F1: case VK_F12:
         return true;
     default:
         return false;
     }
+}
+
+bool MainDialog::OnCommand(UINT id) {
+    if (id >= ID_EDITOR_FUNCTION_0 && id <= ID_EDITOR_FUNCTION_6) {
+        EditorFunction(id - ID_EDITOR_FUNCTION_0);
+        return true;
+    }
+    switch (id) {
+    case ID_OPEN_COMMAND: OpenCommand(); return true;
+    case ID_CONTEXT_MENU_COMMAND: ContextMenuCommand(); return true;
+    default: return false;
+    }
+}
+
+void MainDialog::OpenCommand() {}
+
+void MainDialog::ContextMenuCommand() {}
+
+void MainDialog::EditorFunction(uint32_t) {
+    // Nothing while no editor is installed.
 }
 
 void MainDialog::AfterStep() {
@@ -226,6 +262,11 @@ bool MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
     case UM_SET_VIEW:
         SetView(wParam == 1);
         return true;
+    case WM_KEYDOWN:
+        // Sent by the toolbar's Previous, Next and Full screen buttons.
+        *result = 0;
+        return OnKeyDown(static_cast<UINT>(wParam));
+
     case UM_THUMBNAIL_ACTIVATED:
         ToggleFullScreen();
         return true;
@@ -300,8 +341,7 @@ bool MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
         case IDOK:
             return true;
         default:
-            // Editor functions do nothing while no editor is installed.
-            return LOWORD(wParam) >= ID_EDITOR_FUNCTION_0 && LOWORD(wParam) <= ID_EDITOR_FUNCTION_6;
+            return OnCommand(LOWORD(wParam));
         }
     case WM_CLOSE:
         EndDialog(IDCANCEL);

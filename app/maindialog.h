@@ -25,6 +25,13 @@ protected:
 
 private:
     bool OnKeyDown(UINT key);
+    bool OnCommand(UINT id);
+    // The open dialog (key O, toolbar button).
+    void OpenCommand();
+    // The context menu at the pointer (key H's neighbour on the toolbar).
+    void ContextMenuCommand();
+    // Editor function index (accelerators and editor buttons).
+    void EditorFunction(uint32_t index);
     void OnWheel(int delta);
     void AfterStep();
     void OnCopyData(const COPYDATASTRUCT* data);

@@ -47,6 +47,14 @@
 // Editor function commands (accelerators Ctrl+T ... Ctrl+C).
 #define ID_EDITOR_FUNCTION_0 32771
 #define ID_EDITOR_FUNCTION_6 32777
+// Commands the panel hands to the main window.
+#define ID_OPEN_COMMAND 32790
+#define ID_CONTEXT_MENU_COMMAND 32791
+
+// Messages of the toolbar panel: a button was clicked (posted, wParam the
+// identifier); the pointer is over a button (sent, wParam 1 for the banner).
+#define UM_BUTTON_CLICKED (WM_USER + 10)
+#define UM_BUTTON_HOVER (WM_USER + 12)
 
 // Messages of the main window.
 #define UM_SHOW_FILE (WM_USER + 11)

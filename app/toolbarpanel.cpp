@@ -4,6 +4,8 @@
 #include "resource.h"
 #include "texts.h"
 
+#include "features/win/features.h"
+
 #include <shlobj.h>
 
 #include <atomic>
@@ -34,6 +36,49 @@ BOOL ToolbarPanel::OnInitDialog() {
     settings_.LoadFolders(&initDir, &saveAsDir, MyPictures());
     settings_.ReadSortState(&sort_);
     return FALSE;
+}
+
+bool ToolbarPanel::OnMessage(UINT msg, WPARAM wParam, LPARAM, LRESULT* result) {
+    if (msg != UM_BUTTON_CLICKED) return false;
+    RunCommand(static_cast<uint32_t>(wParam));
+    *result = 0;
+    return true;
+}
+
+void ToolbarPanel::RunCommand(uint32_t id) {
+    HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+    if (id < editorCount) {
+        SendMessageA(main_, WM_COMMAND, MAKEWPARAM(ID_EDITOR_FUNCTION_0 + id, 1), 0);
+    } else {
+        switch (id - editorCount) {
+        case kCmdOpen: SendMessageA(main_, WM_COMMAND, MAKEWPARAM(ID_OPEN_COMMAND, 0), 0); break;
+        case kCmdSaveAs: SaveAsCommand(main_, *this); break;
+        case kCmdPrevious: SynthesiseKey(VK_LEFT); break;
+        case kCmdNext: SynthesiseKey(VK_RIGHT); break;
+        case kCmdFullScreen: SynthesiseKey(VK_RETURN); break;
+        case kCmdViewSwitch: ViewSwitch(); break;
+        case kCmdContextMenu: SendMessageA(main_, WM_COMMAND, MAKEWPARAM(ID_CONTEXT_MENU_COMMAND, 0), 0); break;
+        case kCmdOpenWith: OpenWithCommand(main_, *this); break;
+        case kCmdUpdateCheck: UpdateCheckCommand(main_); break;
+        case kCmdBanner: OpenUrl(PageAddress(IDS_FAMILY_PAGE)); break;
+        default: break;
+        }
+    }
+    SetCursor(previous ? previous : LoadCursorA(nullptr, IDC_ARROW));
+    UpdateWindow(main_);
+}
+
+void ToolbarPanel::ViewSwitch() {
+    if (list_.Empty()) return;
+    thumbnailMode = !thumbnailMode;
+    SendMessageA(main_, UM_SET_VIEW, thumbnailMode ? 1 : 0, 0);
+}
+
+void ToolbarPanel::SynthesiseKey(WORD vk) {
+    // Handled by the main window's own key handling, so the button acts
+    // exactly as the key. No input event as well: with the focus on the
+    // main window it would be handled a second time.
+    SendMessageA(main_, WM_KEYDOWN, vk, 0);
 }
 
 void ToolbarPanel::SaveFolders() { settings_.SaveFolders(initDir, saveAsDir); }

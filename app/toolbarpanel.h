@@ -13,6 +13,12 @@
 #include <string>
 #include <vector>
 
+// The viewer's own toolbar commands, relative to the editor function count.
+enum ToolbarCommand : uint32_t {
+    kCmdOpen = 0, kCmdSaveAs = 1, kCmdPrevious = 2, kCmdNext = 3, kCmdFullScreen = 4, kCmdViewSwitch = 5,
+    kCmdContextMenu = 7, kCmdOpenWith = 8, kCmdUpdateCheck = 10, kCmdBanner = 12
+};
+
 class ToolbarPanel : public CDialogBase {
 public:
     ToolbarPanel(HWND mainWindow, VSSettings& settings);
@@ -39,12 +45,19 @@ public:
     // Editor function count, also the identifier of the first own button.
     uint32_t editorCount = 7;
 
+    // Runs a toolbar command: below editorCount an editor function, else
+    // editorCount + a ToolbarCommand.
+    void RunCommand(uint32_t id);
+    // Flips the thumbnail mode when the list holds pictures.
+    void ViewSwitch();
+
     void SaveFolders();
     // Enables the buttons for the list's state.
     void UpdateButtons();
 
 protected:
     BOOL OnInitDialog() override;
+    bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
 private:
     struct SortJob {
@@ -57,6 +70,8 @@ private:
     void StartSortWorker(bool afterBuild);
     static DWORD WINAPI SortWorker(LPVOID param);
     void ReapWorkers();
+    // The key as the main window's key handling sees it.
+    void SynthesiseKey(WORD vk);
 
     HWND main_;
     VSSettings& settings_;

@@ -18,6 +18,8 @@
 //   vsdriver reg KEY VALUE            print a value under HKEY_CURRENT_USER
 //   vsdriver regset KEY VALUE dword N | sz TEXT
 //   vsdriver show TEXT CMD            ShowWindow with CMD (number)
+//   vsdriver button TEXT ID           click toolbar button ID (posted to the panel)
+//   vsdriver command TEXT ID          post WM_COMMAND ID to the window
 #include <windows.h>
 #include <commctrl.h>
 
@@ -325,6 +327,19 @@ int main(int argc, char** argv) {
         HWND w = Need(text);
         if (!w) return 1;
         ShowWindowAsync(w, std::atoi(argv[3]));
+        return 0;
+    }
+    if (cmd == "button" && argc > 3) {
+        HWND w = Need(text);
+        HWND panel = w ? FindWindowExA(w, nullptr, "#32770", nullptr) : nullptr;
+        if (!panel) return 1;
+        PostMessageA(panel, WM_USER + 10, static_cast<WPARAM>(std::atoi(argv[3])), 0);
+        return 0;
+    }
+    if (cmd == "command" && argc > 3) {
+        HWND w = Need(text);
+        if (!w) return 1;
+        PostMessageA(w, WM_COMMAND, MAKEWPARAM(std::atoi(argv[3]), 0), 0);
         return 0;
     }
     return Usage();
