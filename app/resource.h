@@ -47,6 +47,17 @@
 // Editor function commands (accelerators Ctrl+T ... Ctrl+C).
 #define ID_EDITOR_FUNCTION_0 32771
 #define ID_EDITOR_FUNCTION_6 32777
+// Context menu items (sent to the toolbar panel); the sort items are the
+// sort keys 17, 18 and 19.
+#define ID_MENU_SEPARATOR_0 100
+#define ID_MENU_SEPARATOR_1 101
+#define ID_MENU_SEPARATOR_2 102
+#define ID_MENU_HELP 114
+#define ID_MENU_ABOUT 115
+#define ID_MENU_VISIT 116
+#define ID_MENU_UPDATE 117
+#define ID_MENU_SETTINGS 118
+
 // Commands the panel hands to the main window.
 #define ID_OPEN_COMMAND 32790
 #define ID_CONTEXT_MENU_COMMAND 32791

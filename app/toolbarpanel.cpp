@@ -39,10 +39,28 @@ BOOL ToolbarPanel::OnInitDialog() {
 }
 
 bool ToolbarPanel::OnMessage(UINT msg, WPARAM wParam, LPARAM, LRESULT* result) {
+    if (msg == WM_COMMAND) return MenuCommand(LOWORD(wParam));
     if (msg != UM_BUTTON_CLICKED) return false;
     RunCommand(static_cast<uint32_t>(wParam));
     *result = 0;
     return true;
+}
+
+bool ToolbarPanel::MenuCommand(UINT id) {
+    switch (id) {
+    case ID_MENU_HELP: OpenUrl(PageAddress(IDS_HELP_PAGE)); return true;
+    case ID_MENU_ABOUT: ShowAbout(); return true;
+    case ID_MENU_VISIT: OpenUrl(PageAddress(IDS_HOME_PAGE)); return true;
+    case ID_MENU_UPDATE: {
+        HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+        UpdateCheckCommand(main_);
+        SetCursor(previous ? previous : LoadCursorA(nullptr, IDC_ARROW));
+        return true;
+    }
+    case ID_MENU_SETTINGS: SettingsCommand(main_, *this); return true;
+    case kSortName: case kSortDate: case kSortSize: SortCommand(id); return true;
+    default: return false;
+    }
 }
 
 void ToolbarPanel::RunCommand(uint32_t id) {

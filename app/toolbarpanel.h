@@ -58,6 +58,8 @@ public:
 protected:
     BOOL OnInitDialog() override;
     bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+    // The context menu's commands.
+    bool MenuCommand(UINT id);
 
 private:
     struct SortJob {

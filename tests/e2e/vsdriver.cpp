@@ -20,6 +20,8 @@
 //   vsdriver show TEXT CMD            ShowWindow with CMD (number)
 //   vsdriver button TEXT ID           click toolbar button ID (posted to the panel)
 //   vsdriver command TEXT ID          post WM_COMMAND ID to the window
+//   vsdriver menu TEXT ID             post WM_COMMAND ID to the toolbar panel
+//                                     (the context menu's items)
 #include <windows.h>
 #include <commctrl.h>
 
@@ -334,6 +336,13 @@ int main(int argc, char** argv) {
         HWND panel = w ? FindWindowExA(w, nullptr, "#32770", nullptr) : nullptr;
         if (!panel) return 1;
         PostMessageA(panel, WM_USER + 10, static_cast<WPARAM>(std::atoi(argv[3])), 0);
+        return 0;
+    }
+    if (cmd == "menu" && argc > 3) {
+        HWND w = Need(text);
+        HWND panel = w ? FindWindowExA(w, nullptr, "#32770", nullptr) : nullptr;
+        if (!panel) return 1;
+        PostMessageA(panel, WM_COMMAND, MAKEWPARAM(std::atoi(argv[3]), 0), 0);
         return 0;
     }
     if (cmd == "command" && argc > 3) {
