@@ -5,6 +5,8 @@ void SaveAsCommand(HWND, ToolbarPanel&) {}
 void OpenWithCommand(HWND, ToolbarPanel&) {}
 void SettingsCommand(HWND, ToolbarPanel&) {}
 void UpdateCheckCommand(HWND) {}
+void ReadEditorVersion(float* version, float* build) { *version = *build = 0; }
+void ShowEditorUpdateDialog(HWND) {}
 void MigrateSettings() {}
 void ShowAbout() {}
 bool OpenUrl(const std::string&) { return false; }

@@ -18,6 +18,10 @@ void OpenWithCommand(HWND mainWindow, ToolbarPanel& panel);
 void SettingsCommand(HWND mainWindow, ToolbarPanel& panel);
 // The update check (menu item, toolbar button).
 void UpdateCheckCommand(HWND mainWindow);
+// The installed editor's version and build; both 0 without the editor.
+void ReadEditorVersion(float* version, float* build);
+// The editor update dialog (the editor is missing or too old).
+void ShowEditorUpdateDialog(HWND owner);
 // Start-up: copies an older version's settings once.
 void MigrateSettings();
 // The About dialog.
