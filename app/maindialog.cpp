@@ -1,6 +1,8 @@
 // The main window: display, navigation keys, placement and full screen.
 #include "maindialog.h"
 
+#include "editor.h"
+#include "editor_core.h"
 #include "resource.h"
 
 #include "IS40.h"
@@ -11,6 +13,7 @@
 #include "render.h"
 #include "texts.h"
 
+#include "browse/win/openfiles.h"
 #include "browse/win/winfs.h"
 #include "features/win/features.h"
 
@@ -51,6 +54,8 @@ VSRect MainDialog::WindowFrame() const {
 
 BOOL MainDialog::OnInitDialog() {
     HWND wnd = Hwnd();
+    // An older version's settings first, so that everything below reads them.
+    MigrateSettings();
     icon_ = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP));
     SendMessageA(wnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
 
@@ -85,6 +90,11 @@ BOOL MainDialog::OnInitDialog() {
     status_.SetText(2, kPaneFileSizeEmpty);
     status_.SetText(3, kPaneSortEmpty);
 
+    // The thumbnail view waits off-screen until it is switched to.
+    thumbs_.Create(wnd);
+    thumbs_.SetFolderList(&panel_->List());
+    MoveWindow(thumbs_.Hwnd(), -2000, -2000, 400, 800, FALSE);
+
     const VSPlacement& p = tracker_.Placement();
     if (!p.maximised) {
         MoveWindow(wnd, p.x, p.y, p.width, p.height, TRUE);
@@ -94,6 +104,9 @@ BOOL MainDialog::OnInitDialog() {
     if (!argument_.empty()) panel_->Build(argument_);
 
     accelerators_ = LoadAcceleratorsA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_ACCELERATORS));
+    // Files dropped by plain and by OLE sources.
+    DragAcceptFiles(wnd, TRUE);
+    dropTarget_ = RegisterDropTarget(wnd, *panel_);
     InvalidateAll(true);
     UpdateWindow(wnd);
     return TRUE;
@@ -176,7 +189,13 @@ bool MainDialog::OnKeyDown(UINT key) {
         }
         return true;
     case VK_DELETE:
-        if (current) panel_->DeleteCurrent(thumbnails);
+        if (current) {
+            const int32_t removed = panel_->DeleteCurrent(thumbnails);
+            if (removed >= 0) {
+                thumbs_.DeleteItem(removed);
+                SelectCurrentThumbnail(false);
+            }
+        }
         return true;
     case 'E':
         OpenWithCommand(Hwnd(), *panel_);
@@ -204,27 +223,70 @@ bool MainDialog::OnKeyDown(UINT key) {
 }
 
 bool MainDialog::OnCommand(UINT id) {
-    if (id >= ID_EDITOR_FUNCTION_0 && id <= ID_EDITOR_FUNCTION_6) {
+    if (id >= ID_EDITOR_FUNCTION_0 && id < ID_EDITOR_FUNCTION_0 + kEditorMaxFunctions) {
         EditorFunction(id - ID_EDITOR_FUNCTION_0);
         return true;
     }
     switch (id) {
     case ID_OPEN_COMMAND: OpenCommand(); return true;
-    case ID_CONTEXT_MENU_COMMAND: ContextMenuCommand(); return true;
     default: return false;
     }
 }
 
-void MainDialog::OpenCommand() {}
+void MainDialog::OnLeftButtonDown(int x, int y) {
+    if (!panel_->PictureCurrent() || (panel_->thumbnailMode && !fullScreen_)) return;
+    // Only a press inside the picture area drags the shown file out.
+    RECT area{};
+    GetClientRect(Picture(), &area);
+    MapWindowPoints(Picture(), Hwnd(), reinterpret_cast<POINT*>(&area), 2);
+    const POINT at{x, y};
+    if (PtInRect(&area, at)) DragOut(panel_->List().CurrentPath());
+}
 
-void MainDialog::ContextMenuCommand() {}
+void MainDialog::OpenCommand() { OpenDialog(Hwnd(), *panel_); }
 
-void MainDialog::EditorFunction(uint32_t) {
-    // Nothing while no editor is installed.
+void MainDialog::EditorFunction(uint32_t index) {
+    // Without an editor (as the toolbar found it), or without a picture for
+    // it, the command does nothing.
+    if (!panel_->editorPresent || index >= panel_->editorCount || !panel_->PictureCurrent()) return;
+    CBitmapButton* button = panel_->Button(index);
+    if (button) button->SetPressed(true);
+    EditorComponent editor;
+    if (!editor.Create()) {
+        if (button) button->SetPressed(false);
+        return;
+    }
+    float version = 0, build = 0;
+    ReadEditorVersion(&version, &build);
+    if (!EditorVersionAccepted(version, build, ResourceText(IDS_EDITOR_VERSION), ResourceText(IDS_EDITOR_BUILD))) {
+        editor.Release();
+        ShowEditorUpdateDialog(Hwnd());
+        if (button) button->SetPressed(false);
+        return;
+    }
+    std::string result = panel_->List().CurrentPath();
+    int32_t status = 0, kind = 0;
+    int16_t newFile = 0;
+    // Any error of the editor's: the list and the shown picture stay.
+    const bool ran = editor.Run(index, &result, &status) && editor.GetResult(&newFile, &kind);
+    if (button) button->SetPressed(false);
+    editor.Release();
+    if (!ran) return;
+    // The thumbnail worker reads the list: let it finish before it changes.
+    if (HANDLE event = ThumbnailCompletionEvent()) WaitDispatching(event);
+    VSEditorOutcome outcome;
+    if (!ApplyEditorResult(panel_->List(), index, status, newFile, kind, result, &outcome)) return;
+    if (!panel_->thumbnailMode || fullScreen_)
+        SendMessageA(Hwnd(), UM_SHOW_FILE, 0, reinterpret_cast<LPARAM>(outcome.currentPath.c_str()));
+    SendMessageA(Hwnd(), UM_FILE_CHANGED, outcome.changedParam, reinterpret_cast<LPARAM>(outcome.changedPath.c_str()));
 }
 
 void MainDialog::AfterStep() {
-    if (panel_->thumbnailMode && !fullScreen_) return;
+    if (panel_->thumbnailMode && !fullScreen_) {
+        // Nothing is shown; the view marks the new current picture.
+        SelectCurrentThumbnail(false);
+        return;
+    }
     const std::string path = panel_->List().CurrentPath();
     SendMessageA(Hwnd(), UM_SHOW_FILE, 0, reinterpret_cast<LPARAM>(path.c_str()));
     ShowInfo(path);
@@ -273,10 +335,24 @@ bool MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
     case UM_SHOW_THUMBNAILS:
         // The sort after a build moved the current entry: show its new counter.
         if (panel_ && panel_->PictureCurrent()) RefreshCounter();
+        if (panel_) {
+            thumbs_.Populate();
+            thumbs_.SortByKey(panel_->Sort().key, panel_->Sort().ascending ? 1 : 0);
+            if (panel_->thumbnailMode && !fullScreen_) SelectCurrentThumbnail(false);
+            InvalidateAll(true);
+        }
         return true;
-    case UM_CLEAR_THUMBNAILS: case UM_STOP_THUMBNAILS:
-        // The thumbnail view answers these when it exists.
+    case UM_CLEAR_THUMBNAILS:
+        thumbs_.DeleteAllItems();
         return true;
+    case UM_STOP_THUMBNAILS:
+        thumbs_.StopWorker();
+        return true;
+    case UM_FILE_CHANGED:
+        FileChanged(wParam, lParam ? reinterpret_cast<const char*>(lParam) : "");
+        return true;
+    case WM_NOTIFY:
+        return OnThumbnailNotify(reinterpret_cast<const NMHDR*>(lParam), result);
     case WM_SIZE:
         OnSize(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam));
         return true;
@@ -317,6 +393,12 @@ bool MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
         return true;
     case WM_QUERYDRAGICON:
         *result = reinterpret_cast<LRESULT>(icon_);
+        return true;
+    case WM_DROPFILES:
+        DropFiles(Hwnd(), *panel_, reinterpret_cast<HDROP>(wParam));
+        return true;
+    case WM_LBUTTONDOWN:
+        OnLeftButtonDown(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         return true;
     case WM_LBUTTONDBLCLK:
         if (panel_->PictureCurrent()) ToggleFullScreen();
@@ -368,8 +450,12 @@ void MainDialog::OnCopyData(const COPYDATASTRUCT* data) {
 void MainDialog::OnDestroy() {
     const VSPlacement saved = tracker_.AtSave(minimised_, maximised_, WindowFrame());
     settings_.SavePlacement(saved);
+    RevokeDropTarget(Hwnd(), dropTarget_);
+    dropTarget_ = nullptr;
     SendMessageA(Hwnd(), UM_STOP_THUMBNAILS, 0, 0);
     if (HANDLE event = ThumbnailCompletionEvent()) WaitDispatching(event);
+    // The worker may still be finishing a file: the codec goes down after it.
+    thumbs_.WaitForWorkers();
     if (panel_) panel_->WaitForSortWorkers();
     IS40_Shutdown();
     if (panel_) {
@@ -424,8 +510,81 @@ void MainDialog::LayOutViews() {
     GetClientRect(Hwnd(), &client);
     const int top = static_cast<int>(kToolbarHeight);
     const int height = client.bottom - static_cast<int>(kPictureAreaReserve);
-    // Without a thumbnail view the picture control always holds the area.
-    MoveWindow(Picture(), 0, top, client.right, height > 0 ? height : 0, TRUE);
+    const int h = height > 0 ? height : 0;
+    if (panel_ && panel_->PictureCurrent() && panel_->thumbnailMode) {
+        MoveWindow(thumbs_.Hwnd(), 0, top, client.right, h, TRUE);
+        MoveWindow(Picture(), -2000, -2000, client.right, h, TRUE);
+        SelectCurrentThumbnail(false);
+        SetFocus(thumbs_.Hwnd());
+    } else {
+        MoveWindow(Picture(), 0, top, client.right, h, TRUE);
+        MoveWindow(thumbs_.Hwnd(), -2000, -2000, client.right, h, TRUE);
+    }
+}
+
+void MainDialog::SelectCurrentThumbnail(bool partialOk) {
+    const int32_t index = panel_->List().CurrentIndex();
+    thumbs_.SelectItem(index);
+    if (partialOk) thumbs_.ScrollIntoView(index, true);
+}
+
+bool MainDialog::OnThumbnailNotify(const NMHDR* header, LRESULT* result) {
+    if (!header || header->hwndFrom != thumbs_.Hwnd() || !panel_) return false;
+    FolderList& list = panel_->List();
+    switch (header->code) {
+    case NM_CLICK: {
+        LVHITTESTINFO hit{};
+        GetCursorPos(&hit.pt);
+        ScreenToClient(thumbs_.Hwnd(), &hit.pt);
+        const int32_t item =
+            static_cast<int32_t>(SendMessageA(thumbs_.Hwnd(), LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+        if (item >= 0 && item != list.CurrentIndex()) {
+            const std::string path = thumbs_.PathAt(item);
+            list.SetCurrent(item, path);
+            ShowInfo(path);
+        } else {
+            SelectCurrentThumbnail(false);
+        }
+        *result = 0;
+        return true;
+    }
+    case LVN_KEYDOWN: {
+        const WORD key = reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey;
+        const int32_t current = list.CurrentIndex();
+        const int32_t perRow = thumbs_.ItemsPerRow(current);
+        int32_t next = -1;
+        if (key == VK_UP) next = current - perRow;
+        if (key == VK_DOWN) next = current + perRow;
+        if (next >= 0 && next < list.Count()) list.SetCurrent(next, list.At(next));
+        SelectCurrentThumbnail(false);
+        if (panel_->PictureCurrent()) ShowInfo(list.CurrentPath());
+        *result = 1;
+        return true;
+    }
+    default:
+        return thumbs_.OnNotify(header, result);
+    }
+}
+
+void MainDialog::FileChanged(WPARAM wParam, const std::string& path) {
+    const bool newFile = HIWORD(wParam) != 0;
+    const uint32_t kind = LOWORD(wParam);
+    FolderList& list = panel_->List();
+    const int32_t current = list.CurrentIndex();
+    if (!newFile && kind != 4 && kind != 5) {
+        thumbs_.RefreshThumbnail(current, list.CurrentPath());
+        return;
+    }
+    if (newFile) {
+        thumbs_.AddFile(path);
+    } else if (kind == 4) {
+        thumbs_.UpdateItem(current, path);
+    } else {
+        thumbs_.UpdateItem(current, FileName(list.CurrentPath()));
+    }
+    panel_->Resort();
+    thumbs_.SortByKey(panel_->Sort().key, panel_->Sort().ascending ? 1 : 0);
+    SelectCurrentThumbnail(true);
 }
 
 void MainDialog::ToggleFullScreen() {
@@ -460,6 +619,7 @@ void MainDialog::ToggleFullScreen() {
                    static_cast<int>(kToolbarHeight), TRUE);
         MoveWindow(Picture(), -1, -1, static_cast<int>(screenWidth_) + 1, static_cast<int>(screenHeight_) + 1,
                    TRUE);
+        MoveWindow(thumbs_.Hwnd(), -2000, -2000, 400, 800, FALSE);
         ShowWindow(status_.Hwnd(), SW_HIDE);
         const std::string path = panel_->List().CurrentPath();
         SendMessageA(wnd, UM_SHOW_FILE, 0, reinterpret_cast<LPARAM>(path.c_str()));
@@ -612,6 +772,11 @@ void MainDialog::RefreshCounter() {
 void MainDialog::SortDone(bool ascending, uint32_t key) {
     status_.SetText(3, PaneSort(key, ascending));
     RefreshCounter();
+    // The view follows the list's new order. Done here rather than on a
+    // thread of its own: every step is a message to the view anyway.
+    thumbs_.SetFolderList(&panel_->List());
+    thumbs_.SortByKey(key, ascending ? 1 : 0);
+    SelectCurrentThumbnail(true);
 }
 
 void MainDialog::SetView(bool thumbnails) {

@@ -4,9 +4,13 @@
 #define VS_APP_MAINDIALOG_H
 
 #include "framework.h"
+
+#include <ole2.h>
 #include "regstore.h"
 #include "settings_core.h"
 #include "toolbarpanel.h"
+
+#include "thumbs/win/listctrlex.h"
 
 #include <memory>
 #include <string>
@@ -26,10 +30,9 @@ protected:
 private:
     bool OnKeyDown(UINT key);
     bool OnCommand(UINT id);
+    void OnLeftButtonDown(int x, int y);
     // The open dialog (key O, toolbar button).
     void OpenCommand();
-    // The context menu at the pointer (key H's neighbour on the toolbar).
-    void ContextMenuCommand();
     // Editor function index (accelerators and editor buttons).
     void EditorFunction(uint32_t index);
     void OnWheel(int delta);
@@ -44,6 +47,11 @@ private:
     void Rerender(const std::string& path);
     void SortDone(bool ascending, uint32_t key);
     void SetView(bool thumbnails);
+    // The thumbnail view's clicks, keys and drags (WM_NOTIFY from it).
+    bool OnThumbnailNotify(const NMHDR* header, LRESULT* result);
+    void FileChanged(WPARAM wParam, const std::string& path);
+    // Selects the current index in the thumbnail view and scrolls to it.
+    void SelectCurrentThumbnail(bool partialOk);
     bool LoadAndShow(const std::string& path);
     void Render(const std::string& path);
     void ShowInfo(const std::string& path);
@@ -70,6 +78,8 @@ private:
     HICON icon_ = nullptr;
     HDC memoryDC_ = nullptr;
     HACCEL accelerators_ = nullptr;
+    IDropTarget* dropTarget_ = nullptr;
+    CListCtrlEx thumbs_;
     uint32_t screenWidth_ = 0, screenHeight_ = 0;
     bool dragFullWindowsWasOn_ = false;
 

@@ -7,6 +7,25 @@
 #define IDI_APP 128
 #define IDR_ACCELERATORS 137
 #define IDC_PICTURE 1000
+
+// Toolbar bitmap strips, the editor placeholders and the menu pictures.
+#define IDB_OPEN 139
+#define IDB_PREVIOUS 160
+#define IDB_NEXT 161
+#define IDB_SETTINGS 162
+#define IDB_UPDATE 163
+#define IDB_BANNER 164
+#define IDB_EDITOR_PLACEHOLDER_0 165
+#define IDB_SEPARATOR 172
+#define IDB_MENU_ABOUT 185
+#define IDB_MENU_HELP 186
+#define IDB_MENU_SETTINGS 187
+#define IDB_MENU_UPDATE 188
+#define IDB_MENU_VISIT 189
+#define IDB_FULL_SCREEN 195
+#define IDB_VIEW 196
+#define IDB_SAVE_AS 197
+#define IDB_OPEN_WITH 198
 #define IDC_STATUS_BAR 0xE801
 
 // String table.
@@ -60,7 +79,6 @@
 
 // Commands the panel hands to the main window.
 #define ID_OPEN_COMMAND 32790
-#define ID_CONTEXT_MENU_COMMAND 32791
 
 // Messages of the toolbar panel: a button was clicked (posted, wParam the
 // identifier); the pointer is over a button (sent, wParam 1 for the banner).

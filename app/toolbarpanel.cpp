@@ -1,10 +1,12 @@
 // The toolbar panel and the folder file list it owns.
 #include "toolbarpanel.h"
 
+#include "editor.h"
 #include "resource.h"
 #include "texts.h"
 
 #include "features/win/features.h"
+#include "thumbs/win/contextmenu.h"
 
 #include <shlobj.h>
 
@@ -13,6 +15,9 @@
 namespace {
 
 std::atomic<HANDLE> g_thumbnailEvent{nullptr};
+
+// The panel's face, matching the buttons' bitmaps.
+const COLORREF kFaceColour = RGB(236, 239, 243);
 
 std::string MyPictures() {
     char path[MAX_PATH] = {};
@@ -30,16 +35,60 @@ ToolbarPanel::ToolbarPanel(HWND mainWindow, VSSettings& settings)
 
 ToolbarPanel::~ToolbarPanel() {
     WaitForSortWorkers();
+    DestroyButtons();
+    menu_.reset();
+    if (face_) DeleteObject(face_);
 }
 
 BOOL ToolbarPanel::OnInitDialog() {
     settings_.LoadFolders(&initDir, &saveAsDir, MyPictures());
-    settings_.ReadSortState(&sort_);
+    menu_.reset(new CContextMenu(settings_, sort_));
+    // The editor's functions decide the count (and base) before the buttons exist.
+    std::vector<EditorFunctionButton> functions;
+    editorPresent = LoadEditorFunctions(&functions);
+    if (editorPresent) {
+        editorCount = static_cast<uint32_t>(functions.size());
+        for (const EditorFunctionButton& f : functions) editorButtons.push_back({f.name, f.bitmap});
+    }
+    CreateButtons();
     return FALSE;
 }
 
-bool ToolbarPanel::OnMessage(UINT msg, WPARAM wParam, LPARAM, LRESULT* result) {
-    if (msg == WM_COMMAND) return MenuCommand(LOWORD(wParam));
+bool ToolbarPanel::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+    switch (msg) {
+    case WM_COMMAND:
+        return MenuCommand(LOWORD(wParam));
+    case WM_MEASUREITEM: {
+        auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+        if (!item || item->CtlType != ODT_MENU || !menu_) return false;
+        menu_->Measure(item);
+        *result = TRUE;
+        return true;
+    }
+    case WM_DRAWITEM: {
+        const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        if (item && item->CtlType == ODT_MENU && menu_) {
+            menu_->Draw(item);
+            *result = TRUE;
+            return true;
+        }
+        CBitmapButton* button = item && item->CtlType == ODT_BUTTON ? Button(item->CtlID) : nullptr;
+        if (!button) return false;
+        button->Draw(item);
+        *result = TRUE;
+        return true;
+    }
+    case UM_BUTTON_HOVER:
+        SetCursor(LoadCursorA(nullptr, wParam == 1 ? IDC_HAND : IDC_ARROW));
+        *result = 0;
+        return true;
+    case WM_CTLCOLORDLG:
+        if (!face_) face_ = CreateSolidBrush(kFaceColour);
+        *result = reinterpret_cast<LRESULT>(face_);
+        return true;
+    default:
+        break;
+    }
     if (msg != UM_BUTTON_CLICKED) return false;
     RunCommand(static_cast<uint32_t>(wParam));
     *result = 0;
@@ -58,7 +107,10 @@ bool ToolbarPanel::MenuCommand(UINT id) {
         return true;
     }
     case ID_MENU_SETTINGS: SettingsCommand(main_, *this); return true;
-    case kSortName: case kSortDate: case kSortSize: SortCommand(id); return true;
+    case kSortName: case kSortDate: case kSortSize:
+        SortCommand(id);
+        if (menu_) menu_->CheckSort(id);
+        return true;
     default: return false;
     }
 }
@@ -75,7 +127,7 @@ void ToolbarPanel::RunCommand(uint32_t id) {
         case kCmdNext: SynthesiseKey(VK_RIGHT); break;
         case kCmdFullScreen: SynthesiseKey(VK_RETURN); break;
         case kCmdViewSwitch: ViewSwitch(); break;
-        case kCmdContextMenu: SendMessageA(main_, WM_COMMAND, MAKEWPARAM(ID_CONTEXT_MENU_COMMAND, 0), 0); break;
+        case kCmdContextMenu: ShowMenu(); break;
         case kCmdOpenWith: OpenWithCommand(main_, *this); break;
         case kCmdUpdateCheck: UpdateCheckCommand(main_); break;
         case kCmdBanner: OpenUrl(PageAddress(IDS_FAMILY_PAGE)); break;
@@ -84,6 +136,12 @@ void ToolbarPanel::RunCommand(uint32_t id) {
     }
     SetCursor(previous ? previous : LoadCursorA(nullptr, IDC_ARROW));
     UpdateWindow(main_);
+}
+
+void ToolbarPanel::ShowMenu() {
+    POINT at{};
+    GetCursorPos(&at);
+    if (menu_) menu_->Show(Hwnd(), at.x, at.y);
 }
 
 void ToolbarPanel::ViewSwitch() {
@@ -101,8 +159,114 @@ void ToolbarPanel::SynthesiseKey(WORD vk) {
 
 void ToolbarPanel::SaveFolders() { settings_.SaveFolders(initDir, saveAsDir); }
 
+namespace {
+
+struct ButtonSpec {
+    uint32_t offset;  // identifier relative to the editor count
+    int width;
+    UINT bitmap;
+    const char* tooltip;
+    bool separator;
+};
+
+const ButtonSpec kLeftGroup[] = {
+    {kCmdOpen, 40, IDB_OPEN, "Open (O)", false},
+    {kCmdSaveAs, 40, IDB_SAVE_AS, "Save as...(S)", false},
+    {kCmdPrevious, 30, IDB_PREVIOUS, "Previous", false},
+    {kCmdNext, 30, IDB_NEXT, "Next", false},
+    {kCmdFullScreen, 40, IDB_FULL_SCREEN, "Full screen (F)", false},
+    {kCmdViewSwitch, 40, IDB_VIEW, "View image/thumbnails (V)", false},
+    {6, 6, IDB_SEPARATOR, nullptr, true},
+    {kCmdContextMenu, 40, IDB_SETTINGS, "Help and Settings (H)", false},
+    {kCmdOpenWith, 40, IDB_OPEN_WITH, "Open with external program (E)", false},
+    {9, 6, IDB_SEPARATOR, nullptr, true},
+};
+
+const char* const kEditorTooltips[] = {"%s (Ctrl+T)", "%s (Ctrl+R)", "%s (Ctrl+F)", "%s (Ctrl+E)",
+                                       "%s (Ctrl+N)", "%s (Ctrl+S)", "%s (Ctrl+C)"};
+
+const int kButtonTop = 5;
+const int kButtonHeight = 38;
+const int kPanelHeight = 48;
+
+HBITMAP LoadStrip(UINT id) {
+    return static_cast<HBITMAP>(
+        LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+}
+
+std::string EditorTooltip(uint32_t index, const std::string& name) {
+    if (index >= sizeof kEditorTooltips / sizeof kEditorTooltips[0]) return name;
+    const std::string format = kEditorTooltips[index];
+    const size_t at = format.find("%s");
+    return format.substr(0, at) + name + format.substr(at + 2);
+}
+
+}  // namespace
+
+void ToolbarPanel::CreateButtons() {
+    const uint32_t base = editorCount;
+    int x = 0;
+    auto add = [&](uint32_t id, HBITMAP strip, CBitmapButton::Look look, int width, bool fullHeight,
+                   const std::string& tooltip) {
+        std::unique_ptr<CBitmapButton> button(new CBitmapButton(id, strip, look));
+        button->Create(Hwnd(), x, fullHeight ? 0 : kButtonTop, width, fullHeight ? kPanelHeight : kButtonHeight,
+                       tooltip);
+        buttons_.push_back(std::move(button));
+        x += width;
+    };
+    for (const ButtonSpec& b : kLeftGroup) {
+        CBitmapButton::Look look;
+        look.staticImage = look.alwaysDisabled = b.separator;
+        add(base + b.offset, LoadStrip(b.bitmap), look, b.width, b.separator, b.tooltip ? b.tooltip : "");
+    }
+    if (editorPresent) {
+        for (uint32_t i = 0; i < editorCount; ++i) {
+            const bool known = i < editorButtons.size();
+            add(i, known ? editorButtons[i].bitmap : nullptr, CBitmapButton::Look(), 40, false,
+                EditorTooltip(i, known ? editorButtons[i].name : std::string()));
+        }
+        editorButtons.clear();  // the buttons own the bitmaps now
+    } else {
+        // Without the editor: seven placeholders, static and without tooltips.
+        for (uint32_t i = 0; i < 7; ++i) {
+            CBitmapButton::Look look;
+            look.staticImage = true;
+            add(i, LoadStrip(IDB_EDITOR_PLACEHOLDER_0 + i), look, 40, false, "");
+        }
+    }
+    CBitmapButton::Look plain, separator, banner;
+    separator.staticImage = separator.alwaysDisabled = true;
+    banner.staticImage = banner.banner = true;
+    add(base + kCmdUpdateCheck, LoadStrip(IDB_UPDATE), plain, 79, false, "");
+    add(base + 11, LoadStrip(IDB_SEPARATOR), separator, 6, true, "");
+    add(base + kCmdBanner, LoadStrip(IDB_BANNER), banner, 217, false, "");
+    UpdateButtons();
+}
+
+void ToolbarPanel::DestroyButtons() {
+    // Buttons go before the panel.
+    buttons_.clear();
+}
+
+CBitmapButton* ToolbarPanel::Button(uint32_t id) {
+    for (auto& b : buttons_)
+        if (b->Id() == id) return b.get();
+    return nullptr;
+}
+
 void ToolbarPanel::UpdateButtons() {
-    // The buttons come with the toolbar; nothing to enable yet.
+    const bool current = PictureCurrent();
+    for (auto& b : buttons_) {
+        const bool editorFunction = b->Id() < editorCount;
+        if (!editorPresent) {
+            b->SetEnabled(!editorFunction);
+        } else if (b->Id() == editorCount + kCmdBanner) {
+            b->SetEnabled(false);
+            b->Show(false);
+        } else {
+            b->SetEnabled(!editorFunction || current);
+        }
+    }
 }
 
 void ToolbarPanel::Build(const std::string& path) {
@@ -122,6 +286,22 @@ bool ToolbarPanel::BuildFromFolder(const std::string& folder) {
     const std::string current = list_.CurrentPath();
     SendMessageA(main_, UM_SHOW_FILE, 1, reinterpret_cast<LPARAM>(current.c_str()));
     return true;
+}
+
+void ToolbarPanel::OpenPaths(const std::vector<std::string>& paths, bool clearThumbnails) {
+    if (!list_.Assign(paths)) return;
+    UpdateButtons();
+    if (clearThumbnails) SendMessageA(main_, UM_CLEAR_THUMBNAILS, 0, 0);
+    StartSortWorker(true);
+    const std::string current = list_.CurrentPath();
+    SendMessageA(main_, UM_SHOW_FILE, 1, reinterpret_cast<LPARAM>(current.c_str()));
+}
+
+void ToolbarPanel::ShowFirst() {
+    const VSListSnapshot list = list_.Snapshot();
+    if (list.entries.empty()) return;
+    list_.SetCurrent(0, list.entries.front());
+    SendMessageA(main_, UM_SHOW_FILE, 1, reinterpret_cast<LPARAM>(list.entries.front().c_str()));
 }
 
 int32_t ToolbarPanel::DeleteCurrent(bool thumbnailViewShown) {

@@ -4,12 +4,16 @@
 #ifndef VS_APP_TOOLBARPANEL_H
 #define VS_APP_TOOLBARPANEL_H
 
+#include "bitmapbutton.h"
 #include "framework.h"
 #include "settings_core.h"
 
 #include "browse/win/winfs.h"
 #include "folderlist.h"
 
+#include <memory>
+
+class CContextMenu;
 #include <string>
 #include <vector>
 
@@ -28,10 +32,17 @@ public:
     void Build(const std::string& path);
     // Rebuilds the list from a folder; false when it holds no picture.
     bool BuildFromFolder(const std::string& folder);
+    // Replaces the list by exactly these paths (sorted afterwards) and shows
+    // the first; the thumbnails are cleared first when asked.
+    void OpenPaths(const std::vector<std::string>& paths, bool clearThumbnails);
+    // Makes the list's first entry current and shows it (when there is one).
+    void ShowFirst();
     // Asks, then deletes the current file. Returns the removed index or -1.
     int32_t DeleteCurrent(bool thumbnailViewShown);
     // The sort commands 17, 18 and 19.
     void SortCommand(uint32_t key);
+    // Re-sorts the list with the present key and order (reported by UM_SORT_DONE).
+    void Resort() { StartSortWorker(false); }
     // Waits, dispatching messages, until every sort worker has ended.
     void WaitForSortWorkers();
 
@@ -44,10 +55,23 @@ public:
     std::string saveAsDir;
     // Editor function count, also the identifier of the first own button.
     uint32_t editorCount = 7;
+    // Set before the buttons are made when the editor component exists:
+    // one entry per function (its name and bitmap, owned by the button).
+    struct EditorButton {
+        std::string name;
+        HBITMAP bitmap;
+    };
+    bool editorPresent = false;
+    std::vector<EditorButton> editorButtons;
+
+    // The button with this identifier, or null.
+    CBitmapButton* Button(uint32_t id);
 
     // Runs a toolbar command: below editorCount an editor function, else
     // editorCount + a ToolbarCommand.
     void RunCommand(uint32_t id);
+    // The context menu at the pointer.
+    void ShowMenu();
     // Flips the thumbnail mode when the list holds pictures.
     void ViewSwitch();
 
@@ -72,6 +96,8 @@ private:
     void StartSortWorker(bool afterBuild);
     static DWORD WINAPI SortWorker(LPVOID param);
     void ReapWorkers();
+    void CreateButtons();
+    void DestroyButtons();
     // The key as the main window's key handling sees it.
     void SynthesiseKey(WORD vk);
 
@@ -81,6 +107,9 @@ private:
     FolderList list_;
     VSSortState sort_;
     std::vector<HANDLE> workers_;
+    std::vector<std::unique_ptr<CBitmapButton>> buttons_;
+    std::unique_ptr<CContextMenu> menu_;
+    HBRUSH face_ = nullptr;
 };
 
 // The thumbnail worker's completion event while that worker runs, else null.

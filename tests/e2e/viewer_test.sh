@@ -11,55 +11,7 @@ LOGS=$3
 vs_wine_start "$2"
 mkdir -p "$LOGS"
 
-KEY='Software\Orvanta\Vistrel Viewer\2.0'
-MARK="Vistrel Viewer - v2.0"
-D() { vs_run "$OUT/vsdriver.exe" "$@" | tr -d '\r'; }
-field() { sed -n "s/^$1=//p"; }
-
-# Waits until the caption ends with TEXT; prints the window's description.
-wait_caption() {
-    local want=$1 info i
-    for i in $(seq 1 100); do
-        info=$(D wait "$MARK" 5)
-        [[ "$(field caption <<<"$info")" == *"$want" ]] && { echo "$info"; return 0; }
-        sleep 0.2
-    done
-    echo "last seen: $(field caption <<<"$info")" >&2
-    return 1
-}
-expect_rect() {
-    local info rect i
-    for i in $(seq 1 50); do
-        info=$(D wait "$MARK" 5)
-        rect=$(field rect <<<"$info")
-        [ "$rect" = "$1" ] && return 0
-        sleep 0.2
-    done
-    vs_fail "$2: window rect is \"$rect\", expected \"$1\""
-}
-pane() { D panes "$MARK" | field "pane$1"; }
-pixel_is() {  # X Y R G B: within 40 per channel, waiting for the paint
-    local got r g b i
-    for i in $(seq 1 25); do
-        got=$(D pixel "$MARK" "$1" "$2")
-        read -r r g b <<<"$got"
-        local dr=$((r - $3)) dg=$((g - $4)) db=$((b - $5))
-        [ ${dr#-} -le 40 ] && [ ${dg#-} -le 40 ] && [ ${db#-} -le 40 ] && return 0
-        sleep 0.2
-    done
-    echo "pixel $1,$2 is $got" >&2
-    return 1
-}
-start_viewer() {
-    vs_run "$OUT/vistrel.exe" "$@" &
-    APP=$!
-    D wait "$MARK" 60 >/dev/null || vs_fail "main window did not appear"
-}
-stop_viewer() {
-    D key "$MARK" ESCAPE
-    D gone "$MARK" 30 || vs_fail "window still there after Esc"
-    wait "$APP" || vs_fail "viewer exited with $?"
-}
+. "$(dirname "$0")/viewerlib.sh"
 
 # The pictures: solid colours, a file of 1,048,575 bytes, a corrupt one,
 # and a camera picture stored sideways (EXIF orientation 6).

@@ -20,9 +20,39 @@
 //   vsdriver show TEXT CMD            ShowWindow with CMD (number)
 //   vsdriver button TEXT ID           click toolbar button ID (posted to the panel)
 //   vsdriver command TEXT ID          post WM_COMMAND ID to the window
+//   vsdriver ctrlkey TEXT KEY         press KEY (as for key) with Ctrl held, as
+//                                     real input to the window brought to the front
 //   vsdriver menu TEXT ID             post WM_COMMAND ID to the toolbar panel
 //                                     (the context menu's items)
+//   vsdriver settext TITLE ID TEXT    set the text of control ID of the dialog
+//                                     titled TITLE (a file dialog's name box)
+//   vsdriver listsel TITLE ID INDEX   select list box item INDEX of control ID
+//                                     as a click would (LBN_SELCHANGE follows)
+//   vsdriver check TITLE ID 0|1       set check box ID of the dialog
+//   vsdriver regs KEY VALUE [KEY VALUE]...  print the values, one line
+//                                     each, "<none>" for a missing one
+//   vsdriver buttons TEXT             list the toolbar's buttons: id x width
+//                                     enabled visible, one per line, left to right
+//   vsdriver drop TEXT PATH...        drop the paths on the window through OLE
+//                                     drag and drop; prints the effect
+//   vsdriver step TEXT N [KEY]        press KEY (RIGHT) N times, each time waiting
+//                                     until the window has handled it and painted;
+//                                     prints the milliseconds of each step
+//   vsdriver drag TEXT X Y            press the left button at client point
+//                                     (X, Y), move away and back, release; prints
+//                                     the class of the window holding the pointer
+//                                     before the release
+//   vsdriver thumbs TEXT              the thumbnail view (control 122): count=,
+//                                     selected=, then per item "item=I IMAGE
+//                                     LEFT TOP RIGHT BOTTOM LABEL" (icon bounds
+//                                     in the window's client coordinates)
+//   vsdriver click TEXT X Y [2]       real left click (2: double click) at
+//                                     client point (X, Y)
+//   vsdriver send TEXT MSG [WPARAM]   send message MSG (number) to the window
 #include <windows.h>
+#include <ole2.h>
+
+#include "browse/win/dataobject.h"
 #include <commctrl.h>
 
 #include <cstdio>
@@ -142,6 +172,49 @@ std::string RemoteText(HWND wnd, UINT msg, WPARAM wParam) {
 
 HWND StatusBarOf(HWND wnd) { return FindWindowExA(wnd, nullptr, "msctls_statusbar32", nullptr); }
 
+// Prints the thumbnail view's items, read through the list view messages
+// with buffers in the viewer's process.
+int PrintThumbnails(HWND wnd) {
+    HWND view = GetDlgItem(wnd, 122);
+    if (!view) return 1;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(view, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process) return 1;
+    const SIZE_T size = 4096;
+    char* remote = static_cast<char*>(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+    if (!remote) {
+        CloseHandle(process);
+        return 1;
+    }
+    const int count = static_cast<int>(SendMessageA(view, LVM_GETITEMCOUNT, 0, 0));
+    std::printf("count=%d\nselected=%d\n", count,
+                static_cast<int>(SendMessageA(view, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)));
+    for (int i = 0; i < count; ++i) {
+        LVITEMA item{};
+        item.mask = LVIF_IMAGE | LVIF_TEXT;
+        item.iItem = i;
+        item.pszText = remote + 1024;
+        item.cchTextMax = 512;
+        WriteProcessMemory(process, remote, &item, sizeof item, nullptr);
+        SendMessageA(view, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote));
+        ReadProcessMemory(process, remote, &item, sizeof item, nullptr);
+        char label[512] = {};
+        ReadProcessMemory(process, remote + 1024, label, sizeof label - 1, nullptr);
+        RECT r{};
+        r.left = LVIR_ICON;
+        WriteProcessMemory(process, remote + 512, &r, sizeof r, nullptr);
+        SendMessageA(view, LVM_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(remote + 512));
+        ReadProcessMemory(process, remote + 512, &r, sizeof r, nullptr);
+        MapWindowPoints(view, wnd, reinterpret_cast<POINT*>(&r), 2);
+        std::printf("item=%d %d %ld %ld %ld %ld %s\n", i, item.iImage, static_cast<long>(r.left),
+                    static_cast<long>(r.top), static_cast<long>(r.right), static_cast<long>(r.bottom), label);
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return 0;
+}
+
 bool SaveBmp(const char* file, HWND wnd) {
     RECT r{};
     GetWindowRect(wnd, &r);
@@ -194,6 +267,44 @@ BOOL CALLBACK CollectText(HWND child, LPARAM param) {
         t->all += "\n";
     }
     return TRUE;
+}
+
+struct ButtonRow {
+    int id, x, width, enabled, visible;
+};
+
+BOOL CALLBACK CollectButton(HWND child, LPARAM param) {
+    char cls[32] = {};
+    GetClassNameA(child, cls, sizeof cls);
+    if (lstrcmpiA(cls, "Button")) return TRUE;
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+    reinterpret_cast<std::vector<ButtonRow>*>(param)->push_back(
+        {GetDlgCtrlID(child), static_cast<int>(r.left), static_cast<int>(r.right - r.left),
+         IsWindowEnabled(child) ? 1 : 0, IsWindowVisible(child) ? 1 : 0});
+    return TRUE;
+}
+
+// Drops after the drag has had time to enter the target.
+class TimedDropSource : public VSDropSource {
+public:
+    HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL escape, DWORD) override {
+        if (escape) return DRAGDROP_S_CANCEL;
+        return ++calls_ > 10 ? DRAGDROP_S_DROP : S_OK;
+    }
+
+private:
+    int calls_ = 0;
+};
+
+void SendMouse(DWORD flags, int x, int y) {
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
+    input.mi.dy = y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
+    input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
+    SendInput(1, &input, sizeof input);
 }
 
 int Usage() {
@@ -338,6 +449,118 @@ int main(int argc, char** argv) {
         PostMessageA(panel, WM_USER + 10, static_cast<WPARAM>(std::atoi(argv[3])), 0);
         return 0;
     }
+    if (cmd == "buttons") {
+        HWND w = Need(text);
+        HWND panel = w ? FindWindowExA(w, nullptr, "#32770", nullptr) : nullptr;
+        if (!panel) return 1;
+        std::vector<ButtonRow> rows;
+        EnumChildWindows(panel, CollectButton, reinterpret_cast<LPARAM>(&rows));
+        for (size_t i = 0; i < rows.size(); ++i)
+            for (size_t j = i + 1; j < rows.size(); ++j)
+                if (rows[j].x < rows[i].x) std::swap(rows[i], rows[j]);
+        for (const ButtonRow& b : rows) std::printf("%d %d %d %d %d\n", b.id, b.x, b.width, b.enabled, b.visible);
+        return 0;
+    }
+    if (cmd == "drop" && argc > 3) {
+        HWND w = Need(text);
+        if (!w) return 1;
+        OleInitialize(nullptr);
+        std::vector<std::string> paths(argv + 3, argv + argc);
+        VSDataObject* data = new VSDataObject;
+        data->Add(CF_HDROP, MakeDropFiles(paths));
+        TimedDropSource* source = new TimedDropSource;
+        RECT r{};
+        GetClientRect(w, &r);
+        POINT centre{r.right / 2, r.bottom / 2};
+        ClientToScreen(w, &centre);
+        SetForegroundWindow(w);
+        SetCursorPos(centre.x, centre.y);
+        DWORD effect = DROPEFFECT_NONE;
+        const HRESULT hr = DoDragDrop(data, source, DROPEFFECT_COPY, &effect);
+        std::printf("result=%s effect=%lu\n", hr == DRAGDROP_S_DROP ? "drop" : "cancel",
+                    static_cast<unsigned long>(effect));
+        source->Release();
+        data->Release();
+        OleUninitialize();
+        return 0;
+    }
+    if (cmd == "step" && argc > 3) {
+        HWND w = Need(text);
+        if (!w) return 1;
+        const int n = std::atoi(argv[3]);
+        const UINT vk = KeyCode(argc > 4 ? argv[4] : "RIGHT");
+        LARGE_INTEGER frequency, start, end;
+        QueryPerformanceFrequency(&frequency);
+        for (int i = 0; i < n; ++i) {
+            QueryPerformanceCounter(&start);
+            PressKey(w, vk);
+            // Returns once the key (and the decode it starts) has been handled...
+            DWORD_PTR ignored = 0;
+            SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &ignored);
+            // ...and these paint what is pending before they return.
+            RedrawWindow(w, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+            QueryPerformanceCounter(&end);
+            std::printf("%.1f\n", (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart);
+        }
+        return 0;
+    }
+    if (cmd == "drag" && argc > 4) {
+        HWND w = Need(text);
+        if (!w) return 1;
+        POINT p{std::atoi(argv[3]), std::atoi(argv[4])};
+        ClientToScreen(w, &p);
+        SetForegroundWindow(w);
+        SendMouse(0, p.x, p.y);
+        Sleep(200);
+        SendMouse(MOUSEEVENTF_LEFTDOWN, p.x, p.y);
+        for (int i = 1; i <= 10; ++i) {
+            Sleep(60);
+            SendMouse(0, p.x + i * 3, p.y + i * 2);
+        }
+        SendMouse(0, p.x, p.y);
+        Sleep(300);
+        // While a drag runs, its tracking window holds the pointer.
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        char cls[64] = "none";
+        if (GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &info) && info.hwndCapture)
+            GetClassNameA(info.hwndCapture, cls, sizeof cls);
+        std::printf("capture=%s\n", cls);
+        SendMouse(MOUSEEVENTF_LEFTUP, p.x, p.y);
+        Sleep(300);
+        return 0;
+    }
+    if (cmd == "thumbs") {
+        HWND w = Need(text);
+        return w ? PrintThumbnails(w) : 1;
+    }
+    if (cmd == "click" && argc > 4) {
+        HWND w = Need(text);
+        if (!w) return 1;
+        POINT p{std::atoi(argv[3]), std::atoi(argv[4])};
+        ClientToScreen(w, &p);
+        SetForegroundWindow(w);
+        SendMouse(0, p.x, p.y);
+        Sleep(150);
+        const int clicks = argc > 5 ? std::atoi(argv[5]) : 1;
+        for (int i = 0; i < clicks; ++i) {
+            SendMouse(MOUSEEVENTF_LEFTDOWN, p.x, p.y);
+            SendMouse(MOUSEEVENTF_LEFTUP, p.x, p.y);
+            Sleep(clicks > 1 ? 40 : 150);
+        }
+        Sleep(200);
+        return 0;
+    }
+    if (cmd == "send" && argc > 3) {
+        HWND w = Need(text);
+        if (!w) return 1;
+        DWORD_PTR r = 0;
+        SendMessageTimeoutA(w, static_cast<UINT>(std::strtoul(argv[3], nullptr, 0)),
+                            argc > 4 ? static_cast<WPARAM>(std::strtoul(argv[4], nullptr, 0)) : 0, 0, SMTO_NORMAL,
+                            10000, &r);
+        std::printf("%ld\n", static_cast<long>(r));
+        return 0;
+    }
     if (cmd == "menu" && argc > 3) {
         HWND w = Need(text);
         HWND panel = w ? FindWindowExA(w, nullptr, "#32770", nullptr) : nullptr;
@@ -349,6 +572,67 @@ int main(int argc, char** argv) {
         HWND w = Need(text);
         if (!w) return 1;
         PostMessageA(w, WM_COMMAND, MAKEWPARAM(std::atoi(argv[3]), 0), 0);
+        return 0;
+    }
+    if (cmd == "ctrlkey" && argc > 3) {
+        HWND w = Need(text);
+        if (!w) return 1;
+        // Real input: accelerators look at the key state, which posted
+        // messages leave alone.
+        SetForegroundWindow(w);
+        Sleep(200);
+        const WORD vk = static_cast<WORD>(KeyCode(argv[3]));
+        const WORD keys[4] = {VK_CONTROL, vk, vk, VK_CONTROL};
+        INPUT in[4] = {};
+        for (int i = 0; i < 4; ++i) {
+            in[i].type = INPUT_KEYBOARD;
+            in[i].ki.wVk = keys[i];
+            in[i].ki.wScan = static_cast<WORD>(MapVirtualKeyA(keys[i], 0));
+            in[i].ki.dwFlags = i >= 2 ? KEYEVENTF_KEYUP : 0;
+        }
+        const UINT sent = SendInput(4, in, sizeof(INPUT));
+        Sleep(150);
+        return sent == 4 ? 0 : 1;
+    }
+    if (cmd == "regs") {
+        for (int i = 2; i + 1 < argc; i += 2) {
+            HKEY key = nullptr;
+            BYTE data[2048] = {};
+            DWORD type = 0, size = sizeof data - 1;
+            LONG r = RegOpenKeyExA(HKEY_CURRENT_USER, argv[i], 0, KEY_READ, &key);
+            if (r == ERROR_SUCCESS) {
+                r = RegQueryValueExA(key, argv[i + 1], nullptr, &type, data, &size);
+                RegCloseKey(key);
+            }
+            if (r != ERROR_SUCCESS)
+                std::printf("<none>\n");
+            else if (type == REG_DWORD)
+                std::printf("%ld\n", static_cast<long>(*reinterpret_cast<LONG*>(data)));
+            else
+                std::printf("%s\n", reinterpret_cast<char*>(data));
+        }
+        return 0;
+    }
+    if ((cmd == "settext" && argc > 4) || (cmd == "listsel" && argc > 4) || (cmd == "check" && argc > 4)) {
+        HWND d = WaitFor(text, 20.0, true);
+        HWND control = d ? GetDlgItem(d, std::atoi(argv[3])) : nullptr;
+        if (!control) {
+            std::fprintf(stderr, "vsdriver: no control %s in \"%s\"\n", argv[3], text);
+            return 1;
+        }
+        Sleep(200);
+        DWORD_PTR ignored = 0;
+        if (cmd == "settext") {
+            SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[4]), SMTO_ABORTIFHUNG, 5000,
+                                &ignored);
+        } else if (cmd == "listsel") {
+            SendMessageTimeoutA(control, LB_SETCURSEL, std::atoi(argv[4]), 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+            SendMessageTimeoutA(d, WM_COMMAND, MAKEWPARAM(std::atoi(argv[3]), LBN_SELCHANGE),
+                                reinterpret_cast<LPARAM>(control), SMTO_ABORTIFHUNG, 5000, &ignored);
+        } else {
+            SendMessageTimeoutA(control, BM_SETCHECK, std::atoi(argv[4]) ? BST_CHECKED : BST_UNCHECKED, 0,
+                                SMTO_ABORTIFHUNG, 5000, &ignored);
+        }
         return 0;
     }
     return Usage();

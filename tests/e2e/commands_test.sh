@@ -1,0 +1,131 @@
+#!/bin/bash
+# The main window's commands end to end: the toolbar's buttons and their
+# identifiers without the editor, the buttons acting as keys, the sort
+# items of the context menu and their persistence, the open dialog's
+# multiple selection, OLE drops of a folder and of files, and a drag of the
+# shown picture onto the viewer itself being refused.
+# usage: commands_test.sh SHELL_OUT_DIR WINE64 LOG_DIR
+set -u
+OUT=$1
+LOGS=$3
+. "$(dirname "$0")/winenv.sh"
+vs_wine_start "$2"
+mkdir -p "$LOGS"
+. "$(dirname "$0")/viewerlib.sh"
+
+# Five pictures of different sizes and dates, and a second folder.
+PICS=$VS_TMP/pics
+OTHER=$VS_TMP/other
+mkdir -p "$PICS" "$OTHER"
+# Made newest last (e oldest ... a newest); noise makes sizes grow from a to e.
+i=6
+for n in e d c b a; do
+    i=$((i - 1))
+    convert -size $((40 * i))x30 xc:'#3080c0' +noise Random "$PICS/$n.png"
+    sleep 1.1
+done
+convert -size 64x48 xc:'#ff0000' "$OTHER/red.bmp"
+convert -size 64x48 xc:'#00ff00' "$OTHER/green.tga"
+echo "not a picture" > "$OTHER/readme.txt"
+WPICS=$(winpath "$PICS")
+WOTHER=$(winpath "$OTHER")
+
+D regset "$KEY" InitDir sz "$WPICS"
+echo "-- the toolbar without the editor"
+start_viewer "$WPICS\\c.png"
+wait_caption "c.png (3/5)" >/dev/null || vs_fail "first picture"
+rows=$(D buttons "$MARK")
+echo "$rows" > "$LOGS/buttons.txt"
+# id x width enabled visible, left to right.
+expected="7 0 40 1 1
+8 40 40 1 1
+9 80 30 1 1
+10 110 30 1 1
+11 140 40 1 1
+12 180 40 1 1
+13 220 6 0 1
+14 226 40 1 1
+15 266 40 1 1
+16 306 6 0 1
+0 312 40 0 1
+1 352 40 0 1
+2 392 40 0 1
+3 432 40 0 1
+4 472 40 0 1
+5 512 40 0 1
+6 552 40 0 1
+17 592 79 1 1
+18 671 6 0 1
+19 677 217 1 1"
+[ "$rows" = "$expected" ] || vs_fail "toolbar buttons: $(diff <(echo "$expected") <(echo "$rows"))"
+
+echo "-- the Previous, Next and Full screen buttons act as the keys"
+D button "$MARK" 10
+wait_caption "d.png (4/5)" >/dev/null || vs_fail "Next button"
+D button "$MARK" 9
+D button "$MARK" 9
+wait_caption "b.png (2/5)" >/dev/null || vs_fail "Previous button"
+D button "$MARK" 11
+for i in $(seq 1 50); do
+    [ "$(D wait "$MARK" 5 | field rect)" = "0 0 1280 1024" ] && break
+    sleep 0.2
+done
+[ "$(D wait "$MARK" 5 | field rect)" = "0 0 1280 1024" ] || vs_fail "Full screen button did not cover the screen"
+D key "$MARK" ESCAPE
+expect_rect "200 200 1000 800" "Esc after the Full screen button"
+
+echo "-- sort by date twice, then by size"
+D menu "$MARK" 18
+wait_pane 3 "Sort by: DATE ASC" || vs_fail "first sort by date"
+wait_caption "b.png (4/5)" >/dev/null || vs_fail "date order ascending"
+D menu "$MARK" 18
+wait_pane 3 "Sort by: DATE DESC" || vs_fail "second sort by date"
+wait_caption "b.png (2/5)" >/dev/null || vs_fail "date order descending"
+D menu "$MARK" 19
+wait_pane 3 "Sort by: SIZE ASC" || vs_fail "sort by size"
+wait_caption "b.png (2/5)" >/dev/null || vs_fail "size order"
+stop_viewer
+[ "$(D reg "$KEY" SortType)" = "19" ] || vs_fail "SortType is $(D reg "$KEY" SortType)"
+[ "$(D reg "$KEY" SortOrder)" = "1" ] || vs_fail "SortOrder is $(D reg "$KEY" SortOrder)"
+
+echo "-- the sort survives a restart"
+start_viewer "$WPICS\\e.png"
+wait_caption "e.png (5/5)" >/dev/null || vs_fail "size order after restart"
+wait_pane 3 "Sort by: SIZE ASC" || vs_fail "sort pane after restart"
+
+echo "-- a multiple selection in the open dialog lists only those pictures"
+D key "$MARK" O
+D settext "Select image(s)" 1148 '"d.png" "a.png" "c.png"' || vs_fail "no open dialog"
+D dialog "Select image(s)" 1 >/dev/null || vs_fail "open dialog did not take the selection"
+wait_caption "d.png (3/3)" >/dev/null || vs_fail "selection not listed alone, sorted by size"
+D key "$MARK" HOME
+wait_caption "a.png (1/3)" >/dev/null || vs_fail "Home in the selection"
+
+echo "-- a dropped folder opens its pictures"
+out=$(D drop "$MARK" "$WOTHER")
+echo "$out"
+grep -q "effect=1" <<<"$out" || vs_fail "folder drop refused: $out"
+for i in $(seq 1 50); do
+    caption=$(D wait "$MARK" 5 | field caption)
+    [[ "$caption" =~ (red.bmp|green.tga)\ \([12]/2\)$ ]] && break
+    sleep 0.2
+done
+[[ "$caption" =~ (red.bmp|green.tga)\ \([12]/2\)$ ]] || vs_fail "dropped folder not opened: $caption"
+
+echo "-- dropped files form a list of exactly those"
+out=$(D drop "$MARK" "$WPICS\\b.png" "$WOTHER\\readme.txt" "$WPICS\\e.png")
+grep -q "effect=1" <<<"$out" || vs_fail "file drop refused: $out"
+wait_caption "b.png (1/2)" >/dev/null || vs_fail "dropped files not listed alone"
+
+echo "-- dragging the shown picture onto the viewer is refused"
+out=$(D drag "$MARK" 400 300)
+echo "$out"
+grep -q "capture=none" <<<"$out" && vs_fail "pressing on the picture started no drag"
+grep -q "capture=#32770" <<<"$out" && vs_fail "the main window held the pointer, no drag ran"
+sleep 1
+wait_caption "b.png (1/2)" >/dev/null || vs_fail "the viewer took its own drag"
+D wait "$MARK" 5 >/dev/null || vs_fail "viewer gone after the drag"
+stop_viewer
+init=$(D reg "$KEY" InitDir)
+[ "$init" = "$(winpath "$VS_TMP")\\" ] || vs_fail "InitDir after a multiple selection is \"$init\""
+echo "commands end to end: all passed"
