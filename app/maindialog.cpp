@@ -519,6 +519,7 @@ void MainDialog::LayOutViews() {
     } else {
         MoveWindow(Picture(), 0, top, client.right, h, TRUE);
         MoveWindow(thumbs_.Hwnd(), -2000, -2000, client.right, h, TRUE);
+        if (thumbs_.Hwnd() && GetFocus() == thumbs_.Hwnd()) SetFocus(Hwnd());
     }
 }
 

@@ -2,6 +2,7 @@
 #include "toolbarpanel.h"
 
 #include "editor.h"
+#include "editor_core.h"
 #include "resource.h"
 #include "texts.h"
 
@@ -182,9 +183,6 @@ const ButtonSpec kLeftGroup[] = {
     {9, 6, IDB_SEPARATOR, nullptr, true},
 };
 
-const char* const kEditorTooltips[] = {"%s (Ctrl+T)", "%s (Ctrl+R)", "%s (Ctrl+F)", "%s (Ctrl+E)",
-                                       "%s (Ctrl+N)", "%s (Ctrl+S)", "%s (Ctrl+C)"};
-
 const int kButtonTop = 5;
 const int kButtonHeight = 38;
 const int kPanelHeight = 48;
@@ -192,13 +190,6 @@ const int kPanelHeight = 48;
 HBITMAP LoadStrip(UINT id) {
     return static_cast<HBITMAP>(
         LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-}
-
-std::string EditorTooltip(uint32_t index, const std::string& name) {
-    if (index >= sizeof kEditorTooltips / sizeof kEditorTooltips[0]) return name;
-    const std::string format = kEditorTooltips[index];
-    const size_t at = format.find("%s");
-    return format.substr(0, at) + name + format.substr(at + 2);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@ vs_install_deps
 
 BUILD=${VS_BUILD_DIR:-$ROOT/build}
 cmake -S "$ROOT" -B "$BUILD/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVS_BUILD_SHELL=ON >/dev/null
-cmake --build "$BUILD/release" -j"$(nproc 2>/dev/null || echo 2)" --target vistrel
+cmake --build "$BUILD/release" -j"$(nproc 2>/dev/null || echo 2)" --target vistrel vsdriver
 
 PICTURE=${1:-$ROOT/samples/sample.bmp}
 [ -e "$PICTURE" ] || { echo "no such picture: $PICTURE" >&2; exit 1; }
@@ -25,4 +25,14 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 exec_dir="$BUILD/release/shell"
 # The viewer takes Windows paths; Z: is the root of the host file system.
-/usr/lib/wine/wine64 "$exec_dir/vistrel.exe" "Z:${PICTURE//\//\\}"
+/usr/lib/wine/wine64 "$exec_dir/vistrel.exe.so" "Z:${PICTURE//\//\\}" &
+VIEWER=$!
+if [ -n "${XVFB:-}" ]; then
+    # Nobody can see a virtual screen: show what it holds as a picture.
+    SHOT=$BUILD/viewer-screen.bmp
+    if /usr/lib/wine/wine64 "$exec_dir/vsdriver.exe.so" wait "Vistrel Viewer - v2.0" 120 >/dev/null &&
+        sleep 2 && /usr/lib/wine/wine64 "$exec_dir/vsdriver.exe.so" shot "Vistrel Viewer - v2.0" "$SHOT"; then
+        echo "The viewer is running; its window as a picture: $SHOT"
+    fi
+fi
+wait $VIEWER

@@ -105,12 +105,7 @@ echo "-- a dropped folder opens its pictures"
 out=$(D drop "$MARK" "$WOTHER")
 echo "$out"
 grep -q "effect=1" <<<"$out" || vs_fail "folder drop refused: $out"
-for i in $(seq 1 50); do
-    caption=$(D wait "$MARK" 5 | field caption)
-    [[ "$caption" =~ (red.bmp|green.tga)\ \([12]/2\)$ ]] && break
-    sleep 0.2
-done
-[[ "$caption" =~ (red.bmp|green.tga)\ \([12]/2\)$ ]] || vs_fail "dropped folder not opened: $caption"
+wait_caption_re '(red.bmp|green.tga) \([12]/2\)' || vs_fail "dropped folder not opened"
 
 echo "-- dropped files form a list of exactly those"
 out=$(D drop "$MARK" "$WPICS\\b.png" "$WOTHER\\readme.txt" "$WPICS\\e.png")

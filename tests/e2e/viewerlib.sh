@@ -2,7 +2,11 @@
 # the driver and the checks they share. Needs OUT (the shell's output folder).
 KEY='Software\Orvanta\Vistrel Viewer\2.0'
 MARK="Vistrel Viewer - v2.0"
-D() { vs_run "$OUT/vsdriver.exe" "$@" | tr -d '\r'; }
+# The driver, its exit status kept through the filter.
+D() {
+    vs_run "$OUT/vsdriver.exe" "$@" | tr -d '\r'
+    return "${PIPESTATUS[0]}"
+}
 field() { sed -n "s/^$1=//p"; }
 # A Unix path as the viewer's Windows path.
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }
@@ -16,6 +20,17 @@ wait_caption() {
         sleep 0.2
     done
     echo "last seen: $(field caption <<<"$info")" >&2
+    return 1
+}
+# The caption's end matching an extended regular expression.
+wait_caption_re() {
+    local seen i
+    for i in $(seq 1 100); do
+        seen=$(D wait "$MARK" 5 | field caption)
+        [[ "$seen" =~ $1$ ]] && return 0
+        sleep 0.2
+    done
+    echo "last seen: $seen" >&2
     return 1
 }
 expect_rect() {
@@ -40,13 +55,17 @@ wait_pane() {
     echo "pane $1 is \"$got\"" >&2
     return 1
 }
-pixel_is() {  # X Y R G B: within 40 per channel, waiting for the paint
-    local got r g b i
+near() {  # "R G B" R G B: within 40 per channel
+    local r g b
+    read -r r g b <<<"$1"
+    local dr=$((r - $2)) dg=$((g - $3)) db=$((b - $4))
+    [ ${dr#-} -le 40 ] && [ ${dg#-} -le 40 ] && [ ${db#-} -le 40 ]
+}
+pixel_is() {  # X Y R G B, waiting for the paint
+    local got i
     for i in $(seq 1 25); do
         got=$(D pixel "$MARK" "$1" "$2")
-        read -r r g b <<<"$got"
-        local dr=$((r - $3)) dg=$((g - $4)) db=$((b - $5))
-        [ ${dr#-} -le 40 ] && [ ${dg#-} -le 40 ] && [ ${db#-} -le 40 ] && return 0
+        near "$got" "$3" "$4" "$5" && return 0
         sleep 0.2
     done
     echo "pixel $1,$2 is $got" >&2

@@ -1,0 +1,246 @@
+#!/bin/bash
+# The editor integration end to end. Without an editor the editor commands
+# do nothing. With the stand-in editor registered (five functions) each
+# kind of result changes the shown picture, the folder list and the files
+# as promised: in-place change, replacing result, new file, no result file,
+# rename; editor errors, a failed run and a too-old editor change nothing;
+# a user's own temp.bmp in My Pictures survives the toolbar's bitmaps.
+# usage: editor_test.sh SHELL_OUT_DIR WINE64 LOG_DIR
+set -u -o pipefail
+OUT=$(cd "$1" && pwd)
+LOGS=$3
+HERE=$(cd "$(dirname "$0")" && pwd)
+SRC=$(cd "$HERE/../.." && pwd)
+. "$HERE/winenv.sh"
+# A private home: Wine links My Pictures to it, and the toolbar writes the
+# editor's bitmaps there for a moment.
+VS_HOME=$(mktemp -d "${TMPDIR:-/tmp}/vs-home.XXXXXX")
+export HOME=$VS_HOME
+vs_wine_start "$2"
+trap 'vs_wine_stop; rm -rf "$VS_HOME"' EXIT
+mkdir -p "$LOGS"
+
+CLASS='Software\Classes\CLSID\{C7BBC0FE-7D11-4E6A-8A25-F4CED305873B}\InprocServer32'
+VERSION_KEY='Software\Classes\CLSID\{0BT342-F423-GH322-342GH-0932324723}\misc'
+STANDIN='Software\Orvanta\Vistrel Pro Stand-in'
+. "$HERE/viewerlib.sh"
+
+caption() { D wait "$MARK" 5 | field caption; }
+# Steps right until NAME is shown: the list's order after a re-sort is not
+# this test's business.
+goto_picture() {
+    local i
+    for i in $(seq 1 12); do
+        [[ "$(caption)" == *"- $1 ("* ]] && return 0
+        D key "$MARK" RIGHT
+        sleep 0.4
+    done
+    vs_fail "$1 not in the list"
+}
+file_pixel() {  # FILE X Y: "R G B" of the file's pixel
+    convert "$1" -format "%[fx:int(255*p{$2,$3}.r+0.5)] %[fx:int(255*p{$2,$3}.g+0.5)] %[fx:int(255*p{$2,$3}.b+0.5)]" info:
+}
+file_size() { identify -format '%w %h' "$1"; }
+no_message() {  # no message box of the viewer within a second and a half
+    local text
+    if text=$(D dialog "Vistrel Viewer" 1 1.5 2>/dev/null); then
+        echo "message: $text" >&2
+        return 1
+    fi
+    return 0
+}
+ctrl() { D ctrlkey "$MARK" "$1" || vs_fail "Ctrl+$1 could not be sent"; }
+# Before checking that something did not happen: time for it to happen.
+settle() { sleep 1; }
+wait_size() {  # FILE "W H"
+    local i
+    for i in $(seq 1 25); do
+        [ "$(file_size "$1")" = "$2" ] && return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+# The pictures, named in list order: two-coloured ones show turns and
+# mirrors, solid ones grey and negative.
+PICS=$VS_TMP/pics
+mkdir -p "$PICS"
+convert -size 100x100 xc:'#ff0000' -size 100x100 xc:'#0000ff' +append "$PICS/a.png"
+convert -size 320x240 xc:'#00ff00' "$PICS/b.png"
+convert -size 80x120 xc:'#ffff00' -size 80x120 xc:'#000000' +append -type truecolor "BMP3:$PICS/c.bmp"
+convert -size 320x240 xc:'#c86432' "$PICS/d.png"
+convert -size 320x240 xc:'#ffffff' "$PICS/e.png"
+WPICS="Z:${PICS//\//\\}"
+MYPICS="$WINEPREFIX/drive_c/users/$(id -un)/Pictures"
+[ -d "$MYPICS" ] || vs_fail "no My Pictures folder at $MYPICS"
+
+echo "-- without an editor the editor commands do nothing"
+start_viewer "$WPICS\\a.png"
+wait_caption "Orvanta - a.png (1/5)" || vs_fail "first picture not shown"
+# Seven disabled placeholders between the viewer's buttons, base 7.
+ids=$(D buttons "$MARK" | awk '{ printf "%s ", $1 }')
+[ "$ids" = "7 8 9 10 11 12 13 14 15 16 0 1 2 3 4 5 6 17 18 19 " ] || vs_fail "toolbar without an editor: $ids"
+enabled=$(D buttons "$MARK" | awk '$1 < 7 { printf "%s", $4 }')
+[ "$enabled" = 0000000 ] || vs_fail "placeholders enabled: $enabled"
+before=$(md5sum <"$PICS/a.png")
+ctrl T
+ctrl N
+D button "$MARK" 0
+settle
+no_message || vs_fail "a message appeared without an editor"
+[ "$(caption)" = "Vistrel Viewer - v2.0 - Orvanta - a.png (1/5)" ] || vs_fail "caption changed: $(caption)"
+[ "$(md5sum <"$PICS/a.png")" = "$before" ] || vs_fail "a.png changed without an editor"
+[ "$(ls "$PICS" | wc -l)" = 5 ] || vs_fail "files appeared without an editor: $(ls "$PICS")"
+stop_viewer
+
+echo "-- the stand-in registers itself per user with its version"
+WDLL="Z:${OUT//\//\\}\\vsedit.dll.so"
+"$VS_WINE" regsvr32 /s "$WDLL" || vs_fail "regsvr32 failed"
+[ "$(D reg "$CLASS" '')" = "$WDLL" ] || vs_fail "server path is \"$(D reg "$CLASS" '')\""
+[ "$(D reg "$VERSION_KEY" version)" = 2.3 ] || vs_fail "editor version not written"
+[ "$(D reg "$VERSION_KEY" build)" = 071130 ] || vs_fail "editor build not written"
+
+# A picture of the user's own under the name the toolbar uses for a moment.
+convert -size 7x5 xc:'#123456' "BMP3:$MYPICS/temp.bmp"
+own=$(md5sum <"$MYPICS/temp.bmp")
+
+echo "-- the editor's buttons carry its bitmaps"
+start_viewer "$WPICS\\a.png"
+wait_caption "a.png (1/5)" || vs_fail "first picture not shown"
+[ "$(md5sum <"$MYPICS/temp.bmp")" = "$own" ] || vs_fail "the user's temp.bmp was overwritten"
+[ "$(ls "$MYPICS" | wc -l)" = 1 ] || vs_fail "bitmap files left in My Pictures: $(ls "$MYPICS")"
+ids=$(D buttons "$MARK" | awk '{ printf "%s ", $1 }')
+[ "$ids" = "5 6 7 8 9 10 11 12 13 14 0 1 2 3 4 15 16 17 " ] || vs_fail "toolbar with five functions: $ids"
+enabled=$(D buttons "$MARK" | awk '$1 < 5 { printf "%s", $4 }')
+[ "$enabled" = 11111 ] || vs_fail "editor buttons not enabled with a picture shown: $enabled"
+# Each stand-in function's bitmap has its colour at the centre of a frame.
+colours=("200 40 40" "90 90 90" "40 120 200" "20 20 20" "40 160 60")
+for i in 0 1 2 3 4; do
+    x=$(D buttons "$MARK" 2>/dev/null | awk -v id="$i" '$1 == id { print $2 + 20 }')
+    [ -n "$x" ] || x=$((312 + 40 * i + 20))
+    pixel_is "$x" 24 ${colours[$i]} || vs_fail "editor button $i does not show its bitmap"
+done
+D shot "$MARK" "$LOGS/editor.bmp" && echo "screenshot: $LOGS/editor.bmp"
+
+echo "-- Ctrl+T turns the picture in place"
+ctrl T
+wait_pane 1 "Dimensions:  100 x 200" || vs_fail "turned picture not shown"
+[ "$(caption)" = "Vistrel Viewer - v2.0 - Orvanta - a.png (1/5)" ] || vs_fail "caption after turning: $(caption)"
+pixel_is 396 241 255 0 0 || vs_fail "top of the turned picture is not red"
+pixel_is 396 341 0 0 255 || vs_fail "bottom of the turned picture is not blue"
+[ "$(file_size "$PICS/a.png")" = "100 200" ] || vs_fail "a.png on disk is $(file_size "$PICS/a.png")"
+near "$(file_pixel "$PICS/a.png" 50 10)" 255 0 0 || vs_fail "a.png on disk not turned clockwise"
+
+echo "-- Ctrl+R: a replacing result takes the picture's place in the list"
+D key "$MARK" RIGHT
+wait_caption "b.png (2/5)" || vs_fail "b.png"
+ctrl R
+wait_caption "Orvanta - b_grey.png (2/5)" || vs_fail "grey result not shown in b.png's place"
+pixel_is 396 291 150 150 150 || vs_fail "grey result not painted"
+near "$(file_pixel "$PICS/b_grey.png" 5 5)" 150 150 150 || vs_fail "b_grey.png is not grey"
+near "$(file_pixel "$PICS/b.png" 5 5)" 0 255 0 || vs_fail "b.png itself changed"
+
+echo "-- editor button 2: a new file joins the list and is shown"
+D key "$MARK" RIGHT
+wait_caption "c.bmp (3/5)" || vs_fail "c.bmp"
+D button "$MARK" 2
+wait_caption_re "Orvanta - c_mirror\.bmp \([0-9]/6\)" || vs_fail "new file not added and shown"
+pixel_is 336 291 0 0 0 || vs_fail "mirrored picture: left is not black"
+pixel_is 456 291 255 255 0 || vs_fail "mirrored picture: right is not yellow"
+near "$(file_pixel "$PICS/c_mirror.bmp" 10 60)" 0 0 0 || vs_fail "c_mirror.bmp not mirrored"
+# The same result again: the listed file is shown, not listed twice.
+goto_picture c.bmp
+ctrl F
+wait_caption_re "Orvanta - c_mirror\.bmp \([0-9]/6\)" || vs_fail "repeated new file listed twice or not shown"
+
+echo "-- Ctrl+E: a result without a file shows the changed picture again"
+goto_picture d.png
+pixel_is 396 291 200 100 50 || vs_fail "d.png not painted"
+shown=$(caption)
+ctrl E
+pixel_is 396 291 55 155 205 || vs_fail "negative not shown"
+[ "$(caption)" = "$shown" ] || vs_fail "caption after negative: $(caption)"
+
+echo "-- Ctrl+N renames the picture in its folder"
+goto_picture e.png
+ctrl N
+wait_caption_re "Orvanta - e_renamed\.png \([0-9]/6\)" || vs_fail "renamed picture not shown in its place"
+[ -e "$PICS/e.png" ] && vs_fail "e.png still on disk"
+[ -e "$PICS/e_renamed.png" ] || vs_fail "e_renamed.png not on disk"
+shown=$(caption)
+D key "$MARK" RIGHT LEFT
+wait_caption "${shown#*Orvanta - }" || vs_fail "renamed entry not in the list"
+
+echo "-- editor errors change nothing"
+wait_pane 1 "Dimensions:  320 x 240" || vs_fail "e_renamed.png size"
+D regset "$STANDIN" FailingSlot dword 8 || vs_fail "regset"
+ctrl T
+# The editor turned the file, but its result could not be read.
+wait_size "$PICS/e_renamed.png" "240 320" || vs_fail "stand-in did not run"
+settle
+[ "$(pane 1)" = "Dimensions:  320 x 240" ] || vs_fail "picture re-shown after a GetResult error"
+D regset "$STANDIN" FailingSlot dword 7 || vs_fail "regset"
+ctrl T
+settle
+[ "$(file_size "$PICS/e_renamed.png")" = "240 320" ] || vs_fail "file changed after a Run error"
+[ "$(caption)" = "$shown" ] || vs_fail "caption after errors: $(caption)"
+no_message || vs_fail "a message appeared for an editor error"
+D regset "$STANDIN" FailingSlot dword 0 || vs_fail "regset"
+
+echo "-- a failed run (unreadable picture) changes nothing"
+goto_picture d.png
+pixel_is 396 291 55 155 205 || vs_fail "d.png's negative not shown"
+shown=$(caption)
+head -c 3000 /dev/urandom >"$PICS/d.png"
+spoilt=$(md5sum <"$PICS/d.png")
+ctrl E
+no_message || vs_fail "a message appeared for a failed run"
+[ "$(md5sum <"$PICS/d.png")" = "$spoilt" ] || vs_fail "unreadable file was changed"
+pixel_is 396 291 55 155 205 || vs_fail "shown picture changed after a failed run"
+[ "$(caption)" = "$shown" ] || vs_fail "caption after a failed run: $(caption)"
+
+echo "-- an editor older than version 2.3 build 071130 is not run"
+D key "$MARK" HOME
+wait_caption "a.png (1/6)" || vs_fail "a.png again"
+turned=$(md5sum <"$PICS/a.png")
+for values in "2.2 071130" "2.3 071129"; do
+    read -r version build <<<"$values"
+    D regset "$VERSION_KEY" version sz "$version"
+    D regset "$VERSION_KEY" build sz "$build"
+    ctrl T
+    if grep -q "CVSPVersion" "$SRC"/features/win/*.cpp; then
+        text=$(D dialog " Vistrel Viewer" 2 10) || vs_fail "no update dialog for version $version build $build"
+        grep -qF "For this option to work  please download the latest" <<<"$text" ||
+            vs_fail "update dialog said \"$text\""
+    else
+        echo "skip: the editor update dialog is not built yet"
+    fi
+    settle
+    [ "$(md5sum <"$PICS/a.png")" = "$turned" ] || vs_fail "too-old editor was run ($version, $build)"
+done
+D regset "$VERSION_KEY" version sz 2.3
+D regset "$VERSION_KEY" build sz 071130
+
+echo "-- in the thumbnail view the result is not shown at once"
+wait_pane 1 "Dimensions:  100 x 200" || vs_fail "a.png size"
+D key "$MARK" V
+sleep 0.5
+ctrl T
+wait_size "$PICS/a.png" "200 100" || vs_fail "Ctrl+T in the thumbnail view did not run"
+settle
+[ "$(pane 1)" = "Dimensions:  100 x 200" ] || vs_fail "picture re-shown in the thumbnail view"
+D key "$MARK" V
+wait_pane 1 "Dimensions:  200 x 100" || vs_fail "picture view does not show the result"
+
+stop_viewer
+[ "$(md5sum <"$MYPICS/temp.bmp")" = "$own" ] || vs_fail "the user's temp.bmp changed"
+
+echo "-- an editor that cannot tell its functions counts as absent"
+D regset "$STANDIN" FailingSlot dword 10 || vs_fail "regset"
+start_viewer "$WPICS\\a.png"
+wait_caption "a.png (1/7)" || vs_fail "a.png at the last start"
+ctrl T
+settle
+[ "$(file_size "$PICS/a.png")" = "200 100" ] || vs_fail "Ctrl+T ran an editor the toolbar does not show"
+stop_viewer
+echo "editor end to end: all passed"
