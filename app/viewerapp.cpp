@@ -5,6 +5,7 @@
 #include "resource.h"
 
 #include "IS40.h"
+#include "codec/win/hostpaths.h"
 #include "texts.h"
 
 #include <commctrl.h>
@@ -18,18 +19,6 @@ namespace {
 const char kMutexName[] = "VSViewer Mutex";
 
 #ifdef __WINE__
-// The codec library opens files with the host's calls: give it host paths.
-IS_BOOL MapToHost(const char* path, char* out, uint32_t outSize) {
-    WCHAR wide[MAX_PATH * 2];
-    if (!MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH * 2)) return 0;
-    char* unixPath = wine_get_unix_file_name(wide);
-    if (!unixPath) return 0;
-    const size_t n = std::strlen(unixPath);
-    const bool fits = n < outSize;
-    if (fits) std::memcpy(out, unixPath, n + 1);
-    HeapFree(GetProcessHeap(), 0, unixPath);
-    return fits ? 1 : 0;
-}
 
 // A host path given on the command line becomes the Windows path of it.
 std::string FromHostPath(const std::string& path) {
@@ -114,9 +103,7 @@ int ViewerApp::Run(const std::string& argument) {
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-#ifdef __WINE__
-    IS40_SetPathMapper(MapToHost);
-#endif
+    InstallHostPathMapper();
     ViewerApp app;
     return app.Run(FromHostPath(FirstArgument()));
 }

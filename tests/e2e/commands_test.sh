@@ -6,12 +6,8 @@
 # shown picture onto the viewer itself being refused.
 # usage: commands_test.sh SHELL_OUT_DIR WINE64 LOG_DIR
 set -u
-OUT=$1
-LOGS=$3
-. "$(dirname "$0")/winenv.sh"
-vs_wine_start "$2"
-mkdir -p "$LOGS"
 . "$(dirname "$0")/viewerlib.sh"
+vs_viewer_begin "$@"
 
 # Five pictures of different sizes and dates, and a second folder.
 PICS=$VS_TMP/pics

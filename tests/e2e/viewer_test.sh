@@ -5,13 +5,8 @@
 # placement written at exit and restored at the next start.
 # usage: viewer_test.sh SHELL_OUT_DIR WINE64 LOG_DIR
 set -u
-OUT=$1
-LOGS=$3
-. "$(dirname "$0")/winenv.sh"
-vs_wine_start "$2"
-mkdir -p "$LOGS"
-
 . "$(dirname "$0")/viewerlib.sh"
+vs_viewer_begin "$@"
 
 # The pictures: solid colours, a file of 1,048,575 bytes, a corrupt one,
 # and a camera picture stored sideways (EXIF orientation 6).

@@ -1,5 +1,14 @@
-# Sourced by the viewer's end-to-end tests after winenv.sh and vs_wine_start:
-# the driver and the checks they share. Needs OUT (the shell's output folder).
+# Sourced by the viewer's end-to-end tests: the set-up, the driver and the
+# checks they share.
+#   vs_viewer_begin OUT WINE64 LOGS   sets OUT and LOGS, starts a private Wine
+#                                     (winenv.sh) and makes the log folder
+. "$(dirname "${BASH_SOURCE[0]}")/winenv.sh"
+vs_viewer_begin() {
+    OUT=$1
+    LOGS=$3
+    vs_wine_start "$2"
+    mkdir -p "$LOGS"
+}
 KEY='Software\Orvanta\Vistrel Viewer\2.0'
 MARK="Vistrel Viewer - v2.0"
 # The driver, its exit status kept through the filter.

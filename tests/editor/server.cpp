@@ -13,6 +13,7 @@
 #include <olectl.h>
 
 #include "IS40.h"
+#include "codec/win/hostpaths.h"
 #include "pictures.h"
 
 #include <atomic>
@@ -60,20 +61,6 @@ BSTR Wide(const std::string& text) {
     return out;
 }
 
-#ifdef __WINE__
-// The codec library opens files with the host's calls.
-IS_BOOL MapToHost(const char* path, char* out, uint32_t outSize) {
-    WCHAR wide[MAX_PATH * 2];
-    if (!MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH * 2)) return 0;
-    char* unixPath = wine_get_unix_file_name(wide);
-    if (!unixPath) return 0;
-    const size_t n = std::strlen(unixPath);
-    const bool fits = n < outSize;
-    if (fits) std::memcpy(out, unixPath, n + 1);
-    HeapFree(GetProcessHeap(), 0, unixPath);
-    return fits ? 1 : 0;
-}
-#endif
 
 // Edits into a file beside the target and puts it in place only when
 // complete, so a failure never costs the picture.
@@ -183,9 +170,7 @@ public:
         if (failing_ == 7) return E_FAIL;
         if (!path || !status) return E_POINTER;
         if (index < 0 || static_cast<DWORD>(index) >= count_ || V_VT(path) != VT_BSTR) return E_INVALIDARG;
-#ifdef __WINE__
-        IS40_SetPathMapper(MapToHost);
-#endif
+        InstallHostPathMapper();
         IS40_Initialize();
         last_ = RunFunction(static_cast<uint32_t>(index), Ansi(V_BSTR(path)));
         BSTR text = Wide(last_.path);

@@ -1,0 +1,72 @@
+#include "saveas.h"
+
+#include "paths.h"
+
+const char kSaveFilter[] =
+    "JPEG (*.jpg)|*.jpg|BMP (*.bmp)|*.bmp|PNG (*.png)|*.png|TIFF (*.tif)|*.tif|PCX (*.pcx)|*.pcx|TGA (*.tga)|*.tga||";
+
+VSSaveFiles::~VSSaveFiles() = default;
+
+uint32_t SaveTypeFor(const std::string& chosenExtension, uint32_t detected) {
+    const std::string ext = AsciiLower(chosenExtension);
+    if (ext == "jpg") return kTypeJPEG;
+    if (ext == "bmp") return kTypeBMP;
+    if (ext == "png") return kTypePNG;
+    if (ext == "tif") return kTypeTIFF;
+    if (ext == "pcx") return kTypePCX;
+    if (ext == "tga") return kTypeTGA;
+    return detected;
+}
+
+bool IsByteCopy(const std::string& currentPath, const std::string& chosenExtension) {
+    return AsciiLower(chosenExtension) == "jpg" && AsciiLower(ExtensionOf(FileName(currentPath))) == ".jpg";
+}
+
+std::string SaveInitialName(const std::string& currentPath) {
+    const std::string name = FileName(currentPath);
+    const size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+std::string TempPathBeside(VSSaveFiles& files, const std::string& target) {
+    // The file system takes "/" as well as "\" between folders.
+    const size_t slash = target.find_last_of("\\/");
+    const size_t cut = slash == std::string::npos ? 0 : slash + 1;
+    const std::string stem = target.substr(0, cut) + "~" + target.substr(cut);
+    std::string candidate = stem + ".tmp";
+    for (int n = 1; files.Exists(candidate) && n < 1000; ++n) candidate = stem + "." + std::to_string(n) + ".tmp";
+    return candidate;
+}
+
+VSSaveOutcome SavePicture(ImageLoader& loader, VSSaveFiles& files, const std::string& currentPath,
+                          const std::string& chosenPath, const std::string& chosenExtension) {
+    VSSaveOutcome outcome;
+    const std::string temp = TempPathBeside(files, chosenPath);
+    if (IsByteCopy(currentPath, chosenExtension)) {
+        if (!files.Copy(currentPath, temp)) {
+            files.Remove(temp);
+            outcome.errorText = WriteErrorText(4);
+            return outcome;
+        }
+    } else {
+        ImageRecord record;
+        if (!loader.ReadPicture(currentPath, &record)) {
+            outcome.readFailed = true;
+            return outcome;
+        }
+        record.fileType = SaveTypeFor(chosenExtension, record.fileType);
+        record.quality = kSaveQuality;
+        if (!loader.WritePicture(temp, &record)) {
+            files.Remove(temp);
+            outcome.errorText = record.errorText.empty() ? WriteErrorText(4) : record.errorText;
+            return outcome;
+        }
+    }
+    if (!files.Replace(temp, chosenPath)) {
+        files.Remove(temp);
+        outcome.errorText = WriteErrorText(4);
+        return outcome;
+    }
+    outcome.saved = true;
+    return outcome;
+}

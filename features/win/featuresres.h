@@ -1,0 +1,38 @@
+// Resource identifiers of the auxiliary features' dialogs.
+#ifndef VS_FEATURES_FEATURESRES_H
+#define VS_FEATURES_FEATURESRES_H
+
+// Settings dialog.
+#define IDD_SETTINGS 105
+#define IDC_AUTO_ROTATE 1019
+#define IDC_TYPE_LIST 1007
+
+// Update check results.
+#define IDD_UPDATE_FAILED 109
+#define IDD_UPDATE_LATEST 110
+#define IDD_UPDATE_NEWER 111
+#define IDD_UPDATE_BAD_DOCUMENT 112
+#define IDC_UPDATE_DOWNLOAD 1008
+#define IDC_UPDATE_CLOSE 1009
+#define IDC_UPDATE_NEWER_TEXT 1010
+#define IDC_UPDATE_ROUTE_TEXT 1012
+#define IDC_UPDATE_ROUTE_CLOSE 8
+
+// About.
+#define IDD_ABOUT 129
+#define IDB_PRODUCT 183
+#define IDC_ABOUT_VERSION 380
+#define IDC_ABOUT_EDITOR_TEXT 377
+#define IDC_ABOUT_OPEN_PAGE 256
+
+// Editor update.
+#define IDD_EDITOR_UPDATE 191
+#define IDC_EDITOR_TEXT 1011
+
+// Open with.
+#define IDD_OPEN_WITH 194
+#define IDC_PROGRAM_LIST 1014
+#define IDC_OPEN_PROGRAM 1017
+#define IDC_OTHER_PROGRAM 1020
+
+#endif

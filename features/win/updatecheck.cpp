@@ -1,0 +1,200 @@
+// The update check: the update information from the maker's server over
+// WinINet, read by position through MSXML, and the four result dialogs.
+// MSXML's C++ declarations do not compile with this tool chain; its C
+// interface does.
+#define CINTERFACE
+#define COBJMACROS
+#include "features.h"
+#include "featuresres.h"
+#include "serverhost.h"
+
+#include "app/framework.h"
+#include "app/resource.h"
+#include "updateinfo.h"
+
+#include <objbase.h>
+#include <oleauto.h>
+#include <wininet.h>
+// The document interfaces' identifiers are in no import library: define them here.
+#include <initguid.h>
+#include <msxml2.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// A server that keeps sending is not sending update information.
+constexpr size_t kMaxDocument = 1 << 20;
+constexpr DWORD kTimeoutMs = 15000;
+
+class CInternetHandle {
+public:
+    explicit CInternetHandle(HINTERNET h) : h_(h) {}
+    ~CInternetHandle() {
+        if (h_) InternetCloseHandle(h_);
+    }
+    CInternetHandle(const CInternetHandle&) = delete;
+    CInternetHandle& operator=(const CInternetHandle&) = delete;
+    HINTERNET get() const { return h_; }
+
+private:
+    HINTERNET h_;
+};
+
+bool FetchText(const std::string& url, std::string* text) {
+    text->clear();
+    if (!InternetCheckConnectionA(url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0)) return false;
+    CInternetHandle internet(InternetOpenA("VSViewer", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!internet.get()) return false;
+    DWORD timeout = kTimeoutMs;
+    InternetSetOptionA(internet.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
+    InternetSetOptionA(internet.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+    CInternetHandle request(InternetOpenUrlA(
+        internet.get(), url.c_str(), nullptr, static_cast<DWORD>(-1),
+        INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE, 0));
+    if (!request.get()) return false;
+    // A refused request (an error status) is no document either.
+    DWORD status = 0, size = sizeof status;
+    if (HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) &&
+        status >= 400)
+        return false;
+    char piece[512];
+    for (;;) {
+        DWORD got = 0;
+        if (!InternetReadFile(request.get(), piece, sizeof piece, &got) || got == 0) break;
+        text->append(piece, got);
+        if (text->size() > kMaxDocument) return false;
+    }
+    return true;
+}
+
+std::vector<WCHAR> Wide(const std::string& text) {
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
+    std::vector<WCHAR> wide(static_cast<size_t>(n) + 1, 0);
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), wide.data(), n);
+    return wide;
+}
+
+std::string Narrow(BSTR text) {
+    if (!text) return {};
+    const int length = static_cast<int>(SysStringLen(text));
+    const int n = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) WideCharToMultiByte(CP_ACP, 0, text, length, &narrow[0], n, nullptr, nullptr);
+    return narrow;
+}
+
+template <class T>
+struct ComPtr {
+    T* p = nullptr;
+    ~ComPtr() {
+        if (p) p->lpVtbl->Release(p);
+    }
+    T** out() { return &p; }
+};
+
+std::string NodeText(IXMLDOMNodeList* list, LONG index) {
+    ComPtr<IXMLDOMNode> node;
+    if (FAILED(IXMLDOMNodeList_get_item(list, index, node.out())) || !node.p) return {};
+    BSTR text = nullptr;
+    if (FAILED(IXMLDOMNode_get_text(node.p, &text))) return {};
+    std::string narrow = Narrow(text);
+    SysFreeString(text);
+    return narrow;
+}
+
+LONG ChildCount(IXMLDOMNodeList* list) {
+    LONG length = -1;
+    if (FAILED(IXMLDOMNodeList_get_length(list, &length))) return -1;
+    return length;
+}
+
+// Reads the document into facts; COM is started by the caller.
+void ReadDocument(const std::string& text, VSUpdateFacts* facts) {
+    CLSID clsid;
+    if (FAILED(CLSIDFromProgID(Wide("Msxml2.DOMDocument").data(), &clsid))) return;
+    ComPtr<IXMLDOMDocument2> document;
+    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument2,
+                                reinterpret_cast<void**>(document.out()))) ||
+        !document.p)
+        return;
+    std::vector<WCHAR> wide = Wide(text);
+    BSTR xml = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size() - 1));
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    const HRESULT hr = IXMLDOMDocument2_loadXML(document.p, xml, &loaded);
+    SysFreeString(xml);
+    if (FAILED(hr) || loaded != VARIANT_TRUE) return;
+    facts->parsed = true;
+    ComPtr<IXMLDOMNodeList> top;
+    if (FAILED(IXMLDOMDocument2_get_childNodes(document.p, top.out())) || !top.p) {
+        facts->topLevelCount = 0;
+        return;
+    }
+    facts->topLevelCount = static_cast<int32_t>(ChildCount(top.p));
+    ComPtr<IXMLDOMNode> root;
+    if (facts->topLevelCount < 2 || FAILED(IXMLDOMNodeList_get_item(top.p, 1, root.out())) || !root.p) return;
+    ComPtr<IXMLDOMNodeList> children;
+    if (FAILED(IXMLDOMNode_get_childNodes(root.p, children.out())) || !children.p) {
+        facts->rootChildCount = 0;
+        return;
+    }
+    facts->rootChildCount = static_cast<int32_t>(ChildCount(children.p));
+    if (facts->rootChildCount < 2) return;
+    facts->remoteVersion = NodeText(children.p, 0);
+    facts->remoteBuild = NodeText(children.p, 1);
+}
+
+class CUpdateResult : public CDialogBase {
+public:
+    CUpdateResult(UINT id, const std::string& text) : CDialogBase(id), id_(id), text_(text) {}
+
+protected:
+    BOOL OnInitDialog() override {
+        if (id_ == IDD_UPDATE_NEWER) SetDlgItemTextA(Hwnd(), IDC_UPDATE_NEWER_TEXT, text_.c_str());
+        if (id_ == IDD_UPDATE_BAD_DOCUMENT) SetDlgItemTextA(Hwnd(), IDC_UPDATE_ROUTE_TEXT, text_.c_str());
+        return TRUE;
+    }
+    bool OnMessage(UINT msg, WPARAM wParam, LPARAM, LRESULT*) override {
+        if (msg != WM_COMMAND) return false;
+        const UINT command = LOWORD(wParam);
+        if (id_ == IDD_UPDATE_NEWER && command == IDC_UPDATE_DOWNLOAD) {
+            OpenUrl(PageAddress(IDS_PRODUCT_PAGE));
+            EndDialog(1);
+            return true;
+        }
+        if (id_ == IDD_UPDATE_BAD_DOCUMENT && (command == IDC_UPDATE_ROUTE_CLOSE || command == IDCANCEL)) {
+            EndDialog(1);
+            return true;
+        }
+        if (command == IDC_UPDATE_CLOSE || command == IDCANCEL) {
+            EndDialog(2);
+            return true;
+        }
+        return false;
+    }
+
+private:
+    UINT id_;
+    std::string text_;
+};
+
+}  // namespace
+
+void UpdateCheckCommand(HWND mainWindow) {
+    const std::string host = ServerHost();
+    VSUpdateFacts facts;
+    std::string text;
+    facts.fetched = FetchText(HostAddress(host, kUpdateInfoPath), &text);
+    if (facts.fetched) {
+        const HRESULT com = CoInitialize(nullptr);
+        ReadDocument(text, &facts);
+        if (SUCCEEDED(com)) CoUninitialize();
+    }
+    const VSUpdateResult result = DecideUpdate(facts, ResourceText(IDS_VERSION), ResourceText(IDS_BUILD));
+    std::string dialogText;
+    if (result == kUpdateNewer) dialogText = NewerVersionText(facts.remoteVersion, facts.remoteBuild);
+    if (result == kUpdateBadDocument) dialogText = RouteProblemText(host);
+    CUpdateResult dialog(result, dialogText);
+    dialog.DoModal(mainWindow);
+}
