@@ -1,6 +1,7 @@
 # Sourced by the end-to-end tests: a private Wine prefix and, without a
 # display, a private virtual X server. Everything goes when the test ends.
-#   vs_wine_start WINE64     sets WINEPREFIX, DISPLAY, VS_WINE, VS_TMP
+#   vs_wine_start WINE64     sets WINEPREFIX, DISPLAY, VS_WINE, VS_TMP; the prefix
+#                            is a copy of VS_WINE_TEMPLATE when that is set
 #   vs_run ARGS...           runs a Winelib program through wine64
 
 vs_wine_stop() {
@@ -35,8 +36,13 @@ vs_wine_start() {
             sleep 0.1
         done
     fi
-    "$VS_WINE" wineboot -i >/dev/null 2>&1
-    "$(dirname "$VS_WINE")/wineserver" -w >/dev/null 2>&1 || true
+    if [ -n "${VS_WINE_TEMPLATE:-}" ] && [ -f "$VS_WINE_TEMPLATE/system.reg" ]; then
+        # A copy of a prefix made once for the whole run.
+        cp -a "$VS_WINE_TEMPLATE" "$WINEPREFIX"
+    else
+        "$VS_WINE" wineboot -i >/dev/null 2>&1
+        "$(dirname "$VS_WINE")/wineserver" -w >/dev/null 2>&1 || true
+    fi
 }
 
 # A Winelib X.exe is a launcher script; handing it to wine64 loses the

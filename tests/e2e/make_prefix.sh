@@ -1,0 +1,14 @@
+#!/bin/bash
+# Makes the Wine prefix that every end-to-end test starts from as a copy:
+# the first start of a prefix takes longer than all of a test's own steps.
+# usage: make_prefix.sh WINE64 TEMPLATE_DIR
+set -u
+unset VS_WINE_TEMPLATE
+. "$(dirname "$0")/winenv.sh"
+vs_wine_start "$1"
+"$(dirname "$VS_WINE")/wineserver" -k >/dev/null 2>&1 || true
+"$(dirname "$VS_WINE")/wineserver" -w >/dev/null 2>&1 || true
+rm -rf "$2" "$2.new"
+cp -a "$WINEPREFIX" "$2.new" && mv "$2.new" "$2" || vs_fail "could not keep the prefix"
+[ -f "$2/system.reg" ] || vs_fail "wineboot made no registry"
+echo "prefix template: $2"
