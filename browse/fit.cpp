@@ -21,11 +21,12 @@ int32_t CenteredOffset(uint32_t size, int32_t start, uint32_t areaSize) {
 VSSize FitSize(uint32_t sw, uint32_t sh, uint32_t bw, uint32_t bh) {
     if (bw == 0 || bh == 0) return {0, 0};
     if (sw < bw && sh < bh) return {sw, sh};
-    const double rw = static_cast<double>(sw) / bw;
-    const double rh = static_cast<double>(sh) / bh;
-    // Each quotient is at most the box side, so the truncation fits.
-    if (rw > rh) return {bw, static_cast<uint32_t>(sh / rw)};
-    if (rw < rh) return {static_cast<uint32_t>(sw / rh), bh};
+    // The ratios sw / bw and sh / bh compared and applied in exact integer
+    // arithmetic: in floating point 500 / (1000 / 120) truncates to 59, not 60.
+    const uint64_t wide = static_cast<uint64_t>(sw) * bh, high = static_cast<uint64_t>(sh) * bw;
+    // Each quotient is at most the box side, so it fits.
+    if (wide > high) return {bw, static_cast<uint32_t>(static_cast<uint64_t>(sh) * bw / sw)};
+    if (wide < high) return {static_cast<uint32_t>(static_cast<uint64_t>(sw) * bh / sh), bh};
     return {bw, bh};
 }
 

@@ -1,0 +1,426 @@
+// Thumbnails of the thumbnail view: fitting and centring on the canvas,
+// EXIF thumbnails laid on unscaled, shell thumbnails re-made, the file's
+// own way (EXIF, then the whole picture), and the records' bookkeeping.
+#include "thumbbook.h"
+#include "thumbnail.h"
+
+#include "IS40.h"
+#include "imageloader.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using namespace vstest;
+
+namespace {
+
+struct Rgb {
+    uint8_t r, g, b;
+};
+constexpr Rgb kKey{0x5C, 0x8B, 0xB4};
+constexpr Rgb kWhiteRgb{255, 255, 255};
+constexpr Rgb kRed{255, 0, 0};
+constexpr Rgb kBlue{0, 0, 255};
+constexpr Rgb kGreen{0, 255, 0};
+
+Bytes Solid(uint32_t w, uint32_t h, Rgb c) {
+    Bytes px(static_cast<size_t>(w) * h * 3);
+    for (size_t i = 0; i < px.size(); i += 3) {
+        px[i] = c.r;
+        px[i + 1] = c.g;
+        px[i + 2] = c.b;
+    }
+    return px;
+}
+
+Rgb At(const VSThumbCanvas& c, uint32_t x, uint32_t y) {
+    const size_t i = (static_cast<size_t>(y) * kThumbWidth + x) * 3;
+    return {c[i], c[i + 1], c[i + 2]};
+}
+
+bool Near(Rgb a, Rgb b, int tolerance = 0) {
+    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.b - b.b) <= tolerance;
+}
+
+// Every canvas pixel inside [x0, x1) x [y0, y1) is `inside`, every other
+// one is `outside`.
+void ExpectBox(const VSThumbCanvas& c, uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1, Rgb inside, Rgb outside,
+               int tolerance = 0) {
+    ASSERT_EQ(c.size(), kThumbBytes);
+    int wrong = 0;
+    for (uint32_t y = 0; y < kThumbHeight; ++y)
+        for (uint32_t x = 0; x < kThumbWidth; ++x) {
+            const bool in = x >= x0 && x < x1 && y >= y0 && y < y1;
+            if (!Near(At(c, x, y), in ? inside : outside, tolerance) && wrong++ < 3)
+                ADD_FAILURE() << "pixel " << x << "," << y << (in ? " inside" : " outside");
+        }
+    EXPECT_EQ(wrong, 0);
+}
+
+}  // namespace
+
+TEST(ThumbnailFit, FitExamplesCentredOnKeyColour) {
+    VSThumbCanvas c;
+    Bytes wide = Solid(1000, 500, kRed);
+    ASSERT_TRUE(FitThumbnail(wide.data(), 1000, 500, 3000, kThumbKeyColour, &c));
+    ExpectBox(c, 0, 20, 160, 100, kRed, kKey);  // 160 x 80 at (0, 20)
+
+    Bytes tall = Solid(500, 1000, kBlue);
+    ASSERT_TRUE(FitThumbnail(tall.data(), 500, 1000, 1500, kThumbKeyColour, &c));
+    ExpectBox(c, 50, 0, 110, 120, kBlue, kKey);  // 60 x 120 at (50, 0)
+
+    Bytes same = Solid(800, 600, kGreen);
+    ASSERT_TRUE(FitThumbnail(same.data(), 800, 600, 2400, kThumbKeyColour, &c));
+    ExpectBox(c, 0, 0, 160, 120, kGreen, kKey);
+}
+
+TEST(ThumbnailFit, SmallPictureKeepsItsSizeAndPixels) {
+    Bytes px = Pattern(40, 30, 3);
+    VSThumbCanvas c;
+    ASSERT_TRUE(FitThumbnail(px.data(), 40, 30, 120, kThumbKeyColour, &c));
+    for (uint32_t y = 0; y < 30; ++y)
+        for (uint32_t x = 0; x < 40; ++x) {
+            const size_t s = (y * 40 + x) * 3;
+            ASSERT_TRUE(Near(At(c, 60 + x, 45 + y), {px[s], px[s + 1], px[s + 2]})) << x << "," << y;
+        }
+    EXPECT_TRUE(Near(At(c, 59, 45), kKey));
+    EXPECT_TRUE(Near(At(c, 100, 45), kKey));
+    EXPECT_TRUE(Near(At(c, 60, 75), kKey));
+}
+
+TEST(ThumbnailFit, PaddedRowsAndFrameColour) {
+    // A source row stride beyond width x 3 must be honoured.
+    const uint32_t w = 320, h = 240, stride = w * 3 + 17;
+    Bytes px(static_cast<size_t>(stride) * h, 0xEE);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            px[y * stride + x * 3] = 0;
+            px[y * stride + x * 3 + 1] = 0;
+            px[y * stride + x * 3 + 2] = 255;
+        }
+    VSThumbCanvas c;
+    ASSERT_TRUE(FitThumbnail(px.data(), w, h, stride, kThumbWhite, &c));
+    ExpectBox(c, 0, 0, 160, 120, kBlue, kWhiteRgb);
+    Bytes tall = Solid(60, 240, kRed);
+    ASSERT_TRUE(FitThumbnail(tall.data(), 60, 240, 180, kThumbWhite, &c));
+    ExpectBox(c, 65, 0, 95, 120, kRed, kWhiteRgb);  // 30 x 120 at (65, 0)
+}
+
+TEST(ThumbnailFit, BadInputFailsCleanly) {
+    VSThumbCanvas c(5, 1);
+    Bytes px = Solid(10, 10, kRed);
+    EXPECT_FALSE(FitThumbnail(nullptr, 10, 10, 30, kThumbKeyColour, &c));
+    EXPECT_TRUE(c.empty());
+    EXPECT_FALSE(FitThumbnail(px.data(), 0, 10, 30, kThumbKeyColour, &c));
+    EXPECT_FALSE(FitThumbnail(px.data(), 10, 10, 29, kThumbKeyColour, &c));  // stride too short
+    EXPECT_FALSE(PlaceThumbnail(px.data(), 10, 0, 30, &c));
+    EXPECT_FALSE(StretchThumbnail(nullptr, 10, 10, 30, &c));
+    EXPECT_FALSE(ShellThumbnail(px.data(), 10, 10, 10, 1, &c));
+    EXPECT_TRUE(c.empty());
+    // A sliver fits to zero width: no thumbnail rather than a broken one.
+    Bytes sliver = Solid(1, 4000, kRed);
+    EXPECT_FALSE(FitThumbnail(sliver.data(), 1, 4000, 3, kThumbKeyColour, &c));
+    EXPECT_TRUE(c.empty());
+}
+
+TEST(ThumbnailPlace, ExifThumbnailUnscaled) {
+    VSThumbCanvas c;
+    Bytes exact = Pattern(160, 120, 3);
+    ASSERT_TRUE(PlaceThumbnail(exact.data(), 160, 120, 480, &c));
+    EXPECT_EQ(c, exact);
+
+    Bytes small = Solid(100, 80, kGreen);
+    ASSERT_TRUE(PlaceThumbnail(small.data(), 100, 80, 300, &c));
+    ExpectBox(c, 30, 20, 130, 100, kGreen, kKey);
+
+    // Larger than the canvas: from its top-left corner, cut at the edges.
+    Bytes large = Pattern(200, 150, 3, 7);
+    ASSERT_TRUE(PlaceThumbnail(large.data(), 200, 150, 600, &c));
+    for (uint32_t y = 0; y < kThumbHeight; y += 7)
+        for (uint32_t x = 0; x < kThumbWidth; x += 5) {
+            const size_t s = (y * 200 + x) * 3;
+            ASSERT_TRUE(Near(At(c, x, y), {large[s], large[s + 1], large[s + 2]})) << x << "," << y;
+        }
+    // Wider only: centred vertically, cut horizontally.
+    Bytes wide = Solid(300, 60, kRed);
+    ASSERT_TRUE(PlaceThumbnail(wide.data(), 300, 60, 900, &c));
+    ExpectBox(c, 0, 30, 160, 90, kRed, kKey);
+}
+
+TEST(ThumbnailShell, LandscapeStretchTurnsAndRefusals) {
+    VSThumbCanvas c;
+    // Left half red, right half blue, 320 x 120: stretched to exactly 160 x 120.
+    Bytes px(320 * 120 * 3);
+    for (uint32_t y = 0; y < 120; ++y)
+        for (uint32_t x = 0; x < 320; ++x) {
+            const Rgb v = x < 160 ? kRed : kBlue;
+            px[(y * 320 + x) * 3] = v.r;
+            px[(y * 320 + x) * 3 + 1] = v.g;
+            px[(y * 320 + x) * 3 + 2] = v.b;
+        }
+    ASSERT_TRUE(ShellThumbnail(px.data(), 320, 120, 960, 1, &c));
+    ExpectBox(c, 0, 0, 80, 120, kRed, kBlue);
+
+    // Smaller than 160 x 120 in either direction: not used.
+    Bytes small = Solid(200, 100, kRed);
+    EXPECT_FALSE(ShellThumbnail(small.data(), 200, 100, 600, 1, &c));
+    Bytes narrow = Solid(150, 120, kRed);
+    EXPECT_FALSE(ShellThumbnail(narrow.data(), 150, 120, 450, 1, &c));
+
+    // 4:3 with orientation 6: turned, fitted to 90 x 120 and centred on white.
+    Bytes four3(200 * 150 * 3);
+    for (uint32_t y = 0; y < 150; ++y)
+        for (uint32_t x = 0; x < 200; ++x) {
+            const Rgb v = x < 100 ? kRed : kBlue;  // red left, blue right
+            four3[(y * 200 + x) * 3] = v.r;
+            four3[(y * 200 + x) * 3 + 1] = v.g;
+            four3[(y * 200 + x) * 3 + 2] = v.b;
+        }
+    ASSERT_TRUE(ShellThumbnail(four3.data(), 200, 150, 600, 6, &c));
+    EXPECT_TRUE(Near(At(c, 34, 60), kWhiteRgb));
+    EXPECT_TRUE(Near(At(c, 125, 60), kWhiteRgb));
+    EXPECT_TRUE(Near(At(c, 80, 10), kRed));    // clockwise: the left side is on top
+    EXPECT_TRUE(Near(At(c, 80, 110), kBlue));
+    // Orientation 8 turns the other way.
+    ASSERT_TRUE(ShellThumbnail(four3.data(), 200, 150, 600, 8, &c));
+    EXPECT_TRUE(Near(At(c, 80, 10), kBlue));
+    EXPECT_TRUE(Near(At(c, 80, 110), kRed));
+    // Orientation 3: a half turn, 4:3 kept, the whole canvas covered.
+    ASSERT_TRUE(ShellThumbnail(four3.data(), 200, 150, 600, 3, &c));
+    ExpectBox(c, 0, 0, 80, 120, kBlue, kRed);
+
+    // Portrait: fitted onto white.
+    Bytes portrait = Solid(90, 160, kGreen);
+    ASSERT_TRUE(ShellThumbnail(portrait.data(), 90, 160, 270, 1, &c));
+    ExpectBox(c, 46, 0, 113, 120, kGreen, kWhiteRgb);  // 67 x 120 at (46, 0)
+}
+
+namespace {
+
+struct RecordingHost : VSLoaderHost {
+    std::vector<std::pair<uint32_t, std::string>> failures;
+    VSSize ScreenSize() override { return {1280, 1024}; }
+    void ReadFailed(uint32_t resource, const std::string& path) override { failures.emplace_back(resource, path); }
+    void Message(const std::string&) override {}
+};
+
+Bytes JpegBytes(const Bytes& px, uint32_t w, uint32_t h, const std::string& name) {
+    return WriteToBytes(name, [&](ISHANDLE d) { return IS40_WriteJPG(d, px.data(), w, h, 24, w * 3, 90, nullptr, 0); });
+}
+
+void Put16(Bytes* b, uint32_t v) {
+    b->push_back(static_cast<uint8_t>(v));
+    b->push_back(static_cast<uint8_t>(v >> 8));
+}
+void Put32(Bytes* b, uint32_t v) {
+    Put16(b, v & 0xFFFF);
+    Put16(b, v >> 16);
+}
+void Entry(Bytes* b, uint32_t tag, uint32_t type, uint32_t value) {
+    Put16(b, tag);
+    Put16(b, type);
+    Put32(b, 1);
+    if (type == 3) {
+        Put16(b, value);
+        Put16(b, 0);
+    } else {
+        Put32(b, value);
+    }
+}
+
+// An EXIF APP1 block: IFD0 with the orientation, IFD1 pointing at thumb.
+Bytes ExifBlock(const Bytes& thumb, uint32_t orientation) {
+    Bytes b = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0};
+    Put32(&b, 8);
+    Put16(&b, 1);
+    Entry(&b, 0x0112, 3, orientation);
+    Put32(&b, 26);  // IFD1 right after IFD0's 18 bytes
+    Put16(&b, 3);
+    Entry(&b, 0x0103, 3, 6);
+    Entry(&b, 0x0201, 4, 68);  // 26 + 2 + 3 x 12 + 4
+    Entry(&b, 0x0202, 4, static_cast<uint32_t>(thumb.size()));
+    Put32(&b, 0);
+    b.insert(b.end(), thumb.begin(), thumb.end());
+    return b;
+}
+
+// A JPEG picture with an APP1 EXIF block carrying the given thumbnail bytes.
+std::string WriteExifJpeg(const std::string& name, const Bytes& px, uint32_t w, uint32_t h, const Bytes& thumb) {
+    const Bytes block = ExifBlock(thumb, 1);
+    IS40_AddJPGOutputMarker(0xE1, block.data(), static_cast<uint32_t>(block.size()));
+    const Bytes file = JpegBytes(px, w, h, name);
+    IS40_ClearJPGOutputMarkers();
+    return ScratchPath(name);
+}
+
+}  // namespace
+
+TEST(ThumbnailOfFile, ExifThumbnailThenWholePictureThenNone) {
+    RecordingHost host;
+    VSThumbCanvas c;
+    // Red picture with a green 120 x 90 EXIF thumbnail: the thumbnail wins.
+    const Bytes thumb = JpegBytes(Solid(120, 90, kGreen), 120, 90, "thumb.jpg");
+    const std::string withExif = WriteExifJpeg("exif.jpg", Solid(640, 480, kRed), 640, 480, thumb);
+    EXPECT_EQ(FileThumbnail(withExif, host, &c), kThumbFromExif);
+    ExpectBox(c, 20, 15, 140, 105, kGreen, kKey, 8);
+
+    // No EXIF block: the picture decoded and fitted.
+    const Bytes plain = JpegBytes(Solid(640, 320, kBlue), 640, 320, "plain.jpg");
+    EXPECT_EQ(FileThumbnail(ScratchPath("plain.jpg"), host, &c), kThumbFromPicture);
+    ExpectBox(c, 0, 20, 160, 100, kBlue, kKey, 8);
+    (void)plain;
+
+    // A PNG.
+    const std::string png = ScratchPath("pic.png");
+    {
+        const Bytes px = Solid(50, 200, kRed);
+        ISHANDLE d = IS40_OpenFileDest(png.c_str(), 0);
+        ASSERT_NE(IS40_WritePNG(d, px.data(), 50, 200, 150, 8, 0, nullptr, 2, 0.0, nullptr, 0), 0u);
+        IS40_CloseDest(d);
+    }
+    EXPECT_EQ(FileThumbnail(png, host, &c), kThumbFromPicture);
+    ExpectBox(c, 65, 0, 95, 120, kRed, kKey);
+    EXPECT_TRUE(host.failures.empty());
+
+    // Undecodable EXIF thumbnail bytes: the whole picture instead.
+    const std::string badThumb = WriteExifJpeg("badthumb.jpg", Solid(320, 240, kBlue), 320, 240, Bytes(300, 0x41));
+    EXPECT_EQ(FileThumbnail(badThumb, host, &c), kThumbFromPicture);
+    ExpectBox(c, 0, 0, 160, 120, kBlue, kKey, 8);
+
+    // A corrupt file and a missing one: no thumbnail, the host told once each.
+    const std::string corrupt = ScratchPath("corrupt.jpg");
+    Bytes junk(3000);
+    for (size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<uint8_t>(i * 7919 >> 3);
+    WriteFileBytes(corrupt, junk);
+    EXPECT_EQ(FileThumbnail(corrupt, host, &c), kThumbNone);
+    EXPECT_TRUE(c.empty());
+    EXPECT_EQ(FileThumbnail(ScratchPath("missing.jpg"), host, &c), kThumbNone);
+    ASSERT_EQ(host.failures.size(), 2u);
+    EXPECT_EQ(host.failures[0].second, corrupt);
+    EXPECT_EQ(host.failures[0].first, kMsgCannotRead);
+
+    // A truncated JPEG with a good EXIF thumbnail still gets its thumbnail.
+    Bytes cut = ReadFileBytes(withExif);
+    cut.resize(cut.size() / 2);
+    WriteFileBytes(ScratchPath("cut.jpg"), cut);
+    EXPECT_EQ(FileThumbnail(ScratchPath("cut.jpg"), host, &c), kThumbFromExif);
+}
+
+TEST(ThumbnailRecords, KeysNeverReachReleasedRecords) {
+    VSThumbBook book;
+    const uint32_t a = book.Add(10, 100, "C:\\p\\a.jpg");
+    const uint32_t b = book.Add(20, 200, "C:\\p\\b.jpg");
+    EXPECT_NE(a, 0u);
+    EXPECT_NE(a, b);
+    ASSERT_NE(book.Find(a), nullptr);
+    EXPECT_EQ(book.Find(b)->path, "C:\\p\\b.jpg");
+    EXPECT_EQ(book.Find(a)->image, -1);
+    EXPECT_EQ(book.Find(0), nullptr);
+    book.Release();
+    EXPECT_EQ(book.Count(), 0u);
+    EXPECT_EQ(book.Find(a), nullptr);
+    // New records in the same slots do not answer to the old keys.
+    const uint32_t c = book.Add(30, 300, "C:\\p\\c.jpg");
+    EXPECT_EQ(book.Find(a), nullptr);
+    EXPECT_NE(c, a);
+    ASSERT_NE(book.Find(c), nullptr);
+    EXPECT_EQ(book.Find(c)->size, 300u);
+    // The path is held to 260 characters.
+    const uint32_t d = book.Add(0, 0, std::string(400, 'x'));
+    EXPECT_EQ(book.Find(d)->path.size(), kFileItemPathMax);
+    // Generations wrap without ever reusing a live key or giving 0.
+    for (int i = 0; i < 5000; ++i) {
+        book.Release();
+        const uint32_t k = book.Add(0, 0, "x");
+        ASSERT_NE(k, 0u);
+        ASSERT_EQ(book.Find(d), nullptr);
+    }
+}
+
+TEST(ThumbnailRecords, SortComparisons) {
+    CFileItem small{5, 10, "C:\\p\\B.jpg"}, big{3, 5000, "C:\\p\\a.jpg"}, huge{4, 0x100000005ull, "C:\\p\\c.jpg"};
+    EXPECT_LT(CompareFileItems(17, true, &big, &small), 0);  // "a" before "B", case ignored
+    EXPECT_GT(CompareFileItems(17, false, &big, &small), 0);
+    EXPECT_LT(CompareFileItems(18, true, &big, &small), 0);
+    EXPECT_GT(CompareFileItems(18, false, &big, &small), 0);
+    EXPECT_LT(CompareFileItems(19, true, &small, &big), 0);
+    // Only the low 32 bits of the sizes count.
+    EXPECT_GT(CompareFileItems(19, true, &small, &huge), 0);
+    EXPECT_EQ(CompareFileItems(20, true, &small, &big), 0);
+    EXPECT_EQ(CompareFileItems(17, true, nullptr, &big), 0);
+    EXPECT_EQ(CompareFileItems(19, false, &big, nullptr), 0);
+
+    // Size descending puts the largest first.
+    std::vector<CFileItem> items = {{1, 300, "x"}, {1, 9000, "y"}, {1, 20, "z"}, {1, 4000, "w"}};
+    std::sort(items.begin(), items.end(),
+              [](const CFileItem& l, const CFileItem& r) { return CompareFileItems(19, false, &l, &r) < 0; });
+    EXPECT_EQ(items[0].size, 9000u);
+    EXPECT_EQ(items[3].size, 20u);
+
+    EXPECT_TRUE(StillListed("C:\\p\\a.jpg", {"C:\\p\\b.jpg", "C:\\p\\a.jpg"}));
+    EXPECT_FALSE(StillListed("C:\\p\\A.jpg", {"C:\\p\\a.jpg"}));
+    EXPECT_FALSE(StillListed("C:\\p\\a.jpg", {}));
+}
+
+TEST(ThumbnailPass, MissingThumbnailDoesNotShiftLaterImages) {
+    VSThumbBook book;
+    std::vector<VSThumbJob> jobs;
+    for (const char* name : {"a.jpg", "broken.jpg", "c.png", "d.jpg", "e.bmp"})
+        jobs.push_back({book.Add(0, 0, name), name});
+    std::vector<std::string> imageList;  // what each image index shows
+    VSThumbPassHooks hooks;
+    hooks.makeAndAppend = [&](const std::string& path) -> int32_t {
+        if (path == "broken.jpg" || path == "e.bmp") return -1;
+        imageList.push_back(path);
+        return static_cast<int32_t>(imageList.size() - 1);
+    };
+    hooks.attach = [&](uint32_t key, int32_t image) {
+        if (CFileItem* item = book.Find(key)) item->image = image;
+    };
+    EXPECT_EQ(RunThumbnailPass(jobs, hooks), 5u);
+    ASSERT_EQ(imageList.size(), 3u);
+    for (const VSThumbJob& job : jobs) {
+        const CFileItem* item = book.Find(job.key);
+        ASSERT_NE(item, nullptr);
+        if (job.path == "broken.jpg" || job.path == "e.bmp") {
+            EXPECT_EQ(item->image, -1) << job.path;
+        } else {
+            ASSERT_GE(item->image, 0) << job.path;
+            EXPECT_EQ(imageList[static_cast<size_t>(item->image)], item->path);
+        }
+    }
+}
+
+TEST(ThumbnailPass, QuitTakesEffectBeforeTheNextFile) {
+    std::vector<VSThumbJob> jobs = {{1, "a"}, {2, "big"}, {3, "c"}, {4, "d"}};
+    std::vector<std::string> made;
+    bool quitPosted = false;
+    VSThumbPassHooks hooks;
+    hooks.quit = [&] { return quitPosted; };
+    hooks.makeAndAppend = [&](const std::string& path) -> int32_t {
+        made.push_back(path);
+        if (path == "big") quitPosted = true;  // arrives while this file is made
+        return static_cast<int32_t>(made.size() - 1);
+    };
+    std::vector<uint32_t> attached;
+    hooks.attach = [&](uint32_t key, int32_t) { attached.push_back(key); };
+    EXPECT_EQ(RunThumbnailPass(jobs, hooks), 2u);
+    EXPECT_EQ(made, (std::vector<std::string>{"a", "big"}));
+    EXPECT_EQ(attached, (std::vector<uint32_t>{1, 2}));
+    // Records released meanwhile: attaching finds nothing, no stale write.
+    VSThumbBook book;
+    const uint32_t key = book.Add(0, 0, "a");
+    book.Release();
+    hooks.quit = nullptr;
+    hooks.attach = [&](uint32_t k, int32_t image) {
+        if (CFileItem* item = book.Find(k)) item->image = image;
+    };
+    EXPECT_EQ(RunThumbnailPass({{key, "a"}}, hooks), 1u);
+    EXPECT_EQ(book.Find(key), nullptr);
+    EXPECT_EQ(RunThumbnailPass({}, hooks), 0u);
+}

@@ -1,0 +1,176 @@
+#!/bin/bash
+# The thumbnail view end to end: a folder of JPEGs with and without EXIF
+# thumbnails, a PNG, a corrupt file, a large picture and a file of another
+# kind; each item shows its own thumbnail or none, keys and clicks move the
+# current picture, a double click goes full screen, the view sorts with the
+# list, and a stop while the worker is busy ends it before the next file.
+# usage: thumbs_test.sh SHELL_OUT_DIR WINE64 LOG_DIR
+set -u
+. "$(dirname "$0")/viewerlib.sh"
+vs_viewer_begin "$@"
+UM_STOP_THUMBNAILS=$((0x400 + 20))
+
+PICS=$VS_TMP/pics
+mkdir -p "$PICS"
+# Red picture carrying a green EXIF thumbnail: the view must show green.
+convert -size 160x120 xc:'#00ff00' "$PICS/thumb.jpg"
+convert -size 640x480 xc:'#ff0000' -quality 90 "$PICS/a_exif.jpg"
+exiftool -q -overwrite_original "-ThumbnailImage<=$PICS/thumb.jpg" "$PICS/a_exif.jpg" || vs_fail "exiftool"
+rm "$PICS/thumb.jpg"
+head -c 3000 /dev/urandom > "$PICS/b_broken.jpg"
+convert -size 400x200 xc:'#0000ff' -strip -quality 90 "$PICS/c_plain.jpg"
+convert -size 200x300 xc:'#ffff00' "$PICS/d.png"
+# Three pictures of 35 million pixels: decoding each keeps the worker busy
+# for a while.
+python3 - "$PICS" <<'PY' || vs_fail "python"
+import struct, sys, zlib
+w, h = 7000, 5000
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+z = zlib.compressobj(9)
+row = b"\0" + b"\xff\x00\xff" * w
+idat = b"".join(z.compress(row) for _ in range(h)) + z.flush()
+for n in (1, 2, 3):
+    # A comment of its own length gives each file a size of its own.
+    with open("%s/e_big%d.png" % (sys.argv[1], n), "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0))
+                + chunk(b"tEXt", b"Comment\0" + b"x" * (100 * n)) + chunk(b"IDAT", idat) + chunk(b"IEND", b""))
+PY
+convert -size 300x200 gradient:'#00ffff-#008080' "$PICS/f_after.png"
+echo "notes" > "$PICS/g_notes.txt"
+WPICS=$(winpath "$PICS")
+
+# thumbs lines: item=I IMAGE L T R B LABEL
+items() { D thumbs "$MARK"; }
+image_of() { items | awk -v i="$1" '$1 == "item=" i { print $2 }'; }
+centre_of() { items | awk -v i="$1" '$1 == "item=" i { print int(($3 + $5) / 2), int(($4 + $6) / 2) }'; }
+label_of() { items | awk -v i="$1" '$1 == "item=" i { print $7 }'; }
+wait_image() {  # INDEX [TRIES]: until the item has an image
+    local i
+    for i in $(seq 1 "${2:-100}"); do
+        [ "$(image_of "$1")" -ge 0 ] 2>/dev/null && return 0
+        sleep 0.2
+    done
+    return 1
+}
+centre_is() {  # INDEX R G B
+    local xy
+    xy=$(centre_of "$1")
+    pixel_is ${xy% *} ${xy#* } "$2" "$3" "$4"
+}
+
+echo "-- the view lists the folder's pictures"
+start_viewer "$WPICS\\a_exif.jpg"
+wait_caption "a_exif.jpg (1/8)" >/dev/null || vs_fail "first picture not shown"
+D key "$MARK" V
+ok=0
+for i in $(seq 1 50); do
+    [ "$(items | field count)" = 8 ] && { ok=1; break; }
+    sleep 0.2
+done
+[ $ok = 1 ] || vs_fail "view has $(items | field count) items, expected 8"
+[ "$(label_of 0)" = a_exif.jpg ] && [ "$(label_of 7)" = f_after.png ] || vs_fail "labels: $(items)"
+
+echo "-- a stop while the worker is busy on a large file"
+# Once d.png is done the worker is on the large pictures.
+wait_image 3 || vs_fail "d.png got no image: $(items)"
+D send "$MARK" $UM_STOP_THUMBNAILS >/dev/null
+# The first file still without an image is the one the worker was busy with.
+busy=$(items | awk '$1 ~ /^item=/ && $2 < 0 && $7 != "b_broken.jpg" { sub("item=", "", $1); print $1; exit }')
+[ -n "$busy" ] && [ "$busy" -le 6 ] || vs_fail "the worker was done before the stop: $(items)"
+wait_image "$busy" 150 || vs_fail "the file being made at the stop got no thumbnail: $(items)"
+sleep 4
+for i in $(seq $((busy + 1)) 7); do
+    [ "$(image_of $i)" -lt 0 ] || vs_fail "the worker went on after the stop (busy with $busy): $(items)"
+done
+# The worker passed the corrupt file without a message of its own.
+D dialog "Vistrel Viewer" 2 1 >/dev/null 2>&1 && vs_fail "the worker showed a message"
+
+echo "-- each item shows its own thumbnail or none"
+D shot "$MARK" "$LOGS/thumbs.bmp"
+centre_is 0 0 255 0 || vs_fail "a_exif.jpg does not show its green EXIF thumbnail"
+[ "$(image_of 1)" -lt 0 ] || vs_fail "the corrupt file has an image: $(items)"
+centre_is 1 255 255 255 || vs_fail "the corrupt file's item is not empty"
+centre_is 2 0 0 255 || vs_fail "c_plain.jpg does not show its blue picture"
+centre_is 3 255 255 0 || vs_fail "d.png does not show its yellow picture"
+centre_is 4 255 0 255 || vs_fail "e_big1.png does not show its magenta picture"
+centre_is 7 255 255 255 || vs_fail "f_after.png's item is not empty"
+
+echo "-- arrow keys and clicks move the current picture"
+D key "$MARK" RIGHT
+sleep 0.5
+[ "$(items | field selected)" = 1 ] || vs_fail "Right did not select item 1: $(items | field selected)"
+D key "$MARK" DOWN
+wait_caption "e_big1.png (5/8)" >/dev/null || vs_fail "Down did not move a row down"
+[ "$(items | field selected)" = 4 ] || vs_fail "Down did not select item 4"
+xy=$(centre_of 2)
+D click "$MARK" ${xy% *} ${xy#* }
+wait_caption "c_plain.jpg (3/8)" >/dev/null || vs_fail "a click did not make c_plain.jpg current"
+[ "$(items | field selected)" = 2 ] || vs_fail "the click did not select item 2"
+
+echo "-- a double click goes full screen"
+xy=$(centre_of 3)
+# Real input on a loaded machine can lose the double click's timing: retry.
+for try in 1 2 3; do
+    D click "$MARK" ${xy% *} ${xy#* } 2
+    sleep 1
+    [ "$(D wait "$MARK" 5 | field rect)" = "0 0 1280 1024" ] && break
+done
+expect_rect "0 0 1280 1024" "double click"
+wait_caption "d.png (4/8)" >/dev/null || vs_fail "full screen does not show the double-clicked picture"
+D key "$MARK" ESCAPE
+expect_rect "200 200 1000 800" "leaving full screen"
+[ "$(items | field count)" = 8 ] || vs_fail "the view is gone after full screen"
+centre_is 2 0 0 255 || vs_fail "the view is not shown again after full screen"
+
+echo "-- a thumbnail dragged back onto the viewer changes nothing"
+xy=$(centre_of 2)
+D drag "$MARK" ${xy% *} ${xy#* } >/dev/null || vs_fail "drag"
+sleep 1
+D wait "$MARK" 5 >/dev/null || vs_fail "the viewer is gone after the drag"
+[ -e "$PICS/c_plain.jpg" ] || vs_fail "the dragged file is gone"
+[ "$(items | field count)" = 8 ] || vs_fail "the drop changed the view: $(items)"
+wait_caption "d.png (4/8)" >/dev/null || vs_fail "the drop changed the current picture"
+
+echo "-- the view sorts with the list"
+D menu "$MARK" 19   # size, ascending
+wait_pane 3 "Sort by: SIZE ASC" || vs_fail "the size sort did not finish"
+want=$(cd "$PICS" && ls -S -r a_exif.jpg b_broken.jpg c_plain.jpg d.png e_big1.png e_big2.png e_big3.png f_after.png | tr '\n' ' ')
+for i in $(seq 1 25); do
+    got=$(items | awk '$1 ~ /^item=/ { printf "%s ", $7 }')
+    [ "$got" = "$want" ] && break
+    sleep 0.2
+done
+[ "$got" = "$want" ] || vs_fail "view order \"$got\", list order \"$want\""
+# Each thumbnail moved with its own item.
+for i in 0 1 2 3 4 5 6 7; do
+    case $(label_of $i) in
+    a_exif.jpg) centre_is $i 0 255 0 || vs_fail "a_exif.jpg lost its thumbnail in the sort" ;;
+    c_plain.jpg) centre_is $i 0 0 255 || vs_fail "c_plain.jpg lost its thumbnail in the sort" ;;
+    d.png) centre_is $i 255 255 0 || vs_fail "d.png lost its thumbnail in the sort" ;;
+    e_big*.png)
+        if [ "$(image_of $i)" -ge 0 ]; then
+            centre_is $i 255 0 255 || vs_fail "$(label_of $i) lost its thumbnail in the sort"
+        fi ;;
+    *) [ "$(image_of $i)" -lt 0 ] || vs_fail "$(label_of $i) got an image: $(items)" ;;
+    esac
+done
+D shot "$MARK" "$LOGS/thumbs-sorted.bmp"
+
+echo "-- Delete removes the current item from the view"
+D key "$MARK" HOME
+sleep 0.5
+first=$(label_of 0)
+D key "$MARK" DELETE
+D dialog "Vistrel Viewer" 6 20 >/dev/null || vs_fail "no question before deleting"
+for i in $(seq 1 25); do
+    [ "$(items | field count)" = 7 ] && break
+    sleep 0.2
+done
+[ "$(items | field count)" = 7 ] || vs_fail "the deleted item is still in the view"
+[ "$(label_of 0)" != "$first" ] || vs_fail "$first still first in the view"
+[ "$(items | field selected)" = 0 ] || vs_fail "the new current item is not selected"
+
+echo "-- Esc closes while the view is shown"
+stop_viewer
+echo "PASS"

@@ -1,0 +1,93 @@
+// Thumbnail composition on the 160 x 120 canvas.
+#include "thumbnail.h"
+
+#include "IS40.h"
+#include "fit.h"
+#include "imageloader.h"
+#include "render.h"
+
+namespace {
+
+bool ValidInput(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride) {
+    return rgb && w && h && stride >= static_cast<uint64_t>(w) * 3;
+}
+
+bool Fill(uint32_t colour, VSThumbCanvas* canvas) {
+    canvas->assign(kThumbBytes, 0);
+    const ISRect all{0, 0, static_cast<int32_t>(kThumbWidth), static_cast<int32_t>(kThumbHeight)};
+    return IS40_FillSolidRect(canvas->data(), kThumbWidth, kThumbHeight, 3, kThumbStride, &all, colour, 0) != 0;
+}
+
+// Lays w x h on opaque at the centring offsets (clipped by the library).
+bool LayCentred(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, VSThumbCanvas* canvas) {
+    const VSPoint at = CenterIn(w, h, 0, 0, kThumbWidth, kThumbHeight);
+    return IS40_OverlayImage(canvas->data(), kThumbWidth, kThumbHeight, 3, kThumbStride, rgb, w, h, stride, at.x,
+                             at.y, 1.0, 14.0, 0, 0) != 0;
+}
+
+bool Fail(VSThumbCanvas* canvas) {
+    canvas->clear();
+    return false;
+}
+
+}  // namespace
+
+bool FitThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, uint32_t frameColour,
+                  VSThumbCanvas* canvas) {
+    if (!ValidInput(rgb, w, h, stride)) return Fail(canvas);
+    const VSSize fit = FitSize(w, h, kThumbWidth, kThumbHeight);
+    // A sliver of a picture can fit to nothing along one side.
+    if (fit.width == 0 || fit.height == 0) return Fail(canvas);
+    std::vector<uint8_t> reduced(static_cast<size_t>(fit.width) * fit.height * 3);
+    if (!IS40_ResizeImage(rgb, w, h, stride, reduced.data(), fit.width, fit.height, fit.width * 3, 3,
+                          kThumbReduceMode, 0))
+        return Fail(canvas);
+    if (!Fill(frameColour, canvas) || !LayCentred(reduced.data(), fit.width, fit.height, fit.width * 3, canvas))
+        return Fail(canvas);
+    return true;
+}
+
+bool PlaceThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, VSThumbCanvas* canvas) {
+    if (!ValidInput(rgb, w, h, stride)) return Fail(canvas);
+    if (!Fill(kThumbKeyColour, canvas) || !LayCentred(rgb, w, h, stride, canvas)) return Fail(canvas);
+    return true;
+}
+
+bool StretchThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, VSThumbCanvas* canvas) {
+    if (!ValidInput(rgb, w, h, stride)) return Fail(canvas);
+    canvas->assign(kThumbBytes, 0);
+    if (!IS40_ResizeImage(rgb, w, h, stride, canvas->data(), kThumbWidth, kThumbHeight, kThumbStride, 3,
+                          kThumbStretchMode, 0))
+        return Fail(canvas);
+    return true;
+}
+
+bool ShellThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, int32_t orientation,
+                    VSThumbCanvas* canvas) {
+    if (!ValidInput(rgb, w, h, stride)) return Fail(canvas);
+    if (w < h) return FitThumbnail(rgb, w, h, stride, kThumbWhite, canvas);
+    if (w < kThumbWidth || h < kThumbHeight) return Fail(canvas);
+    const int32_t turn = TurnForOrientation(orientation);
+    if (turn < 0) return StretchThumbnail(rgb, w, h, stride, canvas);
+    const bool quarter = turn != IS_ROTATE_180;
+    const uint32_t tw = quarter ? h : w, th = quarter ? w : h;
+    std::vector<uint8_t> turned(static_cast<size_t>(tw) * th * 3);
+    // A failed turn leaves the picture as it was.
+    if (!IS40_QuickRotateImage(rgb, w, h, stride, turned.data(), tw * 3, static_cast<uint32_t>(turn), 3, 0))
+        return StretchThumbnail(rgb, w, h, stride, canvas);
+    return FitThumbnail(turned.data(), tw, th, tw * 3, kThumbWhite, canvas);
+}
+
+VSThumbWay FileThumbnail(const std::string& path, VSLoaderHost& host, VSThumbCanvas* canvas) {
+    std::vector<uint8_t> exif;
+    uint32_t w = 0, h = 0;
+    if (ImageLoader::ReadExifThumbnail(path, &exif, &w, &h) && PlaceThumbnail(exif.data(), w, h, w * 3, canvas))
+        return kThumbFromExif;
+    ImageLoader loader(host);
+    ImageRecord record;
+    if (loader.ReadPicture(path, &record) &&
+        FitThumbnail(record.pixels.data(), record.width, record.height, record.rowStride, kThumbKeyColour, canvas))
+        return kThumbFromPicture;
+    canvas->clear();
+    return kThumbNone;
+}
