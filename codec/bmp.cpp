@@ -323,14 +323,23 @@ void CISBmpCodec::ConvertRow(const CISBmpSink& sink, uint8_t* out, const uint8_t
 }
 
 void CISBmpCodec::DecodeRows(const CISBmpSink& sink, uint8_t* work, uint32_t fileRow) {
+    // The pixels of a row without its padding, which some writers leave off
+    // the last row.
+    const uint64_t pixelBytes = (static_cast<uint64_t>(m_h.width) * m_h.bitCount + 7) / 8;
     for (uint32_t y = 0; y < m_h.height; ++y) {
         std::memset(work, 0, fileRow);
-        if (m_io.Read(work, fileRow) == 0) {
+        const uint32_t got = m_io.Read(work, fileRow);
+        if (got == 0) {
             // Truncated: keep the rows read so far, report the short source.
             m_error = IS_ERR_READ;
             return;
         }
         ConvertRow(sink, sink.Row(y), work);
+        if (got < pixelBytes) {
+            // A row cut short is kept as far as it goes, but never as success.
+            m_error = IS_ERR_READ;
+            return;
+        }
     }
 }
 
@@ -441,12 +450,19 @@ uint8_t* CISBmpCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
     if (!m_io.Seek(m_h.pixelOffset, 0)) Fail(IS_ERR_READ, "pixel data offset");
     const bool rle = m_h.compression == kBiRle8 || m_h.compression == kBiRle4;
     CISByteReader bytes(m_io);
+    const uint32_t size = m_io.Size();
+    const uint64_t left = size > m_h.pixelOffset ? size - m_h.pixelOffset : 0;
     if (rle) {
         if (!bytes.Fill()) Fail(IS_ERR_READ, "no pixel data");
+        // A run pair gives at most 255 pixels; only the skip and end escapes
+        // give more, and a large picture made of them is taken for a bomb.
+        const uint64_t pixels = static_cast<uint64_t>(m_h.width) * m_h.height;
+        if (total > kISBombFloor && left * 128 < pixels) Fail(IS_ERR_READ, "RLE data cannot fill the picture");
     } else {
-        // Refuse before allocating when not even the first row is there.
-        uint32_t size = m_io.Size();
-        if (size < m_h.pixelOffset || size - m_h.pixelOffset < fileRowBytes) Fail(IS_ERR_READ, "no pixel row");
+        // Refuse before allocating when not even the first row is there,
+        // or when a large picture is mostly missing.
+        if (left < fileRowBytes) Fail(IS_ERR_READ, "no pixel row");
+        if (total > kISBombFloor && left < fileRowBytes * m_h.height / 2) Fail(IS_ERR_READ, "pixel data missing");
     }
 
     CISOutBufAllocator out;

@@ -93,6 +93,10 @@ void ISRecordError(uint32_t code, const char* function, const char* extra = null
 // Largest request the allocators accept; anything at or above fails.
 constexpr uint64_t kISAllocLimit = 0x7FFDEFFFu;
 
+// Decompression-bomb guard: header-driven buffers above this size are
+// only allocated when the source is large enough to plausibly fill them.
+constexpr uint64_t kISBombFloor = 64ull << 20;
+
 // Test hook: after `count` more successful allocations on this thread, every
 // allocation fails (negative: never). Used to inject out-of-memory.
 void ISSetAllocFailAfter(int64_t count);

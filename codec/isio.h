@@ -49,6 +49,8 @@ public:
     // Pushes buffered writes to the file; false when the file refused them.
     bool Flush();
     void Close();
+    // True when the file's stream reported an error, as opposed to its end.
+    bool Failed() const { return m_h->kind == kISKindFile && m_h->stream && std::ferror(m_h->stream); }
 
     uint32_t Kind() const { return m_h->kind; }
     const char* Path() const { return m_h->path; }

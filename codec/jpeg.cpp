@@ -28,6 +28,10 @@ constexpr uint32_t kReadYCbCr = 4;
 constexpr uint32_t kReadPadBgr = 8;
 constexpr uint32_t kReadGiveBack = 16;
 
+// Output bytes per file byte beyond which a large picture is taken for a
+// bomb; baseline Huffman coding needs at least a bit or two per block.
+constexpr uint64_t kMaxExpansion = 4096;
+
 constexpr uint32_t kWriteProgressive = 1;
 constexpr uint32_t kWriteYcck = 2;
 constexpr uint32_t kWriteBottomUp = 4;
@@ -137,6 +141,8 @@ boolean SourceFill(j_decompress_ptr cinfo) {
     uint32_t n = src->io->Read(src->buffer, static_cast<uint32_t>(src->capacity));
     src->fakeEnd = false;
     if (n == 0) {
+        // A failing device is no cut-off file: filling in would pass it off as read.
+        if (src->io->Failed()) ERREXIT(cinfo, JERR_FILE_READ);
         if (!src->started) ERREXIT(cinfo, JERR_INPUT_EMPTY);
         // A cut-off file: end it here and let the decoder fill what is missing.
         WARNMS(cinfo, JWRN_JPEG_EOF);
@@ -268,6 +274,8 @@ public:
         m_io.Seek(-static_cast<int64_t>(m_src.pub.bytes_in_buffer), 1);
         m_src.pub.bytes_in_buffer = 0;
     }
+
+    uint64_t SourceSize() { return m_io.Size(); }
 
 private:
     CISIO m_io;
@@ -435,6 +443,10 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
     if (!ISMulSize(rowBytes, h, &pixelBytes) || !ISMulSize(pixelBytes + pixelStart, 1, &total)) {
         Fail(IS_ERR_MEMORY, "picture too large");
     }
+    // A truncated file decodes as filler, so a few header bytes could make
+    // gigabytes: above the floor the file must be within a generous ratio.
+    const uint64_t plausible = dec.SourceSize() * kMaxExpansion;
+    if (total > kISBombFloor && total > plausible) Fail(IS_ERR_MEMORY, "picture too large for its file");
     // A file of several scans keeps every coefficient of the full-size
     // picture while they arrive, whatever the scale.
     if (cinfo->progressive_mode || cinfo->comps_in_scan < cinfo->num_components) {
@@ -448,6 +460,7 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
         }
         uint64_t coefficients;
         if (!ISMulSize(blocks, DCTSIZE2 * sizeof(JCOEF), &coefficients)) Fail(IS_ERR_MEMORY, "picture too large");
+        if (coefficients > kISBombFloor && coefficients > plausible) Fail(IS_ERR_MEMORY, "picture too large for its file");
     }
 
     // Work row for the conversions done here: the decoded samples of one row.

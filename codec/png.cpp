@@ -35,6 +35,11 @@ constexpr uint64_t kMaxInflateRatio = 1040;
 // Ancillary chunks (text, profiles) larger than this are dropped by libpng.
 constexpr png_alloc_size_t kChunkMallocMax = 16u * 1024 * 1024;
 
+// libpng's own blocks are chunk buffers and rows; anything larger comes from
+// a chunk length that the chunk limit does not cover (this libpng allocates
+// a text chunk's declared length before reading it).
+constexpr png_alloc_size_t kLibpngBlockMax = 2 * kChunkMallocMax;
+
 [[noreturn]] void Fail(uint32_t code, const char* why) { throw ISException(code, why); }
 
 // Shared by the libpng callbacks of one call.
@@ -56,7 +61,7 @@ void PngOnWarning(png_structp, png_const_charp) {}
 // libpng's memory goes through the library allocator, so the allocation
 // limit and the out-of-memory test hook apply to it as well.
 png_voidp PngOnMalloc(png_structp png, png_alloc_size_t size) {
-    void* p = IS40_GlobalAlloc(0x0040, size);
+    void* p = size <= kLibpngBlockMax ? IS40_GlobalAlloc(0x0040, size) : nullptr;
     if (!p) {
         CISPngContext* c = static_cast<CISPngContext*>(png_get_mem_ptr(png));
         if (c) c->allocFailed = true;

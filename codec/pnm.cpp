@@ -4,6 +4,7 @@
 #include "isio.h"
 
 #include <csetjmp>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -37,7 +38,8 @@ bool ReadHeaderGuarded(std::FILE* f, struct pam* pam) {
         return false;
     }
     pm_setjmpbufsave(&jb, &saved);
-    pnm_readpaminit(f, pam, PAM_STRUCT_SIZE(tuple_type));
+    // PAM_STRUCT_SIZE goes through a null pointer; offsetof says the same soundly.
+    pnm_readpaminit(f, pam, static_cast<int>(offsetof(struct pam, tuple_type) + sizeof pam->tuple_type));
     pm_setjmpbuf(saved);
     return true;
 }

@@ -20,4 +20,6 @@ cmake -S "$ROOT" -B "$BUILD/sanitize" -DCMAKE_BUILD_TYPE=Debug -DVS_SANITIZE=ON 
 cmake --build "$BUILD/sanitize" -j"$JOBS"
 (cd "$BUILD/sanitize" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --output-on-failure -j"$JOBS")
+echo "== fuzz smoke pass (clang, libFuzzer, ASan + UBSan)"
+bash "$ROOT/tests/fuzz/run_fuzz.sh" "$BUILD/libfuzzer" "${VS_FUZZ_SECONDS:-15}" "$JOBS"
 echo "== all tests passed"

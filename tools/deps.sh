@@ -2,7 +2,7 @@
 # and the tests need, when any is missing.
 VS_PACKAGES="g++ cmake make pkg-config libgtest-dev googletest libjpeg62-turbo-dev libpng-dev
 libtiff-dev zlib1g-dev libnetpbm-dev netpbm libjpeg-turbo-progs libimage-exiftool-perl exif
-wine64 wine64-tools libwine-dev xvfb xauth imagemagick python3"
+wine64 wine64-tools libwine-dev xvfb xauth imagemagick python3 clang-14 libclang-rt-14-dev"
 
 vs_install_deps() {
     local missing=() p

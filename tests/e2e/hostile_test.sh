@@ -1,0 +1,218 @@
+#!/bin/bash
+# The viewer stepping through a folder of hostile files under Wine: cut-off
+# files, decompression bombs, wrong extensions, empty files and folders
+# named like pictures. Every unreadable file gives exactly one message box
+# naming it, the picture shown before stays (caption and pixels), the
+# readable ones among them are shown, and the viewer never goes down.
+# (The caption follows the folder list's current entry, so only the pixels
+# tell which picture is kept.)
+# usage: hostile_test.sh SHELL_OUT_DIR WINE64 LOG_DIR
+set -u
+OUT=$1
+LOGS=$3
+. "$(dirname "$0")/winenv.sh"
+vs_wine_start "$2"
+mkdir -p "$LOGS"
+
+. "$(dirname "$0")/viewerlib.sh"
+
+PICS=$VS_TMP/hostile
+mkdir -p "$PICS"
+convert -size 320x240 xc:'#ff0000' "$PICS/00-red.png"
+convert -size 320x240 xc:'#00ff00' "$PICS/src-green.png"
+convert -size 320x240 xc:'#0000ff' "BMP3:$PICS/src-blue.bmp"
+convert -size 320x240 xc:'#ffff00' -quality 95 "$PICS/src-yellow.jpg"
+convert -size 64x48 gradient:red-blue "$PICS/src-small.tif"
+convert -size 64x48 gradient:red-blue "$PICS/src-small.pcx"
+convert -size 64x48 gradient:red-blue "$PICS/src-small.tga"
+
+# Writes the hostile files; prints one line per folder entry in name order:
+# NAME bad|good|dir. Readable files carry their colour after "good".
+python3 - "$PICS" <<'EOF' >"$VS_TMP/plan" || vs_fail "could not make the hostile files"
+import os, random, struct, sys, zlib
+d = sys.argv[1]
+def src(name):
+    with open(os.path.join(d, name), "rb") as f:
+        return f.read()
+png, bmp, jpg = src("src-green.png"), src("src-blue.bmp"), src("src-yellow.jpg")
+tif, pcx, tga = src("src-small.tif"), src("src-small.pcx"), src("src-small.tga")
+for n in os.listdir(d):
+    if n.startswith("src-"):
+        os.remove(os.path.join(d, n))
+rnd = random.Random(20261207)
+sos = jpg.find(b"\xff\xda")
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+def png_of(w, h, rows, crc_ok=True):
+    ihdr = chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0))
+    if not crc_ok:
+        ihdr = ihdr[:-1] + bytes([ihdr[-1] ^ 0xFF])
+    return b"\x89PNG\r\n\x1a\n" + ihdr + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b"")
+def bmp_header(w, h, bits, compression=0, size=40):
+    info = struct.pack("<IiiHHIIiiII", size, w, h, 1, bits, compression, 0, 0, 0, 0, 0)
+    return b"BM" + struct.pack("<IHHI", 54 + 64, 0, 0, 54) + info
+tiff_bomb = b"II*\0" + struct.pack("<I", 8) + struct.pack("<H", 8) + b"".join(
+    struct.pack("<HHII", t, 4 if t in (256, 257, 273, 278, 279) else 3, 1, v) for t, v in
+    [(256, 30000), (257, 30000), (258, 8), (259, 1), (262, 1), (273, 200), (278, 30000), (279, 64)]) + bytes(80)
+pcx_bomb = bytearray(128); pcx_bomb[0:4] = bytes([10, 5, 1, 8])
+struct.pack_into("<HHHH", pcx_bomb, 4, 0, 0, 29999, 29999); pcx_bomb[65] = 3
+struct.pack_into("<H", pcx_bomb, 66, 30000)
+jpeg_bomb = bytearray(jpg[:sos])
+sof = jpeg_bomb.find(b"\xff\xc0")
+struct.pack_into(">HH", jpeg_bomb, sof + 5, 60000, 60000)
+bad = [
+    ("png", png[:8]), ("png", png[:33]), ("png", png[:len(png) // 2]), ("png", png[:-5]),
+    ("jpg", jpg[:2]), ("jpg", jpg[:20]), ("jpg", jpg[:sos]),
+    ("bmp", bmp[:10]), ("bmp", bmp[:53]), ("bmp", bmp[:60]),
+    ("tif", tif[:4]), ("tif", tif[:8]), ("tif", tif[:30]),
+    ("pcx", pcx[:50]), ("pcx", pcx[:127]),
+    ("tga", tga[:10]), ("tga", tga[:len(tga) // 2]),
+    ("bmp", bmp_header(30000, 30000, 24) + bytes(64)),
+    ("bmp", bmp_header(40000, 20000, 8, 1) + bytes(1024) + bytes([0, 1])),
+    ("png", png_of(30000, 30000, bytes(64))), ("jpg", bytes(jpeg_bomb) + bytes(jpg[sos:sos + 40])),
+    ("tif", tiff_bomb), ("pcx", bytes(pcx_bomb) + bytes([0xFF, 0]) * 16),
+    ("tga", struct.pack("<BBBHHBHHHHBB", 0, 0, 10, 0, 0, 0, 0, 0, 30000, 30000, 24, 0x20) + bytes([0xFF, 1, 2, 3]) * 4),
+    ("jpg", b""), ("png", b""), ("bmp", b""), ("tif", b""), ("tga", b""),
+    ("png", b"just some text, not a picture\n"), ("jpg", b"<html><body>404</body></html>\n"),
+    ("bmp", b"MZ\x90\0" + bytes(60)), ("png", b"GIF89a\x01\0\x01\0\0\0\0;"), ("tif", b"%PDF-1.4\n%\xe2\xe3\n"),
+    ("pcx", b"P6\n2 2\n255\n" + bytes(12)), ("jpg", bytes(rnd.getrandbits(8) for _ in range(3000))),
+    ("bmp", b"BM"), ("png", b"\x89PNG\r\n\x1a\n"), ("tif", b"II*\0"), ("jpg", b"\xff\xd8\xff"),
+    ("bmp", bmp_header(4, 4, 7) + bytes(64)), ("bmp", bmp_header(4, 4, 24, 0, 99) + bytes(64)),
+    ("png", png_of(4, 4, bytes(52), crc_ok=False)), ("png", png_of(0, 4, bytes(4))),
+    ("tga", struct.pack("<BBBHHBHHHHBB", 0, 0, 99, 0, 0, 0, 0, 0, 4, 4, 24, 0x20) + bytes(48)),
+    ("tif", b"II*\0" + struct.pack("<I", 0x7FFFFFF0) + bytes(16)),
+]
+good = [("bmp", png, "0 255 0"), ("jpg", bmp, "0 0 255"), ("tga", jpg, "255 255 0")]
+dirs = ["dir.jpg", "pics.png", "folder.bmp", "scan.tif"]
+entries = []
+n = 1
+for i, (ext, data) in enumerate(bad):
+    entries.append(("%02d-bad.%s" % (n, ext), data, "bad"))
+    n += 1
+    if i % 16 == 15 and good:
+        ext, data, colour = good.pop(0)
+        entries.append(("%02d-good.%s" % (n, ext), data, "good " + colour))
+        n += 1
+for i, name in enumerate(dirs):
+    os.mkdir(os.path.join(d, "%02d-%s" % (10 + 20 * i, name)))
+for name, data, kind in entries:
+    with open(os.path.join(d, name), "wb") as f:
+        f.write(data)
+    print(name, kind)
+EOF
+total=$(($(wc -l <"$VS_TMP/plan") + 1))
+bad_count=$(grep -c " bad$" "$VS_TMP/plan")
+dir_count=$(find "$PICS" -mindepth 1 -type d | wc -l)
+[ "$((bad_count + dir_count))" -ge 50 ] || vs_fail "only $bad_count hostile files and $dir_count folders"
+echo "-- $total pictures listed, $bad_count unreadable files, $dir_count folders named like pictures"
+
+start_viewer "$(winpath "$PICS/00-red.png")"
+wait_caption "00-red.png (1/$total)" >/dev/null || vs_fail "first picture not shown, or folders counted"
+
+# The thumbnail worker decodes the folder in the background and shows the
+# loader's message for each file it cannot read; answer those first. Each
+# unreadable file may be named once, and then all of them must have been.
+worker=0
+: >"$VS_TMP/worker"
+tries=0
+while [ "$worker" -lt "$bad_count" ] && [ "$tries" -lt $((bad_count + 10)) ] &&
+    text=$(D dialog "Vistrel Viewer" 1 6 2>/dev/null); do
+    tries=$((tries + 1))
+    name=$(sed -n 's/.*[\\]\([0-9][0-9]-bad\.[a-z]*\)).*/\1/p' <<<"$text" | head -1)
+    # A box being taken down can still be found once, without its texts.
+    [ -n "$(tr -d '[:space:]' <<<"$text")" ] || continue
+    [ -n "$name" ] || vs_fail "unexpected message \"$text\""
+    # The box just answered can be found again while it closes.
+    [ "$name" = "${last:-}" ] && continue
+    grep -qx "$name" "$VS_TMP/worker" && vs_fail "$name: named twice by the thumbnail worker"
+    echo "$name" >>"$VS_TMP/worker"
+    last=$name
+    worker=$((worker + 1))
+done
+# Nothing more may follow once every file was named.
+while text=$(D dialog "Vistrel Viewer" 1 3 2>/dev/null); do
+    grep -qF "${last:-no message yet}" <<<"$text" || [ -z "$(tr -d '[:space:]' <<<"$text")" ] || vs_fail "a message too many: \"$text\""
+done
+[ "$worker" -eq 0 ] || [ "$worker" -eq "$bad_count" ] || vs_fail "thumbnail worker named $worker of $bad_count unreadable files"
+echo "-- thumbnail worker: $worker messages"
+D shot "$MARK" "$LOGS/hostile.bmp" >/dev/null
+pixel_is 396 291 255 0 0 || vs_fail "first picture not painted (see $LOGS/hostile.bmp)"
+
+# True when the caption ends with TEXT within a few looks.
+caption_soon() {
+    local i
+    for i in 1 2 3 4 5 6; do
+        [[ "$(D wait "$MARK" 5 | field caption)" == *"$1" ]] && return 0
+        sleep 0.3
+    done
+    return 1
+}
+
+# On a failure below, the whole screen shows what the viewer was doing.
+fail_shot() {
+    import -window root "$LOGS/hostile-screen.png" 2>/dev/null
+    vs_fail "$1 (screen: $LOGS/hostile-screen.png)"
+}
+
+shown="00-red.png"
+colour="255 0 0"
+index=1
+messages=0
+lost=0
+while read -r name kind rgb; do
+    index=$((index + 1))
+    D key "$MARK" RIGHT
+    if [ "$kind" = bad ]; then
+        if ! text=$(D dialog "Vistrel Viewer" 1 5 2>/dev/null); then
+            # The key can land outside the window after a message box; the
+            # toolbar's Next button takes the same road.
+            lost=$((lost + 1))
+            D button "$MARK" 10
+            text=$(D dialog "Vistrel Viewer" 1 20) || fail_shot "$name: no message"
+        fi
+        # A box still closing, or not yet filled in, is answered again.
+        for retry in 1 2 3; do
+            stale=0
+            [ -z "$(tr -d '[:space:]' <<<"$text")" ] && stale=1
+            [ -n "${prev:-}" ] && grep -qF "($(winpath "$PICS/$prev"))" <<<"$text" && stale=1
+            [ "$stale" = 0 ] && break
+            text=$(D dialog "Vistrel Viewer" 1 10) || vs_fail "$name: no message"
+        done
+        prev=$name
+        # Keys sent while the box's own loop still runs would be lost.
+        sleep 0.5
+        grep -qF "($(winpath "$PICS/$name"))" <<<"$text" || vs_fail "$name: message was \"$text\""
+        grep -qE "Cannot read picture file|Unrecognized image format" <<<"$text" || vs_fail "$name: message was \"$text\""
+        messages=$((messages + 1))
+        # The window stays, and the picture shown before stays painted.
+        if [ $((messages % 4)) -eq 0 ]; then
+            D wait "$MARK" 10 >/dev/null || vs_fail "$name: the viewer went away"
+        fi
+        if [ $((messages % 5)) -eq 0 ]; then
+            pixel_is 396 291 $colour || vs_fail "$name: previous picture $shown not kept"
+        fi
+    else
+        if ! caption_soon "$name ($index/$total)"; then
+            lost=$((lost + 1))
+            D button "$MARK" 10
+            wait_caption "$name ($index/$total)" >/dev/null || fail_shot "$name: readable file with a wrong extension not shown"
+        fi
+        pixel_is 396 291 $rgb || vs_fail "$name: not painted"
+        shown=$name
+        colour=$rgb
+    fi
+done <"$VS_TMP/plan"
+
+echo "-- $messages messages; no second message, window and picture still there"
+if D dialog "Vistrel Viewer" 1 2 >/dev/null 2>&1; then vs_fail "a message too many"; fi
+pixel_is 396 291 $colour || vs_fail "last picture $shown not kept"
+[ "$messages" -eq "$bad_count" ] || vs_fail "$messages messages for $bad_count unreadable files"
+D key "$MARK" RIGHT
+if ! caption_soon "00-red.png (1/$total)"; then
+    lost=$((lost + 1))
+    D button "$MARK" 10
+    wait_caption "00-red.png (1/$total)" >/dev/null || fail_shot "stepping did not wrap around to the first picture"
+fi
+echo "-- keys lost after a message box: $lost"
+stop_viewer
+echo "hostile folder: ok"
