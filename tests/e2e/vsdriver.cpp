@@ -399,7 +399,8 @@ int main(int argc, char** argv) {
         PostMessageA(d, WM_COMMAND, MAKEWPARAM(std::atoi(argv[3]), BN_CLICKED), 0);
         // The dialog's loop notices its end at the next message: send one.
         const DWORD thread = GetWindowThreadProcessId(d, nullptr);
-        for (int i = 0; i < 20 && IsWindow(d); ++i) {
+        // Return only once it is gone: a key sent earlier would reach the dialog.
+        for (int i = 0; i < 300 && IsWindow(d); ++i) {
             Sleep(50);
             PostThreadMessageA(thread, WM_NULL, 0, 0);
         }

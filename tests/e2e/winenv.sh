@@ -21,20 +21,16 @@ vs_wine_start() {
     trap vs_wine_stop EXIT
     export WINEPREFIX="$VS_TMP/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
     if [ -z "${DISPLAY:-}" ]; then
-        local n
-        for n in $(seq 91 140); do
-            if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-                Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-                VS_XVFB=$!
-                export DISPLAY=":$n"
-                break
-            fi
-        done
+        # Xvfb picks a free display itself and tells its number: tests that
+        # start side by side never share one.
+        Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$VS_TMP/display" >/dev/null 2>&1 &
+        VS_XVFB=$!
         local i
         for i in $(seq 1 100); do
-            [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] && break
+            [ -s "$VS_TMP/display" ] && break
             sleep 0.1
         done
+        export DISPLAY=":$(head -n 1 "$VS_TMP/display")"
     fi
     if [ -n "${VS_WINE_TEMPLATE:-}" ] && [ -f "$VS_WINE_TEMPLATE/system.reg" ]; then
         # A copy of a prefix made once for the whole run.
