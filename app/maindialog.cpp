@@ -273,7 +273,7 @@ void MainDialog::EditorFunction(uint32_t index) {
     editor.Release();
     if (!ran) return;
     // The thumbnail worker reads the list: let it finish before it changes.
-    if (HANDLE event = ThumbnailCompletionEvent()) WaitDispatching(event);
+    WaitForThumbnails();
     VSEditorOutcome outcome;
     if (!ApplyEditorResult(panel_->List(), index, status, newFile, kind, result, &outcome)) return;
     if (!panel_->thumbnailMode || fullScreen_)
@@ -453,7 +453,7 @@ void MainDialog::OnDestroy() {
     RevokeDropTarget(Hwnd(), dropTarget_);
     dropTarget_ = nullptr;
     SendMessageA(Hwnd(), UM_STOP_THUMBNAILS, 0, 0);
-    if (HANDLE event = ThumbnailCompletionEvent()) WaitDispatching(event);
+    WaitForThumbnails();
     // The worker may still be finishing a file: the codec goes down after it.
     thumbs_.WaitForWorkers();
     if (panel_) panel_->WaitForSortWorkers();

@@ -11,11 +11,12 @@
 
 #include <shlobj.h>
 
-#include <atomic>
+#include <mutex>
 
 namespace {
 
-std::atomic<HANDLE> g_thumbnailEvent{nullptr};
+std::mutex g_thumbnailEventLock;
+HANDLE g_thumbnailEvent = nullptr;
 
 // The panel's face, matching the buttons' bitmaps.
 const COLORREF kFaceColour = RGB(236, 239, 243);
@@ -28,8 +29,36 @@ std::string MyPictures() {
 
 }  // namespace
 
-HANDLE ThumbnailCompletionEvent() { return g_thumbnailEvent.load(); }
-void SetThumbnailCompletionEvent(HANDLE event) { g_thumbnailEvent.store(event); }
+HANDLE ThumbnailCompletionEvent() {
+    std::lock_guard<std::mutex> lock(g_thumbnailEventLock);
+    return g_thumbnailEvent;
+}
+
+void SetThumbnailCompletionEvent(HANDLE event) {
+    std::lock_guard<std::mutex> lock(g_thumbnailEventLock);
+    g_thumbnailEvent = event;
+}
+
+bool ClearThumbnailCompletionEvent(HANDLE event) {
+    std::lock_guard<std::mutex> lock(g_thumbnailEventLock);
+    if (g_thumbnailEvent != event) return false;
+    g_thumbnailEvent = nullptr;
+    return true;
+}
+
+void WaitForThumbnails() {
+    HANDLE copy = nullptr;
+    {
+        // A copy of our own: the worker closes its handle when it ends.
+        std::lock_guard<std::mutex> lock(g_thumbnailEventLock);
+        if (g_thumbnailEvent)
+            DuplicateHandle(GetCurrentProcess(), g_thumbnailEvent, GetCurrentProcess(), &copy, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS);
+    }
+    if (!copy) return;
+    WaitDispatching(copy);
+    CloseHandle(copy);
+}
 
 ToolbarPanel::ToolbarPanel(HWND mainWindow, VSSettings& settings)
     : CDialogBase(IDD_TOOLBAR_PANEL), main_(mainWindow), settings_(settings), list_(fs_) {}
@@ -329,7 +358,7 @@ DWORD WINAPI ToolbarPanel::SortWorker(LPVOID param) {
     ToolbarPanel* self = job->panel;
     HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
     // The thumbnail worker reads the list: let it finish first.
-    if (HANDLE event = ThumbnailCompletionEvent()) WaitDispatching(event);
+    WaitForThumbnails();
     SetCursor(previous ? previous : LoadCursorA(nullptr, IDC_ARROW));
     self->list_.SortList(job->key, job->ascending, [self](const std::string& path, const std::string& error) {
         AppMessageBox(self->main_, UnreadableFileText(path, error), MB_OK | MB_ICONERROR);

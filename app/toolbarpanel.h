@@ -115,5 +115,9 @@ private:
 // The thumbnail worker's completion event while that worker runs, else null.
 HANDLE ThumbnailCompletionEvent();
 void SetThumbnailCompletionEvent(HANDLE event);
+// Forgets the event when it is still the one stored; true then.
+bool ClearThumbnailCompletionEvent(HANDLE event);
+// Waits, dispatching messages, until the running thumbnail worker has ended.
+void WaitForThumbnails();
 
 #endif

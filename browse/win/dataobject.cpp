@@ -14,6 +14,10 @@ HGLOBAL MakeDropFiles(const std::vector<std::string>& paths) {
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_DDESHARE, bytes);
     if (!block) return nullptr;
     auto* drop = static_cast<DROPFILES*>(GlobalLock(block));
+    if (!drop) {
+        GlobalFree(block);
+        return nullptr;
+    }
     drop->pFiles = sizeof(DROPFILES);
     drop->fWide = FALSE;
     char* names = reinterpret_cast<char*>(drop) + sizeof(DROPFILES);

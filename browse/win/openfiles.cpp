@@ -21,7 +21,7 @@ const int kFileNameBox = 1148;  // cmb13, the explorer dialog's name box
 void StopThumbnails(HWND mainWindow, bool wait) {
     SendMessageA(mainWindow, UM_STOP_THUMBNAILS, 0, 0);
     if (!wait) return;
-    if (HANDLE done = ThumbnailCompletionEvent()) WaitDispatching(done);
+    WaitForThumbnails();
 }
 
 void ShowCurrent(HWND mainWindow, ToolbarPanel& panel) {

@@ -1,5 +1,6 @@
 // Web addresses of the maker's server and opening them in the browser.
 #include "features.h"
+#include "process.h"
 #include "serverhost.h"
 #include "winregtree.h"
 
@@ -21,9 +22,7 @@ std::string ServerHost() {
 
 std::string PageAddress(UINT stringId) { return WithHost(ResourceText(stringId), ServerHost()); }
 
-bool OpenUrl(const std::string& address) {
-    // explorer.exe hands an address to the user's default browser.
-    std::string command = "explorer.exe " + address;
+bool StartProcess(const std::string& command) {
     std::vector<char> line(command.begin(), command.end());
     line.push_back('\0');
     STARTUPINFOA startup{};
@@ -38,4 +37,9 @@ bool OpenUrl(const std::string& address) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return true;
+}
+
+bool OpenUrl(const std::string& address) {
+    // explorer.exe hands an address to the user's default browser.
+    return StartProcess("explorer.exe " + address);
 }

@@ -1,6 +1,7 @@
 // Open with: the programs the file-type registry links to the picture's
 // extension, each with its icon, or any program the user picks.
 #include "features.h"
+#include "process.h"
 #include "featuresres.h"
 
 #include "app/framework.h"
@@ -49,21 +50,7 @@ int IconHeight(HICON icon) {
 }
 
 bool Launch(const std::string& program, const std::string& file) {
-    const std::string command = LaunchCommandLine(program, file);
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back('\0');
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    GetStartupInfoA(&startup);
-    startup.dwFlags &= ~STARTF_USESIZE;
-    startup.wShowWindow = SW_SHOWDEFAULT;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
-                        &startup, &process))
-        return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
+    return StartProcess(LaunchCommandLine(program, file));
 }
 
 // The owner-drawn list of programs; it reads the dialog's entries by position.

@@ -254,7 +254,10 @@ void CListCtrlEx::Populate() {
         worker->jobs.push_back({key, paths[i]});
     }
     // The event exists before the thread does, so no waiter can miss it.
-    worker->event = CreateEventA(nullptr, FALSE, FALSE, kCompletionEventName);
+    // Manual reset: every waiter passes once the worker has ended.
+    worker->event = CreateEventA(nullptr, TRUE, FALSE, kCompletionEventName);
+    // A waiter may still hold the last run's object under this name.
+    if (worker->event) ResetEvent(worker->event);
     SetThumbnailCompletionEvent(worker->event);
     worker->thread = CreateThread(nullptr, 0, &CListCtrlEx::GenerateThumbnails, worker, 0, &worker->threadId);
     if (!worker->thread) {
@@ -446,7 +449,7 @@ DWORD WINAPI CListCtrlEx::GenerateThumbnails(LPVOID param) {
     };
     RunThumbnailPass(w->jobs, hooks);
     ReleaseDC(w->list, dc);
-    if (ThumbnailCompletionEvent() == w->event) SetThumbnailCompletionEvent(nullptr);
+    ClearThumbnailCompletionEvent(w->event);
     if (w->event) {
         SetEvent(w->event);
         CloseHandle(w->event);
