@@ -356,7 +356,9 @@ uint32_t BombError(const Bytes& file, const std::function<uint8_t*(ISHANDLE)>& r
         }));
     };
     const int here = run();
-    if (!vstest::kSanitized) EXPECT_EQ(vstest::InCappedChild(192ull << 20, run), here);
+    if (!vstest::kSanitized) {
+        EXPECT_EQ(vstest::InCappedChild(192ull << 20, run), here);
+    }
     return static_cast<uint32_t>(here);
 }
 

@@ -47,23 +47,8 @@ struct PosixFiles : VSSaveFiles {
     }
 };
 
-std::string MakeJpeg(const std::string& name, uint32_t w, uint32_t h) {
-    const std::string path = ScratchPath(name);
-    Bytes px = Pattern(w, h, 3);
-    ISHANDLE d = IS40_OpenFileDest(path.c_str(), 0);
-    EXPECT_NE(IS40_WriteJPG(d, px.data(), w, h, 24, w * 3, 90, nullptr, 0), 0u);
-    IS40_CloseDest(d);
-    return path;
-}
-
-std::string MakePng(const std::string& name, uint32_t w, uint32_t h) {
-    const std::string path = ScratchPath(name);
-    Bytes px = Pattern(w, h, 3);
-    ISHANDLE d = IS40_OpenFileDest(path.c_str(), 0);
-    EXPECT_NE(IS40_WritePNG(d, px.data(), w, h, w * 3, 8, 0, nullptr, 2, 0.0, nullptr, 0), 0u);
-    IS40_CloseDest(d);
-    return path;
-}
+std::string MakeJpeg(const std::string& name, uint32_t w, uint32_t h) { return WritePatternJpeg(name, w, h, 90); }
+std::string MakePng(const std::string& name, uint32_t w, uint32_t h) { return WritePatternPng(name, w, h); }
 
 ImageRecord Read(const std::string& path) {
     QuietHost host;

@@ -21,23 +21,8 @@ struct RecordingHost : VSLoaderHost {
     void Message(const std::string& text) override { messages.push_back(text); }
 };
 
-std::string WriteJpeg(const std::string& name, uint32_t w, uint32_t h) {
-    const std::string path = ScratchPath(name);
-    Bytes px = Pattern(w, h, 3);
-    ISHANDLE d = IS40_OpenFileDest(path.c_str(), 0);
-    EXPECT_NE(IS40_WriteJPG(d, px.data(), w, h, 24, w * 3, 75, nullptr, 0), 0u);
-    IS40_CloseDest(d);
-    return path;
-}
-
-std::string WritePng(const std::string& name, uint32_t w, uint32_t h) {
-    const std::string path = ScratchPath(name);
-    Bytes px = Pattern(w, h, 3);
-    ISHANDLE d = IS40_OpenFileDest(path.c_str(), 0);
-    EXPECT_NE(IS40_WritePNG(d, px.data(), w, h, w * 3, 8, 0, nullptr, 2, 0.0, nullptr, 0), 0u);
-    IS40_CloseDest(d);
-    return path;
-}
+std::string WriteJpeg(const std::string& name, uint32_t w, uint32_t h) { return WritePatternJpeg(name, w, h, 75); }
+std::string WritePng(const std::string& name, uint32_t w, uint32_t h) { return WritePatternPng(name, w, h); }
 
 }  // namespace
 

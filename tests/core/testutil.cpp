@@ -1,5 +1,7 @@
 #include "testutil.h"
 
+#include "IS40jpeg.h"
+#include "IS40pngtiff.h"
 #include "isframe.h"
 
 #include <sys/resource.h>
@@ -192,6 +194,24 @@ int InCappedChild(uint64_t extraBytes, const std::function<int()>& fn) {
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string WritePatternJpeg(const std::string& name, uint32_t w, uint32_t h, uint32_t quality) {
+    const std::string path = ScratchPath(name);
+    Bytes px = Pattern(w, h, 3);
+    ISHANDLE d = IS40_OpenFileDest(path.c_str(), 0);
+    EXPECT_NE(IS40_WriteJPG(d, px.data(), w, h, 24, w * 3, quality, nullptr, 0), 0u);
+    IS40_CloseDest(d);
+    return path;
+}
+
+std::string WritePatternPng(const std::string& name, uint32_t w, uint32_t h) {
+    const std::string path = ScratchPath(name);
+    Bytes px = Pattern(w, h, 3);
+    ISHANDLE d = IS40_OpenFileDest(path.c_str(), 0);
+    EXPECT_NE(IS40_WritePNG(d, px.data(), w, h, w * 3, 8, 0, nullptr, 2, 0.0, nullptr, 0), 0u);
+    IS40_CloseDest(d);
+    return path;
 }
 
 }  // namespace vstest

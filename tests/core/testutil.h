@@ -88,6 +88,10 @@ inline uint32_t Get32(const Bytes& b, size_t at) { return Get16(b, at) | (Get16(
 
 // Deterministic test picture: width × height × channels bytes.
 Bytes Pattern(uint32_t width, uint32_t height, uint32_t channels, uint32_t seed = 1);
+// A Pattern picture written as a JPEG or an 8-bit RGB PNG into the scratch
+// folder; returns its path.
+std::string WritePatternJpeg(const std::string& name, uint32_t width, uint32_t height, uint32_t quality = 75);
+std::string WritePatternPng(const std::string& name, uint32_t width, uint32_t height);
 
 // ---- external programs (ImageMagick, libjpeg's tools) -----------------------
 
