@@ -36,9 +36,6 @@ public:
 
     uint32_t Id() const { return id_; }
     HWND Hwnd() const { return wnd_; }
-    const Look& Style() const { return look_; }
-    uint32_t StateBits() const { return state_; }
-    bool DisabledLook() const { return disabledLook_; }
     const RECT& Rectangle() const { return rect_; }
     // The frame's offset into the strip for the present state.
     int FrameOffset() const;

@@ -12,6 +12,8 @@
 enum : uint32_t {
     // The function whose result is a new file name in the picture's folder.
     kEditorRenameIndex = 4,
+    // The function after it keeps the file but changes what its item shows.
+    kEditorRelabelIndex = 5,
     // More buttons would not fit a screen; the commands above run into the
     // viewer's own command numbers.
     kEditorMaxFunctions = 16,

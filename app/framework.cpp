@@ -108,15 +108,6 @@ void CStatusBar::SetText(int pane, const std::string& text) {
     SendMessageA(hwnd_, SB_SETTEXTA, pane, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-std::string CStatusBar::Text(int pane) const {
-    if (!hwnd_) return {};
-    const LRESULT length = LOWORD(SendMessageA(hwnd_, SB_GETTEXTLENGTHA, pane, 0));
-    std::string text(static_cast<size_t>(length) + 1, '\0');
-    SendMessageA(hwnd_, SB_GETTEXTA, pane, reinterpret_cast<LPARAM>(&text[0]));
-    text.resize(static_cast<size_t>(length));
-    return text;
-}
-
 void CStatusBar::Reposition() {
     if (hwnd_) SendMessageA(hwnd_, WM_SIZE, 0, 0);
 }

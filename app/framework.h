@@ -53,7 +53,6 @@ public:
     // Right edges of the panes in client coordinates; -1 stretches.
     void SetPanes(const std::vector<int>& rights);
     void SetText(int pane, const std::string& text);
-    std::string Text(int pane) const;
     // Lets the bar place itself at the bottom after the parent resized.
     void Reposition();
 

@@ -572,13 +572,13 @@ void MainDialog::FileChanged(WPARAM wParam, const std::string& path) {
     const uint32_t kind = LOWORD(wParam);
     FolderList& list = panel_->List();
     const int32_t current = list.CurrentIndex();
-    if (!newFile && kind != 4 && kind != 5) {
+    if (!newFile && kind != kEditorRenameIndex && kind != kEditorRelabelIndex) {
         thumbs_.RefreshThumbnail(current, list.CurrentPath());
         return;
     }
     if (newFile) {
         thumbs_.AddFile(path);
-    } else if (kind == 4) {
+    } else if (kind == kEditorRenameIndex) {
         thumbs_.UpdateItem(current, path);
     } else {
         thumbs_.UpdateItem(current, FileName(list.CurrentPath()));

@@ -6,8 +6,8 @@
 #include "framework.h"
 
 #include <ole2.h>
-#include "regstore.h"
 #include "settings_core.h"
+#include "features/win/winregtree.h"
 #include "toolbarpanel.h"
 
 #include "thumbs/win/listctrlex.h"
@@ -70,7 +70,7 @@ private:
     HWND Picture() const;
 
     std::string argument_;
-    VSRegistryKeyStore store_;
+    VSWinRegTree store_;
     VSSettings settings_;
     VSPlacementTracker tracker_;
     std::unique_ptr<ToolbarPanel> panel_;

@@ -1,8 +1,6 @@
 // Settings values, defaults and window placement.
 #include "settings_core.h"
 
-VSKeyStore::~VSKeyStore() = default;
-
 const char kSettingsKey[] = "Software\\Orvanta\\Vistrel Viewer\\2.0";
 const char kVendorKey[] = "Software\\Orvanta\\Vistrel Viewer";
 
@@ -20,22 +18,16 @@ const char kValueExtension[] = "Extension";
 
 namespace {
 
-std::string LimitText(const std::string& text) {
-    std::string limited = text.substr(0, text.find('\0'));
-    if (limited.size() > kMaxSettingText) limited.resize(kMaxSettingText);
-    return limited;
-}
-
 // REG_DWORD values are reinterpreted as signed, as the window position
 // needs; a position left of or above the primary screen is negative.
-void ReadSigned(VSKeyStore& store, const char* name, int32_t* field) {
+void ReadSigned(VSRegTree& store, const char* name, int32_t* field) {
     uint32_t value = 0;
     if (store.ReadNumber(kSettingsKey, name, &value)) *field = static_cast<int32_t>(value);
 }
 
 }  // namespace
 
-VSSettings::VSSettings(VSKeyStore& store) : store_(store) {}
+VSSettings::VSSettings(VSRegTree& store) : store_(store) {}
 
 VSPlacement VSSettings::LoadPlacement() {
     VSPlacement placement;
@@ -56,22 +48,14 @@ void VSSettings::SavePlacement(const VSPlacement& placement) {
     store_.WriteNumber(kSettingsKey, kValueMaximised, placement.maximised ? 1u : 0u);
 }
 
-bool VSSettings::ReadTextValue(const char* name, std::string* value) {
-    std::string text;
-    if (!store_.ReadText(kSettingsKey, name, &text)) return false;
-    // Enforced here too, whatever the store returns.
-    *value = LimitText(text);
-    return true;
-}
-
 void VSSettings::LoadFolders(std::string* initDir, std::string* saveAsDir, const std::string& myPictures) {
     std::string text;
     if (initDir) {
-        if (!ReadTextValue(kValueInitDir, &text)) text.clear();
+        if (!store_.ReadText(kSettingsKey, kValueInitDir, &text)) text.clear();
         *initDir = text.empty() ? myPictures : text;
     }
     if (saveAsDir) {
-        if (!ReadTextValue(kValueSaveAsDir, &text)) text.clear();
+        if (!store_.ReadText(kSettingsKey, kValueSaveAsDir, &text)) text.clear();
         *saveAsDir = text.empty() ? myPictures : text;
     }
 }
@@ -85,10 +69,6 @@ uint32_t VSSettings::ReadAutoRotate() {
     uint32_t value = 1;
     if (!store_.ReadNumber(kSettingsKey, kValueAutoRotate, &value)) value = 1;
     return value;
-}
-
-void VSSettings::WriteAutoRotate(uint32_t value) {
-    store_.WriteNumber(kSettingsKey, kValueAutoRotate, value);
 }
 
 void VSSettings::ReadSortState(VSSortState* state) {
@@ -140,44 +120,3 @@ VSPlacement VSPlacementTracker::AtSave(bool minimised, bool maximised, const VSR
     if (!minimised && !maximised) TakeFrame(frame);
     return placement_;
 }
-
-// ---------------------------------------------------------------- memory store
-
-bool VSMemoryKeyStore::ReadNumber(const std::string& key, const std::string& name, uint32_t* value) {
-    const auto it = values_.find({key, name});
-    if (it == values_.end() || it->second.isText) return false;
-    *value = it->second.number;
-    return true;
-}
-
-bool VSMemoryKeyStore::ReadText(const std::string& key, const std::string& name, std::string* value) {
-    const auto it = values_.find({key, name});
-    if (it == values_.end() || !it->second.isText) return false;
-    *value = it->second.text.substr(0, kMaxSettingText);
-    return true;
-}
-
-bool VSMemoryKeyStore::WriteNumber(const std::string& key, const std::string& name, uint32_t value) {
-    if (failWrites) return false;
-    values_[{key, name}] = Value{false, value, std::string()};
-    return true;
-}
-
-bool VSMemoryKeyStore::WriteText(const std::string& key, const std::string& name, const std::string& value) {
-    if (failWrites) return false;
-    values_[{key, name}] = Value{true, 0, value};
-    return true;
-}
-
-bool VSMemoryKeyStore::StoredText(const std::string& key, const std::string& name, std::string* value) const {
-    const auto it = values_.find({key, name});
-    if (it == values_.end() || !it->second.isText) return false;
-    *value = it->second.text;
-    return true;
-}
-
-bool VSMemoryKeyStore::Has(const std::string& key, const std::string& name) const {
-    return values_.count({key, name}) != 0;
-}
-
-void VSMemoryKeyStore::Erase(const std::string& key, const std::string& name) { values_.erase({key, name}); }

@@ -1,29 +1,13 @@
-// The per-user settings values and the window placement, over an abstract
-// key store (the registry in the shell, memory in tests).
+// The per-user settings values and the window placement, over a registry
+// tree (the registry in the shell, memory in tests).
 #ifndef VS_APP_SETTINGS_CORE_H
 #define VS_APP_SETTINGS_CORE_H
 
 #include "folderlist.h"
+#include "regtree.h"
 
 #include <cstdint>
-#include <map>
 #include <string>
-#include <utility>
-
-// A text setting is at most this long: texts are read into 260 bytes.
-constexpr uint32_t kMaxSettingText = 259;
-
-class VSKeyStore {
-public:
-    virtual ~VSKeyStore();
-    // False when the key or the value is missing or of another type.
-    virtual bool ReadNumber(const std::string& key, const std::string& name, uint32_t* value) = 0;
-    // Stores return at most kMaxSettingText characters.
-    virtual bool ReadText(const std::string& key, const std::string& name, std::string* value) = 0;
-    // Create the key when needed.
-    virtual bool WriteNumber(const std::string& key, const std::string& name, uint32_t value) = 0;
-    virtual bool WriteText(const std::string& key, const std::string& name, const std::string& value) = 0;
-};
 
 extern const char kSettingsKey[];  // "Software\Orvanta\Vistrel Viewer\2.0"
 extern const char kVendorKey[];    // "Software\Orvanta\Vistrel Viewer"
@@ -54,7 +38,7 @@ struct VSRect {
 // or value leaves its default; write failures are ignored.
 class VSSettings {
 public:
-    explicit VSSettings(VSKeyStore& store);
+    explicit VSSettings(VSRegTree& store);
 
     // The five placement values; stored numbers are taken as signed
     // unchanged, without comparing them with the screen.
@@ -67,7 +51,6 @@ public:
 
     // 1 when the key or the value is missing.
     uint32_t ReadAutoRotate();
-    void WriteAutoRotate(uint32_t value);
 
     // Name and ascending unless the values say otherwise; lastCommand is
     // left as it is.
@@ -75,10 +58,7 @@ public:
     void WriteSortState(const VSSortState& state);
 
 private:
-    // A text value cut at a zero byte and at kMaxSettingText; false when missing.
-    bool ReadTextValue(const char* name, std::string* value);
-
-    VSKeyStore& store_;
+    VSRegTree& store_;
 };
 
 // Tracks the window frame during the run so that the frame saved at exit
@@ -107,31 +87,6 @@ private:
     void TakeFrame(const VSRect& frame);
 
     VSPlacement placement_;
-};
-
-// An in-memory key store; numbers and texts are kept apart as the
-// registry's value types are.
-class VSMemoryKeyStore : public VSKeyStore {
-public:
-    bool ReadNumber(const std::string& key, const std::string& name, uint32_t* value) override;
-    bool ReadText(const std::string& key, const std::string& name, std::string* value) override;
-    bool WriteNumber(const std::string& key, const std::string& name, uint32_t value) override;
-    bool WriteText(const std::string& key, const std::string& name, const std::string& value) override;
-
-    // The whole stored text, beyond what ReadText returns.
-    bool StoredText(const std::string& key, const std::string& name, std::string* value) const;
-    bool Has(const std::string& key, const std::string& name) const;
-    void Erase(const std::string& key, const std::string& name);
-    // Writes fail and change nothing while set.
-    bool failWrites = false;
-
-private:
-    struct Value {
-        bool isText;
-        uint32_t number;
-        std::string text;
-    };
-    std::map<std::pair<std::string, std::string>, Value> values_;
 };
 
 #endif

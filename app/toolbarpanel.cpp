@@ -29,11 +29,6 @@ std::string MyPictures() {
 
 }  // namespace
 
-HANDLE ThumbnailCompletionEvent() {
-    std::lock_guard<std::mutex> lock(g_thumbnailEventLock);
-    return g_thumbnailEvent;
-}
-
 void SetThumbnailCompletionEvent(HANDLE event) {
     std::lock_guard<std::mutex> lock(g_thumbnailEventLock);
     g_thumbnailEvent = event;

@@ -112,8 +112,7 @@ private:
     HBRUSH face_ = nullptr;
 };
 
-// The thumbnail worker's completion event while that worker runs, else null.
-HANDLE ThumbnailCompletionEvent();
+// The thumbnail worker's completion event is kept while that worker runs.
 void SetThumbnailCompletionEvent(HANDLE event);
 // Forgets the event when it is still the one stored; true then.
 bool ClearThumbnailCompletionEvent(HANDLE event);

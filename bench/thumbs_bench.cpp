@@ -159,10 +159,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot write the pictures\n");
         return 1;
     }
+    // The same picture with the EXIF segment right after its start-of-image marker.
     const std::vector<uint8_t> block = ExifBlock(FileBytes(thumbPath));
-    IS40_AddJPGOutputMarker(0xE1, block.data(), static_cast<uint32_t>(block.size()));
-    const bool wrote = WriteJpeg(exifPath, px, kWidth, kHeight);
-    IS40_ClearJPGOutputMarkers();
+    std::vector<uint8_t> exifFile = FileBytes(plainPath);
+    const size_t length = block.size() + 2;
+    std::vector<uint8_t> segment = {0xFF, 0xE1, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+    segment.insert(segment.end(), block.begin(), block.end());
+    exifFile.insert(exifFile.begin() + 2, segment.begin(), segment.end());
+    FILE* out = std::fopen(exifPath.c_str(), "wb");
+    const bool wrote = out && std::fwrite(exifFile.data(), 1, exifFile.size(), out) == exifFile.size();
+    if (out) std::fclose(out);
     if (!wrote) return 1;
 
     const std::vector<std::string> withExif = Copies(exifPath, base + "/exif", exifFiles);

@@ -3,84 +3,10 @@
 
 #include "paths.h"
 
-#include <cerrno>
-#include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <list>
-#include <system_error>
 
 VSFileSystem::~VSFileSystem() = default;
-
-// ---------------------------------------------------------------- VSStdFileSystem
-
-namespace {
-
-std::filesystem::path NativePath(const std::string& path) {
-    if (path.empty()) return std::filesystem::path(".");
-    std::string native(path);
-    if (std::filesystem::path::preferred_separator == '/') {
-        for (char& c : native) {
-            if (c == '\\') c = '/';
-        }
-    }
-    return std::filesystem::path(native);
-}
-
-}  // namespace
-
-bool VSStdFileSystem::List(const std::string& folder, std::vector<VSDirEntry>* entries) {
-    entries->clear();
-    std::error_code ec;
-    std::filesystem::directory_iterator it(NativePath(folder), ec);
-    if (ec) return false;
-    for (const std::filesystem::directory_iterator end; it != end; it.increment(ec)) {
-        if (ec) return false;
-        std::error_code typeError;
-        const bool isFolder = it->is_directory(typeError);
-        entries->push_back({it->path().filename().string(), isFolder});
-    }
-    return !ec;
-}
-
-bool VSStdFileSystem::Status(const std::string& path, VSFileStatus* status, std::string* errorText) {
-    const std::filesystem::path native = NativePath(path);
-    std::error_code ec;
-    if (std::filesystem::is_directory(native, ec)) {
-        if (errorText) *errorText = std::make_error_code(std::errc::is_a_directory).message();
-        return false;
-    }
-    std::ifstream file(native, std::ios::binary);
-    if (!file) {
-        ec = std::error_code(errno, std::generic_category());
-        if (!ec) ec = std::make_error_code(std::errc::io_error);
-        if (errorText) *errorText = ec.message();
-        return false;
-    }
-    const std::uintmax_t size = std::filesystem::file_size(native, ec);
-    if (ec) {
-        if (errorText) *errorText = ec.message();
-        return false;
-    }
-    // No portable creation time: the last write time stands in for it.
-    const std::filesystem::file_time_type written = std::filesystem::last_write_time(native, ec);
-    if (ec) {
-        if (errorText) *errorText = ec.message();
-        return false;
-    }
-    status->size = static_cast<uint32_t>(size & 0xFFFFFFFFu);
-    status->created =
-        std::chrono::duration_cast<std::chrono::seconds>(written.time_since_epoch()).count();
-    return true;
-}
-
-bool VSStdFileSystem::Remove(const std::string& path) {
-    const std::filesystem::path native = NativePath(path);
-    std::error_code ec;
-    if (std::filesystem::is_directory(native, ec)) return false;
-    return std::filesystem::remove(native, ec) && !ec;
-}
 
 // ---------------------------------------------------------------- sorting
 

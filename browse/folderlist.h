@@ -43,16 +43,6 @@ public:
     virtual bool Remove(const std::string& path) = 0;
 };
 
-// A file system over std::filesystem, for tools and tests. Paths may use
-// "\" (as the list does) or "/"; "\" is taken as "/" on systems where that
-// is the separator, and an empty folder is the working folder.
-class VSStdFileSystem : public VSFileSystem {
-public:
-    bool List(const std::string& folder, std::vector<VSDirEntry>* entries) override;
-    bool Status(const std::string& path, VSFileStatus* status, std::string* errorText) override;
-    bool Remove(const std::string& path) override;
-};
-
 enum : uint32_t { kSortName = 17, kSortDate = 18, kSortSize = 19 };
 
 // The sort state of the panel: key, direction and the last sort command.

@@ -14,8 +14,8 @@ const char kTextUnrecognized[] = "Unrecognized image format (%s), image is skipp
 VSLoaderHost::~VSLoaderHost() = default;
 
 bool IsHandledType(uint32_t t) {
-    return t == kTypeBMP || t == kTypeJPEG || t == kTypePNG || t == kTypePCX || t == kTypeTIFF ||
-           t == kTypeTGA;
+    return t == IS_FT_BMP || t == IS_FT_JPEG || t == IS_FT_PNG || t == IS_FT_PCX || t == IS_FT_TIFF ||
+           t == IS_FT_TGA;
 }
 
 std::string FormatReadFailure(const char* format, const std::string& path) {
@@ -36,9 +36,9 @@ uint32_t JpegDivisor(uint32_t w, uint32_t h, uint32_t sw, uint32_t sh) {
 
 std::string WriteErrorText(uint32_t code) {
     const char* text = "";
-    if (code == 4) text = "Cannot write to file.";
-    else if (code == 1) text = "Out of memory.";
-    else if (code == 5) text = "Bad user parameter.";
+    if (code == IS_ERR_WRITE) text = "Cannot write to file.";
+    else if (code == IS_ERR_MEMORY) text = "Out of memory.";
+    else if (code == IS_ERR_PARAM) text = "Bad user parameter.";
     return text + std::to_string(code);
 }
 
@@ -77,7 +77,7 @@ public:
     }
     // The content's type, with the source back at its start; 0 without a source.
     uint32_t Type() {
-        if (!handle_) return kTypeUnknown;
+        if (!handle_) return IS_FT_UNKNOWN;
         const uint32_t type = IS40_GuessFileType(handle_);
         IS40_Seek(handle_, 0, 0);
         return type;
@@ -108,8 +108,8 @@ bool ImageLoader::ReadPicture(const std::string& path, ImageRecord* record) {
     if (source.get() && IsHandledType(type)) {
         ISHANDLE h = source.get();
         switch (type) {
-        case kTypeBMP: pixels.p = IS40_ReadBMP(h, &width, &height, 24, palette, 0); break;
-        case kTypeJPEG: {
+        case IS_FT_BMP: pixels.p = IS40_ReadBMP(h, &width, &height, 24, palette, 0); break;
+        case IS_FT_JPEG: {
             uint32_t bits = 0, colourSpace = 0;
             uint32_t fullW = 0, fullH = 0;
             if (IS40_GetJPGDims(h, &fullW, &fullH, &bits, &colourSpace, nullptr, nullptr, 0)) {
@@ -119,22 +119,20 @@ bool ImageLoader::ReadPicture(const std::string& path, ImageRecord* record) {
                 pixels.p = IS40_ReadJPG(h, &width, &height, 24, 0);
                 declaredW = fullW;
                 declaredH = fullH;
-                jpegWidth_ = width;
-                jpegHeight_ = height;
             }
             break;
         }
-        case kTypePNG: pixels.p = IS40_ReadPNG(h, &width, &height, 24, palette, 0); break;
-        case kTypePCX: pixels.p = IS40_ReadPCX(h, &width, &height, 24, palette, 0); break;
-        case kTypeTIFF: pixels.p = IS40_ReadTIFF(h, &width, &height, 24, palette, 0, 0); break;
-        case kTypeTGA: pixels.p = IS40_ReadTGA(h, &width, &height, 24, palette, 1); break;
+        case IS_FT_PNG: pixels.p = IS40_ReadPNG(h, &width, &height, 24, palette, 0); break;
+        case IS_FT_PCX: pixels.p = IS40_ReadPCX(h, &width, &height, 24, palette, 0); break;
+        case IS_FT_TIFF: pixels.p = IS40_ReadTIFF(h, &width, &height, 24, palette, 0, 0); break;
+        case IS_FT_TGA: pixels.p = IS40_ReadTGA(h, &width, &height, 24, palette, 1); break;
         default: break;
         }
     }
     source.Close();
     uint64_t bytes = static_cast<uint64_t>(width) * height * 3;
     if (!pixels.p || bytes == 0 || bytes > UINT32_MAX) {
-        host_.ReadFailed(type == kTypeUnknown ? kMsgCannotRead : kMsgUnrecognized, path);
+        host_.ReadFailed(type == IS_FT_UNKNOWN ? kMsgCannotRead : kMsgUnrecognized, path);
         return false;
     }
     record->pixels.assign(pixels.p, pixels.p + bytes);
@@ -142,10 +140,8 @@ bool ImageLoader::ReadPicture(const std::string& path, ImageRecord* record) {
     record->height = height;
     record->rowStride = width * 3;
     record->fileType = type;
-    record->bytesPerPixel = 3;
-    record->byteSize = static_cast<uint32_t>(bytes);
-    record->declaredWidth = type == kTypeJPEG ? declaredW : width;
-    record->declaredHeight = type == kTypeJPEG ? declaredH : height;
+    record->declaredWidth = type == IS_FT_JPEG ? declaredW : width;
+    record->declaredHeight = type == IS_FT_JPEG ? declaredH : height;
     return true;
 }
 
@@ -157,7 +153,7 @@ bool ImageLoader::GetDimensions(const std::string& path, uint32_t* width, uint32
     if (!source.get() || !IsHandledType(type)) return false;
     ISHANDLE h = source.get();
     switch (type) {
-    case kTypeBMP: {
+    case IS_FT_BMP: {
         int32_t signedHeight = 0;
         if (!IS40_GetBMPDims(h, width, &signedHeight, bits, nullptr, 0)) return false;
         // A top-down file stores its height negated.
@@ -165,19 +161,19 @@ bool ImageLoader::GetDimensions(const std::string& path, uint32_t* width, uint32
                                    : static_cast<uint32_t>(signedHeight);
         return true;
     }
-    case kTypeJPEG: {
+    case IS_FT_JPEG: {
         uint32_t colourSpace = 0, coding = 0;
         return IS40_GetJPGDims(h, width, height, bits, &colourSpace, &coding, nullptr, 0) != 0;
     }
-    case kTypePNG: {
+    case IS_FT_PNG: {
         uint32_t colourType = 0, interlace = 0;
         int32_t index = 0, r = 0, g = 0, b = 0, grey = 0;
         return IS40_GetPNGDims(h, width, height, bits, &colourType, &interlace, &index, &r, &g, &b, &grey,
                                nullptr, 0) != 0;
     }
-    case kTypePCX: return IS40_GetPCXDims(h, width, height, bits, nullptr, 0) != 0;
-    case kTypeTIFF: return IS40_GetTIFFDims(h, 0, width, height, bits, nullptr, 0) != 0;
-    case kTypeTGA: return IS40_GetTGADims(h, width, height, bits, 0) != 0;
+    case IS_FT_PCX: return IS40_GetPCXDims(h, width, height, bits, nullptr, 0) != 0;
+    case IS_FT_TIFF: return IS40_GetTIFFDims(h, 0, width, height, bits, nullptr, 0) != 0;
+    case IS_FT_TGA: return IS40_GetTGADims(h, width, height, bits, 0) != 0;
     default: return false;
     }
 }
@@ -186,38 +182,38 @@ bool ImageLoader::WritePicture(const std::string& path, ImageRecord* record) {
     const uint32_t w = record->width, h = record->height, stride = w * 3;
     const uint8_t* px = record->pixels.data();
     if (static_cast<uint64_t>(stride) * h > record->pixels.size()) {
-        record->errorText = WriteErrorText(5);
+        record->errorText = WriteErrorText(IS_ERR_PARAM);
         return false;
     }
     ISHANDLE dest = IS40_OpenFileDest(path.c_str(), 0);
     if (!dest) {
         // Nothing could be opened for writing.
-        record->errorText = WriteErrorText(4);
+        record->errorText = WriteErrorText(IS_ERR_WRITE);
         return false;
     }
     uint8_t palette[1024] = {};
     uint32_t result = 0;
     switch (record->fileType) {
-    case kTypeBMP: result = IS40_WriteBMP(dest, px, w, h, 24, stride, 0, palette, nullptr, 0); break;
-    case kTypeJPEG:
-        result = IS40_WriteJPG(dest, px, w, h, 24, stride, record->quality, nullptr, 0x20);
-        IS40_ClearJPGOutputMarkers();
+    case IS_FT_BMP: result = IS40_WriteBMP(dest, px, w, h, 24, stride, 0, palette, nullptr, 0); break;
+    case IS_FT_JPEG:
+        result = IS40_WriteJPG(dest, px, w, h, 24, stride, record->quality, nullptr,
+                               IS_JPG_WRITE_NO_JFIF);
         break;
-    case kTypePNG:
+    case IS_FT_PNG:
         result = IS40_WritePNG(dest, px, w, h, record->rowStride, 8, 0, palette, 2, 0.0, nullptr, 0);
         break;
-    case kTypePCX: result = IS40_WritePCX(dest, px, w, h, 24, stride, palette, nullptr, 0); break;
-    case kTypeTIFF: result = IS40_WriteTIFF(dest, px, w, h, 24, stride, palette, 1, nullptr, 0); break;
-    case kTypeTGA: result = IS40_WriteTGA(dest, px, w, h, 24, stride, palette, 0, 0); break;
+    case IS_FT_PCX: result = IS40_WritePCX(dest, px, w, h, 24, stride, palette, nullptr, 0); break;
+    case IS_FT_TIFF: result = IS40_WriteTIFF(dest, px, w, h, 24, stride, palette, 1, nullptr, 0); break;
+    case IS_FT_TGA: result = IS40_WriteTGA(dest, px, w, h, 24, stride, palette, 0, 0); break;
     default: break;
     }
     const uint32_t code = IS40_GetLastError();
     IS40_CloseDest(dest);
-    if (record->fileType == kTypeUnknown) {
+    if (record->fileType == IS_FT_UNKNOWN) {
         host_.Message("Unhandled exception - error code - " + std::to_string(code));
         return false;
     }
     if (result > 0) return true;
-    record->errorText = WriteErrorText(result == 0 && code == 0 ? 5 : code);
+    record->errorText = WriteErrorText(result == 0 && code == 0 ? static_cast<uint32_t>(IS_ERR_PARAM) : code);
     return false;
 }

@@ -5,17 +5,14 @@
 #ifndef VS_BROWSE_IMAGELOADER_H
 #define VS_BROWSE_IMAGELOADER_H
 
+#include "IS40.h"
 #include "fit.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// File type codes handled here (those of IS40_GuessFileType).
-enum : uint32_t {
-    kTypeUnknown = 0, kTypeBMP = 1, kTypeJPEG = 3, kTypePNG = 4, kTypePCX = 5, kTypeTIFF = 6,
-    kTypeTGA = 14
-};
+// Whether the viewer reads and writes this IS40_GuessFileType code.
 bool IsHandledType(uint32_t fileType);
 
 // String resources of the two read failure messages ("%s" is the path).
@@ -32,9 +29,7 @@ struct ImageRecord {
     uint32_t height = 0;
     uint32_t rowStride = 0;
     uint32_t fileType = 0;
-    uint32_t bytesPerPixel = 3;
     uint32_t quality = 75;
-    uint32_t byteSize = 0;
     std::string errorText;
     uint32_t declaredWidth = 0;
     uint32_t declaredHeight = 0;
@@ -82,14 +77,8 @@ public:
     // One EXIF tag of the standard directories as a number; 0 when absent.
     static int32_t ReadExifNumber(const std::string& path, uint32_t tag);
 
-    // The size the last JPEG read reported.
-    uint32_t JpegWidth() const { return jpegWidth_; }
-    uint32_t JpegHeight() const { return jpegHeight_; }
-
 private:
     VSLoaderHost& host_;
-    uint32_t jpegWidth_ = 0;
-    uint32_t jpegHeight_ = 0;
 };
 
 #endif

@@ -28,12 +28,6 @@ std::string ExtensionOf(const std::string& name) {
     return name.substr(dot);
 }
 
-std::string BaseName(const std::string& path) {
-    const std::string name = FileName(path);
-    const std::string::size_type dot = name.rfind('.');
-    return dot == std::string::npos ? std::string() : name.substr(0, dot);
-}
-
 const std::vector<std::string>& SupportedExtensions() {
     static const std::vector<std::string> kExtensions = {
         ".jpg", ".jpe", ".jpeg", ".jif", ".jfif", ".bmp", ".dib",

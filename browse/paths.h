@@ -13,8 +13,6 @@ std::string FileName(const std::string& path);
 // From the last "." of the file name to the end, dot included; the whole
 // text when the file name has no ".". A "." in a folder part never counts.
 std::string ExtensionOf(const std::string& name);
-// The file name up to, not including, its last "."; empty without a ".".
-std::string BaseName(const std::string& path);
 
 // The listed extensions, lower case, dot included.
 const std::vector<std::string>& SupportedExtensions();

@@ -79,8 +79,3 @@ bool ToggleType(VSAssociationState* state, int32_t position) {
     state->extensions ^= types[static_cast<size_t>(position)].bit;
     return TypeChecked(*state, position);
 }
-
-uint32_t ReadAutoRotateSetting(VSRegTree& tree) {
-    uint32_t value;
-    return tree.ReadNumber(kSettingsKey, kValueAutoRotate, &value) ? value : 1;
-}

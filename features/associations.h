@@ -49,7 +49,4 @@ void ApplyAssociationState(VSRegTree& tree, const VSAssociationState& state, con
 bool ToggleType(VSAssociationState* state, int32_t position);
 bool TypeChecked(const VSAssociationState& state, int32_t position);
 
-// "AutoRotate" of the viewer's key; 1 when it cannot be read.
-uint32_t ReadAutoRotateSetting(VSRegTree& tree);
-
 #endif

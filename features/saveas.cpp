@@ -9,12 +9,12 @@ VSSaveFiles::~VSSaveFiles() = default;
 
 uint32_t SaveTypeFor(const std::string& chosenExtension, uint32_t detected) {
     const std::string ext = AsciiLower(chosenExtension);
-    if (ext == "jpg") return kTypeJPEG;
-    if (ext == "bmp") return kTypeBMP;
-    if (ext == "png") return kTypePNG;
-    if (ext == "tif") return kTypeTIFF;
-    if (ext == "pcx") return kTypePCX;
-    if (ext == "tga") return kTypeTGA;
+    if (ext == "jpg") return IS_FT_JPEG;
+    if (ext == "bmp") return IS_FT_BMP;
+    if (ext == "png") return IS_FT_PNG;
+    if (ext == "tif") return IS_FT_TIFF;
+    if (ext == "pcx") return IS_FT_PCX;
+    if (ext == "tga") return IS_FT_TGA;
     return detected;
 }
 

@@ -56,12 +56,6 @@ int32_t CompareFileItems(uint32_t key, bool ascending, const CFileItem* a, const
     }
 }
 
-bool StillListed(const std::string& path, const std::vector<std::string>& entries) {
-    for (const std::string& entry : entries)
-        if (entry == path) return true;
-    return false;
-}
-
 uint32_t RunThumbnailPass(const std::vector<VSThumbJob>& jobs, const VSThumbPassHooks& hooks) {
     uint32_t done = 0;
     for (const VSThumbJob& job : jobs) {

@@ -52,9 +52,6 @@ private:
 // missing record compare equal. Descending exchanges the operands.
 int32_t CompareFileItems(uint32_t key, bool ascending, const CFileItem* a, const CFileItem* b);
 
-// Whether path is one of the folder list's entries (byte for byte).
-bool StillListed(const std::string& path, const std::vector<std::string>& entries);
-
 // One file of the worker's pass: the record's key and its path, copied so
 // that the pass never reads the folder list or a record.
 struct VSThumbJob {

@@ -40,7 +40,7 @@ bool FitThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, u
     if (fit.width == 0 || fit.height == 0) return Fail(canvas);
     std::vector<uint8_t> reduced(static_cast<size_t>(fit.width) * fit.height * 3);
     if (!IS40_ResizeImage(rgb, w, h, stride, reduced.data(), fit.width, fit.height, fit.width * 3, 3,
-                          kThumbReduceMode, 0))
+                          IS_RESIZE_BOX_REDUCE, 0))
         return Fail(canvas);
     if (!Fill(frameColour, canvas) || !LayCentred(reduced.data(), fit.width, fit.height, fit.width * 3, canvas))
         return Fail(canvas);
@@ -49,7 +49,7 @@ bool FitThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, u
 
 bool PlaceThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, VSThumbCanvas* canvas) {
     if (!ValidInput(rgb, w, h, stride)) return Fail(canvas);
-    if (!Fill(kThumbKeyColour, canvas) || !LayCentred(rgb, w, h, stride, canvas)) return Fail(canvas);
+    if (!Fill(kBackgroundColour, canvas) || !LayCentred(rgb, w, h, stride, canvas)) return Fail(canvas);
     return true;
 }
 
@@ -57,7 +57,7 @@ bool StretchThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t strid
     if (!ValidInput(rgb, w, h, stride)) return Fail(canvas);
     canvas->assign(kThumbBytes, 0);
     if (!IS40_ResizeImage(rgb, w, h, stride, canvas->data(), kThumbWidth, kThumbHeight, kThumbStride, 3,
-                          kThumbStretchMode, 0))
+                          IS_RESIZE_NEAREST, 0))
         return Fail(canvas);
     return true;
 }
@@ -86,7 +86,7 @@ VSThumbWay FileThumbnail(const std::string& path, VSLoaderHost& host, VSThumbCan
     ImageLoader loader(host);
     ImageRecord record;
     if (loader.ReadPicture(path, &record) &&
-        FitThumbnail(record.pixels.data(), record.width, record.height, record.rowStride, kThumbKeyColour, canvas))
+        FitThumbnail(record.pixels.data(), record.width, record.height, record.rowStride, kBackgroundColour, canvas))
         return kThumbFromPicture;
     canvas->clear();
     return kThumbNone;

@@ -4,6 +4,8 @@
 #ifndef VS_THUMBS_THUMBNAIL_H
 #define VS_THUMBS_THUMBNAIL_H
 
+#include "render.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,12 +14,8 @@ constexpr uint32_t kThumbWidth = 160;
 constexpr uint32_t kThumbHeight = 120;
 constexpr uint32_t kThumbStride = kThumbWidth * 3;                // 480
 constexpr uint32_t kThumbBytes = kThumbStride * kThumbHeight;    // 57,600
-// Windows colour values (0x00BBGGRR).
-constexpr uint32_t kThumbKeyColour = 0xB48B5C;
+// The frame of the platform's thumbnails; the others' is kBackgroundColour.
 constexpr uint32_t kThumbWhite = 0xFFFFFF;
-// Resampling modes of IS40_ResizeImage used here.
-constexpr uint32_t kThumbReduceMode = 14;
-constexpr uint32_t kThumbStretchMode = 18;
 
 // A canvas of kThumbBytes: rows top first, R, G, B.
 using VSThumbCanvas = std::vector<uint8_t>;

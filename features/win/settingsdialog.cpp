@@ -7,6 +7,7 @@
 #include "app/framework.h"
 #include "app/resource.h"
 #include "app/toolbarpanel.h"
+#include "app/settings_core.h"
 #include "associations.h"
 
 namespace {
@@ -100,6 +101,6 @@ void SettingsCommand(HWND mainWindow, ToolbarPanel& panel) {
     if (dialog.DoModal(mainWindow) != IDOK) return;
     VSWinRegTree tree;
     const std::string current = panel.List().CurrentPath();
-    if (ReadAutoRotateSetting(tree) != dialog.StartAutoRotate() && !current.empty())
+    if (VSSettings(tree).ReadAutoRotate() != dialog.StartAutoRotate() && !current.empty())
         SendMessageA(mainWindow, UM_RERENDER, 0, reinterpret_cast<LPARAM>(current.c_str()));
 }

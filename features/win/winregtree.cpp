@@ -84,28 +84,34 @@ bool VSWinRegTree::DeleteValue(const std::string& key, const std::string& name) 
     return k && RegDeleteValueA(k.get(), NameOrDefault(name)) == ERROR_SUCCESS;
 }
 
-VSEnumStatus VSWinRegTree::ValueName(const std::string& key, uint32_t index, std::string* name) {
-    Key k(root_, key, KEY_READ, false);
+namespace {
+
+// One name of a key's values or subkeys, by index.
+template <typename Enumerate>
+VSEnumStatus NameAt(HKEY root, const std::string& key, std::string* name, Enumerate enumerate) {
+    Key k(root, key, KEY_READ, false);
     if (!k) return VSEnumStatus::kError;
     char buffer[257] = {};
     DWORD length = sizeof buffer;
-    const LONG r = RegEnumValueA(k.get(), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+    const LONG r = enumerate(k.get(), buffer, &length);
     if (r == ERROR_NO_MORE_ITEMS) return VSEnumStatus::kNoMore;
     if (r != ERROR_SUCCESS) return VSEnumStatus::kError;
     name->assign(buffer, length);
     return VSEnumStatus::kOk;
 }
 
+}  // namespace
+
+VSEnumStatus VSWinRegTree::ValueName(const std::string& key, uint32_t index, std::string* name) {
+    return NameAt(root_, key, name, [index](HKEY k, char* buffer, DWORD* length) {
+        return RegEnumValueA(k, index, buffer, length, nullptr, nullptr, nullptr, nullptr);
+    });
+}
+
 VSEnumStatus VSWinRegTree::SubkeyName(const std::string& key, uint32_t index, std::string* name) {
-    Key k(root_, key, KEY_READ, false);
-    if (!k) return VSEnumStatus::kError;
-    char buffer[257] = {};
-    DWORD length = sizeof buffer;
-    const LONG r = RegEnumKeyExA(k.get(), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
-    if (r == ERROR_NO_MORE_ITEMS) return VSEnumStatus::kNoMore;
-    if (r != ERROR_SUCCESS) return VSEnumStatus::kError;
-    name->assign(buffer, length);
-    return VSEnumStatus::kOk;
+    return NameAt(root_, key, name, [index](HKEY k, char* buffer, DWORD* length) {
+        return RegEnumKeyExA(k, index, buffer, length, nullptr, nullptr, nullptr, nullptr);
+    });
 }
 
 bool VSWinRegTree::ReadValue(const std::string& key, const std::string& name, uint32_t maxBytes, uint32_t* type,

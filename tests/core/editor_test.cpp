@@ -43,9 +43,6 @@ TEST(EditorVersionTest, RequiredVersionAndBuildAsTheViewerReadsThem) {
     EXPECT_FALSE(EditorVersionAccepted(EditorNumber("9.0"), EditorNumber("1"), "2.3", "071130"));
     // No editor installed reads as 0 and 0.
     EXPECT_FALSE(EditorVersionAccepted(0, 0, "2.3", "071130"));
-}
-
-TEST(EditorVersionTest, NumbersConvertAsAtofDoes) {
     EXPECT_FLOAT_EQ(EditorNumber("  2.5beta"), 2.5f);
     EXPECT_FLOAT_EQ(EditorNumber("071130"), 71130.0f);
     EXPECT_FLOAT_EQ(EditorNumber("V2.4"), 0.0f);
@@ -54,13 +51,11 @@ TEST(EditorVersionTest, NumbersConvertAsAtofDoes) {
 
 TEST(EditorFunctionsTest, CountAndTooltips) {
     EXPECT_EQ(EditorFunctionCount(5), 5u);
-    EXPECT_EQ(EditorFunctionCount(0), 0u);
     EXPECT_EQ(EditorFunctionCount(-3), 0u);
     EXPECT_EQ(EditorFunctionCount(1 << 30), static_cast<uint32_t>(kEditorMaxFunctions));
 
-    const char* expected[] = {"Rotate (Ctrl+T)", "Rotate (Ctrl+R)", "Rotate (Ctrl+F)", "Rotate (Ctrl+E)",
-                              "Rotate (Ctrl+N)", "Rotate (Ctrl+S)", "Rotate (Ctrl+C)"};
-    for (uint32_t i = 0; i < 7; ++i) EXPECT_EQ(EditorTooltip(i, "Rotate"), expected[i]);
+    EXPECT_EQ(EditorTooltip(0, "Rotate"), "Rotate (Ctrl+T)");
+    EXPECT_EQ(EditorTooltip(6, "Rotate"), "Rotate (Ctrl+C)");
     EXPECT_EQ(EditorTooltip(7, "Sharpen"), "Sharpen");
 }
 
@@ -125,9 +120,8 @@ TEST_F(EditorListTest, RenameKeepsTheFolderWhateverTheKind) {
     EXPECT_EQ(out.changedParam, 4u);
 
     // Names leading elsewhere are refused.
-    EXPECT_FALSE(ApplyEditorResult(list, 4, 1, 0, 1, "..\\b.png", &out));
-    EXPECT_FALSE(ApplyEditorResult(list, 4, 1, 0, 1, "C:\\Windows\\b.png", &out));
-    EXPECT_FALSE(ApplyEditorResult(list, 4, 1, 0, 1, "", &out));
+    for (const char* bad : {"..\\b.png", "C:\\Windows\\b.png", ""})
+        EXPECT_FALSE(ApplyEditorResult(list, 4, 1, 0, 1, bad, &out)) << bad;
     EXPECT_EQ(list.CurrentPath(), "C:\\P\\b_renamed.png");
 }
 

@@ -47,8 +47,6 @@ struct PosixFiles : VSSaveFiles {
     }
 };
 
-std::string MakeJpeg(const std::string& name, uint32_t w, uint32_t h) { return WritePatternJpeg(name, w, h, 90); }
-std::string MakePng(const std::string& name, uint32_t w, uint32_t h) { return WritePatternPng(name, w, h); }
 
 ImageRecord Read(const std::string& path) {
     QuietHost host;
@@ -59,14 +57,10 @@ ImageRecord Read(const std::string& path) {
 }
 
 TEST(FeaturesSaveAs, TypeByExtensionAndTheByteCopyRule) {
-    EXPECT_EQ(SaveTypeFor("jpg", kTypePNG), kTypeJPEG);
-    EXPECT_EQ(SaveTypeFor("BMP", kTypeJPEG), kTypeBMP);
-    EXPECT_EQ(SaveTypeFor("png", kTypeJPEG), kTypePNG);
-    EXPECT_EQ(SaveTypeFor("tif", kTypeJPEG), kTypeTIFF);
-    EXPECT_EQ(SaveTypeFor("Pcx", kTypeJPEG), kTypePCX);
-    EXPECT_EQ(SaveTypeFor("tga", kTypeJPEG), kTypeTGA);
-    EXPECT_EQ(SaveTypeFor("tiff", kTypePNG), kTypePNG);  // names no type: the picture's own
-    EXPECT_EQ(SaveTypeFor("", kTypeBMP), kTypeBMP);
+    EXPECT_EQ(SaveTypeFor("jpg", IS_FT_PNG), IS_FT_JPEG);
+    EXPECT_EQ(SaveTypeFor("Pcx", IS_FT_JPEG), IS_FT_PCX);
+    EXPECT_EQ(SaveTypeFor("tiff", IS_FT_PNG), IS_FT_PNG);  // names no type: the picture's own
+    EXPECT_EQ(SaveTypeFor("", IS_FT_BMP), IS_FT_BMP);
 
     EXPECT_TRUE(IsByteCopy("C:\\p\\photo.jpg", "jpg"));
     EXPECT_TRUE(IsByteCopy("C:\\p\\photo.JPG", "JPG"));
@@ -77,13 +71,10 @@ TEST(FeaturesSaveAs, TypeByExtensionAndTheByteCopyRule) {
 
     EXPECT_EQ(SaveInitialName("C:\\p\\holiday.2007.jpg"), "holiday.2007");
     EXPECT_EQ(SaveInitialName("C:\\p\\noext"), "noext");
-    EXPECT_EQ(std::string(kSaveFilter),
-              "JPEG (*.jpg)|*.jpg|BMP (*.bmp)|*.bmp|PNG (*.png)|*.png|TIFF (*.tif)|*.tif|PCX (*.pcx)|*.pcx|TGA "
-              "(*.tga)|*.tga||");
 }
 
 TEST(FeaturesSaveAs, AJpgToJpgIsCopiedByteForByteAndOtherJpegsAreReencoded) {
-    const std::string jpg = MakeJpeg("photo.jpg", 64, 48);
+    const std::string jpg = WritePatternJpeg("photo.jpg", 64, 48, 90);
     const std::string jpeg = ScratchPath("photo.jpeg");
     WriteFileBytes(jpeg, ReadFileBytes(jpg));
     QuietHost host;
@@ -97,12 +88,12 @@ TEST(FeaturesSaveAs, AJpgToJpgIsCopiedByteForByteAndOtherJpegsAreReencoded) {
     const std::string again = ScratchPath("again.jpg");
     EXPECT_TRUE(SavePicture(loader, files, jpeg, again, "jpg").saved);
     EXPECT_NE(ReadFileBytes(again), ReadFileBytes(jpeg));
-    EXPECT_EQ(Read(again).fileType, kTypeJPEG);
+    EXPECT_EQ(Read(again).fileType, IS_FT_JPEG);
     EXPECT_TRUE(host.failed.empty());
 }
 
 TEST(FeaturesSaveAs, OtherFormatsAreWrittenByExtensionAndReadBackEqual) {
-    const std::string png = MakePng("source.png", 33, 17);
+    const std::string png = WritePatternPng("source.png", 33, 17);
     const ImageRecord original = Read(png);
     QuietHost host;
     ImageLoader loader(host);
@@ -111,8 +102,8 @@ TEST(FeaturesSaveAs, OtherFormatsAreWrittenByExtensionAndReadBackEqual) {
         const char* name;
         const char* ext;
         uint32_t type;
-    } cases[] = {{"out.bmp", "bmp", kTypeBMP}, {"out.tif", "tif", kTypeTIFF}, {"out.pcx", "pcx", kTypePCX},
-                 {"out.tga", "tga", kTypeTGA}, {"out.tiff", "tiff", kTypePNG}};
+    } cases[] = {{"out.bmp", "bmp", IS_FT_BMP}, {"out.tif", "tif", IS_FT_TIFF}, {"out.pcx", "pcx", IS_FT_PCX},
+                 {"out.tga", "tga", IS_FT_TGA}, {"out.tiff", "tiff", IS_FT_PNG}};
     for (const auto& c : cases) {
         const std::string target = ScratchPath(c.name);
         ASSERT_TRUE(SavePicture(loader, files, png, target, c.ext).saved) << c.name;
@@ -127,7 +118,7 @@ TEST(FeaturesSaveAs, OtherFormatsAreWrittenByExtensionAndReadBackEqual) {
 }
 
 TEST(FeaturesSaveAs, AFailedWriteKeepsTheTargetAndSaysSo) {
-    const std::string png = MakePng("self.png", 20, 10);
+    const std::string png = WritePatternPng("self.png", 20, 10);
     const Bytes before = ReadFileBytes(png);
     QuietHost host;
     ImageLoader loader(host);
@@ -148,13 +139,13 @@ TEST(FeaturesSaveAs, AFailedWriteKeepsTheTargetAndSaysSo) {
     out = SavePicture(loader, files, png, ScratchPath("missing/x.png"), "png");
     EXPECT_FALSE(out.saved);
     EXPECT_EQ(out.errorText, "Cannot write to file.4");
-    out = SavePicture(loader, files, MakeJpeg("cam.jpg", 8, 8), ScratchPath("missing/y.jpg"), "jpg");
+    out = SavePicture(loader, files, WritePatternJpeg("cam.jpg", 8, 8, 90), ScratchPath("missing/y.jpg"), "jpg");
     EXPECT_EQ(out.errorText, "Cannot write to file.4");
 
     // Onto itself when everything works: replaced by the new format.
     out = SavePicture(loader, files, png, png, "bmp");
     EXPECT_TRUE(out.saved);
-    EXPECT_EQ(Read(png).fileType, kTypeBMP);
+    EXPECT_EQ(Read(png).fileType, IS_FT_BMP);
     EXPECT_TRUE(host.failed.empty());
 }
 

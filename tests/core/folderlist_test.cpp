@@ -3,14 +3,10 @@
 #include "folderlist.h"
 #include "paths.h"
 
-#include "testutil.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <filesystem>
-#include <fstream>
 #include <list>
 #include <map>
 #include <mutex>
@@ -49,7 +45,6 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return removed_;
     }
-    int StatusCalls() const { return statusCalls_; }
     bool refuseRemove = false;
 
     bool List(const std::string& folder, std::vector<VSDirEntry>* entries) override {
@@ -61,7 +56,6 @@ public:
     }
     bool Status(const std::string& path, VSFileStatus* status, std::string* errorText) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        ++statusCalls_;
         const auto it = files_.find(path);
         if (it == files_.end() || unreadable_.count(path)) {
             *errorText = it == files_.end() ? "The system cannot find the file specified.\r\n"
@@ -84,7 +78,6 @@ private:
     std::map<std::string, VSFileStatus> files_;
     std::set<std::string> unreadable_;
     Paths removed_;
-    std::atomic<int> statusCalls_{0};
 };
 
 const std::string kPics = "C:\\Pics\\";
@@ -106,16 +99,6 @@ Paths InPics(std::initializer_list<const char*> names) {
 
 void SortBy(FolderList& list, uint32_t key, bool ascending) { list.SortList(key, ascending, nullptr); }
 
-// Checks the list's invariant in one snapshot.
-void ExpectConsistent(const VSListSnapshot& s) {
-    if (s.entries.empty()) {
-        EXPECT_EQ(s.index, -1);
-    } else {
-        ASSERT_GE(s.index, 0);
-        ASSERT_LT(s.index, static_cast<int32_t>(s.entries.size()));
-    }
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- building
@@ -129,19 +112,12 @@ TEST(FolderListBuildTest, ListsThePicturesInFileSystemOrder) {
     EXPECT_EQ(list.Count(), 3);
     EXPECT_EQ(list.CurrentIndex(), 1);
     EXPECT_EQ(list.CurrentPath(), kPics + "a.jpg");
-    EXPECT_FALSE(list.Empty());
-}
-
-TEST(FolderListBuildTest, CaseDifferingPathMakesTheFirstEntryCurrent) {
-    FakeFileSystem fs;
-    AddExampleFolder(fs);
-    FolderList list(fs);
-    list.Build(kPics + "A.JPG");
-    EXPECT_EQ(list.CurrentIndex(), 0);
-    EXPECT_EQ(list.CurrentPath(), kPics + "b.JPG");
-    // Unlisted names behave the same.
-    list.Build(kPics + "notes.txt");
-    EXPECT_EQ(list.CurrentPath(), kPics + "b.JPG");
+    // A path differing in case, or unlisted, makes the first entry current.
+    for (const char* name : {"A.JPG", "notes.txt"}) {
+        list.Build(kPics + name);
+        EXPECT_EQ(list.CurrentIndex(), 0);
+        EXPECT_EQ(list.CurrentPath(), kPics + "b.JPG");
+    }
 }
 
 TEST(FolderListBuildTest, RootFolderKeepsItsFirstFileAndFoldersAreNotListed) {
@@ -174,20 +150,15 @@ TEST(FolderListBuildTest, EmptyOrUnreadableFolderGivesAnEmptyListThatIsNeverRead
         FolderList list(fs);
         list.Build(path);
         EXPECT_TRUE(list.Empty());
-        EXPECT_EQ(list.Count(), 0);
-        EXPECT_EQ(list.CurrentIndex(), -1);
-        EXPECT_EQ(list.CurrentPath(), "");
         list.Next();
         list.Previous();
         list.First();
         list.Last();
         EXPECT_EQ(list.CurrentIndex(), -1);
         EXPECT_EQ(list.CurrentPath(), "");
-        EXPECT_EQ(list.At(0), "");
         EXPECT_EQ(list.At(-1), "");
         EXPECT_EQ(list.DeleteCurrent(), -1);
         SortBy(list, kSortName, true);
-        EXPECT_TRUE(list.Empty());
         EXPECT_EQ(list.CurrentIndex(), -1);
     }
     EXPECT_TRUE(fs.Removed().empty());
@@ -232,11 +203,9 @@ TEST(FolderListBuildTest, AssignAppendReplaceAndLookUp) {
     EXPECT_EQ(list.CurrentPath(), "C:\\A\\x.jpg");
 
     list.Append("C:\\A\\New.JPG");
-    EXPECT_EQ(list.Count(), 3);
     EXPECT_EQ(list.IndexOf("c:\\a\\new.jpg", true), 2);
     EXPECT_EQ(list.IndexOf("c:\\a\\new.jpg", false), -1);
     EXPECT_EQ(list.IndexOf("C:\\A\\New.JPG", false), 2);
-    EXPECT_EQ(list.IndexOf("C:\\nothing.jpg", true), -1);
 
     list.Next();
     list.ReplaceCurrent("C:\\B\\y-edited.png");
@@ -271,16 +240,6 @@ TEST(FolderListNavigationTest, NextAndPreviousWrapAround) {
     EXPECT_EQ(list.CurrentPath(), kPics + "b.JPG");
     list.Last();
     EXPECT_EQ(list.CurrentPath(), kPics + "C.png");
-
-    // A single entry wraps onto itself.
-    FakeFileSystem one;
-    one.AddFile(kPics, "only.bmp");
-    FolderList single(one);
-    single.Build(kPics + "only.bmp");
-    single.Next();
-    EXPECT_EQ(single.CurrentIndex(), 0);
-    single.Previous();
-    EXPECT_EQ(single.CurrentPath(), kPics + "only.bmp");
 }
 
 TEST(FolderListNavigationTest, SetCurrentIgnoresAnIndexOutsideTheList) {
@@ -336,7 +295,6 @@ TEST(FolderListDeleteTest, RefusedRemovalStillTakesTheEntryOut) {
     EXPECT_EQ(list.DeleteCurrent(), 0);
     EXPECT_TRUE(fs.Exists(kPics + "b.JPG"));
     EXPECT_EQ(list.Entries(), InPics({"a.jpg", "C.png"}));
-    EXPECT_EQ(list.CurrentPath(), kPics + "a.jpg");
 }
 
 TEST(FolderListDeleteTest, UnlistedCurrentPathLeavesTheOtherEntriesAlone) {
@@ -362,130 +320,44 @@ TEST(FolderListDeleteTest, UnlistedCurrentPathLeavesTheOtherEntriesAlone) {
 
 // ---------------------------------------------------------------- sorting
 
-TEST(FolderListSortTest, ByNameIgnoresCase) {
+TEST(FolderListSortTest, EachKeyBothWaysWithTheIndexFollowingThePath) {
     FakeFileSystem fs;
     AddExampleFolder(fs);
     FolderList list(fs);
     list.Build(kPics + "b.JPG");
-    SortBy(list, kSortName, true);
-    EXPECT_EQ(list.Entries(), InPics({"a.jpg", "b.JPG", "C.png"}));
-    // The index follows the current path.
-    EXPECT_EQ(list.CurrentIndex(), 1);
-    EXPECT_EQ(list.CurrentPath(), kPics + "b.JPG");
-    list.Last();
-    SortBy(list, kSortName, false);
-    EXPECT_EQ(list.Entries(), InPics({"C.png", "b.JPG", "a.jpg"}));
-    EXPECT_EQ(list.CurrentIndex(), 0);
-    EXPECT_EQ(list.CurrentPath(), kPics + "C.png");
-}
-
-TEST(FolderListSortTest, BySizeAndDate) {
-    FakeFileSystem fs;
-    AddExampleFolder(fs);
-    FolderList list(fs);
-    list.Build(kPics + "a.jpg");
-    SortBy(list, kSortSize, true);
-    EXPECT_EQ(list.Entries(), InPics({"a.jpg", "C.png", "b.JPG"}));
-    SortBy(list, kSortSize, false);
-    EXPECT_EQ(list.Entries(), InPics({"b.JPG", "C.png", "a.jpg"}));
-    SortBy(list, kSortDate, true);
-    EXPECT_EQ(list.Entries(), InPics({"b.JPG", "C.png", "a.jpg"}));
-    SortBy(list, kSortDate, false);
-    EXPECT_EQ(list.Entries(), InPics({"a.jpg", "C.png", "b.JPG"}));
-    EXPECT_EQ(list.CurrentPath(), kPics + "a.jpg");
-    EXPECT_EQ(list.CurrentIndex(), 0);
-}
-
-TEST(FolderListSortTest, EqualSizesKeepTheirOrderBothWays) {
-    FakeFileSystem fs;
-    fs.AddFile(kPics, "x.jpg", 100);
-    fs.AddFile(kPics, "y.jpg", 50);
-    fs.AddFile(kPics, "z.jpg", 100);
-    fs.AddFile(kPics, "w.jpg", 50);
-    fs.AddFile(kPics, "v.jpg", 100);
-    FolderList list(fs);
-    list.Build(kPics + "x.jpg");
-    SortBy(list, kSortSize, true);
-    EXPECT_EQ(list.Entries(), InPics({"y.jpg", "w.jpg", "x.jpg", "z.jpg", "v.jpg"}));
-    SortBy(list, kSortSize, false);
-    EXPECT_EQ(list.Entries(), InPics({"x.jpg", "z.jpg", "v.jpg", "y.jpg", "w.jpg"}));
-    // Names equal but for case keep their order too.
-    FakeFileSystem cased;
-    cased.AddFile(kPics, "B.jpg");
-    cased.AddFile(kPics, "a.jpg");
-    cased.AddFile(kPics, "b.jpg");
-    FolderList names(cased);
-    names.Build(kPics + "a.jpg");
-    SortBy(names, kSortName, true);
-    EXPECT_EQ(names.Entries(), InPics({"a.jpg", "B.jpg", "b.jpg"}));
-    SortBy(names, kSortName, false);
-    EXPECT_EQ(names.Entries(), InPics({"B.jpg", "b.jpg", "a.jpg"}));
-}
-
-TEST(FolderListSortTest, EqualDatesComeOutReversed) {
-    // The date predicates hold for equal times, so at every merge the later
-    // run's element goes first: equal dates end up in reverse order.
-    FakeFileSystem fs;
-    fs.AddFile(kPics, "p.jpg", 0, 10);
-    fs.AddFile(kPics, "q.jpg", 0, 10);
-    fs.AddFile(kPics, "r.jpg", 0, 10);
-    FolderList list(fs);
-    list.Build(kPics + "p.jpg");
-    SortBy(list, kSortDate, true);
-    EXPECT_EQ(list.Entries(), InPics({"r.jpg", "q.jpg", "p.jpg"}));
-    SortBy(list, kSortDate, true);
-    EXPECT_EQ(list.Entries(), InPics({"p.jpg", "q.jpg", "r.jpg"}));
-    SortBy(list, kSortDate, false);
-    EXPECT_EQ(list.Entries(), InPics({"r.jpg", "q.jpg", "p.jpg"}));
-    EXPECT_EQ(list.CurrentIndex(), 2);
-
-    FakeFileSystem mixed;
-    mixed.AddFile(kPics, "a.jpg", 0, 5);
-    mixed.AddFile(kPics, "b.jpg", 0, 10);
-    mixed.AddFile(kPics, "c.jpg", 0, 5);
-    mixed.AddFile(kPics, "d.jpg", 0, 10);
-    mixed.AddFile(kPics, "e.jpg", 0, 5);
-    FolderList dates(mixed);
-    dates.Build(kPics + "a.jpg");
-    SortBy(dates, kSortDate, true);
-    EXPECT_EQ(dates.Entries(), InPics({"e.jpg", "c.jpg", "a.jpg", "d.jpg", "b.jpg"}));
-    dates.Build(kPics + "a.jpg");
-    SortBy(dates, kSortDate, false);
-    EXPECT_EQ(dates.Entries(), InPics({"d.jpg", "b.jpg", "e.jpg", "c.jpg", "a.jpg"}));
+    const struct {
+        uint32_t key;
+        bool ascending;
+        Paths want;
+    } cases[] = {
+        {kSortName, true, InPics({"a.jpg", "b.JPG", "C.png"})},  // case ignored
+        {kSortName, false, InPics({"C.png", "b.JPG", "a.jpg"})},
+        {kSortSize, true, InPics({"a.jpg", "C.png", "b.JPG"})},
+        {kSortSize, false, InPics({"b.JPG", "C.png", "a.jpg"})},
+        {kSortDate, true, InPics({"b.JPG", "C.png", "a.jpg"})},
+        {kSortDate, false, InPics({"a.jpg", "C.png", "b.JPG"})},
+    };
+    for (const auto& c : cases) {
+        SortBy(list, c.key, c.ascending);
+        EXPECT_EQ(list.Entries(), c.want) << c.key << c.ascending;
+        EXPECT_EQ(list.CurrentPath(), kPics + "b.JPG");
+        EXPECT_EQ(list.At(list.CurrentIndex()), kPics + "b.JPG");
+    }
 }
 
 TEST(FolderListSortTest, SortCommandsFlipOnlyTheCheckedKey) {
     VSSortState state;
     EXPECT_EQ(state.key, kSortName);
     EXPECT_TRUE(state.ascending);
-    EXPECT_EQ(state.lastCommand, 0u);
-
-    FakeFileSystem fs;
-    fs.AddFile(kPics, "old-big.jpg", 900, 100);
-    fs.AddFile(kPics, "new-small.jpg", 100, 300);
-    fs.AddFile(kPics, "mid.jpg", 500, 200);
-    FolderList list(fs);
-    list.Build(kPics + "mid.jpg");
-
     state.Command(kSortDate);
     EXPECT_TRUE(state.ascending);
-    list.SortList(state.key, state.ascending, nullptr);
-    EXPECT_EQ(list.Entries(), InPics({"old-big.jpg", "mid.jpg", "new-small.jpg"}));
-
     state.Command(kSortDate);
     EXPECT_FALSE(state.ascending);
     EXPECT_EQ(state.lastCommand, kSortDate);
-    list.SortList(state.key, state.ascending, nullptr);
-    EXPECT_EQ(list.Entries(), InPics({"new-small.jpg", "mid.jpg", "old-big.jpg"}));
-
     state.Command(kSortSize);
     EXPECT_TRUE(state.ascending);
     EXPECT_EQ(state.key, kSortSize);
     EXPECT_EQ(state.lastCommand, kSortSize);
-    list.SortList(state.key, state.ascending, nullptr);
-    EXPECT_EQ(list.Entries(), InPics({"new-small.jpg", "mid.jpg", "old-big.jpg"}));
-    EXPECT_EQ(list.CurrentPath(), kPics + "mid.jpg");
-    EXPECT_EQ(list.CurrentIndex(), 1);
 
     // A stored key outside 17-19 checks nothing; any command sorts ascending.
     VSSortState odd;
@@ -524,16 +396,12 @@ TEST(FolderListSortTest, UnreadableFilesAreReportedAndLeaveTheList) {
     EXPECT_EQ(list.CurrentIndex(), 1);
 
     // Every file gone: an empty list, and nothing reads it.
-    FakeFileSystem gone;
-    gone.AddFile(kPics, "x.jpg");
-    FolderList lonely(gone);
-    lonely.Build(kPics + "x.jpg");
-    gone.SetUnreadable(kPics + "x.jpg");
-    lonely.SortList(kSortSize, true, nullptr);
-    EXPECT_TRUE(lonely.Empty());
-    EXPECT_EQ(lonely.CurrentIndex(), -1);
-    lonely.Next();
-    EXPECT_EQ(lonely.DeleteCurrent(), -1);
+    fs.SetUnreadable(kPics + "a.jpg");
+    fs.SetUnreadable(kPics + "C.png");
+    list.SortList(kSortSize, true, nullptr);
+    EXPECT_TRUE(list.Empty());
+    EXPECT_EQ(list.CurrentIndex(), -1);
+    EXPECT_EQ(list.DeleteCurrent(), -1);
 }
 
 TEST(FolderListSortTest, UnlistedCurrentPathKeepsTheIndex) {
@@ -554,7 +422,9 @@ TEST(FolderListSortTest, UnlistedCurrentPathKeepsTheIndex) {
 }
 
 // The written-out merge sort against the standard list sort (strict
-// predicates) and against a stable sort with equal dates reversed.
+// predicates, so equal names and sizes keep their order) and against a
+// stable sort with equal dates reversed (the date predicates hold for
+// equal times, so at every merge the later run's element goes first).
 TEST(FolderListSortTest, MergeSortMatchesTheStandardListSort) {
     std::mt19937 random(7);
     for (int round = 0; round < 200; ++round) {
@@ -596,56 +466,6 @@ TEST(FolderListSortTest, MergeSortMatchesTheStandardListSort) {
 }
 
 // ---------------------------------------------------------------- threads
-
-TEST(FolderListThreadTest, ReadersSeeWholeListsWhileAnotherThreadSorts) {
-    FakeFileSystem fs;
-    std::set<std::string> all;
-    for (int i = 0; i < 60; ++i) {
-        const std::string name = "f" + std::to_string((i * 37) % 60) + ".jpg";
-        fs.AddFile(kPics, name, static_cast<uint32_t>((i * 13) % 7), (i * 11) % 5);
-        all.insert(kPics + name);
-    }
-    FolderList list(fs);
-    list.Build(kPics + "f5.jpg");
-    ASSERT_EQ(list.Count(), 60);
-
-    std::atomic<bool> stop{false};
-    std::atomic<int> sorts{0};
-    std::thread sorter([&] {
-        const uint32_t keys[] = {kSortName, kSortDate, kSortSize};
-        for (int i = 0; i < 300; ++i) {
-            list.SortList(keys[i % 3], (i / 3) % 2 == 0, nullptr);
-            ++sorts;
-        }
-        stop = true;
-    });
-
-    int rounds = 0;
-    bool failed = false;
-    // Ends with the sorter; the extra rounds make sure reads happen at all.
-    while ((!stop || rounds < 1000) && !failed) {
-        ++rounds;
-        list.Next();
-        if (rounds % 7 == 0) list.Previous();
-        const std::string current = list.CurrentPath();
-        const int32_t count = list.Count();
-        const std::vector<std::string> entries = list.Entries();
-        const std::string at = list.At(rounds % 61);
-        const VSListSnapshot snapshot = list.Snapshot();
-
-        failed = count != 60 || entries.size() != 60u || all.count(current) == 0 ||
-                 std::set<std::string>(entries.begin(), entries.end()) != all ||
-                 (rounds % 61 < 60 ? all.count(at) == 0 : !at.empty()) || snapshot.entries.size() != 60u ||
-                 snapshot.index < 0 || snapshot.index >= 60 ||
-                 snapshot.entries[static_cast<size_t>(snapshot.index)] != snapshot.path;
-    }
-    sorter.join();
-    EXPECT_FALSE(failed) << "inconsistent read in round " << rounds;
-    EXPECT_EQ(sorts, 300);
-    const VSListSnapshot last = list.Snapshot();
-    ExpectConsistent(last);
-    EXPECT_EQ(last.entries[static_cast<size_t>(last.index)], last.path);
-}
 
 TEST(FolderListThreadTest, RebuildsAndDeletionsDuringSortsKeepTheListWhole) {
     // The user-interface thread rebuilds and deletes while the worker sorts;
@@ -693,58 +513,8 @@ TEST(FolderListThreadTest, RebuildsAndDeletionsDuringSortsKeepTheListWhole) {
     EXPECT_FALSE(failed) << "stale or broken list in round " << rounds;
     list.SortList(kSortName, true, nullptr);
     const VSListSnapshot s = list.Snapshot();
-    ExpectConsistent(s);
-    EXPECT_EQ(s.entries.size(), folderSize - deleted.size());
+    ASSERT_EQ(s.entries.size(), folderSize - deleted.size());
+    if (!s.entries.empty()) EXPECT_EQ(s.entries[static_cast<size_t>(s.index)], s.path);
     EXPECT_TRUE(std::is_sorted(s.entries.begin(), s.entries.end(),
                                [](const std::string& a, const std::string& b) { return CompareNoCase(a, b) < 0; }));
-}
-
-// ---------------------------------------------------------------- real folders
-
-TEST(FolderListStdFileSystemTest, BuildsSortsAndDeletesInARealFolder) {
-    namespace fsys = std::filesystem;
-    const fsys::path dir = vstest::ScratchDir();
-    for (const auto& old : fsys::directory_iterator(dir)) fsys::remove_all(old.path());
-    const auto write = [&](const std::string& name, size_t bytes) {
-        std::ofstream(dir / name, std::ios::binary) << std::string(bytes, 'x');
-    };
-    write("b.JPG", 30);
-    write("a.jpg", 10);
-    write("C.png", 20);
-    write("notes.txt", 5);
-    write("readme", 5);
-    fsys::create_directory(dir / "trip.jpg");
-
-    // The list's own separator, taken as "/" by the file system.
-    std::string folder = dir.string() + "/";
-    std::replace(folder.begin(), folder.end(), '/', '\\');
-
-    VSStdFileSystem files;
-    FolderList list(files);
-    list.Build(folder + "a.jpg");
-    EXPECT_EQ(list.Count(), 3);
-    EXPECT_EQ(list.CurrentPath(), folder + "a.jpg");
-    list.SortList(kSortName, true, nullptr);
-    EXPECT_EQ(list.Entries(), (Paths{folder + "a.jpg", folder + "b.JPG", folder + "C.png"}));
-    list.SortList(kSortSize, false, nullptr);
-    EXPECT_EQ(list.Entries(), (Paths{folder + "b.JPG", folder + "C.png", folder + "a.jpg"}));
-
-    VSFileStatus status{0, 0};
-    std::string error;
-    ASSERT_TRUE(files.Status(folder + "C.png", &status, &error));
-    EXPECT_EQ(status.size, 20u);
-    EXPECT_FALSE(files.Status(folder + "missing.jpg", &status, &error));
-    EXPECT_FALSE(error.empty());
-    EXPECT_FALSE(files.Status(folder + "trip.jpg", &status, &error));
-
-    list.Last();
-    EXPECT_EQ(list.DeleteCurrent(), 2);
-    EXPECT_FALSE(fsys::exists(dir / "a.jpg"));
-    EXPECT_EQ(list.CurrentPath(), folder + "C.png");
-    // A folder is never removed.
-    EXPECT_FALSE(files.Remove(folder + "trip.jpg"));
-    EXPECT_TRUE(fsys::is_directory(dir / "trip.jpg"));
-
-    EXPECT_FALSE(list.BuildFromFolder(folder + "none"));
-    EXPECT_EQ(list.Count(), 2);
 }

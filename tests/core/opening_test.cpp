@@ -67,23 +67,25 @@ std::string Buffer(std::initializer_list<const char*> parts) {
     return b;
 }
 
-TEST(OpeningDialog, OneFileStartsTheNextDialogInItsFolder) {
-    const std::string b = Buffer({"C:\\Pics\\cat.jpg"});
-    const VSDialogSelection s = ParseOpenSelection(b.data(), b.size());
-    EXPECT_EQ(s.paths, (std::vector<std::string>{"C:\\Pics\\cat.jpg"}));
-    EXPECT_EQ(s.initDir, "C:\\Pics\\");
-}
-
-TEST(OpeningDialog, MultipleSelectionStartsTheNextDialogInTheParent) {
-    const std::string b = Buffer({"C:\\Pics", "b.jpg", "a.png", "c.tga"});
-    const VSDialogSelection s = ParseOpenSelection(b.data(), b.size());
-    EXPECT_EQ(s.paths, (std::vector<std::string>{"C:\\Pics\\b.jpg", "C:\\Pics\\a.png", "C:\\Pics\\c.tga"}));
-    EXPECT_EQ(s.initDir, "C:\\");
-    // At a drive's root the folder already ends in "\".
-    const std::string root = Buffer({"C:\\", "x.jpg", "y.jpg"});
-    const VSDialogSelection r = ParseOpenSelection(root.data(), root.size());
-    EXPECT_EQ(r.paths, (std::vector<std::string>{"C:\\x.jpg", "C:\\y.jpg"}));
-    EXPECT_EQ(r.initDir, "C:\\");
+TEST(OpeningDialog, SelectionsAndTheFolderTheNextDialogStartsIn) {
+    const struct {
+        std::string buffer;
+        std::vector<std::string> paths;
+        std::string initDir;
+    } cases[] = {
+        // One file: its folder.
+        {Buffer({"C:\\Pics\\cat.jpg"}), {"C:\\Pics\\cat.jpg"}, "C:\\Pics\\"},
+        // Several: the folder comes without its "\", so the parent.
+        {Buffer({"C:\\Pics", "b.jpg", "a.png", "c.tga"}),
+         {"C:\\Pics\\b.jpg", "C:\\Pics\\a.png", "C:\\Pics\\c.tga"}, "C:\\"},
+        // At a drive's root the folder already ends in "\".
+        {Buffer({"C:\\", "x.jpg", "y.jpg"}), {"C:\\x.jpg", "C:\\y.jpg"}, "C:\\"},
+    };
+    for (const auto& c : cases) {
+        const VSDialogSelection s = ParseOpenSelection(c.buffer.data(), c.buffer.size());
+        EXPECT_EQ(s.paths, c.paths);
+        EXPECT_EQ(s.initDir, c.initDir);
+    }
 }
 
 TEST(OpeningDialog, EmptyOrUnterminatedBuffersAreSafe) {

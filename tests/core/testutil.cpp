@@ -214,4 +214,34 @@ std::string WritePatternPng(const std::string& name, uint32_t w, uint32_t h) {
     return path;
 }
 
+Bytes WithExifSegment(const Bytes& jpeg, const Bytes& thumbnail, uint32_t orientation) {
+    Bytes b = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0};
+    const auto put = [&b](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    // One-value entries; a SHORT's value fills the field's first half.
+    const auto entry = [&](uint32_t tag, uint32_t type, uint32_t value) {
+        put(tag, 2);
+        put(type, 2);
+        put(1, 4);
+        put(value, 4);
+    };
+    put(8, 4);
+    put(1, 2);
+    entry(0x0112, 3, orientation);
+    put(26, 4);  // IFD1 right after IFD0's 18 bytes
+    put(3, 2);
+    entry(0x0103, 3, 6);
+    entry(0x0201, 4, 68);  // 26 + 2 + 3 x 12 + 4
+    entry(0x0202, 4, static_cast<uint32_t>(thumbnail.size()));
+    put(0, 4);
+    b.insert(b.end(), thumbnail.begin(), thumbnail.end());
+    const size_t length = b.size() + 2;
+    Bytes file(jpeg.begin(), jpeg.begin() + 2);
+    file.insert(file.end(), {0xFF, 0xE1, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
+    file.insert(file.end(), b.begin(), b.end());
+    file.insert(file.end(), jpeg.begin() + 2, jpeg.end());
+    return file;
+}
+
 }  // namespace vstest

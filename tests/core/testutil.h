@@ -147,6 +147,12 @@ constexpr bool kSanitized = false;
 constexpr bool kSanitized = false;
 #endif
 
+// ---- EXIF ---------------------------------------------------------------------
+
+// A JPEG file's bytes with an EXIF APP1 segment right after the start-of-image
+// marker: IFD0 holds the orientation, IFD1 points at the thumbnail's bytes.
+Bytes WithExifSegment(const Bytes& jpeg, const Bytes& thumbnail, uint32_t orientation);
+
 }  // namespace vstest
 
 #endif

@@ -115,7 +115,7 @@ LRESULT CListCtrlEx::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case kMsgAppendImage: {
         HBITMAP bitmap = reinterpret_cast<HBITMAP>(lParam);
         if (!images_ || !bitmap) return 0;
-        const int index = ImageList_AddMasked(images_, bitmap, kThumbKeyColour);
+        const int index = ImageList_AddMasked(images_, bitmap, kBackgroundColour);
         return index >= 0 ? index + 1 : 0;
     }
     case kMsgAttachImage: {
@@ -125,11 +125,7 @@ LRESULT CListCtrlEx::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         // Records of an earlier fill, or an item deleted meanwhile: nothing to do.
         if (!record || item < 0) return 0;
         record->image = static_cast<int32_t>(lParam);
-        LVITEMA lv{};
-        lv.mask = LVIF_IMAGE;
-        lv.iItem = item;
-        lv.iImage = record->image;
-        SendMessageA(hwnd_, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&lv));
+        SetItemImage(item, record->image);
         RedrawItem(item);
         SetLabel(item, record->path);
         return 1;
@@ -306,11 +302,7 @@ void CListCtrlEx::RefreshThumbnail(int32_t index, const std::string& path) {
         ImageList_Replace(images_, record->image, bitmap, nullptr);
     } else if (record) {
         record->image = ImageList_Add(images_, bitmap, nullptr);
-        LVITEMA lv{};
-        lv.mask = LVIF_IMAGE;
-        lv.iItem = index;
-        lv.iImage = record->image;
-        SendMessageA(hwnd_, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&lv));
+        SetItemImage(index, record->image);
     }
     RedrawItem(index);
     DeleteObject(bitmap);
@@ -330,30 +322,12 @@ void CListCtrlEx::UpdateItem(int32_t index, const std::string& path) {
     }
 }
 
-void CListCtrlEx::RebuildItems() {
-    if (!hwnd_ || !list_) return;
-    struct Copy {
-        int32_t image;
-        uint32_t key;
-    };
-    std::vector<Copy> copies;
-    const int32_t n = ItemCount();
-    for (int32_t i = 0; i < n; ++i) {
-        LVITEMA lv{};
-        lv.mask = LVIF_IMAGE | LVIF_PARAM;
-        lv.iItem = i;
-        if (SendMessageA(hwnd_, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&lv)))
-            copies.push_back({lv.iImage, static_cast<uint32_t>(lv.lParam)});
-    }
-    DeleteAllItems();
-    const std::vector<std::string> entries = list_->Entries();
-    int32_t at = 0;
-    for (const Copy& copy : copies) {
-        const CFileItem* record = book_.Find(copy.key);
-        // A released record is never read: its item is left out.
-        if (!record || !StillListed(record->path, entries)) continue;
-        InsertItem(at++, record->path, copy.image, copy.key);
-    }
+void CListCtrlEx::SetItemImage(int32_t index, int32_t image) {
+    LVITEMA lv{};
+    lv.mask = LVIF_IMAGE;
+    lv.iItem = index;
+    lv.iImage = image;
+    SendMessageA(hwnd_, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&lv));
 }
 
 void CListCtrlEx::SortByKey(uint32_t key, uint16_t ascending) {
@@ -466,7 +440,7 @@ HBITMAP CListCtrlEx::MakeThumbnail(const std::string& path, HDC dc, VSLoaderHost
         std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
         VSThumbCanvas canvas;
         const bool ok = w && h && IS40_HBITMAPToRGB(shell, dc, nullptr, rgb.data()) &&
-                        FitThumbnail(rgb.data(), w, h, w * 3, kThumbKeyColour, &canvas);
+                        FitThumbnail(rgb.data(), w, h, w * 3, kBackgroundColour, &canvas);
         DeleteObject(shell);
         if (ok) return IS40_RGBToHBITMAP(canvas.data(), kThumbWidth, kThumbHeight, kThumbStride, nullptr, dc);
     }

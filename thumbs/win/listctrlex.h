@@ -36,8 +36,6 @@ public:
     int32_t AddFile(const std::string& path);
     void RefreshThumbnail(int32_t index, const std::string& path);
     void UpdateItem(int32_t index, const std::string& path);
-    // Re-inserts the items whose file is still in the folder list.
-    void RebuildItems();
     void SortByKey(uint32_t key, uint16_t ascending);
     // Selected (focus mark cleared) and scrolled fully into view.
     void SelectItem(int32_t index);
@@ -75,6 +73,7 @@ private:
     uint32_t KeyOf(int32_t index) const;
     void InsertItem(int32_t at, const std::string& path, int32_t image, uint32_t key);
     void RedrawItem(int32_t index);
+    void SetItemImage(int32_t index, int32_t image);
     void SetLabel(int32_t index, const std::string& path);
     bool ReadStatus(const std::string& path, int64_t* created, uint64_t* size);
     void StartDrag(int32_t index);

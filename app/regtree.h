@@ -1,9 +1,9 @@
 // A registry-like tree of keys and typed values under one root, as the
-// associations and the settings migration see it: the Windows registry in
-// the shell, memory in tests. Key paths are "\"-separated; names of keys
+// settings, the associations and the settings migration see it: the
+// Windows registry in the shell, memory in tests. Key paths are "\"-separated; names of keys
 // and values compare without regard to ASCII case, as the registry's do.
-#ifndef VS_FEATURES_REGTREE_H
-#define VS_FEATURES_REGTREE_H
+#ifndef VS_APP_REGTREE_H
+#define VS_APP_REGTREE_H
 
 #include <cstdint>
 #include <map>
