@@ -135,7 +135,7 @@ bool EditPicture(uint32_t index, const std::string& source, const std::string& t
             const uint8_t g = static_cast<uint8_t>((299u * px[i] + 587u * px[i + 1] + 114u * px[i + 2]) / 1000u);
             px[i] = px[i + 1] = px[i + 2] = g;
         }
-        picture.fileType = kTypePNG;
+        picture.fileType = IS_FT_PNG;
         break;
     case kFnMirror:
         for (uint32_t y = 0; y < h; ++y)
