@@ -36,7 +36,6 @@ public:
 
     uint32_t Id() const { return id_; }
     HWND Hwnd() const { return wnd_; }
-    const RECT& Rectangle() const { return rect_; }
     // The frame's offset into the strip for the present state.
     int FrameOffset() const;
 

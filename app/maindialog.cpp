@@ -139,6 +139,14 @@ bool MainDialog::OnKeyDown(UINT key) {
     const bool current = panel_->PictureCurrent();
     const bool thumbnails = panel_->thumbnailMode && !fullScreen_;
     FolderList& list = panel_->List();
+    // A step through the list, with a picture shown only.
+    const auto step = [&](void (FolderList::*move)()) {
+        if (current) {
+            (list.*move)();
+            AfterStep();
+        }
+        return true;
+    };
     switch (key) {
     case VK_RETURN:
         if (current) ToggleFullScreen();
@@ -150,44 +158,12 @@ bool MainDialog::OnKeyDown(UINT key) {
             PostMessageA(Hwnd(), WM_CLOSE, 0, 0);
         }
         return true;
-    case VK_SPACE: case VK_NEXT: case VK_RIGHT:
-        if (current) {
-            list.Next();
-            AfterStep();
-        }
-        return true;
-    case VK_PRIOR: case VK_LEFT:
-        if (current) {
-            list.Previous();
-            AfterStep();
-        }
-        return true;
-    case VK_HOME:
-        if (current) {
-            list.First();
-            AfterStep();
-        }
-        return true;
-    case VK_END:
-        if (current) {
-            list.Last();
-            AfterStep();
-        }
-        return true;
-    case VK_UP:
-        if (thumbnails) return false;
-        if (current) {
-            list.Previous();
-            AfterStep();
-        }
-        return true;
-    case VK_DOWN:
-        if (thumbnails) return false;
-        if (current) {
-            list.Next();
-            AfterStep();
-        }
-        return true;
+    case VK_SPACE: case VK_NEXT: case VK_RIGHT: return step(&FolderList::Next);
+    case VK_PRIOR: case VK_LEFT: return step(&FolderList::Previous);
+    case VK_HOME: return step(&FolderList::First);
+    case VK_END: return step(&FolderList::Last);
+    case VK_UP: return !thumbnails && step(&FolderList::Previous);
+    case VK_DOWN: return !thumbnails && step(&FolderList::Next);
     case VK_DELETE:
         if (current) {
             const int32_t removed = panel_->DeleteCurrent(thumbnails);
