@@ -514,7 +514,9 @@ TEST(FolderListThreadTest, RebuildsAndDeletionsDuringSortsKeepTheListWhole) {
     list.SortList(kSortName, true, nullptr);
     const VSListSnapshot s = list.Snapshot();
     ASSERT_EQ(s.entries.size(), folderSize - deleted.size());
-    if (!s.entries.empty()) EXPECT_EQ(s.entries[static_cast<size_t>(s.index)], s.path);
+    if (!s.entries.empty()) {
+        EXPECT_EQ(s.entries[static_cast<size_t>(s.index)], s.path);
+    }
     EXPECT_TRUE(std::is_sorted(s.entries.begin(), s.entries.end(),
                                [](const std::string& a, const std::string& b) { return CompareNoCase(a, b) < 0; }));
 }

@@ -237,8 +237,11 @@ Bytes WithExifSegment(const Bytes& jpeg, const Bytes& thumbnail, uint32_t orient
     put(0, 4);
     b.insert(b.end(), thumbnail.begin(), thumbnail.end());
     const size_t length = b.size() + 2;
-    Bytes file(jpeg.begin(), jpeg.begin() + 2);
-    file.insert(file.end(), {0xFF, 0xE1, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
+    const Bytes marker = {0xFF, 0xE1, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+    Bytes file;
+    file.reserve(jpeg.size() + marker.size() + b.size());
+    file.insert(file.end(), jpeg.begin(), jpeg.begin() + 2);
+    file.insert(file.end(), marker.begin(), marker.end());
     file.insert(file.end(), b.begin(), b.end());
     file.insert(file.end(), jpeg.begin() + 2, jpeg.end());
     return file;
