@@ -149,4 +149,24 @@ constexpr bool kSanitized = false;
 
 }  // namespace vstest
 
+namespace vstest {
+
+inline Bytes Cat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// n indexes through a B, G, R, reserved palette to R, G, B, with A 255 at depth 32.
+inline Bytes ThroughPalette(const uint8_t* index, size_t n, const uint8_t* palette, uint32_t depth = 24) {
+    Bytes out;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* e = palette + 4 * index[i];
+        out.insert(out.end(), {e[2], e[1], e[0]});
+        if (depth == 32) out.push_back(255);
+    }
+    return out;
+}
+
+}  // namespace vstest
+
 #endif
