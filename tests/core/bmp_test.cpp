@@ -314,21 +314,6 @@ TEST(BmpRead, ErrorCodes) {
     for (uint32_t depth : {0u, 4u, 12u, 16u, 48u}) cases.push_back({"depth " + std::to_string(depth), good, depth, 5});
     for (const Case& c : cases) EXPECT_EQ(ReadError(c.file, c.depth), c.error) << c.what;
 
-    // Index results need a palette; handles and outputs must be there.
-    EXPECT_EQ(Read(good, 8, 0, false).error, 5u);
-    uint32_t w, h;
-    uint8_t pal[1024];
-    EXPECT_EQ(IS40_ReadBMP(nullptr, &w, &h, 24, pal, 0), nullptr);
-    EXPECT_EQ(IS40_GetLastError(), 5u);
-    WithMemorySource(good, [&](ISHANDLE src) {
-        EXPECT_EQ(IS40_ReadBMP(src, nullptr, &h, 24, pal, 0), nullptr);
-        EXPECT_EQ(IS40_GetLastError(), 5u);
-        return 0;
-    });
-    ISHANDLE closed = IS40_OpenMemorySource(good.data(), static_cast<uint32_t>(good.size()));
-    IS40_CloseSource(closed);
-    EXPECT_EQ(IS40_ReadBMP(closed, &w, &h, 24, pal, 0), nullptr);
-    EXPECT_EQ(IS40_GetLastError(), 38u);
 }
 
 TEST(BmpRead, TruncatedPixelDataKeepsWhatArrived) {
@@ -448,14 +433,6 @@ TEST(BmpDims, ReportsHeaderFieldsAndErrors) {
     EXPECT_EQ(IS40_GetLastError(), 6u);
     EXPECT_FALSE(dims(Bytes(headers.begin(), headers.begin() + 20), &w, &h, &bits, nullptr));
     EXPECT_EQ(IS40_GetLastError(), 3u);
-    EXPECT_FALSE(dims(headers, &w, nullptr, &bits, nullptr));
-    EXPECT_EQ(IS40_GetLastError(), 5u);
-    EXPECT_FALSE(IS40_GetBMPDims(nullptr, &w, &h, &bits, nullptr, 0));
-    EXPECT_EQ(IS40_GetLastError(), 5u);
-    ISHANDLE closed = IS40_OpenMemorySource(headers.data(), static_cast<uint32_t>(headers.size()));
-    IS40_CloseSource(closed);
-    EXPECT_FALSE(IS40_GetBMPDims(closed, &w, &h, &bits, nullptr, 0));
-    EXPECT_EQ(IS40_GetLastError(), 38u);
 }
 
 // ---- writing ---------------------------------------------------------------
@@ -494,6 +471,11 @@ TEST(BmpWrite, RoundTripsAtEveryBitCount) {
             expected.push_back(static_cast<uint8_t>((img[(i / w) * stride + bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1)));
         }
         EXPECT_EQ(r.Data(w * h), expected) << bits;
+        if (bits == 1) {  // packed again, bits past the width cleared
+            ReadResult packed = Read(file, 1);
+            ASSERT_TRUE(packed.buf);
+            for (uint32_t y = 0; y < h; ++y) EXPECT_EQ(packed.Data(2 * h)[2 * y + 1], img[y * stride + 1] & 0xF8) << y;
+        }
         EXPECT_EQ(Bytes(r.palette.begin(), r.palette.begin() + (4 << bits)), Bytes(pal.begin(), pal.begin() + (4 << bits)));
     }
     {  // 16 bits: 5-5-5 data as given
@@ -623,18 +605,6 @@ TEST(BmpWrite, Errors) {
         EXPECT_EQ(ret, 0u) << c.w << "x" << c.h << " bits " << c.bits;
         EXPECT_EQ(e, 5u) << c.w << "x" << c.h << " bits " << c.bits;
     }
-    EXPECT_EQ(IS40_WriteBMP(nullptr, rgb.data(), 4, 4, 24, 12, 0, nullptr, nullptr, 0), 0u);
-    EXPECT_EQ(IS40_GetLastError(), 5u);
-    ISHANDLE closed = IS40_OpenFileDest(ScratchPath("closed.bmp").c_str(), 0);
-    IS40_CloseDest(closed);
-    EXPECT_EQ(IS40_WriteBMP(closed, rgb.data(), 4, 4, 24, 12, 0, nullptr, nullptr, 0), 0u);
-    EXPECT_EQ(IS40_GetLastError(), 38u);
-    // A source handle refuses writes: the header fails first.
-    WithMemorySource(rgb, [&](ISHANDLE src) {
-        EXPECT_EQ(IS40_WriteBMP(src, rgb.data(), 4, 4, 24, 12, 0, nullptr, nullptr, 0), 0u);
-        EXPECT_EQ(IS40_GetLastError(), 1u);
-        return 0;
-    });
     // Work memory comes before the first byte, also for run-length coding.
     for (uint32_t flags : {0u, 1u}) {
         uint32_t err = 0;

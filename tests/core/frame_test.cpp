@@ -63,6 +63,61 @@ TEST(FrameErrors, OpeningAndBadHandles) {
     EXPECT_EQ(IS40_GetLastError(), uint32_t(IS_ERR_OPEN));
 }
 
+TEST(FrameErrors, CodecEntryPointsRefuseBadHandlesAndArguments) {
+    const Bytes px = Pattern(4, 4, 3);
+    ISHANDLE src = IS40_OpenMemorySource(px.data(), static_cast<uint32_t>(px.size()));
+    ISHANDLE gone = IS40_OpenMemorySource(px.data(), static_cast<uint32_t>(px.size()));
+    IS40_CloseSource(gone);
+    ISHANDLE goneDest = IS40_OpenFileDest(ScratchPath("closed.out").c_str(), 0);
+    IS40_CloseDest(goneDest);
+    uint32_t w, h, bits;
+    int32_t sh;
+    uint8_t pal[1024];
+    const uint8_t* p = px.data();
+    struct Case {
+        const char* what;
+        std::function<uintptr_t()> call;
+        uint32_t error;
+    } cases[] = {
+        {"ReadBMP null", [&] { return uintptr_t(IS40_ReadBMP(nullptr, &w, &h, 24, pal, 0)); }, IS_ERR_PARAM},
+        {"ReadBMP closed", [&] { return uintptr_t(IS40_ReadBMP(gone, &w, &h, 24, pal, 0)); }, IS_ERR_HANDLE},
+        {"ReadBMP no width", [&] { return uintptr_t(IS40_ReadBMP(src, nullptr, &h, 24, pal, 0)); }, IS_ERR_PARAM},
+        {"ReadBMP indexes without palette", [&] { return uintptr_t(IS40_ReadBMP(src, &w, &h, 8, nullptr, 0)); }, IS_ERR_PARAM},
+        {"GetBMPDims null", [&] { return uintptr_t(IS40_GetBMPDims(nullptr, &w, &sh, &bits, nullptr, 0)); }, IS_ERR_PARAM},
+        {"GetBMPDims closed", [&] { return uintptr_t(IS40_GetBMPDims(gone, &w, &sh, &bits, nullptr, 0)); }, IS_ERR_HANDLE},
+        {"GetBMPDims no height", [&] { return uintptr_t(IS40_GetBMPDims(src, &w, nullptr, &bits, nullptr, 0)); }, IS_ERR_PARAM},
+        {"WriteBMP null", [&] { return uintptr_t(IS40_WriteBMP(nullptr, p, 4, 4, 24, 12, 0, nullptr, nullptr, 0)); }, IS_ERR_PARAM},
+        {"WriteBMP closed", [&] { return uintptr_t(IS40_WriteBMP(goneDest, p, 4, 4, 24, 12, 0, nullptr, nullptr, 0)); }, IS_ERR_HANDLE},
+        // A source refuses writes: the header fails first.
+        {"WriteBMP to a source", [&] { return uintptr_t(IS40_WriteBMP(src, p, 4, 4, 24, 12, 0, nullptr, nullptr, 0)); }, IS_ERR_MEMORY},
+        {"ReadPCX null", [&] { return uintptr_t(IS40_ReadPCX(nullptr, &w, &h, 24, pal, 0)); }, IS_ERR_PARAM},
+        {"ReadPCX closed", [&] { return uintptr_t(IS40_ReadPCX(gone, &w, &h, 24, pal, 0)); }, IS_ERR_HANDLE},
+        {"ReadPCX no width", [&] { return uintptr_t(IS40_ReadPCX(src, nullptr, &h, 24, pal, 0)); }, IS_ERR_PARAM},
+        {"ReadPCX indexes without palette", [&] { return uintptr_t(IS40_ReadPCX(src, &w, &h, 8, nullptr, 0)); }, IS_ERR_PARAM},
+        {"GetPCXDims null", [&] { return uintptr_t(IS40_GetPCXDims(nullptr, &w, &h, &bits, nullptr, 0)); }, IS_ERR_PARAM},
+        {"GetPCXDims closed", [&] { return uintptr_t(IS40_GetPCXDims(gone, &w, &h, &bits, nullptr, 0)); }, IS_ERR_HANDLE},
+        {"GetPCXDims no bits", [&] { return uintptr_t(IS40_GetPCXDims(src, &w, &h, nullptr, nullptr, 0)); }, IS_ERR_PARAM},
+        {"WritePCX null", [&] { return uintptr_t(IS40_WritePCX(nullptr, p, 4, 4, 24, 12, nullptr, nullptr, 0)); }, IS_ERR_PARAM},
+        {"WritePCX closed", [&] { return uintptr_t(IS40_WritePCX(gone, p, 4, 4, 24, 12, nullptr, nullptr, 0)); }, IS_ERR_HANDLE},
+        {"WritePCX to a source", [&] { return uintptr_t(IS40_WritePCX(src, p, 4, 4, 24, 12, nullptr, nullptr, 0)); }, IS_ERR_WRITE},
+        {"ReadTGA null", [&] { return uintptr_t(IS40_ReadTGA(nullptr, &w, &h, 24, nullptr, 0)); }, IS_ERR_PARAM},
+        {"ReadTGA closed", [&] { return uintptr_t(IS40_ReadTGA(gone, &w, &h, 24, nullptr, 0)); }, IS_ERR_HANDLE},
+        {"ReadTGA no width", [&] { return uintptr_t(IS40_ReadTGA(src, nullptr, &h, 24, nullptr, 0)); }, IS_ERR_PARAM},
+        {"GetTGADims null", [&] { return uintptr_t(IS40_GetTGADims(nullptr, &w, &h, &bits, 0)); }, IS_ERR_PARAM},
+        {"GetTGADims closed", [&] { return uintptr_t(IS40_GetTGADims(gone, &w, &h, &bits, 0)); }, IS_ERR_HANDLE},
+        {"GetTGADims no bits", [&] { return uintptr_t(IS40_GetTGADims(src, &w, &h, nullptr, 0)); }, IS_ERR_PARAM},
+        {"WriteTGA null", [&] { return uintptr_t(IS40_WriteTGA(nullptr, p, 1, 1, 24, 3, nullptr, 0, 0)); }, IS_ERR_PARAM},
+        {"WriteTGA closed", [&] { return uintptr_t(IS40_WriteTGA(gone, p, 1, 1, 24, 3, nullptr, 0, 0)); }, IS_ERR_HANDLE},
+        {"WriteTGA to a source", [&] { return uintptr_t(IS40_WriteTGA(src, p, 4, 4, 24, 12, nullptr, 0, 0)); }, IS_ERR_WRITE},
+    };
+    for (const Case& c : cases) {
+        IS40_Seek(src, 0, 0);
+        EXPECT_EQ(c.call(), 0u) << c.what;
+        EXPECT_EQ(IS40_GetLastError(), c.error) << c.what;
+    }
+    IS40_CloseSource(src);
+}
+
 TEST(FrameErrors, TraceIsBoundedAndStateIsPerThread) {
     CISThreadState* s = ISThreadState();
     ASSERT_NE(s, nullptr);
@@ -101,9 +156,10 @@ TEST(FrameIO, MemorySourceBounds) {
     uint8_t buf[44] = {};
     EXPECT_EQ(io.Read(buf, 44), 10u);
     EXPECT_EQ(io.Read(buf, 1), 0u);
-    struct { int32_t offset; uint32_t origin; } refused[] = {{10, 0}, {-18, 2}, {-1, 0}, {1, 2}};
+    struct { int32_t offset; uint32_t origin; } refused[] = {{10, 0}, {-11, 2}, {-1, 0}, {1, 2}};
     for (auto r : refused) EXPECT_FALSE(IS40_Seek(h, r.offset, r.origin)) << r.offset << " from " << r.origin;
     EXPECT_EQ(io.Tell(), 10u) << "a failed seek leaves the position";
+    EXPECT_TRUE(IS40_Seek(h, 0, 2));
     EXPECT_TRUE(IS40_Seek(h, -10, 2));
     EXPECT_EQ(io.Read(buf, 44), 10u);
     EXPECT_EQ(buf[9], 9);
