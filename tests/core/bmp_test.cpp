@@ -89,19 +89,9 @@ Bytes Table(uint32_t n, uint32_t seed = 3) {
     return t;
 }
 
-// allocBudget: allocations allowed inside the reader (negative: no limit).
 ReadResult Read(const Bytes& file, uint32_t depth, uint32_t flags = 0, bool withPalette = true,
                 int64_t allocBudget = -1) {
-    ReadResult r;
-    WithMemorySource(file, [&](ISHANDLE h) {
-        ISSetAllocFailAfter(allocBudget);
-        r.buf = LibBuffer(IS40_ReadBMP(h, &r.width, &r.height, depth, withPalette ? r.palette.data() : nullptr,
-                                       flags));
-        r.error = IS40_GetLastError();
-        ISSetAllocFailAfter(-1);
-        return 0;
-    });
-    return r;
+    return ReadWith(IS40_ReadBMP, file, depth, flags, allocBudget, withPalette);
 }
 
 uint32_t ReadError(const Bytes& file, uint32_t depth, uint32_t flags = 0) {

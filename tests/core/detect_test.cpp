@@ -163,6 +163,9 @@ TEST(PnmRead, DepthRulesAndHostileFiles) {
     EXPECT_EQ(IS40_GetLastError(), uint32_t(IS_ERR_DEPTH));
     EXPECT_FALSE(pnm(ppm, 12));
     EXPECT_EQ(IS40_GetLastError(), uint32_t(IS_ERR_PARAM));
+    // Only the six PNM kinds: a PAM file is refused though libnetpbm would read it.
+    EXPECT_FALSE(pnm(Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB\nENDHDR\n\x01\x02\x03"), 24));
+    EXPECT_EQ(IS40_GetLastError(), uint32_t(IS_ERR_FORMAT));
     LibBuffer grey = pnm(Text("P5 2 1 255\n\x10\xF0"), 8);
     ASSERT_TRUE(grey);
     EXPECT_EQ(grey.get()[1], 0xF0);

@@ -10,17 +10,8 @@ using namespace vstest;
 
 namespace {
 
-// allocations: how many library allocations the read may make (-1: any).
 ReadResult ReadPcx(const Bytes& file, uint32_t depth, uint32_t flags = 0, int64_t allocations = -1) {
-    ReadResult r;
-    WithMemorySource(file, [&](ISHANDLE h) {
-        ISSetAllocFailAfter(allocations);
-        r.buf = LibBuffer(IS40_ReadPCX(h, &r.width, &r.height, depth, r.palette.data(), flags));
-        r.error = IS40_GetLastError();
-        ISSetAllocFailAfter(-1);
-        return 0;
-    });
-    return r;
+    return ReadWith(IS40_ReadPCX, file, depth, flags, allocations);
 }
 
 struct Written {

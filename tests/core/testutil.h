@@ -167,6 +167,12 @@ inline Bytes ThroughPalette(const uint8_t* index, size_t n, const uint8_t* palet
     return out;
 }
 
+// One of the format readers (IS40_ReadBMP, IS40_ReadPCX, ...) run on file in
+// memory; allocations: how many library allocations it may make (negative: any).
+using FormatReader = uint8_t* (*)(ISHANDLE, uint32_t*, uint32_t*, uint32_t, uint8_t*, uint32_t);
+ReadResult ReadWith(FormatReader reader, const Bytes& file, uint32_t depth, uint32_t flags = 0,
+                    int64_t allocations = -1, bool withPalette = true);
+
 // RGB pixels of a packed DIB as the BMP reader sees them once the BMP
 // writer has put the DIB in a file.
 inline Bytes DibPixels(const uint8_t* dib) {

@@ -46,17 +46,8 @@ Bytes FlipRows(const Bytes& px, uint32_t h) {
     return out;
 }
 
-// allocations: how many library allocations the read may make (negative: any).
 ReadResult ReadMem(const Bytes& file, uint32_t depth, uint32_t flags = 0, int64_t allocations = -1) {
-    ReadResult r;
-    WithMemorySource(file, [&](ISHANDLE h) {
-        ISSetAllocFailAfter(allocations);
-        r.buf = LibBuffer(IS40_ReadTGA(h, &r.width, &r.height, depth, r.palette.data(), flags));
-        r.error = IS40_GetLastError();
-        ISSetAllocFailAfter(-1);
-        return 0;
-    });
-    return r;
+    return ReadWith(IS40_ReadTGA, file, depth, flags, allocations);
 }
 
 // Checks a successful read of depth 24/32 against expected RGB(A) bytes.
