@@ -247,4 +247,17 @@ Bytes WithExifSegment(const Bytes& jpeg, const Bytes& thumbnail, uint32_t orient
     return file;
 }
 
+ReadResult ReadWith(FormatReader reader, const Bytes& file, uint32_t depth, uint32_t flags, int64_t allocations,
+                    bool withPalette) {
+    ReadResult r;
+    WithMemorySource(file, [&](ISHANDLE h) {
+        ISSetAllocFailAfter(allocations);
+        r.buf = LibBuffer(reader(h, &r.width, &r.height, depth, withPalette ? r.palette.data() : nullptr, flags));
+        r.error = IS40_GetLastError();
+        ISSetAllocFailAfter(-1);
+        return 0;
+    });
+    return r;
+}
+
 }  // namespace vstest

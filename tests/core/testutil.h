@@ -155,4 +155,43 @@ Bytes WithExifSegment(const Bytes& jpeg, const Bytes& thumbnail, uint32_t orient
 
 }  // namespace vstest
 
+namespace vstest {
+
+inline Bytes Cat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// n indexes through a B, G, R, reserved palette to R, G, B, with A 255 at depth 32.
+inline Bytes ThroughPalette(const uint8_t* index, size_t n, const uint8_t* palette, uint32_t depth = 24) {
+    Bytes out;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* e = palette + 4 * index[i];
+        out.insert(out.end(), {e[2], e[1], e[0]});
+        if (depth == 32) out.push_back(255);
+    }
+    return out;
+}
+
+// One of the format readers (IS40_ReadBMP, IS40_ReadPCX, ...) run on file in
+// memory; allocations: how many library allocations it may make (negative: any).
+using FormatReader = uint8_t* (*)(ISHANDLE, uint32_t*, uint32_t*, uint32_t, uint8_t*, uint32_t);
+ReadResult ReadWith(FormatReader reader, const Bytes& file, uint32_t depth, uint32_t flags = 0,
+                    int64_t allocations = -1, bool withPalette = true);
+
+// RGB pixels of a packed DIB as the BMP reader sees them once the BMP
+// writer has put the DIB in a file.
+inline Bytes DibPixels(const uint8_t* dib) {
+    const Bytes file = WriteToBytes("dib.bmp", [&](ISHANDLE d) {
+        return IS40_WriteBMP(d, dib, 0, 0, 0, 0, 0, nullptr, nullptr, 2);
+    });
+    ReadResult r;
+    r.buf = WithMemorySource(file, [&](ISHANDLE h) {
+        return LibBuffer(IS40_ReadBMP(h, &r.width, &r.height, 24, r.palette.data(), 0));
+    });
+    return r.Data(static_cast<size_t>(r.width) * r.height * 3);
+}
+
+}  // namespace vstest
+
 #endif
