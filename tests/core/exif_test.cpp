@@ -14,7 +14,6 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace vstest;
@@ -370,7 +369,7 @@ TEST(ExifValueText, EveryTypeInBothByteOrders) {
     }
 }
 
-TEST(ExifValueText, UndefinedTagsAndNameFallbacks) {
+TEST(ExifValueText, UndefinedTags) {
     ExifLayout s;
     s.exif = {Undef(0x9000, {'0', '2', '3', '0'}), Undef(0xA300, {3}),
               Undef(0x9286, {'A', 'S', 'C', 'I', 'I', 0, 0, 0, 'o', 'k'}), Undef(0x927C, {1, 2, 3, 4, 5, 6, 7, 8}),
@@ -387,17 +386,6 @@ TEST(ExifValueText, UndefinedTagsAndNameFallbacks) {
     for (uint32_t id : {0x927C, 0x9101, 0xA302}) EXPECT_EQ(Text(r, id), unknown) << std::hex << id;
     EXPECT_EQ(TagIn(r, kEXIFListExif, 0x927C)->count, 8u);
 
-    // Ids missing from a table are named by a kind's own pattern.
-    const struct {
-        uint16_t id;
-        uint32_t kind;
-        const char* name;
-    } names[] = {{0x1234, kNoteNone, "unknown tag (0x1234)"}, {0x0012, kNoteNone, "unknown tag (0x12)"},
-                 {0x0099, kNoteCanon, "Canon Unknown 153"},   {0x0005, kNoteFujifilm, "Fuji Unknown 5"},
-                 {0x0001, kNoteOlympus, "Olympus Unknown 1"}, {0x0099, kNoteCasio, "Casio Unknown 153"},
-                 {0x0099, kNoteNikonHeader, ""},              {0x0099, kNoteNikonPlain, ""},
-                 {0x0003, kNoteNikonMM, "unknown tag ( 0x3)"}, {0x0112, kNoteNikonII, "unknown tag (0x112)"}};
-    for (const auto& n : names) EXPECT_EQ(TagName(n.id, n.kind), n.name) << n.kind << " " << n.id;
 }
 
 // ---- parsing: structure, bounds, damaged directories ---------------------------------
@@ -678,7 +666,9 @@ TEST(ExifMakerNote, DamagedNotesKeepTheRest) {
         // A 4-byte note starting at the block's last byte.
         EXPECT_EQ(notes({{noteEntry + 4, 4, 4, false}, {noteEntry + 8, block.size() - 11, 4, false}}), 0u);
         // Embedded offsets pointing far away, a bad byte order mark.
-        if (c.kind == kNoteFujifilm) EXPECT_EQ(notes({{noteAt + 8, 0xFFFFFFF0u, 4, false}}), 0u);
+        if (c.kind == kNoteFujifilm) {
+            EXPECT_EQ(notes({{noteAt + 8, 0xFFFFFFF0u, 4, false}}), 0u);
+        }
         if (c.kind == kNoteNikonMM || c.kind == kNoteNikonII) {
             EXPECT_EQ(notes({{noteAt + 11, 'X', 1, false}}), 0u);
             EXPECT_EQ(notes({{noteAt + 14, 0xFFFFFFF0u, 4, c.kind == kNoteNikonMM}}), 0u);
@@ -758,42 +748,33 @@ TEST(ExifThumbnail, OffsetAndLengthFromIfd1) {
 // ---- reader: entry points, routes, flags ----------------------------------------------
 
 TEST(ExifReader, EntryPointArguments) {
-    EXPECT_EQ(IS40_EXIFCreateReader(nullptr, 0, 1), nullptr);
-    EXPECT_EQ(IS40_GetLastError(), 5u);
+    EXPECT_FAILS_WITH(IS40_EXIFCreateReader(nullptr, 0, 1), 5);
     const Bytes b = Block(CameraLayout(false, {}));
     ISHANDLE h = IS40_OpenMemorySource(b.data(), static_cast<uint32_t>(b.size()));
     IS40_CloseSource(h);
-    EXPECT_EQ(IS40_EXIFCreateReader(h, 0, 8), nullptr);
-    EXPECT_EQ(IS40_GetLastError(), 38u);
+    EXPECT_FAILS_WITH(IS40_EXIFCreateReader(h, 0, 8), 38);
     int local = 0;
-    EXPECT_EQ(IS40_EXIFCreateReader(&local, 0, 8), nullptr);
-    EXPECT_EQ(IS40_GetLastError(), 38u);
+    EXPECT_FAILS_WITH(IS40_EXIFCreateReader(&local, 0, 8), 38);
     EXPECT_TRUE(IS40_EXIFDestroyReader(nullptr));
 
     char* text = reinterpret_cast<char*>(1);
     uint32_t length = 3;
     const uint8_t* data = nullptr;
-    EXPECT_FALSE(IS40_EXIFGetString(nullptr, 274, 31, &text, &length));
-    EXPECT_EQ(IS40_GetLastError(), 5u);
+    EXPECT_FAILS_WITH(IS40_EXIFGetString(nullptr, 274, 31, &text, &length), 5);
     EXPECT_EQ(text, nullptr);
     EXPECT_EQ(length, 0u);
-    EXPECT_FALSE(IS40_EXIFGetThumbnail(nullptr, &data, &length));
-    EXPECT_EQ(IS40_GetLastError(), 5u);
+    EXPECT_FAILS_WITH(IS40_EXIFGetThumbnail(nullptr, &data, &length), 5);
     // A destroyed or foreign reader is refused, not read.
     Reader r = Raw(b);
     ASSERT_TRUE(r);
-    EXPECT_FALSE(IS40_EXIFGetString(r.r, 274, 31, nullptr, &length));
-    EXPECT_EQ(IS40_GetLastError(), 5u);
+    EXPECT_FAILS_WITH(IS40_EXIFGetString(r.r, 274, 31, nullptr, &length), 5);
     ISEXIFREADER gone = r.r;
     r.r = nullptr;
     EXPECT_TRUE(IS40_EXIFDestroyReader(gone));
     EXPECT_EQ(IS40_GetLastError(), 0u);
-    EXPECT_FALSE(IS40_EXIFDestroyReader(gone));
-    EXPECT_EQ(IS40_GetLastError(), 5u);
-    EXPECT_FALSE(IS40_EXIFGetString(gone, 274, 31, &text, &length));
-    EXPECT_EQ(IS40_GetLastError(), 5u);
-    EXPECT_FALSE(IS40_EXIFGetThumbnail(&local, &data, &length));
-    EXPECT_EQ(IS40_GetLastError(), 5u);
+    EXPECT_FAILS_WITH(IS40_EXIFDestroyReader(gone), 5);
+    EXPECT_FAILS_WITH(IS40_EXIFGetString(gone, 274, 31, &text, &length), 5);
+    EXPECT_FAILS_WITH(IS40_EXIFGetThumbnail(&local, &data, &length), 5);
 }
 
 TEST(ExifReader, JpegRoute) {
@@ -893,7 +874,7 @@ TEST(ExifReader, OtherSourcesAndFlags) {
     EXPECT_EQ(Thumb(owned), FakeThumbnail(64));
 }
 
-TEST(ExifReader, OutOfMemoryAnywhereAndThreads) {
+TEST(ExifReader, OutOfMemoryAnywhere) {
     const Bytes block = Block(CameraLayout(false, FakeThumbnail(200)));
     const Bytes jpeg = WithSegments(SmallJpeg(16, 8), {{0xE1, Bytes(block.begin() + 4, block.end())}});
     for (int64_t n = 0; n < 40; ++n) {
@@ -914,22 +895,6 @@ TEST(ExifReader, OutOfMemoryAnywhereAndThreads) {
             IS40_CloseSource(h);
         }
     }
-    // Readers made and read on several threads at once, one shared.
-    Reader shared = FromBytes(jpeg, IS_EXIF_THUMBNAIL);
-    ASSERT_TRUE(shared);
-    std::vector<std::thread> threads;
-    std::vector<int> good(4, 0);
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t]() {
-            for (int i = 0; i < 50; ++i) {
-                Reader own = FromBytes(jpeg, IS_EXIF_THUMBNAIL);
-                if (own && Text(own, 274) == "6" && Text(shared, 0x829A) == "1/125" && Thumb(own).size() == 200)
-                    ++good[t];
-            }
-        });
-    }
-    for (auto& th : threads) th.join();
-    for (int g : good) EXPECT_EQ(g, 50);
 }
 
 // ---- TIFF route ------------------------------------------------------------------------------
@@ -1022,42 +987,6 @@ TEST(ExifTiff, PagesWithoutExifAndHostileDirectories) {
     EXPECT_TRUE(r.List(kEXIFListExif).empty());
 }
 
-TEST(ExifTiff, BigTiffPage) {
-    // BigTIFF: 8-byte counts and value fields, values up to 8 bytes inline.
-    Bytes t = {'I', 'I', 43, 0, 8, 0, 0, 0};
-    PutN(t, 16, 8, false);
-    struct Big {
-        uint16_t tag, type;
-        uint64_t count, value;
-    };
-    auto ifd = [&](const std::vector<Big>& entries) {
-        PutN(t, entries.size(), 8, false);
-        for (const Big& e : entries) {
-            PutN(t, e.tag, 2, false);
-            PutN(t, e.type, 2, false);
-            PutN(t, e.count, 8, false);
-            PutN(t, e.value, 8, false);
-        }
-        PutN(t, 0, 8, false);
-    };
-    const uint64_t exifAt = 16 + 8 + 11 * 20 + 8;
-    ifd({{0x0100, kTypeShort, 1, 1}, {0x0101, kTypeShort, 1, 1}, {0x0102, kTypeShort, 1, 8},
-         {0x0103, kTypeShort, 1, 1}, {0x0106, kTypeShort, 1, 1}, {0x0111, kTypeLong, 1, 0},
-         {0x0112, kTypeShort, 1, 6}, {0x0115, kTypeShort, 1, 1}, {0x0116, kTypeShort, 1, 1},
-         {0x0117, kTypeLong, 1, 1}, {0x8769, 18, 1, exifAt}});
-    ASSERT_EQ(t.size(), exifAt);
-    ifd({{0x829A, kTypeRational, 1, (uint64_t{250} << 32) | 1}, {0x8827, kTypeShort, 1, 320},
-         {0x9204, kTypeSRational, 1, (uint64_t{3} << 32) | 0xFFFFFFFFu}, {0x9000, kTypeUndefined, 4, 0x30333230}});
-    Reader r = FromBytes(t, 0);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(Text(r, 274), "6");
-    EXPECT_EQ(Text(r, 0x829A), "1/250");
-    EXPECT_EQ(Text(r, 0x8827), "320");
-    EXPECT_EQ(Text(r, 0x9204), "-1/3");
-    EXPECT_EQ(Text(r, 0x9000), "0230");
-    EXPECT_EQ(Text(r, 0x8769), std::to_string(exifAt));
-}
-
 // ---- against exiftool and libexif ---------------------------------------------------------
 
 namespace {
@@ -1109,13 +1038,8 @@ std::vector<ToolTag> ExiftoolTags(const std::string& path) {
 }
 
 uint32_t ListOfDir(const std::string& dir) {
-    static const std::map<std::string, uint32_t> kDirs = {{"IFD0", kEXIFListIFD0},
-                                                          {"ExifIFD", kEXIFListExif},
-                                                          {"InteropIFD", kEXIFListInterop},
-                                                          {"IFD1", kEXIFListIFD1},
-                                                          {"GPS", kEXIFListGPS}};
-    auto it = kDirs.find(dir);
-    return it == kDirs.end() ? kEXIFListCount : it->second;
+    const char* kDirs[] = {"IFD0", "ExifIFD", "InteropIFD", "IFD1", "GPS"};  // in list order
+    return static_cast<uint32_t>(std::find(kDirs, kDirs + 5, dir) - kDirs);
 }
 
 // Our value text in exiftool's raw verbose form: values separated by
@@ -1148,7 +1072,7 @@ void CompareWithExiftool(const std::string& path, const Reader& r) {
     ASSERT_FALSE(tool.empty());
     for (const ToolTag& t : tool) {
         const uint32_t list = ListOfDir(t.dir);
-        if (list == kEXIFListCount) continue;
+        if (list >= kEXIFListMakerNote) continue;
         ++perList[list];
         SCOPED_TRACE(t.dir + " " + std::to_string(t.id) + " " + t.value);
         const CEXIFTagBase* found = TagIn(r, list, static_cast<uint16_t>(t.id));
