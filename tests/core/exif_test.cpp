@@ -267,6 +267,12 @@ Bytes Thumb(const Reader& r) {
     return Bytes(data, data + length);
 }
 
+// Every tag the reader holds is found and shown by the entry point.
+void ExpectEveryTagReadable(const Reader& r) {
+    for (uint32_t list = 0; list < kEXIFListCount; ++list)
+        for (const auto& tag : r.List(list)) EXPECT_NE(Text(r, tag->tagId, 1u << list), kNone) << tag->tagId;
+}
+
 const CEXIFTagBase* TagIn(const Reader& r, uint32_t list, uint16_t id) {
     const CEXIFTagBase* t = FindTag(r.List(list), id);
     EXPECT_NE(t, nullptr) << ISEXIFListName(list) << " lacks " << std::hex << id;
@@ -472,6 +478,7 @@ TEST(ExifParse, EntriesThatMakeNoTag) {
     for (uint32_t id = 0x0101; id <= 0x0108; ++id) EXPECT_EQ(Text(r, id), kNone) << std::hex << id;
     EXPECT_EQ(Text(r, 274), "5");
     EXPECT_EQ(r.List(kEXIFListIFD0).size(), 2u);
+    ExpectEveryTagReadable(r);
     // The same text ending exactly at the block's end is kept.
     SetN(b, entry7 + 8, tiffLen - 40, 4, false);
     EXPECT_NE(Text(Raw(b), 0x0107), kNone);
@@ -511,6 +518,7 @@ TEST(ExifParse, DamagedDirectoriesLoseOnlyThemselves) {
     ASSERT_TRUE(r);
     EXPECT_EQ(Text(r, 0x829A), "1/125");
     EXPECT_EQ(Text(r, 0xA002), "4368");
+    ExpectEveryTagReadable(r);
     // IFD1, exifIFD and GPS all pointing back at IFD0: read once each,
     // nothing followed further.
     t = tiff;
@@ -522,6 +530,7 @@ TEST(ExifParse, DamagedDirectoriesLoseOnlyThemselves) {
     EXPECT_EQ(r.List(kEXIFListIFD1).size(), count0);
     EXPECT_EQ(r.List(kEXIFListExif).size(), count0);
     EXPECT_EQ(Text(r, 274, IS_EXIF_LIST_IFD1), "6");
+    ExpectEveryTagReadable(r);
 }
 
 TEST(ExifParse, RepeatedValuesStayBounded) {
@@ -603,6 +612,7 @@ TEST(ExifMakerNote, EveryLayoutInBothByteOrders) {
             ASSERT_TRUE(r);
             const TagList& notes = r.List(kEXIFListMakerNote);
             ASSERT_EQ(notes.size(), 5u);
+            ExpectEveryTagReadable(r);
             EXPECT_EQ(notes[0]->name, c.name);
             EXPECT_EQ(Note(r, c.namedId), "3");
             EXPECT_EQ(Note(r, 0x0078), "5/7");
@@ -657,6 +667,7 @@ TEST(ExifMakerNote, DamagedNotesKeepTheRest) {
             for (const Edit& e : edits) SetN(b, e.at, e.v, e.n, e.mm);
             Reader r = Raw(b, IS_EXIF_MAKER_NOTE);
             EXPECT_TRUE(r);
+            ExpectEveryTagReadable(r);
             EXPECT_EQ(Text(r, 274), "1");
             EXPECT_EQ(Text(r, 0x829A), "1/60");
             return r ? r.List(kEXIFListMakerNote).size() : size_t(99);
