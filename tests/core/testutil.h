@@ -194,4 +194,11 @@ inline Bytes DibPixels(const uint8_t* dib) {
 
 }  // namespace vstest
 
+// The call failed (false or null) and left the given last error.
+#define EXPECT_FAILS_WITH(call, code)                                                    \
+    do {                                                                                 \
+        EXPECT_FALSE(call) << #call;                                                     \
+        EXPECT_EQ(IS40_GetLastError(), static_cast<uint32_t>(code)) << #call;            \
+    } while (0)
+
 #endif
