@@ -104,6 +104,21 @@ std::vector<uint8_t> FileBytes(const std::string& path) {
     return data;
 }
 
+// The JPEG with an APP1 segment inserted after its SOI and JFIF APP0.
+bool WriteWithApp1(const std::string& path, std::vector<uint8_t> jpeg, const std::vector<uint8_t>& payload) {
+    if (jpeg.size() < 6 || payload.size() > 65533) return false;
+    const size_t at = 4 + ((jpeg[4] << 8) | jpeg[5]);
+    const size_t length = payload.size() + 2;
+    std::vector<uint8_t> segment = {0xFF, 0xE1, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+    segment.insert(segment.end(), payload.begin(), payload.end());
+    if (at > jpeg.size()) return false;
+    jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at), segment.begin(), segment.end());
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(jpeg.data(), 1, jpeg.size(), f) == jpeg.size();
+    return std::fclose(f) == 0 && ok;
+}
+
 // Copies of one file, so that every file is read from its own inode.
 std::vector<std::string> Copies(const std::string& master, const std::string& folder, int n) {
     fs::create_directories(folder);
@@ -159,11 +174,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot write the pictures\n");
         return 1;
     }
-    const std::vector<uint8_t> block = ExifBlock(FileBytes(thumbPath));
-    IS40_AddJPGOutputMarker(0xE1, block.data(), static_cast<uint32_t>(block.size()));
-    const bool wrote = WriteJpeg(exifPath, px, kWidth, kHeight);
-    IS40_ClearJPGOutputMarkers();
-    if (!wrote) return 1;
+    if (!WriteWithApp1(exifPath, FileBytes(plainPath), ExifBlock(FileBytes(thumbPath)))) return 1;
 
     const std::vector<std::string> withExif = Copies(exifPath, base + "/exif", exifFiles);
     const std::vector<std::string> plain = Copies(plainPath, base + "/plain", plainFiles);

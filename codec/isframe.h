@@ -40,11 +40,6 @@ struct CISJpegMarker {
     std::vector<uint8_t> data;
 };
 
-struct CISPngText {
-    std::string keyword;
-    std::string text;
-};
-
 class CISThreadState {
 public:
     static constexpr size_t kTraceLimit = 50;  // entries kept before appending
@@ -54,32 +49,6 @@ public:
 
     uint32_t jpgScaleNum = 1;
     uint32_t jpgScaleDen = 1;
-    std::vector<std::string> jpgComments;
-    std::vector<CISJpegMarker> jpgMarkers;
-    bool jpgSamplingOverride = false;
-    uint8_t jpgHSampling[10] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
-    uint8_t jpgVSampling[10] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
-    uint32_t jpgDctMethod = 0;
-    uint32_t jpgSmoothing = 0;
-
-    // PNG and TIFF settings (no entry point sets them; defaults leave the
-    // written files plain).
-    uint32_t pngBackground = 0;  // colour behind alpha without bKGD: 0xBBGGRR
-    std::vector<CISPngText> pngTexts;
-    std::string pngIccName;
-    std::vector<uint8_t> pngIccProfile;
-    uint32_t tiffOrientation = 1;
-    int32_t tiffRowsPerStrip = -1;  // -1: libtiff's default strip size
-    uint32_t tiffTileWidth = 0;
-    uint32_t tiffTileHeight = 0;
-    uint32_t tiffJpegQuality = 75;
-    bool tiffSoftwareOverride = false;
-    std::string tiffSoftware;
-    std::vector<uint8_t> tiffXmp;
-    std::vector<uint8_t> tiffAnnotation;  // tag 32932
-    std::vector<uint8_t> tiffIptc;
-    std::vector<uint8_t> tiffIcc;
-    std::vector<uint8_t> tiffPhotoshop;
 
     void Record(uint32_t code, const char* function, const char* extra = nullptr);
 };

@@ -1052,29 +1052,6 @@ uint8_t* RGBToDib(const uint8_t* image, uint32_t width, uint32_t height, uint32_
     return out.Release();
 }
 
-uint8_t* ExpandIndexes(const uint8_t* image, uint32_t width, uint32_t height, uint32_t stride,
-                       const uint8_t* palette, uint32_t colours) {
-    if (!image || !palette || !width || !height || colours > 256) Fail(IS_ERR_PARAM, "arguments");
-    if (stride < width) Fail(IS_ERR_PARAM, "stride");
-    if (colours == 0) colours = 256;
-    uint8_t rgb[256 * 3] = {};
-    for (uint32_t i = 0; i < colours; ++i) {
-        rgb[3 * i] = palette[4 * i + 2];
-        rgb[3 * i + 1] = palette[4 * i + 1];
-        rgb[3 * i + 2] = palette[4 * i];
-    }
-    uint64_t bytes;
-    if (!ISMulSize3(width, height, 3, &bytes)) Fail(IS_ERR_MEMORY, "picture too large");
-    CISOutBufAllocator out;
-    if (!out.Alloc(bytes)) Fail(IS_ERR_MEMORY, "RGB buffer");
-    uint8_t* d = out.Get();
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t* s = image + static_cast<uint64_t>(y) * stride;
-        for (uint32_t x = 0; x < width; ++x, d += 3) std::memcpy(d, rgb + 3 * s[x], 3);
-    }
-    return out.Release();
-}
-
 }  // namespace
 
 extern "C" {
@@ -1112,30 +1089,12 @@ IS_BOOL IS40_OverlayImage(uint8_t* destination, uint32_t destWidth, uint32_t des
     });
 }
 
-uint8_t* IS40_8BitToRGB(const uint8_t* image, uint32_t width, uint32_t height, uint32_t stride,
-                        const uint8_t* palette, uint32_t colourCount) {
-    uint8_t* result = nullptr;
-    RunEntry("IS40_8BitToRGB", [&] { result = ExpandIndexes(image, width, height, stride, palette, colourCount); });
-    return result;
-}
-
 uint8_t* IS40_RGBToPackedDIB(const uint8_t* image, uint32_t width, uint32_t height, uint32_t stride,
                              uint32_t bitCount, const uint8_t* palette, uint32_t* dibBytes) {
     uint8_t* result = nullptr;
     RunEntry("IS40_RGBToPackedDIB",
              [&] { result = RGBToDib(image, width, height, stride, bitCount, palette, dibBytes); });
     return result;
-}
-
-IS_BOOL IS40_GetPackedDIBDims(const uint8_t* dib, uint32_t dibBytes, uint32_t* width, uint32_t* height,
-                              uint32_t* bitCount) {
-    return RunEntry("IS40_GetPackedDIBDims", [&] {
-        if (!width || !height) Fail(IS_ERR_PARAM, "out pointers");
-        const CISDibLayout d = ParseDib(dib, dibBytes);
-        *width = d.width;
-        *height = d.height;
-        if (bitCount) *bitCount = d.bits;
-    });
 }
 
 IS_BOOL IS40_PackedDIBToRGB(const uint8_t* dib, uint32_t dibBytes, uint8_t* destination, uint32_t destStride,

@@ -40,9 +40,6 @@ constexpr uint32_t kWriteYCbCr = 16;
 constexpr uint32_t kWriteNoJfif = 32;
 
 constexpr uint32_t kDibHeaderBytes = 40;
-constexpr uint32_t kMarkerCom = 0xFE;
-constexpr uint32_t kMaxMarkerPayload = 65533;  // 65535 minus the length field
-constexpr uint32_t kSamplingSlots = 10;
 
 // Large I/O buffers: one read or write call per 64 KiB keeps the source and
 // destination out of the decode's profile.
@@ -343,8 +340,6 @@ UINT16 Density(double v) {
     if (v >= 65535.0) return 65535;
     return static_cast<UINT16>(v);
 }
-
-bool ValidMarkerCode(uint32_t marker) { return (marker >= 0xE0 && marker <= 0xEF) || marker == kMarkerCom; }
 
 // ---- codec -----------------------------------------------------------------
 
@@ -650,7 +645,6 @@ uint32_t CISJpegCodec::Write(const uint8_t* image, uint32_t width, uint32_t heig
     const uint64_t rowBytes = static_cast<uint64_t>(width) * components;
     // A shorter stride makes rows overlap: a caller's mistake, not a picture.
     if (stride < rowBytes) Fail(IS_ERR_PARAM, "row stride");
-    const CISThreadState* state = ISThreadState();
 
     const bool swap = depth == 24 && (flags & kWriteBgr);
     CISInternalAllocator work;
@@ -671,12 +665,6 @@ uint32_t CISJpegCodec::Write(const uint8_t* image, uint32_t width, uint32_t heig
     const int q = static_cast<int>(quality > 100 ? 100 : quality);
     enc.Call([cinfo, q]() { jpeg_set_quality(cinfo, q, TRUE); });
 
-    if (state->jpgSamplingOverride) {
-        for (int c = 0; c < cinfo->num_components && c < static_cast<int>(kSamplingSlots); ++c) {
-            cinfo->comp_info[c].h_samp_factor = state->jpgHSampling[c];
-            cinfo->comp_info[c].v_samp_factor = state->jpgVSampling[c];
-        }
-    }
     if (flags & kWriteProgressive) enc.Call([cinfo]() { jpeg_simple_progression(cinfo); });
 
     if (resolution) {
@@ -688,24 +676,8 @@ uint32_t CISJpegCodec::Write(const uint8_t* image, uint32_t width, uint32_t heig
         cinfo->X_density = 1;
         cinfo->Y_density = 1;
     }
-    switch (state->jpgDctMethod) {
-        case 1: cinfo->dct_method = JDCT_ISLOW; break;
-        case 2: cinfo->dct_method = JDCT_IFAST; break;
-        case 3: cinfo->dct_method = JDCT_FLOAT; break;
-        default: break;
-    }
-    cinfo->smoothing_factor = static_cast<int>(state->jpgSmoothing > 100 ? 100 : state->jpgSmoothing);
 
     enc.Call([cinfo]() { jpeg_start_compress(cinfo, TRUE); });
-
-    auto writeMarker = [&](int code, const uint8_t* data, size_t size) {
-        const unsigned int n = static_cast<unsigned int>(size > kMaxMarkerPayload ? kMaxMarkerPayload : size);
-        enc.Call([cinfo, code, data, n]() { jpeg_write_marker(cinfo, code, data, n); });
-    };
-    for (const std::string& text : state->jpgComments) {
-        if (!text.empty()) writeMarker(JPEG_COM, reinterpret_cast<const uint8_t*>(text.data()), text.size());
-    }
-    for (const CISJpegMarker& m : state->jpgMarkers) writeMarker(static_cast<int>(m.marker), m.data.data(), m.data.size());
 
     uint8_t* workRow = work.Get();
     for (uint32_t y = 0; y < height; ++y) {
@@ -741,14 +713,6 @@ IS_BOOL ChangeSettings(const char* name, bool valid, Fn change) {
     }
     s->Record(code, name);
     return code == 0;
-}
-
-bool ValidSampling(uint32_t count, const uint8_t* horizontal, const uint8_t* vertical) {
-    if (count > kSamplingSlots || (count && (!horizontal || !vertical))) return false;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (horizontal[i] < 1 || horizontal[i] > 4 || vertical[i] < 1 || vertical[i] > 4) return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -825,49 +789,9 @@ IS_BOOL IS40_SetJPGDCTScaleFactors(uint32_t numerator, uint32_t denominator) {
     });
 }
 
-IS_BOOL IS40_AddJPGOutputMarker(uint32_t marker, const uint8_t* data, uint32_t size) {
-    // Only segments a decoder skips: any other code would break the file.
-    const bool valid = ValidMarkerCode(marker) && size <= kMaxMarkerPayload && (size == 0 || data);
-    return ChangeSettings("IS40_AddJPGOutputMarker", valid, [=](CISThreadState& s) {
-        CISJpegMarker m;
-        m.marker = marker;
-        if (size) m.data.assign(data, data + size);
-        s.jpgMarkers.push_back(std::move(m));
-    });
-}
-
 IS_BOOL IS40_ClearJPGOutputMarkers(void) {
-    return ChangeSettings("IS40_ClearJPGOutputMarkers", true, [](CISThreadState& s) { s.jpgMarkers.clear(); });
-}
-
-IS_BOOL IS40_AddJPGOutputComment(const char* text) {
-    const bool valid = text && std::strlen(text) <= kMaxMarkerPayload;
-    return ChangeSettings("IS40_AddJPGOutputComment", valid,
-                          [=](CISThreadState& s) { s.jpgComments.emplace_back(text); });
-}
-
-IS_BOOL IS40_ClearJPGOutputComments(void) {
-    return ChangeSettings("IS40_ClearJPGOutputComments", true, [](CISThreadState& s) { s.jpgComments.clear(); });
-}
-
-IS_BOOL IS40_SetJPGSamplingFactors(uint32_t count, const uint8_t* horizontal, const uint8_t* vertical) {
-    return ChangeSettings("IS40_SetJPGSamplingFactors", ValidSampling(count, horizontal, vertical),
-                          [=](CISThreadState& s) {
-                              for (uint32_t i = 0; i < kSamplingSlots; ++i) {
-                                  s.jpgHSampling[i] = i < count ? horizontal[i] : 1;
-                                  s.jpgVSampling[i] = i < count ? vertical[i] : 1;
-                              }
-                              s.jpgSamplingOverride = count != 0;
-                          });
-}
-
-IS_BOOL IS40_SetJPGDCTMethod(uint32_t method) {
-    return ChangeSettings("IS40_SetJPGDCTMethod", method <= 3, [=](CISThreadState& s) { s.jpgDctMethod = method; });
-}
-
-IS_BOOL IS40_SetJPGSmoothingFactor(uint32_t factor) {
-    return ChangeSettings("IS40_SetJPGSmoothingFactor", factor <= 100,
-                          [=](CISThreadState& s) { s.jpgSmoothing = factor; });
+    // Nothing adds output markers, so there is never one to clear.
+    return ChangeSettings("IS40_ClearJPGOutputMarkers", true, [](CISThreadState&) {});
 }
 
 }  // extern "C"

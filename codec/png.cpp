@@ -276,10 +276,8 @@ void CISPngCodec::ChooseTransforms(uint32_t depth, uint32_t flags) {
 
     // Remaining calls are libpng's and may raise its errors.
     png_structp png = m_png;
-    CISThreadState* s = ISThreadState();
-    const uint32_t bg = s ? s->pngBackground : 0;
     const CISPngHeader& h = m_h;
-    bool ok = PngProtect(png, [png, info = m_info, depth, flags, ct, bd, grey, alpha, bg, &h]() {
+    bool ok = PngProtect(png, [png, info = m_info, depth, flags, ct, bd, grey, alpha, &h]() {
         const bool wide = depth == 48 || depth == 64 || (depth == 16 && (flags & kReadGrey16));
         if (depth == 1) return;
         if (depth == 8) {
@@ -306,13 +304,7 @@ void CISPngCodec::ChooseTransforms(uint32_t depth, uint32_t flags) {
             if (h.hasBkgd && png_get_bKGD(png, info, &fileBackground)) {
                 png_set_background(png, fileBackground, PNG_BACKGROUND_GAMMA_FILE, 1, 1.0);
             } else {
-                // In the output's sample size; libpng adapts it to its own steps.
-                const uint32_t scale = depth == 48 ? 257 : 1;
-                png_color_16 c = {};
-                c.red = static_cast<png_uint_16>((bg & 0xFF) * scale);
-                c.green = static_cast<png_uint_16>(((bg >> 8) & 0xFF) * scale);
-                c.blue = static_cast<png_uint_16>(((bg >> 16) & 0xFF) * scale);
-                c.gray = c.green;
+                png_color_16 c = {};  // black
                 png_set_background(png, &c, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
             }
         }
@@ -438,21 +430,6 @@ uint32_t CISPngCodec::Write(const uint8_t* image, uint32_t width, uint32_t heigh
         plte[i].blue = palette[4 * i];
         trns[i] = palette[4 * i + 3];
     }
-    CISThreadState* s = ISThreadState();
-    std::vector<png_text> texts;
-    if (s) {
-        for (const CISPngText& t : s->pngTexts) {
-            if (t.keyword.empty()) continue;
-            png_text pt = {};
-            pt.compression = PNG_TEXT_COMPRESSION_NONE;
-            pt.key = const_cast<char*>(t.keyword.c_str());
-            pt.text = const_cast<char*>(t.text.c_str());
-            pt.text_length = t.text.size();
-            texts.push_back(pt);
-        }
-    }
-    const bool icc = s && !s->pngIccProfile.empty() && s->pngIccProfile.size() < 0x7FFFFFFFu;
-    const char* iccName = icc && !s->pngIccName.empty() ? s->pngIccName.c_str() : "ICC Profile";
     png_time stamp = {};
     const bool withTime = (flags & 16) == 0;
     if (withTime) {
@@ -484,7 +461,6 @@ uint32_t CISPngCodec::Write(const uint8_t* image, uint32_t width, uint32_t heigh
     png_structp png = m_png;
     png_infop info = m_info;
     CISPngContext* ctx = &m_ctx;
-    const std::vector<uint8_t>* profile = icc ? &s->pngIccProfile : nullptr;
     bool ok = PngProtect(png, [&]() {
         png_set_write_fn(png, ctx, PngOnWrite, PngOnFlush);
         png_set_benign_errors(png, 1);
@@ -500,11 +476,6 @@ uint32_t CISPngCodec::Write(const uint8_t* image, uint32_t width, uint32_t heigh
         if (withTime) png_set_tIME(png, info, &stamp);
         png_set_pHYs(png, info, physX, physY, physUnit);
         if (gamma > 0.0 && std::isfinite(gamma)) png_set_gAMA(png, info, gamma);
-        if (!texts.empty()) png_set_text(png, info, texts.data(), static_cast<int>(texts.size()));
-        if (profile) {
-            png_set_iCCP(png, info, iccName, PNG_COMPRESSION_TYPE_BASE, profile->data(),
-                         static_cast<png_uint_32>(profile->size()));
-        }
         png_write_info(png, info);
         if (flags & 8) png_set_bgr(png);
         if (bitDepth == 16) png_set_swap(png);

@@ -32,7 +32,6 @@ constexpr uint32_t kWriteTiles = 0x80;
 
 constexpr uint32_t kInfoHeaderBytes = 40;
 constexpr char kLibraryVersion[] = "IS 4.0.9.2";
-constexpr uint32_t kTagAnnotation = 32932;
 
 [[noreturn]] void Fail(uint32_t code, const char* why) { throw ISException(code, why); }
 
@@ -707,7 +706,6 @@ uint32_t CISTiffCodec::Write(const uint8_t* image, uint32_t width, uint32_t heig
     if (compression == COMPRESSION_OJPEG) Fail(IS_ERR_COMPRESSION, "old-style JPEG cannot be written");
     const bool tiles = (flags & kWriteTiles) != 0;
 
-    CISThreadState* s = ISThreadState();
     if (!m_file.OpenWrite(m_handle)) Fail(m_file.Error(), "open");
     TIFF* tif = m_file.Get();
     bool ok = true;
@@ -742,8 +740,7 @@ uint32_t CISTiffCodec::Write(const uint8_t* image, uint32_t width, uint32_t heig
     }
     set(TIFFSetField(tif, TIFFTAG_COMPRESSION, static_cast<uint16_t>(compression)));
     if (compression == COMPRESSION_JPEG) {
-        uint32_t q = s ? s->tiffJpegQuality : 75;
-        set(TIFFSetField(tif, TIFFTAG_JPEGQUALITY, static_cast<int>(q > 100 ? 100 : (q < 1 ? 1 : q))));
+        set(TIFFSetField(tif, TIFFTAG_JPEGQUALITY, 75));
         set(TIFFSetField(tif, TIFFTAG_JPEGTABLESMODE, 0));
     }
     if ((flags & kWritePredictor) && bits >= 8 &&
@@ -751,9 +748,7 @@ uint32_t CISTiffCodec::Write(const uint8_t* image, uint32_t width, uint32_t heig
          compression == COMPRESSION_DEFLATE)) {
         set(TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL));
     }
-    uint32_t orientation = s ? s->tiffOrientation : 1;
-    if (orientation < 1 || orientation > 8) orientation = 1;
-    set(TIFFSetField(tif, TIFFTAG_ORIENTATION, static_cast<uint16_t>(orientation)));
+    set(TIFFSetField(tif, TIFFTAG_ORIENTATION, static_cast<uint16_t>(ORIENTATION_TOPLEFT)));
 
     float xRes = 1, yRes = 1;
     uint16_t unit = RESUNIT_NONE;
@@ -769,48 +764,24 @@ uint32_t CISTiffCodec::Write(const uint8_t* image, uint32_t width, uint32_t heig
     set(TIFFSetField(tif, TIFFTAG_YRESOLUTION, yRes));
 
     char software[512];
-    if (s && s->tiffSoftwareOverride) {
-        std::snprintf(software, sizeof software, "%s", s->tiffSoftware.c_str());
-    } else {
-        std::snprintf(software, sizeof software, "ZerUvadod (%s), using %s", kLibraryVersion, TIFFGetVersion());
-    }
+    std::snprintf(software, sizeof software, "ZerUvadod (%s), using %s", kLibraryVersion, TIFFGetVersion());
     set(TIFFSetField(tif, TIFFTAG_SOFTWARE, software));
 
     if (!tiles) {
         uint32_t rps;
         if (compression == COMPRESSION_JPEG) {
             rps = height;
-        } else if (!s || s->tiffRowsPerStrip == -1) {
-            rps = TIFFDefaultStripSize(tif, static_cast<uint32_t>(-1));
         } else {
-            rps = s->tiffRowsPerStrip < 1 ? 1 : static_cast<uint32_t>(s->tiffRowsPerStrip);
+            rps = TIFFDefaultStripSize(tif, static_cast<uint32_t>(-1));
         }
         set(TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rps));
     } else {
-        uint32_t tw = s ? s->tiffTileWidth : 0;
-        uint32_t th = s ? s->tiffTileHeight : 0;
+        uint32_t tw = 0, th = 0;
         TIFFDefaultTileSize(tif, &tw, &th);
         set(TIFFSetField(tif, TIFFTAG_TILEWIDTH, tw));
         set(TIFFSetField(tif, TIFFTAG_TILELENGTH, th));
     }
 
-    if (s) {
-        auto block = [&](uint32_t tag, const std::vector<uint8_t>& data) {
-            if (data.empty() || data.size() >= 0x7FFFFFFFu) return;
-            set(TIFFSetField(tif, tag, static_cast<uint32_t>(data.size()), data.data()));
-        };
-        block(TIFFTAG_XMLPACKET, s->tiffXmp);
-        if (!s->tiffAnnotation.empty()) {
-            static const TIFFFieldInfo annotation[] = {
-                {kTagAnnotation, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_UNDEFINED, FIELD_CUSTOM, 1, 1,
-                 const_cast<char*>("TIFFAnnotationData")}};
-            if (!TIFFFindField(tif, kTagAnnotation, TIFF_ANY)) TIFFMergeFieldInfo(tif, annotation, 1);
-            block(kTagAnnotation, s->tiffAnnotation);
-        }
-        block(TIFFTAG_RICHTIFFIPTC, s->tiffIptc);
-        block(TIFFTAG_ICCPROFILE, s->tiffIcc);
-        block(TIFFTAG_PHOTOSHOP, s->tiffPhotoshop);
-    }
     if (!ok) Fail(IS_ERR_PARAM, "field refused");
 
     if (tiles) {
