@@ -1,4 +1,3 @@
-#include "isconvert.h"
 
 #include "isframe.h"
 
@@ -57,13 +56,13 @@ uint8_t* ISWidenToRGBA(const uint8_t* image, uint32_t width, uint32_t height) {
 uint8_t* ISRGBToPackedDIB24(const uint8_t* image, uint32_t width, uint32_t height) {
     const uint64_t row = ISDibRowBytes(width, 24);
     uint64_t pixels;
-    if (!image || !ISMulSize(row, height, &pixels) || pixels + 40 >= kISAllocLimit) return nullptr;
-    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, pixels + 40));
+    if (!image || !ISMulSize(row, height, &pixels) || pixels + kISDibHeaderBytes >= kISAllocLimit) return nullptr;
+    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, pixels + kISDibHeaderBytes));
     if (!out) return nullptr;
     ISPutDibHeader(out, width, height, 24, static_cast<uint32_t>(pixels), 0, 0, 0);
     for (uint32_t y = 0; y < height; ++y) {
         const uint8_t* s = image + static_cast<uint64_t>(y) * width * 3;
-        uint8_t* d = out + 40 + static_cast<uint64_t>(height - 1 - y) * row;
+        uint8_t* d = out + kISDibHeaderBytes + static_cast<uint64_t>(height - 1 - y) * row;
         for (uint32_t x = 0; x < width; ++x, s += 3, d += 3) {
             d[0] = s[2];
             d[1] = s[1];
@@ -75,7 +74,7 @@ uint8_t* ISRGBToPackedDIB24(const uint8_t* image, uint32_t width, uint32_t heigh
 
 void ISPutDibHeader(uint8_t* d, uint32_t width, uint32_t height, uint32_t bitCount, uint32_t imageSize,
                     uint32_t xPelsPerMetre, uint32_t yPelsPerMetre, uint32_t colours) {
-    ISPut32LE(d, 40);
+    ISPut32LE(d, kISDibHeaderBytes);
     ISPut32LE(d + 4, width);
     ISPut32LE(d + 8, height);
     ISPut16LE(d + 12, 1);

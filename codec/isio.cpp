@@ -1,4 +1,3 @@
-#include "isio.h"
 
 #include "isframe.h"
 

@@ -5,10 +5,7 @@
 // entered the library (JpegCall); no C++ object with a destructor lives in
 // the frames it skips. Failures are then thrown as ISException from C++
 // code only, and caught at the entry point.
-#include "isconvert.h"
 #include "isframe.h"
-#include "isio.h"
-#include "isjpeg.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -22,24 +19,10 @@ using ZerUvadod::ISException;
 
 namespace {
 
-constexpr uint32_t kReadRawCmyk = 1;
-constexpr uint32_t kReadDib = 2;
-constexpr uint32_t kReadYCbCr = 4;
-constexpr uint32_t kReadPadBgr = 8;
-constexpr uint32_t kReadGiveBack = 16;
-
 // Output bytes per file byte beyond which a large picture is taken for a
 // bomb; baseline Huffman coding needs at least a bit or two per block.
 constexpr uint64_t kMaxExpansion = 4096;
 
-constexpr uint32_t kWriteProgressive = 1;
-constexpr uint32_t kWriteYcck = 2;
-constexpr uint32_t kWriteBottomUp = 4;
-constexpr uint32_t kWriteBgr = 8;
-constexpr uint32_t kWriteYCbCr = 16;
-constexpr uint32_t kWriteNoJfif = 32;
-
-constexpr uint32_t kDibHeaderBytes = 40;
 
 // Large I/O buffers: one read or write call per 64 KiB keeps the source and
 // destination out of the decode's profile.
@@ -52,8 +35,6 @@ constexpr int kMaxScans = 1000;
 // libjpeg's own work memory (whole-image coefficient buffers of
 // progressive files) stays under the library's allocation limit.
 constexpr long kJpegMemoryLimit = static_cast<long>(kISAllocLimit - 1);
-
-[[noreturn]] void Fail(uint32_t code, const char* why) { throw ISException(code, why); }
 
 // ---- error manager ---------------------------------------------------------
 
@@ -230,12 +211,12 @@ public:
     // or with 1 when libjpeg ran out of memory.
     template <typename Fn>
     void Call(uint32_t code, Fn&& fn) {
-        if (!JpegCall(m_err, fn)) Fail(m_err.outOfMemory ? static_cast<uint32_t>(IS_ERR_MEMORY) : code, m_err.message);
+        if (!JpegCall(m_err, fn)) ISFail(m_err.outOfMemory ? static_cast<uint32_t>(IS_ERR_MEMORY) : code, m_err.message);
     }
 
     // Creates the record and the source manager; fails with 1 or 9.
     void Create() {
-        if (!m_inBuffer.Alloc(kIOBufferBytes)) Fail(IS_ERR_MEMORY, "input buffer");
+        if (!m_inBuffer.Alloc(kIOBufferBytes)) ISFail(IS_ERR_MEMORY, "input buffer");
         j_decompress_ptr cinfo = &m_cinfo;
         Call(IS_ERR_JPEG_DECODE, [cinfo]() { jpeg_create_decompress(cinfo); });
         m_cinfo.mem->max_memory_to_use = kJpegMemoryLimit;
@@ -315,24 +296,24 @@ unsigned int ScaleDenominator(uint64_t num, uint64_t den) {
 OutKind ChooseOutput(SourceKind source, uint32_t depth, uint32_t flags) {
     switch (source) {
         case SourceKind::Grey:
-            if (depth == 32) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read 8-bit to 32-bit)");
+            if (depth == 32) ISFail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read 8-bit to 32-bit)");
             return depth == 8 ? OutKind::Grey : OutKind::Rgb;
         case SourceKind::Rgb:
-            if (depth != 24) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read RGB to any other bit depth)");
+            if (depth != 24) ISFail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read RGB to any other bit depth)");
             return OutKind::Rgb;
         case SourceKind::Cmyk:
         case SourceKind::Ycck:
-            if (flags & kReadRawCmyk) {
-                if (depth != 32) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can only read CMYK/YCCK to 32bpp)");
+            if (flags & IS_JPG_READ_RAW_CMYK) {
+                if (depth != 32) ISFail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can only read CMYK/YCCK to 32bpp)");
                 return source == SourceKind::Cmyk ? OutKind::Cmyk : OutKind::Ycck;
             }
-            if (depth != 24) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested");
+            if (depth != 24) ISFail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested");
             return OutKind::Rgb;
         case SourceKind::RawYCbCr:
-            if (depth != 24) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read YCbCr to any other bit depth)");
+            if (depth != 24) ISFail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read YCbCr to any other bit depth)");
             return OutKind::YCbCr;
     }
-    Fail(IS_ERR_JPEG_DECODE, "Invalid JPG colorspace");
+    ISFail(IS_ERR_JPEG_DECODE, "Invalid JPG colorspace");
 }
 
 UINT16 Density(double v) {
@@ -363,7 +344,7 @@ private:
 };
 
 uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uint32_t* height) {
-    if (depth != 8 && depth != 24 && depth != 32) Fail(IS_ERR_PARAM, "bit depth");
+    if (depth != 8 && depth != 24 && depth != 32) ISFail(IS_ERR_PARAM, "bit depth");
     const CISThreadState* state = ISThreadState();
 
     CISJpegDecoder dec(m_handle, "IS40_ReadJPG");
@@ -374,7 +355,7 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
     cinfo->scale_denom = ScaleDenominator(state->jpgScaleNum, state->jpgScaleDen);
 
     // Raw Y, Cb, Cr is only there to give for a YCbCr-coded picture.
-    const bool rawYCbCr = (flags & kReadYCbCr) && cinfo->jpeg_color_space == JCS_YCbCr;
+    const bool rawYCbCr = (flags & IS_JPG_READ_YCBCR) && cinfo->jpeg_color_space == JCS_YCbCr;
     if (rawYCbCr) cinfo->out_color_space = JCS_YCbCr;
     dec.CalcOutput();
 
@@ -388,16 +369,16 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
     } else if (cinfo->out_color_components == 4 && cinfo->jpeg_color_space == JCS_YCCK) {
         source = SourceKind::Ycck;
     } else {
-        Fail(IS_ERR_JPEG_DECODE, "Invalid JPG colorspace");
+        ISFail(IS_ERR_JPEG_DECODE, "Invalid JPG colorspace");
     }
 
-    const bool dib = (flags & kReadDib) != 0;
+    const bool dib = (flags & IS_JPG_READ_DIB) != 0;
     const bool fourComponents = source == SourceKind::Cmyk || source == SourceKind::Ycck;
     if (dib && source == SourceKind::Grey) depth = 8;
     if (dib && fourComponents) depth = 24;
     const OutKind kind = ChooseOutput(source, depth, flags);
 
-    const bool padded = dib || (flags & kReadPadBgr);
+    const bool padded = dib || (flags & IS_JPG_READ_PAD_BGR);
     const bool bgr = padded && kind == OutKind::Rgb;
 
     // Let libjpeg produce the final layout where it can, so rows go
@@ -431,17 +412,17 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
     uint64_t rowBytes = static_cast<uint64_t>(w) * bytesPerPixel;
     if (padded) rowBytes = (rowBytes + 3) & ~static_cast<uint64_t>(3);
     const uint32_t tableEntries = dib && kind == OutKind::Grey ? 256 : 0;
-    const uint64_t pixelStart = dib ? kDibHeaderBytes + 4ull * tableEntries : 0;
+    const uint64_t pixelStart = dib ? kISDibHeaderBytes + 4ull * tableEntries : 0;
     // Checked before libjpeg allocates anything for the picture: a header
     // may declare far more than any file holds.
     uint64_t pixelBytes, total;
     if (!ISMulSize(rowBytes, h, &pixelBytes) || !ISMulSize(pixelBytes + pixelStart, 1, &total)) {
-        Fail(IS_ERR_MEMORY, "picture too large");
+        ISFail(IS_ERR_MEMORY, "picture too large");
     }
     // A truncated file decodes as filler, so a few header bytes could make
     // gigabytes: above the floor the file must be within a generous ratio.
     const uint64_t plausible = dec.SourceSize() * kMaxExpansion;
-    if (total > kISBombFloor && total > plausible) Fail(IS_ERR_MEMORY, "picture too large for its file");
+    if (total > kISBombFloor && total > plausible) ISFail(IS_ERR_MEMORY, "picture too large for its file");
     // A file of several scans keeps every coefficient of the full-size
     // picture while they arrive, whatever the scale.
     if (cinfo->progressive_mode || cinfo->comps_in_scan < cinfo->num_components) {
@@ -454,18 +435,18 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
             blocks += across * down;  // each factor is below 2^17
         }
         uint64_t coefficients;
-        if (!ISMulSize(blocks, DCTSIZE2 * sizeof(JCOEF), &coefficients)) Fail(IS_ERR_MEMORY, "picture too large");
-        if (coefficients > kISBombFloor && coefficients > plausible) Fail(IS_ERR_MEMORY, "picture too large for its file");
+        if (!ISMulSize(blocks, DCTSIZE2 * sizeof(JCOEF), &coefficients)) ISFail(IS_ERR_MEMORY, "picture too large");
+        if (coefficients > kISBombFloor && coefficients > plausible) ISFail(IS_ERR_MEMORY, "picture too large for its file");
     }
 
     // Work row for the conversions done here: the decoded samples of one row.
     CISInternalAllocator work;
     if ((convertGrey || convertCmyk) &&
         !work.Alloc(static_cast<uint64_t>(w) * static_cast<uint32_t>(cinfo->out_color_components) * 2)) {
-        Fail(IS_ERR_MEMORY, "work row");
+        ISFail(IS_ERR_MEMORY, "work row");
     }
     CISOutBufAllocator out;
-    if (!out.Alloc(total)) Fail(IS_ERR_MEMORY, "output");
+    if (!out.Alloc(total)) ISFail(IS_ERR_MEMORY, "output");
     uint8_t* base = out.Get();
 
     if (dib) {
@@ -473,7 +454,7 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
         ISPutDibHeader(base, w, h, 8 * bytesPerPixel, static_cast<uint32_t>(pixelBytes),
                        PelsPerMetre(cinfo->X_density, unit), PelsPerMetre(cinfo->Y_density, unit), tableEntries);
         for (uint32_t i = 0; i < tableEntries; ++i) {
-            uint8_t* e = base + kDibHeaderBytes + 4 * i;
+            uint8_t* e = base + kISDibHeaderBytes + 4 * i;
             e[0] = e[1] = e[2] = static_cast<uint8_t>(i);
             e[3] = 255;
         }
@@ -540,7 +521,7 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
             rowError = e.Code();
         }
     }
-    if (flags & kReadGiveBack) dec.GiveBack();
+    if (flags & IS_JPG_READ_GIVE_BACK) dec.GiveBack();
 
     // After a row failure the rows decoded so far are still handed over.
     m_error = rowError;
@@ -609,11 +590,11 @@ public:
     // libjpeg ran out of memory).
     template <typename Fn>
     void Call(Fn&& fn) {
-        if (!JpegCall(m_err, fn)) Fail(m_err.outOfMemory ? IS_ERR_MEMORY : IS_ERR_WRITE, m_err.message);
+        if (!JpegCall(m_err, fn)) ISFail(m_err.outOfMemory ? IS_ERR_MEMORY : IS_ERR_WRITE, m_err.message);
     }
 
     void Create() {
-        if (!m_outBuffer.Alloc(kIOBufferBytes)) Fail(IS_ERR_MEMORY, "output buffer");
+        if (!m_outBuffer.Alloc(kIOBufferBytes)) ISFail(IS_ERR_MEMORY, "output buffer");
         j_compress_ptr cinfo = &m_cinfo;
         Call([cinfo]() { jpeg_create_compress(cinfo); });
         m_dest.io = &m_io;
@@ -638,17 +619,17 @@ private:
 uint32_t CISJpegCodec::Write(const uint8_t* image, uint32_t width, uint32_t height, uint32_t depth,
                              uint32_t stride, uint32_t quality, const ISResolution* resolution,
                              uint32_t flags) {
-    if (!image) Fail(IS_ERR_PARAM, "image");
-    if (depth != 8 && depth != 24 && depth != 32) Fail(IS_ERR_PARAM, "bit depth");
-    if (width == 0 || height == 0) Fail(IS_ERR_PARAM, "size");
+    if (!image) ISFail(IS_ERR_PARAM, "image");
+    if (depth != 8 && depth != 24 && depth != 32) ISFail(IS_ERR_PARAM, "bit depth");
+    if (width == 0 || height == 0) ISFail(IS_ERR_PARAM, "size");
     const uint32_t components = depth / 8;
     const uint64_t rowBytes = static_cast<uint64_t>(width) * components;
     // A shorter stride makes rows overlap: a caller's mistake, not a picture.
-    if (stride < rowBytes) Fail(IS_ERR_PARAM, "row stride");
+    if (stride < rowBytes) ISFail(IS_ERR_PARAM, "row stride");
 
-    const bool swap = depth == 24 && (flags & kWriteBgr);
+    const bool swap = depth == 24 && (flags & IS_JPG_WRITE_BGR);
     CISInternalAllocator work;
-    if (swap && !work.Alloc(rowBytes)) Fail(IS_ERR_MEMORY, "work row");
+    if (swap && !work.Alloc(rowBytes)) ISFail(IS_ERR_MEMORY, "work row");
 
     CISJpegEncoder enc(m_handle);
     enc.Create();
@@ -657,15 +638,15 @@ uint32_t CISJpegCodec::Write(const uint8_t* image, uint32_t width, uint32_t heig
     cinfo->image_height = height;
     cinfo->input_components = static_cast<int>(components);
     if (depth == 8) cinfo->in_color_space = JCS_GRAYSCALE;
-    else if (depth == 24) cinfo->in_color_space = (flags & kWriteYCbCr) ? JCS_YCbCr : JCS_RGB;
-    else cinfo->in_color_space = (flags & kWriteYcck) ? JCS_YCCK : JCS_CMYK;
+    else if (depth == 24) cinfo->in_color_space = (flags & IS_JPG_WRITE_YCBCR) ? JCS_YCbCr : JCS_RGB;
+    else cinfo->in_color_space = (flags & IS_JPG_WRITE_YCCK) ? JCS_YCCK : JCS_CMYK;
     enc.Call([cinfo]() { jpeg_set_defaults(cinfo); });
 
-    if (flags & kWriteNoJfif) cinfo->write_JFIF_header = FALSE;
+    if (flags & IS_JPG_WRITE_NO_JFIF) cinfo->write_JFIF_header = FALSE;
     const int q = static_cast<int>(quality > 100 ? 100 : quality);
     enc.Call([cinfo, q]() { jpeg_set_quality(cinfo, q, TRUE); });
 
-    if (flags & kWriteProgressive) enc.Call([cinfo]() { jpeg_simple_progression(cinfo); });
+    if (flags & IS_JPG_WRITE_PROGRESSIVE) enc.Call([cinfo]() { jpeg_simple_progression(cinfo); });
 
     if (resolution) {
         cinfo->density_unit = static_cast<UINT8>(resolution->unit <= 2 ? resolution->unit : 0);
@@ -681,7 +662,7 @@ uint32_t CISJpegCodec::Write(const uint8_t* image, uint32_t width, uint32_t heig
 
     uint8_t* workRow = work.Get();
     for (uint32_t y = 0; y < height; ++y) {
-        const uint32_t sourceRow = (flags & kWriteBottomUp) ? height - 1 - y : y;
+        const uint32_t sourceRow = (flags & IS_JPG_WRITE_BOTTOM_UP) ? height - 1 - y : y;
         JSAMPROW row = const_cast<JSAMPROW>(image + static_cast<uint64_t>(sourceRow) * stride);
         if (swap) {
             std::memcpy(workRow, row, static_cast<size_t>(rowBytes));
@@ -690,7 +671,7 @@ uint32_t CISJpegCodec::Write(const uint8_t* image, uint32_t width, uint32_t heig
         }
         JDIMENSION written = 0;
         enc.Call([cinfo, &row, &written]() { written = jpeg_write_scanlines(cinfo, &row, 1); });
-        if (written != 1) Fail(IS_ERR_WRITE, "row not taken");
+        if (written != 1) ISFail(IS_ERR_WRITE, "row not taken");
     }
     enc.Call([cinfo]() { jpeg_finish_compress(cinfo); });
     return enc.DestSize();

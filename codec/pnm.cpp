@@ -1,7 +1,5 @@
 // PBM, PGM and PPM (plain and raw) through libnetpbm's pam interface.
-#include "isconvert.h"
 #include "isframe.h"
-#include "isio.h"
 
 #include <csetjmp>
 #include <cstddef>

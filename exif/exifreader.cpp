@@ -2,8 +2,6 @@
 // and the four IS40_EXIF entry points.
 #include "isexif.h"
 
-#include "isio.h"
-#include "isjpeg.h"
 
 #include <cstring>
 #include <limits>

@@ -7,7 +7,6 @@
 // to the type of its table row.
 #include "isexif.h"
 
-#include "isio.h"
 #include "istiff.h"
 
 #include <cstring>

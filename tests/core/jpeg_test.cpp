@@ -1,6 +1,5 @@
 // JPEG reader, dimension query and writer.
 #include "isframe.h"
-#include "isjpeg.h"
 #include "testutil.h"
 
 #include <algorithm>
