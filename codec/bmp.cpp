@@ -10,7 +10,6 @@
 #include <cstring>
 #include <new>
 
-
 namespace {
 
 constexpr uint32_t kFileHeaderBytes = 14;
@@ -64,7 +63,6 @@ struct CISBmpHeader {
     bool masksRead = false;
     uint8_t table[256 * 4] = {};  // B, G, R, reserved; unused entries copy entry 0
 };
-
 
 // Places decoded pixels into the output block in the requested layout.
 class CISBmpSink {

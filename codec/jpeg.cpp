@@ -23,7 +23,6 @@ namespace {
 // bomb; baseline Huffman coding needs at least a bit or two per block.
 constexpr uint64_t kMaxExpansion = 4096;
 
-
 // Large I/O buffers: one read or write call per 64 KiB keeps the source and
 // destination out of the decode's profile.
 constexpr size_t kIOBufferBytes = 64 * 1024;

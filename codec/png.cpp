@@ -15,11 +15,9 @@
 #include <new>
 #include <vector>
 
-
 namespace {
 
 constexpr uint32_t kReadGrey16 = 4;  // 16 bits: one grey sample, not grey and alpha
-
 
 // Deflate cannot expand data by more than about 1032 to 1; a header that
 // declares more pixels than the rest of the source could hold is refused

@@ -12,8 +12,6 @@
 #include <new>
 #include <vector>
 
-using ZerUvadod::ISException;
-
 namespace {
 
 constexpr uint32_t kHeaderBytes = 18;
@@ -390,18 +388,13 @@ extern "C" IS_BOOL IS40_GetTGADims(ISHANDLE handle, uint32_t* width, uint32_t* h
     }
     if (!ISCheckHandle(handle, "IS40_GetTGADims")) return 0;
     CISTgaCodec codec(handle);
-    IS_BOOL ok = 0;
-    try {
+    const IS_BOOL ok = ISGuarded(codec, [&]() -> IS_BOOL {
         codec.ReadHeader();
         *width = codec.Header().width;
         *height = codec.Header().height;
         *bitCount = codec.Header().pixelBits;
-        ok = 1;
-    } catch (const ISException& e) {
-        codec.SetError(e.Code());
-    } catch (const std::bad_alloc&) {
-        codec.SetError(IS_ERR_MEMORY);
-    }
+        return 1;
+    });
     ISRecordError(codec.Error(), "IS40_GetTGADims");
     return ok;
 }
@@ -415,14 +408,7 @@ extern "C" uint8_t* IS40_ReadTGA(ISHANDLE handle, uint32_t* width, uint32_t* hei
     }
     if (!ISCheckHandle(handle, "IS40_ReadTGA")) return nullptr;
     CISTgaCodec codec(handle);
-    uint8_t* out = nullptr;
-    try {
-        out = codec.Read(bitDepth, palette, flags, width, height);
-    } catch (const ISException& e) {
-        codec.SetError(e.Code());
-    } catch (const std::bad_alloc&) {
-        codec.SetError(IS_ERR_MEMORY);
-    }
+    uint8_t* out = ISGuarded(codec, [&]() { return codec.Read(bitDepth, palette, flags, width, height); });
     ISRecordError(codec.Error(), "IS40_ReadTGA");
     return out;
 }
@@ -433,14 +419,8 @@ extern "C" uint32_t IS40_WriteTGA(ISHANDLE handle, const uint8_t* image, uint32_
     if (!ISThreadState()) return 0;
     if (!ISCheckHandle(handle, "IS40_WriteTGA")) return 0;
     CISTgaCodec codec(handle);
-    uint32_t size = 0;
-    try {
-        size = codec.Write(image, width, height, bitCount, rowStride, palette, flags);
-    } catch (const ISException& e) {
-        codec.SetError(e.Code());
-    } catch (const std::bad_alloc&) {
-        codec.SetError(IS_ERR_MEMORY);
-    }
+    const uint32_t size =
+        ISGuarded(codec, [&]() { return codec.Write(image, width, height, bitCount, rowStride, palette, flags); });
     ISRecordError(codec.Error(), "IS40_WriteTGA");
     return size;
 }
