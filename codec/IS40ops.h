@@ -1,4 +1,4 @@
-// Public interface of the IS40 library: Image operations: resizing, quarter turns, fills, overlays, palette and DIB conversions.
+// Public interface of the IS40 library: Image operations: resizing, quarter turns, fills, overlays and DIB conversions.
 // Included by IS40.h; fixed-width types only.
 //
 // Images are (pointer, width, height, row stride in bytes) with a separate
@@ -113,7 +113,9 @@ uint8_t* IS40_RGBToPackedDIB(const uint8_t* image, uint32_t width, uint32_t heig
 // Converts a packed DIB into a 24-bit RGB buffer of destWidth x destHeight,
 // which must be the DIB's size (error 5 otherwise). Indexes go through the
 // colour table, 16-bit pixels are 5-5-5 scaled by 255 / 31 or, with bit
-// fields, masked and shifted; 32-bit pixels drop their fourth byte.
+// fields, masked and shifted; 32-bit pixels drop their fourth byte; the
+// rows are read as the BMP reader reads a file's. Errors: 5, 1, 17 for a DIB
+// that is inconsistent or of a kind not handled.
 IS_BOOL IS40_PackedDIBToRGB(const uint8_t* dib, uint32_t dibBytes, uint8_t* destination,
                             uint32_t destStride, uint32_t destWidth, uint32_t destHeight);
 

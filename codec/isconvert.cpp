@@ -5,7 +5,7 @@ uint8_t* ISIndexedToRGB(const uint8_t* image, uint32_t width, uint32_t height, u
                         const uint8_t* palette) {
     uint64_t bytes;
     if (!image || !palette || !ISMulSize3(width, height, 3, &bytes)) return nullptr;
-    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, bytes));
+    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(kISZeroInit, bytes));
     if (!out) return nullptr;
     uint8_t* d = out;
     for (uint32_t y = 0; y < height; ++y) {
@@ -23,7 +23,7 @@ uint8_t* ISIndexedToRGB(const uint8_t* image, uint32_t width, uint32_t height, u
 uint8_t* ISBitsToRGB(const uint8_t* image, uint32_t width, uint32_t height, uint32_t rowStride) {
     uint64_t bytes;
     if (!image || !ISMulSize3(width, height, 3, &bytes)) return nullptr;
-    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, bytes));
+    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(kISZeroInit, bytes));
     if (!out) return nullptr;
     uint8_t* d = out;
     for (uint32_t y = 0; y < height; ++y) {
@@ -41,7 +41,7 @@ uint8_t* ISBitsToRGB(const uint8_t* image, uint32_t width, uint32_t height, uint
 uint8_t* ISWidenToRGBA(const uint8_t* image, uint32_t width, uint32_t height) {
     uint64_t bytes;
     if (!image || !ISMulSize3(width, height, 4, &bytes)) return nullptr;
-    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, bytes));
+    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(kISZeroInit, bytes));
     if (!out) return nullptr;
     const uint64_t pixels = static_cast<uint64_t>(width) * height;
     for (uint64_t i = 0; i < pixels; ++i) {
@@ -49,25 +49,6 @@ uint8_t* ISWidenToRGBA(const uint8_t* image, uint32_t width, uint32_t height) {
         out[4 * i + 1] = image[3 * i + 1];
         out[4 * i + 2] = image[3 * i + 2];
         out[4 * i + 3] = 255;
-    }
-    return out;
-}
-
-uint8_t* ISRGBToPackedDIB24(const uint8_t* image, uint32_t width, uint32_t height) {
-    const uint64_t row = ISDibRowBytes(width, 24);
-    uint64_t pixels;
-    if (!image || !ISMulSize(row, height, &pixels) || pixels + kISDibHeaderBytes >= kISAllocLimit) return nullptr;
-    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, pixels + kISDibHeaderBytes));
-    if (!out) return nullptr;
-    ISPutDibHeader(out, width, height, 24, static_cast<uint32_t>(pixels), 0, 0, 0);
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t* s = image + static_cast<uint64_t>(y) * width * 3;
-        uint8_t* d = out + kISDibHeaderBytes + static_cast<uint64_t>(height - 1 - y) * row;
-        for (uint32_t x = 0; x < width; ++x, s += 3, d += 3) {
-            d[0] = s[2];
-            d[1] = s[1];
-            d[2] = s[0];
-        }
     }
     return out;
 }

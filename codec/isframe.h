@@ -63,6 +63,11 @@ CISThreadState* ISThreadState();
 // Records code under function in the calling thread's state (no-op without state).
 void ISRecordError(uint32_t code, const char* function, const char* extra = nullptr);
 
+// Allocation flags of IS40_GlobalAlloc and IS40_GlobalReAlloc (fixed and
+// zero-filled; moveable when grown).
+constexpr uint32_t kISZeroInit = 0x0040;
+constexpr uint32_t kISMoveable = 0x0002;
+
 // Largest request the allocators accept; anything at or above fails.
 constexpr uint64_t kISAllocLimit = 0x7FFDEFFFu;
 
@@ -274,9 +279,9 @@ uint8_t* ISBitsToRGB(const uint8_t* image, uint32_t width, uint32_t height, uint
 // New 32-bit RGBA buffer from a 24-bit one, alpha 255.
 uint8_t* ISWidenToRGBA(const uint8_t* image, uint32_t width, uint32_t height);
 
-// New packed DIB (40-byte header, bottom-up B, G, R rows padded to 4)
-// from a 24-bit RGB buffer; null when out of memory.
-uint8_t* ISRGBToPackedDIB24(const uint8_t* image, uint32_t width, uint32_t height);
+// IS40_RGBToPackedDIB inside the library: throws instead of recording.
+uint8_t* ISRGBToPackedDIB(const uint8_t* image, uint32_t width, uint32_t height, uint32_t stride, uint32_t bits,
+                          const uint8_t* palette, uint32_t* dibBytes);
 
 // Writes a 40-byte BITMAPINFOHEADER for an uncompressed, bottom-up DIB.
 void ISPutDibHeader(uint8_t* header, uint32_t width, uint32_t height, uint32_t bitCount, uint32_t imageSize,

@@ -39,7 +39,7 @@ public:
     // Replaces the kept error text.
     void Note(const char* text);
     // Error for a failed libtiff read: 3 when the source ran out, else 6.
-    uint32_t ReadFailureCode() const { return ReadShort() ? 3u : 6u; }
+    uint32_t ReadFailureCode() const { return ReadShort() ? IS_ERR_READ : IS_ERR_FORMAT; }
 
     struct Client;
 

@@ -29,8 +29,10 @@ void DibToRGB(const uint8_t* dib, uint32_t size, uint8_t* dest, uint32_t stride,
     }
 }
 
-uint8_t* RGBToDib(const uint8_t* image, uint32_t width, uint32_t height, uint32_t stride, uint32_t bits,
-                  const uint8_t* palette, uint32_t* dibBytes) {
+}  // namespace
+
+uint8_t* ISRGBToPackedDIB(const uint8_t* image, uint32_t width, uint32_t height, uint32_t stride, uint32_t bits,
+                          const uint8_t* palette, uint32_t* dibBytes) {
     if (!image || !width || !height || !ISValidDibBits(bits) || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu) {
         ISFail(IS_ERR_PARAM, "arguments");
     }
@@ -46,13 +48,7 @@ uint8_t* RGBToDib(const uint8_t* image, uint32_t width, uint32_t height, uint32_
     CISOutBufAllocator out;
     if (!out.Alloc(total)) ISFail(IS_ERR_MEMORY, "DIB");
     uint8_t* base = out.Get();
-    ISPut32LE(base, kISDibHeaderBytes);
-    ISPut32LE(base + 4, width);
-    ISPut32LE(base + 8, height);
-    ISPut16LE(base + 12, 1);
-    ISPut16LE(base + 14, bits);
-    ISPut32LE(base + 16, kISBiRgb);
-    ISPut32LE(base + 20, static_cast<uint32_t>(pixels));
+    ISPutDibHeader(base, width, height, bits, static_cast<uint32_t>(pixels), 0, 0, 0);
     if (indexed) std::memcpy(base + kISDibHeaderBytes, palette, 4ull * colours);
 
     for (uint32_t y = 0; y < height; ++y) {
@@ -95,22 +91,20 @@ uint8_t* RGBToDib(const uint8_t* image, uint32_t width, uint32_t height, uint32_
     return out.Release();
 }
 
-}  // namespace
-
 extern "C" {
 
 uint8_t* IS40_RGBToPackedDIB(const uint8_t* image, uint32_t width, uint32_t height, uint32_t stride,
                              uint32_t bitCount, const uint8_t* palette, uint32_t* dibBytes) {
     uint8_t* result = nullptr;
     ISRunOperation("IS40_RGBToPackedDIB",
-             [&] { result = RGBToDib(image, width, height, stride, bitCount, palette, dibBytes); });
+                   [&] { result = ISRGBToPackedDIB(image, width, height, stride, bitCount, palette, dibBytes); });
     return result;
 }
 
 IS_BOOL IS40_PackedDIBToRGB(const uint8_t* dib, uint32_t dibBytes, uint8_t* destination, uint32_t destStride,
                             uint32_t destWidth, uint32_t destHeight) {
     return ISRunOperation("IS40_PackedDIBToRGB",
-                    [&] { DibToRGB(dib, dibBytes, destination, destStride, destWidth, destHeight); });
+                          [&] { DibToRGB(dib, dibBytes, destination, destStride, destWidth, destHeight); });
 }
 
 }  // extern "C"

@@ -51,7 +51,7 @@ void PngOnWarning(png_structp, png_const_charp) {}
 // libpng's memory goes through the library allocator, so the allocation
 // limit and the out-of-memory test hook apply to it as well.
 png_voidp PngOnMalloc(png_structp png, png_alloc_size_t size) {
-    void* p = size <= kLibpngBlockMax ? IS40_GlobalAlloc(0x0040, size) : nullptr;
+    void* p = size <= kLibpngBlockMax ? IS40_GlobalAlloc(kISZeroInit, size) : nullptr;
     if (!p) {
         CISPngContext* c = static_cast<CISPngContext*>(png_get_mem_ptr(png));
         if (c) c->allocFailed = true;

@@ -330,7 +330,7 @@ bool CEXIFTagArray<T>::CopyValues(uint8_t** out, uint32_t* outLen) const {
     *outLen = 0;
     uint64_t bytes;
     if (values.empty() || !ISMulSize(values.size(), sizeof(T), &bytes)) return false;
-    uint8_t* block = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, bytes));
+    uint8_t* block = static_cast<uint8_t*>(IS40_GlobalAlloc(kISZeroInit, bytes));
     if (!block) return false;
     std::memcpy(block, values.data(), static_cast<size_t>(bytes));
     *out = block;
@@ -401,7 +401,7 @@ bool CEXIFTagASCII::CopyValues(uint8_t** out, uint32_t* outLen) const {
     *outLen = 0;
     if (texts.empty()) return false;
     const std::string packed = Packed();
-    uint8_t* block = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, packed.size()));
+    uint8_t* block = static_cast<uint8_t*>(IS40_GlobalAlloc(kISZeroInit, packed.size()));
     if (!block) return false;
     std::memcpy(block, packed.data(), packed.size());
     *out = block;

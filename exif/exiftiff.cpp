@@ -136,7 +136,6 @@ const CISEXIFField kISEXIFFields[117] = {
 
 namespace {
 
-constexpr uint16_t kTagExifIFD = 0x8769;
 constexpr uint16_t kTypeIFD = 13;
 constexpr uint16_t kTypeLong8 = 16;
 constexpr uint16_t kTypeSLong8 = 17;

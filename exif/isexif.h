@@ -28,6 +28,12 @@ enum : uint32_t {
 
 constexpr uint32_t kNoPosition = 0xFFFFFFFFu;
 
+// Tags the reader acts on.
+enum : uint16_t {
+    kTagJpegIFOffset = 0x0201, kTagJpegIFByteCount = 0x0202, kTagExifIFD = 0x8769, kTagGpsIFD = 0x8825,
+    kTagMakerNote = 0x927C, kTagUserComment = 0x9286, kTagInteropIFD = 0xA005
+};
+
 // Element size of an EXIF type, 0 for codes outside 1 to 12.
 uint32_t TypeSize(uint32_t typeCode);
 

@@ -82,7 +82,7 @@ uint32_t BitmapToRGB(HBITMAP bitmap, HDC dc, HPALETTE palette, uint8_t* destinat
         const uint64_t headRoom = kISDibHeaderBytes + (colours ? 4ull * colours : kISDibMaskBytes);
         const uint64_t width = static_cast<uint64_t>(bm.bmWidth), height = static_cast<uint64_t>(bm.bmHeight);
         uint64_t computed = 0;
-        block = IS40_GlobalAlloc(0x0040, headRoom);
+        block = IS40_GlobalAlloc(kISZeroInit, headRoom);
         if (!block) {
             code = IS_ERR_MEMORY;
         } else {
@@ -114,7 +114,7 @@ uint32_t BitmapToRGB(HBITMAP bitmap, HDC dc, HPALETTE palette, uint8_t* destinat
             void* grown = nullptr;
             if (offset > headRoom || !ISMulSize(offset + image, 1, &total)) {
                 code = IS_ERR_VARIANT;
-            } else if (!(grown = IS40_GlobalReAlloc(block, total, 0x0002))) {
+            } else if (!(grown = IS40_GlobalReAlloc(block, total, kISMoveable))) {
                 code = IS_ERR_MEMORY;
             } else {
                 block = grown;
