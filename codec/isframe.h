@@ -307,6 +307,10 @@ uint8_t* ISReadTIFFFirstPage(ISHANDLE handle, uint32_t* width, uint32_t* height,
 
 // ---- image operations ----------------------------------------------------------
 
+// Every operation works on caller-owned buffers described by pointer,
+// width, height and stride; argument checks make sure that nothing outside
+// width x pixel bytes of each of the height rows is read or written.
+
 // The entry skeleton of the image operations: state, run, record.
 template <typename Fn>
 IS_BOOL ISRunOperation(const char* name, Fn fn) {
