@@ -52,8 +52,7 @@ IS_BOOL IS40_GetJPGDims(ISHANDLE handle, uint32_t* width, uint32_t* height, uint
                         uint32_t flags);
 
 // bitDepth 8 (grey), 24 (R, G, B) or 32 (CMYK / YCCK); quality 1 to 100.
-// Writes the calling thread's output comments and markers after the
-// headers. Returns the destination's size after writing, or 0.
+// Returns the destination's size after writing, or 0.
 uint32_t IS40_WriteJPG(ISHANDLE handle, const uint8_t* image, uint32_t width, uint32_t height,
                        uint32_t bitDepth, uint32_t rowStride, uint32_t quality,
                        const ISResolution* resolution, uint32_t flags);
@@ -62,24 +61,9 @@ uint32_t IS40_WriteJPG(ISHANDLE handle, const uint8_t* image, uint32_t width, ui
 // numerator, else 1/4, 1/2 or 1/1 by the same test.
 IS_BOOL IS40_SetJPGDCTScaleFactors(uint32_t numerator, uint32_t denominator);
 
-// Output marker list of the calling thread (written into every JPEG the
-// thread writes). marker is an APPn code (0xE0 to 0xEF) or COM (0xFE);
-// size at most 65533 bytes.
-IS_BOOL IS40_AddJPGOutputMarker(uint32_t marker, const uint8_t* data, uint32_t size);
+// Nothing adds output markers, so written files carry none and there is
+// nothing to clear; always nonzero.
 IS_BOOL IS40_ClearJPGOutputMarkers(void);
-
-// Output comment list of the calling thread: each non-empty text becomes a
-// COM segment (at most 65533 bytes).
-IS_BOOL IS40_AddJPGOutputComment(const char* text);
-IS_BOOL IS40_ClearJPGOutputComments(void);
-
-// Encoder settings of the calling thread. Sampling factors (1 to 4) for the
-// first count components (at most 10); count 0 switches the override off.
-IS_BOOL IS40_SetJPGSamplingFactors(uint32_t count, const uint8_t* horizontal, const uint8_t* vertical);
-// 0 library default, 1 slow integer, 2 fast integer, 3 floating point.
-IS_BOOL IS40_SetJPGDCTMethod(uint32_t method);
-// 0 (none) to 100.
-IS_BOOL IS40_SetJPGSmoothingFactor(uint32_t factor);
 
 #ifdef __cplusplus
 }

@@ -1,4 +1,4 @@
-// Public interface of the IS40 library: Image operations: resizing, quarter turns, fills, overlays, palette and DIB conversions.
+// Public interface of the IS40 library: Image operations: resizing, quarter turns, fills, overlays and DIB conversions.
 // Included by IS40.h; fixed-width types only.
 //
 // Images are (pointer, width, height, row stride in bytes) with a separate
@@ -99,12 +99,6 @@ IS_BOOL IS40_OverlayImage(uint8_t* destination, uint32_t destWidth, uint32_t des
                           int32_t x, int32_t y, double opacity, double parameter, uint32_t mode,
                           uint32_t flags);
 
-// New 24-bit RGB buffer (stride width x 3) from 8-bit indexes through a
-// palette of colourCount (1 ... 256; 0 means 256) B, G, R, reserved entries.
-// Indexes past the palette give black. Errors: 5, 1.
-uint8_t* IS40_8BitToRGB(const uint8_t* image, uint32_t width, uint32_t height, uint32_t stride,
-                        const uint8_t* palette, uint32_t colourCount);
-
 // ---- packed DIBs: the pixel contract of the display bitmaps ---------------
 
 // New packed DIB (40-byte header, colour table, bottom-up rows padded to 4)
@@ -116,17 +110,12 @@ uint8_t* IS40_8BitToRGB(const uint8_t* image, uint32_t width, uint32_t height, u
 uint8_t* IS40_RGBToPackedDIB(const uint8_t* image, uint32_t width, uint32_t height, uint32_t stride,
                              uint32_t bitCount, const uint8_t* palette, uint32_t* dibBytes);
 
-// Size and bit count of a packed DIB of dibBytes bytes, after checking that
-// its header, colour table and rows lie inside it. Errors: 5 null, 17 a DIB
-// that is inconsistent or of a kind not handled (compressed other than bit
-// fields, a bit count other than 1, 4, 8, 16, 24, 32).
-IS_BOOL IS40_GetPackedDIBDims(const uint8_t* dib, uint32_t dibBytes, uint32_t* width,
-                              uint32_t* height, uint32_t* bitCount);
-
 // Converts a packed DIB into a 24-bit RGB buffer of destWidth x destHeight,
 // which must be the DIB's size (error 5 otherwise). Indexes go through the
 // colour table, 16-bit pixels are 5-5-5 scaled by 255 / 31 or, with bit
-// fields, masked and shifted; 32-bit pixels drop their fourth byte.
+// fields, masked and shifted; 32-bit pixels drop their fourth byte; the
+// rows are read as the BMP reader reads a file's. Errors: 5, 1, 17 for a DIB
+// that is inconsistent or of a kind not handled.
 IS_BOOL IS40_PackedDIBToRGB(const uint8_t* dib, uint32_t dibBytes, uint8_t* destination,
                             uint32_t destStride, uint32_t destWidth, uint32_t destHeight);
 

@@ -4,27 +4,16 @@
 // 8, 16, 24 and 32 bits, uncompressed, RLE8, RLE4 and bit fields. Writes
 // uncompressed files at every bit count, RLE8 for 8-bit data, and packed
 // DIBs as they are.
-#include "isconvert.h"
 #include "isframe.h"
-#include "isio.h"
 
 #include <cmath>
 #include <cstring>
 #include <new>
 
-using ZerUvadod::ISException;
-
 namespace {
 
 constexpr uint32_t kFileHeaderBytes = 14;
-constexpr uint32_t kInfoHeaderBytes = 40;
 constexpr uint32_t kCoreHeaderBytes = 12;
-constexpr uint32_t kMaskBytes = 12;
-
-constexpr uint32_t kBiRgb = 0;
-constexpr uint32_t kBiRle8 = 1;
-constexpr uint32_t kBiRle4 = 2;
-constexpr uint32_t kBiBitFields = 3;
 
 constexpr uint32_t kWriteRle8 = 1;
 constexpr uint32_t kWriteDib = 2;
@@ -32,18 +21,10 @@ constexpr uint32_t kWriteBottomUp = 4;
 constexpr uint32_t kWriteBgr = 8;
 constexpr uint32_t kWriteRoundStride = 0x80000000u;
 
-[[noreturn]] void Fail(uint32_t code, const char* why) { throw ISException(code, why); }
-
-bool ValidBitCount(uint32_t bits) {
-    return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
-}
-
 // Windows headers: the 40-byte one and its later, longer versions (the
 // 52- and 56-byte mask headers, version 4 and version 5).
 constexpr uint32_t kV5HeaderBytes = 124;
-bool IsInfoHeaderSize(uint32_t size) { return size == 40 || size == 52 || size == 56 || size == 108 || size == 124; }
-
-uint64_t RoundUp4(uint64_t n) { return (n + 3) & ~static_cast<uint64_t>(3); }
+bool IsInfoHeaderSize(uint32_t size) { return size == kISDibHeaderBytes || size == 52 || size == 56 || size == 108 || size == 124; }
 
 // One channel of a bit-field pixel: the masked bits moved so that the mask's
 // top bit lands on bit 7. Narrow masks are not stretched; wide ones keep
@@ -74,7 +55,7 @@ struct CISBmpHeader {
     uint32_t height = 0;
     bool topDown = false;
     uint32_t bitCount = 0;
-    uint32_t compression = kBiRgb;
+    uint32_t compression = kISBiRgb;
     uint32_t xPelsPerMetre = 0;
     uint32_t yPelsPerMetre = 0;
     uint32_t coloursUsed = 0;
@@ -82,7 +63,6 @@ struct CISBmpHeader {
     bool masksRead = false;
     uint8_t table[256 * 4] = {};  // B, G, R, reserved; unused entries copy entry 0
 };
-
 
 // Places decoded pixels into the output block in the requested layout.
 class CISBmpSink {
@@ -135,7 +115,8 @@ private:
 
 class CISBmpCodec {
 public:
-    explicit CISBmpCodec(ISHANDLE handle) : m_io(handle) {}
+    // packed: the source holds a packed DIB, without the file header.
+    explicit CISBmpCodec(ISHANDLE handle, bool packed = false) : m_io(handle), m_packed(packed) {}
 
     uint32_t Error() const { return m_error; }
     void SetError(uint32_t code) { m_error = code; }
@@ -162,30 +143,33 @@ private:
     uint32_t Finish();
 
     CISIO m_io;
+    bool m_packed;
     uint32_t m_error = 0;
     CISBmpHeader m_h;
 };
 
 void CISBmpCodec::ReadHeaders(bool withTable) {
-    uint8_t fh[kFileHeaderBytes];
-    if (!m_io.ReadExact(fh, sizeof fh)) Fail(IS_ERR_READ, "file header");
-    if (fh[0] != 'B' || fh[1] != 'M') Fail(IS_ERR_FORMAT, "signature");
-    m_h.pixelOffset = ISGet32LE(fh + 10);
+    if (!m_packed) {
+        uint8_t fh[kFileHeaderBytes];
+        if (!m_io.ReadExact(fh, sizeof fh)) ISFail(IS_ERR_READ, "file header");
+        if (fh[0] != 'B' || fh[1] != 'M') ISFail(IS_ERR_FORMAT, "signature");
+        m_h.pixelOffset = ISGet32LE(fh + 10);
+    }
 
-    uint8_t ih[kInfoHeaderBytes];
-    if (!m_io.ReadExact(ih, 4)) Fail(IS_ERR_READ, "header size");
+    uint8_t ih[kISDibHeaderBytes];
+    if (!m_io.ReadExact(ih, 4)) ISFail(IS_ERR_READ, "header size");
     m_h.headerSize = ISGet32LE(ih);
 
     if (m_h.headerSize == kCoreHeaderBytes) {
-        if (!m_io.ReadExact(ih + 4, kCoreHeaderBytes - 4)) Fail(IS_ERR_READ, "core header");
+        if (!m_io.ReadExact(ih + 4, kCoreHeaderBytes - 4)) ISFail(IS_ERR_READ, "core header");
         m_h.width = ISGet16LE(ih + 4);
         m_h.height = ISGet16LE(ih + 6);
         m_h.storedHeight = static_cast<int32_t>(m_h.height);
         m_h.bitCount = ISGet16LE(ih + 10);
     } else if (IsInfoHeaderSize(m_h.headerSize)) {
-        if (!m_io.ReadExact(ih + 4, kInfoHeaderBytes - 4)) Fail(IS_ERR_READ, "info header");
+        if (!m_io.ReadExact(ih + 4, kISDibHeaderBytes - 4)) ISFail(IS_ERR_READ, "info header");
         int32_t w = static_cast<int32_t>(ISGet32LE(ih + 4));
-        if (w < 1) Fail(IS_ERR_FORMAT, "width");
+        if (w < 1) ISFail(IS_ERR_FORMAT, "width");
         m_h.width = static_cast<uint32_t>(w);
         m_h.storedHeight = static_cast<int32_t>(ISGet32LE(ih + 8));
         m_h.topDown = m_h.storedHeight < 0;
@@ -196,12 +180,12 @@ void CISBmpCodec::ReadHeaders(bool withTable) {
         m_h.xPelsPerMetre = ISGet32LE(ih + 24);
         m_h.yPelsPerMetre = ISGet32LE(ih + 28);
         m_h.coloursUsed = ISGet32LE(ih + 32);
-        if (m_h.headerSize > kInfoHeaderBytes) {
+        if (m_h.headerSize > kISDibHeaderBytes) {
             // Later header versions extend the 40-byte one; their bit-field
             // masks sit where the separate masks would follow it.
-            uint8_t ext[kV5HeaderBytes - kInfoHeaderBytes] = {};
-            if (!m_io.ReadExact(ext, m_h.headerSize - kInfoHeaderBytes)) Fail(IS_ERR_READ, "extended header");
-            if (m_h.compression == kBiBitFields) {
+            uint8_t ext[kV5HeaderBytes - kISDibHeaderBytes] = {};
+            if (!m_io.ReadExact(ext, m_h.headerSize - kISDibHeaderBytes)) ISFail(IS_ERR_READ, "extended header");
+            if (m_h.compression == kISBiBitFields) {
                 m_h.red.Set(ISGet32LE(ext));
                 m_h.green.Set(ISGet32LE(ext + 4));
                 m_h.blue.Set(ISGet32LE(ext + 8));
@@ -209,36 +193,40 @@ void CISBmpCodec::ReadHeaders(bool withTable) {
             }
         }
     } else {
-        Fail(IS_ERR_FORMAT, "header size");
+        ISFail(IS_ERR_FORMAT, "header size");
     }
 
-    if (m_h.width < 1) Fail(IS_ERR_FORMAT, "width");
+    if (m_h.width < 1) ISFail(IS_ERR_FORMAT, "width");
     // A picture without rows has nothing to show and no buffer to return.
-    if (m_h.height < 1) Fail(IS_ERR_FORMAT, "height");
-    if (!ValidBitCount(m_h.bitCount)) Fail(IS_ERR_FORMAT, "bit count");
+    if (m_h.height < 1) ISFail(IS_ERR_FORMAT, "height");
+    if (!ISValidDibBits(m_h.bitCount)) ISFail(IS_ERR_FORMAT, "bit count");
     switch (m_h.compression) {
-        case kBiRgb: break;
-        case kBiRle8:
-            if (m_h.bitCount != 8) Fail(IS_ERR_FORMAT, "RLE8 needs 8 bits");
+        case kISBiRgb: break;
+        case kISBiRle8:
+            if (m_h.bitCount != 8) ISFail(IS_ERR_FORMAT, "RLE8 needs 8 bits");
             break;
-        case kBiRle4:
-            if (m_h.bitCount != 4) Fail(IS_ERR_FORMAT, "RLE4 needs 4 bits");
+        case kISBiRle4:
+            if (m_h.bitCount != 4) ISFail(IS_ERR_FORMAT, "RLE4 needs 4 bits");
             break;
-        case kBiBitFields:
-            if (m_h.bitCount != 16 && m_h.bitCount != 32) Fail(IS_ERR_FORMAT, "bit fields need 16 or 32 bits");
+        case kISBiBitFields:
+            if (m_h.bitCount != 16 && m_h.bitCount != 32) ISFail(IS_ERR_FORMAT, "bit fields need 16 or 32 bits");
             break;
-        default: Fail(IS_ERR_FORMAT, "compression");
+        default: ISFail(IS_ERR_FORMAT, "compression");
     }
-    if (withTable) ReadTable();
+    if (withTable) {
+        ReadTable();
+        // A packed DIB's pixels follow its masks and colour table.
+        if (m_packed) m_h.pixelOffset = m_io.Tell();
+    }
 }
 
 void CISBmpCodec::ReadTable() {
-    if (m_h.compression == kBiBitFields && !m_h.masksRead) {
+    if (m_h.compression == kISBiBitFields && !m_h.masksRead) {
         // Some writers mark bit fields but leave the masks out; their pixel
         // data then starts right after the header, so take the defaults.
-        if (m_h.pixelOffset >= kFileHeaderBytes + kInfoHeaderBytes + kMaskBytes) {
-            uint8_t masks[kMaskBytes];
-            if (!m_io.ReadExact(masks, sizeof masks)) Fail(IS_ERR_READ, "masks");
+        if (m_packed || m_h.pixelOffset >= kFileHeaderBytes + kISDibHeaderBytes + kISDibMaskBytes) {
+            uint8_t masks[kISDibMaskBytes];
+            if (!m_io.ReadExact(masks, sizeof masks)) ISFail(IS_ERR_READ, "masks");
             m_h.red.Set(ISGet32LE(masks));
             m_h.green.Set(ISGet32LE(masks + 4));
             m_h.blue.Set(ISGet32LE(masks + 8));
@@ -270,7 +258,7 @@ void CISBmpCodec::ReadTable() {
         if (count > 256) count = 256;
     }
     uint8_t raw[256 * 4];
-    if (!m_io.ReadExact(raw, count * entryBytes)) Fail(IS_ERR_READ, "colour table");
+    if (!m_io.ReadExact(raw, count * entryBytes)) ISFail(IS_ERR_READ, "colour table");
     for (uint32_t i = 0; i < count; ++i) {
         std::memcpy(m_h.table + 4 * i, raw + entryBytes * i, entryBytes);
         if (entryBytes == 3) m_h.table[4 * i + 3] = 0;
@@ -293,7 +281,7 @@ void CISBmpCodec::ConvertRow(const CISBmpSink& sink, uint8_t* out, const uint8_t
         case 16:
             for (uint32_t x = 0; x < w; ++x) {
                 uint32_t p = ISGet16LE(in + 2 * static_cast<uint64_t>(x));
-                if (m_h.compression == kBiBitFields) {
+                if (m_h.compression == kISBiBitFields) {
                     sink.PutColour(out, x, m_h.red.Get(p), m_h.green.Get(p), m_h.blue.Get(p), 255);
                 } else {
                     sink.PutColour(out, x, static_cast<uint8_t>(((p >> 10) & 31) * 255 / 31),
@@ -311,7 +299,7 @@ void CISBmpCodec::ConvertRow(const CISBmpSink& sink, uint8_t* out, const uint8_t
         default:
             for (uint32_t x = 0; x < w; ++x) {
                 const uint8_t* q = in + 4 * static_cast<uint64_t>(x);
-                if (m_h.compression == kBiBitFields) {
+                if (m_h.compression == kISBiBitFields) {
                     uint32_t p = ISGet32LE(q);
                     sink.PutColour(out, x, m_h.red.Get(p), m_h.green.Get(p), m_h.blue.Get(p), q[3]);
                 } else {
@@ -347,7 +335,7 @@ void CISBmpCodec::DecodeRows(const CISBmpSink& sink, uint8_t* work, uint32_t fil
 // bitmap, 0 2 dx dy delta, 0 n absolute run padded to 16 bits. Runs past a
 // row's end are clipped; data beyond the last row ends decoding.
 void CISBmpCodec::DecodeRle(const CISBmpSink& sink, CISByteReader& in) {
-    const bool four = m_h.compression == kBiRle4;
+    const bool four = m_h.compression == kISBiRle4;
     const uint32_t w = m_h.width;
     uint32_t x = 0;
     uint32_t y = 0;
@@ -421,15 +409,15 @@ void CISBmpCodec::DecodeRle(const CISBmpSink& sink, CISByteReader& in) {
 
 uint8_t* CISBmpCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uint32_t* width,
                            uint32_t* height) {
-    if (depth != 1 && depth != 8 && depth != 24 && depth != 32) Fail(IS_ERR_PARAM, "depth");
+    if (depth != 1 && depth != 8 && depth != 24 && depth != 32) ISFail(IS_ERR_PARAM, "depth");
     const bool index = depth <= 8;
-    if (index && !palette) Fail(IS_ERR_PARAM, "palette");
+    if (index && !palette) ISFail(IS_ERR_PARAM, "palette");
 
     ReadHeaders(true);
-    if (index && (m_h.bitCount > 8 || m_h.bitCount > depth)) Fail(IS_ERR_DEPTH, "depth");
+    if (index && (m_h.bitCount > 8 || m_h.bitCount > depth)) ISFail(IS_ERR_DEPTH, "depth");
 
-    const bool dib = (flags & 2) != 0;
-    const bool pad = (flags & 8) != 0;
+    const bool dib = (flags & IS_READ_DIB) != 0;
+    const bool pad = (flags & IS_READ_PAD_BGR) != 0;
     const uint64_t fileRowBytes = ISDibRowBytes(m_h.width, m_h.bitCount);
     uint64_t outRow;
     if (dib) {
@@ -437,48 +425,48 @@ uint8_t* CISBmpCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
     } else {
         outRow = depth == 1 ? (static_cast<uint64_t>(m_h.width) + 7) / 8
                             : static_cast<uint64_t>(m_h.width) * (depth / 8);
-        if (pad) outRow = RoundUp4(outRow);
+        if (pad) outRow = ISRoundUp4(outRow);
     }
     const uint32_t dibTable = dib && index ? (1u << depth) : 0;
-    const uint64_t pixelStart = dib ? kInfoHeaderBytes + 4ull * dibTable : 0;
+    const uint64_t pixelStart = dib ? kISDibHeaderBytes + 4ull * dibTable : 0;
     uint64_t pixelBytes, total;
     if (!ISMulSize(outRow, m_h.height, &pixelBytes) || !ISMulSize(pixelBytes + pixelStart, 1, &total) ||
         fileRowBytes >= kISAllocLimit) {
-        Fail(IS_ERR_MEMORY, "picture too large");
+        ISFail(IS_ERR_MEMORY, "picture too large");
     }
 
-    if (!m_io.Seek(m_h.pixelOffset, 0)) Fail(IS_ERR_READ, "pixel data offset");
-    const bool rle = m_h.compression == kBiRle8 || m_h.compression == kBiRle4;
+    if (!m_io.Seek(m_h.pixelOffset, 0)) ISFail(IS_ERR_READ, "pixel data offset");
+    const bool rle = m_h.compression == kISBiRle8 || m_h.compression == kISBiRle4;
     CISByteReader bytes(m_io);
     const uint32_t size = m_io.Size();
     const uint64_t left = size > m_h.pixelOffset ? size - m_h.pixelOffset : 0;
     if (rle) {
-        if (!bytes.Fill()) Fail(IS_ERR_READ, "no pixel data");
+        if (!bytes.Fill()) ISFail(IS_ERR_READ, "no pixel data");
         // A run pair gives at most 255 pixels; only the skip and end escapes
         // give more, and a large picture made of them is taken for a bomb.
         const uint64_t pixels = static_cast<uint64_t>(m_h.width) * m_h.height;
-        if (total > kISBombFloor && left * 128 < pixels) Fail(IS_ERR_READ, "RLE data cannot fill the picture");
+        if (total > kISBombFloor && left * 128 < pixels) ISFail(IS_ERR_READ, "RLE data cannot fill the picture");
     } else {
         // Refuse before allocating when not even the first row is there,
         // or when a large picture is mostly missing.
-        if (left < fileRowBytes) Fail(IS_ERR_READ, "no pixel row");
-        if (total > kISBombFloor && left < fileRowBytes * m_h.height / 2) Fail(IS_ERR_READ, "pixel data missing");
+        if (left < fileRowBytes) ISFail(IS_ERR_READ, "no pixel row");
+        if (total > kISBombFloor && left < fileRowBytes * m_h.height / 2) ISFail(IS_ERR_READ, "pixel data missing");
     }
 
     CISOutBufAllocator out;
-    if (!out.Alloc(total)) Fail(IS_ERR_MEMORY, "output");
+    if (!out.Alloc(total)) ISFail(IS_ERR_MEMORY, "output");
     uint8_t* base = out.Get();
     if (dib) {
         ISPutDibHeader(base, m_h.width, m_h.height, depth, static_cast<uint32_t>(pixelBytes), m_h.xPelsPerMetre,
                        m_h.yPelsPerMetre, dibTable);
-        std::memcpy(base + kInfoHeaderBytes, m_h.table, 4ull * dibTable);
+        std::memcpy(base + kISDibHeaderBytes, m_h.table, 4ull * dibTable);
     }
     CISBmpSink sink(m_h, base, pixelStart, outRow, depth, dib || pad, dib);
     if (rle) {
         DecodeRle(sink, bytes);
     } else {
         CISInternalAllocator work;
-        if (!work.Alloc(fileRowBytes)) Fail(IS_ERR_MEMORY, "work row");
+        if (!work.Alloc(fileRowBytes)) ISFail(IS_ERR_MEMORY, "work row");
         DecodeRows(sink, work.Get(), static_cast<uint32_t>(fileRowBytes));
     }
     if (index) std::memcpy(palette, m_h.table, sizeof m_h.table);
@@ -489,11 +477,11 @@ uint8_t* CISBmpCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
 
 void CISBmpCodec::Put(const void* data, uint64_t count, uint32_t code) {
     if (count == 0) return;
-    if (!m_io.Write(data, static_cast<uint32_t>(count))) Fail(code, "write");
+    if (!m_io.Write(data, static_cast<uint32_t>(count))) ISFail(code, "write");
 }
 
 uint32_t CISBmpCodec::Finish() {
-    if (!m_io.Flush()) Fail(IS_ERR_WRITE, "flush");
+    if (!m_io.Flush()) ISFail(IS_ERR_WRITE, "flush");
     return m_io.Size();
 }
 
@@ -550,27 +538,27 @@ uint8_t* EncodeRle8Row(const uint8_t* row, uint32_t width, uint8_t* out) {
 
 uint32_t CISBmpCodec::WritePackedDib(const uint8_t* dib) {
     const uint32_t headerSize = ISGet32LE(dib);
-    if (headerSize != kInfoHeaderBytes) Fail(IS_ERR_PARAM, "DIB header size");
+    if (headerSize != kISDibHeaderBytes) ISFail(IS_ERR_PARAM, "DIB header size");
     const int32_t w = static_cast<int32_t>(ISGet32LE(dib + 4));
     const int64_t h = static_cast<int32_t>(ISGet32LE(dib + 8));
     const uint32_t bits = ISGet16LE(dib + 14);
     const uint32_t compression = ISGet32LE(dib + 16);
     const uint32_t sizeImage = ISGet32LE(dib + 20);
     const uint32_t used = ISGet32LE(dib + 32);
-    if (w < 1 || h == 0 || !ValidBitCount(bits) || compression > kBiBitFields) Fail(IS_ERR_PARAM, "DIB header");
+    if (w < 1 || h == 0 || !ISValidDibBits(bits) || compression > kISBiBitFields) ISFail(IS_ERR_PARAM, "DIB header");
     uint64_t tableEntries = used ? used : (bits <= 8 ? 1u << bits : 0);
-    uint64_t extra = 4 * tableEntries + (compression == kBiBitFields ? kMaskBytes : 0);
+    uint64_t extra = 4 * tableEntries + (compression == kISBiBitFields ? kISDibMaskBytes : 0);
     uint64_t image = sizeImage;
-    if (compression == kBiRgb || compression == kBiBitFields) {
+    if (compression == kISBiRgb || compression == kISBiBitFields) {
         if (!ISMulSize(ISDibRowBytes(static_cast<uint64_t>(w), bits), static_cast<uint64_t>(h < 0 ? -h : h), &image)) {
-            Fail(IS_ERR_PARAM, "DIB size");
+            ISFail(IS_ERR_PARAM, "DIB size");
         }
     } else if (image == 0) {
-        Fail(IS_ERR_PARAM, "compressed DIB without size");
+        ISFail(IS_ERR_PARAM, "compressed DIB without size");
     }
     uint64_t dibBytes = headerSize + extra + image;
     uint64_t fileSize = kFileHeaderBytes + dibBytes;
-    if (extra >= kISAllocLimit || fileSize >= kISAllocLimit) Fail(IS_ERR_PARAM, "DIB size");
+    if (extra >= kISAllocLimit || fileSize >= kISAllocLimit) ISFail(IS_ERR_PARAM, "DIB size");
 
     uint8_t fh[kFileHeaderBytes];
     PutFileHeader(fh, static_cast<uint32_t>(fileSize), static_cast<uint32_t>(kFileHeaderBytes + headerSize + extra));
@@ -583,24 +571,24 @@ uint32_t CISBmpCodec::WritePackedDib(const uint8_t* dib) {
 uint32_t CISBmpCodec::Write(const uint8_t* image, uint32_t width, uint32_t height, uint32_t bitCount,
                             uint32_t rowStride, uint32_t colourCount, const uint8_t* palette,
                             const ISResolution* resolution, uint32_t flags) {
-    if (!image) Fail(IS_ERR_PARAM, "image");
+    if (!image) ISFail(IS_ERR_PARAM, "image");
     if (flags & kWriteDib) return WritePackedDib(image);
 
-    if (!ValidBitCount(bitCount)) Fail(IS_ERR_PARAM, "bit count");
-    if (width == 0 || height == 0 || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu) Fail(IS_ERR_PARAM, "size");
+    if (!ISValidDibBits(bitCount)) ISFail(IS_ERR_PARAM, "bit count");
+    if (width == 0 || height == 0 || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu) ISFail(IS_ERR_PARAM, "size");
     if (bitCount <= 8) {
-        if (!palette || colourCount == 0 || colourCount > (1u << bitCount)) Fail(IS_ERR_PARAM, "palette");
+        if (!palette || colourCount == 0 || colourCount > (1u << bitCount)) ISFail(IS_ERR_PARAM, "palette");
     } else {
         colourCount = 0;
     }
     const bool rle = (flags & kWriteRle8) && bitCount == 8;
     const uint64_t dataBytes = (static_cast<uint64_t>(width) * bitCount + 7) / 8;
     uint64_t stride = rowStride;
-    if (flags & kWriteRoundStride) stride = RoundUp4(stride);
-    if (stride < dataBytes) Fail(IS_ERR_PARAM, "row stride");
+    if (flags & kWriteRoundStride) stride = ISRoundUp4(stride);
+    if (stride < dataBytes) ISFail(IS_ERR_PARAM, "row stride");
     const uint64_t fileRow = ISDibRowBytes(width, bitCount);
     uint64_t imageSize;
-    if (!ISMulSize(fileRow, height, &imageSize)) Fail(IS_ERR_PARAM, "picture too large");
+    if (!ISMulSize(fileRow, height, &imageSize)) ISFail(IS_ERR_PARAM, "picture too large");
 
     auto sourceRow = [&](uint32_t fileY) {
         uint32_t y = (flags & kWriteBottomUp) ? fileY : height - 1 - fileY;
@@ -610,12 +598,12 @@ uint32_t CISBmpCodec::Write(const uint8_t* image, uint32_t width, uint32_t heigh
     // Work memory comes first so that a failure leaves the destination untouched.
     CISInternalAllocator work;
     CISInternalAllocator rleData;
-    if (!rle && !work.Alloc(fileRow)) Fail(IS_ERR_MEMORY, "work row");
+    if (!rle && !work.Alloc(fileRow)) ISFail(IS_ERR_MEMORY, "work row");
     if (rle) {
         // Worst case: every pixel a single run (2 bytes), plus the row end.
         uint64_t bound;
-        if (!ISMulSize(2ull * width + 2, height, &bound)) Fail(IS_ERR_MEMORY, "RLE buffer");
-        if (!rleData.Alloc(bound)) Fail(IS_ERR_MEMORY, "RLE buffer");
+        if (!ISMulSize(2ull * width + 2, height, &bound)) ISFail(IS_ERR_MEMORY, "RLE buffer");
+        if (!rleData.Alloc(bound)) ISFail(IS_ERR_MEMORY, "RLE buffer");
         uint8_t* p = rleData.Get();
         for (uint32_t y = 0; y < height; ++y) {
             p = EncodeRle8Row(sourceRow(y), width, p);
@@ -625,16 +613,16 @@ uint32_t CISBmpCodec::Write(const uint8_t* image, uint32_t width, uint32_t heigh
         imageSize = static_cast<uint64_t>(p - rleData.Get());
     }
 
-    const uint32_t pixelOffset = kFileHeaderBytes + kInfoHeaderBytes + 4 * colourCount;
-    uint8_t hdr[kFileHeaderBytes + kInfoHeaderBytes] = {};
+    const uint32_t pixelOffset = kFileHeaderBytes + kISDibHeaderBytes + 4 * colourCount;
+    uint8_t hdr[kFileHeaderBytes + kISDibHeaderBytes] = {};
     PutFileHeader(hdr, static_cast<uint32_t>(pixelOffset + imageSize), pixelOffset);
     uint8_t* ih = hdr + kFileHeaderBytes;
-    ISPut32LE(ih, kInfoHeaderBytes);
+    ISPut32LE(ih, kISDibHeaderBytes);
     ISPut32LE(ih + 4, width);
     ISPut32LE(ih + 8, height);
     ISPut16LE(ih + 12, 1);
     ISPut16LE(ih + 14, bitCount);
-    ISPut32LE(ih + 16, rle ? kBiRle8 : kBiRgb);
+    ISPut32LE(ih + 16, rle ? kISBiRle8 : kISBiRgb);
     ISPut32LE(ih + 20, static_cast<uint32_t>(imageSize));
     ISPut32LE(ih + 24, resolution ? PelsPerMetre(resolution->xRes) : 0);
     ISPut32LE(ih + 28, resolution ? PelsPerMetre(resolution->yRes) : 0);
@@ -669,6 +657,17 @@ uint32_t CISBmpCodec::Write(const uint8_t* image, uint32_t width, uint32_t heigh
 
 // Runs fn with exceptions turned into the codec's error code.
 }  // namespace
+
+uint8_t* ISReadPackedDIB(ISHANDLE source, uint32_t* width, uint32_t* height, uint32_t* error) {
+    CISBmpCodec codec(source, true);
+    uint8_t* out = ISGuarded(codec, [&]() { return codec.Read(24, nullptr, 0, width, height); });
+    *error = codec.Error();
+    if (*error) {
+        IS40_GlobalFree(out);
+        out = nullptr;
+    }
+    return out;
+}
 
 extern "C" {
 

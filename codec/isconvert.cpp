@@ -1,4 +1,3 @@
-#include "isconvert.h"
 
 #include "isframe.h"
 
@@ -6,7 +5,7 @@ uint8_t* ISIndexedToRGB(const uint8_t* image, uint32_t width, uint32_t height, u
                         const uint8_t* palette) {
     uint64_t bytes;
     if (!image || !palette || !ISMulSize3(width, height, 3, &bytes)) return nullptr;
-    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, bytes));
+    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(kISZeroInit, bytes));
     if (!out) return nullptr;
     uint8_t* d = out;
     for (uint32_t y = 0; y < height; ++y) {
@@ -24,7 +23,7 @@ uint8_t* ISIndexedToRGB(const uint8_t* image, uint32_t width, uint32_t height, u
 uint8_t* ISBitsToRGB(const uint8_t* image, uint32_t width, uint32_t height, uint32_t rowStride) {
     uint64_t bytes;
     if (!image || !ISMulSize3(width, height, 3, &bytes)) return nullptr;
-    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, bytes));
+    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(kISZeroInit, bytes));
     if (!out) return nullptr;
     uint8_t* d = out;
     for (uint32_t y = 0; y < height; ++y) {
@@ -42,7 +41,7 @@ uint8_t* ISBitsToRGB(const uint8_t* image, uint32_t width, uint32_t height, uint
 uint8_t* ISWidenToRGBA(const uint8_t* image, uint32_t width, uint32_t height) {
     uint64_t bytes;
     if (!image || !ISMulSize3(width, height, 4, &bytes)) return nullptr;
-    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, bytes));
+    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(kISZeroInit, bytes));
     if (!out) return nullptr;
     const uint64_t pixels = static_cast<uint64_t>(width) * height;
     for (uint64_t i = 0; i < pixels; ++i) {
@@ -54,28 +53,9 @@ uint8_t* ISWidenToRGBA(const uint8_t* image, uint32_t width, uint32_t height) {
     return out;
 }
 
-uint8_t* ISRGBToPackedDIB24(const uint8_t* image, uint32_t width, uint32_t height) {
-    const uint64_t row = ISDibRowBytes(width, 24);
-    uint64_t pixels;
-    if (!image || !ISMulSize(row, height, &pixels) || pixels + 40 >= kISAllocLimit) return nullptr;
-    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, pixels + 40));
-    if (!out) return nullptr;
-    ISPutDibHeader(out, width, height, 24, static_cast<uint32_t>(pixels), 0, 0, 0);
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t* s = image + static_cast<uint64_t>(y) * width * 3;
-        uint8_t* d = out + 40 + static_cast<uint64_t>(height - 1 - y) * row;
-        for (uint32_t x = 0; x < width; ++x, s += 3, d += 3) {
-            d[0] = s[2];
-            d[1] = s[1];
-            d[2] = s[0];
-        }
-    }
-    return out;
-}
-
 void ISPutDibHeader(uint8_t* d, uint32_t width, uint32_t height, uint32_t bitCount, uint32_t imageSize,
                     uint32_t xPelsPerMetre, uint32_t yPelsPerMetre, uint32_t colours) {
-    ISPut32LE(d, 40);
+    ISPut32LE(d, kISDibHeaderBytes);
     ISPut32LE(d + 4, width);
     ISPut32LE(d + 8, height);
     ISPut16LE(d + 12, 1);

@@ -1,8 +1,6 @@
 // Format detection by content and the generic reader over every format.
-#include "isdetect.h"
 
 #include "isframe.h"
-#include "isio.h"
 
 #include <cstring>
 

@@ -160,13 +160,13 @@ uint64_t IS40_GlobalSize(const void* block) {
 
 uint8_t* CISOutBufAllocator::Alloc(uint64_t bytes) {
     Free();
-    m_block = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, bytes));
+    m_block = static_cast<uint8_t*>(IS40_GlobalAlloc(kISZeroInit, bytes));
     m_size = m_block ? bytes : 0;
     return m_block;
 }
 
 uint8_t* CISOutBufAllocator::Grow(uint64_t bytes) {
-    uint8_t* grown = static_cast<uint8_t*>(IS40_GlobalReAlloc(m_block, bytes, 0x0002));
+    uint8_t* grown = static_cast<uint8_t*>(IS40_GlobalReAlloc(m_block, bytes, kISMoveable));
     if (!grown) return nullptr;
     m_block = grown;
     m_size = bytes;
@@ -187,7 +187,7 @@ uint8_t* CISOutBufAllocator::Release() {
 
 uint8_t* CISInternalAllocator::Alloc(uint64_t bytes) {
     Free();
-    m_block = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, bytes));
+    m_block = static_cast<uint8_t*>(IS40_GlobalAlloc(kISZeroInit, bytes));
     return m_block;
 }
 

@@ -1,9 +1,5 @@
 // The generic reader: detect the format, then call its reader.
-#include "isconvert.h"
-#include "isdetect.h"
 #include "isframe.h"
-#include "isio.h"
-#include "istiff.h"
 
 #include <cstring>
 

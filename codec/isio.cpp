@@ -1,4 +1,3 @@
-#include "isio.h"
 
 #include "isframe.h"
 
@@ -41,7 +40,7 @@ CISHandleRegistry& Handles() {
 ISPathMapper g_pathMapper = nullptr;
 
 ISHandleBlock* NewBlock() {
-    ISHandleBlock* h = static_cast<ISHandleBlock*>(IS40_GlobalAlloc(0x0040, sizeof(ISHandleBlock)));
+    ISHandleBlock* h = static_cast<ISHandleBlock*>(IS40_GlobalAlloc(kISZeroInit, sizeof(ISHandleBlock)));
     if (!h) return nullptr;
     try {
         Handles().Add(h);

@@ -3,7 +3,7 @@
 #ifndef ISTIFF_H
 #define ISTIFF_H
 
-#include "IS40.h"
+#include "isframe.h"
 
 #include <tiffio.h>
 
@@ -39,7 +39,7 @@ public:
     // Replaces the kept error text.
     void Note(const char* text);
     // Error for a failed libtiff read: 3 when the source ran out, else 6.
-    uint32_t ReadFailureCode() const { return ReadShort() ? 3u : 6u; }
+    uint32_t ReadFailureCode() const { return ReadShort() ? IS_ERR_READ : IS_ERR_FORMAT; }
 
     struct Client;
 
@@ -50,10 +50,5 @@ private:
     TIFF* m_tif = nullptr;
     uint32_t m_error = 0;
 };
-
-// IS40_ReadTIFF of page 0 with the signature of the other readers, for the
-// generic reader's table.
-uint8_t* ISReadTIFFFirstPage(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t bitDepth,
-                             uint8_t* palette, uint32_t flags);
 
 #endif

@@ -5,10 +5,7 @@
 // entered the library (JpegCall); no C++ object with a destructor lives in
 // the frames it skips. Failures are then thrown as ISException from C++
 // code only, and caught at the entry point.
-#include "isconvert.h"
 #include "isframe.h"
-#include "isio.h"
-#include "isjpeg.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -22,27 +19,9 @@ using ZerUvadod::ISException;
 
 namespace {
 
-constexpr uint32_t kReadRawCmyk = 1;
-constexpr uint32_t kReadDib = 2;
-constexpr uint32_t kReadYCbCr = 4;
-constexpr uint32_t kReadPadBgr = 8;
-constexpr uint32_t kReadGiveBack = 16;
-
 // Output bytes per file byte beyond which a large picture is taken for a
 // bomb; baseline Huffman coding needs at least a bit or two per block.
 constexpr uint64_t kMaxExpansion = 4096;
-
-constexpr uint32_t kWriteProgressive = 1;
-constexpr uint32_t kWriteYcck = 2;
-constexpr uint32_t kWriteBottomUp = 4;
-constexpr uint32_t kWriteBgr = 8;
-constexpr uint32_t kWriteYCbCr = 16;
-constexpr uint32_t kWriteNoJfif = 32;
-
-constexpr uint32_t kDibHeaderBytes = 40;
-constexpr uint32_t kMarkerCom = 0xFE;
-constexpr uint32_t kMaxMarkerPayload = 65533;  // 65535 minus the length field
-constexpr uint32_t kSamplingSlots = 10;
 
 // Large I/O buffers: one read or write call per 64 KiB keeps the source and
 // destination out of the decode's profile.
@@ -55,8 +34,6 @@ constexpr int kMaxScans = 1000;
 // libjpeg's own work memory (whole-image coefficient buffers of
 // progressive files) stays under the library's allocation limit.
 constexpr long kJpegMemoryLimit = static_cast<long>(kISAllocLimit - 1);
-
-[[noreturn]] void Fail(uint32_t code, const char* why) { throw ISException(code, why); }
 
 // ---- error manager ---------------------------------------------------------
 
@@ -233,12 +210,12 @@ public:
     // or with 1 when libjpeg ran out of memory.
     template <typename Fn>
     void Call(uint32_t code, Fn&& fn) {
-        if (!JpegCall(m_err, fn)) Fail(m_err.outOfMemory ? static_cast<uint32_t>(IS_ERR_MEMORY) : code, m_err.message);
+        if (!JpegCall(m_err, fn)) ISFail(m_err.outOfMemory ? static_cast<uint32_t>(IS_ERR_MEMORY) : code, m_err.message);
     }
 
     // Creates the record and the source manager; fails with 1 or 9.
     void Create() {
-        if (!m_inBuffer.Alloc(kIOBufferBytes)) Fail(IS_ERR_MEMORY, "input buffer");
+        if (!m_inBuffer.Alloc(kIOBufferBytes)) ISFail(IS_ERR_MEMORY, "input buffer");
         j_decompress_ptr cinfo = &m_cinfo;
         Call(IS_ERR_JPEG_DECODE, [cinfo]() { jpeg_create_decompress(cinfo); });
         m_cinfo.mem->max_memory_to_use = kJpegMemoryLimit;
@@ -318,24 +295,24 @@ unsigned int ScaleDenominator(uint64_t num, uint64_t den) {
 OutKind ChooseOutput(SourceKind source, uint32_t depth, uint32_t flags) {
     switch (source) {
         case SourceKind::Grey:
-            if (depth == 32) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read 8-bit to 32-bit)");
+            if (depth == 32) ISFail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read 8-bit to 32-bit)");
             return depth == 8 ? OutKind::Grey : OutKind::Rgb;
         case SourceKind::Rgb:
-            if (depth != 24) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read RGB to any other bit depth)");
+            if (depth != 24) ISFail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read RGB to any other bit depth)");
             return OutKind::Rgb;
         case SourceKind::Cmyk:
         case SourceKind::Ycck:
-            if (flags & kReadRawCmyk) {
-                if (depth != 32) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can only read CMYK/YCCK to 32bpp)");
+            if (flags & IS_JPG_READ_RAW_CMYK) {
+                if (depth != 32) ISFail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can only read CMYK/YCCK to 32bpp)");
                 return source == SourceKind::Cmyk ? OutKind::Cmyk : OutKind::Ycck;
             }
-            if (depth != 24) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested");
+            if (depth != 24) ISFail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested");
             return OutKind::Rgb;
         case SourceKind::RawYCbCr:
-            if (depth != 24) Fail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read YCbCr to any other bit depth)");
+            if (depth != 24) ISFail(IS_ERR_JPEG_DECODE, "Invalid bit depth requested (can't read YCbCr to any other bit depth)");
             return OutKind::YCbCr;
     }
-    Fail(IS_ERR_JPEG_DECODE, "Invalid JPG colorspace");
+    ISFail(IS_ERR_JPEG_DECODE, "Invalid JPG colorspace");
 }
 
 UINT16 Density(double v) {
@@ -343,8 +320,6 @@ UINT16 Density(double v) {
     if (v >= 65535.0) return 65535;
     return static_cast<UINT16>(v);
 }
-
-bool ValidMarkerCode(uint32_t marker) { return (marker >= 0xE0 && marker <= 0xEF) || marker == kMarkerCom; }
 
 // ---- codec -----------------------------------------------------------------
 
@@ -368,7 +343,7 @@ private:
 };
 
 uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uint32_t* height) {
-    if (depth != 8 && depth != 24 && depth != 32) Fail(IS_ERR_PARAM, "bit depth");
+    if (depth != 8 && depth != 24 && depth != 32) ISFail(IS_ERR_PARAM, "bit depth");
     const CISThreadState* state = ISThreadState();
 
     CISJpegDecoder dec(m_handle, "IS40_ReadJPG");
@@ -379,7 +354,7 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
     cinfo->scale_denom = ScaleDenominator(state->jpgScaleNum, state->jpgScaleDen);
 
     // Raw Y, Cb, Cr is only there to give for a YCbCr-coded picture.
-    const bool rawYCbCr = (flags & kReadYCbCr) && cinfo->jpeg_color_space == JCS_YCbCr;
+    const bool rawYCbCr = (flags & IS_JPG_READ_YCBCR) && cinfo->jpeg_color_space == JCS_YCbCr;
     if (rawYCbCr) cinfo->out_color_space = JCS_YCbCr;
     dec.CalcOutput();
 
@@ -393,16 +368,16 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
     } else if (cinfo->out_color_components == 4 && cinfo->jpeg_color_space == JCS_YCCK) {
         source = SourceKind::Ycck;
     } else {
-        Fail(IS_ERR_JPEG_DECODE, "Invalid JPG colorspace");
+        ISFail(IS_ERR_JPEG_DECODE, "Invalid JPG colorspace");
     }
 
-    const bool dib = (flags & kReadDib) != 0;
+    const bool dib = (flags & IS_JPG_READ_DIB) != 0;
     const bool fourComponents = source == SourceKind::Cmyk || source == SourceKind::Ycck;
     if (dib && source == SourceKind::Grey) depth = 8;
     if (dib && fourComponents) depth = 24;
     const OutKind kind = ChooseOutput(source, depth, flags);
 
-    const bool padded = dib || (flags & kReadPadBgr);
+    const bool padded = dib || (flags & IS_JPG_READ_PAD_BGR);
     const bool bgr = padded && kind == OutKind::Rgb;
 
     // Let libjpeg produce the final layout where it can, so rows go
@@ -436,17 +411,17 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
     uint64_t rowBytes = static_cast<uint64_t>(w) * bytesPerPixel;
     if (padded) rowBytes = (rowBytes + 3) & ~static_cast<uint64_t>(3);
     const uint32_t tableEntries = dib && kind == OutKind::Grey ? 256 : 0;
-    const uint64_t pixelStart = dib ? kDibHeaderBytes + 4ull * tableEntries : 0;
+    const uint64_t pixelStart = dib ? kISDibHeaderBytes + 4ull * tableEntries : 0;
     // Checked before libjpeg allocates anything for the picture: a header
     // may declare far more than any file holds.
     uint64_t pixelBytes, total;
     if (!ISMulSize(rowBytes, h, &pixelBytes) || !ISMulSize(pixelBytes + pixelStart, 1, &total)) {
-        Fail(IS_ERR_MEMORY, "picture too large");
+        ISFail(IS_ERR_MEMORY, "picture too large");
     }
     // A truncated file decodes as filler, so a few header bytes could make
     // gigabytes: above the floor the file must be within a generous ratio.
     const uint64_t plausible = dec.SourceSize() * kMaxExpansion;
-    if (total > kISBombFloor && total > plausible) Fail(IS_ERR_MEMORY, "picture too large for its file");
+    if (total > kISBombFloor && total > plausible) ISFail(IS_ERR_MEMORY, "picture too large for its file");
     // A file of several scans keeps every coefficient of the full-size
     // picture while they arrive, whatever the scale.
     if (cinfo->progressive_mode || cinfo->comps_in_scan < cinfo->num_components) {
@@ -459,18 +434,18 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
             blocks += across * down;  // each factor is below 2^17
         }
         uint64_t coefficients;
-        if (!ISMulSize(blocks, DCTSIZE2 * sizeof(JCOEF), &coefficients)) Fail(IS_ERR_MEMORY, "picture too large");
-        if (coefficients > kISBombFloor && coefficients > plausible) Fail(IS_ERR_MEMORY, "picture too large for its file");
+        if (!ISMulSize(blocks, DCTSIZE2 * sizeof(JCOEF), &coefficients)) ISFail(IS_ERR_MEMORY, "picture too large");
+        if (coefficients > kISBombFloor && coefficients > plausible) ISFail(IS_ERR_MEMORY, "picture too large for its file");
     }
 
     // Work row for the conversions done here: the decoded samples of one row.
     CISInternalAllocator work;
     if ((convertGrey || convertCmyk) &&
         !work.Alloc(static_cast<uint64_t>(w) * static_cast<uint32_t>(cinfo->out_color_components) * 2)) {
-        Fail(IS_ERR_MEMORY, "work row");
+        ISFail(IS_ERR_MEMORY, "work row");
     }
     CISOutBufAllocator out;
-    if (!out.Alloc(total)) Fail(IS_ERR_MEMORY, "output");
+    if (!out.Alloc(total)) ISFail(IS_ERR_MEMORY, "output");
     uint8_t* base = out.Get();
 
     if (dib) {
@@ -478,7 +453,7 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
         ISPutDibHeader(base, w, h, 8 * bytesPerPixel, static_cast<uint32_t>(pixelBytes),
                        PelsPerMetre(cinfo->X_density, unit), PelsPerMetre(cinfo->Y_density, unit), tableEntries);
         for (uint32_t i = 0; i < tableEntries; ++i) {
-            uint8_t* e = base + kDibHeaderBytes + 4 * i;
+            uint8_t* e = base + kISDibHeaderBytes + 4 * i;
             e[0] = e[1] = e[2] = static_cast<uint8_t>(i);
             e[3] = 255;
         }
@@ -545,7 +520,7 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
             rowError = e.Code();
         }
     }
-    if (flags & kReadGiveBack) dec.GiveBack();
+    if (flags & IS_JPG_READ_GIVE_BACK) dec.GiveBack();
 
     // After a row failure the rows decoded so far are still handed over.
     m_error = rowError;
@@ -614,11 +589,11 @@ public:
     // libjpeg ran out of memory).
     template <typename Fn>
     void Call(Fn&& fn) {
-        if (!JpegCall(m_err, fn)) Fail(m_err.outOfMemory ? IS_ERR_MEMORY : IS_ERR_WRITE, m_err.message);
+        if (!JpegCall(m_err, fn)) ISFail(m_err.outOfMemory ? IS_ERR_MEMORY : IS_ERR_WRITE, m_err.message);
     }
 
     void Create() {
-        if (!m_outBuffer.Alloc(kIOBufferBytes)) Fail(IS_ERR_MEMORY, "output buffer");
+        if (!m_outBuffer.Alloc(kIOBufferBytes)) ISFail(IS_ERR_MEMORY, "output buffer");
         j_compress_ptr cinfo = &m_cinfo;
         Call([cinfo]() { jpeg_create_compress(cinfo); });
         m_dest.io = &m_io;
@@ -643,18 +618,17 @@ private:
 uint32_t CISJpegCodec::Write(const uint8_t* image, uint32_t width, uint32_t height, uint32_t depth,
                              uint32_t stride, uint32_t quality, const ISResolution* resolution,
                              uint32_t flags) {
-    if (!image) Fail(IS_ERR_PARAM, "image");
-    if (depth != 8 && depth != 24 && depth != 32) Fail(IS_ERR_PARAM, "bit depth");
-    if (width == 0 || height == 0) Fail(IS_ERR_PARAM, "size");
+    if (!image) ISFail(IS_ERR_PARAM, "image");
+    if (depth != 8 && depth != 24 && depth != 32) ISFail(IS_ERR_PARAM, "bit depth");
+    if (width == 0 || height == 0) ISFail(IS_ERR_PARAM, "size");
     const uint32_t components = depth / 8;
     const uint64_t rowBytes = static_cast<uint64_t>(width) * components;
     // A shorter stride makes rows overlap: a caller's mistake, not a picture.
-    if (stride < rowBytes) Fail(IS_ERR_PARAM, "row stride");
-    const CISThreadState* state = ISThreadState();
+    if (stride < rowBytes) ISFail(IS_ERR_PARAM, "row stride");
 
-    const bool swap = depth == 24 && (flags & kWriteBgr);
+    const bool swap = depth == 24 && (flags & IS_JPG_WRITE_BGR);
     CISInternalAllocator work;
-    if (swap && !work.Alloc(rowBytes)) Fail(IS_ERR_MEMORY, "work row");
+    if (swap && !work.Alloc(rowBytes)) ISFail(IS_ERR_MEMORY, "work row");
 
     CISJpegEncoder enc(m_handle);
     enc.Create();
@@ -663,21 +637,15 @@ uint32_t CISJpegCodec::Write(const uint8_t* image, uint32_t width, uint32_t heig
     cinfo->image_height = height;
     cinfo->input_components = static_cast<int>(components);
     if (depth == 8) cinfo->in_color_space = JCS_GRAYSCALE;
-    else if (depth == 24) cinfo->in_color_space = (flags & kWriteYCbCr) ? JCS_YCbCr : JCS_RGB;
-    else cinfo->in_color_space = (flags & kWriteYcck) ? JCS_YCCK : JCS_CMYK;
+    else if (depth == 24) cinfo->in_color_space = (flags & IS_JPG_WRITE_YCBCR) ? JCS_YCbCr : JCS_RGB;
+    else cinfo->in_color_space = (flags & IS_JPG_WRITE_YCCK) ? JCS_YCCK : JCS_CMYK;
     enc.Call([cinfo]() { jpeg_set_defaults(cinfo); });
 
-    if (flags & kWriteNoJfif) cinfo->write_JFIF_header = FALSE;
+    if (flags & IS_JPG_WRITE_NO_JFIF) cinfo->write_JFIF_header = FALSE;
     const int q = static_cast<int>(quality > 100 ? 100 : quality);
     enc.Call([cinfo, q]() { jpeg_set_quality(cinfo, q, TRUE); });
 
-    if (state->jpgSamplingOverride) {
-        for (int c = 0; c < cinfo->num_components && c < static_cast<int>(kSamplingSlots); ++c) {
-            cinfo->comp_info[c].h_samp_factor = state->jpgHSampling[c];
-            cinfo->comp_info[c].v_samp_factor = state->jpgVSampling[c];
-        }
-    }
-    if (flags & kWriteProgressive) enc.Call([cinfo]() { jpeg_simple_progression(cinfo); });
+    if (flags & IS_JPG_WRITE_PROGRESSIVE) enc.Call([cinfo]() { jpeg_simple_progression(cinfo); });
 
     if (resolution) {
         cinfo->density_unit = static_cast<UINT8>(resolution->unit <= 2 ? resolution->unit : 0);
@@ -688,28 +656,12 @@ uint32_t CISJpegCodec::Write(const uint8_t* image, uint32_t width, uint32_t heig
         cinfo->X_density = 1;
         cinfo->Y_density = 1;
     }
-    switch (state->jpgDctMethod) {
-        case 1: cinfo->dct_method = JDCT_ISLOW; break;
-        case 2: cinfo->dct_method = JDCT_IFAST; break;
-        case 3: cinfo->dct_method = JDCT_FLOAT; break;
-        default: break;
-    }
-    cinfo->smoothing_factor = static_cast<int>(state->jpgSmoothing > 100 ? 100 : state->jpgSmoothing);
 
     enc.Call([cinfo]() { jpeg_start_compress(cinfo, TRUE); });
 
-    auto writeMarker = [&](int code, const uint8_t* data, size_t size) {
-        const unsigned int n = static_cast<unsigned int>(size > kMaxMarkerPayload ? kMaxMarkerPayload : size);
-        enc.Call([cinfo, code, data, n]() { jpeg_write_marker(cinfo, code, data, n); });
-    };
-    for (const std::string& text : state->jpgComments) {
-        if (!text.empty()) writeMarker(JPEG_COM, reinterpret_cast<const uint8_t*>(text.data()), text.size());
-    }
-    for (const CISJpegMarker& m : state->jpgMarkers) writeMarker(static_cast<int>(m.marker), m.data.data(), m.data.size());
-
     uint8_t* workRow = work.Get();
     for (uint32_t y = 0; y < height; ++y) {
-        const uint32_t sourceRow = (flags & kWriteBottomUp) ? height - 1 - y : y;
+        const uint32_t sourceRow = (flags & IS_JPG_WRITE_BOTTOM_UP) ? height - 1 - y : y;
         JSAMPROW row = const_cast<JSAMPROW>(image + static_cast<uint64_t>(sourceRow) * stride);
         if (swap) {
             std::memcpy(workRow, row, static_cast<size_t>(rowBytes));
@@ -718,7 +670,7 @@ uint32_t CISJpegCodec::Write(const uint8_t* image, uint32_t width, uint32_t heig
         }
         JDIMENSION written = 0;
         enc.Call([cinfo, &row, &written]() { written = jpeg_write_scanlines(cinfo, &row, 1); });
-        if (written != 1) Fail(IS_ERR_WRITE, "row not taken");
+        if (written != 1) ISFail(IS_ERR_WRITE, "row not taken");
     }
     enc.Call([cinfo]() { jpeg_finish_compress(cinfo); });
     return enc.DestSize();
@@ -741,14 +693,6 @@ IS_BOOL ChangeSettings(const char* name, bool valid, Fn change) {
     }
     s->Record(code, name);
     return code == 0;
-}
-
-bool ValidSampling(uint32_t count, const uint8_t* horizontal, const uint8_t* vertical) {
-    if (count > kSamplingSlots || (count && (!horizontal || !vertical))) return false;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (horizontal[i] < 1 || horizontal[i] > 4 || vertical[i] < 1 || vertical[i] > 4) return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -825,49 +769,9 @@ IS_BOOL IS40_SetJPGDCTScaleFactors(uint32_t numerator, uint32_t denominator) {
     });
 }
 
-IS_BOOL IS40_AddJPGOutputMarker(uint32_t marker, const uint8_t* data, uint32_t size) {
-    // Only segments a decoder skips: any other code would break the file.
-    const bool valid = ValidMarkerCode(marker) && size <= kMaxMarkerPayload && (size == 0 || data);
-    return ChangeSettings("IS40_AddJPGOutputMarker", valid, [=](CISThreadState& s) {
-        CISJpegMarker m;
-        m.marker = marker;
-        if (size) m.data.assign(data, data + size);
-        s.jpgMarkers.push_back(std::move(m));
-    });
-}
-
 IS_BOOL IS40_ClearJPGOutputMarkers(void) {
-    return ChangeSettings("IS40_ClearJPGOutputMarkers", true, [](CISThreadState& s) { s.jpgMarkers.clear(); });
-}
-
-IS_BOOL IS40_AddJPGOutputComment(const char* text) {
-    const bool valid = text && std::strlen(text) <= kMaxMarkerPayload;
-    return ChangeSettings("IS40_AddJPGOutputComment", valid,
-                          [=](CISThreadState& s) { s.jpgComments.emplace_back(text); });
-}
-
-IS_BOOL IS40_ClearJPGOutputComments(void) {
-    return ChangeSettings("IS40_ClearJPGOutputComments", true, [](CISThreadState& s) { s.jpgComments.clear(); });
-}
-
-IS_BOOL IS40_SetJPGSamplingFactors(uint32_t count, const uint8_t* horizontal, const uint8_t* vertical) {
-    return ChangeSettings("IS40_SetJPGSamplingFactors", ValidSampling(count, horizontal, vertical),
-                          [=](CISThreadState& s) {
-                              for (uint32_t i = 0; i < kSamplingSlots; ++i) {
-                                  s.jpgHSampling[i] = i < count ? horizontal[i] : 1;
-                                  s.jpgVSampling[i] = i < count ? vertical[i] : 1;
-                              }
-                              s.jpgSamplingOverride = count != 0;
-                          });
-}
-
-IS_BOOL IS40_SetJPGDCTMethod(uint32_t method) {
-    return ChangeSettings("IS40_SetJPGDCTMethod", method <= 3, [=](CISThreadState& s) { s.jpgDctMethod = method; });
-}
-
-IS_BOOL IS40_SetJPGSmoothingFactor(uint32_t factor) {
-    return ChangeSettings("IS40_SetJPGSmoothingFactor", factor <= 100,
-                          [=](CISThreadState& s) { s.jpgSmoothing = factor; });
+    // Nothing adds output markers, so there is never one to clear.
+    return ChangeSettings("IS40_ClearJPGOutputMarkers", true, [](CISThreadState&) {});
 }
 
 }  // extern "C"

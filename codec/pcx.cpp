@@ -1,8 +1,6 @@
 // PCX reading and writing: run-length coded scan lines of one or more
 // planes, optional 256-colour palette at the end of the file.
-#include "isconvert.h"
 #include "isframe.h"
-#include "isio.h"
 
 #include <cmath>
 #include <cstring>
@@ -14,7 +12,6 @@ constexpr uint32_t kPcxHeaderSize = 128;
 constexpr uint32_t kPcxPaletteTail = 769;  // 0x0C marker + 256 x R, G, B
 constexpr uint8_t kPcxPaletteMark = 0x0C;
 constexpr uint32_t kPcxMaxRun = 63;
-constexpr uint32_t kDibHeaderSize = 40;
 
 struct CISPcxHeader {
     uint32_t version = 0;
@@ -252,7 +249,7 @@ uint8_t* CISPcxCodec::Read(CISIO& io, uint32_t* width, uint32_t* height, uint32_
     if (dib || bgr) rowBytes = ISDibRowBytes(h.width, outBits);
     else if (kind == kOutBits) rowBytes = (static_cast<uint64_t>(h.width) + 7) / 8;
     else rowBytes = static_cast<uint64_t>(h.width) * (outBits / 8);
-    const uint64_t prefix = dib ? kDibHeaderSize + 4ull * tableEntries : 0;
+    const uint64_t prefix = dib ? kISDibHeaderBytes + 4ull * tableEntries : 0;
     uint64_t pixelBytes, totalBytes, pictureBytes;
     if (!ISMulSize(rowBytes, h.height, &pixelBytes) || !ISMulSize(1, pixelBytes + prefix, &totalBytes) ||
         !ISMulSize(h.LineBytes(), h.height, &pictureBytes))
@@ -279,7 +276,7 @@ uint8_t* CISPcxCodec::Read(CISIO& io, uint32_t* width, uint32_t* height, uint32_
         uint8_t* d = out;
         ISPutDibHeader(d, h.width, h.height, outBits, static_cast<uint32_t>(pixelBytes), DpiToPelsPerMeter(h.hRes),
                        DpiToPelsPerMeter(h.vRes), tableEntries);
-        std::memcpy(d + kDibHeaderSize, pal, 4ull * tableEntries);
+        std::memcpy(d + kISDibHeaderBytes, pal, 4ull * tableEntries);
     }
 
     CISPcxLineDecoder decoder(io, h.encoding != 0);

@@ -3,9 +3,7 @@
 // libpng reports errors by longjmp. Every libpng call runs inside
 // PngProtect, whose body keeps no object with a destructor, so the jump
 // never skips one; the C++ objects of a call live in the frames above.
-#include "isconvert.h"
 #include "isframe.h"
-#include "isio.h"
 
 #include <png.h>
 
@@ -17,15 +15,9 @@
 #include <new>
 #include <vector>
 
-using ZerUvadod::ISException;
-
 namespace {
 
-constexpr uint32_t kReadDib = 2;
-constexpr uint32_t kReadGrey16 = 4;
-constexpr uint32_t kReadPadBgr = 8;
-
-constexpr uint32_t kInfoHeaderBytes = 40;
+constexpr uint32_t kReadGrey16 = 4;  // 16 bits: one grey sample, not grey and alpha
 
 // Deflate cannot expand data by more than about 1032 to 1; a header that
 // declares more pixels than the rest of the source could hold is refused
@@ -39,8 +31,6 @@ constexpr png_alloc_size_t kChunkMallocMax = 16u * 1024 * 1024;
 // a chunk length that the chunk limit does not cover (this libpng allocates
 // a text chunk's declared length before reading it).
 constexpr png_alloc_size_t kLibpngBlockMax = 2 * kChunkMallocMax;
-
-[[noreturn]] void Fail(uint32_t code, const char* why) { throw ISException(code, why); }
 
 // Shared by the libpng callbacks of one call.
 struct CISPngContext {
@@ -61,7 +51,7 @@ void PngOnWarning(png_structp, png_const_charp) {}
 // libpng's memory goes through the library allocator, so the allocation
 // limit and the out-of-memory test hook apply to it as well.
 png_voidp PngOnMalloc(png_structp png, png_alloc_size_t size) {
-    void* p = size <= kLibpngBlockMax ? IS40_GlobalAlloc(0x0040, size) : nullptr;
+    void* p = size <= kLibpngBlockMax ? IS40_GlobalAlloc(kISZeroInit, size) : nullptr;
     if (!p) {
         CISPngContext* c = static_cast<CISPngContext*>(png_get_mem_ptr(png));
         if (c) c->allocFailed = true;
@@ -122,8 +112,6 @@ uint32_t Channels(int colourType) {
     }
 }
 
-uint64_t RoundUp4(uint64_t n) { return (n + 3) & ~static_cast<uint64_t>(3); }
-
 class CISPngCodec {
 public:
     explicit CISPngCodec(ISHANDLE handle) : m_io(handle) { m_ctx.io = &m_io; }
@@ -155,7 +143,7 @@ private:
     [[noreturn]] void LibFailed() {
         uint32_t code = m_ctx.code;
         if (code == 0) code = m_ctx.allocFailed ? IS_ERR_MEMORY : IS_ERR_FORMAT;
-        Fail(code, "libpng");
+        ISFail(code, "libpng");
     }
     void ChooseTransforms(uint32_t depth, uint32_t flags);
     void FillPalette(bool grey16);
@@ -172,14 +160,14 @@ private:
 void CISPngCodec::ReadHeader() {
     png_byte sig[8];
     const uint32_t got = m_io.Read(sig, sizeof sig);
-    if (got >= 1 && png_sig_cmp(sig, 0, got) != 0) Fail(IS_ERR_FORMAT, "signature");
-    if (got < sizeof sig) Fail(IS_ERR_READ, "signature");
+    if (got >= 1 && png_sig_cmp(sig, 0, got) != 0) ISFail(IS_ERR_FORMAT, "signature");
+    if (got < sizeof sig) ISFail(IS_ERR_READ, "signature");
 
     m_png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &m_ctx, PngOnError, PngOnWarning, &m_ctx, PngOnMalloc,
                                      PngOnFree);
-    if (!m_png) Fail(IS_ERR_PNG_STRUCT, "read struct");
+    if (!m_png) ISFail(IS_ERR_PNG_STRUCT, "read struct");
     m_info = png_create_info_struct(m_png);
-    if (!m_info) Fail(IS_ERR_PNG_STRUCT, "info struct");
+    if (!m_info) ISFail(IS_ERR_PNG_STRUCT, "info struct");
 
     CISPngHeader& h = m_h;
     png_structp png = m_png;
@@ -252,22 +240,22 @@ void CISPngCodec::ChooseTransforms(uint32_t depth, uint32_t flags) {
     const bool alpha = (ct & PNG_COLOR_MASK_ALPHA) != 0 || m_h.hasTrns;
     switch (depth) {
         case 1:
-            if (bd != 1 || (ct != PNG_COLOR_TYPE_GRAY && ct != PNG_COLOR_TYPE_PALETTE)) Fail(IS_ERR_DEPTH, "not 1 bit");
+            if (bd != 1 || (ct != PNG_COLOR_TYPE_GRAY && ct != PNG_COLOR_TYPE_PALETTE)) ISFail(IS_ERR_DEPTH, "not 1 bit");
             break;
         case 8:
-            if (ct != PNG_COLOR_TYPE_GRAY && ct != PNG_COLOR_TYPE_PALETTE) Fail(IS_ERR_DEPTH, "not an index image");
+            if (ct != PNG_COLOR_TYPE_GRAY && ct != PNG_COLOR_TYPE_PALETTE) ISFail(IS_ERR_DEPTH, "not an index image");
             break;
         case 16:
             if (flags & kReadGrey16) {
-                if (!grey) Fail(IS_ERR_DEPTH, "not grey");
+                if (!grey) ISFail(IS_ERR_DEPTH, "not grey");
             } else if (ct != PNG_COLOR_TYPE_GRAY && ct != PNG_COLOR_TYPE_GRAY_ALPHA) {
-                Fail(IS_ERR_DEPTH, "not grey");
+                ISFail(IS_ERR_DEPTH, "not grey");
             }
             break;
         case 48:
         case 64:
             if (ct != PNG_COLOR_TYPE_GRAY && ct != PNG_COLOR_TYPE_RGB && ct != PNG_COLOR_TYPE_RGB_ALPHA) {
-                Fail(IS_ERR_DEPTH, "no 16-bit delivery");
+                ISFail(IS_ERR_DEPTH, "no 16-bit delivery");
             }
             break;
         default:
@@ -276,10 +264,8 @@ void CISPngCodec::ChooseTransforms(uint32_t depth, uint32_t flags) {
 
     // Remaining calls are libpng's and may raise its errors.
     png_structp png = m_png;
-    CISThreadState* s = ISThreadState();
-    const uint32_t bg = s ? s->pngBackground : 0;
     const CISPngHeader& h = m_h;
-    bool ok = PngProtect(png, [png, info = m_info, depth, flags, ct, bd, grey, alpha, bg, &h]() {
+    bool ok = PngProtect(png, [png, info = m_info, depth, flags, ct, bd, grey, alpha, &h]() {
         const bool wide = depth == 48 || depth == 64 || (depth == 16 && (flags & kReadGrey16));
         if (depth == 1) return;
         if (depth == 8) {
@@ -306,13 +292,7 @@ void CISPngCodec::ChooseTransforms(uint32_t depth, uint32_t flags) {
             if (h.hasBkgd && png_get_bKGD(png, info, &fileBackground)) {
                 png_set_background(png, fileBackground, PNG_BACKGROUND_GAMMA_FILE, 1, 1.0);
             } else {
-                // In the output's sample size; libpng adapts it to its own steps.
-                const uint32_t scale = depth == 48 ? 257 : 1;
-                png_color_16 c = {};
-                c.red = static_cast<png_uint_16>((bg & 0xFF) * scale);
-                c.green = static_cast<png_uint_16>(((bg >> 8) & 0xFF) * scale);
-                c.blue = static_cast<png_uint_16>(((bg >> 16) & 0xFF) * scale);
-                c.gray = c.green;
+                png_color_16 c = {};  // black
                 png_set_background(png, &c, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
             }
         }
@@ -322,32 +302,32 @@ void CISPngCodec::ChooseTransforms(uint32_t depth, uint32_t flags) {
 
 uint8_t* CISPngCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uint32_t* width, uint32_t* height) {
     if (depth != 1 && depth != 8 && depth != 16 && depth != 24 && depth != 32 && depth != 48 && depth != 64) {
-        Fail(IS_ERR_PARAM, "depth");
+        ISFail(IS_ERR_PARAM, "depth");
     }
     const bool index = depth <= 8;
-    const bool dib = (flags & kReadDib) != 0;
-    const bool pad = (flags & kReadPadBgr) != 0;
+    const bool dib = (flags & IS_READ_DIB) != 0;
+    const bool pad = (flags & IS_READ_PAD_BGR) != 0;
     // A packed DIB has no layout for the 16-bit variants.
-    if (dib && (depth == 16 || depth == 48 || depth == 64)) Fail(IS_ERR_PARAM, "no DIB at this depth");
-    if (index && !palette && !dib) Fail(IS_ERR_PARAM, "palette");
+    if (dib && (depth == 16 || depth == 48 || depth == 64)) ISFail(IS_ERR_PARAM, "no DIB at this depth");
+    if (index && !palette && !dib) ISFail(IS_ERR_PARAM, "palette");
 
     ReadHeader();
     const uint32_t w = m_h.width;
     const uint32_t h = m_h.height;
-    if (w == 0 || h == 0) Fail(IS_ERR_FORMAT, "size");
+    if (w == 0 || h == 0) ISFail(IS_ERR_FORMAT, "size");
 
     // Sizes first: nothing is set up or allocated for a picture that cannot
     // be held, or whose data cannot be in the rest of the source.
     const uint64_t bytesPerPixel = depth / 8;
     const uint64_t dataRow = depth == 1 ? (static_cast<uint64_t>(w) + 7) / 8 : w * bytesPerPixel;
-    uint64_t outRow = dib ? ISDibRowBytes(w, depth) : (pad ? RoundUp4(dataRow) : dataRow);
+    uint64_t outRow = dib ? ISDibRowBytes(w, depth) : (pad ? ISRoundUp4(dataRow) : dataRow);
     const uint32_t tableEntries = dib && index ? (1u << depth) : 0;
-    const uint64_t pixelStart = dib ? kInfoHeaderBytes + 4ull * tableEntries : 0;
+    const uint64_t pixelStart = dib ? kISDibHeaderBytes + 4ull * tableEntries : 0;
     uint64_t pixelBytes = 0, total = 0, workRow = 0;
     // libpng's own row buffers hold up to 8 bytes a pixel.
     if (!ISMulSize(outRow, h, &pixelBytes) || !ISMulSize(pixelBytes + pixelStart, 1, &total) ||
         !ISMulSize(w, 8, &workRow)) {
-        Fail(IS_ERR_MEMORY, "picture too large");
+        ISFail(IS_ERR_MEMORY, "picture too large");
     }
     const uint64_t here = m_io.Tell();
     ChooseTransforms(depth, flags);
@@ -355,18 +335,18 @@ uint8_t* CISPngCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
     const uint64_t minRaw = static_cast<uint64_t>(w) * h / 8 * fileBits;
     const uint64_t size = m_io.Size();
     const uint64_t left = size > here ? size - here : 0;
-    if (minRaw > left * kMaxInflateRatio + 65536) Fail(IS_ERR_READ, "image data cannot fit the source");
+    if (minRaw > left * kMaxInflateRatio + 65536) ISFail(IS_ERR_READ, "image data cannot fit the source");
     if (index) FillPalette(m_h.bitDepth == 16);
 
     CISOutBufAllocator out;
-    if (!out.Alloc(total)) Fail(IS_ERR_MEMORY, "output");
+    if (!out.Alloc(total)) ISFail(IS_ERR_MEMORY, "output");
     uint8_t* base = out.Get();
     if (dib) {
         uint32_t xppm = m_h.hasPhys && m_h.physUnit == PNG_RESOLUTION_METER ? m_h.physX : 0;
         uint32_t yppm = m_h.hasPhys && m_h.physUnit == PNG_RESOLUTION_METER ? m_h.physY : 0;
         ISPutDibHeader(base, w, h, depth, static_cast<uint32_t>(pixelBytes), xppm, yppm, tableEntries);
         for (uint32_t i = 0; i < tableEntries; ++i) {
-            std::memcpy(base + kInfoHeaderBytes + 4 * i, m_h.palette + 4 * i, 3);
+            std::memcpy(base + kISDibHeaderBytes + 4 * i, m_h.palette + 4 * i, 3);
         }
     }
 
@@ -391,7 +371,7 @@ uint8_t* CISPngCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
         png_read_end(png, nullptr);
     });
     if (!ok) LibFailed();
-    if (rowMismatch) Fail(IS_ERR_VARIANT, "row length after transforms");
+    if (rowMismatch) ISFail(IS_ERR_VARIANT, "row length after transforms");
 
     if (index && palette) std::memcpy(palette, m_h.palette, sizeof m_h.palette);
     *width = w;
@@ -402,8 +382,8 @@ uint8_t* CISPngCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
 uint32_t CISPngCodec::Write(const uint8_t* image, uint32_t width, uint32_t height, uint32_t rowStride,
                             uint32_t bitDepth, uint32_t paletteCount, const uint8_t* palette, uint32_t colourType,
                             double gamma, const ISResolution* resolution, uint32_t flags) {
-    if (!image) Fail(IS_ERR_PARAM, "image");
-    if (paletteCount > 256 || (paletteCount > 0 && !palette)) Fail(IS_ERR_PARAM, "palette");
+    if (!image) ISFail(IS_ERR_PARAM, "image");
+    if (paletteCount > 256 || (paletteCount > 0 && !palette)) ISFail(IS_ERR_PARAM, "palette");
     bool validDepth;
     switch (colourType) {
         case PNG_COLOR_TYPE_GRAY:
@@ -420,13 +400,13 @@ uint32_t CISPngCodec::Write(const uint8_t* image, uint32_t width, uint32_t heigh
         default:
             validDepth = false;
     }
-    if (!validDepth) Fail(IS_ERR_PARAM, "bit depth and colour type");
+    if (!validDepth) ISFail(IS_ERR_PARAM, "bit depth and colour type");
     if (colourType == PNG_COLOR_TYPE_PALETTE && (paletteCount == 0 || paletteCount > (1u << bitDepth))) {
-        Fail(IS_ERR_PARAM, "palette size");
+        ISFail(IS_ERR_PARAM, "palette size");
     }
-    if (width == 0 || height == 0 || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu) Fail(IS_ERR_PARAM, "size");
+    if (width == 0 || height == 0 || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu) ISFail(IS_ERR_PARAM, "size");
     const uint64_t rowBytes = (static_cast<uint64_t>(width) * bitDepth * Channels(static_cast<int>(colourType)) + 7) / 8;
-    if (rowStride < rowBytes) Fail(IS_ERR_PARAM, "row stride");
+    if (rowStride < rowBytes) ISFail(IS_ERR_PARAM, "row stride");
 
     // Everything libpng keeps a pointer to is built here, outside the
     // protected calls.
@@ -438,23 +418,8 @@ uint32_t CISPngCodec::Write(const uint8_t* image, uint32_t width, uint32_t heigh
         plte[i].blue = palette[4 * i];
         trns[i] = palette[4 * i + 3];
     }
-    CISThreadState* s = ISThreadState();
-    std::vector<png_text> texts;
-    if (s) {
-        for (const CISPngText& t : s->pngTexts) {
-            if (t.keyword.empty()) continue;
-            png_text pt = {};
-            pt.compression = PNG_TEXT_COMPRESSION_NONE;
-            pt.key = const_cast<char*>(t.keyword.c_str());
-            pt.text = const_cast<char*>(t.text.c_str());
-            pt.text_length = t.text.size();
-            texts.push_back(pt);
-        }
-    }
-    const bool icc = s && !s->pngIccProfile.empty() && s->pngIccProfile.size() < 0x7FFFFFFFu;
-    const char* iccName = icc && !s->pngIccName.empty() ? s->pngIccName.c_str() : "ICC Profile";
     png_time stamp = {};
-    const bool withTime = (flags & 16) == 0;
+    const bool withTime = (flags & IS_PNG_NO_TIME) == 0;
     if (withTime) {
         std::time_t now = std::time(nullptr);
         std::tm utc = {};
@@ -477,48 +442,42 @@ uint32_t CISPngCodec::Write(const uint8_t* image, uint32_t width, uint32_t heigh
     m_write = true;
     m_png = png_create_write_struct_2(PNG_LIBPNG_VER_STRING, &m_ctx, PngOnError, PngOnWarning, &m_ctx, PngOnMalloc,
                                       PngOnFree);
-    if (!m_png) Fail(IS_ERR_PNG_STRUCT, "write struct");
+    if (!m_png) ISFail(IS_ERR_PNG_STRUCT, "write struct");
     m_info = png_create_info_struct(m_png);
-    if (!m_info) Fail(IS_ERR_PNG_STRUCT, "info struct");
+    if (!m_info) ISFail(IS_ERR_PNG_STRUCT, "info struct");
 
     png_structp png = m_png;
     png_infop info = m_info;
     CISPngContext* ctx = &m_ctx;
-    const std::vector<uint8_t>* profile = icc ? &s->pngIccProfile : nullptr;
     bool ok = PngProtect(png, [&]() {
         png_set_write_fn(png, ctx, PngOnWrite, PngOnFlush);
         png_set_benign_errors(png, 1);
         png_set_IHDR(png, info, width, height, static_cast<int>(bitDepth), static_cast<int>(colourType),
-                     (flags & 1) ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                     (flags & IS_PNG_INTERLACE) ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                      PNG_FILTER_TYPE_DEFAULT);
         if (paletteCount > 0 && (colourType & PNG_COLOR_MASK_COLOR)) {
             png_set_PLTE(png, info, plte, static_cast<int>(paletteCount));
-            if ((flags & 2) && colourType == PNG_COLOR_TYPE_PALETTE) {
+            if ((flags & IS_PNG_PALETTE_ALPHA) && colourType == PNG_COLOR_TYPE_PALETTE) {
                 png_set_tRNS(png, info, trns, static_cast<int>(paletteCount), nullptr);
             }
         }
         if (withTime) png_set_tIME(png, info, &stamp);
         png_set_pHYs(png, info, physX, physY, physUnit);
         if (gamma > 0.0 && std::isfinite(gamma)) png_set_gAMA(png, info, gamma);
-        if (!texts.empty()) png_set_text(png, info, texts.data(), static_cast<int>(texts.size()));
-        if (profile) {
-            png_set_iCCP(png, info, iccName, PNG_COMPRESSION_TYPE_BASE, profile->data(),
-                         static_cast<png_uint_32>(profile->size()));
-        }
         png_write_info(png, info);
-        if (flags & 8) png_set_bgr(png);
+        if (flags & IS_PNG_BGR) png_set_bgr(png);
         if (bitDepth == 16) png_set_swap(png);
         const int passes = png_set_interlace_handling(png);
         for (int pass = 0; pass < passes; ++pass) {
             for (uint32_t y = 0; y < height; ++y) {
-                const uint64_t line = (flags & 4) ? height - 1 - y : y;
+                const uint64_t line = (flags & IS_PNG_BOTTOM_UP) ? height - 1 - y : y;
                 png_write_row(png, image + line * rowStride);
             }
         }
         png_write_end(png, info);
     });
     if (!ok) LibFailed();
-    if (!m_io.Flush()) Fail(IS_ERR_WRITE, "flush");
+    if (!m_io.Flush()) ISFail(IS_ERR_WRITE, "flush");
     return m_io.Size();
 }
 

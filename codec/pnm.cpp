@@ -1,7 +1,5 @@
 // PBM, PGM and PPM (plain and raw) through libnetpbm's pam interface.
-#include "isconvert.h"
 #include "isframe.h"
-#include "isio.h"
 
 #include <csetjmp>
 #include <cstddef>
@@ -238,9 +236,7 @@ uint8_t* ReadPnm(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t bi
     *height = h;
     *error = 0;
     if (!dib) return out.Release();
-    uint8_t* packed = ISRGBToPackedDIB24(out.Get(), w, h);
-    if (!packed) *error = IS_ERR_MEMORY;
-    return packed;
+    return ISRGBToPackedDIB(out.Get(), w, h, w * 3, 24, nullptr, nullptr);
 }
 
 }  // namespace

@@ -5,35 +5,25 @@
 // map entries, either origin and either horizontal direction. Writes
 // uncompressed 8-bit colour-mapped, 24- and 32-bit files followed by a
 // version 2 extension area and footer.
-#include "isconvert.h"
 #include "isframe.h"
-#include "isio.h"
 
 #include <cstring>
 #include <ctime>
 #include <new>
 #include <vector>
 
-using ZerUvadod::ISException;
-
 namespace {
 
 constexpr uint32_t kHeaderBytes = 18;
 constexpr uint32_t kFooterBytes = 26;
 constexpr uint32_t kExtensionBytes = 495;
-constexpr uint32_t kDibHeaderBytes = 40;
 const char kSignature[] = "TRUEVISION-XFILE.";  // 17 characters and its zero byte
-const char kSoftwareId[] = "IS 4.0.9.2";
 
 constexpr uint32_t kWriteBottomUp = 4;
 constexpr uint32_t kWriteBgr = 8;
 
 constexpr uint8_t kDescTop = 0x20;
 constexpr uint8_t kDescRightToLeft = 0x10;
-
-[[noreturn]] void Fail(uint32_t code, const char* why) { throw ISException(code, why); }
-
-uint64_t RoundUp4(uint64_t n) { return (n + 3) & ~static_cast<uint64_t>(3); }
 
 struct CISTgaHeader {
     uint8_t idLength = 0;
@@ -115,7 +105,7 @@ private:
 
 void CISTgaCodec::ReadHeader() {
     uint8_t b[kHeaderBytes];
-    if (!m_io.ReadExact(b, sizeof b)) Fail(IS_ERR_READ, "header");
+    if (!m_io.ReadExact(b, sizeof b)) ISFail(IS_ERR_READ, "header");
     m_h.idLength = b[0];
     m_h.mapType = b[1];
     m_h.imageType = b[2];
@@ -129,25 +119,25 @@ void CISTgaCodec::ReadHeader() {
 
     switch (m_h.imageType) {
         case 1: case 2: case 3: case 9: case 10: case 11: break;
-        default: Fail(IS_ERR_TGA_TYPE, "image type");
+        default: ISFail(IS_ERR_TGA_TYPE, "image type");
     }
-    if (m_h.pixelBits < 8 || m_h.pixelBits > 32) Fail(IS_ERR_TGA_TYPE, "pixel depth");
-    if (m_h.width == 0 || m_h.height == 0) Fail(IS_ERR_FORMAT, "zero size");
+    if (m_h.pixelBits < 8 || m_h.pixelBits > 32) ISFail(IS_ERR_TGA_TYPE, "pixel depth");
+    if (m_h.width == 0 || m_h.height == 0) ISFail(IS_ERR_FORMAT, "zero size");
 }
 
 void CISTgaCodec::ReadColourMap() {
     if (m_h.mapType == 0 || m_h.mapLength == 0) {
-        if (m_h.ColourMapped()) Fail(IS_ERR_PALETTE, "no colour map");
+        if (m_h.ColourMapped()) ISFail(IS_ERR_PALETTE, "no colour map");
         return;
     }
-    if (!ValidEntryBits(m_h.mapEntryBits)) Fail(IS_ERR_TGA_TYPE, "colour map entry size");
+    if (!ValidEntryBits(m_h.mapEntryBits)) ISFail(IS_ERR_TGA_TYPE, "colour map entry size");
     const uint32_t entryBytes = m_h.MapEntryBytes();
     const uint32_t bytes = m_h.mapLength * entryBytes;  // at most 65535 * 4
     const uint32_t here = m_io.Tell();
     const uint32_t size = m_io.Size();
-    if (here > size || size - here < bytes) Fail(IS_ERR_READ, "short colour map");
+    if (here > size || size - here < bytes) ISFail(IS_ERR_READ, "short colour map");
     std::vector<uint8_t> raw(bytes);
-    if (!m_io.ReadExact(raw.data(), bytes)) Fail(IS_ERR_READ, "short colour map");
+    if (!m_io.ReadExact(raw.data(), bytes)) ISFail(IS_ERR_READ, "short colour map");
     if (!m_h.ColourMapped()) return;  // true-colour files may carry one; it is not used
     m_map.assign(static_cast<size_t>(m_h.mapLength) * 4, 0);
     for (uint32_t i = 0; i < m_h.mapLength; ++i) {
@@ -179,26 +169,26 @@ uint8_t* CISTgaCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
                            uint32_t* height) {
     const bool dib = (flags & IS_READ_DIB) != 0;
     const bool padBgr = (flags & IS_READ_PAD_BGR) != 0;
-    if (depth != 8 && depth != 24 && depth != 32) Fail(IS_ERR_PARAM, "depth");
-    if (dib && (depth == 8 || padBgr)) Fail(IS_ERR_PARAM, "DIB with 8");
+    if (depth != 8 && depth != 24 && depth != 32) ISFail(IS_ERR_PARAM, "depth");
+    if (dib && (depth == 8 || padBgr)) ISFail(IS_ERR_PARAM, "DIB with 8");
 
     ReadHeader();
     const CISTgaHeader& h = m_h;
     const uint32_t pb = h.PixelBytes();
     if (h.ColourMapped()) {
-        if (h.pixelBits != 8 && h.pixelBits != 16) Fail(IS_ERR_TGA_TYPE, "index depth");
+        if (h.pixelBits != 8 && h.pixelBits != 16) ISFail(IS_ERR_TGA_TYPE, "index depth");
     } else if (!ValidEntryBits(h.pixelBits)) {
-        Fail(IS_ERR_TGA_TYPE, "pixel depth");
+        ISFail(IS_ERR_TGA_TYPE, "pixel depth");
     }
     // Indexes only come out of 8-bit colour-mapped or grey files.
     if (depth == 8) {
         const bool indexes = h.ColourMapped() && h.pixelBits == 8;
         const bool grey = (h.imageType == 3 || h.imageType == 11) && h.pixelBits == 8;
-        if (!indexes && !grey) Fail(IS_ERR_DEPTH, "no 8-bit form");
+        if (!indexes && !grey) ISFail(IS_ERR_DEPTH, "no 8-bit form");
     }
 
     uint8_t id[255];
-    if (h.idLength && !m_io.ReadExact(id, h.idLength)) Fail(IS_ERR_READ, "ID field");
+    if (h.idLength && !m_io.ReadExact(id, h.idLength)) ISFail(IS_ERR_READ, "ID field");
     ReadColourMap();
 
     // A DIB keeps the file's own depth: 32 bits only where the file has alpha.
@@ -209,11 +199,11 @@ uint8_t* CISTgaCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
     }
     const uint32_t outPixel = outDepth / 8;
     uint64_t rowBytes = static_cast<uint64_t>(h.width) * outPixel;
-    if (dib || (padBgr && depth != 8)) rowBytes = RoundUp4(rowBytes);
-    const uint64_t start = dib ? kDibHeaderBytes : 0;
+    if (dib || (padBgr && depth != 8)) rowBytes = ISRoundUp4(rowBytes);
+    const uint64_t start = dib ? kISDibHeaderBytes : 0;
     uint64_t total;
     if (!ISMulSize(rowBytes, h.height, &total) || total + start >= kISAllocLimit) {
-        Fail(IS_ERR_MEMORY, "picture too large");
+        ISFail(IS_ERR_MEMORY, "picture too large");
     }
     total += start;
 
@@ -223,10 +213,10 @@ uint8_t* CISTgaCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
     const uint64_t minBytes = h.Rle() ? (pixels + 127) / 128 * (1 + pb) : pixels * pb;
     const uint32_t here = m_io.Tell();
     const uint32_t size = m_io.Size();
-    if (here > size || size - here < minBytes) Fail(IS_ERR_READ, "short pixel data");
+    if (here > size || size - here < minBytes) ISFail(IS_ERR_READ, "short pixel data");
 
     CISOutBufAllocator out;
-    if (!out.Alloc(total)) Fail(IS_ERR_MEMORY, "pixel buffer");
+    if (!out.Alloc(total)) ISFail(IS_ERR_MEMORY, "pixel buffer");
     uint8_t* const base = out.Get();
 
     const bool fileTop = (h.descriptor & kDescTop) != 0;
@@ -245,7 +235,7 @@ uint8_t* CISTgaCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
         uint8_t* row = base + start + static_cast<uint64_t>(physical) * rowBytes;
         // Uncompressed rows come in whole.
         if (!h.Rle() && !m_io.ReadExact(fileLine.data(), static_cast<uint32_t>(fileLine.size()))) {
-            Fail(IS_ERR_READ, "short pixel data");
+            ISFail(IS_ERR_READ, "short pixel data");
         }
         for (uint32_t i = 0; i < h.width; ++i) {
             if (!h.Rle()) {
@@ -254,12 +244,12 @@ uint8_t* CISTgaCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
                 // Packets may run across row ends.
                 if (runLeft == 0) {
                     uint8_t packet;
-                    if (!in.Get(&packet, 1)) Fail(IS_ERR_READ, "short pixel data");
+                    if (!in.Get(&packet, 1)) ISFail(IS_ERR_READ, "short pixel data");
                     runRepeat = (packet & 0x80) != 0;
                     runLeft = (packet & 0x7Fu) + 1;
-                    if (runRepeat && !in.Get(pixel, pb)) Fail(IS_ERR_READ, "short pixel data");
+                    if (runRepeat && !in.Get(pixel, pb)) ISFail(IS_ERR_READ, "short pixel data");
                 }
-                if (!runRepeat && !in.Get(pixel, pb)) Fail(IS_ERR_READ, "short pixel data");
+                if (!runRepeat && !in.Get(pixel, pb)) ISFail(IS_ERR_READ, "short pixel data");
                 --runLeft;
             }
             const uint32_t x = rightToLeft ? h.width - 1 - i : i;
@@ -310,19 +300,19 @@ uint8_t* CISTgaCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
 }
 
 void CISTgaCodec::Put(const void* data, uint32_t count) {
-    if (!m_io.Write(data, count)) Fail(IS_ERR_WRITE, "write");
+    if (!m_io.Write(data, count)) ISFail(IS_ERR_WRITE, "write");
 }
 
 uint32_t CISTgaCodec::Write(const uint8_t* image, uint32_t width, uint32_t height, uint32_t bitCount,
                             uint32_t rowStride, const uint8_t* palette, uint32_t flags) {
-    if (!image) Fail(IS_ERR_PARAM, "image");
-    if (bitCount != 8 && bitCount != 24 && bitCount != 32) Fail(IS_ERR_PARAM, "bit count");
-    if (bitCount == 8 && !palette) Fail(IS_ERR_PARAM, "palette");
+    if (!image) ISFail(IS_ERR_PARAM, "image");
+    if (bitCount != 8 && bitCount != 24 && bitCount != 32) ISFail(IS_ERR_PARAM, "bit count");
+    if (bitCount == 8 && !palette) ISFail(IS_ERR_PARAM, "palette");
     // The header holds 16-bit sizes.
-    if (width == 0 || height == 0 || width > 0xFFFF || height > 0xFFFF) Fail(IS_ERR_PARAM, "size");
+    if (width == 0 || height == 0 || width > 0xFFFF || height > 0xFFFF) ISFail(IS_ERR_PARAM, "size");
     const uint32_t pixelBytes = bitCount / 8;
     const uint32_t lineBytes = width * pixelBytes;
-    if (rowStride < lineBytes) Fail(IS_ERR_PARAM, "row stride");
+    if (rowStride < lineBytes) ISFail(IS_ERR_PARAM, "row stride");
 
     uint8_t hd[kHeaderBytes] = {};
     hd[1] = bitCount == 8 ? 1 : 0;
@@ -371,7 +361,7 @@ uint32_t CISTgaCodec::Write(const uint8_t* image, uint32_t width, uint32_t heigh
         ISPut16LE(ext + 375, static_cast<uint32_t>(local.tm_min));
         ISPut16LE(ext + 377, static_cast<uint32_t>(local.tm_sec));
     }
-    std::memcpy(ext + 426, kSoftwareId, sizeof kSoftwareId - 1);
+    std::memcpy(ext + 426, kISVersionText, sizeof kISVersionText - 1);
     ISPut16LE(ext + 467, 4);  // version number; the letter at 469 stays 0
     ISPut16LE(ext + 474, 1);  // pixel aspect 1 : 1
     ISPut16LE(ext + 476, 1);
@@ -383,7 +373,7 @@ uint32_t CISTgaCodec::Write(const uint8_t* image, uint32_t width, uint32_t heigh
     std::memcpy(footer + 8, kSignature, sizeof kSignature);
     Put(footer, sizeof footer);
 
-    if (!m_io.Flush()) Fail(IS_ERR_WRITE, "flush");
+    if (!m_io.Flush()) ISFail(IS_ERR_WRITE, "flush");
     return m_io.Size();
 }
 
@@ -398,18 +388,13 @@ extern "C" IS_BOOL IS40_GetTGADims(ISHANDLE handle, uint32_t* width, uint32_t* h
     }
     if (!ISCheckHandle(handle, "IS40_GetTGADims")) return 0;
     CISTgaCodec codec(handle);
-    IS_BOOL ok = 0;
-    try {
+    const IS_BOOL ok = ISGuarded(codec, [&]() -> IS_BOOL {
         codec.ReadHeader();
         *width = codec.Header().width;
         *height = codec.Header().height;
         *bitCount = codec.Header().pixelBits;
-        ok = 1;
-    } catch (const ISException& e) {
-        codec.SetError(e.Code());
-    } catch (const std::bad_alloc&) {
-        codec.SetError(IS_ERR_MEMORY);
-    }
+        return 1;
+    });
     ISRecordError(codec.Error(), "IS40_GetTGADims");
     return ok;
 }
@@ -423,14 +408,7 @@ extern "C" uint8_t* IS40_ReadTGA(ISHANDLE handle, uint32_t* width, uint32_t* hei
     }
     if (!ISCheckHandle(handle, "IS40_ReadTGA")) return nullptr;
     CISTgaCodec codec(handle);
-    uint8_t* out = nullptr;
-    try {
-        out = codec.Read(bitDepth, palette, flags, width, height);
-    } catch (const ISException& e) {
-        codec.SetError(e.Code());
-    } catch (const std::bad_alloc&) {
-        codec.SetError(IS_ERR_MEMORY);
-    }
+    uint8_t* out = ISGuarded(codec, [&]() { return codec.Read(bitDepth, palette, flags, width, height); });
     ISRecordError(codec.Error(), "IS40_ReadTGA");
     return out;
 }
@@ -441,14 +419,8 @@ extern "C" uint32_t IS40_WriteTGA(ISHANDLE handle, const uint8_t* image, uint32_
     if (!ISThreadState()) return 0;
     if (!ISCheckHandle(handle, "IS40_WriteTGA")) return 0;
     CISTgaCodec codec(handle);
-    uint32_t size = 0;
-    try {
-        size = codec.Write(image, width, height, bitCount, rowStride, palette, flags);
-    } catch (const ISException& e) {
-        codec.SetError(e.Code());
-    } catch (const std::bad_alloc&) {
-        codec.SetError(IS_ERR_MEMORY);
-    }
+    const uint32_t size =
+        ISGuarded(codec, [&]() { return codec.Write(image, width, height, bitCount, rowStride, palette, flags); });
     ISRecordError(codec.Error(), "IS40_WriteTGA");
     return size;
 }

@@ -6,9 +6,7 @@
 // applied here for all eight values (libtiff only flips).
 #include "istiff.h"
 
-#include "isconvert.h"
 #include "isframe.h"
-#include "isio.h"
 
 #include <cmath>
 #include <cstdarg>
@@ -17,28 +15,6 @@
 #include <mutex>
 #include <new>
 #include <vector>
-
-using ZerUvadod::ISException;
-
-namespace {
-
-constexpr uint32_t kReadIgnoreOrientation = 1;
-constexpr uint32_t kReadDib = 2;
-constexpr uint32_t kReadPadBgr = 8;
-
-constexpr uint32_t kWriteCmyk = 16;
-constexpr uint32_t kWritePredictor = 64;
-constexpr uint32_t kWriteTiles = 0x80;
-
-constexpr uint32_t kInfoHeaderBytes = 40;
-constexpr char kLibraryVersion[] = "IS 4.0.9.2";
-constexpr uint32_t kTagAnnotation = 32932;
-
-[[noreturn]] void Fail(uint32_t code, const char* why) { throw ISException(code, why); }
-
-uint64_t RoundUp4(uint64_t n) { return (n + 3) & ~static_cast<uint64_t>(3); }
-
-}  // namespace
 
 // ---- libtiff over a handle -------------------------------------------------
 
@@ -289,14 +265,14 @@ private:
 };
 
 void CISTiffCodec::OpenPage(uint32_t page) {
-    if (!m_file.OpenRead(m_handle)) Fail(m_file.Error(), "open");
+    if (!m_file.OpenRead(m_handle)) ISFail(m_file.Error(), "open");
     TIFF* tif = m_file.Get();
     if (page > 0 && (page > 0xFFFFu || !TIFFSetDirectory(tif, static_cast<tdir_t>(page)))) {
-        Fail(IS_ERR_PARAM, "no such page");
+        ISFail(IS_ERR_PARAM, "no such page");
     }
     CISTiffInfo& i = m_info;
     if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &i.width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &i.height)) {
-        Fail(IS_ERR_FORMAT, "no size");
+        ISFail(IS_ERR_FORMAT, "no size");
     }
     TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &i.bitsPerSample);
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &i.samplesPerPixel);
@@ -336,7 +312,7 @@ void CISTiffCodec::CheckDataFits() {
     uint64_t* counts = nullptr;
     const bool tiled = TIFFIsTiled(tif) != 0;
     if (!TIFFGetField(tif, tiled ? TIFFTAG_TILEBYTECOUNTS : TIFFTAG_STRIPBYTECOUNTS, &counts) || !counts) {
-        Fail(IS_ERR_FORMAT, "no strip byte counts");
+        ISFail(IS_ERR_FORMAT, "no strip byte counts");
     }
     const uint32_t n = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
     const uint64_t fileSize = TIFFClientdata(tif) ? static_cast<Client*>(TIFFClientdata(tif))->size : 0;
@@ -351,18 +327,18 @@ void CISTiffCodec::CheckDataFits() {
         raw = static_cast<long double>(m_info.width) * m_info.height * 4;
         slack = static_cast<long double>(kISBombFloor);
     }
-    if (raw > static_cast<long double>(sum) * ratio + slack) Fail(IS_ERR_READ, "image data cannot fit the file");
+    if (raw > static_cast<long double>(sum) * ratio + slack) ISFail(IS_ERR_READ, "image data cannot fit the file");
 }
 
 uint8_t* CISTiffCodec::Allocate(CISOutBufAllocator& out, uint32_t w, uint32_t h, uint32_t depth, bool dib, bool pad,
                                 uint64_t* rowBytes, uint64_t* pixelStart) {
     const uint64_t dataRow = depth == 1 ? (static_cast<uint64_t>(w) + 7) / 8 : static_cast<uint64_t>(w) * (depth / 8);
-    const uint64_t row = dib ? ISDibRowBytes(w, depth) : (pad ? RoundUp4(dataRow) : dataRow);
+    const uint64_t row = dib ? ISDibRowBytes(w, depth) : (pad ? ISRoundUp4(dataRow) : dataRow);
     const uint32_t table = dib && depth <= 8 ? (1u << depth) : 0;
-    const uint64_t start = dib ? kInfoHeaderBytes + 4ull * table : 0;
+    const uint64_t start = dib ? kISDibHeaderBytes + 4ull * table : 0;
     uint64_t pixels, total;
-    if (!ISMulSize(row, h, &pixels) || !ISMulSize(pixels + start, 1, &total)) Fail(IS_ERR_MEMORY, "too large");
-    if (!out.Alloc(total)) Fail(IS_ERR_MEMORY, "output");
+    if (!ISMulSize(row, h, &pixels) || !ISMulSize(pixels + start, 1, &total)) ISFail(IS_ERR_MEMORY, "too large");
+    if (!out.Alloc(total)) ISFail(IS_ERR_MEMORY, "output");
     if (dib) {
         ISPutDibHeader(out.Get(), w, h, depth, static_cast<uint32_t>(pixels), PelsPerMetre(m_info, m_info.xRes),
                        PelsPerMetre(m_info, m_info.yRes), table);
@@ -377,49 +353,49 @@ void CISTiffCodec::ReadTrueColour(uint32_t depth, uint32_t orientation, uint32_t
     char emsg[1024] = {};
     if (!TIFFRGBAImageOK(tif, emsg)) {
         m_file.Note(emsg);
-        Fail(IS_ERR_PALETTE, "RGBA interface refuses the picture");
+        ISFail(IS_ERR_PALETTE, "RGBA interface refuses the picture");
     }
     if (depth != 24 && depth != 32) {
         m_file.Note("Invalid bpp in ReadTIFFTrueColor!");
-        Fail(IS_ERR_VARIANT, "depth");
+        ISFail(IS_ERR_VARIANT, "depth");
     }
     const uint32_t w = m_info.width, h = m_info.height;
     uint64_t rasterBytes;
-    if (!ISMulSize3(w, h, 4, &rasterBytes)) Fail(IS_ERR_MEMORY, "too large");
+    if (!ISMulSize3(w, h, 4, &rasterBytes)) ISFail(IS_ERR_MEMORY, "too large");
     CheckDataFits();
 
     CISInternalAllocator raster;
-    if (!raster.Alloc(rasterBytes)) Fail(IS_ERR_MEMORY, "raster");
+    if (!raster.Alloc(rasterBytes)) ISFail(IS_ERR_MEMORY, "raster");
     // libtiff rounds its own raw buffer up to 1 KB and then takes an
     // uncompressed tile whose size is not a multiple of that for damaged;
     // a buffer of exactly one tile avoids it.
     CISInternalAllocator rawTile;
     if (TIFFIsTiled(tif) && m_info.compression == COMPRESSION_NONE) {
         const uint64_t tileBytes = TIFFTileSize64(tif);
-        if (tileBytes == 0 || tileBytes >= kISAllocLimit) Fail(IS_ERR_FORMAT, "tile size");
-        if (!rawTile.Alloc(tileBytes)) Fail(IS_ERR_MEMORY, "tile");
+        if (tileBytes == 0 || tileBytes >= kISAllocLimit) ISFail(IS_ERR_FORMAT, "tile size");
+        if (!rawTile.Alloc(tileBytes)) ISFail(IS_ERR_MEMORY, "tile");
         if (!TIFFReadBufferSetup(tif, rawTile.Get(), static_cast<tmsize_t>(tileBytes))) {
-            Fail(IS_ERR_MEMORY, "tile buffer");
+            ISFail(IS_ERR_MEMORY, "tile buffer");
         }
     }
     TIFFRGBAImage img;
     if (!TIFFRGBAImageBegin(&img, tif, 1, emsg)) {
         m_file.Note(emsg);
-        Fail(IS_ERR_PALETTE, "RGBA interface refuses the picture");
+        ISFail(IS_ERR_PALETTE, "RGBA interface refuses the picture");
     }
     // Rows come as stored; the turn below covers all eight orientations.
     img.req_orientation = ORIENTATION_TOPLEFT;
     img.orientation = ORIENTATION_TOPLEFT;
     const int got = TIFFRGBAImageGet(&img, reinterpret_cast<uint32_t*>(raster.Get()), w, h);
     TIFFRGBAImageEnd(&img);
-    if (!got) Fail(m_file.ReadFailureCode(), "decode");
+    if (!got) ISFail(m_file.ReadFailureCode(), "decode");
 
     const CISOrient turn{orientation, w, h};
     const uint32_t ow = turn.OutWidth(), oh = turn.OutHeight();
-    const bool dib = (flags & kReadDib) != 0;
-    const bool bgr = dib || (flags & kReadPadBgr);
+    const bool dib = (flags & IS_READ_DIB) != 0;
+    const bool bgr = dib || (flags & IS_READ_PAD_BGR);
     uint64_t row, start;
-    uint8_t* base = Allocate(out, ow, oh, depth, dib, (flags & kReadPadBgr) != 0, &row, &start);
+    uint8_t* base = Allocate(out, ow, oh, depth, dib, (flags & IS_READ_PAD_BGR) != 0, &row, &start);
     const uint32_t* px = reinterpret_cast<const uint32_t*>(raster.Get());
     const uint32_t bpp = depth / 8;
     for (uint32_t y = 0; y < oh; ++y) {
@@ -470,15 +446,15 @@ void CISTiffCodec::DecodeSamples(uint8_t* indexes) {
         const uint64_t tileRow = TIFFTileRowSize64(tif);
         if (tw == 0 || th == 0 || tileBytes == 0 || tileBytes >= kISAllocLimit ||
             tileRow * th > tileBytes || (static_cast<uint64_t>(tw) * bps + 7) / 8 > tileRow) {
-            Fail(IS_ERR_FORMAT, "tile size");
+            ISFail(IS_ERR_FORMAT, "tile size");
         }
         CISInternalAllocator tile;
-        if (!tile.Alloc(tileBytes)) Fail(IS_ERR_MEMORY, "tile");
+        if (!tile.Alloc(tileBytes)) ISFail(IS_ERR_MEMORY, "tile");
         for (uint32_t ty = 0; ty < h; ty += th) {
             for (uint32_t tx = 0; tx < w; tx += tw) {
                 if (TIFFReadEncodedTile(tif, TIFFComputeTile(tif, tx, ty, 0, 0), tile.Get(),
                                         static_cast<tmsize_t>(tileBytes)) < 0) {
-                    Fail(m_file.ReadFailureCode(), "tile");
+                    ISFail(m_file.ReadFailureCode(), "tile");
                 }
                 const uint32_t cols = tw < w - tx ? tw : w - tx;
                 for (uint32_t r = 0; r < th && ty + r < h; ++r) {
@@ -495,13 +471,13 @@ void CISTiffCodec::DecodeSamples(uint8_t* indexes) {
     const uint64_t stripBytes = TIFFStripSize64(tif);
     if (line == 0 || (static_cast<uint64_t>(w) * bps + 7) / 8 > line || stripBytes >= kISAllocLimit ||
         stripBytes < line * rps) {
-        Fail(IS_ERR_FORMAT, "strip size");
+        ISFail(IS_ERR_FORMAT, "strip size");
     }
     CISInternalAllocator strip;
-    if (!strip.Alloc(stripBytes)) Fail(IS_ERR_MEMORY, "strip");
+    if (!strip.Alloc(stripBytes)) ISFail(IS_ERR_MEMORY, "strip");
     for (uint32_t y = 0, s = 0; y < h; y += rps, ++s) {
         if (TIFFReadEncodedStrip(tif, s, strip.Get(), static_cast<tmsize_t>(stripBytes)) < 0) {
-            Fail(m_file.ReadFailureCode(), "strip");
+            ISFail(m_file.ReadFailureCode(), "strip");
         }
         for (uint32_t r = 0; r < rps && y + r < h; ++r) {
             unpack(strip.Get() + r * line, indexes + static_cast<uint64_t>(y + r) * w, w);
@@ -518,12 +494,12 @@ void CISTiffCodec::ReadIndexes(uint32_t depth, uint32_t orientation, uint32_t fl
                        i.photometric == PHOTOMETRIC_PALETTE;
     if (i.samplesPerPixel != 1 || !known || (bps != 1 && bps != 2 && bps != 4 && bps != 8) ||
         (depth == 1 && bps != 1)) {
-        Fail(IS_ERR_DEPTH, "not an index picture at this depth");
+        ISFail(IS_ERR_DEPTH, "not an index picture at this depth");
     }
     const uint32_t entries = 1u << bps;
     if (i.photometric == PHOTOMETRIC_PALETTE) {
         uint16_t *r = nullptr, *g = nullptr, *b = nullptr;
-        if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &r, &g, &b) || !r || !g || !b) Fail(IS_ERR_PALETTE, "no colour map");
+        if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &r, &g, &b) || !r || !g || !b) ISFail(IS_ERR_PALETTE, "no colour map");
         // Maps written with 8-bit values are taken as they are.
         bool eightBit = true;
         for (uint32_t k = 0; k < entries; ++k) {
@@ -550,18 +526,18 @@ void CISTiffCodec::ReadIndexes(uint32_t depth, uint32_t orientation, uint32_t fl
 
     const uint32_t w = i.width, h = i.height;
     uint64_t count;
-    if (!ISMulSize(w, h, &count)) Fail(IS_ERR_MEMORY, "too large");
+    if (!ISMulSize(w, h, &count)) ISFail(IS_ERR_MEMORY, "too large");
     CheckDataFits();
     CISInternalAllocator indexes;
-    if (!indexes.Alloc(count)) Fail(IS_ERR_MEMORY, "indexes");
+    if (!indexes.Alloc(count)) ISFail(IS_ERR_MEMORY, "indexes");
     DecodeSamples(indexes.Get());
 
     const CISOrient turn{orientation, w, h};
     const uint32_t ow = turn.OutWidth(), oh = turn.OutHeight();
-    const bool dib = (flags & kReadDib) != 0;
+    const bool dib = (flags & IS_READ_DIB) != 0;
     uint64_t row, start;
-    uint8_t* base = Allocate(out, ow, oh, depth, dib, (flags & kReadPadBgr) != 0, &row, &start);
-    if (dib) std::memcpy(base + kInfoHeaderBytes, table, 4ull * (1u << depth));
+    uint8_t* base = Allocate(out, ow, oh, depth, dib, (flags & IS_READ_PAD_BGR) != 0, &row, &start);
+    if (dib) std::memcpy(base + kISDibHeaderBytes, table, 4ull * (1u << depth));
     const uint8_t* src = indexes.Get();
     for (uint32_t y = 0; y < oh; ++y) {
         uint8_t* dst = base + start + (dib ? oh - 1 - y : y) * row;
@@ -577,11 +553,11 @@ void CISTiffCodec::ReadIndexes(uint32_t depth, uint32_t orientation, uint32_t fl
 }
 
 uint8_t* CISTiffCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uint32_t* width, uint32_t* height) {
-    if (depth != 1 && depth != 8 && depth != 16 && depth != 24 && depth != 32) Fail(IS_ERR_PARAM, "depth");
+    if (depth != 1 && depth != 8 && depth != 16 && depth != 24 && depth != 32) ISFail(IS_ERR_PARAM, "depth");
     const bool index = depth <= 8;
-    if (index && !palette && !(flags & kReadDib)) Fail(IS_ERR_PARAM, "palette");
-    if (m_info.width == 0 || m_info.height == 0) Fail(IS_ERR_FORMAT, "size");
-    const uint32_t orientation = (flags & kReadIgnoreOrientation) ? 1 : m_info.orientation;
+    if (index && !palette && !(flags & IS_READ_DIB)) ISFail(IS_ERR_PARAM, "palette");
+    if (m_info.width == 0 || m_info.height == 0) ISFail(IS_ERR_FORMAT, "size");
+    const uint32_t orientation = (flags & IS_TIFF_IGNORE_ORIENTATION) ? 1 : m_info.orientation;
     CISOutBufAllocator out;
     if (index) {
         uint8_t table[256 * 4] = {};
@@ -606,7 +582,7 @@ bool FaxScheme(uint32_t c) {
 
 void CISTiffCodec::PrepareRow(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t bitCount,
                               uint32_t flags) const {
-    if (bitCount == 32 && !(flags & kWriteCmyk)) {
+    if (bitCount == 32 && !(flags & IS_TIFF_CMYK)) {
         // Stored as associated alpha, so colour is premultiplied.
         for (uint32_t x = 0; x < count; ++x) {
             const uint8_t* p = src + 4ull * x;
@@ -626,12 +602,12 @@ void CISTiffCodec::WriteStrips(const uint8_t* image, uint32_t rowStride, uint32_
     TIFF* tif = m_file.Get();
     const uint64_t line = TIFFScanlineSize64(m_file.Get());
     const uint64_t need = (static_cast<uint64_t>(m_width) * bitCount + 7) / 8;
-    if (line < need || line >= kISAllocLimit) Fail(IS_ERR_PARAM, "scan line size");
+    if (line < need || line >= kISAllocLimit) ISFail(IS_ERR_PARAM, "scan line size");
     CISInternalAllocator work;
-    if (!work.Alloc(line)) Fail(IS_ERR_MEMORY, "work row");
+    if (!work.Alloc(line)) ISFail(IS_ERR_MEMORY, "work row");
     for (uint32_t y = 0; y < m_height; ++y) {
         PrepareRow(work.Get(), image + static_cast<uint64_t>(y) * rowStride, m_width, bitCount, flags);
-        if (TIFFWriteScanline(tif, work.Get(), y, 0) < 0) Fail(IS_ERR_WRITE, "scan line");
+        if (TIFFWriteScanline(tif, work.Get(), y, 0) < 0) ISFail(IS_ERR_WRITE, "scan line");
     }
 }
 
@@ -642,9 +618,9 @@ void CISTiffCodec::WriteTiles(const uint8_t* image, uint32_t rowStride, uint32_t
     TIFFGetField(tif, TIFFTAG_TILELENGTH, &th);
     const uint64_t tileBytes = TIFFTileSize64(tif);
     const uint64_t tileRow = TIFFTileRowSize64(tif);
-    if (tw == 0 || th == 0 || tileBytes == 0 || tileBytes >= kISAllocLimit) Fail(IS_ERR_PARAM, "tile size");
+    if (tw == 0 || th == 0 || tileBytes == 0 || tileBytes >= kISAllocLimit) ISFail(IS_ERR_PARAM, "tile size");
     CISInternalAllocator tile;
-    if (!tile.Alloc(tileBytes)) Fail(IS_ERR_MEMORY, "tile");
+    if (!tile.Alloc(tileBytes)) ISFail(IS_ERR_MEMORY, "tile");
     for (uint32_t ty = 0; ty < m_height; ty += th) {
         for (uint32_t tx = 0; tx < m_width; tx += tw) {
             std::memset(tile.Get(), 0, static_cast<size_t>(tileBytes));
@@ -657,7 +633,7 @@ void CISTiffCodec::WriteTiles(const uint8_t* image, uint32_t rowStride, uint32_t
             }
             if (TIFFWriteEncodedTile(tif, TIFFComputeTile(tif, tx, ty, 0, 0), tile.Get(),
                                      static_cast<tmsize_t>(tileBytes)) < 0) {
-                Fail(IS_ERR_WRITE, "tile");
+                ISFail(IS_ERR_WRITE, "tile");
             }
         }
     }
@@ -666,24 +642,24 @@ void CISTiffCodec::WriteTiles(const uint8_t* image, uint32_t rowStride, uint32_t
 uint32_t CISTiffCodec::Write(const uint8_t* image, uint32_t width, uint32_t height, uint32_t bitCount,
                              uint32_t rowStride, const uint8_t* palette, uint32_t compression,
                              const ISResolution* resolution, uint32_t flags) {
-    if (!image) Fail(IS_ERR_PARAM, "image");
+    if (!image) ISFail(IS_ERR_PARAM, "image");
     if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32) {
-        Fail(IS_ERR_PARAM, "bit count");
+        ISFail(IS_ERR_PARAM, "bit count");
     }
     const bool indexed = bitCount <= 8;
-    if (indexed && !palette) Fail(IS_ERR_PARAM, "palette");
-    if (width == 0 || height == 0) Fail(IS_ERR_PARAM, "size");
+    if (indexed && !palette) ISFail(IS_ERR_PARAM, "palette");
+    if (width == 0 || height == 0) ISFail(IS_ERR_PARAM, "size");
     const uint64_t rowBytes = (static_cast<uint64_t>(width) * bitCount + 7) / 8;
-    if (rowStride < rowBytes) Fail(IS_ERR_PARAM, "row stride");
+    if (rowStride < rowBytes) ISFail(IS_ERR_PARAM, "row stride");
     uint64_t imageBytes;
-    if (!ISMulSize(rowBytes, height, &imageBytes)) Fail(IS_ERR_PARAM, "picture too large");
+    if (!ISMulSize(rowBytes, height, &imageBytes)) ISFail(IS_ERR_PARAM, "picture too large");
     m_width = width;
     m_height = height;
 
     // Two-colour pictures whose palette is black and white are stored as
     // bilevel grey, which the fax schemes need.
     uint16_t photometric;
-    const bool cmyk = bitCount == 32 && (flags & kWriteCmyk);
+    const bool cmyk = bitCount == 32 && (flags & IS_TIFF_CMYK);
     if (bitCount == 1 && palette[0] == 0 && palette[1] == 0 && palette[2] == 0 && palette[4] == 255 &&
         palette[5] == 255 && palette[6] == 255) {
         photometric = PHOTOMETRIC_MINISBLACK;
@@ -701,14 +677,13 @@ uint32_t CISTiffCodec::Write(const uint8_t* image, uint32_t width, uint32_t heig
     const bool bilevelWhite = photometric == PHOTOMETRIC_MINISWHITE;
     if (compression == 0 || (FaxScheme(compression) && !(bilevel || bilevelWhite))) compression = COMPRESSION_NONE;
     if (compression > 0xFFFF || !TIFFIsCODECConfigured(static_cast<uint16_t>(compression))) {
-        Fail(IS_ERR_COMPRESSION, "compression not available");
+        ISFail(IS_ERR_COMPRESSION, "compression not available");
     }
-    if (compression == COMPRESSION_JPEG && bitCount != 24 && !cmyk) Fail(IS_ERR_COMPRESSION, "JPEG needs 24 bits");
-    if (compression == COMPRESSION_OJPEG) Fail(IS_ERR_COMPRESSION, "old-style JPEG cannot be written");
-    const bool tiles = (flags & kWriteTiles) != 0;
+    if (compression == COMPRESSION_JPEG && bitCount != 24 && !cmyk) ISFail(IS_ERR_COMPRESSION, "JPEG needs 24 bits");
+    if (compression == COMPRESSION_OJPEG) ISFail(IS_ERR_COMPRESSION, "old-style JPEG cannot be written");
+    const bool tiles = (flags & IS_TIFF_TILES) != 0;
 
-    CISThreadState* s = ISThreadState();
-    if (!m_file.OpenWrite(m_handle)) Fail(m_file.Error(), "open");
+    if (!m_file.OpenWrite(m_handle)) ISFail(m_file.Error(), "open");
     TIFF* tif = m_file.Get();
     bool ok = true;
     auto set = [&ok](int result) { ok = ok && result != 0; };
@@ -742,18 +717,15 @@ uint32_t CISTiffCodec::Write(const uint8_t* image, uint32_t width, uint32_t heig
     }
     set(TIFFSetField(tif, TIFFTAG_COMPRESSION, static_cast<uint16_t>(compression)));
     if (compression == COMPRESSION_JPEG) {
-        uint32_t q = s ? s->tiffJpegQuality : 75;
-        set(TIFFSetField(tif, TIFFTAG_JPEGQUALITY, static_cast<int>(q > 100 ? 100 : (q < 1 ? 1 : q))));
+        set(TIFFSetField(tif, TIFFTAG_JPEGQUALITY, 75));
         set(TIFFSetField(tif, TIFFTAG_JPEGTABLESMODE, 0));
     }
-    if ((flags & kWritePredictor) && bits >= 8 &&
+    if ((flags & IS_TIFF_PREDICTOR) && bits >= 8 &&
         (compression == COMPRESSION_LZW || compression == COMPRESSION_ADOBE_DEFLATE ||
          compression == COMPRESSION_DEFLATE)) {
         set(TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL));
     }
-    uint32_t orientation = s ? s->tiffOrientation : 1;
-    if (orientation < 1 || orientation > 8) orientation = 1;
-    set(TIFFSetField(tif, TIFFTAG_ORIENTATION, static_cast<uint16_t>(orientation)));
+    set(TIFFSetField(tif, TIFFTAG_ORIENTATION, static_cast<uint16_t>(ORIENTATION_TOPLEFT)));
 
     float xRes = 1, yRes = 1;
     uint16_t unit = RESUNIT_NONE;
@@ -769,58 +741,34 @@ uint32_t CISTiffCodec::Write(const uint8_t* image, uint32_t width, uint32_t heig
     set(TIFFSetField(tif, TIFFTAG_YRESOLUTION, yRes));
 
     char software[512];
-    if (s && s->tiffSoftwareOverride) {
-        std::snprintf(software, sizeof software, "%s", s->tiffSoftware.c_str());
-    } else {
-        std::snprintf(software, sizeof software, "ZerUvadod (%s), using %s", kLibraryVersion, TIFFGetVersion());
-    }
+    std::snprintf(software, sizeof software, "ZerUvadod (%s), using %s", kISVersionText, TIFFGetVersion());
     set(TIFFSetField(tif, TIFFTAG_SOFTWARE, software));
 
     if (!tiles) {
         uint32_t rps;
         if (compression == COMPRESSION_JPEG) {
             rps = height;
-        } else if (!s || s->tiffRowsPerStrip == -1) {
-            rps = TIFFDefaultStripSize(tif, static_cast<uint32_t>(-1));
         } else {
-            rps = s->tiffRowsPerStrip < 1 ? 1 : static_cast<uint32_t>(s->tiffRowsPerStrip);
+            rps = TIFFDefaultStripSize(tif, static_cast<uint32_t>(-1));
         }
         set(TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rps));
     } else {
-        uint32_t tw = s ? s->tiffTileWidth : 0;
-        uint32_t th = s ? s->tiffTileHeight : 0;
+        uint32_t tw = 0, th = 0;
         TIFFDefaultTileSize(tif, &tw, &th);
         set(TIFFSetField(tif, TIFFTAG_TILEWIDTH, tw));
         set(TIFFSetField(tif, TIFFTAG_TILELENGTH, th));
     }
 
-    if (s) {
-        auto block = [&](uint32_t tag, const std::vector<uint8_t>& data) {
-            if (data.empty() || data.size() >= 0x7FFFFFFFu) return;
-            set(TIFFSetField(tif, tag, static_cast<uint32_t>(data.size()), data.data()));
-        };
-        block(TIFFTAG_XMLPACKET, s->tiffXmp);
-        if (!s->tiffAnnotation.empty()) {
-            static const TIFFFieldInfo annotation[] = {
-                {kTagAnnotation, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_UNDEFINED, FIELD_CUSTOM, 1, 1,
-                 const_cast<char*>("TIFFAnnotationData")}};
-            if (!TIFFFindField(tif, kTagAnnotation, TIFF_ANY)) TIFFMergeFieldInfo(tif, annotation, 1);
-            block(kTagAnnotation, s->tiffAnnotation);
-        }
-        block(TIFFTAG_RICHTIFFIPTC, s->tiffIptc);
-        block(TIFFTAG_ICCPROFILE, s->tiffIcc);
-        block(TIFFTAG_PHOTOSHOP, s->tiffPhotoshop);
-    }
-    if (!ok) Fail(IS_ERR_PARAM, "field refused");
+    if (!ok) ISFail(IS_ERR_PARAM, "field refused");
 
     if (tiles) {
         WriteTiles(image, rowStride, bitCount, flags);
     } else {
         WriteStrips(image, rowStride, bitCount, flags);
     }
-    if (!m_file.Close()) Fail(IS_ERR_WRITE, "close");
+    if (!m_file.Close()) ISFail(IS_ERR_WRITE, "close");
     CISIO io(m_handle);
-    if (!io.Flush()) Fail(IS_ERR_WRITE, "flush");
+    if (!io.Flush()) ISFail(IS_ERR_WRITE, "flush");
     return io.Size();
 }
 
@@ -871,7 +819,7 @@ uint8_t* IS40_ReadTIFF(ISHANDLE handle, uint32_t* width, uint32_t* height, uint3
     CISTiffCodec codec(handle);
     uint8_t* out = ISGuarded(codec, [&]() -> uint8_t* {
         if (bitDepth != 1 && bitDepth != 8 && bitDepth != 16 && bitDepth != 24 && bitDepth != 32) {
-            Fail(IS_ERR_PARAM, "depth");
+            ISFail(IS_ERR_PARAM, "depth");
         }
         codec.OpenPage(page);
         return codec.Read(bitDepth, palette, flags, width, height);

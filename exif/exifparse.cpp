@@ -141,15 +141,15 @@ bool CISRawEXIFParse::ParseBlock(bool makerNotes) {
         }
     }
 
-    if (const CEXIFTagBase* tag = FindTag(m_lists[kEXIFListIFD0], 0x8769)) {
+    if (const CEXIFTagBase* tag = FindTag(m_lists[kEXIFListIFD0], kTagExifIFD)) {
         ParseSubIFD(tag->valueField, m_lists[kEXIFListExif], "EXIF: Invalid exifIFD offset\n",
                     "EXIF: Invalid exifIFD tag count\n", "EXIF: Invalid exifIFD data\n");
     }
-    if (const CEXIFTagBase* tag = FindTag(m_lists[kEXIFListExif], 0xA005)) {
+    if (const CEXIFTagBase* tag = FindTag(m_lists[kEXIFListExif], kTagInteropIFD)) {
         ParseSubIFD(tag->valueField, m_lists[kEXIFListInterop], "EXIF: Invalid interop offset\n",
                     "EXIF: Invalid interop tag count\n", "EXIF: Invalid interop data\n");
     }
-    if (const CEXIFTagBase* tag = FindTag(m_lists[kEXIFListIFD0], 0x8825)) {
+    if (const CEXIFTagBase* tag = FindTag(m_lists[kEXIFListIFD0], kTagGpsIFD)) {
         ParseSubIFD(tag->valueField, m_lists[kEXIFListGPS], "EXIF: Invalid GPSIFD offset\n",
                     "EXIF: Invalid GPS tag count\n", "EXIF: Invalid GPS data\n");
     }
@@ -239,7 +239,7 @@ std::unique_ptr<CEXIFTagBase> CISRawEXIFParse::CreateTag(uint32_t entryAt, uint3
             if (kind != kNoteNone) kept = 4;
             else if (id == 0x0002 || id == 0x9000 || id == 0xA000) kept = 4;
             else if (id == 0xA300 || id == 0xA301) kept = 1;
-            else if (id != 0x9286) kept = sizeof kUnknownFormat - 1;
+            else if (id != kTagUserComment) kept = sizeof kUnknownFormat - 1;
         }
         if (!TakeBudget(kept)) return nullptr;
 
@@ -264,7 +264,7 @@ std::unique_ptr<CEXIFTagBase> CISRawEXIFParse::CreateTag(uint32_t entryAt, uint3
                 if (kind != kNoteNone) make(new CEXIFTagASCII, valueField, 4);
                 else if (kept == 4) make(new CEXIFTagU8, valueField, 4);
                 else if (kept == 1) make(new CEXIFTagU8, valueField, 1);
-                else if (id == 0x9286) make(new CEXIFTagU8, src, count);
+                else if (id == kTagUserComment) make(new CEXIFTagU8, src, count);
                 else make(new CEXIFTagU8, reinterpret_cast<const uint8_t*>(kUnknownFormat), 14);
                 break;
         }
@@ -282,9 +282,9 @@ std::unique_ptr<CEXIFTagBase> CISRawEXIFParse::CreateTag(uint32_t entryAt, uint3
 
 bool CISRawEXIFParse::ParseMakerNote() {
     const CEXIFTagBase* make = FindTag(m_lists[kEXIFListIFD0], 0x010F);
-    const CEXIFTagBase* note = FindTag(m_lists[kEXIFListExif], 0x927C);
-    if (!note) note = FindTag(m_lists[kEXIFListIFD0], 0x927C);
-    if (!note) note = FindTag(m_lists[kEXIFListIFD1], 0x927C);
+    const CEXIFTagBase* note = FindTag(m_lists[kEXIFListExif], kTagMakerNote);
+    if (!note) note = FindTag(m_lists[kEXIFListIFD0], kTagMakerNote);
+    if (!note) note = FindTag(m_lists[kEXIFListIFD1], kTagMakerNote);
     if (!make || !note) return true;
 
     CISByteOrderGuard guard(m_motorola);

@@ -2,9 +2,6 @@
 // and the four IS40_EXIF entry points.
 #include "isexif.h"
 
-#include "isio.h"
-#include "isjpeg.h"
-
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -18,9 +15,6 @@ namespace {
 
 constexpr uint32_t kAPP1 = 0xE1;
 constexpr uint32_t kLeadBytes = 4;
-constexpr uint16_t kTagJpegIFOffset = 0x0201;
-constexpr uint16_t kTagJpegIFByteCount = 0x0202;
-constexpr uint16_t kTagUserComment = 0x9286;
 
 // Live readers: a freed or foreign pointer is refused instead of read.
 class CISReaderRegistry {
@@ -279,7 +273,7 @@ bool CISEXIFReader::ExtractThumbnail(const uint8_t* block, uint32_t length) {
     const int64_t bytes = ISEXIFLeadingNumber(lengthTag->ValueText());
     if (bytes < 1 || bytes > static_cast<int64_t>(length)) return false;
     if (CISRawEXIFParse::kTiffHeader + offset + bytes > static_cast<int64_t>(length)) return false;
-    uint8_t* thumb = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, static_cast<uint64_t>(bytes)));
+    uint8_t* thumb = static_cast<uint8_t*>(IS40_GlobalAlloc(kISZeroInit, static_cast<uint64_t>(bytes)));
     if (!thumb) return false;
     std::memcpy(thumb, block + CISRawEXIFParse::kTiffHeader + offset, static_cast<size_t>(bytes));
     IS40_GlobalFree(m_thumb);
@@ -354,7 +348,7 @@ IS_BOOL IS40_EXIFDestroyReader(ISEXIFREADER handle) {
         ISRecordError(IS_ERR_PARAM, kName);
         return 0;
     }
-    ISRecordError(0, kName);
+    ISRecordError(IS_ERR_NONE, kName);
     return 1;
 }
 
@@ -379,7 +373,7 @@ IS_BOOL IS40_EXIFGetString(ISEXIFREADER handle, uint32_t tagId, uint32_t listMas
             return 1;
         }
         const std::string value = tag->ValueText();
-        char* block = static_cast<char*>(IS40_GlobalAlloc(0x0040, static_cast<uint64_t>(value.size()) + 1));
+        char* block = static_cast<char*>(IS40_GlobalAlloc(kISZeroInit, static_cast<uint64_t>(value.size()) + 1));
         if (!block) {
             state->Record(IS_ERR_MEMORY, kName);
             return 0;

@@ -1,5 +1,4 @@
-// Typed EXIF tags: value decoding, value texts, the writing side, and the
-// tag name tables.
+// Typed EXIF tags: value decoding, value texts and the tag name tables.
 #include "isexif.h"
 
 #include <cstdarg>
@@ -14,12 +13,6 @@ using ZerUvadod::ISException;
 namespace CISEXIFData {
 
 namespace {
-
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-constexpr bool kHostMotorola = true;
-#else
-constexpr bool kHostMotorola = false;
-#endif
 
 struct CISTagNameRow {
     uint16_t id;
@@ -259,9 +252,7 @@ std::string Printf(const char* format, ...) {
     return std::string(text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1);
 }
 
-[[noreturn]] void WriteOutOfBounds() { throw ISException(IS_ERR_VARIANT, "Out of bounds in EXIF tag write"); }
-
-// Element bytes in file order <-> host values. Rationals are two 32-bit
+// Element bytes in file order to host values. Rationals are two 32-bit
 // halves, each turned on its own.
 template <typename T>
 constexpr size_t kHalf = std::is_same<T, URational>::value || std::is_same<T, SRational>::value ? 4 : sizeof(T);
@@ -278,55 +269,6 @@ T DecodeOne(const uint8_t* raw, bool swap) {
     T v;
     std::memcpy(&v, bytes, sizeof(T));
     return v;
-}
-
-template <typename T>
-void EncodeOne(const T& v, uint8_t* out, bool swap) {
-    std::memcpy(out, &v, sizeof(T));
-    if (swap) {
-        for (size_t h = 0; h < sizeof(T); h += kHalf<T>) {
-            for (size_t i = 0; i < kHalf<T> / 2; ++i) std::swap(out[h + i], out[h + kHalf<T> - 1 - i]);
-        }
-    }
-}
-
-void Put16(uint8_t* p, uint32_t v, bool motorola) {
-    if (motorola) {
-        p[0] = static_cast<uint8_t>(v >> 8);
-        p[1] = static_cast<uint8_t>(v);
-    } else {
-        ISPut16LE(p, v);
-    }
-}
-
-void Put32(uint8_t* p, uint32_t v, bool motorola) {
-    if (motorola) {
-        for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-    } else {
-        ISPut32LE(p, v);
-    }
-}
-
-// Writes the entry at entryAt and, when the data does not fit in the value
-// field, the data at *dataAt (kept at an even offset, as TIFF wants).
-void WriteEntryData(const CEXIFTagBase& tag, const uint8_t* data, uint32_t dataLen, uint32_t valueCount,
-                    uint8_t* out, uint32_t outLen, uint32_t entryAt, uint32_t* dataAt, uint32_t base,
-                    bool motorola) {
-    if (!out || !dataAt || static_cast<uint64_t>(entryAt) + 12 > outLen) WriteOutOfBounds();
-    uint32_t offset = 0;
-    if (dataLen > 4) {
-        const uint64_t at = *dataAt;
-        if (at < base || at + dataLen > outLen) WriteOutOfBounds();
-        std::memcpy(out + at, data, dataLen);
-        offset = static_cast<uint32_t>(at - base);
-        uint64_t next = at + dataLen;
-        if (next & 1) {
-            if (next < outLen) out[next] = 0;
-            ++next;
-        }
-        *dataAt = static_cast<uint32_t>(next > 0xFFFFFFFFu ? 0xFFFFFFFFu : next);
-    }
-    tag.BuildEntry(out + entryAt, 12, data, dataLen, valueCount, offset, motorola);
 }
 
 }  // namespace
@@ -353,22 +295,6 @@ const CEXIFTagBase* FindTag(const TagList& list, uint16_t tagId) {
     return nullptr;
 }
 
-void CEXIFTagBase::BuildEntry(uint8_t* entry, uint32_t entrySpace, const uint8_t* data, uint32_t dataLen,
-                              uint32_t valueCount, uint32_t valueOffset, bool motorola) const {
-    if (!entry || entrySpace < 12 || (dataLen > 0 && !data)) {
-        throw ISException(IS_ERR_VARIANT, "Tag data size greater than allocated buffer");
-    }
-    Put16(entry, tagId, motorola);
-    Put16(entry + 2, typeCode, motorola);
-    Put32(entry + 4, valueCount, motorola);
-    std::memset(entry + 8, 0, 4);
-    if (dataLen <= 4) {
-        if (dataLen) std::memcpy(entry + 8, data, dataLen);
-    } else {
-        Put32(entry + 8, valueOffset, motorola);
-    }
-}
-
 // ---- numeric tags ----------------------------------------------------------
 
 template <typename T>
@@ -388,12 +314,6 @@ uint32_t CEXIFTagArray<T>::SetValues(const uint8_t* raw, uint32_t n, bool swap) 
 }
 
 template <typename T>
-uint32_t CEXIFTagArray<T>::ExternalSize() const {
-    const uint64_t bytes = static_cast<uint64_t>(values.size()) * sizeof(T);
-    return bytes > 4 ? static_cast<uint32_t>(bytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : bytes) : 0;
-}
-
-template <typename T>
 std::string CEXIFTagArray<T>::ValueText() const {
     std::string text;
     for (size_t i = 0; i < values.size(); ++i) {
@@ -410,24 +330,12 @@ bool CEXIFTagArray<T>::CopyValues(uint8_t** out, uint32_t* outLen) const {
     *outLen = 0;
     uint64_t bytes;
     if (values.empty() || !ISMulSize(values.size(), sizeof(T), &bytes)) return false;
-    uint8_t* block = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, bytes));
+    uint8_t* block = static_cast<uint8_t*>(IS40_GlobalAlloc(kISZeroInit, bytes));
     if (!block) return false;
     std::memcpy(block, values.data(), static_cast<size_t>(bytes));
     *out = block;
     *outLen = static_cast<uint32_t>(bytes);
     return true;
-}
-
-template <typename T>
-void CEXIFTagArray<T>::WriteEntry(uint8_t* out, uint32_t outLen, uint32_t entryAt, uint32_t* dataAt, uint32_t base,
-                                  bool motorola) const {
-    const uint64_t bytes = static_cast<uint64_t>(values.size()) * sizeof(T);
-    if (bytes > outLen) WriteOutOfBounds();
-    std::vector<uint8_t> data(static_cast<size_t>(bytes));
-    const bool swap = motorola != kHostMotorola;
-    for (size_t i = 0; i < values.size(); ++i) EncodeOne(values[i], data.data() + i * sizeof(T), swap);
-    WriteEntryData(*this, data.data(), static_cast<uint32_t>(bytes), static_cast<uint32_t>(values.size()), out,
-                   outLen, entryAt, dataAt, base, motorola);
 }
 
 template class CEXIFTagArray<uint8_t>;
@@ -478,12 +386,6 @@ std::string CEXIFTagASCII::Packed() const {
     return packed;
 }
 
-uint32_t CEXIFTagASCII::ExternalSize() const {
-    uint64_t bytes = 0;
-    for (const std::string& t : texts) bytes += t.size() + 1;
-    return bytes > 4 ? static_cast<uint32_t>(bytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : bytes) : 0;
-}
-
 std::string CEXIFTagASCII::ValueText() const {
     std::string text;
     for (size_t i = 0; i < texts.size(); ++i) {
@@ -499,21 +401,12 @@ bool CEXIFTagASCII::CopyValues(uint8_t** out, uint32_t* outLen) const {
     *outLen = 0;
     if (texts.empty()) return false;
     const std::string packed = Packed();
-    uint8_t* block = static_cast<uint8_t*>(IS40_GlobalAlloc(0x0040, packed.size()));
+    uint8_t* block = static_cast<uint8_t*>(IS40_GlobalAlloc(kISZeroInit, packed.size()));
     if (!block) return false;
     std::memcpy(block, packed.data(), packed.size());
     *out = block;
     *outLen = static_cast<uint32_t>(packed.size());
     return true;
-}
-
-void CEXIFTagASCII::WriteEntry(uint8_t* out, uint32_t outLen, uint32_t entryAt, uint32_t* dataAt, uint32_t base,
-                               bool motorola) const {
-    const std::string packed = Packed();
-    if (packed.size() > outLen) WriteOutOfBounds();
-    const uint32_t n = static_cast<uint32_t>(packed.size());
-    WriteEntryData(*this, reinterpret_cast<const uint8_t*>(packed.data()), n, n, out, outLen, entryAt, dataAt, base,
-                   motorola);
 }
 
 }  // namespace CISEXIFData

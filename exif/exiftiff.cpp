@@ -7,7 +7,6 @@
 // to the type of its table row.
 #include "isexif.h"
 
-#include "isio.h"
 #include "istiff.h"
 
 #include <cstring>
@@ -137,7 +136,6 @@ const CISEXIFField kISEXIFFields[117] = {
 
 namespace {
 
-constexpr uint16_t kTagExifIFD = 0x8769;
 constexpr uint16_t kTypeIFD = 13;
 constexpr uint16_t kTypeLong8 = 16;
 constexpr uint16_t kTypeSLong8 = 17;

@@ -28,6 +28,12 @@ enum : uint32_t {
 
 constexpr uint32_t kNoPosition = 0xFFFFFFFFu;
 
+// Tags the reader acts on.
+enum : uint16_t {
+    kTagJpegIFOffset = 0x0201, kTagJpegIFByteCount = 0x0202, kTagExifIFD = 0x8769, kTagGpsIFD = 0x8825,
+    kTagMakerNote = 0x927C, kTagUserComment = 0x9286, kTagInteropIFD = 0xA005
+};
+
 // Element size of an EXIF type, 0 for codes outside 1 to 12.
 uint32_t TypeSize(uint32_t typeCode);
 
@@ -54,24 +60,10 @@ public:
     // Appends count values decoded from raw bytes, byte-reversing
     // multi-byte elements when swap is set; returns the number of values.
     virtual uint32_t SetValues(const uint8_t* raw, uint32_t count, bool swap) = 0;
-    virtual void ClearValues() = 0;
-    // Writes the 12-byte entry at entryAt and the out-of-line data at
-    // *dataAt (advanced past it) into out; throws ISException (17) on a
-    // write past outLen.
-    virtual void WriteEntry(uint8_t* out, uint32_t outLen, uint32_t entryAt, uint32_t* dataAt, uint32_t base,
-                            bool motorola) const = 0;
-    // Byte size of the values when more than 4, else 0.
-    virtual uint32_t ExternalSize() const = 0;
     virtual std::string ValueText() const = 0;
     // The values in a new zero-filled library block; false when there are
     // none or the block cannot be had.
     virtual bool CopyValues(uint8_t** out, uint32_t* outLen) const = 0;
-    virtual CEXIFTagBase* Clone() const = 0;
-    // The 12-byte entry: id, type, number of values, and data itself when
-    // it fits in 4 bytes, else valueOffset. Throws ISException (17) when
-    // dataLen exceeds the space given.
-    void BuildEntry(uint8_t* entry, uint32_t entrySpace, const uint8_t* data, uint32_t dataLen, uint32_t valueCount,
-                    uint32_t valueOffset, bool motorola) const;
 
     virtual uint32_t ValueCount() const = 0;
 
@@ -88,8 +80,6 @@ public:
 
 protected:
     explicit CEXIFTagBase(const char* type) : typeName(type) {}
-    CEXIFTagBase(const CEXIFTagBase&) = default;
-    CEXIFTagBase& operator=(const CEXIFTagBase&) = default;
 };
 
 // Tags of one numeric element type.
@@ -98,10 +88,6 @@ class CEXIFTagArray : public CEXIFTagBase {
 public:
     void SetValuesFrom(const void* const* array, uint32_t count) override;
     uint32_t SetValues(const uint8_t* raw, uint32_t count, bool swap) override;
-    void ClearValues() override { values.clear(); }
-    void WriteEntry(uint8_t* out, uint32_t outLen, uint32_t entryAt, uint32_t* dataAt, uint32_t base,
-                    bool motorola) const override;
-    uint32_t ExternalSize() const override;
     std::string ValueText() const override;
     bool CopyValues(uint8_t** out, uint32_t* outLen) const override;
     uint32_t ValueCount() const override { return static_cast<uint32_t>(values.size()); }
@@ -118,7 +104,6 @@ protected:
     class Class final : public CEXIFTagArray<Type> {                                    \
     public:                                                                             \
         Class() : CEXIFTagArray<Type>(Short) {}                                         \
-        CEXIFTagBase* Clone() const override { return new Class(*this); }               \
                                                                                         \
     protected:                                                                          \
         void Format(const Type& v, std::string* out) const override;                    \
@@ -144,13 +129,8 @@ public:
     void SetValuesFrom(const void* const* array, uint32_t count) override;
     // One text from count bytes, ending at the first zero byte.
     uint32_t SetValues(const uint8_t* raw, uint32_t count, bool swap) override;
-    void ClearValues() override { texts.clear(); }
-    void WriteEntry(uint8_t* out, uint32_t outLen, uint32_t entryAt, uint32_t* dataAt, uint32_t base,
-                    bool motorola) const override;
-    uint32_t ExternalSize() const override;
     std::string ValueText() const override;
     bool CopyValues(uint8_t** out, uint32_t* outLen) const override;
-    CEXIFTagBase* Clone() const override { return new CEXIFTagASCII(*this); }
     uint32_t ValueCount() const override { return static_cast<uint32_t>(texts.size()); }
 
     std::vector<std::string> texts;

@@ -18,9 +18,6 @@
 
 namespace {
 
-constexpr uint32_t kHeaderBytes = 40;
-constexpr uint32_t kMaskBytes = 12;
-
 // A logical palette of the 256 system palette entries, for palette devices.
 HPALETTE SystemPalette(HDC dc) {
     struct {
@@ -82,16 +79,16 @@ uint32_t BitmapToRGB(HBITMAP bitmap, HDC dc, HPALETTE palette, uint8_t* destinat
         const uint32_t colours = bits <= 8 ? 1u << bits : 0;
         // Room for the header, a full colour table or the three masks that
         // GDI may hand back with bit fields.
-        const uint64_t headRoom = kHeaderBytes + (colours ? 4ull * colours : kMaskBytes);
+        const uint64_t headRoom = kISDibHeaderBytes + (colours ? 4ull * colours : kISDibMaskBytes);
         const uint64_t width = static_cast<uint64_t>(bm.bmWidth), height = static_cast<uint64_t>(bm.bmHeight);
         uint64_t computed = 0;
-        block = IS40_GlobalAlloc(0x0040, headRoom);
+        block = IS40_GlobalAlloc(kISZeroInit, headRoom);
         if (!block) {
             code = IS_ERR_MEMORY;
         } else {
             auto* info = static_cast<BITMAPINFO*>(block);
             BITMAPINFOHEADER& h = info->bmiHeader;
-            h.biSize = kHeaderBytes;
+            h.biSize = kISDibHeaderBytes;
             h.biWidth = bm.bmWidth;
             h.biHeight = bm.bmHeight;
             h.biPlanes = 1;
@@ -111,13 +108,13 @@ uint32_t BitmapToRGB(HBITMAP bitmap, HDC dc, HPALETTE palette, uint8_t* destinat
             h->biClrUsed = 0;
             h->biBitCount = static_cast<WORD>(bits);
             h->biHeight = bm.bmHeight;
-            const uint64_t offset = kHeaderBytes + (fields ? kMaskBytes : 0) + 4ull * colours;
+            const uint64_t offset = kISDibHeaderBytes + (fields ? kISDibMaskBytes : 0) + 4ull * colours;
             const uint64_t image = h->biSizeImage > computed ? h->biSizeImage : computed;
             uint64_t total;
             void* grown = nullptr;
             if (offset > headRoom || !ISMulSize(offset + image, 1, &total)) {
                 code = IS_ERR_VARIANT;
-            } else if (!(grown = IS40_GlobalReAlloc(block, total, 0x0002))) {
+            } else if (!(grown = IS40_GlobalReAlloc(block, total, kISMoveable))) {
                 code = IS_ERR_MEMORY;
             } else {
                 block = grown;
@@ -169,7 +166,7 @@ HBITMAP IS40_RGBToHBITMAP(const uint8_t* image, uint32_t width, uint32_t height,
         // there is none to realise, even on a palette device.
         CISPaletteScope scope(use, palette);
         const auto* info = reinterpret_cast<const BITMAPINFO*>(dib);
-        bitmap = CreateDIBitmap(use, &info->bmiHeader, CBM_INIT, dib + kHeaderBytes, info, DIB_RGB_COLORS);
+        bitmap = CreateDIBitmap(use, &info->bmiHeader, CBM_INIT, dib + kISDibHeaderBytes, info, DIB_RGB_COLORS);
         if (!bitmap) code = IS_ERR_BITMAP_CREATE;
     }
     if (!dc && use) ReleaseDC(nullptr, use);

@@ -2,7 +2,6 @@
 // created or fill up, sources whose reads fail midway, and allocation
 // failure at each allocation one read makes.
 #include "isframe.h"
-#include "isio.h"
 #include "testutil.h"
 
 #include <sys/stat.h>

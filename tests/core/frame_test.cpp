@@ -1,6 +1,5 @@
 // Library frame: error recording, sources and destinations, allocation.
 #include "isframe.h"
-#include "isio.h"
 #include "testutil.h"
 
 #include <functional>

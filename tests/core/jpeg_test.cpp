@@ -1,6 +1,5 @@
 // JPEG reader, dimension query and writer.
 #include "isframe.h"
-#include "isjpeg.h"
 #include "testutil.h"
 
 #include <algorithm>
@@ -166,16 +165,6 @@ struct ScaleScope {
     ~ScaleScope() { IS40_SetJPGDCTScaleFactors(1, 1); }
 };
 
-// Leaves the calling thread's output lists empty, whatever a test did.
-struct MarkerScope {
-    MarkerScope() { Clear(); }
-    ~MarkerScope() { Clear(); }
-    static void Clear() {
-        IS40_ClearJPGOutputMarkers();
-        IS40_ClearJPGOutputComments();
-    }
-};
-
 }  // namespace
 
 // ---- round trips ---------------------------------------------------------------
@@ -329,46 +318,6 @@ TEST(JpegRoundTrip, FourComponentsRawAndConverted) {
         EXPECT_EQ(Decode(file, 24, 1).error, 9u);
         EXPECT_EQ(Decode(file, 8).error, 9u);
     }
-}
-
-TEST(JpegRoundTrip, ProgressiveAndEncoderSettings) {
-    const uint32_t w = 64, h = 40;
-    const Bytes rgb = Photo(w, h, 3, 7);
-    const Bytes baseline = Encode(rgb, w, h);
-    WriteArgs p;
-    p.flags = 1;
-    const Bytes progressive = Encode(rgb, w, h, p);
-    EXPECT_EQ(GetDims(baseline).coding, 0u);
-    EXPECT_EQ(GetDims(progressive).coding, 1u);
-    // Same coefficients, other order: the same pixels.
-    EXPECT_EQ(DecodePixels(progressive), DecodePixels(baseline));
-
-    // 4:4:4 sampling keeps more colour detail than the default 4:2:0.
-    const uint8_t ones[3] = {1, 1, 1};
-    ASSERT_TRUE(IS40_SetJPGSamplingFactors(3, ones, ones));
-    const Bytes full = Encode(rgb, w, h);
-    ASSERT_TRUE(IS40_SetJPGSamplingFactors(0, nullptr, nullptr));
-    EXPECT_GT(full.size(), baseline.size());
-    EXPECT_GT(Psnr(DecodePixels(full), rgb), Psnr(DecodePixels(baseline), rgb));
-    EXPECT_EQ(Encode(rgb, w, h), baseline);  // the override is gone again
-
-    ASSERT_TRUE(IS40_SetJPGDCTMethod(2));
-    const Bytes fast = Encode(rgb, w, h);
-    ASSERT_TRUE(IS40_SetJPGDCTMethod(0));
-    EXPECT_NE(fast, baseline);
-    EXPECT_GE(Psnr(DecodePixels(fast), rgb), 30);
-
-    ASSERT_TRUE(IS40_SetJPGSmoothingFactor(50));
-    const Bytes smooth = Encode(rgb, w, h);
-    ASSERT_TRUE(IS40_SetJPGSmoothingFactor(0));
-    EXPECT_LT(smooth.size(), baseline.size());
-
-    const uint8_t five[1] = {5};
-    EXPECT_FALSE(IS40_SetJPGSamplingFactors(1, five, ones));
-    EXPECT_EQ(IS40_GetLastError(), 5u);
-    EXPECT_FALSE(IS40_SetJPGDCTMethod(4));
-    EXPECT_FALSE(IS40_SetJPGSmoothingFactor(101));
-    EXPECT_EQ(Encode(rgb, w, h), baseline);
 }
 
 TEST(JpegRoundTrip, JfifHeaderAndDensity) {
@@ -647,86 +596,6 @@ TEST(JpegDims, ProgressiveArithmeticAndDensityFromOtherPrograms) {
 }
 
 // ---- comments and markers ------------------------------------------------------
-
-TEST(JpegMarkers, CommentsAndAppSegmentsAreWrittenInOrder) {
-    MarkerScope clean;
-    const uint32_t w = 16, h = 8;
-    const Bytes rgb = Photo(w, h, 3);
-    ASSERT_TRUE(IS40_AddJPGOutputComment("first comment"));
-    ASSERT_TRUE(IS40_AddJPGOutputComment(""));  // kept but never written
-    ASSERT_TRUE(IS40_AddJPGOutputComment("second, with \"quotes\""));
-    const std::string xmp = std::string("http://ns.adobe.com/xap/1.0/") + '\0' +
-                            "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?>"
-                            "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
-                            "<rdf:Description rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/'>"
-                            "<dc:title><rdf:Alt><rdf:li xml:lang='x-default'>Harbour at dawn</rdf:li></rdf:Alt></dc:title>"
-                            "</rdf:Description></rdf:RDF></x:xmpmeta><?xpacket end='w'?>";
-    ASSERT_TRUE(IS40_AddJPGOutputMarker(0xE1, reinterpret_cast<const uint8_t*>(xmp.data()), static_cast<uint32_t>(xmp.size())));
-    const Bytes app9 = {1, 2, 3, 0, 255};
-    ASSERT_TRUE(IS40_AddJPGOutputMarker(0xE9, app9.data(), static_cast<uint32_t>(app9.size())));
-    ASSERT_TRUE(IS40_AddJPGOutputMarker(0xEF, nullptr, 0));
-    const std::string path = ScratchPath("marked.jpg");
-    const Bytes file = Encode(rgb, w, h, WriteArgs(), nullptr, nullptr, "marked.jpg");
-
-    std::vector<CISJpegMarker> got;
-    const uint32_t before = IS40_GetLastError();
-    EXPECT_EQ(WithMemorySource(file, [&](ISHANDLE s) { return ISReadJPGMarkers(s, &got); }), 0u);
-    EXPECT_EQ(IS40_GetLastError(), before);
-    ASSERT_EQ(got.size(), 6u);
-    EXPECT_EQ(got[0].marker, 0xE0u);  // JFIF first
-    EXPECT_EQ(got[1].marker, 0xFEu);
-    EXPECT_EQ(std::string(got[1].data.begin(), got[1].data.end()), "first comment");
-    EXPECT_EQ(got[2].marker, 0xFEu);
-    EXPECT_EQ(std::string(got[2].data.begin(), got[2].data.end()), "second, with \"quotes\"");
-    EXPECT_EQ(got[3].marker, 0xE1u);
-    EXPECT_EQ(std::string(got[3].data.begin(), got[3].data.end()), xmp);
-    EXPECT_EQ(got[4].marker, 0xE9u);
-    EXPECT_EQ(got[4].data, app9);
-    EXPECT_EQ(got[5].marker, 0xEFu);
-    EXPECT_TRUE(got[5].data.empty());
-    // The markers do not disturb the picture.
-    EXPECT_GE(Psnr(DecodePixels(file), rgb), 30);
-
-    if (HavePrograms("rdjpgcom")) {
-        EXPECT_EQ(CaptureText("rdjpgcom -raw '" + path + "'"), "first comment\nsecond, with \"quotes\"\n");
-    }
-    if (HavePrograms("exiftool")) {
-        EXPECT_EQ(CaptureText("exiftool -s3 -XMP-dc:Title '" + path + "'"), "Harbour at dawn\n");
-    }
-
-    // Clearing the markers keeps the comments; clearing those empties all.
-    ASSERT_TRUE(IS40_ClearJPGOutputMarkers());
-    EXPECT_EQ(IS40_GetLastError(), 0u);
-    EXPECT_EQ(Segments(Encode(rgb, w, h)).size(), 3u);
-    ASSERT_TRUE(IS40_ClearJPGOutputComments());
-    EXPECT_EQ(Segments(Encode(rgb, w, h)).size(), 1u);
-}
-
-TEST(JpegMarkers, RefusedMarkersAndPerThreadLists) {
-    MarkerScope clean;
-    const Bytes data(70000, 'x');
-    for (uint32_t code : {0xD8u, 0xD9u, 0xDAu, 0xC0u, 0xC4u, 0xDBu, 0x01u, 0xFFu, 0x1E1u}) {
-        EXPECT_FALSE(IS40_AddJPGOutputMarker(code, data.data(), 4)) << code;
-        EXPECT_EQ(IS40_GetLastError(), 5u);
-    }
-    EXPECT_FALSE(IS40_AddJPGOutputMarker(0xE2, data.data(), 65534));
-    EXPECT_FALSE(IS40_AddJPGOutputMarker(0xE2, nullptr, 3));
-    EXPECT_TRUE(IS40_AddJPGOutputMarker(0xE2, data.data(), 65533));
-    EXPECT_FALSE(IS40_AddJPGOutputComment(nullptr));
-    EXPECT_FALSE(IS40_AddJPGOutputComment(std::string(65534, 'c').c_str()));
-
-    // The largest segment fits exactly.
-    const Bytes rgb = Photo(8, 8, 3);
-    std::vector<CISJpegMarker> seg = Segments(Encode(rgb, 8, 8));
-    ASSERT_EQ(seg.size(), 2u);
-    EXPECT_EQ(seg[1].data.size(), 65533u);
-
-    // Another thread writes without this thread's lists.
-    size_t otherSegments = 0;
-    std::thread other([&]() { otherSegments = Segments(Encode(rgb, 8, 8, WriteArgs(), nullptr, nullptr, "other.jpg")).size(); });
-    other.join();
-    EXPECT_EQ(otherSegments, 1u);
-}
 
 // ---- four-component files from ImageMagick ------------------------------------------
 

@@ -429,64 +429,6 @@ TEST(PngRoundTrip, InterlacedReadsLikeItsTwin) {
 
 // ---- reading ---------------------------------------------------------------
 
-TEST(PngRead, AlphaIsCompositedOverBackground) {
-    const uint32_t w = 8, h = 2;
-    Bytes rgba = Rgba(w, h, 4);
-    WriteArgs a;
-    a.colourType = 6;
-    Bytes file = Write(rgba, w, h, a);
-    ReadResult r = Read(file, 24);
-    ASSERT_TRUE(r.buf);
-    for (size_t i = 0; i < w * h; ++i) {
-        for (int c = 0; c < 3; ++c) {
-            EXPECT_NEAR(r.buf.get()[3 * i + c], Over(rgba[4 * i + c], rgba[4 * i + 3], 0), 1) << i;
-        }
-    }
-    EXPECT_EQ(r.buf.get()[3], 0);  // pixel 1 is fully transparent
-
-    // A bKGD chunk wins over black.
-    Bytes bkgd;
-    for (uint16_t v : {0x20, 0x90, 0xF0}) {
-        bkgd.push_back(0);
-        bkgd.push_back(static_cast<uint8_t>(v));
-    }
-    Bytes withBkgd = InsertBeforeIdat(file, MakeChunk("bKGD", bkgd));
-    r = Read(withBkgd, 24);
-    ASSERT_TRUE(r.buf) << r.error;
-    const uint8_t bg[3] = {0x20, 0x90, 0xF0};
-    for (size_t i = 0; i < w * h; ++i) {
-        for (int c = 0; c < 3; ++c) {
-            EXPECT_NEAR(r.buf.get()[3 * i + c], Over(rgba[4 * i + c], rgba[4 * i + 3], bg[c]), 1) << i;
-        }
-    }
-    // 32 bits keeps alpha and ignores the background.
-    r = Read(withBkgd, 32);
-    ASSERT_TRUE(r.buf);
-    EXPECT_EQ(r.Data(rgba.size()), rgba);
-
-    // Without bKGD the thread's background colour is used.
-    ISThreadState()->pngBackground = 0x0000FF;  // red
-    r = Read(file, 24);
-    ISThreadState()->pngBackground = 0;
-    ASSERT_TRUE(r.buf);
-    EXPECT_EQ(r.buf.get()[3], 255);
-    EXPECT_EQ(r.buf.get()[4], 0);
-    EXPECT_NEAR(r.buf.get()[6], Over(rgba[8], 128, 255), 1);
-
-    // Grey + alpha over black, 16-bit RGBA over black at 48 bits.
-    Bytes ga = {200, 0, 200, 255, 100, 128};
-    a.colourType = 4;
-    r = Read(Write(ga, 3, 1, a), 24);
-    ASSERT_TRUE(r.buf);
-    EXPECT_EQ(r.Data(9), (Bytes{0, 0, 0, 200, 200, 200, Over(100, 128, 0), Over(100, 128, 0), Over(100, 128, 0)}));
-    a.colourType = 6;
-    a.bitDepth = 16;
-    Bytes px = {0x00, 0x80, 0x00, 0x40, 0xFF, 0xFF, 0x00, 0x00, 0x34, 0x12, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF};
-    r = Read(Write(px, 2, 1, a), 48);
-    ASSERT_TRUE(r.buf) << r.error;
-    EXPECT_EQ(r.Data(12), (Bytes{0, 0, 0, 0, 0, 0, 0x34, 0x12, 0, 0, 0, 0}));
-}
-
 TEST(PngRead, ArgumentDepthAndFormatErrors) {
     Bytes rgb = Pattern(4, 3, 3);
     WriteArgs a;
@@ -642,70 +584,6 @@ TEST(PngDims, HeaderValues) {
 }
 
 // ---- writing -----------------------------------------------------------------
-
-TEST(PngWrite, ApplicationCallAndChunks) {
-    const uint32_t w = 5, h = 4;
-    Bytes rgb = Pattern(w, h, 3, 12);
-    uint32_t returned = 0;
-    Bytes file = Write(rgb, w, h, WriteArgs(), &returned);
-    ASSERT_FALSE(file.empty());
-    EXPECT_EQ(returned, file.size());
-    std::vector<Chunk> cs = Chunks(file);
-    ASSERT_EQ(cs[0].type, "IHDR");
-    EXPECT_EQ(cs[0].data[8], 8);   // bit depth
-    EXPECT_EQ(cs[0].data[9], 2);   // colour type
-    EXPECT_EQ(cs[0].data[12], 0);  // no interlace
-    ASSERT_NE(Find(cs, "tIME"), nullptr);
-    const Chunk* phys = Find(cs, "pHYs");
-    ASSERT_NE(phys, nullptr);
-    EXPECT_EQ(phys->data, (Bytes{0, 0, 0, 1, 0, 0, 0, 1, 0}));
-    EXPECT_EQ(Find(cs, "gAMA"), nullptr);
-    EXPECT_EQ(Find(cs, "PLTE"), nullptr);
-    EXPECT_EQ(cs.back().type, "IEND");
-
-    WriteArgs a;
-    a.flags = 16;
-    a.gamma = 0.45455;
-    ISResolution res{2834.6, 1000, 1};
-    a.res = &res;
-    CISThreadState* s = ISThreadState();
-    s->pngTexts = {{"Title", "Harbour"}, {"Author", "Vistrel"}};
-    // Smallest profile libpng accepts: a 132-byte header with no tags.
-    Bytes icc(132, 0);
-    icc[3] = 132;
-    std::memcpy(&icc[12], "mntr", 4);
-    std::memcpy(&icc[16], "RGB ", 4);
-    std::memcpy(&icc[20], "XYZ ", 4);
-    std::memcpy(&icc[36], "acsp", 4);
-    icc[8] = 2;
-    icc[68] = 0; icc[69] = 0; icc[70] = 0xF6; icc[71] = 0xD6;  // D50 illuminant
-    icc[72] = 0; icc[73] = 1; icc[74] = 0; icc[75] = 0;
-    icc[76] = 0; icc[77] = 0; icc[78] = 0xD3; icc[79] = 0x2D;
-    s->pngIccName = "test";
-    s->pngIccProfile = icc;
-    file = Write(rgb, w, h, a);
-    s->pngTexts.clear();
-    s->pngIccName.clear();
-    s->pngIccProfile.clear();
-    cs = Chunks(file);
-    EXPECT_EQ(Find(cs, "tIME"), nullptr);
-    ASSERT_NE(Find(cs, "gAMA"), nullptr);
-    EXPECT_EQ(Be32(Find(cs, "gAMA")->data.data()), 45455u);
-    phys = Find(cs, "pHYs");
-    ASSERT_NE(phys, nullptr);
-    EXPECT_EQ(Be32(phys->data.data()), 2835u);
-    EXPECT_EQ(Be32(phys->data.data() + 4), 1000u);
-    EXPECT_EQ(phys->data[8], 1);
-    int texts = 0;
-    for (const Chunk& c : cs) {
-        if (c.type == "tEXt") ++texts;
-    }
-    EXPECT_EQ(texts, 2);
-    const Chunk* iccp = Find(cs, "iCCP");
-    ASSERT_NE(iccp, nullptr);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(iccp->data.data())), "test");
-    EXPECT_EQ(Read(file, 24).Data(rgb.size()), rgb);
-}
 
 TEST(PngWrite, Errors) {
     Bytes rgb = Pattern(4, 4, 3);
