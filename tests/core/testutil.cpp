@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -212,6 +213,46 @@ std::string WritePatternPng(const std::string& name, uint32_t w, uint32_t h) {
     EXPECT_NE(IS40_WritePNG(d, px.data(), w, h, w * 3, 8, 0, nullptr, 2, 0.0, nullptr, 0), 0u);
     IS40_CloseDest(d);
     return path;
+}
+
+int MaxDiff(const Bytes& a, const Bytes& b) {
+    if (a.size() != b.size()) return 1 << 20;
+    int m = 0;
+    for (size_t i = 0; i < a.size(); ++i) m = std::max(m, std::abs(int(a[i]) - int(b[i])));
+    return m;
+}
+
+bool ReadSurvivesAllocationFailures(const Bytes& file, const std::function<uint8_t*(ISHANDLE)>& read, int tries,
+                                    const std::set<uint32_t>& allowed) {
+    for (int k = 0; k < tries; ++k) {
+        ISHANDLE h = IS40_OpenMemorySource(file.data(), static_cast<uint32_t>(file.size()));
+        EXPECT_NE(h, nullptr);
+        ISSetAllocFailAfter(k);
+        LibBuffer out(read(h));
+        ISSetAllocFailAfter(-1);
+        const uint32_t error = IS40_GetLastError();
+        IS40_CloseSource(h);
+        if (out) return true;
+        EXPECT_TRUE(allowed.count(error)) << "read failing after " << k << " allocations: error " << error;
+    }
+    return false;
+}
+
+bool WriteSurvivesAllocationFailures(const std::function<uint32_t(ISHANDLE)>& write, int tries,
+                                     const std::set<uint32_t>& allowed) {
+    const std::string path = ScratchPath("alloc.out");
+    for (int k = 0; k < tries; ++k) {
+        ISHANDLE d = IS40_OpenFileDest(path.c_str(), 0);
+        EXPECT_NE(d, nullptr);
+        ISSetAllocFailAfter(k);
+        const uint32_t size = write(d);
+        ISSetAllocFailAfter(-1);
+        const uint32_t error = IS40_GetLastError();
+        IS40_CloseDest(d);
+        if (size) return true;
+        EXPECT_TRUE(allowed.count(error)) << "write failing after " << k << " allocations: error " << error;
+    }
+    return false;
 }
 
 }  // namespace vstest

@@ -147,6 +147,23 @@ constexpr bool kSanitized = false;
 constexpr bool kSanitized = false;
 #endif
 
+// ---- comparisons --------------------------------------------------------------
+
+// Largest difference of two equally long byte strings (a huge value when
+// the lengths differ).
+int MaxDiff(const Bytes& a, const Bytes& b);
+
+// ---- allocation failure ---------------------------------------------------------
+
+// Runs read on a memory source over file (or write on a scratch file
+// destination) with the library's allocator failing after 0, 1, 2, ...
+// successful allocations, until the call succeeds or `tries` ran out. Each
+// failure must leave an error code from `allowed`. True once it succeeded.
+bool ReadSurvivesAllocationFailures(const Bytes& file, const std::function<uint8_t*(ISHANDLE)>& read, int tries,
+                                    const std::set<uint32_t>& allowed = {1});
+bool WriteSurvivesAllocationFailures(const std::function<uint32_t(ISHANDLE)>& write, int tries,
+                                     const std::set<uint32_t>& allowed = {1});
+
 }  // namespace vstest
 
 #endif
