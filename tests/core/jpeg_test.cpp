@@ -385,11 +385,12 @@ TEST(JpegDims, ColourSpacesDepthsAndBadInput) {
     struct Case {
         uint32_t depth, flags, space;
     };
-    for (const Case& c : {Case{8, 0, 1}, Case{24, 0, 3}, Case{32, 0, 4}, Case{32, 2, 5}}) {
+    for (const Case& c : {Case{8, 0, 1}, Case{24, 0, 3}, Case{32, 0, 4}, Case{32, 2, 5}, Case{32, 1, 4}, Case{32, 3, 5}}) {
         const Dims d = GetDims(Encode(Photo(w, h, c.depth / 8), w, h, c.depth, c.flags));
         EXPECT_TRUE(d.ok);
         EXPECT_EQ(IS40_GetLastError(), 0u);
-        EXPECT_EQ(std::vector<uint32_t>({d.width, d.height, d.bits, d.space, d.coding}), std::vector<uint32_t>({w, h, c.depth, c.space, 0}));
+        EXPECT_EQ(std::vector<uint32_t>({d.width, d.height, d.bits, d.space, d.coding}),
+                  std::vector<uint32_t>({w, h, c.depth, c.space, c.flags & 1}));
     }
     const Bytes file = Encode(Photo(w, h, 3), w, h);
     uint32_t x = 0;

@@ -101,37 +101,20 @@ WriteArgs Args(uint32_t colourType, uint32_t bitDepth = 8, uint32_t flags = 0) {
 
 uint32_t Channels(uint32_t ct) { return ct == 2 ? 3 : ct == 4 ? 2 : ct == 6 ? 4 : 1; }
 
-Bytes Write(const Bytes& image, uint32_t w, uint32_t h, const WriteArgs& a, uint32_t* returned = nullptr,
-            uint32_t* error = nullptr) {
-    uint32_t stride = a.stride ? a.stride : (w * a.bitDepth * Channels(a.colourType) + 7) / 8;
+// A palette picture's arguments.
+WriteArgs Indexed(const Bytes& palette, uint32_t count, uint32_t bitDepth = 8, uint32_t flags = 0) {
+    WriteArgs a = Args(3, bitDepth, flags);
+    a.paletteCount = count;
+    a.palette = palette.data();
+    return a;
+}
+
+Bytes Write(const Bytes& image, uint32_t w, uint32_t h, const WriteArgs& a, uint32_t* returned = nullptr) {
+    const uint32_t stride = a.stride ? a.stride : (w * a.bitDepth * Channels(a.colourType) + 7) / 8;
     return WriteToBytes("out.png", [&](ISHANDLE d) {
-        uint32_t r = IS40_WritePNG(d, image.data(), w, h, stride, a.bitDepth, a.paletteCount, a.palette, a.colourType,
-                                   a.gamma, a.res, a.flags);
-        if (error) *error = IS40_GetLastError();
-        return r;
+        return IS40_WritePNG(d, image.data(), w, h, stride, a.bitDepth, a.paletteCount, a.palette, a.colourType, a.gamma,
+                             a.res, a.flags);
     }, returned);
-}
-
-
-// Alpha: opaque, transparent and a few partial levels.
-Bytes Rgba(uint32_t w, uint32_t h, uint32_t seed = 1) {
-    static const uint8_t levels[] = {255, 0, 128, 255, 64, 200, 255, 1};
-    Bytes p = Pattern(w, h, 4, seed);
-    for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) p[4 * i + 3] = levels[i % 8];
-    return p;
-}
-
-Bytes Palette(uint32_t n, uint32_t seed = 5) {
-    Bytes t = Pattern(n, 1, 4, seed);
-    for (uint32_t i = 0; i < n; ++i) t[4 * i + 3] = 255;
-    return t;
-}
-
-// Indexes through a B, G, R, A palette as R, G, B.
-Bytes PaletteToRgb(const Bytes& idx, const Bytes& pal) {
-    Bytes out;
-    for (uint8_t i : idx) out.insert(out.end(), {pal[4 * i + 2], pal[4 * i + 1], pal[4 * i]});
-    return out;
 }
 
 uint8_t Over(uint8_t c, uint8_t a, uint8_t bg) { return static_cast<uint8_t>((c * a + bg * (255 - a) + 127) / 255); }
@@ -144,7 +127,7 @@ uint8_t Over(uint8_t c, uint8_t a, uint8_t bg) { return static_cast<uint8_t>((c 
 // its own depth, and an interlaced file reads like its twin at every depth.
 TEST(PngRoundTrip, EveryColourTypeAndDepth) {
     const uint32_t w = 13, h = 7;
-    const Bytes pal = Palette(200);
+    const Bytes pal = PatternPalette(200, 255);
     struct Case {
         uint32_t colourType, bitDepth, readDepth, readFlags, bytes;
     };
@@ -161,11 +144,8 @@ TEST(PngRoundTrip, EveryColourTypeAndDepth) {
         }
         Bytes plain;
         for (uint32_t interlace : {0u, 1u}) {
-            WriteArgs a = Args(c.colourType, c.bitDepth, interlace);
-            if (c.colourType == 3) {
-                a.paletteCount = c.bitDepth == 1 ? 2 : 200;
-                a.palette = pal.data();
-            }
+            const WriteArgs a = c.colourType == 3 ? Indexed(pal, c.bitDepth == 1 ? 2 : 200, c.bitDepth, interlace)
+                                                  : Args(c.colourType, c.bitDepth, interlace);
             uint32_t returned = 0;
             const Bytes file = Write(px, w, h, a, &returned);
             EXPECT_EQ(returned, file.size());
@@ -244,16 +224,14 @@ TEST(PngRoundTrip, DepthConversions) {
 
 TEST(PngRoundTrip, PaletteTransparency) {
     const uint32_t w = 11, h = 6;
-    Bytes pal = Palette(200);
+    Bytes pal = PatternPalette(200, 255);
     pal[4 * 3 + 3] = 0;
     pal[4 * 7 + 3] = 90;
     Bytes idx = Pattern(w, h, 1, 6);
     for (uint8_t& v : idx) v %= 200;
     idx[0] = 3;
     idx[1] = 7;
-    WriteArgs a = Args(3);
-    a.paletteCount = 200;
-    a.palette = pal.data();
+    WriteArgs a = Indexed(pal, 200);
     // Without flag 2 no tRNS: every entry opaque, 24 bits the plain colours.
     Bytes file = Write(idx, w, h, a);
     EXPECT_EQ(Find(file, "tRNS"), nullptr);
@@ -282,7 +260,7 @@ TEST(PngRoundTrip, PaletteTransparency) {
 
 TEST(PngRead, AlphaIsCompositedOverBackground) {
     const uint32_t w = 8, h = 2;
-    const Bytes rgba = Rgba(w, h, 4);
+    const Bytes rgba = PatternRgba(w, h, 4);
     Bytes raw;
     for (uint32_t y = 0; y < h; ++y) {
         raw.push_back(0);
@@ -318,11 +296,8 @@ TEST(PngRead, AlphaIsCompositedOverBackground) {
 TEST(PngRead, ArgumentDepthAndFormatErrors) {
     const Bytes rgb = Write(Pattern(4, 3, 3), 4, 3, Args(2));
     const Bytes grey = Write(Pattern(4, 3, 1), 4, 3, Args(0));
-    const Bytes pal8 = Palette(4);
-    WriteArgs pa = Args(3);
-    pa.paletteCount = 4;
-    pa.palette = pal8.data();
-    const Bytes indexed = Write(Bytes(12, 1), 4, 3, pa);
+    const Bytes pal8 = PatternPalette(4, 255);
+    const Bytes indexed = Write(Bytes(12, 1), 4, 3, Indexed(pal8, 4));
     const Bytes greyAlpha = Write(Pattern(4, 3, 2), 4, 3, Args(4));
     Bytes badDepth = rgb;
     badDepth[16 + 8] = 7;  // IHDR bit depth 7
@@ -381,11 +356,8 @@ TEST(PngRead, LayoutFlagsAndReusableSources) {
     EXPECT_EQ(Bytes(d.begin() + 40, d.begin() + 52), Bytes(padded.begin() + 12, padded.end()));
     EXPECT_EQ(Bytes(d.begin() + 52, d.end()), Bytes(padded.begin(), padded.begin() + 12));
     // Indexed DIB with its colour table; no pHYs unit gives no resolution.
-    const Bytes pal = Palette(16);
-    WriteArgs p = Args(3);
-    p.paletteCount = 16;
-    p.palette = pal.data();
-    r = Read(Write(Bytes{1, 2, 3, 4, 5, 6}, 3, 2, p), 8, 2, false);
+    const Bytes pal = PatternPalette(16, 255);
+    r = Read(Write(Bytes{1, 2, 3, 4, 5, 6}, 3, 2, Indexed(pal, 16)), 8, 2, false);
     ASSERT_TRUE(r.buf) << r.error;
     const Bytes q = r.Data(40 + 1024 + 8);
     EXPECT_EQ(Get16(q, 14), 8u);
@@ -500,7 +472,7 @@ TEST(PngWrite, LayoutFlagsAndChunks) {
 
 TEST(PngWrite, Errors) {
     const Bytes rgb = Pattern(4, 4, 3);
-    const Bytes pal = Palette(4);
+    const Bytes pal = PatternPalette(4, 255);
     struct Case {
         uint32_t colourType, bitDepth, paletteCount, stride, width;
         const uint8_t* palette;
@@ -529,7 +501,7 @@ TEST(PngWrite, Errors) {
 // ---- resources ---------------------------------------------------------------
 
 TEST(PngRobust, OutOfMemoryAtEveryAllocation) {
-    const Bytes rgba = Rgba(40, 30, 3), file = Write(rgba, 40, 30, Args(6, 8, 1));
+    const Bytes rgba = PatternRgba(40, 30, 3), file = Write(rgba, 40, 30, Args(6, 8, 1));
     uint32_t w, h;
     // libpng's own records failing to be made is code 16.
     EXPECT_TRUE(ReadSurvivesAllocationFailures(file, [&](ISHANDLE s) { return IS40_ReadPNG(s, &w, &h, 24, nullptr, 0); }, 400, {1, 16}));
@@ -564,7 +536,7 @@ TEST(PngInterop, MagickFilesReadBack) {
     REQUIRE_MAGICK();
     const uint32_t w = 37, h = 23;
     const std::string rgbaSrc = ScratchPath("src.pam"), rgbSrc = ScratchPath("src.ppm"), fewSrc = ScratchPath("few.pam");
-    Bytes rgba = Rgba(w, h, 5);
+    Bytes rgba = PatternRgba(w, h, 5);
     WriteNetpbm(rgbaSrc, rgba, w, h, 4);
     WriteNetpbm(rgbSrc, Pattern(w, h, 3, 6), w, h, 3);
     // Few colours for the palette variant with tRNS.
@@ -627,22 +599,20 @@ TEST(PngInterop, MagickFilesReadBack) {
 TEST(PngInterop, WrittenFilesOpenInMagick) {
     REQUIRE_MAGICK();
     const uint32_t w = 29, h = 17;
-    const Bytes pal = Palette(64);
+    const Bytes pal = PatternPalette(64, 255);
     Bytes idx = Pattern(w, h, 1, 2);
     for (uint8_t& v : idx) v %= 64;
     const Bytes rgb16 = Pattern(w, h, 6, 6);
     Bytes rgb16As8;
     for (size_t i = 0; i < rgb16.size(); i += 2) rgb16As8.push_back(static_cast<uint8_t>(((rgb16[i] | rgb16[i + 1] << 8) + 128) / 257));
-    const Bytes rgb = Pattern(w, h, 3, 3), rgba = Rgba(w, h, 4), grey = Pattern(w, h, 1, 5);
+    const Bytes rgb = Pattern(w, h, 3, 3), rgba = PatternRgba(w, h, 4), grey = Pattern(w, h, 1, 5);
     struct Case {
         const Bytes& image;
         WriteArgs args;
         const char* map;
         const Bytes& expect;
     };
-    WriteArgs palette = Args(3);
-    palette.paletteCount = 64;
-    palette.palette = pal.data();
+    const WriteArgs palette = Indexed(pal, 64);
     const Bytes idxRgb = PaletteToRgb(idx, pal);
     const Case cases[] = {{rgb, Args(2), "rgb", rgb},         {rgb, Args(2, 8, 1), "rgb", rgb},
                           {rgba, Args(6), "rgba", rgba},      {grey, Args(0), "gray", grey},

@@ -222,6 +222,25 @@ int MaxDiff(const Bytes& a, const Bytes& b) {
     return m;
 }
 
+Bytes PatternRgba(uint32_t width, uint32_t height, uint32_t seed) {
+    static const uint8_t levels[] = {255, 0, 128, 255, 64, 200, 255, 30};
+    Bytes p = Pattern(width, height, 4, seed);
+    for (size_t i = 0; i < static_cast<size_t>(width) * height; ++i) p[4 * i + 3] = levels[i % 8];
+    return p;
+}
+
+Bytes PatternPalette(uint32_t n, uint8_t fourth, uint32_t seed) {
+    Bytes t = Pattern(n, 1, 4, seed);
+    for (uint32_t i = 0; i < n; ++i) t[4 * i + 3] = fourth;
+    return t;
+}
+
+Bytes PaletteToRgb(const Bytes& indexes, const Bytes& palette) {
+    Bytes out;
+    for (uint8_t i : indexes) out.insert(out.end(), {palette[4 * i + 2], palette[4 * i + 1], palette[4 * i]});
+    return out;
+}
+
 bool ReadSurvivesAllocationFailures(const Bytes& file, const std::function<uint8_t*(ISHANDLE)>& read, int tries,
                                     const std::set<uint32_t>& allowed) {
     for (int k = 0; k < tries; ++k) {

@@ -153,6 +153,14 @@ constexpr bool kSanitized = false;
 // the lengths differ).
 int MaxDiff(const Bytes& a, const Bytes& b);
 
+// Pattern RGBA picture whose alpha runs through opaque, transparent and
+// partial levels.
+Bytes PatternRgba(uint32_t width, uint32_t height, uint32_t seed = 1);
+// n palette entries B, G, R, then `fourth` (opaque alpha, or reserved 0).
+Bytes PatternPalette(uint32_t n, uint8_t fourth, uint32_t seed = 5);
+// Indexes through a B, G, R, x palette as R, G, B.
+Bytes PaletteToRgb(const Bytes& indexes, const Bytes& palette);
+
 // ---- allocation failure ---------------------------------------------------------
 
 // Runs read on a memory source over file (or write on a scratch file

@@ -179,26 +179,6 @@ void ExpectRgbaClose(const Bytes& got, const Bytes& want, const std::string& wha
     }
 }
 
-Bytes Rgba(uint32_t w, uint32_t h, uint32_t seed = 1) {
-    static const uint8_t levels[] = {255, 0, 128, 255, 64, 200, 255, 30};
-    Bytes p = Pattern(w, h, 4, seed);
-    for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) p[4 * i + 3] = levels[i % 8];
-    return p;
-}
-
-Bytes Palette(uint32_t n, uint32_t seed = 5) {
-    Bytes t = Pattern(n, 1, 4, seed);
-    for (uint32_t i = 0; i < n; ++i) t[4 * i + 3] = 0;
-    return t;
-}
-
-// Indexes through a B, G, R, reserved palette as R, G, B.
-Bytes PaletteToRgb(const Bytes& idx, const Bytes& pal) {
-    Bytes out;
-    for (uint8_t i : idx) out.insert(out.end(), {pal[4 * i + 2], pal[4 * i + 1], pal[4 * i]});
-    return out;
-}
-
 }  // namespace
 
 // ---- round trips ---------------------------------------------------------------
@@ -206,7 +186,7 @@ Bytes PaletteToRgb(const Bytes& idx, const Bytes& pal) {
 TEST(TiffRoundTrip, TrueColourEveryCompressionStripsAndTiles) {
     // Larger than one default tile both ways, sizes not multiples of 16.
     const uint32_t w = 270, h = 261;
-    const Bytes rgb = Pattern(w, h, 3, 3), rgba = Rgba(w, h, 4);
+    const Bytes rgb = Pattern(w, h, 3, 3), rgba = PatternRgba(w, h, 4);
     struct Case {
         uint32_t compression, flags;
     };
@@ -254,7 +234,7 @@ TEST(TiffRoundTrip, TrueColourEveryCompressionStripsAndTiles) {
 
 TEST(TiffRoundTrip, IndexedGreyAndCmyk) {
     const uint32_t w = 21, h = 13;
-    const Bytes pal = Palette(256), pal16 = Palette(16, 9);
+    const Bytes pal = PatternPalette(256, 0), pal16 = PatternPalette(16, 0, 9);
     const Bytes idx = Pattern(w, h, 1, 7), nibbles = Pattern((w + 1) / 2, h, 1, 8);
     for (uint32_t compression : {1u, 5u, 8u, 32773u}) {
         for (uint32_t tiles : {0u, 0x80u}) {
@@ -505,7 +485,7 @@ TEST(TiffRead, LayoutFlagsAndReusableSources) {
     for (uint32_t i = 0; i < 9; ++i) EXPECT_EQ(Get32(d, 4 * i), header[i]) << "field " << i;
     EXPECT_EQ(Bytes(d.begin() + 40, d.begin() + 52), Bytes(padded.begin() + 12, padded.end()));
     // Indexed DIB with its colour table; centimetres.
-    const Bytes pal = Palette(256);
+    const Bytes pal = PatternPalette(256, 0);
     WriteArgs p = Args(8, 1, 0, pal.data());
     res = {100, 50, 3};
     p.res = &res;
@@ -563,7 +543,7 @@ TEST(TiffWrite, TagsAndStoredSamples) {
         float x, y;
         uint32_t unit;
     };
-    const Res records[] = {{{300.5, 200, 3}, 300.5f, 200, 3}, {{-4, NAN, 9}, 1, 1, 1}};
+    const Res records[] = {{{300.5, 200, 3}, 300.5f, 200, 3}, {{0, 0, 2}, 0, 0, 2}, {{-4, NAN, 9}, 1, 1, 1}};
     for (const Res& c : records) {
         WriteArgs a;
         a.res = &c.in;
@@ -573,7 +553,7 @@ TEST(TiffWrite, TagsAndStoredSamples) {
         EXPECT_FLOAT_EQ(tr.Float(TIFFTAG_YRESOLUTION), c.y);
     }
     // 32 bits: associated alpha, colour stored premultiplied; fax and 0 become none for colour.
-    const Bytes rgba = Rgba(w, h);
+    const Bytes rgba = PatternRgba(w, h);
     TagReader tr(Write(rgba, w, h, Args(32, 4)));
     uint16_t count = 0;
     uint16_t* extra = nullptr;
@@ -589,7 +569,7 @@ TEST(TiffWrite, TagsAndStoredSamples) {
 
 TEST(TiffWrite, Errors) {
     const Bytes rgb = Pattern(4, 4, 3);
-    const Bytes pal = Palette(256);
+    const Bytes pal = PatternPalette(256, 0);
     struct Case {
         uint32_t bitCount, compression, stride, width;
         const uint8_t* palette;
@@ -619,7 +599,7 @@ TEST(TiffWrite, Errors) {
 // ---- resources ---------------------------------------------------------------
 
 TEST(TiffRobust, OutOfMemoryAtEveryAllocation) {
-    const Bytes rgba = Rgba(40, 30, 3), pal = Palette(256);
+    const Bytes rgba = PatternRgba(40, 30, 3), pal = PatternPalette(256, 0);
     const Bytes tiled = Write(rgba, 40, 30, Args(32, 8, 0x80)), indexed = Write(Pattern(40, 30, 1, 4), 40, 30, Args(8, 1, 0, pal.data()));
     uint32_t w, h;
     uint8_t table[1024];
@@ -671,7 +651,7 @@ TEST(TiffInterop, MagickFilesReadBack) {
     const uint32_t w = 37, h = 23;
     const std::string rgbSrc = ScratchPath("src.ppm"), rgbaSrc = ScratchPath("src.pam"), rgbSrc2 = ScratchPath("src2.ppm");
     WriteNetpbm(rgbSrc, Pattern(w, h, 3, 6), w, h, 3);
-    WriteNetpbm(rgbaSrc, Rgba(w, h, 5), w, h, 4);
+    WriteNetpbm(rgbaSrc, PatternRgba(w, h, 5), w, h, 4);
     WriteNetpbm(rgbSrc2, Pattern(w + 4, h - 3, 3, 8), w + 4, h - 3, 3);
     struct Variant {
         const std::string& src;
@@ -730,7 +710,7 @@ TEST(TiffInterop, MagickFilesReadBack) {
 TEST(TiffInterop, WrittenFilesOpenInMagick) {
     REQUIRE_MAGICK();
     const uint32_t w = 29, h = 17, stride = (w + 7) / 8;
-    const Bytes rgb = Pattern(w, h, 3, 3), rgba = Rgba(w, h, 4), pal = Palette(256), idx = Pattern(w, h, 1, 2);
+    const Bytes rgb = Pattern(w, h, 3, 3), rgba = PatternRgba(w, h, 4), pal = PatternPalette(256, 0), idx = Pattern(w, h, 1, 2);
     const Bytes bw = {0, 0, 0, 0, 255, 255, 255, 0}, bits = Pattern(stride, h, 1, 4);
     Bytes bitsGrey;
     for (uint32_t i = 0; i < w * h; ++i) bitsGrey.push_back((bits[i / w * stride + i % w / 8] >> (7 - i % w % 8)) & 1 ? 255 : 0);
