@@ -214,6 +214,7 @@ TEST(JpegRoundTrip, ProgressiveJfifAndDensity) {
     ASSERT_GE(baseline.size(), 18u);
     EXPECT_EQ(Bytes(baseline.begin() + 2, baseline.begin() + 11), (Bytes{0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0}));
     EXPECT_EQ(Bytes(baseline.begin() + 13, baseline.begin() + 18), (Bytes{0, 0, 1, 0, 1}));
+    EXPECT_EQ(progressive[3], 0xE0);
     EXPECT_NE(Encode(rgb, w, h, 24, 32)[3], 0xE0);
     // Records are written as whole numbers within 16 bits; unknown units are none.
     struct Case {

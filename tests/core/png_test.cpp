@@ -386,6 +386,14 @@ TEST(PngRead, LayoutFlagsAndReusableSources) {
     ASSERT_TRUE(generic);
     EXPECT_EQ(IS40_GlobalSize(generic.get()), rgb.size());
     EXPECT_EQ(Bytes(generic.get(), generic.get() + rgb.size()), rgb);
+    // Mode 1 keeps a PNG's alpha; mode 2 makes a packed DIB.
+    const Bytes rgba = PatternRgba(3, 2, 7), rgbaFile = Write(rgba, 3, 2, Args(6));
+    for (uint32_t mode : {1u, 2u}) {
+        LibBuffer b(WithMemorySource(rgbaFile, [&](ISHANDLE s) { return IS40_ReadImage(s, &rw, &rh, mode, 0); }));
+        ASSERT_TRUE(b) << mode;
+        if (mode == 1) EXPECT_EQ(Bytes(b.get(), b.get() + rgba.size()), rgba);
+        else EXPECT_EQ(Get32(Bytes(b.get(), b.get() + 40), 4), 3u);
+    }
 }
 
 TEST(PngDims, HeaderValues) {

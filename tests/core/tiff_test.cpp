@@ -517,6 +517,13 @@ TEST(TiffRead, LayoutFlagsAndReusableSources) {
     ASSERT_TRUE(generic);
     EXPECT_EQ(IS40_GlobalSize(generic.get()), rgb.size());
     EXPECT_EQ(Bytes(generic.get(), generic.get() + rgb.size()), rgb);
+    // Mode 1 adds opaque alpha; mode 2 makes a packed DIB.
+    LibBuffer wide(WithMemorySource(file, [&](ISHANDLE s) { return IS40_ReadImage(s, &w, &h, 1, 0); }));
+    ASSERT_TRUE(wide);
+    EXPECT_EQ(Bytes(wide.get(), wide.get() + 8), (Bytes{rgb[0], rgb[1], rgb[2], 255, rgb[3], rgb[4], rgb[5], 255}));
+    LibBuffer dib(WithMemorySource(file, [&](ISHANDLE s) { return IS40_ReadImage(s, &w, &h, 2, 0); }));
+    ASSERT_TRUE(dib);
+    EXPECT_EQ(Get32(Bytes(dib.get(), dib.get() + 40), 8), 2u);
 }
 
 // ---- writing -----------------------------------------------------------------
