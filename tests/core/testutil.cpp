@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -258,6 +259,65 @@ ReadResult ReadWith(FormatReader reader, const Bytes& file, uint32_t depth, uint
         return 0;
     });
     return r;
+}
+
+int MaxDiff(const Bytes& a, const Bytes& b) {
+    if (a.size() != b.size()) return 1 << 20;
+    int m = 0;
+    for (size_t i = 0; i < a.size(); ++i) m = std::max(m, std::abs(int(a[i]) - int(b[i])));
+    return m;
+}
+
+Bytes PatternRgba(uint32_t width, uint32_t height, uint32_t seed) {
+    static const uint8_t levels[] = {255, 0, 128, 255, 64, 200, 255, 30};
+    Bytes p = Pattern(width, height, 4, seed);
+    for (size_t i = 0; i < static_cast<size_t>(width) * height; ++i) p[4 * i + 3] = levels[i % 8];
+    return p;
+}
+
+Bytes PatternPalette(uint32_t n, uint8_t fourth, uint32_t seed) {
+    Bytes t = Pattern(n, 1, 4, seed);
+    for (uint32_t i = 0; i < n; ++i) t[4 * i + 3] = fourth;
+    return t;
+}
+
+Bytes PaletteToRgb(const Bytes& indexes, const Bytes& palette) {
+    Bytes out;
+    for (uint8_t i : indexes) out.insert(out.end(), {palette[4 * i + 2], palette[4 * i + 1], palette[4 * i]});
+    return out;
+}
+
+bool ReadSurvivesAllocationFailures(const Bytes& file, const std::function<uint8_t*(ISHANDLE)>& read, int tries,
+                                    const std::set<uint32_t>& allowed) {
+    for (int k = 0; k < tries; ++k) {
+        ISHANDLE h = IS40_OpenMemorySource(file.data(), static_cast<uint32_t>(file.size()));
+        EXPECT_NE(h, nullptr);
+        ISSetAllocFailAfter(k);
+        LibBuffer out(read(h));
+        ISSetAllocFailAfter(-1);
+        const uint32_t error = IS40_GetLastError();
+        IS40_CloseSource(h);
+        if (out) return true;
+        EXPECT_TRUE(allowed.count(error)) << "read failing after " << k << " allocations: error " << error;
+    }
+    return false;
+}
+
+bool WriteSurvivesAllocationFailures(const std::function<uint32_t(ISHANDLE)>& write, int tries,
+                                     const std::set<uint32_t>& allowed) {
+    const std::string path = ScratchPath("alloc.out");
+    for (int k = 0; k < tries; ++k) {
+        ISHANDLE d = IS40_OpenFileDest(path.c_str(), 0);
+        EXPECT_NE(d, nullptr);
+        ISSetAllocFailAfter(k);
+        const uint32_t size = write(d);
+        ISSetAllocFailAfter(-1);
+        const uint32_t error = IS40_GetLastError();
+        IS40_CloseDest(d);
+        if (size) return true;
+        EXPECT_TRUE(allowed.count(error)) << "write failing after " << k << " allocations: error " << error;
+    }
+    return false;
 }
 
 }  // namespace vstest

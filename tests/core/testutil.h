@@ -153,6 +153,31 @@ constexpr bool kSanitized = false;
 // marker: IFD0 holds the orientation, IFD1 points at the thumbnail's bytes.
 Bytes WithExifSegment(const Bytes& jpeg, const Bytes& thumbnail, uint32_t orientation);
 
+// ---- comparisons --------------------------------------------------------------
+
+// Largest difference of two equally long byte strings (a huge value when
+// the lengths differ).
+int MaxDiff(const Bytes& a, const Bytes& b);
+
+// Pattern RGBA picture whose alpha runs through opaque, transparent and
+// partial levels.
+Bytes PatternRgba(uint32_t width, uint32_t height, uint32_t seed = 1);
+// n palette entries B, G, R, then `fourth` (opaque alpha, or reserved 0).
+Bytes PatternPalette(uint32_t n, uint8_t fourth, uint32_t seed = 5);
+// Indexes through a B, G, R, x palette as R, G, B.
+Bytes PaletteToRgb(const Bytes& indexes, const Bytes& palette);
+
+// ---- allocation failure ---------------------------------------------------------
+
+// Runs read on a memory source over file (or write on a scratch file
+// destination) with the library's allocator failing after 0, 1, 2, ...
+// successful allocations, until the call succeeds or `tries` ran out. Each
+// failure must leave an error code from `allowed`. True once it succeeded.
+bool ReadSurvivesAllocationFailures(const Bytes& file, const std::function<uint8_t*(ISHANDLE)>& read, int tries,
+                                    const std::set<uint32_t>& allowed = {1});
+bool WriteSurvivesAllocationFailures(const std::function<uint32_t(ISHANDLE)>& write, int tries,
+                                     const std::set<uint32_t>& allowed = {1});
+
 }  // namespace vstest
 
 namespace vstest {
