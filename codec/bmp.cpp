@@ -215,8 +215,18 @@ void CISBmpCodec::ReadHeaders(bool withTable) {
     }
     if (withTable) {
         ReadTable();
-        // A packed DIB's pixels follow its masks and colour table.
-        if (m_packed) m_h.pixelOffset = m_io.Tell();
+        // A packed DIB's pixels follow its masks and colour table. A block
+        // comes whole from its caller, so one that promises more colours
+        // or rows than it holds is malformed, not cut short.
+        if (m_packed) {
+            m_h.pixelOffset = m_io.Tell();
+            if (m_h.bitCount <= 8 && m_h.coloursUsed > (1u << m_h.bitCount)) ISFail(IS_ERR_FORMAT, "colours used");
+            const uint64_t rows = ISDibRowBytes(m_h.width, m_h.bitCount) * m_h.height;
+            if (m_h.compression != kISBiRle8 && m_h.compression != kISBiRle4 &&
+                rows > static_cast<uint64_t>(m_io.Size()) - m_h.pixelOffset) {
+                ISFail(IS_ERR_FORMAT, "rows past the block");
+            }
+        }
     }
 }
 
