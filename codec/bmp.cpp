@@ -684,12 +684,7 @@ extern "C" {
 IS_BOOL IS40_GetBMPDims(ISHANDLE handle, uint32_t* width, int32_t* height, uint32_t* bitCount,
                         ISResolution* resolution, uint32_t /*flags*/) {
     static const char kName[] = "IS40_GetBMPDims";
-    if (!ISThreadState()) return 0;
-    if (!width || !height || !bitCount) {
-        ISRecordError(IS_ERR_PARAM, kName);
-        return 0;
-    }
-    if (!ISCheckHandle(handle, kName)) return 0;
+    if (!ISEnter(kName, !width || !height || !bitCount, handle)) return 0;
     CISBmpCodec codec(handle);
     IS_BOOL ok = ISGuarded(codec, [&]() -> IS_BOOL {
         codec.ReadHeaders(false);
@@ -711,12 +706,7 @@ IS_BOOL IS40_GetBMPDims(ISHANDLE handle, uint32_t* width, int32_t* height, uint3
 uint8_t* IS40_ReadBMP(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t bitDepth,
                       uint8_t* palette, uint32_t flags) {
     static const char kName[] = "IS40_ReadBMP";
-    if (!ISThreadState()) return nullptr;
-    if (!width || !height) {
-        ISRecordError(IS_ERR_PARAM, kName);
-        return nullptr;
-    }
-    if (!ISCheckHandle(handle, kName)) return nullptr;
+    if (!ISEnter(kName, !width || !height, handle)) return nullptr;
     CISBmpCodec codec(handle);
     uint8_t* out = ISGuarded(codec, [&]() { return codec.Read(bitDepth, palette, flags, width, height); });
     ISRecordError(codec.Error(), kName);
@@ -727,8 +717,7 @@ uint32_t IS40_WriteBMP(ISHANDLE handle, const uint8_t* image, uint32_t width, ui
                        uint32_t bitCount, uint32_t rowStride, uint32_t colourCount,
                        const uint8_t* palette, const ISResolution* resolution, uint32_t flags) {
     static const char kName[] = "IS40_WriteBMP";
-    if (!ISThreadState()) return 0;
-    if (!ISCheckHandle(handle, kName)) return 0;
+    if (!ISEnter(kName, false, handle)) return 0;
     CISBmpCodec codec(handle);
     uint32_t size = ISGuarded(codec, [&]() {
         return codec.Write(image, width, height, bitCount, rowStride, colourCount, palette, resolution, flags);

@@ -146,8 +146,7 @@ uint32_t ISReaderCodeFor(uint32_t fileType, ISHANDLE handle) {
 }
 
 extern "C" uint32_t IS40_GuessFileType(ISHANDLE handle) {
-    if (!ISThreadState()) return 0;
-    if (!ISCheckHandle(handle, "IS40_GuessFileType")) return 0;
+    if (!ISEnter("IS40_GuessFileType", false, handle)) return 0;
     CISIO io(handle);
     uint32_t error = 0;
     uint32_t type = GuessType(io, &error);

@@ -204,6 +204,18 @@ bool ISHandleValid(ISHANDLE handle);
 // 5 for null and 38 for an invalid handle under function.
 bool ISCheckHandle(ISHANDLE handle, const char* function);
 
+// The start of every codec entry point: the thread's state, the caller's
+// pointers (5 when badArguments) and the handle. False: the error is
+// recorded and the entry returns at once.
+inline bool ISEnter(const char* function, bool badArguments, ISHANDLE handle) {
+    if (!ISThreadState()) return false;
+    if (badArguments) {
+        ISRecordError(IS_ERR_PARAM, function);
+        return false;
+    }
+    return ISCheckHandle(handle, function);
+}
+
 class CISIO {
 public:
     explicit CISIO(ISHANDLE handle) : m_h(static_cast<ISHandleBlock*>(handle)) {}

@@ -4,12 +4,7 @@
 
 namespace {
 uint8_t* NoReader(ISHANDLE handle, uint32_t* width, uint32_t* height, const char* function) {
-    if (!ISThreadState()) return nullptr;
-    if (!width || !height) {
-        ISRecordError(IS_ERR_PARAM, function);
-        return nullptr;
-    }
-    if (!ISCheckHandle(handle, function)) return nullptr;
+    if (!ISEnter(function, !width || !height, handle)) return nullptr;
     ISRecordError(IS_ERR_OPEN, function);
     return nullptr;
 }

@@ -713,12 +713,7 @@ extern "C" {
 
 uint8_t* IS40_ReadJPG(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t bitDepth, uint32_t flags) {
     static const char kName[] = "IS40_ReadJPG";
-    if (!ISThreadState()) return nullptr;
-    if (!width || !height) {
-        ISRecordError(IS_ERR_PARAM, kName);
-        return nullptr;
-    }
-    if (!ISCheckHandle(handle, kName)) return nullptr;
+    if (!ISEnter(kName, !width || !height, handle)) return nullptr;
     CISJpegCodec codec(handle);
     uint8_t* out = ISGuarded(codec, [&]() { return codec.Read(bitDepth, flags, width, height); });
     ISRecordError(codec.Error(), kName);
@@ -752,8 +747,7 @@ IS_BOOL IS40_GetJPGDims(ISHANDLE handle, uint32_t* width, uint32_t* height, uint
 uint32_t IS40_WriteJPG(ISHANDLE handle, const uint8_t* image, uint32_t width, uint32_t height, uint32_t bitDepth,
                        uint32_t rowStride, uint32_t quality, const ISResolution* resolution, uint32_t flags) {
     static const char kName[] = "IS40_WriteJPG";
-    if (!ISThreadState()) return 0;
-    if (!ISCheckHandle(handle, kName)) return 0;
+    if (!ISEnter(kName, false, handle)) return 0;
     CISJpegCodec codec(handle);
     uint32_t size = ISGuarded(codec, [&]() {
         return codec.Write(image, width, height, bitDepth, rowStride, quality, resolution, flags);

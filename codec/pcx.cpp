@@ -428,12 +428,7 @@ extern "C" {
 IS_BOOL IS40_GetPCXDims(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t* bitCount,
                         ISResolution* resolution, uint32_t /*flags*/) {
     static const char kName[] = "IS40_GetPCXDims";
-    if (!ISThreadState()) return 0;
-    if (!width || !height || !bitCount) {
-        ISRecordError(IS_ERR_PARAM, kName);
-        return 0;
-    }
-    if (!ISCheckHandle(handle, kName)) return 0;
+    if (!ISEnter(kName, !width || !height || !bitCount, handle)) return 0;
     CISIO io(handle);
     CISPcxCodec codec;
     bool ok = codec.Dims(io, width, height, bitCount, resolution);
@@ -444,12 +439,7 @@ IS_BOOL IS40_GetPCXDims(ISHANDLE handle, uint32_t* width, uint32_t* height, uint
 uint8_t* IS40_ReadPCX(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t bitDepth, uint8_t* palette,
                       uint32_t flags) {
     static const char kName[] = "IS40_ReadPCX";
-    if (!ISThreadState()) return nullptr;
-    if (!width || !height) {
-        ISRecordError(IS_ERR_PARAM, kName);
-        return nullptr;
-    }
-    if (!ISCheckHandle(handle, kName)) return nullptr;
+    if (!ISEnter(kName, !width || !height, handle)) return nullptr;
     CISIO io(handle);
     CISPcxCodec codec;
     uint8_t* out = nullptr;
@@ -470,12 +460,7 @@ uint8_t* IS40_ReadPCX(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32
 uint32_t IS40_WritePCX(ISHANDLE handle, const uint8_t* image, uint32_t width, uint32_t height, uint32_t bitCount,
                        uint32_t rowStride, const uint8_t* palette, const ISResolution* resolution, uint32_t flags) {
     static const char kName[] = "IS40_WritePCX";
-    if (!ISThreadState()) return 0;
-    if (!image) {
-        ISRecordError(IS_ERR_PARAM, kName);
-        return 0;
-    }
-    if (!ISCheckHandle(handle, kName)) return 0;
+    if (!ISEnter(kName, !image, handle)) return 0;
     CISIO io(handle);
     CISPcxCodec codec;
     uint32_t size = 0;

@@ -494,12 +494,7 @@ IS_BOOL IS40_GetPNGDims(ISHANDLE handle, uint32_t* width, uint32_t* height, uint
                         int32_t* green, int32_t* blue, int32_t* grey, ISResolution* resolution,
                         uint32_t /*flags*/) {
     static const char kName[] = "IS40_GetPNGDims";
-    if (!ISThreadState()) return 0;
-    if (!width || !height || !bitDepth || !colourType || !interlace || !index || !red || !green || !blue || !grey) {
-        ISRecordError(IS_ERR_PARAM, kName);
-        return 0;
-    }
-    if (!ISCheckHandle(handle, kName)) return 0;
+    if (!ISEnter(kName, !width || !height || !bitDepth || !colourType || !interlace || !index || !red || !green || !blue || !grey, handle)) return 0;
     CISPngCodec codec(handle);
     IS_BOOL ok = ISGuarded(codec, [&]() -> IS_BOOL {
         codec.ReadHeader();
@@ -529,12 +524,7 @@ IS_BOOL IS40_GetPNGDims(ISHANDLE handle, uint32_t* width, uint32_t* height, uint
 uint8_t* IS40_ReadPNG(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t bitDepth, uint8_t* palette,
                       uint32_t flags) {
     static const char kName[] = "IS40_ReadPNG";
-    if (!ISThreadState()) return nullptr;
-    if (!width || !height) {
-        ISRecordError(IS_ERR_PARAM, kName);
-        return nullptr;
-    }
-    if (!ISCheckHandle(handle, kName)) return nullptr;
+    if (!ISEnter(kName, !width || !height, handle)) return nullptr;
     CISPngCodec codec(handle);
     uint8_t* out = ISGuarded(codec, [&]() { return codec.Read(bitDepth, palette, flags, width, height); });
     Finish(codec, kName);
@@ -545,8 +535,7 @@ uint32_t IS40_WritePNG(ISHANDLE handle, const uint8_t* image, uint32_t width, ui
                        uint32_t bitDepth, uint32_t paletteCount, const uint8_t* palette, uint32_t colourType,
                        double gamma, const ISResolution* resolution, uint32_t flags) {
     static const char kName[] = "IS40_WritePNG";
-    if (!ISThreadState()) return 0;
-    if (!ISCheckHandle(handle, kName)) return 0;
+    if (!ISEnter(kName, false, handle)) return 0;
     CISPngCodec codec(handle);
     uint32_t size = ISGuarded(codec, [&]() {
         return codec.Write(image, width, height, rowStride, bitDepth, paletteCount, palette, colourType, gamma,

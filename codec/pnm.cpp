@@ -243,12 +243,7 @@ uint8_t* ReadPnm(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t bi
 
 extern "C" uint8_t* IS40_ReadPNM(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t bitDepth,
                                  uint8_t* palette, uint32_t flags) {
-    if (!ISThreadState()) return nullptr;
-    if (!width || !height) {
-        ISRecordError(IS_ERR_PARAM, "IS40_ReadPNM");
-        return nullptr;
-    }
-    if (!ISCheckHandle(handle, "IS40_ReadPNM")) return nullptr;
+    if (!ISEnter("IS40_ReadPNM", !width || !height, handle)) return nullptr;
     uint32_t error = 0;
     uint8_t* result = nullptr;
     try {

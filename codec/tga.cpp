@@ -381,12 +381,7 @@ uint32_t CISTgaCodec::Write(const uint8_t* image, uint32_t width, uint32_t heigh
 
 extern "C" IS_BOOL IS40_GetTGADims(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t* bitCount,
                                    uint32_t /*flags*/) {
-    if (!ISThreadState()) return 0;
-    if (!width || !height || !bitCount) {
-        ISRecordError(IS_ERR_PARAM, "IS40_GetTGADims");
-        return 0;
-    }
-    if (!ISCheckHandle(handle, "IS40_GetTGADims")) return 0;
+    if (!ISEnter("IS40_GetTGADims", !width || !height || !bitCount, handle)) return 0;
     CISTgaCodec codec(handle);
     const IS_BOOL ok = ISGuarded(codec, [&]() -> IS_BOOL {
         codec.ReadHeader();
@@ -401,12 +396,7 @@ extern "C" IS_BOOL IS40_GetTGADims(ISHANDLE handle, uint32_t* width, uint32_t* h
 
 extern "C" uint8_t* IS40_ReadTGA(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t bitDepth,
                                  uint8_t* palette, uint32_t flags) {
-    if (!ISThreadState()) return nullptr;
-    if (!width || !height) {
-        ISRecordError(IS_ERR_PARAM, "IS40_ReadTGA");
-        return nullptr;
-    }
-    if (!ISCheckHandle(handle, "IS40_ReadTGA")) return nullptr;
+    if (!ISEnter("IS40_ReadTGA", !width || !height, handle)) return nullptr;
     CISTgaCodec codec(handle);
     uint8_t* out = ISGuarded(codec, [&]() { return codec.Read(bitDepth, palette, flags, width, height); });
     ISRecordError(codec.Error(), "IS40_ReadTGA");
@@ -416,8 +406,7 @@ extern "C" uint8_t* IS40_ReadTGA(ISHANDLE handle, uint32_t* width, uint32_t* hei
 extern "C" uint32_t IS40_WriteTGA(ISHANDLE handle, const uint8_t* image, uint32_t width, uint32_t height,
                                   uint32_t bitCount, uint32_t rowStride, const uint8_t* palette,
                                   uint32_t /*reserved*/, uint32_t flags) {
-    if (!ISThreadState()) return 0;
-    if (!ISCheckHandle(handle, "IS40_WriteTGA")) return 0;
+    if (!ISEnter("IS40_WriteTGA", false, handle)) return 0;
     CISTgaCodec codec(handle);
     const uint32_t size =
         ISGuarded(codec, [&]() { return codec.Write(image, width, height, bitCount, rowStride, palette, flags); });

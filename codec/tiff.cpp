@@ -783,12 +783,7 @@ extern "C" {
 IS_BOOL IS40_GetTIFFDims(ISHANDLE handle, uint32_t page, uint32_t* width, uint32_t* height, uint32_t* bitCount,
                          ISResolution* resolution, uint32_t /*flags*/) {
     static const char kName[] = "IS40_GetTIFFDims";
-    if (!ISThreadState()) return 0;
-    if (!width || !height || !bitCount) {
-        ISRecordError(IS_ERR_PARAM, kName);
-        return 0;
-    }
-    if (!ISCheckHandle(handle, kName)) return 0;
+    if (!ISEnter(kName, !width || !height || !bitCount, handle)) return 0;
     CISTiffCodec codec(handle);
     IS_BOOL ok = ISGuarded(codec, [&]() -> IS_BOOL {
         codec.OpenPage(page);
@@ -810,12 +805,7 @@ IS_BOOL IS40_GetTIFFDims(ISHANDLE handle, uint32_t page, uint32_t* width, uint32
 uint8_t* IS40_ReadTIFF(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t bitDepth, uint8_t* palette,
                        uint32_t page, uint32_t flags) {
     static const char kName[] = "IS40_ReadTIFF";
-    if (!ISThreadState()) return nullptr;
-    if (!width || !height) {
-        ISRecordError(IS_ERR_PARAM, kName);
-        return nullptr;
-    }
-    if (!ISCheckHandle(handle, kName)) return nullptr;
+    if (!ISEnter(kName, !width || !height, handle)) return nullptr;
     CISTiffCodec codec(handle);
     uint8_t* out = ISGuarded(codec, [&]() -> uint8_t* {
         if (bitDepth != 1 && bitDepth != 8 && bitDepth != 16 && bitDepth != 24 && bitDepth != 32) {
@@ -832,8 +822,7 @@ uint32_t IS40_WriteTIFF(ISHANDLE handle, const uint8_t* image, uint32_t width, u
                         uint32_t rowStride, const uint8_t* palette, uint32_t compression,
                         const ISResolution* resolution, uint32_t flags) {
     static const char kName[] = "IS40_WriteTIFF";
-    if (!ISThreadState()) return 0;
-    if (!ISCheckHandle(handle, kName)) return 0;
+    if (!ISEnter(kName, false, handle)) return 0;
     CISTiffCodec codec(handle);
     uint32_t size = ISGuarded(codec, [&]() {
         return codec.Write(image, width, height, bitCount, rowStride, palette, compression, resolution, flags);

@@ -300,8 +300,7 @@ extern "C" {
 
 ISEXIFREADER IS40_EXIFCreateReader(ISHANDLE source, uint32_t page, uint32_t flags) {
     static const char kName[] = "IS40_EXIFCreateReader";
-    if (!ISThreadState()) return nullptr;
-    if (!ISCheckHandle(source, kName)) return nullptr;
+    if (!ISEnter(kName, false, source)) return nullptr;
     CISEXIFReader* reader = new (std::nothrow) CISEXIFReader();
     if (!reader) {
         ISRecordError(IS_ERR_MEMORY, kName);
