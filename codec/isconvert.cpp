@@ -1,26 +1,12 @@
 
 #include "isframe.h"
 
-uint8_t* ISIndexedToRGB(const uint8_t* image, uint32_t width, uint32_t height, uint32_t rowStride,
-                        const uint8_t* palette) {
-    uint64_t bytes;
-    if (!image || !palette || !ISMulSize3(width, height, 3, &bytes)) return nullptr;
-    uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(kISZeroInit, bytes));
-    if (!out) return nullptr;
-    uint8_t* d = out;
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t* s = image + static_cast<uint64_t>(y) * rowStride;
-        for (uint32_t x = 0; x < width; ++x) {
-            const uint8_t* entry = palette + 4u * s[x];
-            *d++ = entry[2];
-            *d++ = entry[1];
-            *d++ = entry[0];
-        }
-    }
-    return out;
-}
+namespace {
 
-uint8_t* ISBitsToRGB(const uint8_t* image, uint32_t width, uint32_t height, uint32_t rowStride) {
+// A new RGB buffer of width x height; pixel(row, x, out) writes one pixel
+// of the source row.
+template <typename Pixel>
+uint8_t* ExpandToRGB(const uint8_t* image, uint32_t width, uint32_t height, uint32_t rowStride, Pixel pixel) {
     uint64_t bytes;
     if (!image || !ISMulSize3(width, height, 3, &bytes)) return nullptr;
     uint8_t* out = static_cast<uint8_t*>(IS40_GlobalAlloc(kISZeroInit, bytes));
@@ -28,14 +14,28 @@ uint8_t* ISBitsToRGB(const uint8_t* image, uint32_t width, uint32_t height, uint
     uint8_t* d = out;
     for (uint32_t y = 0; y < height; ++y) {
         const uint8_t* s = image + static_cast<uint64_t>(y) * rowStride;
-        for (uint32_t x = 0; x < width; ++x) {
-            uint8_t v = (s[x >> 3] & (0x80 >> (x & 7))) ? 255 : 0;
-            *d++ = v;
-            *d++ = v;
-            *d++ = v;
-        }
+        for (uint32_t x = 0; x < width; ++x, d += 3) pixel(s, x, d);
     }
     return out;
+}
+
+}  // namespace
+
+uint8_t* ISIndexedToRGB(const uint8_t* image, uint32_t width, uint32_t height, uint32_t rowStride,
+                        const uint8_t* palette) {
+    if (!palette) return nullptr;
+    return ExpandToRGB(image, width, height, rowStride, [palette](const uint8_t* s, uint32_t x, uint8_t* d) {
+        const uint8_t* entry = palette + 4u * s[x];
+        d[0] = entry[2];
+        d[1] = entry[1];
+        d[2] = entry[0];
+    });
+}
+
+uint8_t* ISBitsToRGB(const uint8_t* image, uint32_t width, uint32_t height, uint32_t rowStride) {
+    return ExpandToRGB(image, width, height, rowStride, [](const uint8_t* s, uint32_t x, uint8_t* d) {
+        d[0] = d[1] = d[2] = (s[x >> 3] & (0x80 >> (x & 7))) ? 255 : 0;
+    });
 }
 
 uint8_t* ISWidenToRGBA(const uint8_t* image, uint32_t width, uint32_t height) {
