@@ -22,12 +22,12 @@ rm "$PICS/thumb.jpg"
 head -c 3000 /dev/urandom > "$PICS/b_broken.jpg"
 convert -size 400x200 xc:'#0000ff' -strip -quality 90 "$PICS/c_plain.jpg"
 convert -size 200x300 xc:'#ffff00' "$PICS/d.png"
-# Three magenta pictures of 35 million pixels, every row Paeth-filtered:
+# Three magenta pictures of 48 million pixels, every row Paeth-filtered:
 # unfiltering is the slow way to decode, so each keeps the worker busy for
-# a good while (most of a second here).
+# a second or more.
 python3 - "$PICS" <<'PY' || vs_fail "python"
 import struct, sys, zlib
-w, h = 7000, 5000
+w, h = 8000, 6000
 def chunk(kind, data):
     return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
 z = zlib.compressobj(9)
@@ -64,22 +64,12 @@ centre_is() {  # INDEX R G B
     pixel_is ${xy% *} ${xy#* } "$2" "$3" "$4"
 }
 
-echo "-- the view lists the folder's pictures"
 start_viewer "$WPICS\\a_exif.jpg"
-wait_caption "a_exif.jpg (1/8)" >/dev/null || vs_fail "first picture not shown"
-D key "$MARK" V
-ok=0
-for i in $(seq 1 50); do
-    [ "$(items | field count)" = 8 ] && { ok=1; break; }
-    sleep 0.2
-done
-[ $ok = 1 ] || vs_fail "view has $(items | field count) items, expected 8"
-[ "$(label_of 0)" = a_exif.jpg ] && [ "$(label_of 7)" = f_after.png ] || vs_fail "labels: $(items)"
-
 echo "-- a stop while the worker is busy on a large file"
-# Right after e_big1.png (item 4) has its thumbnail the worker is on
-# e_big2.png; the driver takes the images just before and just after the
-# stop, then waits for the worker's end.
+# The worker starts with the viewer, shown or not. Once e_big1.png (item 4)
+# has its thumbnail it is on the large pictures after it; the driver takes
+# the images just before and just after the stop, then waits for the
+# worker's end.
 out=$(D stopthumbs "$MARK" $UM_STOP_THUMBNAILS 4 $THUMBS_DONE 120) || vs_fail "e_big1.png got no image: $out"
 echo "$out"
 [ "$(field ended <<<"$out")" = 1 ] || vs_fail "the worker did not end after the stop: $out"
@@ -108,6 +98,17 @@ fi
 # The worker passed the corrupt file without a message of its own: one
 # would have held it from its end.
 D dialog "Vistrel Viewer" 2 0 >/dev/null 2>&1 && vs_fail "the worker showed a message"
+
+echo "-- the view lists the folder's pictures"
+wait_caption "a_exif.jpg (1/8)" >/dev/null || vs_fail "first picture not shown"
+D key "$MARK" V
+ok=0
+for i in $(seq 1 50); do
+    [ "$(items | field count)" = 8 ] && { ok=1; break; }
+    sleep 0.2
+done
+[ $ok = 1 ] || vs_fail "view has $(items | field count) items, expected 8"
+[ "$(label_of 0)" = a_exif.jpg ] && [ "$(label_of 7)" = f_after.png ] || vs_fail "labels: $(items)"
 
 echo "-- each item shows its own thumbnail or none"
 D shot "$MARK" "$LOGS/thumbs.bmp"

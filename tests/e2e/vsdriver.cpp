@@ -643,18 +643,18 @@ int main(int argc, char** argv) {
         const UINT msg = static_cast<UINT>(std::strtoul(argv[3], nullptr, 0));
         const int item = std::atoi(argv[4]);
         const DWORD wait = static_cast<DWORD>((argc > 6 ? std::atof(argv[6]) : 60.0) * 1000);
-        // Opened while the worker runs: the event then outlives its handle.
-        HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, argv[5]);
-        DWORD end = GetTickCount() + wait;
+        const DWORD end = GetTickCount() + wait;
         while (view.Count() <= item || view.Image(item) < 0) {
             if (Expired(end)) {
                 PrintImages("before", view.Images());
                 std::fprintf(stderr, "vsdriver: item %d got no image\n", item);
-                if (event) CloseHandle(event);
                 return 1;
             }
             Sleep(10);
         }
+        // Opened while the worker may still run: the event then outlives the
+        // worker's handle. Not there: the worker has ended.
+        HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, argv[5]);
         // The state just before the stop; printed once the stop is sent.
         const std::vector<int> before = view.Images();
         DWORD_PTR r = 0;
