@@ -29,11 +29,16 @@ caption() { D wait "$MARK" 5 | field caption; }
 # Steps right until NAME is shown: the list's order after a re-sort is not
 # this test's business.
 goto_picture() {
-    local i
+    local i j seen
     for i in $(seq 1 12); do
-        [[ "$(caption)" == *"- $1 ("* ]] && return 0
+        seen=$(caption)
+        [[ "$seen" == *"- $1 ("* ]] && return 0
         D key "$MARK" RIGHT
-        sleep 0.4
+        # One step at a time: the next key only once this one has shown.
+        for j in $(seq 1 50); do
+            [ "$(caption)" != "$seen" ] && break
+            sleep 0.2
+        done
     done
     vs_fail "$1 not in the list"
 }
@@ -224,7 +229,7 @@ D regset "$VERSION_KEY" build sz 071130
 echo "-- in the thumbnail view the result is not shown at once"
 wait_pane 1 "Dimensions:  100 x 200" || vs_fail "a.png size"
 D key "$MARK" V
-sleep 0.5
+wait_focus SysListView32 || vs_fail "the thumbnail view did not take the focus"
 ctrl T
 wait_size "$PICS/a.png" "200 100" || vs_fail "Ctrl+T in the thumbnail view did not run"
 settle

@@ -31,11 +31,11 @@ start_viewer() {
 # in the main window, so none is posted to a window being destroyed.
 settle() {
     local i
-    for i in $(seq 1 25); do
-        D wait "$MARK" 5 | grep -q "^focus=.* in \"$MARK" && break
+    for i in $(seq 1 50); do
+        D wait "$MARK" 5 | grep -q "^focus=.* in \"$MARK" && return 0
         sleep 0.2
     done
-    sleep 0.3
+    vs_fail "the focus did not come back to the main window: $(D wait "$MARK" 5 | grep "^focus=")"
 }
 stop_viewer() {
     settle

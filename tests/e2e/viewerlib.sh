@@ -52,6 +52,23 @@ expect_rect() {
     done
     vs_fail "$2: window rect is \"$rect\", expected \"$1\""
 }
+wait_zoomed() {
+    local i
+    for i in $(seq 1 50); do
+        [ "$(D wait "$MARK" 5 | field zoomed)" = 1 ] && return 0
+        sleep 0.2
+    done
+    return 1
+}
+# Waits until the focus of the window's thread is in a window of CLASS.
+wait_focus() {
+    local i
+    for i in $(seq 1 50); do
+        D wait "$MARK" 5 | grep -q "^focus=$1[ (]" && return 0
+        sleep 0.2
+    done
+    return 1
+}
 pane() { D panes "$MARK" | field "pane$1"; }
 # Waits until status pane N reads TEXT.
 wait_pane() {

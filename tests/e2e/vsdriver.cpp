@@ -12,7 +12,7 @@
 //   vsdriver wheel TEXT DELTA         turn the wheel over it
 //   vsdriver panes TEXT               print the four status pane texts
 //   vsdriver pixel TEXT X Y           print R G B of a point of its client area
-//   vsdriver shot TEXT FILE.bmp       save the window's picture
+//   vsdriver shot TEXT FILE.bmp       save the window's picture once painted
 //   vsdriver dialog TITLE BUTTON [S]  wait for a dialog titled TITLE, print its
 //                                     texts, press the button (ID number)
 //   vsdriver reg KEY VALUE            print a value under HKEY_CURRENT_USER
@@ -41,13 +41,23 @@
 //   vsdriver drag TEXT X Y            press the left button at client point
 //                                     (X, Y), move away and back, release; prints
 //                                     the class of the window holding the pointer
-//                                     before the release
+//                                     before the release (the drag's own window
+//                                     once one runs, waited for up to 10 s) and
+//                                     returns once the pointer is free again
 //   vsdriver thumbs TEXT              the thumbnail view (control 122): count=,
 //                                     selected=, then per item "item=I IMAGE
 //                                     LEFT TOP RIGHT BOTTOM LABEL" (icon bounds
 //                                     in the window's client coordinates)
-//   vsdriver click TEXT X Y [2]       real left click (2: double click) at
-//                                     client point (X, Y)
+//   vsdriver thumbsend TEXT EVENT [S] wait until the view is filled and its worker
+//                                     has ended: its event EVENT is set, or gone
+//                                     with the worker that held it
+//   vsdriver stopthumbs TEXT MSG ITEM EVENT [S]
+//                                     wait until item ITEM has an image, print
+//                                     "before=" the image of each item, send MSG,
+//                                     print "after=" the images again, then wait
+//                                     for the worker's end (EVENT) and print ended=
+//   vsdriver click TEXT X Y [2]       real left click (2: double click, its clicks
+//                                     stamped 40 ms apart) at client point (X, Y)
 //   vsdriver send TEXT MSG [WPARAM]   send message MSG (number) to the window
 #include <windows.h>
 #include <ole2.h>
@@ -172,47 +182,97 @@ std::string RemoteText(HWND wnd, UINT msg, WPARAM wParam) {
 
 HWND StatusBarOf(HWND wnd) { return FindWindowExA(wnd, nullptr, "msctls_statusbar32", nullptr); }
 
-// Prints the thumbnail view's items, read through the list view messages
-// with buffers in the viewer's process.
-int PrintThumbnails(HWND wnd) {
-    HWND view = GetDlgItem(wnd, 122);
-    if (!view) return 1;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(view, &pid);
-    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-    if (!process) return 1;
-    const SIZE_T size = 4096;
-    char* remote = static_cast<char*>(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
-    if (!remote) {
-        CloseHandle(process);
-        return 1;
+// The thumbnail view read through the list view messages, with buffers in
+// the viewer's process.
+class RemoteView {
+public:
+    explicit RemoteView(HWND wnd) : view_(GetDlgItem(wnd, 122)) {
+        DWORD pid = 0;
+        if (view_) GetWindowThreadProcessId(view_, &pid);
+        process_ = pid ? OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid) : nullptr;
+        if (process_)
+            remote_ = static_cast<char*>(VirtualAllocEx(process_, nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
     }
-    const int count = static_cast<int>(SendMessageA(view, LVM_GETITEMCOUNT, 0, 0));
-    std::printf("count=%d\nselected=%d\n", count,
-                static_cast<int>(SendMessageA(view, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)));
-    for (int i = 0; i < count; ++i) {
+    ~RemoteView() {
+        if (remote_) VirtualFreeEx(process_, remote_, 0, MEM_RELEASE);
+        if (process_) CloseHandle(process_);
+    }
+    RemoteView(const RemoteView&) = delete;
+    RemoteView& operator=(const RemoteView&) = delete;
+
+    bool Ok() const { return remote_ != nullptr; }
+    HWND Hwnd() const { return view_; }
+    int Count() const { return static_cast<int>(SendMessageA(view_, LVM_GETITEMCOUNT, 0, 0)); }
+    // The item's image index and, when label is given, its text.
+    int Image(int i, std::string* label = nullptr) const {
         LVITEMA item{};
-        item.mask = LVIF_IMAGE | LVIF_TEXT;
+        item.mask = LVIF_IMAGE | (label ? LVIF_TEXT : 0);
         item.iItem = i;
-        item.pszText = remote + 1024;
+        item.pszText = remote_ + 1024;
         item.cchTextMax = 512;
-        WriteProcessMemory(process, remote, &item, sizeof item, nullptr);
-        SendMessageA(view, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote));
-        ReadProcessMemory(process, remote, &item, sizeof item, nullptr);
-        char label[512] = {};
-        ReadProcessMemory(process, remote + 1024, label, sizeof label - 1, nullptr);
+        WriteProcessMemory(process_, remote_, &item, sizeof item, nullptr);
+        SendMessageA(view_, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote_));
+        ReadProcessMemory(process_, remote_, &item, sizeof item, nullptr);
+        if (label) {
+            char text[512] = {};
+            ReadProcessMemory(process_, remote_ + 1024, text, sizeof text - 1, nullptr);
+            *label = text;
+        }
+        return item.iImage;
+    }
+    // The item's icon bounds in the client coordinates of wnd.
+    RECT IconRect(int i, HWND wnd) const {
         RECT r{};
         r.left = LVIR_ICON;
-        WriteProcessMemory(process, remote + 512, &r, sizeof r, nullptr);
-        SendMessageA(view, LVM_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(remote + 512));
-        ReadProcessMemory(process, remote + 512, &r, sizeof r, nullptr);
-        MapWindowPoints(view, wnd, reinterpret_cast<POINT*>(&r), 2);
-        std::printf("item=%d %d %ld %ld %ld %ld %s\n", i, item.iImage, static_cast<long>(r.left),
-                    static_cast<long>(r.top), static_cast<long>(r.right), static_cast<long>(r.bottom), label);
+        WriteProcessMemory(process_, remote_ + 512, &r, sizeof r, nullptr);
+        SendMessageA(view_, LVM_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(remote_ + 512));
+        ReadProcessMemory(process_, remote_ + 512, &r, sizeof r, nullptr);
+        MapWindowPoints(view_, wnd, reinterpret_cast<POINT*>(&r), 2);
+        return r;
     }
-    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-    CloseHandle(process);
+    std::vector<int> Images() const {
+        std::vector<int> images;
+        const int count = Count();
+        for (int i = 0; i < count; ++i) images.push_back(Image(i));
+        return images;
+    }
+
+private:
+    HWND view_;
+    HANDLE process_ = nullptr;
+    char* remote_ = nullptr;
+};
+
+int PrintThumbnails(HWND wnd) {
+    RemoteView view(wnd);
+    if (!view.Ok()) return 1;
+    const int count = view.Count();
+    std::printf("count=%d\nselected=%d\n", count,
+                static_cast<int>(SendMessageA(view.Hwnd(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)));
+    for (int i = 0; i < count; ++i) {
+        std::string label;
+        const int image = view.Image(i, &label);
+        const RECT r = view.IconRect(i, wnd);
+        std::printf("item=%d %d %ld %ld %ld %ld %s\n", i, image, static_cast<long>(r.left), static_cast<long>(r.top),
+                    static_cast<long>(r.right), static_cast<long>(r.bottom), label.c_str());
+    }
     return 0;
+}
+
+void PrintImages(const char* name, const std::vector<int>& images) {
+    std::printf("%s=", name);
+    for (size_t i = 0; i < images.size(); ++i) std::printf(i ? " %d" : "%d", images[i]);
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+// Waits for the end of the view's worker through its completion event: set
+// at its end, or already gone when the worker that held it has ended.
+// 1 ended, 0 still running at the deadline.
+int WaitThumbnailWorker(HANDLE event, DWORD end) {
+    if (!event) return 1;
+    const DWORD left = Expired(end) ? 0 : end - GetTickCount();
+    return WaitForSingleObject(event, left) == WAIT_OBJECT_0 ? 1 : 0;
 }
 
 bool SaveBmp(const char* file, HWND wnd) {
@@ -298,9 +358,11 @@ private:
     int calls_ = 0;
 };
 
-void SendMouse(DWORD flags, int x, int y) {
+// time 0: stamped by the system as it arrives.
+void SendMouse(DWORD flags, int x, int y, DWORD time = 0) {
     INPUT input{};
     input.type = INPUT_MOUSE;
+    input.mi.time = time;
     input.mi.dx = x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
     input.mi.dy = y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
     input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
@@ -383,7 +445,10 @@ int main(int argc, char** argv) {
     }
     if (cmd == "shot" && argc > 3) {
         HWND w = Need(text);
-        return w && SaveBmp(argv[3], w) ? 0 : 1;
+        if (!w) return 1;
+        // Returns once the window has painted what is pending.
+        RedrawWindow(w, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        return SaveBmp(argv[3], w) ? 0 : 1;
     }
     if (cmd == "dialog" && argc > 3) {
         HWND d = WaitFor(text, argc > 4 ? std::atof(argv[4]) : 20.0, true);
@@ -519,21 +584,88 @@ int main(int argc, char** argv) {
             SendMouse(0, p.x + i * 3, p.y + i * 2);
         }
         SendMouse(0, p.x, p.y);
-        Sleep(300);
-        // While a drag runs, its tracking window holds the pointer.
-        GUITHREADINFO info{};
-        info.cbSize = sizeof info;
+        // While a drag runs, its own tracking window, outside the viewer's
+        // window, holds the pointer.
+        const DWORD thread = GetWindowThreadProcessId(w, nullptr);
+        auto capture = [thread] {
+            GUITHREADINFO info{};
+            info.cbSize = sizeof info;
+            return GetGUIThreadInfo(thread, &info) ? info.hwndCapture : nullptr;
+        };
+        DWORD end = GetTickCount() + 10000;
+        HWND holder = capture();
+        while ((!holder || GetAncestor(holder, GA_ROOT) == w) && !Expired(end)) {
+            Sleep(20);
+            holder = capture();
+        }
         char cls[64] = "none";
-        if (GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &info) && info.hwndCapture)
-            GetClassNameA(info.hwndCapture, cls, sizeof cls);
+        if (holder) GetClassNameA(holder, cls, sizeof cls);
         std::printf("capture=%s\n", cls);
+        std::fflush(stdout);
         SendMouse(MOUSEEVENTF_LEFTUP, p.x, p.y);
-        Sleep(300);
+        // Done once the drag (or the press) has let the pointer go.
+        end = GetTickCount() + 10000;
+        while (capture()) {
+            if (Expired(end)) {
+                std::fprintf(stderr, "vsdriver: the pointer is still held after the release\n");
+                return 1;
+            }
+            Sleep(20);
+        }
         return 0;
     }
     if (cmd == "thumbs") {
         HWND w = Need(text);
         return w ? PrintThumbnails(w) : 1;
+    }
+    if (cmd == "thumbsend" && argc > 3) {
+        HWND w = Need(text);
+        if (!w) return 1;
+        RemoteView view(w);
+        if (!view.Ok()) return 1;
+        const DWORD end = GetTickCount() + static_cast<DWORD>((argc > 4 ? std::atof(argv[4]) : 60.0) * 1000);
+        // The view is filled in one go, its worker's event made right after.
+        while (view.Count() == 0) {
+            if (Expired(end)) return 1;
+            Sleep(50);
+        }
+        HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, argv[3]);
+        const int ended = WaitThumbnailWorker(event, end);
+        if (event) CloseHandle(event);
+        std::printf("ended=%d\n", ended);
+        return ended ? 0 : 1;
+    }
+    if (cmd == "stopthumbs" && argc > 5) {
+        HWND w = Need(text);
+        if (!w) return 1;
+        RemoteView view(w);
+        if (!view.Ok()) return 1;
+        const UINT msg = static_cast<UINT>(std::strtoul(argv[3], nullptr, 0));
+        const int item = std::atoi(argv[4]);
+        const DWORD wait = static_cast<DWORD>((argc > 6 ? std::atof(argv[6]) : 60.0) * 1000);
+        const DWORD end = GetTickCount() + wait;
+        while (view.Count() <= item || view.Image(item) < 0) {
+            if (Expired(end)) {
+                PrintImages("before", view.Images());
+                std::fprintf(stderr, "vsdriver: item %d got no image\n", item);
+                return 1;
+            }
+            Sleep(10);
+        }
+        // Opened while the worker may still run: the event then outlives the
+        // worker's handle. Not there: the worker has ended.
+        HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, argv[5]);
+        // The state just before the stop; printed once the stop is sent.
+        const std::vector<int> before = view.Images();
+        DWORD_PTR r = 0;
+        SendMessageTimeoutA(w, msg, 0, 0, SMTO_NORMAL, 10000, &r);
+        const std::vector<int> after = view.Images();
+        PrintImages("before", before);
+        PrintImages("after", after);
+        const int ended = WaitThumbnailWorker(event, GetTickCount() + wait);
+        if (event) CloseHandle(event);
+        std::printf("ended=%d\n", ended);
+        return 0;
     }
     if (cmd == "click" && argc > 4) {
         HWND w = Need(text);
@@ -544,9 +676,13 @@ int main(int argc, char** argv) {
         SendMouse(0, p.x, p.y);
         Sleep(150);
         const int clicks = argc > 5 ? std::atoi(argv[5]) : 1;
+        // A double click is told by the clicks' time stamps: stamped here, a
+        // busy machine delaying this program cannot pull them apart.
+        const DWORD start = GetTickCount();
         for (int i = 0; i < clicks; ++i) {
-            SendMouse(MOUSEEVENTF_LEFTDOWN, p.x, p.y);
-            SendMouse(MOUSEEVENTF_LEFTUP, p.x, p.y);
+            const DWORD at = clicks > 1 ? start + 40 * static_cast<DWORD>(i) : 0;
+            SendMouse(MOUSEEVENTF_LEFTDOWN, p.x, p.y, at);
+            SendMouse(MOUSEEVENTF_LEFTUP, p.x, p.y, at);
             Sleep(clicks > 1 ? 40 : 150);
         }
         Sleep(200);
