@@ -17,8 +17,6 @@ constexpr uint32_t kCoreHeaderBytes = 12;
 
 constexpr uint32_t kWriteRle8 = 1;
 constexpr uint32_t kWriteDib = 2;
-constexpr uint32_t kWriteBottomUp = 4;
-constexpr uint32_t kWriteBgr = 8;
 constexpr uint32_t kWriteRoundStride = 0x80000000u;
 
 // Windows headers: the 40-byte one and its later, longer versions (the
@@ -601,7 +599,7 @@ uint32_t CISBmpCodec::Write(const uint8_t* image, uint32_t width, uint32_t heigh
     if (!ISMulSize(fileRow, height, &imageSize)) ISFail(IS_ERR_PARAM, "picture too large");
 
     auto sourceRow = [&](uint32_t fileY) {
-        uint32_t y = (flags & kWriteBottomUp) ? fileY : height - 1 - fileY;
+        uint32_t y = (flags & kISWriteBottomUp) ? fileY : height - 1 - fileY;
         return image + static_cast<uint64_t>(y) * stride;
     };
 
@@ -647,7 +645,7 @@ uint32_t CISBmpCodec::Write(const uint8_t* image, uint32_t width, uint32_t heigh
     }
 
     uint8_t* row = work.Get();
-    const bool swap = (bitCount == 24 || bitCount == 32) && !(flags & kWriteBgr);
+    const bool swap = (bitCount == 24 || bitCount == 32) && !(flags & kISWriteBgr);
     const uint32_t bpp = bitCount / 8;
     for (uint32_t y = 0; y < height; ++y) {
         const uint8_t* src = sourceRow(y);

@@ -171,6 +171,11 @@ constexpr uint32_t kISBiRle8 = 1;
 constexpr uint32_t kISBiRle4 = 2;
 constexpr uint32_t kISBiBitFields = 3;
 
+// Write flags the BMP and TGA writers share: rows stored bottom-up, and
+// caller's pixels in B, G, R order.
+constexpr uint32_t kISWriteBottomUp = 4;
+constexpr uint32_t kISWriteBgr = 8;
+
 // The library's version text, written into the files that carry one.
 constexpr char kISVersionText[] = "IS 4.0.9.2";
 

@@ -19,9 +19,6 @@ constexpr uint32_t kFooterBytes = 26;
 constexpr uint32_t kExtensionBytes = 495;
 const char kSignature[] = "TRUEVISION-XFILE.";  // 17 characters and its zero byte
 
-constexpr uint32_t kWriteBottomUp = 4;
-constexpr uint32_t kWriteBgr = 8;
-
 constexpr uint8_t kDescTop = 0x20;
 constexpr uint8_t kDescRightToLeft = 0x10;
 
@@ -331,8 +328,8 @@ uint32_t CISTgaCodec::Write(const uint8_t* image, uint32_t width, uint32_t heigh
         Put(map, sizeof map);
     }
 
-    const bool bottomUp = (flags & kWriteBottomUp) != 0;
-    const bool swap = bitCount != 8 && (flags & kWriteBgr) == 0;
+    const bool bottomUp = (flags & kISWriteBottomUp) != 0;
+    const bool swap = bitCount != 8 && (flags & kISWriteBgr) == 0;
     std::vector<uint8_t> line(lineBytes);
     for (uint32_t y = 0; y < height; ++y) {
         const uint32_t src = bottomUp ? height - 1 - y : y;

@@ -6,6 +6,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$ROOT/tools/deps.sh"
 vs_install_deps
+vs_use_ccache
 
 JOBS=$(nproc 2>/dev/null || echo 2)
 BUILD=${VS_BUILD_DIR:-$ROOT/build}

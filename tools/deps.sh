@@ -2,7 +2,7 @@
 # and the tests need, when any is missing.
 VS_PACKAGES="g++ cmake make pkg-config libgtest-dev googletest libjpeg62-turbo-dev libpng-dev
 libtiff-dev zlib1g-dev libnetpbm-dev netpbm libjpeg-turbo-progs libimage-exiftool-perl exif
-wine64 wine64-tools libwine-dev xvfb xauth imagemagick python3 clang-14 libclang-rt-14-dev"
+wine64 wine64-tools libwine-dev xvfb xauth imagemagick python3 clang-14 libclang-rt-14-dev ccache"
 
 vs_install_deps() {
     local missing=() p
@@ -15,4 +15,11 @@ vs_install_deps() {
     [ "$(id -u)" -ne 0 ] && sudo=(sudo)
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q &&
         "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# Compiled objects are cached outside the clone, so a fresh clone on the
+# same machine builds the core again in seconds.
+vs_use_ccache() {
+    command -v ccache >/dev/null || return 0
+    export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
 }

@@ -13,6 +13,7 @@ if [ "${1:-}" = -v ]; then
 fi
 . "$ROOT/tools/deps.sh"
 vs_install_deps
+vs_use_ccache
 
 BUILD=${VS_BUILD_DIR:-$ROOT/build}
 cmake -S "$ROOT" -B "$BUILD/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVS_BUILD_SHELL=ON >/dev/null

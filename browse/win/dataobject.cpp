@@ -50,7 +50,7 @@ HGLOBAL CopyBlock(HGLOBAL block) {
 
 }  // namespace
 
-VSDataObject::VSDataObject() = default;
+VSDataObject::VSDataObject() : VSComObject(IID_IDataObject) {}
 
 VSDataObject::~VSDataObject() {
     for (Entry& e : entries_) GlobalFree(e.block);
@@ -74,25 +74,6 @@ int VSDataObject::Find(const FORMATETC* format) const {
             return static_cast<int>(i);
     }
     return -1;
-}
-
-HRESULT VSDataObject::QueryInterface(REFIID riid, void** out) {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject)) {
-        *out = static_cast<IDataObject*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG VSDataObject::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-
-ULONG VSDataObject::Release() {
-    const LONG left = InterlockedDecrement(&refs_);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
 }
 
 HRESULT VSDataObject::GetData(FORMATETC* format, STGMEDIUM* medium) {
@@ -130,25 +111,6 @@ HRESULT VSDataObject::EnumFormatEtc(DWORD direction, IEnumFORMATETC** out) {
 HRESULT VSDataObject::DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) { return OLE_E_ADVISENOTSUPPORTED; }
 HRESULT VSDataObject::DUnadvise(DWORD) { return OLE_E_ADVISENOTSUPPORTED; }
 HRESULT VSDataObject::EnumDAdvise(IEnumSTATDATA**) { return OLE_E_ADVISENOTSUPPORTED; }
-
-HRESULT VSDropSource::QueryInterface(REFIID riid, void** out) {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDropSource)) {
-        *out = static_cast<IDropSource*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG VSDropSource::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-
-ULONG VSDropSource::Release() {
-    const LONG left = InterlockedDecrement(&refs_);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-}
 
 HRESULT VSDropSource::QueryContinueDrag(BOOL escape, DWORD keyState) {
     if (escape) return DRAGDROP_S_CANCEL;

@@ -14,15 +14,43 @@ HGLOBAL MakeDropFiles(const std::vector<std::string>& paths);
 // The registered private format that marks the viewer's own drags.
 CLIPFORMAT ViewerDragFormat();
 
-class VSDataObject : public IDataObject {
+// The IUnknown of a heap object that offers one interface; the last
+// Release deletes it.
+template <typename Interface>
+class VSComObject : public Interface {
+public:
+    explicit VSComObject(const IID& id) : id_(id) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, id_)) {
+            *out = static_cast<Interface*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const LONG left = InterlockedDecrement(&refs_);
+        if (left == 0) delete this;
+        return static_cast<ULONG>(left);
+    }
+
+protected:
+    virtual ~VSComObject() = default;
+
+private:
+    const IID& id_;
+    LONG refs_ = 1;
+};
+
+class VSDataObject : public VSComObject<IDataObject> {
 public:
     VSDataObject();
     // Takes the block; each GetData hands out a copy.
     void Add(CLIPFORMAT format, HGLOBAL block);
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override;
     HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override;
     HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* format) override;
@@ -40,22 +68,15 @@ private:
         HGLOBAL block;
     };
     int Find(const FORMATETC* format) const;
-    LONG refs_ = 1;
     std::vector<Entry> entries_;
 };
 
 // Drops when the left button is released, cancels on Esc.
-class VSDropSource : public IDropSource {
+class VSDropSource : public VSComObject<IDropSource> {
 public:
-    virtual ~VSDropSource() = default;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    VSDropSource() : VSComObject(IID_IDropSource) {}
     HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL escape, DWORD keyState) override;
     HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD) override;
-
-private:
-    LONG refs_ = 1;
 };
 
 #endif

@@ -59,27 +59,11 @@ std::vector<std::string> DroppedPaths(HDROP drop) {
     return paths;
 }
 
-class DropTarget : public IDropTarget {
+class DropTarget : public VSComObject<IDropTarget> {
 public:
-    DropTarget(HWND mainWindow, ToolbarPanel& panel) : main_(mainWindow), panel_(panel) {}
-    virtual ~DropTarget() = default;
+    DropTarget(HWND mainWindow, ToolbarPanel& panel)
+        : VSComObject(IID_IDropTarget), main_(mainWindow), panel_(panel) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDropTarget)) {
-            *out = static_cast<IDropTarget*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG left = InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
     HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* data, DWORD, POINTL, DWORD* effect) override {
         accept_ = Acceptable(data);
         *effect = accept_ ? DROPEFFECT_COPY : DROPEFFECT_NONE;
@@ -126,7 +110,6 @@ private:
 
     HWND main_;
     ToolbarPanel& panel_;
-    LONG refs_ = 1;
     bool accept_ = false;
 };
 

@@ -761,7 +761,7 @@ TEST(OpsDib, ImageMagickReadsOurDibsAsBmpFiles) {
     const Bytes rgb = Pattern(w, h, 3, 31), table = GreyTable();
     for (uint32_t bits : {1u, 4u, 8u, 16u, 24u, 32u}) {
         const bool indexed = bits <= 8;
-        const Bytes idx = Indexes(w * h, bits);
+        const Bytes idx = indexed ? Indexes(w * h, bits) : Bytes();
         uint32_t size = 0;
         LibBuffer dib(IS40_RGBToPackedDIB(indexed ? idx.data() : rgb.data(), w, h, indexed ? w : w * 3, bits,
                                           table.data(), &size));
