@@ -271,23 +271,7 @@ Bytes BmpHeader(int32_t w, int32_t h, uint32_t bits, uint32_t compression, uint3
     return b;
 }
 
-// Read through a child whose address space cannot take the picture, so a
-// reader that allocates first fails there with 1 instead of the code here.
-uint32_t BombError(const Bytes& file, const std::function<uint8_t*(ISHANDLE)>& read) {
-    auto run = [&]() {
-        return static_cast<int>(WithMemorySource(file, [&](ISHANDLE h) {
-            LibBuffer out(read(h));
-            return out ? 0u : IS40_GetLastError();
-        }));
-    };
-    const int here = run();
-    if (!kSanitized) {
-        EXPECT_EQ(InCappedChild(192ull << 20, run), here);
-    }
-    return static_cast<uint32_t>(here);
-}
-
-TEST(FaultBomb, SmallFilesDeclaringAHugePictureAreRefused) {
+TEST(FaultBomb, SmallBmpDeclaringAHugePictureIsRefused) {
     uint8_t palette[1024];
     uint32_t w, h;
     auto read32 = [&](ISHANDLE s) { return IS40_ReadBMP(s, &w, &h, 32, palette, IS_READ_DIB); };
@@ -299,7 +283,21 @@ TEST(FaultBomb, SmallFilesDeclaringAHugePictureAreRefused) {
     } bombs[] = {{BmpHeader(8, 0x02000003, 4, 2, 16), {0, 1, 0, 0}},
                  {BmpHeader(20000, 20000, 8, 1, 256), {255, 1, 255, 2, 0, 1}},
                  {BmpHeader(4000, 10000, 24, 0, 0), Bytes(12000, 0x40)}};
-    for (const auto& b : bombs) EXPECT_EQ(BombError(Cat(b.header, b.data), read32), uint32_t(IS_ERR_READ)) << Get32(b.header, 18);
+    // Refused before allocating: a child whose address space cannot take
+    // the picture fails the same way, not with 1.
+    for (const auto& b : bombs) {
+        const Bytes file = Cat(b.header, b.data);
+        auto run = [&]() {
+            return static_cast<int>(WithMemorySource(file, [&](ISHANDLE s) {
+                LibBuffer out(read32(s));
+                return out ? 0u : IS40_GetLastError();
+            }));
+        };
+        EXPECT_EQ(run(), IS_ERR_READ) << Get32(file, 18);
+        if (!kSanitized) {
+            EXPECT_EQ(InCappedChild(192ull << 20, run), IS_ERR_READ) << Get32(file, 18);
+        }
+    }
     // Below the floor a cut-off picture still comes back, with error 3.
     Bytes cut = BmpHeader(100, 100, 24, 0, 0);
     cut.resize(cut.size() + 300 * 99 + 150, 0x40);
@@ -309,25 +307,6 @@ TEST(FaultBomb, SmallFilesDeclaringAHugePictureAreRefused) {
         return 0;
     });
 
-    // A JPEG frame header claiming 60000 x 60000, at full and 1/8 scale.
-    Bytes file = Encoded(".jpg");
-    size_t sof = 0;
-    while (sof + 1 < file.size() && !(file[sof] == 0xFF && (file[sof + 1] == 0xC0 || file[sof + 1] == 0xC2))) ++sof;
-    ASSERT_LT(sof + 9, file.size());
-    for (size_t k : {5, 7}) file[sof + k] = 60000 >> 8, file[sof + k + 1] = 60000 & 0xFF;
-    file.resize(file.size() / 2);
-    for (uint32_t den : {1u, 8u}) {
-        IS40_SetJPGDCTScaleFactors(1, den);
-        EXPECT_EQ(BombError(file, [&](ISHANDLE s) { return IS40_ReadJPG(s, &w, &h, 24, 0); }), uint32_t(IS_ERR_MEMORY))
-            << "scale 1/" << den;
-        IS40_SetJPGDCTScaleFactors(1, 1);
-    }
-    // The dimension query still tells the declared size.
-    WithMemorySource(file, [&](ISHANDLE s) {
-        EXPECT_TRUE(IS40_GetJPGDims(s, &w, &h, nullptr, nullptr, nullptr, nullptr, 0));
-        EXPECT_EQ(w, 60000u);
-        return 0;
-    });
 }
 
 // ---- allocation failure -----------------------------------------------------------
