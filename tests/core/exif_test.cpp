@@ -390,7 +390,6 @@ TEST(ExifValueText, UndefinedTags) {
     const std::string unknown = "x55, x6e, x6b, x6e, x6f, x77, x6e, x20, x46, x6f, x72, x6d, x61, x74";
     for (uint32_t id : {0x927C, 0x9101, 0xA302}) EXPECT_EQ(Text(r, id), unknown) << std::hex << id;
     EXPECT_EQ(TagIn(r, kEXIFListExif, 0x927C)->count, 8u);
-
 }
 
 // ---- parsing: structure, bounds, damaged directories ---------------------------------
