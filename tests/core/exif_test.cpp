@@ -1,8 +1,7 @@
 // EXIF reader: blocks built here field by field (both byte orders, every
-// type, the five directories, the maker-note layouts), JPEGs and TIFFs
-// tagged by exiftool and read back against exiftool's and libexif's own
-// listing, the TIFF route, and damaged blocks. Random damage is the fuzz
-// target's business.
+// type, the five directories, the maker-note layouts), JPEGs tagged by
+// exiftool and read back against its own listing, the TIFF route, and
+// damaged blocks. Random damage is the fuzz target's business.
 #include "isexif.h"
 #include "testutil.h"
 
@@ -391,7 +390,6 @@ TEST(ExifValueText, UndefinedTags) {
     const std::string unknown = "x55, x6e, x6b, x6e, x6f, x77, x6e, x20, x46, x6f, x72, x6d, x61, x74";
     for (uint32_t id : {0x927C, 0x9101, 0xA302}) EXPECT_EQ(Text(r, id), unknown) << std::hex << id;
     EXPECT_EQ(TagIn(r, kEXIFListExif, 0x927C)->count, 8u);
-
 }
 
 // ---- parsing: structure, bounds, damaged directories ---------------------------------
@@ -400,7 +398,6 @@ TEST(ExifParse, HeaderChecks) {
     ExifLayout s;
     s.ifd0 = {Short(0x0112, {3})};
     const Bytes good = Block(s);
-    ASSERT_EQ(good.size(), 10u + 8 + 2 + 12 + 4);  // the next-IFD field ends the block
     EXPECT_EQ(Text(Raw(good), 274), "3");
     s.motorola = true;
     const Bytes goodMM = Block(s);
@@ -590,13 +587,6 @@ ExifLayout NoteLayout(const NoteCase& c, bool blockMotorola) {
     return s;
 }
 
-// Where the maker note's bytes start in the block.
-size_t NoteStart(const Reader& r) {
-    const CEXIFTagBase* note = FindTag(r.List(kEXIFListExif), 0x927C);
-    EXPECT_NE(note, nullptr);
-    return note ? 10 + note->valueField : 0;
-}
-
 }  // namespace
 
 TEST(ExifMakerNote, EveryLayoutInBothByteOrders) {
@@ -624,7 +614,7 @@ TEST(ExifMakerNote, EveryLayoutInBothByteOrders) {
             EXPECT_EQ(Note(r, 0x0079), std::string(reinterpret_cast<const char*>(&block[field]),
                                                    strnlen(reinterpret_cast<const char*>(&block[field]), 4)));
             EXPECT_EQ(notes[0]->motorola, (c.followBlock ? mm : c.noteMotorola) ? 1 : 0);
-            EXPECT_EQ(notes[0]->entryPosition, NoteStart(r) + c.ifdAt + 2);
+            EXPECT_EQ(notes[0]->entryPosition, 10 + TagIn(r, kEXIFListExif, 0x927C)->valueField + c.ifdAt + 2);
             // The maker note hides none of the standard tags.
             EXPECT_EQ(Text(r, 0x829A), "1/60");
             EXPECT_EQ(Text(r, c.namedId, IS_EXIF_LIST_STANDARD), kNone);
@@ -645,46 +635,6 @@ TEST(ExifMakerNote, EveryLayoutInBothByteOrders) {
     Reader r = Raw(Block(s), IS_EXIF_MAKER_NOTE);
     ASSERT_TRUE(r);
     EXPECT_EQ(r.List(kEXIFListMakerNote).size(), 5u);
-}
-
-TEST(ExifMakerNote, DamagedNotesKeepTheRest) {
-    for (const NoteCase& c : NoteCases()) {
-        SCOPED_TRACE(c.make);
-        const Bytes block = Block(NoteLayout(c, false));
-        Reader good = Raw(block, IS_EXIF_MAKER_NOTE);
-        ASSERT_TRUE(good);
-        const size_t noteAt = NoteStart(good);
-        const size_t noteEntry = FindTag(good.List(kEXIFListExif), 0x927C)->entryPosition;
-        struct Edit {
-            size_t at;
-            uint64_t v;
-            uint32_t n;
-            bool mm;
-        };
-        // The number of maker-note tags read after the edits; the rest stays.
-        auto notes = [&](const std::vector<Edit>& edits) {
-            Bytes b = block;
-            for (const Edit& e : edits) SetN(b, e.at, e.v, e.n, e.mm);
-            Reader r = Raw(b, IS_EXIF_MAKER_NOTE);
-            EXPECT_TRUE(r);
-            ExpectEveryTagReadable(r);
-            EXPECT_EQ(Text(r, 274), "1");
-            EXPECT_EQ(Text(r, 0x829A), "1/60");
-            return r ? r.List(kEXIFListMakerNote).size() : size_t(99);
-        };
-        // Entry count blown up: the entries inside are kept.
-        EXPECT_GE(notes({{noteAt + c.ifdAt, 0xFFFF, 2, c.followBlock ? false : c.noteMotorola}}), 5u);
-        // A 4-byte note starting at the block's last byte.
-        EXPECT_EQ(notes({{noteEntry + 4, 4, 4, false}, {noteEntry + 8, block.size() - 11, 4, false}}), 0u);
-        // Embedded offsets pointing far away, a bad byte order mark.
-        if (c.kind == kNoteFujifilm) {
-            EXPECT_EQ(notes({{noteAt + 8, 0xFFFFFFF0u, 4, false}}), 0u);
-        }
-        if (c.kind == kNoteNikonMM || c.kind == kNoteNikonII) {
-            EXPECT_EQ(notes({{noteAt + 11, 'X', 1, false}}), 0u);
-            EXPECT_EQ(notes({{noteAt + 14, 0xFFFFFFF0u, 4, c.kind == kNoteNikonMM}}), 0u);
-        }
-    }
 }
 
 // ---- thumbnail -----------------------------------------------------------------
@@ -1112,16 +1062,6 @@ void CompareWithExiftool(const std::string& path, const Reader& r) {
     for (uint32_t i = 0; i < kEXIFListMakerNote; ++i) EXPECT_EQ(r.List(i).size(), perList[i]) << ISEXIFListName(i);
 }
 
-// The ids libexif lists for one IFD.
-std::vector<uint32_t> LibexifIds(const std::string& path, const std::string& ifd) {
-    std::vector<uint32_t> ids;
-    std::istringstream in(CaptureText("exif --no-fixup --ifd=" + ifd + " -m -i '" + path + "' 2>/dev/null"));
-    std::string line;
-    while (std::getline(in, line))
-        if (line.compare(0, 2, "0x") == 0) ids.push_back(static_cast<uint32_t>(std::stoul(line.substr(0, 6), nullptr, 16)));
-    return ids;
-}
-
 }  // namespace
 
 TEST(ExifExiftool, EveryTagMatchesBothByteOrders) {
@@ -1151,68 +1091,7 @@ TEST(ExifExiftool, EveryTagMatchesBothByteOrders) {
         EXPECT_EQ(Text(r, 274), "6");
         EXPECT_EQ(Text(r, 0x829A), "1/125");
 
-        // The thumbnail exiftool stored, byte for byte, decoding as 160 x 120.
-        const Bytes t = Thumb(r);
-        EXPECT_EQ(t, Capture("exiftool -b -ThumbnailImage '" + path + "'"));
-        EXPECT_EQ(t, ReadFileBytes(thumbPath));
-        uint32_t w = 0, ht = 0;
-        LibBuffer px(WithMemorySource(t, [&](ISHANDLE h) { return IS40_ReadJPG(h, &w, &ht, 24, 0); }));
-        EXPECT_TRUE(px);
-        EXPECT_EQ(w, 160u);
-        EXPECT_EQ(ht, 120u);
-
-        // libexif sees the same ids in every directory (it keeps the
-        // pointer and thumbnail tags to itself) and the same thumbnail.
-        if (!HavePrograms("exif")) continue;
-        const char* dirs[] = {"0", "EXIF", "Interoperability", "1", "GPS"};  // in list order
-        for (uint32_t list = 0; list < kEXIFListMakerNote; ++list) {
-            std::vector<uint32_t> ours;
-            for (const auto& tag : r.List(list)) {
-                const uint32_t id = tag->tagId;
-                if (id == 0x8769 || id == 0x8825 || id == 0xA005) continue;
-                if (list == kEXIFListIFD1 && (id == 0x0201 || id == 0x0202)) continue;
-                ours.push_back(id);
-            }
-            EXPECT_EQ(ours, LibexifIds(path, dirs[list])) << dirs[list];
-        }
-        const std::string out = ScratchPath("libexif_" + order + ".jpg");
-        ASSERT_EQ(Shell("exif -e -o '" + out + "' '" + path + "'"), 0);
-        EXPECT_EQ(t, ReadFileBytes(out));
+        // The thumbnail exiftool stored, byte for byte.
+        EXPECT_EQ(Thumb(r), ReadFileBytes(thumbPath));
     }
-}
-
-TEST(ExifExiftool, TiffRoute) {
-    if (!HaveExiftool()) GTEST_SKIP() << "exiftool not installed";
-    const Bytes px = Pattern(6, 5, 3);
-    const std::string path = ScratchPath("tagged.tif");
-    WriteFileBytes(path, WriteToBytes("plain.tif", [&](ISHANDLE d) {
-                       return IS40_WriteTIFF(d, px.data(), 6, 5, 24, 18, nullptr, 1, nullptr, 0);
-                   }));
-    ASSERT_EQ(Shell("exiftool -q -overwrite_original -n -Orientation=8 -Make=Maker -ExposureTime=0.004 "
-                    "-FNumber=4 -ISO=100 '-DateTimeOriginal=2022:01:01 00:00:00' -ExposureCompensation=-1 '" +
-                    path + "'"),
-              0);
-    Reader r = FromFile(path, IS_EXIF_THUMBNAIL);
-    ASSERT_TRUE(r);
-    const std::map<uint32_t, std::string> want = {{274, "8"},      {0x010F, "Maker"}, {0x829A, "1/250"},
-                                                  {0x829D, "4/1"}, {0x8827, "100"},   {0x9204, "-1/1"},
-                                                  {0x9003, "2022:01:01 00:00:00"},    {0x0100, "6"}};
-    for (const auto& w : want) EXPECT_EQ(Text(r, w.first), w.second) << std::hex << w.first;
-    // Every tag exiftool lists in IFD0 and ExifIFD that the field table
-    // knows is there, with the table's type; the others are not.
-    for (const ToolTag& t : ExiftoolTags(path)) {
-        const uint32_t list = ListOfDir(t.dir);
-        if (list != kEXIFListIFD0 && list != kEXIFListExif) continue;
-        auto row = std::find_if(std::begin(kISEXIFFields), std::end(kISEXIFFields),
-                                [&](const CISEXIFField& f) { return f.tagId == t.id; });
-        const CEXIFTagBase* ours = FindTag(r.List(list), static_cast<uint16_t>(t.id));
-        if (row == std::end(kISEXIFFields)) {
-            EXPECT_EQ(ours, nullptr) << t.id;
-        } else {
-            ASSERT_NE(ours, nullptr) << t.dir << " " << t.id;
-            EXPECT_EQ(ours->typeCode, row->typeCode) << t.id;
-        }
-    }
-    EXPECT_TRUE(Thumb(r).empty());
-    EXPECT_EQ(IS40_GetLastError(), 0u);
 }
