@@ -137,8 +137,6 @@ Bytes Levels(uint32_t w, uint32_t h, uint32_t n) {
 
 }  // namespace
 
-// ---- reading ---------------------------------------------------------------
-
 TEST(BmpRead, EveryLayoutAndCompression) {
     const Bytes rgb = {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15, 16, 17, 18, 19};  // 3 x 2, top first
     BmpSpec s24;
@@ -410,13 +408,8 @@ TEST(BmpDims, ReportsHeaderFieldsAndErrors) {
     headers.resize(54);  // headers alone are enough
     EXPECT_TRUE(dims(headers, &w, &h, &bits, &res));
     EXPECT_EQ(IS40_GetLastError(), 0u);
-    EXPECT_EQ(w, 7u);
-    EXPECT_EQ(h, -3);
-    EXPECT_EQ(bits, 24u);
-    EXPECT_EQ(res.xRes, 2835.0);
-    EXPECT_EQ(res.yRes, 3780.0);
-    EXPECT_EQ(res.unit, 2u);
-
+    EXPECT_EQ(std::vector<double>({double(w), double(h), double(bits), res.xRes, res.yRes, double(res.unit)}),
+              std::vector<double>({7, -3, 24, 2835, 3780, 2}));
     Bytes bad = headers;
     bad[0] = 'X';
     EXPECT_FALSE(dims(bad, &w, &h, &bits, nullptr));
@@ -424,8 +417,6 @@ TEST(BmpDims, ReportsHeaderFieldsAndErrors) {
     EXPECT_FALSE(dims(Bytes(headers.begin(), headers.begin() + 20), &w, &h, &bits, nullptr));
     EXPECT_EQ(IS40_GetLastError(), 3u);
 }
-
-// ---- writing ---------------------------------------------------------------
 
 TEST(BmpWrite, WholeFileOfFiveByOne) {
     Bytes rgb = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
@@ -609,8 +600,6 @@ TEST(BmpWrite, Errors) {
         EXPECT_EQ(err, 1u) << flags;
     }
 }
-
-// ---- ImageMagick interop ----------------------------------------------------
 
 TEST(BmpInterop, FilesWrittenByImageMagickReadHere) {
     REQUIRE_MAGICK();

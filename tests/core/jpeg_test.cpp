@@ -117,8 +117,6 @@ struct ScaleScope {
 
 }  // namespace
 
-// ---- round trips ---------------------------------------------------------------
-
 TEST(JpegRoundTrip, QualityBoundsThePsnr) {
     const uint32_t w = 96, h = 64;
     struct Case {
@@ -254,8 +252,6 @@ TEST(JpegRoundTrip, WriteArgumentsAndFailedWrites) {
     EXPECT_EQ(IS40_GetLastError(), 4u);
 }
 
-// ---- reader layouts and arguments ------------------------------------------------
-
 TEST(JpegRead, PackedDibsAndPaddedRows) {
     const uint32_t w = 5, h = 3, row = 16;  // 15 bytes padded to 4
     const ISResolution inch{300, 200, 1}, cm{40, 20, 2};
@@ -331,8 +327,6 @@ TEST(JpegRead, ArgumentErrorsLeaveTheHandleUsable) {
     EXPECT_EQ(IS40_GetLastError(), 5u);
 }
 
-// ---- decode scale -------------------------------------------------------------
-
 TEST(JpegScale, DividesWithTheCeilRuleAndIsKeptPerThread) {
     const uint32_t w = 1001, h = 603;
     const Bytes file = Encode(Photo(w, h, 3, 8), w, h, 24, 0, 95);
@@ -368,8 +362,6 @@ TEST(JpegScale, DividesWithTheCeilRuleAndIsKeptPerThread) {
     EXPECT_EQ(otherScaledW, (w + 1) / 2);
     EXPECT_EQ(Decode(file).width, (w + 7) / 8);
 }
-
-// ---- dimension query ------------------------------------------------------------
 
 TEST(JpegDims, ColourSpacesDepthsAndBadInput) {
     const uint32_t w = 19, h = 7;
@@ -430,8 +422,6 @@ TEST(JpegDims, ProgressiveArithmeticAndDensityFromOtherPrograms) {
     }
 }
 
-// ---- exchange with ImageMagick ------------------------------------------------------
-
 TEST(JpegInterop, FilesWrittenByImageMagickReadHere) {
     REQUIRE_MAGICK();
     const uint32_t w = 51, h = 33;
@@ -463,8 +453,6 @@ TEST(JpegInterop, FilesWrittenByImageMagickReadHere) {
     EXPECT_LE(MaxDiff(ours, MagickPixels(path, "rgb", "-colorspace sRGB")), 3);
     EXPECT_GE(Psnr(ours, rgb), 30);
 }
-
-// ---- sources, truncation and resources ---------------------------------------------
 
 TEST(JpegSource, GiveBackLetsConcatenatedPicturesBeReadInTurn) {
     const Bytes first = Encode(Photo(30, 20, 3, 1), 30, 20), second = Encode(Photo(17, 9, 1, 2), 17, 9, 8, 1);

@@ -12,8 +12,6 @@ using namespace vstest;
 
 namespace {
 
-// ---- PNG file surgery ----------------------------------------------------
-
 uint32_t Be32(const uint8_t* p) { return (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3]; }
 void PutBe32(Bytes& b, uint32_t v) {
     for (int i = 3; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -61,8 +59,6 @@ Bytes BuildPng(uint32_t w, uint32_t h, uint8_t bitDepth, uint8_t colourType, con
     for (const Bytes& c : chunks) png.insert(png.end(), c.begin(), c.end());
     return png;
 }
-
-// ---- calls -----------------------------------------------------------------
 
 ReadResult Read(const Bytes& file, uint32_t depth, uint32_t flags = 0, bool withPalette = true) {
     ReadResult r;
@@ -120,8 +116,6 @@ Bytes Write(const Bytes& image, uint32_t w, uint32_t h, const WriteArgs& a, uint
 uint8_t Over(uint8_t c, uint8_t a, uint8_t bg) { return static_cast<uint8_t>((c * a + bg * (255 - a) + 127) / 255); }
 
 }  // namespace
-
-// ---- round trips ----------------------------------------------------------
 
 // Every colour type and depth a writer call makes reads back as written at
 // its own depth, and an interlaced file reads like its twin at every depth.
@@ -255,8 +249,6 @@ TEST(PngRoundTrip, PaletteTransparency) {
     EXPECT_NEAR(r.buf.get()[3], Over(pal[4 * 7 + 2], 90, 0), 1);
     EXPECT_EQ(r.buf.get()[6], pal[4 * idx[2] + 2]);
 }
-
-// ---- reading ---------------------------------------------------------------
 
 TEST(PngRead, AlphaIsCompositedOverBackground) {
     const uint32_t w = 8, h = 2;
@@ -409,8 +401,6 @@ TEST(PngDims, HeaderValues) {
     EXPECT_EQ(IS40_GetLastError(), 6u);
 }
 
-// ---- writing -----------------------------------------------------------------
-
 TEST(PngWrite, LayoutFlagsAndChunks) {
     const uint32_t w = 17, h = 9;
     const Bytes rgb = Pattern(w, h, 3, 12);
@@ -482,8 +472,6 @@ TEST(PngWrite, Errors) {
     EXPECT_EQ(IS40_GetLastError(), 5u);
 }
 
-// ---- resources ---------------------------------------------------------------
-
 TEST(PngRobust, DecompressionBombFailsCleanly) {
     // 100000 x 100000 pixels in a few hundred bytes.
     const Bytes raw(100001 * 4, 0);
@@ -503,8 +491,6 @@ TEST(PngRobust, DecompressionBombFailsCleanly) {
         EXPECT_EQ(InCappedChild(256ull << 20, [&]() { return static_cast<int>(ReadError(small, 8)); }), 3);
     }
 }
-
-// ---- ImageMagick -----------------------------------------------------------------
 
 TEST(PngInterop, MagickFilesReadBack) {
     REQUIRE_MAGICK();

@@ -13,8 +13,6 @@ using namespace vstest;
 
 namespace {
 
-// ---- files made with libtiff directly ------------------------------------------
-
 struct RawPage {
     uint32_t w = 4, h = 3;
     uint16_t spp = 3, bps = 8;
@@ -87,8 +85,6 @@ Bytes BuildTiff(std::vector<Entry> entries, const Bytes& data) {
     out.insert(out.end(), data.begin(), data.end());
     return out;
 }
-
-// ---- calls -----------------------------------------------------------------
 
 ReadResult Read(const Bytes& file, uint32_t depth, uint32_t page = 0, uint32_t flags = 0, bool withPalette = true) {
     ReadResult r;
@@ -180,8 +176,6 @@ void ExpectRgbaClose(const Bytes& got, const Bytes& want, const std::string& wha
 }
 
 }  // namespace
-
-// ---- round trips ---------------------------------------------------------------
 
 TEST(TiffRoundTrip, TrueColourEveryCompressionStripsAndTiles) {
     // Larger than one default tile both ways, sizes not multiples of 16.
@@ -308,8 +302,6 @@ TEST(TiffRoundTrip, IndexedGreyAndCmyk) {
     }
     EXPECT_EQ(Read(cmykFile, 24).Data(12), (Bytes{255, 255, 255, 0, 255, 255, 0, 0, 0, 255, 127, 0}));
 }
-
-// ---- reading ---------------------------------------------------------------
 
 TEST(TiffRead, OrientationTurnsAllEight) {
     const uint32_t w = 5, h = 3;
@@ -502,8 +494,6 @@ TEST(TiffRead, LayoutFlagsAndReusedSources) {
     });
 }
 
-// ---- writing -----------------------------------------------------------------
-
 TEST(TiffWrite, TagsAndStoredSamples) {
     const uint32_t w = 9, h = 70;
     const Bytes rgb = Pattern(w, h, 3, 15);
@@ -579,8 +569,6 @@ TEST(TiffWrite, Errors) {
     EXPECT_EQ(IS40_GetLastError(), 5u);
 }
 
-// ---- resources ---------------------------------------------------------------
-
 TEST(TiffRobust, DecompressionBombFailsCleanly) {
     // Pictures declared over 64 bytes of strip data.
     auto bomb = [](uint32_t w, uint32_t h, uint16_t spp, uint16_t photometric, uint16_t compression) {
@@ -614,8 +602,6 @@ TEST(TiffRobust, DecompressionBombFailsCleanly) {
         }
     }
 }
-
-// ---- ImageMagick -----------------------------------------------------------------
 
 TEST(TiffInterop, MagickFilesReadBack) {
     REQUIRE_MAGICK();
