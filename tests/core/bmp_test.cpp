@@ -216,7 +216,8 @@ TEST(BmpRead, IndexedAndRunLengthFiles) {
          {0, 0, 7, 7, 0, 0, 0, 0, 0, 0, 0, 0, 5, 5, 5, 1, 2, 3}, {}, 0},
         {"RLE4", Indexed(5, 2, 4, 2, t16, {5, 0x12, 0, 0, 0, 3, 0x34, 0x50, 2, 0x67, 0, 1}),
          {3, 4, 5, 6, 7, 1, 2, 1, 2, 1}, {}, 0},
-        {"RLE4 odd absolute run", Indexed(5, 1, 4, 2, t16, {0, 5, 0x12, 0x34, 0x50, 0, 0, 1}), {1, 2, 3, 4, 5}, {}, 0},
+        {"RLE4 odd absolute run", Indexed(9, 1, 4, 2, t16, {0, 9, 0x12, 0x34, 0x56, 0x78, 0x90, 0, 0, 1}),
+         {1, 2, 3, 4, 5, 6, 7, 8, 9}, {}, 0},
         // Runs longer than the row are clipped; the next row starts only at end of line.
         {"RLE8 long runs", Indexed(3, 2, 8, 1, t256, {255, 9, 200, 8, 0, 0, 2, 4, 0, 0, 0, 0, 0, 0, 9, 9, 9, 9}),
          {4, 4, 0, 9, 9, 9}, {}, 0},
