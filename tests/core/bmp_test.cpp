@@ -137,8 +137,6 @@ Bytes Levels(uint32_t w, uint32_t h, uint32_t n) {
 
 }  // namespace
 
-// ---- reading ---------------------------------------------------------------
-
 TEST(BmpRead, EveryLayoutAndCompression) {
     const Bytes rgb = {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15, 16, 17, 18, 19};  // 3 x 2, top first
     BmpSpec s24;
@@ -218,7 +216,8 @@ TEST(BmpRead, IndexedAndRunLengthFiles) {
          {0, 0, 7, 7, 0, 0, 0, 0, 0, 0, 0, 0, 5, 5, 5, 1, 2, 3}, {}, 0},
         {"RLE4", Indexed(5, 2, 4, 2, t16, {5, 0x12, 0, 0, 0, 3, 0x34, 0x50, 2, 0x67, 0, 1}),
          {3, 4, 5, 6, 7, 1, 2, 1, 2, 1}, {}, 0},
-        {"RLE4 odd absolute run", Indexed(5, 1, 4, 2, t16, {0, 5, 0x12, 0x34, 0x50, 0, 0, 1}), {1, 2, 3, 4, 5}, {}, 0},
+        {"RLE4 odd absolute run", Indexed(9, 1, 4, 2, t16, {0, 9, 0x12, 0x34, 0x56, 0x78, 0x90, 0, 0, 1}),
+         {1, 2, 3, 4, 5, 6, 7, 8, 9}, {}, 0},
         // Runs longer than the row are clipped; the next row starts only at end of line.
         {"RLE8 long runs", Indexed(3, 2, 8, 1, t256, {255, 9, 200, 8, 0, 0, 2, 4, 0, 0, 0, 0, 0, 0, 9, 9, 9, 9}),
          {4, 4, 0, 9, 9, 9}, {}, 0},
@@ -410,13 +409,8 @@ TEST(BmpDims, ReportsHeaderFieldsAndErrors) {
     headers.resize(54);  // headers alone are enough
     EXPECT_TRUE(dims(headers, &w, &h, &bits, &res));
     EXPECT_EQ(IS40_GetLastError(), 0u);
-    EXPECT_EQ(w, 7u);
-    EXPECT_EQ(h, -3);
-    EXPECT_EQ(bits, 24u);
-    EXPECT_EQ(res.xRes, 2835.0);
-    EXPECT_EQ(res.yRes, 3780.0);
-    EXPECT_EQ(res.unit, 2u);
-
+    EXPECT_EQ(std::vector<double>({double(w), double(h), double(bits), res.xRes, res.yRes, double(res.unit)}),
+              std::vector<double>({7, -3, 24, 2835, 3780, 2}));
     Bytes bad = headers;
     bad[0] = 'X';
     EXPECT_FALSE(dims(bad, &w, &h, &bits, nullptr));
@@ -424,8 +418,6 @@ TEST(BmpDims, ReportsHeaderFieldsAndErrors) {
     EXPECT_FALSE(dims(Bytes(headers.begin(), headers.begin() + 20), &w, &h, &bits, nullptr));
     EXPECT_EQ(IS40_GetLastError(), 3u);
 }
-
-// ---- writing ---------------------------------------------------------------
 
 TEST(BmpWrite, WholeFileOfFiveByOne) {
     Bytes rgb = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
@@ -610,39 +602,6 @@ TEST(BmpWrite, Errors) {
     }
 }
 
-// ---- ImageMagick interop ----------------------------------------------------
-
-TEST(BmpInterop, FilesWrittenHereOpenInImageMagick) {
-    REQUIRE_MAGICK();
-    const uint32_t w = 13, h = 7;
-    Bytes rgb = Pattern(w, h, 3, 21);
-    std::string path = ScratchPath("rgb24.bmp");
-    WriteFileBytes(path, Write(rgb.data(), w, h, 24, w * 3, 0, nullptr, 0));
-    EXPECT_EQ(MagickSize(path), "13 7");
-    EXPECT_EQ(MagickPixels(path), rgb);
-
-    Bytes idx = Pattern(w, h, 1, 22);
-    for (int i = 0; i < 20; ++i) idx[i + 26] = 77;  // a few runs for the coder
-    Bytes pal = Table(256, 23);
-    for (uint32_t flags : {0u, 1u}) {
-        path = ScratchPath(flags ? "rle8.bmp" : "pal8.bmp");
-        WriteFileBytes(path, Write(idx.data(), w, h, 8, w, 256, pal.data(), flags));
-        EXPECT_EQ(MagickSize(path), "13 7") << flags;
-        EXPECT_EQ(MagickPixels(path), ThroughPalette(idx.data(), idx.size(), pal.data())) << flags;
-    }
-    // 16 bits: ImageMagick stretches 5-bit values with rounding.
-    Bytes img = Pattern(w * 2, h, 1, 24);
-    for (size_t i = 1; i < img.size(); i += 2) img[i] &= 0x7F;
-    path = ScratchPath("rgb16.bmp");
-    WriteFileBytes(path, Write(img.data(), w, h, 16, w * 2, 0, nullptr, 0));
-    Bytes im = MagickPixels(path);
-    ASSERT_EQ(im.size(), static_cast<size_t>(w) * h * 3);
-    for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) {
-        const uint32_t p = img[2 * i] | (img[2 * i + 1] << 8);
-        for (int k = 0; k < 3; ++k) ASSERT_EQ((im[3 * i + k] * 31 + 127) / 255, (p >> (10 - 5 * k)) & 31) << i;
-    }
-}
-
 TEST(BmpInterop, FilesWrittenByImageMagickReadHere) {
     REQUIRE_MAGICK();
     const uint32_t w = 23, h = 9;
@@ -684,22 +643,5 @@ TEST(BmpInterop, FilesWrittenByImageMagickReadHere) {
             ASSERT_TRUE(ri.buf) << c.name;
             EXPECT_EQ(ThroughPalette(ri.buf.get(), w * h, ri.palette.data()), im) << c.name;
         }
-    }
-
-    // RGB555: the 5-bit values must agree with ImageMagick's reading. Its
-    // own BMP3 output may lack the masks, so compare against the same
-    // pixels in its full-header variant, which it reads back reliably.
-    Bytes rgb = Pattern(11, 6, 3, 41);
-    Bytes file = ReadFileBytes(MagickConvert(rgb, 11, 6, 3, "-define bmp:subtype=RGB555", "im16.bmp", "BMP3"));
-    ASSERT_GT(file.size(), 54u);
-    EXPECT_EQ(Get16(file, 28), 16u);
-    Bytes im = MagickPixels(MagickConvert(rgb, 11, 6, 3, "-define bmp:subtype=RGB555", "im16full.bmp"));
-    ASSERT_EQ(im.size(), rgb.size());
-    ReadResult r = Read(file, 24);
-    ASSERT_TRUE(r.buf) << r.error;
-    Bytes ours = r.Data(rgb.size());
-    for (size_t i = 0; i < ours.size(); ++i) {
-        ASSERT_EQ(ours[i] & 7, 0) << i;
-        ASSERT_EQ(ours[i] >> 3, (im[i] * 31 + 127) / 255) << i;
     }
 }

@@ -13,8 +13,6 @@ using namespace vstest;
 
 namespace {
 
-// ---- files made with libtiff directly ------------------------------------------
-
 struct RawPage {
     uint32_t w = 4, h = 3;
     uint16_t spp = 3, bps = 8;
@@ -87,8 +85,6 @@ Bytes BuildTiff(std::vector<Entry> entries, const Bytes& data) {
     out.insert(out.end(), data.begin(), data.end());
     return out;
 }
-
-// ---- calls -----------------------------------------------------------------
 
 ReadResult Read(const Bytes& file, uint32_t depth, uint32_t page = 0, uint32_t flags = 0, bool withPalette = true) {
     ReadResult r;
@@ -180,8 +176,6 @@ void ExpectRgbaClose(const Bytes& got, const Bytes& want, const std::string& wha
 }
 
 }  // namespace
-
-// ---- round trips ---------------------------------------------------------------
 
 TEST(TiffRoundTrip, TrueColourEveryCompressionStripsAndTiles) {
     // Larger than one default tile both ways, sizes not multiples of 16.
@@ -309,8 +303,6 @@ TEST(TiffRoundTrip, IndexedGreyAndCmyk) {
     EXPECT_EQ(Read(cmykFile, 24).Data(12), (Bytes{255, 255, 255, 0, 255, 255, 0, 0, 0, 255, 127, 0}));
 }
 
-// ---- reading ---------------------------------------------------------------
-
 TEST(TiffRead, OrientationTurnsAllEight) {
     const uint32_t w = 5, h = 3;
     RawPage rgb, grey;
@@ -432,13 +424,6 @@ TEST(TiffRead, PagesDimsAndErrors) {
     EXPECT_EQ(IS40_GetLastError(), 5u);
     EXPECT_FALSE(WithMemorySource(file, [&](ISHANDLE src) { return IS40_GetTIFFDims(src, 0, &w, nullptr, &bits, nullptr, 0); }));
     EXPECT_EQ(IS40_GetLastError(), 5u);
-    ISHANDLE closed = IS40_OpenMemorySource(file.data(), static_cast<uint32_t>(file.size()));
-    IS40_CloseSource(closed);
-    EXPECT_FALSE(IS40_GetTIFFDims(closed, 0, &w, &h, &bits, nullptr, 0));
-    EXPECT_EQ(IS40_GetLastError(), 38u);
-    uint8_t pal[1024];
-    EXPECT_EQ(IS40_ReadTIFF(closed, &w, &h, 24, pal, 0, 0), nullptr);
-    EXPECT_EQ(IS40_GetLastError(), 38u);
 
     // Depths and layouts that cannot be delivered.
     RawPage two, odd, indexed;
@@ -464,7 +449,7 @@ TEST(TiffRead, PagesDimsAndErrors) {
     EXPECT_EQ(Read(rgb, 8, 0, 0, false).error, 5u);  // index depths need a palette
 }
 
-TEST(TiffRead, LayoutFlagsAndReusableSources) {
+TEST(TiffRead, LayoutFlagsAndReusedSources) {
     const Bytes rgb = Pattern(3, 2, 3, 14);
     ISResolution res{300, 300, 2};
     WriteArgs a;
@@ -498,35 +483,16 @@ TEST(TiffRead, LayoutFlagsAndReusableSources) {
     EXPECT_EQ(Bytes(q.begin() + 48, q.begin() + 51), Bytes(pal.begin() + 8, pal.begin() + 11));
     EXPECT_EQ(Bytes(q.begin() + 1064, q.end()), (Bytes{4, 5, 6, 0, 1, 2, 3, 0}));
 
-    // A failed read leaves a source usable; file sources read like memory
-    // ones; the generic reader gives the same pixels.
-    const std::string path = ScratchPath("file.tif");
-    WriteFileBytes(path, file);
-    ISHANDLE src = IS40_OpenFileSource(path.c_str());
-    ASSERT_NE(src, nullptr);
-    uint32_t w, h;
-    uint8_t table[1024];
-    EXPECT_EQ(IS40_ReadTIFF(src, &w, &h, 8, table, 0, 0), nullptr);
-    EXPECT_EQ(IS40_GetLastError(), 28u);
-    LibBuffer again(IS40_ReadTIFF(src, &w, &h, 24, nullptr, 0, 0));
-    ASSERT_TRUE(again);
-    EXPECT_EQ(Bytes(again.get(), again.get() + rgb.size()), rgb);
-    EXPECT_TRUE(IS40_Seek(src, 0, 0));
-    LibBuffer generic(IS40_ReadImage(src, &w, &h, 0, 0));
-    IS40_CloseSource(src);
-    ASSERT_TRUE(generic);
-    EXPECT_EQ(IS40_GlobalSize(generic.get()), rgb.size());
-    EXPECT_EQ(Bytes(generic.get(), generic.get() + rgb.size()), rgb);
-    // Mode 1 adds opaque alpha; mode 2 makes a packed DIB.
-    LibBuffer wide(WithMemorySource(file, [&](ISHANDLE s) { return IS40_ReadImage(s, &w, &h, 1, 0); }));
-    ASSERT_TRUE(wide);
-    EXPECT_EQ(Bytes(wide.get(), wide.get() + 8), (Bytes{rgb[0], rgb[1], rgb[2], 255, rgb[3], rgb[4], rgb[5], 255}));
-    LibBuffer dib(WithMemorySource(file, [&](ISHANDLE s) { return IS40_ReadImage(s, &w, &h, 2, 0); }));
-    ASSERT_TRUE(dib);
-    EXPECT_EQ(Get32(Bytes(dib.get(), dib.get() + 40), 8), 2u);
+    // A failed read leaves the source where the next read can start.
+    WithMemorySource(file, [&](ISHANDLE src) {
+        uint32_t w, h;
+        uint8_t table[1024];
+        EXPECT_EQ(IS40_ReadTIFF(src, &w, &h, 8, table, 0, 0), nullptr);
+        LibBuffer again(IS40_ReadTIFF(src, &w, &h, 24, nullptr, 0, 0));
+        EXPECT_TRUE(again && Bytes(again.get(), again.get() + rgb.size()) == rgb);
+        return 0;
+    });
 }
-
-// ---- writing -----------------------------------------------------------------
 
 TEST(TiffWrite, TagsAndStoredSamples) {
     const uint32_t w = 9, h = 70;
@@ -603,20 +569,6 @@ TEST(TiffWrite, Errors) {
     EXPECT_EQ(IS40_GetLastError(), 5u);
 }
 
-// ---- resources ---------------------------------------------------------------
-
-TEST(TiffRobust, OutOfMemoryAtEveryAllocation) {
-    const Bytes rgba = PatternRgba(40, 30, 3), pal = PatternPalette(256, 0);
-    const Bytes tiled = Write(rgba, 40, 30, Args(32, 8, 0x80)), indexed = Write(Pattern(40, 30, 1, 4), 40, 30, Args(8, 1, 0, pal.data()));
-    uint32_t w, h;
-    uint8_t table[1024];
-    EXPECT_TRUE(ReadSurvivesAllocationFailures(tiled, [&](ISHANDLE s) { return IS40_ReadTIFF(s, &w, &h, 32, nullptr, 0, 0); }, 50));
-    EXPECT_TRUE(ReadSurvivesAllocationFailures(indexed, [&](ISHANDLE s) { return IS40_ReadTIFF(s, &w, &h, 8, table, 0, 0); }, 50));
-    EXPECT_TRUE(WriteSurvivesAllocationFailures([&](ISHANDLE d) {
-        return IS40_WriteTIFF(d, rgba.data(), 40, 30, 32, 160, nullptr, 5, nullptr, 0x80);
-    }, 50));
-}
-
 TEST(TiffRobust, DecompressionBombFailsCleanly) {
     // Pictures declared over 64 bytes of strip data.
     auto bomb = [](uint32_t w, uint32_t h, uint16_t spp, uint16_t photometric, uint16_t compression) {
@@ -651,8 +603,6 @@ TEST(TiffRobust, DecompressionBombFailsCleanly) {
     }
 }
 
-// ---- ImageMagick -----------------------------------------------------------------
-
 TEST(TiffInterop, MagickFilesReadBack) {
     REQUIRE_MAGICK();
     const uint32_t w = 37, h = 23;
@@ -669,15 +619,12 @@ TEST(TiffInterop, MagickFilesReadBack) {
     } variants[] = {
         {rgbSrc, "-compress None", "rgb.tif", false, false, ""},
         {rgbSrc, "-compress LZW", "lzw.tif", false, false, ""},
-        {rgbSrc, "-compress Zip", "zip.tif", false, false, ""},
-        {rgbSrc, "-compress RLE", "rle.tif", false, false, ""},
         {rgbaSrc, "-compress LZW", "rgba.tif", true, false, ""},
         {rgbSrc, "-colors 40 -type Palette", "pal.tif", false, false, ""},
         {rgbSrc, "-type Grayscale -compress Zip", "grey.tif", false, false, ""},
         {rgbSrc, "-threshold 50% -type Bilevel -compress Group4", "g4.tif", false, false, ""},
         {rgbSrc, "-depth 16", "rgb16.tif", false, false, ""},
         {rgbSrc, "-define tiff:tile-geometry=16x16 -compress LZW", "tiled.tif", false, false, ""},
-        {rgbSrc, "-define tiff:tile-geometry=16x16 -compress None", "tiled-raw.tif", false, false, ""},
         {rgbSrc, "-orient RightTop", "or6.tif", false, true, "-auto-orient"},
         {rgbSrc, "-orient BottomRight", "or3.tif", false, false, "-auto-orient"},
         {rgbSrc, "-orient LeftBottom", "or8.tif", false, true, "-auto-orient"},
@@ -712,34 +659,4 @@ TEST(TiffInterop, MagickFilesReadBack) {
     EXPECT_EQ(r.height, h - 3);
     EXPECT_EQ(r.Data(static_cast<size_t>(w + 4) * (h - 3) * 3), MagickPixels(multi + "[1]"));
     EXPECT_EQ(ReadError(file, 24, 2), 5u);
-}
-
-TEST(TiffInterop, WrittenFilesOpenInMagick) {
-    REQUIRE_MAGICK();
-    const uint32_t w = 29, h = 17, stride = (w + 7) / 8;
-    const Bytes rgb = Pattern(w, h, 3, 3), rgba = PatternRgba(w, h, 4), pal = PatternPalette(256, 0), idx = Pattern(w, h, 1, 2);
-    const Bytes bw = {0, 0, 0, 0, 255, 255, 255, 0}, bits = Pattern(stride, h, 1, 4);
-    Bytes bitsGrey;
-    for (uint32_t i = 0; i < w * h; ++i) bitsGrey.push_back((bits[i / w * stride + i % w / 8] >> (7 - i % w % 8)) & 1 ? 255 : 0);
-    const Bytes idxRgb = PaletteToRgb(idx, pal);
-    struct Case {
-        const Bytes& image;
-        WriteArgs args;
-        const char* map;
-        const Bytes& expect;
-    };
-    std::vector<Case> cases;
-    for (uint32_t compression : {1u, 5u, 8u, 32773u}) {
-        for (uint32_t tiles : {0u, 0x80u}) cases.push_back({rgb, Args(24, compression, tiles | (compression == 5 ? 64 : 0)), "rgb", rgb});
-    }
-    cases.push_back({rgba, Args(32, 8), "rgba", rgba});
-    cases.push_back({idx, Args(8, 1, 0, pal.data()), "rgb", idxRgb});
-    cases.push_back({bits, Args(1, 4, 0, bw.data()), "gray", bitsGrey});
-    for (const Case& c : cases) {
-        const std::string path = ScratchPath("ours-" + std::to_string(&c - cases.data()) + ".tif");
-        WriteFileBytes(path, Write(c.image, w, h, c.args));
-        EXPECT_EQ(MagickSize(path), std::to_string(w) + " " + std::to_string(h)) << path;
-        if (c.args.bitCount == 32) ExpectRgbaClose(MagickPixels(path, c.map), c.expect, path);
-        else EXPECT_EQ(MaxDiff(MagickPixels(path, c.map), c.expect), 0) << path;
-    }
 }
