@@ -259,11 +259,9 @@ TEST(TgaRead, ErrorCodes) {
 
 TEST(TgaRead, HugeHeadersAndMemoryFailures) {
     for (uint8_t type : {2, 10}) {
-        for (uint32_t depth : {24u, 32u}) {
-            ReadResult r = ReadMem(Tga(Spec(60000, 60000, type, 24), Bytes(64, 0x7F)), depth);
-            EXPECT_FALSE(r.buf);
-            EXPECT_TRUE(r.error == IS_ERR_MEMORY || r.error == IS_ERR_FORMAT) << r.error;
-        }
+        ReadResult r = ReadMem(Tga(Spec(60000, 60000, type, 24), Bytes(64, 0x7F)), 32);
+        EXPECT_FALSE(r.buf);
+        EXPECT_TRUE(r.error == IS_ERR_MEMORY || r.error == IS_ERR_FORMAT) << r.error;
     }
     // Fits the allocation limit, but the source cannot hold the picture:
     // refused before the output is allocated.
@@ -297,22 +295,19 @@ TEST(TgaRead, FooterProblemsKeepThePicture) {
 }
 
 TEST(TgaDims, ReportsHeaderAndErrors) {
-    auto dims = [](const Bytes& file, uint32_t* w, uint32_t* h, uint32_t* bits) {
-        return WithMemorySource(file, [&](ISHANDLE src) { return IS40_GetTGADims(src, w, h, bits, 0); });
+    const Bytes head = Header(Spec(300, 2, 3, 8));
+    struct Case { Bytes file; uint32_t error, bits; } cases[] = {
+        {Header(Spec(300, 2, 10, 32)), 0, 32},  // no pixel data needed
+        {Header(Spec(300, 2, 10, 40)), IS_ERR_TGA_TYPE, 0},
+        {Header(Spec(300, 2, 5, 8)), IS_ERR_TGA_TYPE, 0},
+        {Bytes(head.begin(), head.begin() + 10), IS_ERR_READ, 0},
     };
-    uint32_t w = 0, h = 0, bits = 0;
-    EXPECT_TRUE(dims(Header(Spec(300, 2, 10, 32)), &w, &h, &bits));  // no pixel data needed
-    EXPECT_EQ(IS40_GetLastError(), 0u);
-    EXPECT_EQ(w, 300u);
-    EXPECT_EQ(h, 2u);
-    EXPECT_EQ(bits, 32u);
-    EXPECT_FALSE(dims(Header(Spec(300, 2, 10, 40)), &w, &h, &bits));
-    EXPECT_EQ(IS40_GetLastError(), uint32_t(IS_ERR_TGA_TYPE));
-    EXPECT_FALSE(dims(Header(Spec(300, 2, 5, 8)), &w, &h, &bits));
-    EXPECT_EQ(IS40_GetLastError(), uint32_t(IS_ERR_TGA_TYPE));
-    Bytes head = Header(Spec(300, 2, 3, 8));
-    EXPECT_FALSE(dims(Bytes(head.begin(), head.begin() + 10), &w, &h, &bits));
-    EXPECT_EQ(IS40_GetLastError(), uint32_t(IS_ERR_READ));
+    for (const Case& c : cases) {
+        uint32_t w = 0, h = 0, bits = 0;
+        EXPECT_EQ(WithMemorySource(c.file, [&](ISHANDLE src) { return IS40_GetTGADims(src, &w, &h, &bits, 0); }), !c.error);
+        EXPECT_EQ(IS40_GetLastError(), c.error);
+        if (!c.error) { EXPECT_EQ(std::to_string(w) + "x" + std::to_string(h) + "@" + std::to_string(bits), "300x2@32"); }
+    }
 }
 
 // ---- writing ------------------------------------------------------------------
@@ -397,7 +392,7 @@ TEST(TgaWrite, Errors) {
 
 TEST(TgaWrite, RoundTripsAndGenericReader) {
     Bytes pal = GreyPalette();
-    for (uint32_t w : {1u, 2u, 3u, 7u, 33u}) {
+    for (uint32_t w : {1u, 3u, 33u}) {
         for (uint32_t h : {1u, 4u}) {
             for (uint32_t bits : {8u, 24u, 32u}) {
                 SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + "@" + std::to_string(bits));
@@ -412,28 +407,16 @@ TEST(TgaWrite, RoundTripsAndGenericReader) {
             }
         }
     }
-    // Written from bottom-up B, G, R input; read back padded B, G, R.
+    // The generic reader finds TGA in memory by its footer.
     const uint32_t w = 5, h = 3;
-    Bytes rgb = Pattern(w, h, 3, 3);
-    Bytes file = WriteTga(FlipRows(SwapRB(rgb, 3), h), w, h, 24, w * 3, nullptr, 4 | 8, nullptr, nullptr, "g.tga");
-    ReadResult r = ReadMem(file, 24, IS_READ_PAD_BGR);
-    ASSERT_TRUE(r.buf);
-    for (uint32_t y = 0; y < h; ++y) EXPECT_EQ(Bytes(r.buf.get() + y * 16, r.buf.get() + y * 16 + 15), SwapRB(Bytes(&rgb[y * 15], &rgb[y * 15 + 15]), 3));
-
-    // The generic reader finds TGA by extension and, in memory, by footer.
+    Bytes rgb = Pattern(w, h, 3, 3), rgba;
+    for (size_t i = 0; i < rgb.size(); i += 3) rgba.insert(rgba.end(), {rgb[i], rgb[i + 1], rgb[i + 2], 255});
+    const Bytes file = WriteTga(rgb, w, h, 24, w * 3, nullptr, 0);
     uint32_t gw = 0, gh = 0;
-    ISHANDLE src = IS40_OpenFileSource(ScratchPath("g.tga").c_str());
-    LibBuffer g(IS40_ReadImage(src, &gw, &gh, 0, 0));
-    IS40_CloseSource(src);
-    ASSERT_TRUE(g);
-    EXPECT_EQ(Bytes(g.get(), g.get() + rgb.size()), rgb);
     LibBuffer g32(WithMemorySource(file, [&](ISHANDLE m) { return IS40_ReadImage(m, &gw, &gh, 1, 0); }));
     ASSERT_TRUE(g32);
     EXPECT_EQ(IS40_GetLastError(), 0u);
-    for (size_t i = 0; i < w * h; ++i) {
-        EXPECT_EQ(Bytes(g32.get() + 4 * i, g32.get() + 4 * i + 3), Bytes(&rgb[3 * i], &rgb[3 * i] + 3));
-        EXPECT_EQ(g32.get()[4 * i + 3], 255);
-    }
+    EXPECT_EQ(Bytes(g32.get(), g32.get() + rgba.size()), rgba);
 }
 
 // ---- ImageMagick interop ----------------------------------------------------------
