@@ -193,19 +193,17 @@ TEST(TgaRead, PaddedBgrRowsAndPackedDib) {
     EXPECT_EQ(IS40_GlobalSize(r.buf.get()), 24u);
     EXPECT_EQ(r.Data(24), padded);
 
-    ReadResult d = ReadMem(file, 24, IS_READ_DIB);
-    ASSERT_TRUE(d.buf);
-    const Bytes dib = d.Data(40 + 24);
-    EXPECT_EQ(Bytes(dib.begin(), dib.begin() + 20), (Bytes{40, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(Bytes(dib.begin() + 40, dib.end()), FlipRows(padded, h));  // DIB rows are bottom-up
-
-    // A 32-bit file gives a 32-bit DIB.
+    // DIB rows are bottom-up; a 32-bit file gives a 32-bit DIB.
     Bytes bgra = Pattern(w, h, 4, 5);
-    ReadResult d32 = ReadMem(Tga(Spec(w, h, 2, 32, 0x28), bgra), 24, IS_READ_DIB);
-    ASSERT_TRUE(d32.buf);
-    const Bytes dib32 = d32.Data(40 + 24);
-    EXPECT_EQ(Get16(dib32, 14), 32u);
-    EXPECT_EQ(Bytes(dib32.begin() + 40, dib32.end()), FlipRows(bgra, h));
+    const struct { Bytes file, pixels; uint32_t bits; } dibs[] = {
+        {file, FlipRows(padded, h), 24}, {Tga(Spec(w, h, 2, 32, 0x28), bgra), FlipRows(bgra, h), 32}};
+    for (const auto& c : dibs) {
+        ReadResult d = ReadMem(c.file, 24, IS_READ_DIB);
+        ASSERT_TRUE(d.buf);
+        const Bytes dib = d.Data(40 + 24);
+        EXPECT_EQ(Bytes(dib.begin(), dib.begin() + 16), (Bytes{40, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 1, 0, uint8_t(c.bits), 0}));
+        EXPECT_EQ(Bytes(dib.begin() + 40, dib.end()), c.pixels);
+    }
 }
 
 TEST(TgaRead, ErrorCodes) {
