@@ -318,18 +318,12 @@ TEST(FolderListSortTest, EachKeyBothWaysWithTheIndexFollowingThePath) {
 
 TEST(FolderListSortTest, SortCommandsFlipOnlyTheCheckedKey) {
     VSSortState state;
-    EXPECT_EQ(state.key, kSortName);
-    EXPECT_TRUE(state.ascending);
-    state.Command(kSortDate);
-    EXPECT_TRUE(state.ascending);
-    state.Command(kSortDate);
-    EXPECT_FALSE(state.ascending);
-    EXPECT_EQ(state.lastCommand, kSortDate);
-    state.Command(kSortSize);
-    EXPECT_TRUE(state.ascending);
-    EXPECT_EQ(state.key, kSortSize);
-    EXPECT_EQ(state.lastCommand, kSortSize);
-
+    const struct { uint32_t command, key; bool ascending; } steps[] = {
+        {kSortDate, kSortDate, true}, {kSortDate, kSortDate, false}, {kSortSize, kSortSize, true}};
+    for (const auto& s : steps) {
+        state.Command(s.command);
+        EXPECT_TRUE(state.key == s.key && state.lastCommand == s.command && state.ascending == s.ascending);
+    }
     // A stored key outside 17-19 checks nothing; any command sorts ascending.
     VSSortState odd;
     odd.key = 5;

@@ -192,6 +192,10 @@ TEST(TgaRead, PaddedBgrRowsAndPackedDib) {
     ASSERT_TRUE(r.buf);
     EXPECT_EQ(IS40_GlobalSize(r.buf.get()), 24u);
     EXPECT_EQ(r.Data(24), padded);
+    // Indexes are never padded.
+    ReadResult i8 = ReadMem(Tga(Spec(w, h, 3, 8), Bytes(6, 9)), 8, IS_READ_PAD_BGR);
+    ASSERT_TRUE(i8.buf);
+    EXPECT_EQ(IS40_GlobalSize(i8.buf.get()), 6u);
 
     // DIB rows are bottom-up; a 32-bit file gives a 32-bit DIB.
     Bytes bgra = Pattern(w, h, 4, 5);
