@@ -70,7 +70,6 @@ TEST(FrameErrors, CodecEntryPointsRefuseBadHandlesAndArguments) {
     ISHANDLE goneDest = IS40_OpenFileDest(ScratchPath("closed.out").c_str(), 0);
     IS40_CloseDest(goneDest);
     uint32_t w, h, bits;
-    int32_t sh;
     uint8_t pal[1024];
     const uint8_t* p = px.data();
     // Every entry point goes through one check of the handle, so null and
