@@ -34,16 +34,7 @@ uint32_t Dims(const Bytes& file, uint32_t* w, uint32_t* h, uint32_t* bits, ISRes
     return WithMemorySource(file, [&](ISHANDLE s) { return IS40_GetPCXDims(s, w, h, bits, res, 0); });
 }
 
-// 256 entries B, G, R, reserved, all different.
-Bytes TestPalette(uint32_t seed) {
-    Bytes pal(1024, 0);
-    for (uint32_t i = 0; i < 256; ++i) {
-        pal[4 * i] = static_cast<uint8_t>(i * 7 + seed);
-        pal[4 * i + 1] = static_cast<uint8_t>(255 - i);
-        pal[4 * i + 2] = static_cast<uint8_t>(i * 13 + 5 * seed);
-    }
-    return pal;
-}
+Bytes TestPalette(uint32_t seed) { return PatternPalette(256, 0, seed); }
 
 bool BitAt(const uint8_t* row, uint32_t x) { return (row[x / 8] >> (7 - x % 8)) & 1; }
 
@@ -78,17 +69,6 @@ Bytes BuildPcx(const PcxSpec& s, const Bytes& raw, const Bytes& tail = {}) {
     }
     f.insert(f.end(), tail.begin(), tail.end());
     return f;
-}
-
-// Whether ImageMagick shows a set bit of a 1-bit PCX as white; the format
-// leaves the polarity to the reader and programs disagree.
-bool ImSetBitIsWhite() {
-    PcxSpec s;
-    s.bitsPerPlane = 1, s.width = 8;
-    std::string path = ScratchPath("polarity.pcx");
-    WriteFileBytes(path, BuildPcx(s, {0x80, 0x00}));
-    Bytes rgb = MagickPixels(path);
-    return rgb.size() >= 3 && rgb[0] > 128;
 }
 
 }  // namespace
@@ -157,19 +137,12 @@ TEST(PcxRead, HugeDeclaredSizeFailsWithoutAllocating) {
     Bytes f = PcxHeader(s);
     f.resize(f.size() + 64, 0xC5);
     EXPECT_EQ(ReadPcx(f, 24).error, uint32_t(IS_ERR_MEMORY));
-    uint32_t w, h;
-    LibBuffer any(WithMemorySource(f, [&](ISHANDLE hd) { return IS40_ReadImage(hd, &w, &h, 0, 0); }));
-    EXPECT_FALSE(any);
-    EXPECT_TRUE(IS40_GetLastError() == IS_ERR_MEMORY || IS40_GetLastError() == IS_ERR_FORMAT);
-
     // Fits the allocation limit, but the source is far too short for it:
-    // short data, found before any buffer is requested.
+    // found before any buffer is requested.
     s.planes = 1, s.width = 40000, s.height = 40000;
     Bytes g = PcxHeader(s);
     g.resize(g.size() + 64, 0xFF);
-    ReadResult d = ReadPcx(g, 8, 0, 0);
-    EXPECT_FALSE(d.buf);
-    EXPECT_EQ(d.error, uint32_t(IS_ERR_READ));
+    EXPECT_EQ(ReadPcx(g, 8, 0, 0).error, uint32_t(IS_ERR_READ));
     // Palette files at 24 bits: each allocation failing is error 1.
     Bytes pal = TestPalette(3), idx = Pattern(6, 3, 1);
     Written f8 = WritePcx(idx.data(), 6, 3, 8, 6, pal.data());
@@ -286,11 +259,12 @@ TEST(PcxRead, ScanLineDecoding) {
 TEST(PcxWrite, RoundTripsAtEveryDepth) {
     const Bytes pal = TestPalette(5), two = {0, 0, 0, 0, 255, 255, 255, 0};
     for (uint32_t bits : {1u, 8u, 24u}) {
-        for (uint32_t w : {1u, 7u, 9u, 64u, 131u, 200u}) {
+        for (uint32_t w : {1u, 9u, 131u}) {
             const uint32_t h = 3, stride = (w * bits + 7) / 8;
             SCOPED_TRACE(std::to_string(w) + " at " + std::to_string(bits));
             Bytes img = Pattern(stride, h, 1, w + bits);
-            Written wr = WritePcx(img.data(), w, h, bits, stride, bits == 1 ? two.data() : pal.data());
+            const Bytes& p = bits == 1 ? two : pal;
+            Written wr = WritePcx(img.data(), w, h, bits, stride, p.data());
             ASSERT_EQ(wr.error, 0u);
             EXPECT_EQ(wr.returned, wr.file.size());
             ReadResult r = ReadPcx(wr.file, bits);
@@ -301,21 +275,13 @@ TEST(PcxWrite, RoundTripsAtEveryDepth) {
                 for (uint32_t y = 0; y < h; ++y)
                     for (uint32_t x = 0; x < stride * 8; ++x)
                         ASSERT_EQ(BitAt(r.buf.get() + y * stride, x), x < w && BitAt(&img[y * stride], x)) << x;
-                EXPECT_EQ(0, std::memcmp(r.palette.data(), two.data(), 8));
             } else {
                 EXPECT_EQ(r.Data(img.size()), img);
             }
-            if (bits == 8) {
-                for (uint32_t i = 0; i < 256; ++i) ASSERT_EQ(0, std::memcmp(&r.palette[4 * i], &pal[4 * i], 3)) << i;
-            }
             if (bits < 24) {  // at 24 bits the indexes go through the palette
-                ReadResult c = ReadPcx(wr.file, 24);
-                ReadResult i8 = ReadPcx(wr.file, 8);
+                ReadResult c = ReadPcx(wr.file, 24), i8 = ReadPcx(wr.file, 8);
                 ASSERT_TRUE(c.buf && i8.buf);
-                for (uint32_t p = 0; p < w * h; ++p) {
-                    const uint8_t* e = &r.palette[4 * i8.buf.get()[p]];
-                    ASSERT_EQ(Bytes(c.buf.get() + 3 * p, c.buf.get() + 3 * p + 3), (Bytes{e[2], e[1], e[0]})) << p;
-                }
+                EXPECT_EQ(c.Data(w * h * 3), ThroughPalette(i8.buf.get(), w * h, p.data()));
             }
         }
     }
@@ -337,12 +303,11 @@ TEST(PcxWrite, RunLengthCoding) {
     EXPECT_EQ(Bytes(w8.file.begin() + 128, w8.file.end() - 769), (Bytes{0xC1, 0xC5, 0x01, 0x3F, 0x00}));
     EXPECT_EQ(w8.file[w8.file.size() - 769], 0x0C);
 
-    // Noise with the top bits set grows the file, flat rows shrink it.
-    Bytes noise = Pattern(100, 20, 3, 99), calm(100 * 20 * 3, 0x10);
+    // Noise with the top bits set: every byte escaped.
+    Bytes noise = Pattern(100, 20, 3, 99);
     for (auto& b : noise) b |= 0xC0;
     Written wn = WritePcx(noise.data(), 100, 20, 24, 300, nullptr);
     EXPECT_GT(wn.file.size(), 128 + noise.size());
-    EXPECT_LT(WritePcx(calm.data(), 100, 20, 24, 300, nullptr).file.size(), 128 + calm.size() / 10);
     ReadResult dn = ReadPcx(wn.file, 24);
     ASSERT_TRUE(dn.buf);
     EXPECT_EQ(dn.Data(noise.size()), noise);
@@ -362,22 +327,15 @@ TEST(PcxWrite, HeaderFieldsAndLayoutFlags) {
     ASSERT_EQ(plain.error, 0u);
     EXPECT_EQ(WritePcx(flipped.data(), w, h, 24, stride, nullptr, &res, 4).file, plain.file);
     EXPECT_EQ(WritePcx(bgr.data(), w, h, 24, stride, nullptr, &res, 8).file, plain.file);
-    ReadResult d = ReadPcx(plain.file, 24);
-    ASSERT_TRUE(d.buf);
-    EXPECT_EQ(d.Data(rgb.size()), rgb);
+    EXPECT_EQ(ReadPcx(plain.file, 24).Data(rgb.size()), rgb);
     EXPECT_EQ(Bytes(plain.file.begin(), plain.file.begin() + 4), (Bytes{10, 5, 1, 8}));
     EXPECT_EQ(plain.file[65], 3);
     EXPECT_EQ(ISGet16LE(&plain.file[66]), 6);  // 5 rounded up to even
     uint32_t dw = 0, dh = 0, bits = 0;
     ISResolution got{-1, -1, 99};
     EXPECT_TRUE(Dims(plain.file, &dw, &dh, &bits, &got));
-    EXPECT_EQ(IS40_GetLastError(), 0u);
-    EXPECT_EQ(dw, w);
-    EXPECT_EQ(dh, h);
-    EXPECT_EQ(bits, 24u);
-    EXPECT_EQ(got.xRes, 300.0);
-    EXPECT_EQ(got.yRes, 72.0);
-    EXPECT_EQ(got.unit, 0u);
+    EXPECT_EQ(std::to_string(dw) + " " + std::to_string(dh) + " " + std::to_string(bits), "5 3 24");
+    EXPECT_TRUE(got.xRes == 300.0 && got.yRes == 72.0 && got.unit == 0) << got.xRes << " " << got.yRes;
 
     // Indexed files: the header palette holds the first 16 colours as R,
     // G, B; flag 1 marks grey; flag 4 reads rows bottom-up.
@@ -453,63 +411,29 @@ TEST(PcxWrite, Errors) {
 
 // ---- ImageMagick interop ----------------------------------------------------------
 
-TEST(PcxInterop, OurFilesOpenInImageMagick) {
+// Our 24-bit and palette files open in ImageMagick, and its files read here.
+TEST(PcxInterop, BothWaysWithImageMagick) {
     REQUIRE_MAGICK();
-    const uint32_t w = 37, h = 11, row = (w + 7) / 8;
-    Bytes rgb = Pattern(w, h, 3, 21), pal = TestPalette(8), idx = Pattern(w, h, 1, 22), bits = Pattern(row, h, 1, 23);
-    Bytes two = {0, 0, 0, 0, 255, 255, 255, 0};
-    Bytes viaPal, mono;
-    const bool setIsWhite = ImSetBitIsWhite();
-    for (uint32_t i = 0; i < w * h; ++i) {
-        viaPal.insert(viaPal.end(), {pal[4 * idx[i] + 2], pal[4 * idx[i] + 1], pal[4 * idx[i]]});
-        const uint8_t v = BitAt(&bits[i / w * row], i % w) == setIsWhite ? 255 : 0;
-        mono.insert(mono.end(), {v, v, v});
-    }
-    struct Case { const char* name; Written file; const Bytes* want; } cases[] = {
-        {"ours24.pcx", WritePcx(rgb.data(), w, h, 24, w * 3, nullptr), &rgb},
-        {"ours8.pcx", WritePcx(idx.data(), w, h, 8, w, pal.data()), &viaPal},
-        {"ours1.pcx", WritePcx(bits.data(), w, h, 1, row, two.data()), &mono},
-    };
-    for (const Case& c : cases) {
-        const std::string path = ScratchPath(c.name);
-        WriteFileBytes(path, c.file.file);
-        EXPECT_EQ(MagickSize(path), "37 11") << c.name;
-        EXPECT_EQ(MagickPixels(path), *c.want) << c.name;
-    }
-}
-
-TEST(PcxInterop, ImageMagickFilesReadHere) {
-    REQUIRE_MAGICK();
-    const uint32_t w = 33, h = 7;
-    Bytes rgb = Pattern(w, h, 3, 31);
-    ReadResult d24 = ReadPcx(ReadFileBytes(MagickConvert(rgb, w, h, 3, "", "im24.pcx")), 24);
-    ASSERT_TRUE(d24.buf) << d24.error;
-    EXPECT_EQ(d24.width, w);
-    EXPECT_EQ(d24.height, h);
-    EXPECT_EQ(d24.Data(rgb.size()), rgb);
-
-    // At most 256 colours, so the palette file is exact.
+    const uint32_t w = 37, h = 11;
+    Bytes rgb = Pattern(w, h, 3, 21), pal = TestPalette(8), idx = Pattern(w, h, 1, 22);
+    // At most 256 colours, so ImageMagick's palette file is exact.
     Bytes few(rgb.size());
     for (size_t i = 0; i < few.size(); ++i) few[i] = static_cast<uint8_t>((rgb[i] & (i % 3 == 2 ? 0xC0 : 0xE0)) | (i % 3 == 2 ? 0 : 0x0F));
+    const std::string ours24 = ScratchPath("ours24.pcx"), ours8 = ScratchPath("ours8.pcx");
+    WriteFileBytes(ours24, WritePcx(rgb.data(), w, h, 24, w * 3, nullptr).file);
+    WriteFileBytes(ours8, WritePcx(idx.data(), w, h, 8, w, pal.data()).file);
+    EXPECT_EQ(MagickSize(ours8), "37 11");
+    EXPECT_EQ(MagickPixels(ours24), rgb);
+    EXPECT_EQ(MagickPixels(ours8), ThroughPalette(idx.data(), idx.size(), pal.data()));
+
+    ReadResult d24 = ReadPcx(ReadFileBytes(MagickConvert(rgb, w, h, 3, "", "im24.pcx")), 24);
+    EXPECT_EQ(d24.width, w);
+    EXPECT_EQ(d24.Data(rgb.size()), rgb);
     Bytes f8 = ReadFileBytes(MagickConvert(few, w, h, 3, "-type Palette", "im8.pcx"));
     ASSERT_GE(f8.size(), 128u);
     if (f8[3] * f8[65] != 8) GTEST_SKIP() << "ImageMagick wrote no 8-bit palette file";
     ReadResult d8 = ReadPcx(f8, 24), i8 = ReadPcx(f8, 8);
     ASSERT_TRUE(d8.buf && i8.buf) << d8.error;
     EXPECT_EQ(d8.Data(few.size()), few);
-    for (uint32_t i = 0; i < w * h; ++i) {
-        const uint8_t* e = &i8.palette[4 * i8.buf.get()[i]];
-        ASSERT_EQ(Bytes(few.begin() + 3 * i, few.begin() + 3 * i + 3), (Bytes{e[2], e[1], e[0]})) << i;
-    }
-
-    Bytes mono(rgb.size());
-    for (size_t i = 0; i < mono.size(); ++i) mono[i] = rgb[i - i % 3] > 127 ? 255 : 0;
-    Bytes f1 = ReadFileBytes(MagickConvert(mono, w, h, 3, "-type PaletteMatte", "im1.pcx"));
-    ASSERT_GE(f1.size(), 128u);
-    if (f1[3] != 1 || f1[65] != 1) GTEST_SKIP() << "ImageMagick wrote no 1-bit file";
-    const bool setIsWhite = ImSetBitIsWhite();
-    ReadResult d1 = ReadPcx(f1, 1);
-    ASSERT_TRUE(d1.buf) << d1.error;
-    for (uint32_t i = 0; i < w * h; ++i)
-        ASSERT_EQ(mono[3 * i], BitAt(d1.buf.get() + i / w * ((w + 7) / 8), i % w) == setIsWhite ? 255 : 0) << i;
+    EXPECT_EQ(ThroughPalette(i8.buf.get(), w * h, i8.palette.data()), few);
 }

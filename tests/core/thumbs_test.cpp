@@ -76,42 +76,29 @@ void ExpectBox(const VSThumbCanvas& c, uint32_t x0, uint32_t y0, uint32_t x1, ui
 
 }  // namespace
 
-TEST(ThumbnailFit, FitExamplesCentredOnKeyColour) {
-    VSThumbCanvas c;
-    Bytes wide = Solid(1000, 500, kRed);
-    ASSERT_TRUE(FitThumbnail(wide.data(), 1000, 500, 3000, kBackgroundColour, &c));
-    ExpectBox(c, 0, 20, 160, 100, kRed, kKey);  // 160 x 80 at (0, 20)
-
-    Bytes tall = Solid(500, 1000, kBlue);
-    ASSERT_TRUE(FitThumbnail(tall.data(), 500, 1000, 1500, kBackgroundColour, &c));
-    ExpectBox(c, 50, 0, 110, 120, kBlue, kKey);  // 60 x 120 at (50, 0)
-
-    Bytes same = Solid(800, 600, kGreen);
-    ASSERT_TRUE(FitThumbnail(same.data(), 800, 600, 2400, kBackgroundColour, &c));
-    ExpectBox(c, 0, 0, 160, 120, kGreen, kKey);
-
-    // Smaller than the canvas: kept at its size, centred.
-    Bytes small = Solid(40, 30, kRed);
-    ASSERT_TRUE(FitThumbnail(small.data(), 40, 30, 120, kBackgroundColour, &c));
-    ExpectBox(c, 60, 45, 100, 75, kRed, kKey);
-}
-
-TEST(ThumbnailFit, PaddedRowsAndFrameColour) {
-    // A source row stride beyond width x 3 must be honoured.
-    const uint32_t w = 320, h = 240, stride = w * 3 + 17;
-    Bytes px(static_cast<size_t>(stride) * h, 0xEE);
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x) {
-            px[y * stride + x * 3] = 0;
-            px[y * stride + x * 3 + 1] = 0;
-            px[y * stride + x * 3 + 2] = 255;
-        }
-    VSThumbCanvas c;
-    ASSERT_TRUE(FitThumbnail(px.data(), w, h, stride, kThumbWhite, &c));
-    ExpectBox(c, 0, 0, 160, 120, kBlue, kWhiteRgb);
-    Bytes tall = Solid(60, 240, kRed);
-    ASSERT_TRUE(FitThumbnail(tall.data(), 60, 240, 180, kThumbWhite, &c));
-    ExpectBox(c, 65, 0, 95, 120, kRed, kWhiteRgb);  // 30 x 120 at (65, 0)
+TEST(ThumbnailFit, FittedAndCentredOnTheFrameColour) {
+    const struct {
+        uint32_t w, h, pad;  // pad: bytes past w x 3 in each source row
+        uint32_t frame;
+        uint32_t x0, y0, x1, y1;
+    } cases[] = {
+        {1000, 500, 0, kBackgroundColour, 0, 20, 160, 100},
+        {500, 1000, 0, kBackgroundColour, 50, 0, 110, 120},
+        {800, 600, 0, kBackgroundColour, 0, 0, 160, 120},
+        {40, 30, 0, kBackgroundColour, 60, 45, 100, 75},  // smaller: kept at its size
+        {320, 240, 17, kThumbWhite, 0, 0, 160, 120},
+        {60, 240, 0, kThumbWhite, 65, 0, 95, 120},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
+        const uint32_t stride = c.w * 3 + c.pad;
+        Bytes px(static_cast<size_t>(stride) * c.h, 0xEE);
+        const Bytes red = Solid(c.w, c.h, kRed);
+        for (uint32_t y = 0; y < c.h; ++y) std::copy_n(&red[y * c.w * 3], c.w * 3, &px[y * stride]);
+        VSThumbCanvas canvas;
+        ASSERT_TRUE(FitThumbnail(px.data(), c.w, c.h, stride, c.frame, &canvas));
+        ExpectBox(canvas, c.x0, c.y0, c.x1, c.y1, kRed, c.frame == kThumbWhite ? kWhiteRgb : kKey);
+    }
 }
 
 TEST(ThumbnailFit, BadInputFailsCleanly) {
@@ -291,13 +278,6 @@ TEST(ThumbnailRecords, SortComparisons) {
     EXPECT_EQ(CompareFileItems(20, true, &small, &big), 0);
     EXPECT_EQ(CompareFileItems(17, true, nullptr, &big), 0);
     EXPECT_EQ(CompareFileItems(19, false, &big, nullptr), 0);
-
-    // Size descending puts the largest first.
-    std::vector<CFileItem> items = {{1, 300, "x"}, {1, 9000, "y"}, {1, 20, "z"}, {1, 4000, "w"}};
-    std::sort(items.begin(), items.end(),
-              [](const CFileItem& l, const CFileItem& r) { return CompareFileItems(19, false, &l, &r) < 0; });
-    EXPECT_EQ(items[0].size, 9000u);
-    EXPECT_EQ(items[3].size, 20u);
 }
 
 TEST(ThumbnailPass, MissingThumbnailDoesNotShiftLaterImages) {
