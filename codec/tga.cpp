@@ -38,7 +38,6 @@ struct CISTgaHeader {
     bool Rle() const { return imageType >= 9; }
     uint32_t PixelBytes() const { return (pixelBits + 7) / 8; }
     uint32_t MapEntryBytes() const { return (mapEntryBits + 7) / 8; }
-    bool HasMap() const { return mapType != 0 && mapLength != 0; }
 };
 
 bool ValidEntryBits(uint32_t bits) { return bits == 8 || bits == 15 || bits == 16 || bits == 24 || bits == 32; }
