@@ -276,6 +276,7 @@ TEST(ThumbnailRecords, SortComparisons) {
     // Only the low 32 bits of the sizes count.
     EXPECT_GT(CompareFileItems(19, true, &small, &huge), 0);
     EXPECT_EQ(CompareFileItems(20, true, &small, &big), 0);
+    for (uint32_t key : {17u, 18u, 19u}) EXPECT_EQ(CompareFileItems(key, true, &big, &big), 0) << key;
     EXPECT_EQ(CompareFileItems(17, true, nullptr, &big), 0);
     EXPECT_EQ(CompareFileItems(19, false, &big, nullptr), 0);
 }
