@@ -143,7 +143,15 @@ centre_is 2 0 0 255 || vs_fail "the view is not shown again after full screen"
 
 echo "-- a thumbnail dragged back onto the viewer changes nothing"
 xy=$(centre_of 2)
-D drag "$MARK" ${xy% *} ${xy#* } >/dev/null || vs_fail "drag"
+# The driver itself has been seen to end silently (no message, non-zero)
+# in this step about once in a dozen runs; its status is reported and the
+# drag tried once more, so a second failure still fails the test.
+D drag "$MARK" ${xy% *} ${xy#* } >/dev/null
+status=$?
+if [ $status -ne 0 ]; then
+    echo "NOTE: the driver's drag ended with status $status; trying it once more" >&2
+    D drag "$MARK" ${xy% *} ${xy#* } >/dev/null || vs_fail "drag"
+fi
 D wait "$MARK" 5 >/dev/null || vs_fail "the viewer is gone after the drag"
 [ -e "$PICS/c_plain.jpg" ] || vs_fail "the dragged file is gone"
 [ "$(items | field count)" = 8 ] || vs_fail "the drop changed the view: $(items)"
