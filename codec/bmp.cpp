@@ -219,9 +219,10 @@ void CISBmpCodec::ReadHeaders(bool withTable) {
         if (m_packed) {
             m_h.pixelOffset = m_io.Tell();
             if (m_h.bitCount <= 8 && m_h.coloursUsed > (1u << m_h.bitCount)) ISFail(IS_ERR_FORMAT, "colours used");
-            const uint64_t rows = ISDibRowBytes(m_h.width, m_h.bitCount) * m_h.height;
+            uint64_t rows = 0;
+            const bool fits = ISMulSize(ISDibRowBytes(m_h.width, m_h.bitCount), m_h.height, &rows);
             if (m_h.compression != kISBiRle8 && m_h.compression != kISBiRle4 &&
-                rows > static_cast<uint64_t>(m_io.Size()) - m_h.pixelOffset) {
+                (!fits || rows > static_cast<uint64_t>(m_io.Size()) - m_h.pixelOffset)) {
                 ISFail(IS_ERR_FORMAT, "rows past the block");
             }
         }
