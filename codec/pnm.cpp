@@ -106,8 +106,8 @@ void ReadRowsGuarded(const struct pam* pam, PnmRows* job) {
     pnm_freepamrow(row);
 }
 
-// Least number of bytes the first row can take in the file.
-uint64_t FirstRowBytes(const struct pam& pam) {
+// Least number of bytes a row can take in the file.
+uint64_t LeastRowBytes(const struct pam& pam) {
     const uint64_t w = static_cast<uint64_t>(pam.width);
     switch (pam.format) {
     case PBM_FORMAT:
@@ -208,7 +208,15 @@ uint8_t* ReadPnm(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t bi
     }
     const long headerEnd = std::ftell(f);
     const uint64_t consumed = owned ? static_cast<uint64_t>(headerEnd) : static_cast<uint64_t>(headerEnd) - start;
-    if (headerEnd < 0 || total < start + consumed || total - start - consumed < FirstRowBytes(pam)) {
+    if (headerEnd < 0 || total < start + consumed) {
+        *error = IS_ERR_READ;
+        return nullptr;
+    }
+    // A cut-off file keeps the rows that arrived, but a large picture with
+    // most of its data missing is taken for a bomb, not allocated.
+    const uint64_t left = total - start - consumed;
+    const uint64_t rowBytes = LeastRowBytes(pam);
+    if (left < rowBytes || (bytes > kISBombFloor && left < rowBytes * h / 2)) {
         *error = IS_ERR_READ;
         return nullptr;
     }

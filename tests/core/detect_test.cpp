@@ -177,6 +177,8 @@ TEST(PnmRead, DepthRulesAndHostileFiles) {
     struct Case { const char* what; Bytes file; uint32_t error; } cases[] = {
         {"huge", Padded(Text("P6 60000 60000 255\n"), 200), IS_ERR_MEMORY},
         {"far more than the file holds", Padded(Text("P6 20000 20000 255\n"), 200), IS_ERR_READ},
+        {"tall, its first rows there", Padded(Text("P5 1 100000000 255\n"), 200), IS_ERR_READ},
+        {"plain, its first rows there", Text("P1 8 20000000\n" + std::string(200, '0')), IS_ERR_READ},
         {"junk size", Padded(Text("P6 -4 x\n"), 40), IS_ERR_FORMAT},
     };
     for (const Case& c : cases) {
