@@ -213,10 +213,12 @@ uint8_t* ReadPnm(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t bi
         return nullptr;
     }
     // A cut-off file keeps the rows that arrived, but a large picture with
-    // most of its data missing is taken for a bomb, not allocated.
+    // most of its data missing is taken for a bomb, not allocated. Counted
+    // in RGB bytes: a 1-bit read is widened by the generic reader.
     const uint64_t left = total - start - consumed;
     const uint64_t rowBytes = LeastRowBytes(pam);
-    if (left < rowBytes || (bytes > kISBombFloor && left < rowBytes * h / 2)) {
+    const uint64_t rgbBytes = static_cast<uint64_t>(w) * h * 3;
+    if (left < rowBytes || (rgbBytes > kISBombFloor && left < rowBytes * h / 2)) {
         *error = IS_ERR_READ;
         return nullptr;
     }

@@ -1,7 +1,9 @@
 #!/bin/bash
 # Builds the fuzz targets with clang and runs each for a bounded time on
-# its committed corpus, JOBS targets at a time. New inputs go to a work
-# corpus in the build tree; a crash leaves its input there and fails the run.
+# its committed corpus, JOBS targets at a time. A fixed seed makes the
+# inputs tried the same on every run, so a pass or failure is repeatable
+# (a loaded machine only gets less far). New inputs go to a work corpus in
+# the build tree; a crash leaves its input there and fails the run.
 #
 #   tests/fuzz/run_fuzz.sh BUILD_DIR SECONDS JOBS [TARGET...]
 #
@@ -39,9 +41,11 @@ max_len() {
 
 run_one() {
     local t=$1 bin="$BUILD/tests/fuzz/fuzz_$1" work="$BUILD/fuzz-work/$1" log="$BUILD/fuzz-logs/$1.log"
+    # A fresh work corpus each time, so the seed alone decides the run.
+    rm -rf "$work"
     mkdir -p "$work" "$BUILD/fuzz-logs" "$BUILD/fuzz-crashes"
     ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        "$bin" "$work" "$ROOT/tests/fuzz/corpus/$t" -max_total_time="$SECONDS_EACH" -timeout=10 \
+        "$bin" "$work" "$ROOT/tests/fuzz/corpus/$t" -seed="${VS_FUZZ_SEED:-1}" -max_total_time="$SECONDS_EACH" -timeout=10 \
         -rss_limit_mb=512 -max_len="$(max_len "$t")" -print_final_stats=1 \
         -artifact_prefix="$BUILD/fuzz-crashes/$t-" >"$log" 2>&1
     local rc=$?
