@@ -73,7 +73,11 @@ constexpr uint64_t kISAllocLimit = 0x7FFDEFFFu;
 
 // Decompression-bomb guard: header-driven buffers above this size are
 // only allocated when the source is large enough to plausibly fill them.
-constexpr uint64_t kISBombFloor = 64ull << 20;
+// The fuzz build lowers it, so that no small input can take seconds.
+#ifndef VS_BOMB_FLOOR_BYTES
+#define VS_BOMB_FLOOR_BYTES (64ull << 20)
+#endif
+constexpr uint64_t kISBombFloor = VS_BOMB_FLOOR_BYTES;
 
 // Test hook: after `count` more successful allocations on this thread, every
 // allocation fails (negative: never). Used to inject out-of-memory.
