@@ -585,7 +585,8 @@ TEST(OpsDib, BadArgumentsAndHostileDibs) {
     img[5] = 2;
     uint32_t size = 0;
     const struct { const char* what; const uint8_t* image; uint32_t w, h, stride, bits; const uint8_t* palette; uint32_t code; } bad[] = {
-        {"null image", nullptr, 4, 3, 12, 24, nullptr, 5},     {"zero height", img.data(), 4, 0, 12, 24, nullptr, 5},
+        {"null image", nullptr, 4, 3, 12, 24, nullptr, 5},     {"zero width", img.data(), 0, 3, 12, 24, nullptr, 5},
+        {"zero height", img.data(), 4, 0, 12, 24, nullptr, 5},
         {"bit count 15", img.data(), 4, 3, 12, 15, nullptr, 5}, {"no palette", img.data(), 4, 3, 4, 8, nullptr, 5},
         {"short stride", img.data(), 4, 3, 11, 24, nullptr, 5}, {"index past 1-bit table", img.data(), 4, 3, 4, 1, table.data(), 5},
         {"huge", img.data(), 100000, 100000, 300000, 24, nullptr, 1},

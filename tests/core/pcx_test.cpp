@@ -254,12 +254,10 @@ TEST(PcxWrite, RoundTripsAtEveryDepth) {
             Bytes img = Pattern(stride, h, 1, w + bits);
             const Bytes& p = bits == 1 ? two : pal;
             Written wr = WritePcx(img.data(), w, h, bits, stride, p.data());
-            ASSERT_EQ(wr.error, 0u);
-            EXPECT_EQ(wr.returned, wr.file.size());
+            ASSERT_TRUE(wr.error == 0 && wr.returned == wr.file.size()) << wr.error;
             ReadResult r = ReadPcx(wr.file, bits);
             ASSERT_TRUE(r.buf) << r.error;
-            EXPECT_EQ(r.width, w);
-            EXPECT_EQ(r.height, h);
+            EXPECT_TRUE(r.width == w && r.height == h);
             if (bits == 1) {  // bits past the width are not part of the picture and must not leak
                 for (uint32_t y = 0; y < h; ++y)
                     for (uint32_t x = 0; x < stride * 8; ++x)
@@ -370,13 +368,13 @@ TEST(PcxWrite, ReaderLayoutFlags) {
 }
 
 TEST(PcxWrite, Errors) {
-    Bytes rgb = Pattern(4, 4, 3), pal8 = TestPalette(2);
+    Bytes rgb = Pattern(4, 4, 3), pal8 = TestPalette(2), tall(65537, 1);
     struct BadWrite { const uint8_t* image; uint32_t w, h, bits, stride; const uint8_t* palette; } cases[] = {
         {nullptr, 4, 4, 24, 12, nullptr},    {rgb.data(), 0, 4, 24, 12, nullptr},
         {rgb.data(), 4, 0, 24, 12, nullptr}, {rgb.data(), 4, 4, 4, 12, pal8.data()},
         {rgb.data(), 4, 4, 32, 16, nullptr}, {rgb.data(), 4, 4, 8, 4, nullptr},
         {rgb.data(), 4, 4, 1, 1, nullptr},   {rgb.data(), 4, 4, 24, 11, nullptr},
-        {rgb.data(), 70000, 1, 8, 70000, pal8.data()},
+        {rgb.data(), 70000, 1, 8, 70000, pal8.data()}, {tall.data(), 1, 65537, 8, 1, pal8.data()},  // past 16-bit bounds
     };
     for (const BadWrite& c : cases) {
         Written r = WritePcx(c.image, c.w, c.h, c.bits, c.stride, c.palette);
