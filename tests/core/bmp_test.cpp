@@ -10,14 +10,8 @@ using namespace vstest;
 
 namespace {
 
-void Put16(Bytes& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void Put32(Bytes& b, uint32_t v) {
-    Put16(b, v);
-    Put16(b, v >> 16);
-}
+void Put16(Bytes& b, uint32_t v) { b.insert(b.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}); }
+void Put32(Bytes& b, uint32_t v) { Put16(b, v), Put16(b, v >> 16); }
 Bytes Words(std::initializer_list<uint32_t> v, bool wide = false) {
     Bytes b;
     for (uint32_t x : v) wide ? Put32(b, x) : Put16(b, x);

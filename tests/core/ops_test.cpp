@@ -37,9 +37,7 @@ bool Resize(const std::vector<T>& src, uint32_t sw, uint32_t sh, std::vector<T>&
                             reinterpret_cast<uint8_t*>(dst.data()), dw, dh, dw * ch * n, ch, mode, n == 2) != 0;
 }
 
-struct Size {
-    uint32_t sw, sh, dw, dh;
-};
+struct Size { uint32_t sw, sh, dw, dh; };
 
 // Mode 14 by its definition: n x n boxes at the running sums of the ratios.
 template <typename T>
@@ -378,8 +376,7 @@ TEST(OpsRotate, EveryPixelLandsWhereTheDefinitionSays) {
 TEST(OpsRotate, BadArguments) {
     Bytes a(64, 1), b(64, 0);
     const struct { const uint8_t* s; uint32_t w, h, ss; uint8_t* d; uint32_t ds, rotation, bpp, flags; } cases[] = {
-        {nullptr, 2, 2, 6, b.data(), 6, 0, 3, 0},
-        {a.data(), 2, 2, 6, nullptr, 6, 0, 3, 0},
+        {nullptr, 2, 2, 6, b.data(), 6, 0, 3, 0},       {a.data(), 2, 2, 6, nullptr, 6, 0, 3, 0},
         {a.data(), 2, 2, 6, b.data(), 6, 3, 3, 0},      // rotation 3
         {a.data(), 2, 2, 6, b.data(), 6, 0, 2, 0},      // two channels
         {a.data(), 3, 2, 9, b.data(), 5, 0, 3, 0},      // needs 6
@@ -444,16 +441,11 @@ TEST(OpsOverlay, EveryModeAtEveryOpacityAndPlace) {
     const uint32_t dw = 12, dh = 9, ow = 5, oh = 4, ch = 3;
     using Rule = int (*)(int, int);
     const struct { uint32_t mode; Rule f; } modes[] = {
-        {0, [](int, int o) { return o; }},
-        {2, [](int d, int o) { return d & o; }},
-        {3, [](int d, int o) { return d | o; }},
-        {4, [](int d, int o) { return d ^ o; }},
-        {5, [](int d, int o) { return std::min(255, d + o); }},
-        {6, [](int d, int o) { return std::max(0, d - o); }},
-        {7, [](int d, int o) { return std::min(d, o); }},
-        {8, [](int d, int o) { return std::max(d, o); }},
-        {9, [](int d, int o) { return std::abs(d - o); }},
-        {10, [](int d, int o) { return d * o / 255; }},
+        {0, [](int, int o) { return o; }},           {2, [](int d, int o) { return d & o; }},
+        {3, [](int d, int o) { return d | o; }},        {4, [](int d, int o) { return d ^ o; }},
+        {5, [](int d, int o) { return std::min(255, d + o); }}, {6, [](int d, int o) { return std::max(0, d - o); }},
+        {7, [](int d, int o) { return std::min(d, o); }},       {8, [](int d, int o) { return std::max(d, o); }},
+        {9, [](int d, int o) { return std::abs(d - o); }},      {10, [](int d, int o) { return d * o / 255; }},
         {11, [](int d, int o) { return 255 - (255 - d) * (255 - o) / 255; }},
     };
     const std::pair<int, int> places[] = {{3, 2}, {-2, 0}, {9, 7}, {-4, -3}, {12, 0}, {0, -4}, {INT32_MIN, INT32_MAX}};

@@ -14,10 +14,7 @@ ReadResult ReadPcx(const Bytes& file, uint32_t depth, uint32_t flags = 0, int64_
     return ReadWith(IS40_ReadPCX, file, depth, flags, allocations);
 }
 
-struct Written {
-    Bytes file;
-    uint32_t returned = 0, error = 0;
-};
+struct Written { Bytes file; uint32_t returned = 0, error = 0; };
 
 Written WritePcx(const uint8_t* image, uint32_t w, uint32_t h, uint32_t bits, uint32_t stride,
                  const uint8_t* palette, const ISResolution* res = nullptr, uint32_t flags = 0) {

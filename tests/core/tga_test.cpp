@@ -220,12 +220,10 @@ TEST(TgaRead, ErrorCodes) {
         {"8-bit DIB", one, 8, IS_READ_DIB, IS_ERR_PARAM},
         {"padded DIB", one, 24, IS_READ_DIB | IS_READ_PAD_BGR, IS_ERR_PARAM},
     };
-    for (uint8_t type : {0, 4, 8, 12, 32, 255}) {
+    for (uint8_t type : {0, 4, 8, 12, 32, 255})
         cases.push_back({"type " + std::to_string(type), Tga(Spec(1, 1, type, 24), {1, 2, 3}), 24, 0, IS_ERR_TGA_TYPE});
-    }
-    for (uint8_t bits : {0, 1, 4, 12, 33, 64}) {
+    for (uint8_t bits : {0, 1, 4, 12, 33, 64})
         cases.push_back({"pixel bits " + std::to_string(bits), Tga(Spec(1, 1, 2, bits), Bytes(8, 0)), 24, 0, IS_ERR_TGA_TYPE});
-    }
     for (uint32_t depth : {0u, 1u, 4u, 16u, 48u}) cases.push_back({"depth " + std::to_string(depth), one, depth, 0, IS_ERR_PARAM});
     for (const Case& c : cases) {
         ReadResult r = ReadMem(c.file, c.depth, c.flags);
