@@ -199,28 +199,6 @@ struct CISTiffInfo {
     uint16_t resUnit = 0;
 };
 
-// Source pixel of output pixel (x, y) for each Orientation value; the output
-// is w x h, or h x w for 5 to 8, of a stored picture w x h.
-struct CISOrient {
-    uint32_t o, w, h;
-    uint32_t OutWidth() const { return o >= 5 ? h : w; }
-    uint32_t OutHeight() const { return o >= 5 ? w : h; }
-    uint64_t Source(uint32_t x, uint32_t y) const {
-        uint64_t r, c;
-        switch (o) {
-            case 2: r = y; c = w - 1 - x; break;
-            case 3: r = h - 1 - y; c = w - 1 - x; break;
-            case 4: r = h - 1 - y; c = x; break;
-            case 5: r = x; c = y; break;
-            case 6: r = h - 1 - x; c = y; break;
-            case 7: r = h - 1 - x; c = w - 1 - y; break;
-            case 8: r = x; c = w - 1 - y; break;
-            default: r = y; c = x; break;
-        }
-        return r * w + c;
-    }
-};
-
 uint32_t PelsPerMetre(const CISTiffInfo& info, float v) {
     if (!info.hasResolution || !(v > 0)) return 0;
     double m = v;

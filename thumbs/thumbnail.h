@@ -35,8 +35,8 @@ bool StretchThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t strid
 
 // A thumbnail handed over by the platform's shell, re-made for the view:
 // portrait is fitted onto white; landscape smaller than 160 x 120 is
-// refused (false); landscape turned by the EXIF orientation (3, 6, 8) is
-// fitted onto white, unturned it is stretched.
+// refused (false); landscape made upright by its EXIF orientation (2 to 8)
+// is fitted onto white, otherwise it is stretched.
 bool ShellThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, int32_t orientation,
                     VSThumbCanvas* canvas);
 
