@@ -46,8 +46,10 @@ enum VSThumbWay : uint32_t { kThumbNone = 0, kThumbFromExif = 1, kThumbFromPictu
 
 // The view's own thumbnail of a picture file: its EXIF thumbnail placed on
 // the key colour, else the whole picture decoded through ImageLoader (whose
-// host reports a read failure) and fitted onto the key colour. Returns the
-// way that gave the canvas, kThumbNone (canvas empty) when neither did.
-VSThumbWay FileThumbnail(const std::string& path, VSLoaderHost& host, VSThumbCanvas* canvas);
+// host reports a read failure) and fitted onto the key colour. With
+// autoRotate either is first made upright by the picture's EXIF orientation
+// (a turned EXIF thumbnail is fitted, not placed). Returns the way that gave
+// the canvas, kThumbNone (canvas empty) when neither did.
+VSThumbWay FileThumbnail(const std::string& path, bool autoRotate, VSLoaderHost& host, VSThumbCanvas* canvas);
 
 #endif
