@@ -35,21 +35,6 @@ void Put32(Bytes& b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
 }
 
-// Offset of the last value of a tag in a little-endian TIFF's first
-// directory (values of SHORT or LONG).
-size_t TiffValueAt(const Bytes& tiff, uint32_t tag, uint32_t* type) {
-    const size_t ifd = Get32(tiff, 4);
-    for (uint32_t i = 0, n = Get16(tiff, ifd); i < n; ++i) {
-        const size_t e = ifd + 2 + 12 * i;
-        if (Get16(tiff, e) != tag) continue;
-        *type = Get16(tiff, e + 2);
-        const uint32_t count = Get32(tiff, e + 4), size = *type == 3 ? 2 : 4;
-        return count * size <= 4 ? e + 8 + (count - 1) * size : Get32(tiff, e + 8) + (count - 1) * size;
-    }
-    ADD_FAILURE() << "no tag " << tag;
-    return 0;
-}
-
 Bytes PngWithChunkAfterHeader(Bytes png, const char* type, const Bytes& data) {
     Bytes chunk = {0, 0, 0, uint8_t(data.size())};
     chunk.insert(chunk.end(), type, type + 4);

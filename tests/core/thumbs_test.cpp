@@ -2,6 +2,7 @@
 // EXIF thumbnails laid on unscaled, shell thumbnails re-made, the file's
 // own way (EXIF, then the whole picture), and the records' bookkeeping.
 #include "thumbbook.h"
+#include "IS40pngtiff.h"
 #include "thumbnail.h"
 
 #include "IS40.h"
@@ -233,6 +234,26 @@ TEST(ThumbnailOfFile, ExifThumbnailThenWholePictureThenNone) {
     cut.resize(cut.size() / 2);
     WriteFileBytes(ScratchPath("cut.jpg"), cut);
     EXPECT_EQ(FileThumbnail(ScratchPath("cut.jpg"), true, host, &c), kThumbFromExif);
+}
+
+// A picture stored sideways (orientation 6): upright with auto-rotation,
+// as stored without it.
+TEST(ThumbnailOfFile, AutoRotationMakesItUpright) {
+    RecordingHost host;
+    const Bytes px = Halves(320, 160, kRed, kBlue);
+    Bytes tiff = WriteToBytes("turned.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, px.data(), 320, 160, 24, 960, nullptr, 1, nullptr, 0); });
+    tiff[TiffValueAt(tiff, 274)] = 6;
+    WriteFileBytes(ScratchPath("turned.tif"), tiff);
+    VSThumbCanvas c;
+    ASSERT_EQ(FileThumbnail(ScratchPath("turned.tif"), true, host, &c), kThumbFromPicture);
+    // 60 x 120 in the middle: the stored left half (red) on top.
+    EXPECT_TRUE(Near(At(c, 80, 20), kRed, 8));
+    EXPECT_TRUE(Near(At(c, 80, 100), kBlue, 8));
+    EXPECT_TRUE(Near(At(c, 20, 60), kKey));
+    ASSERT_EQ(FileThumbnail(ScratchPath("turned.tif"), false, host, &c), kThumbFromPicture);
+    EXPECT_TRUE(Near(At(c, 20, 60), kRed, 8));
+    EXPECT_TRUE(Near(At(c, 140, 60), kBlue, 8));
+    EXPECT_TRUE(Near(At(c, 80, 5), kKey));
 }
 
 TEST(ThumbnailRecords, KeysNeverReachReleasedRecords) {
