@@ -312,7 +312,7 @@ bool MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
         // The sort after a build moved the current entry: show its new counter.
         if (panel_ && panel_->PictureCurrent()) RefreshCounter();
         if (panel_) {
-            thumbs_.Populate();
+            thumbs_.Populate(settings_.ReadAutoRotate() != 0);
             thumbs_.SortByKey(panel_->Sort().key, panel_->Sort().ascending ? 1 : 0);
             if (panel_->thumbnailMode && !fullScreen_) SelectCurrentThumbnail(false);
             InvalidateAll(true);

@@ -99,7 +99,7 @@ struct LibBuffer {
 
 ImageLoader::ImageLoader(VSLoaderHost& host) : host_(host) {}
 
-bool ImageLoader::ReadPicture(const std::string& path, ImageRecord* record) {
+bool ImageLoader::ReadPicture(const std::string& path, ImageRecord* record, bool fullSize) {
     Source source(path);
     const uint32_t type = source.Type();
     uint32_t width = 0, height = 0, declaredW = 0, declaredH = 0;
@@ -114,7 +114,7 @@ bool ImageLoader::ReadPicture(const std::string& path, ImageRecord* record) {
             uint32_t fullW = 0, fullH = 0;
             if (IS40_GetJPGDims(h, &fullW, &fullH, &bits, &colourSpace, nullptr, nullptr, 0)) {
                 const VSSize screen = host_.ScreenSize();
-                IS40_SetJPGDCTScaleFactors(1, JpegDivisor(fullW, fullH, screen.width, screen.height));
+                IS40_SetJPGDCTScaleFactors(1, fullSize ? 1 : JpegDivisor(fullW, fullH, screen.width, screen.height));
                 IS40_Seek(h, 0, 0);
                 pixels.p = IS40_ReadJPG(h, &width, &height, 24, 0);
                 declaredW = fullW;
@@ -124,7 +124,10 @@ bool ImageLoader::ReadPicture(const std::string& path, ImageRecord* record) {
         }
         case IS_FT_PNG: pixels.p = IS40_ReadPNG(h, &width, &height, 24, palette, 0); break;
         case IS_FT_PCX: pixels.p = IS40_ReadPCX(h, &width, &height, 24, palette, 0); break;
-        case IS_FT_TIFF: pixels.p = IS40_ReadTIFF(h, &width, &height, 24, palette, 0, 0); break;
+        // The orientation is the viewer's to apply, once, as for JPEG.
+        case IS_FT_TIFF:
+            pixels.p = IS40_ReadTIFF(h, &width, &height, 24, palette, 0, IS_TIFF_IGNORE_ORIENTATION);
+            break;
         case IS_FT_TGA: pixels.p = IS40_ReadTGA(h, &width, &height, 24, palette, 1); break;
         default: break;
         }

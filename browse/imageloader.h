@@ -62,9 +62,11 @@ class ImageLoader {
 public:
     explicit ImageLoader(VSLoaderHost& host);
 
-    // Reads the whole picture as 24-bit RGB. On failure the host is told
-    // (resource 8 or 9), false is returned and the record is unchanged.
-    bool ReadPicture(const std::string& path, ImageRecord* record);
+    // Reads the whole picture as 24-bit RGB, as stored (not turned by any
+    // orientation); a large JPEG is scaled down for the screen unless
+    // fullSize. On failure the host is told (resource 8 or 9), false is
+    // returned and the record is unchanged.
+    bool ReadPicture(const std::string& path, ImageRecord* record, bool fullSize = false);
     // Writes the record's pixels in the format of its file type; on failure
     // the record's error text is set. Type 0 also tells the host.
     bool WritePicture(const std::string& path, ImageRecord* record);

@@ -5,13 +5,19 @@
 
 #include <cstddef>
 
-int32_t TurnForOrientation(int32_t orientation) {
-    switch (orientation) {
-    case 6: return IS_ROTATE_90;
-    case 8: return IS_ROTATE_270;
-    case 3: return IS_ROTATE_180;
-    default: return -1;
-    }
+bool OrientationSwaps(int32_t orientation) { return orientation >= 5 && orientation <= 8; }
+
+bool Upright(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, int32_t orientation, VSRgbImage* out) {
+    const bool swaps = OrientationSwaps(orientation);
+    const uint32_t ow = swaps ? h : w, oh = swaps ? w : h;
+    out->pixels.assign(static_cast<size_t>(ow) * oh * 3, 0);
+    out->width = ow;
+    out->height = oh;
+    const uint32_t o = orientation >= 1 && orientation <= 8 ? static_cast<uint32_t>(orientation) : 1;
+    if (IS40_OrientImage(rgb, w, h, stride, out->pixels.data(), ow * 3, o, 3, 0)) return true;
+    out->pixels.clear();
+    out->width = out->height = 0;
+    return false;
 }
 
 namespace {
@@ -29,38 +35,19 @@ bool RenderPicture(const uint8_t* kept, uint32_t kw, uint32_t kh, VSSize box, ui
     out->pixels.clear();
     out->width = out->height = 0;
     if (!kept || kw == 0 || kh == 0) return false;
-    const VSSize fit = FitForDisplay(kw, kh, box, screenWidth, screenHeight);
+    // Fitted once, by the upright size, and resampled in the stored
+    // orientation so that the turn itself is exact.
+    const bool swaps = OrientationSwaps(orientation);
+    const VSSize fit = FitForDisplay(swaps ? kh : kw, swaps ? kw : kh, box, screenWidth, screenHeight);
     if (fit.width == 0 || fit.height == 0) return false;
+    const uint32_t fw = swaps ? fit.height : fit.width, fh = swaps ? fit.width : fit.height;
     std::vector<uint8_t> fitted;
-    if (!Resize(kept, kw, kh, fit.width, fit.height, IS_RESIZE_BILINEAR, &fitted)) return false;
-
-    const int32_t turn = TurnForOrientation(orientation);
-    if (turn < 0) {
+    if (!Resize(kept, kw, kh, fw, fh, IS_RESIZE_BILINEAR, &fitted)) return false;
+    if (orientation < 2 || orientation > 8) {
         out->pixels.swap(fitted);
-        out->width = fit.width;
-        out->height = fit.height;
+        out->width = fw;
+        out->height = fh;
         return true;
     }
-    const bool quarter = turn != IS_ROTATE_180;
-    const uint32_t tw = quarter ? fit.height : fit.width;
-    const uint32_t th = quarter ? fit.width : fit.height;
-    std::vector<uint8_t> turned(fitted.size());
-    if (!IS40_QuickRotateImage(fitted.data(), fit.width, fit.height, fit.width * 3, turned.data(), tw * 3,
-                               static_cast<uint32_t>(turn), 3, 0))
-        return false;
-    if (!quarter) {
-        out->pixels.swap(turned);
-        out->width = tw;
-        out->height = th;
-        return true;
-    }
-    const VSSize refit = FitSize(tw, th, box.width, box.height);
-    if (refit.width == 0 || refit.height == 0) return false;
-    if (!Resize(turned.data(), tw, th, refit.width, refit.height, IS_RESIZE_NEAREST, &out->pixels)) {
-        out->pixels.clear();
-        return false;
-    }
-    out->width = refit.width;
-    out->height = refit.height;
-    return true;
+    return Upright(fitted.data(), fw, fh, fw * 3, orientation, out);
 }

@@ -1,5 +1,5 @@
 // The render pipeline of the picture display on RGB buffers: fit into the
-// box, resample, turn upright from the EXIF orientation and fit again.
+// box, resample, make upright from the EXIF orientation.
 #ifndef VS_BROWSE_RENDER_H
 #define VS_BROWSE_RENDER_H
 
@@ -12,7 +12,7 @@
 // Windows colour value (0x00BBGGRR).
 constexpr uint32_t kBackgroundColour = 0xB48B5C;
 
-// EXIF orientation tag and the values that turn a picture.
+// EXIF orientation tag.
 constexpr uint32_t kOrientationTag = 274;
 
 struct VSRgbImage {
@@ -21,15 +21,19 @@ struct VSRgbImage {
     uint32_t height = 0;
 };
 
-// The quarter or half turn for an orientation value: the rotation of
-// IS40_QuickRotateImage (0 clockwise, 1 half, 2 counter-clockwise), or -1.
-int32_t TurnForOrientation(int32_t orientation);
+// True for the orientations (5 to 8) whose upright picture is turned a
+// quarter, so that width and height trade places.
+bool OrientationSwaps(int32_t orientation);
 
-// Renders kept (kw x kh) for a box: fitted (growing by 2 when the fit is
-// exactly the screen), resampled bilinearly, then for orientation 6 and 8
-// turned and fitted again by nearest neighbour, for 3 turned in place.
-// Pass orientation 0 when auto-rotation is off. False, and out empty, when
-// a step fails or the box is empty.
+// The picture (rgb, R, G, B rows of stride bytes) made upright from its
+// EXIF orientation: turned and mirrored as 2 to 8 say; other values copy.
+bool Upright(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, int32_t orientation, VSRgbImage* out);
+
+// Renders kept (kw x kh) for a box: fitted once by its upright size
+// (growing by 2 when the fit is exactly the screen), resampled bilinearly,
+// then made upright from the EXIF orientation. Pass orientation 0 when
+// auto-rotation is off. False, and out empty, when a step fails or the box
+// is empty.
 bool RenderPicture(const uint8_t* kept, uint32_t kw, uint32_t kh, VSSize box, uint32_t screenWidth,
                    uint32_t screenHeight, int32_t orientation, VSRgbImage* out);
 

@@ -86,6 +86,14 @@ IS_BOOL IS40_QuickRotateImage(const uint8_t* source, uint32_t width, uint32_t he
                               uint32_t sourceStride, uint8_t* destination, uint32_t destStride,
                               uint32_t rotation, uint32_t bytesPerPixel, uint32_t flags);
 
+// Makes a picture stored with an EXIF Orientation (1 to 8) upright: the
+// turns of 3, 6 and 8 and the mirrored forms of 2, 4, 5 and 7. For 5 to 8
+// the destination is height pixels wide and width pixels tall. flags as
+// for IS40_QuickRotateImage. Errors: 5 bad argument or overlapping buffers.
+IS_BOOL IS40_OrientImage(const uint8_t* source, uint32_t width, uint32_t height,
+                         uint32_t sourceStride, uint8_t* destination, uint32_t destStride,
+                         uint32_t orientation, uint32_t bytesPerPixel, uint32_t flags);
+
 // Fills the rectangle, clipped to the image, with colour 0xAABBGGRR.
 IS_BOOL IS40_FillSolidRect(uint8_t* image, uint32_t width, uint32_t height, uint32_t bytesPerPixel,
                            uint32_t stride, const ISRect* rect, uint32_t colour, uint32_t flags);

@@ -45,6 +45,27 @@ struct CISMaskChannel {
     }
 };
 
+// The alpha channel of a bit-field pixel, scaled to 0..255 whatever its
+// width; opaque without a mask.
+struct CISAlphaChannel {
+    uint32_t mask = 0;
+    int low = 0;
+    uint32_t top = 0;  // the mask's largest value, shifted down
+
+    void Set(uint32_t m) {
+        mask = m;
+        low = 0;
+        if (!m) return;
+        while (!(m & (1u << low))) ++low;
+        top = m >> low;
+    }
+    uint8_t Get(uint32_t pixel) const {
+        if (!mask) return 255;
+        const uint64_t v = (pixel & mask) >> low;
+        return static_cast<uint8_t>((v * 255 + top / 2) / top);
+    }
+};
+
 struct CISBmpHeader {
     uint32_t pixelOffset = 0;
     uint32_t headerSize = 0;
@@ -58,6 +79,7 @@ struct CISBmpHeader {
     uint32_t yPelsPerMetre = 0;
     uint32_t coloursUsed = 0;
     CISMaskChannel red, green, blue;
+    CISAlphaChannel alpha;
     bool masksRead = false;
     uint8_t table[256 * 4] = {};  // B, G, R, reserved; unused entries copy entry 0
 };
@@ -187,6 +209,7 @@ void CISBmpCodec::ReadHeaders(bool withTable) {
                 m_h.red.Set(ISGet32LE(ext));
                 m_h.green.Set(ISGet32LE(ext + 4));
                 m_h.blue.Set(ISGet32LE(ext + 8));
+                if (m_h.headerSize >= 56) m_h.alpha.Set(ISGet32LE(ext + 12));
                 m_h.masksRead = true;
             }
         }
@@ -291,7 +314,7 @@ void CISBmpCodec::ConvertRow(const CISBmpSink& sink, uint8_t* out, const uint8_t
             for (uint32_t x = 0; x < w; ++x) {
                 uint32_t p = ISGet16LE(in + 2 * static_cast<uint64_t>(x));
                 if (m_h.compression == kISBiBitFields) {
-                    sink.PutColour(out, x, m_h.red.Get(p), m_h.green.Get(p), m_h.blue.Get(p), 255);
+                    sink.PutColour(out, x, m_h.red.Get(p), m_h.green.Get(p), m_h.blue.Get(p), m_h.alpha.Get(p));
                 } else {
                     sink.PutColour(out, x, static_cast<uint8_t>(((p >> 10) & 31) * 255 / 31),
                                    static_cast<uint8_t>(((p >> 5) & 31) * 255 / 31),
@@ -310,7 +333,7 @@ void CISBmpCodec::ConvertRow(const CISBmpSink& sink, uint8_t* out, const uint8_t
                 const uint8_t* q = in + 4 * static_cast<uint64_t>(x);
                 if (m_h.compression == kISBiBitFields) {
                     uint32_t p = ISGet32LE(q);
-                    sink.PutColour(out, x, m_h.red.Get(p), m_h.green.Get(p), m_h.blue.Get(p), q[3]);
+                    sink.PutColour(out, x, m_h.red.Get(p), m_h.green.Get(p), m_h.blue.Get(p), m_h.alpha.Get(p));
                 } else {
                     sink.PutColour(out, x, q[2], q[1], q[0], q[3]);
                 }
@@ -472,6 +495,12 @@ uint8_t* CISBmpCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
     }
     CISBmpSink sink(m_h, base, pixelStart, outRow, depth, dib || pad, dib);
     if (rle) {
+        // Pixels the codes skip (deltas, early line ends, cut data) show
+        // colour 0, as in every other reader.
+        for (uint32_t y = 0; y < m_h.height; ++y) {
+            uint8_t* row = sink.Row(y);
+            for (uint32_t x = 0; x < m_h.width; ++x) sink.PutIndex(row, x, 0);
+        }
         DecodeRle(sink, bytes);
     } else {
         CISInternalAllocator work;

@@ -79,6 +79,30 @@ constexpr uint64_t kISAllocLimit = 0x7FFDEFFFu;
 #endif
 constexpr uint64_t kISBombFloor = VS_BOMB_FLOOR_BYTES;
 
+// Source pixel of output pixel (x, y) for each EXIF/TIFF Orientation value,
+// which makes the picture upright; the output is w x h, or h x w for 5 to 8,
+// of a stored picture w x h.
+struct CISOrient {
+    uint32_t o, w, h;
+    bool Swaps() const { return o >= 5 && o <= 8; }
+    uint32_t OutWidth() const { return Swaps() ? h : w; }
+    uint32_t OutHeight() const { return Swaps() ? w : h; }
+    uint64_t Source(uint32_t x, uint32_t y) const {
+        uint64_t r, c;
+        switch (o) {
+            case 2: r = y; c = w - 1 - x; break;
+            case 3: r = h - 1 - y; c = w - 1 - x; break;
+            case 4: r = h - 1 - y; c = x; break;
+            case 5: r = x; c = y; break;
+            case 6: r = h - 1 - x; c = y; break;
+            case 7: r = h - 1 - x; c = w - 1 - y; break;
+            case 8: r = x; c = w - 1 - y; break;
+            default: r = y; c = x; break;
+        }
+        return r * w + c;
+    }
+};
+
 // Test hook: after `count` more successful allocations on this thread, every
 // allocation fails (negative: never). Used to inject out-of-memory.
 void ISSetAllocFailAfter(int64_t count);

@@ -34,6 +34,7 @@ public:
     // True once a read came back short (truncated source).
     bool ReadShort() const;
     bool WriteFailed() const;
+    uint32_t ErrorCount() const;
     // Last libtiff error text, or null.
     const char* Message() const;
     // Replaces the kept error text.

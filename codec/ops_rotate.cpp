@@ -1,4 +1,4 @@
-// Quarter and half turns.
+// Quarter and half turns, and the eight EXIF orientations made upright.
 #include "isframe.h"
 
 #include <cstring>
@@ -69,9 +69,47 @@ void Rotate(const uint8_t* src, uint32_t w, uint32_t h, uint32_t ss, uint8_t* ds
     }
 }
 
+// Orientations 3, 6 and 8 are plain turns; the mirrored ones (2, 4, 5, 7)
+// are rare enough to walk pixel by pixel.
+void Orient(const uint8_t* src, uint32_t w, uint32_t h, uint32_t ss, uint8_t* dst, uint32_t ds,
+            uint32_t orientation, uint32_t channels, uint32_t flags) {
+    if (orientation < 1 || orientation > 8) ISFail(IS_ERR_PARAM, "orientation");
+    const int32_t turn = orientation == 6 ? IS_ROTATE_90 : orientation == 3 ? IS_ROTATE_180 : orientation == 8 ? IS_ROTATE_270 : -1;
+    if (turn >= 0) return Rotate(src, w, h, ss, dst, ds, static_cast<uint32_t>(turn), channels, flags);
+    if (!src || !dst || !ISValidChannels(channels) || !w || !h) ISFail(IS_ERR_PARAM, "arguments");
+    const uint32_t pb = channels * ((flags & IS_ROTATE_16BIT) ? 2 : 1);
+    const CISOrient map{orientation, w, h};
+    const uint32_t dw = map.OutWidth(), dh = map.OutHeight();
+    const uint64_t srcRow = ISPixelRowBytes(w, pb), dstRow = ISPixelRowBytes(dw, pb);
+    if (ss < srcRow || ds < dstRow) ISFail(IS_ERR_PARAM, "stride");
+    const uintptr_t s0 = reinterpret_cast<uintptr_t>(src), d0 = reinterpret_cast<uintptr_t>(dst);
+    if (s0 < d0 + (dh - 1) * static_cast<uint64_t>(ds) + dstRow && d0 < s0 + (h - 1) * static_cast<uint64_t>(ss) + srcRow) {
+        ISFail(IS_ERR_PARAM, "overlapping buffers");
+    }
+    for (uint32_t y = 0; y < dh; ++y) {
+        uint8_t* d = dst + static_cast<uint64_t>(y) * ds;
+        if (orientation == 1) {
+            std::memcpy(d, src + static_cast<uint64_t>(y) * ss, srcRow);
+            continue;
+        }
+        for (uint32_t x = 0; x < dw; ++x, d += pb) {
+            const uint64_t at = map.Source(x, y);
+            std::memcpy(d, src + (at / w) * ss + (at % w) * pb, pb);
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" {
+
+IS_BOOL IS40_OrientImage(const uint8_t* source, uint32_t width, uint32_t height, uint32_t sourceStride,
+                         uint8_t* destination, uint32_t destStride, uint32_t orientation, uint32_t bytesPerPixel,
+                         uint32_t flags) {
+    return ISRunOperation("IS40_OrientImage", [&] {
+        Orient(source, width, height, sourceStride, destination, destStride, orientation, bytesPerPixel, flags);
+    });
+}
 
 IS_BOOL IS40_QuickRotateImage(const uint8_t* source, uint32_t width, uint32_t height, uint32_t sourceStride,
                               uint8_t* destination, uint32_t destStride, uint32_t rotation, uint32_t bytesPerPixel,

@@ -24,6 +24,7 @@ struct CISPcxHeader {
     uint32_t bytesPerLine = 0;
     uint32_t hRes = 0;
     uint32_t vRes = 0;
+    uint32_t paletteInfo = 0;  // 2: grey
     uint8_t palette16[48] = {};
 
     bool Indexed() const {
@@ -51,6 +52,7 @@ uint32_t ParsePcxHeader(const uint8_t* raw, CISPcxHeader* h) {
     h->bytesPerLine = ISGet16LE(raw + 66);
     h->hRes = ISGet16LE(raw + 12);
     h->vRes = ISGet16LE(raw + 14);
+    h->paletteInfo = ISGet16LE(raw + 68);
     std::memcpy(h->palette16, raw + 16, sizeof h->palette16);
     if (h->bitCount == 0 || h->bitCount > 32) return IS_ERR_NOT_PCX;
     // A scan line shorter than the window cannot hold the pixels.
@@ -179,44 +181,47 @@ private:
         return code == IS_ERR_NONE || Fail(code);
     }
 
-    // 256 entries B, G, R, reserved.
-    void BuildPalette(CISIO& io, const CISPcxHeader& h, uint8_t* pal);
+    // 256 entries B, G, R, reserved; false when the file's palette is missing.
+    bool BuildPalette(CISIO& io, const CISPcxHeader& h, uint8_t* pal);
 
     uint32_t m_error = IS_ERR_NONE;
 };
 
-void CISPcxCodec::BuildPalette(CISIO& io, const CISPcxHeader& h, uint8_t* pal) {
+bool CISPcxCodec::BuildPalette(CISIO& io, const CISPcxHeader& h, uint8_t* pal) {
     for (uint32_t i = 0; i < 256; ++i) {
         pal[4 * i] = pal[4 * i + 1] = pal[4 * i + 2] = static_cast<uint8_t>(i);
         pal[4 * i + 3] = 0;
     }
     if (h.bitCount == 8) {
-        if (h.version != 5) return;
+        if (h.version != 5) return true;
         const uint32_t here = io.Tell();
         uint8_t tail[kPcxPaletteTail];
-        if (!io.Seek(-static_cast<int64_t>(kPcxPaletteTail), 2)) return;
-        const bool got = io.ReadExact(tail, sizeof tail);
+        const bool got = io.Seek(-static_cast<int64_t>(kPcxPaletteTail), 2) && io.ReadExact(tail, sizeof tail);
         // The caller's pixel read reports a failed return seek as short data.
         io.Seek(here, 0);
-        if (!got || tail[0] != kPcxPaletteMark) return;
+        // A grey file may go without; any other would show invented colours.
+        if (!got || tail[0] != kPcxPaletteMark) return h.paletteInfo == 2;
         for (uint32_t i = 0; i < 256; ++i) {
             pal[4 * i] = tail[1 + 3 * i + 2];
             pal[4 * i + 1] = tail[1 + 3 * i + 1];
             pal[4 * i + 2] = tail[1 + 3 * i];
         }
-    } else if (h.bitCount < 8) {
-        if (h.bitCount == 1) {
-            // Monochrome files often carry an empty header palette.
-            std::memset(pal, 0, 8);
-            pal[4] = pal[5] = pal[6] = 255;
-            return;
-        }
-        for (uint32_t i = 0; i < 16; ++i) {
-            pal[4 * i] = h.palette16[3 * i + 2];
-            pal[4 * i + 1] = h.palette16[3 * i + 1];
-            pal[4 * i + 2] = h.palette16[3 * i];
-        }
+        return true;
     }
+    if (h.bitCount >= 8) return true;
+    const uint8_t* e = h.palette16;
+    if (h.bitCount == 1 && std::memcmp(e, e + 3, 3) == 0) {
+        // Monochrome files often carry an empty header palette: black, white.
+        std::memset(pal, 0, 8);
+        pal[4] = pal[5] = pal[6] = 255;
+        return true;
+    }
+    for (uint32_t i = 0; i < 16; ++i) {
+        pal[4 * i] = e[3 * i + 2];
+        pal[4 * i + 1] = e[3 * i + 1];
+        pal[4 * i + 2] = e[3 * i];
+    }
+    return true;
 }
 
 uint8_t* CISPcxCodec::Read(CISIO& io, uint32_t* width, uint32_t* height, uint32_t bitDepth, uint8_t* palette,
@@ -256,7 +261,7 @@ uint8_t* CISPcxCodec::Read(CISIO& io, uint32_t* width, uint32_t* height, uint32_
         return FailNull(IS_ERR_MEMORY);
 
     uint8_t pal[1024];
-    if (h.Indexed()) BuildPalette(io, h, pal);
+    if (h.Indexed() && !BuildPalette(io, h, pal)) return FailNull(IS_ERR_PALETTE);
 
     // Each coded byte yields at most one run of 63, so a source this short
     // cannot hold the picture: refuse before allocating for it.

@@ -288,6 +288,10 @@ void CISPngCodec::ChooseTransforms(uint32_t depth, uint32_t flags) {
         if (keepAlpha) {
             if (!alpha) png_set_add_alpha(png, depth == 64 ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
         } else if (alpha) {
+            // Composite on the stored values, as every viewer does: a gAMA or
+            // sRGB chunk must not send the blend (and 16-bit scaling) through
+            // linear light.
+            png_set_gamma(png, 1.0, 1.0);
             png_color_16p fileBackground = nullptr;
             if (h.hasBkgd && png_get_bKGD(png, info, &fileBackground)) {
                 png_set_background(png, fileBackground, PNG_BACKGROUND_GAMMA_FILE, 1, 1.0);

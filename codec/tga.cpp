@@ -35,6 +35,8 @@ struct CISTgaHeader {
     uint8_t descriptor = 0;
 
     bool ColourMapped() const { return imageType == 1 || imageType == 9; }
+    // 16-bit grey pixels are grey then alpha, not 5-5-5 colour.
+    bool GreyAlpha() const { return (imageType == 3 || imageType == 11) && pixelBits == 16; }
     bool Rle() const { return imageType >= 9; }
     uint32_t PixelBytes() const { return (pixelBits + 7) / 8; }
     uint32_t MapEntryBytes() const { return (mapEntryBits + 7) / 8; }
@@ -191,7 +193,7 @@ uint8_t* CISTgaCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
     uint32_t outDepth = depth;
     if (dib) {
         const uint32_t sourceBits = h.ColourMapped() ? h.mapEntryBits : h.pixelBits;
-        outDepth = sourceBits == 32 ? 32 : 24;
+        outDepth = sourceBits == 32 || h.GreyAlpha() ? 32 : 24;
     }
     const uint32_t outPixel = outDepth / 8;
     uint64_t rowBytes = static_cast<uint64_t>(h.width) * outPixel;
@@ -263,6 +265,9 @@ uint8_t* CISTgaCodec::Read(uint32_t depth, uint8_t* palette, uint32_t flags, uin
                     bgra[0] = bgra[1] = bgra[2] = 0;
                     bgra[3] = 255;
                 }
+            } else if (h.GreyAlpha()) {
+                bgra[0] = bgra[1] = bgra[2] = pixel[0];
+                bgra[3] = pixel[1];
             } else {
                 DecodeColour(pixel, h.pixelBits, bgra);
             }

@@ -27,6 +27,7 @@ struct CISTiffFile::Client {
     uint64_t size = 0;           // source size, or the written end
     bool shortRead = false;
     bool writeFailed = false;
+    uint32_t errors = 0;  // libtiff errors so far; warnings are not counted
     char message[240] = {};
 };
 
@@ -100,6 +101,7 @@ void TiffUnmap(thandle_t, void*, toff_t) {}
 int TiffOnError(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
     Client* c = static_cast<Client*>(user);
     if (c) {
+        ++c->errors;
         char text[200];
         std::vsnprintf(text, sizeof text, fmt, ap);
         std::snprintf(c->message, sizeof c->message, "%s: %s", module ? module : "libtiff", text);
@@ -127,6 +129,7 @@ CISTiffFile::~CISTiffFile() { Close(); }
 
 bool CISTiffFile::ReadShort() const { return m_client && m_client->shortRead; }
 bool CISTiffFile::WriteFailed() const { return m_client && m_client->writeFailed; }
+uint32_t CISTiffFile::ErrorCount() const { return m_client ? m_client->errors : 0; }
 void CISTiffFile::Note(const char* text) {
     if (m_client) std::snprintf(m_client->message, sizeof m_client->message, "%s", text ? text : "");
 }
@@ -194,28 +197,6 @@ struct CISTiffInfo {
     bool hasResolution = false;
     float xRes = 0, yRes = 0;
     uint16_t resUnit = 0;
-};
-
-// Source pixel of output pixel (x, y) for each Orientation value; the output
-// is w x h, or h x w for 5 to 8, of a stored picture w x h.
-struct CISOrient {
-    uint32_t o, w, h;
-    uint32_t OutWidth() const { return o >= 5 ? h : w; }
-    uint32_t OutHeight() const { return o >= 5 ? w : h; }
-    uint64_t Source(uint32_t x, uint32_t y) const {
-        uint64_t r, c;
-        switch (o) {
-            case 2: r = y; c = w - 1 - x; break;
-            case 3: r = h - 1 - y; c = w - 1 - x; break;
-            case 4: r = h - 1 - y; c = x; break;
-            case 5: r = x; c = y; break;
-            case 6: r = h - 1 - x; c = y; break;
-            case 7: r = h - 1 - x; c = w - 1 - y; break;
-            case 8: r = x; c = w - 1 - y; break;
-            default: r = y; c = x; break;
-        }
-        return r * w + c;
-    }
 };
 
 uint32_t PelsPerMetre(const CISTiffInfo& info, float v) {
@@ -378,17 +359,20 @@ void CISTiffCodec::ReadTrueColour(uint32_t depth, uint32_t orientation, uint32_t
             ISFail(IS_ERR_MEMORY, "tile buffer");
         }
     }
+    // Not stopping on error: a strip libtiff decodes with only a warning (a
+    // fax line cut short) still counts; a libtiff error refuses the picture.
     TIFFRGBAImage img;
-    if (!TIFFRGBAImageBegin(&img, tif, 1, emsg)) {
+    if (!TIFFRGBAImageBegin(&img, tif, 0, emsg)) {
         m_file.Note(emsg);
         ISFail(IS_ERR_PALETTE, "RGBA interface refuses the picture");
     }
     // Rows come as stored; the turn below covers all eight orientations.
     img.req_orientation = ORIENTATION_TOPLEFT;
     img.orientation = ORIENTATION_TOPLEFT;
+    const uint32_t errorsBefore = m_file.ErrorCount();
     const int got = TIFFRGBAImageGet(&img, reinterpret_cast<uint32_t*>(raster.Get()), w, h);
     TIFFRGBAImageEnd(&img);
-    if (!got) ISFail(m_file.ReadFailureCode(), "decode");
+    if (!got || m_file.ErrorCount() != errorsBefore) ISFail(m_file.ReadFailureCode(), "decode");
 
     const CISOrient turn{orientation, w, h};
     const uint32_t ow = turn.OutWidth(), oh = turn.OutHeight();
@@ -438,6 +422,12 @@ void CISTiffCodec::DecodeSamples(uint8_t* indexes) {
             dst[i] = static_cast<uint8_t>((src[bit >> 3] >> (8 - bps - (bit & 7))) & mask);
         }
     };
+    // A block that decodes with only a warning (a fax line cut short) keeps
+    // what arrived, the rest zero; a libtiff error refuses the picture.
+    const uint32_t errorsBefore = m_file.ErrorCount();
+    auto decode = [&](tmsize_t got, const char* what) {
+        if (got < 0 && m_file.ErrorCount() != errorsBefore) ISFail(m_file.ReadFailureCode(), what);
+    };
     if (TIFFIsTiled(tif)) {
         uint32_t tw = 0, th = 0;
         TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
@@ -452,10 +442,10 @@ void CISTiffCodec::DecodeSamples(uint8_t* indexes) {
         if (!tile.Alloc(tileBytes)) ISFail(IS_ERR_MEMORY, "tile");
         for (uint32_t ty = 0; ty < h; ty += th) {
             for (uint32_t tx = 0; tx < w; tx += tw) {
-                if (TIFFReadEncodedTile(tif, TIFFComputeTile(tif, tx, ty, 0, 0), tile.Get(),
-                                        static_cast<tmsize_t>(tileBytes)) < 0) {
-                    ISFail(m_file.ReadFailureCode(), "tile");
-                }
+                std::memset(tile.Get(), 0, tileBytes);
+                decode(TIFFReadEncodedTile(tif, TIFFComputeTile(tif, tx, ty, 0, 0), tile.Get(),
+                                           static_cast<tmsize_t>(tileBytes)),
+                       "tile");
                 const uint32_t cols = tw < w - tx ? tw : w - tx;
                 for (uint32_t r = 0; r < th && ty + r < h; ++r) {
                     unpack(tile.Get() + r * tileRow, indexes + static_cast<uint64_t>(ty + r) * w + tx, cols);
@@ -476,9 +466,8 @@ void CISTiffCodec::DecodeSamples(uint8_t* indexes) {
     CISInternalAllocator strip;
     if (!strip.Alloc(stripBytes)) ISFail(IS_ERR_MEMORY, "strip");
     for (uint32_t y = 0, s = 0; y < h; y += rps, ++s) {
-        if (TIFFReadEncodedStrip(tif, s, strip.Get(), static_cast<tmsize_t>(stripBytes)) < 0) {
-            ISFail(m_file.ReadFailureCode(), "strip");
-        }
+        std::memset(strip.Get(), 0, stripBytes);
+        decode(TIFFReadEncodedStrip(tif, s, strip.Get(), static_cast<tmsize_t>(stripBytes)), "strip");
         for (uint32_t r = 0; r < rps && y + r < h; ++r) {
             unpack(strip.Get() + r * line, indexes + static_cast<uint64_t>(y + r) * w, w);
         }

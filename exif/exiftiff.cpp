@@ -413,11 +413,11 @@ bool CISEXIFReader::LoadTiff(ISHANDLE source, uint32_t page) {
             break;
         }
     }
-    // Without the EXIF IFD pointer the page carries no EXIF data at all.
-    if (!pointer) return true;
+    // The page's own directory counts even without an EXIF IFD: many
+    // scanners and editors store the orientation only there.
     WalkDirectory(dir, page0, m_lists[kEXIFListIFD0]);
     uint64_t exifOffset = 0;
-    if (dir.FirstValue(*pointer, &exifOffset)) {
+    if (pointer && dir.FirstValue(*pointer, &exifOffset)) {
         std::vector<CISTiffEntry> exif;
         dir.ReadDirectory(exifOffset, &exif);
         WalkDirectory(dir, exif, m_lists[kEXIFListExif]);

@@ -1,6 +1,7 @@
 #include "saveas.h"
 
 #include "paths.h"
+#include "render.h"
 
 const char kSaveFilter[] =
     "JPEG (*.jpg)|*.jpg|BMP (*.bmp)|*.bmp|PNG (*.png)|*.png|TIFF (*.tif)|*.tif|PCX (*.pcx)|*.pcx|TGA (*.tga)|*.tga||";
@@ -9,17 +10,19 @@ VSSaveFiles::~VSSaveFiles() = default;
 
 uint32_t SaveTypeFor(const std::string& chosenExtension, uint32_t detected) {
     const std::string ext = AsciiLower(chosenExtension);
-    if (ext == "jpg") return IS_FT_JPEG;
+    if (ext == "jpg" || ext == "jpeg" || ext == "jpe") return IS_FT_JPEG;
     if (ext == "bmp") return IS_FT_BMP;
     if (ext == "png") return IS_FT_PNG;
-    if (ext == "tif") return IS_FT_TIFF;
+    if (ext == "tif" || ext == "tiff") return IS_FT_TIFF;
     if (ext == "pcx") return IS_FT_PCX;
     if (ext == "tga") return IS_FT_TGA;
     return detected;
 }
 
 bool IsByteCopy(const std::string& currentPath, const std::string& chosenExtension) {
-    return AsciiLower(chosenExtension) == "jpg" && AsciiLower(ExtensionOf(FileName(currentPath))) == ".jpg";
+    const std::string current = AsciiLower(ExtensionOf(FileName(currentPath)));
+    return SaveTypeFor(chosenExtension, 0) == IS_FT_JPEG && !current.empty() &&
+           SaveTypeFor(current.substr(1), 0) == IS_FT_JPEG;
 }
 
 std::string SaveInitialName(const std::string& currentPath) {
@@ -41,30 +44,45 @@ std::string TempPathBeside(VSSaveFiles& files, const std::string& target) {
 VSSaveOutcome SavePicture(ImageLoader& loader, VSSaveFiles& files, const std::string& currentPath,
                           const std::string& chosenPath, const std::string& chosenExtension) {
     VSSaveOutcome outcome;
+    // Replacing the file would also drop its protection.
+    if (files.ReadOnly(chosenPath)) {
+        outcome.errorText = WriteErrorText(IS_ERR_WRITE);
+        return outcome;
+    }
     const std::string temp = TempPathBeside(files, chosenPath);
     if (IsByteCopy(currentPath, chosenExtension)) {
         if (!files.Copy(currentPath, temp)) {
             files.Remove(temp);
-            outcome.errorText = WriteErrorText(4);
+            outcome.errorText = WriteErrorText(IS_ERR_WRITE);
             return outcome;
         }
     } else {
         ImageRecord record;
-        if (!loader.ReadPicture(currentPath, &record)) {
+        if (!loader.ReadPicture(currentPath, &record, true)) {
             outcome.readFailed = true;
             return outcome;
+        }
+        // Written upright: the new file carries no orientation of its own.
+        VSRgbImage upright;
+        const int32_t orientation = ImageLoader::ReadExifNumber(currentPath, kOrientationTag);
+        if (orientation >= 2 && orientation <= 8 &&
+            Upright(record.pixels.data(), record.width, record.height, record.rowStride, orientation, &upright)) {
+            record.pixels.swap(upright.pixels);
+            record.width = upright.width;
+            record.height = upright.height;
+            record.rowStride = upright.width * 3;
         }
         record.fileType = SaveTypeFor(chosenExtension, record.fileType);
         record.quality = kSaveQuality;
         if (!loader.WritePicture(temp, &record)) {
             files.Remove(temp);
-            outcome.errorText = record.errorText.empty() ? WriteErrorText(4) : record.errorText;
+            outcome.errorText = record.errorText.empty() ? WriteErrorText(IS_ERR_WRITE) : record.errorText;
             return outcome;
         }
     }
     if (!files.Replace(temp, chosenPath)) {
         files.Remove(temp);
-        outcome.errorText = WriteErrorText(4);
+        outcome.errorText = WriteErrorText(IS_ERR_WRITE);
         return outcome;
     }
     outcome.saved = true;

@@ -14,9 +14,11 @@ extern const char kSaveFilter[];  // with "|" separators, as the dialog lists th
 constexpr uint32_t kSaveQuality = 75;
 
 // The type to write for a chosen extension (without its dot, any case):
-// jpg 3, bmp 1, png 4, tif 6, pcx 5, tga 14; any other keeps detected.
+// jpg, jpeg and jpe 3, bmp 1, png 4, tif and tiff 6, pcx 5, tga 14; any
+// other keeps detected.
 uint32_t SaveTypeFor(const std::string& chosenExtension, uint32_t detected);
-// A ".jpg" current file saved under extension "jpg" is copied unchanged.
+// A JPEG-named current file saved under a JPEG extension is copied
+// unchanged, EXIF and all.
 bool IsByteCopy(const std::string& currentPath, const std::string& chosenExtension);
 // The dialog's initial name: the current file's name without its last extension.
 std::string SaveInitialName(const std::string& currentPath);
@@ -30,6 +32,8 @@ public:
     virtual bool Copy(const std::string& source, const std::string& destination) = 0;
     // Puts a complete file in place of target, replacing it.
     virtual bool Replace(const std::string& complete, const std::string& target) = 0;
+    // An existing file the user has protected from writing.
+    virtual bool ReadOnly(const std::string& path) = 0;
     virtual void Remove(const std::string& path) = 0;
 };
 
@@ -44,8 +48,10 @@ struct VSSaveOutcome {
     std::string errorText;
 };
 
-// Saves currentPath as chosenPath. The target is replaced only by a
-// complete file; on any failure it stays as it was.
+// Saves currentPath as chosenPath: the full-size picture, made upright by
+// its EXIF orientation (a JPEG byte copy keeps its EXIF instead). The
+// target is replaced only by a complete file; a read-only target is
+// refused; on any failure it stays as it was.
 VSSaveOutcome SavePicture(ImageLoader& loader, VSSaveFiles& files, const std::string& currentPath,
                           const std::string& chosenPath, const std::string& chosenExtension);
 

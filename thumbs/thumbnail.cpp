@@ -67,27 +67,37 @@ bool ShellThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride,
     if (!ValidInput(rgb, w, h, stride)) return Fail(canvas);
     if (w < h) return FitThumbnail(rgb, w, h, stride, kThumbWhite, canvas);
     if (w < kThumbWidth || h < kThumbHeight) return Fail(canvas);
-    const int32_t turn = TurnForOrientation(orientation);
-    if (turn < 0) return StretchThumbnail(rgb, w, h, stride, canvas);
-    const bool quarter = turn != IS_ROTATE_180;
-    const uint32_t tw = quarter ? h : w, th = quarter ? w : h;
-    std::vector<uint8_t> turned(static_cast<size_t>(tw) * th * 3);
+    if (orientation < 2 || orientation > 8) return StretchThumbnail(rgb, w, h, stride, canvas);
+    VSRgbImage upright;
     // A failed turn leaves the picture as it was.
-    if (!IS40_QuickRotateImage(rgb, w, h, stride, turned.data(), tw * 3, static_cast<uint32_t>(turn), 3, 0))
-        return StretchThumbnail(rgb, w, h, stride, canvas);
-    return FitThumbnail(turned.data(), tw, th, tw * 3, kThumbWhite, canvas);
+    if (!Upright(rgb, w, h, stride, orientation, &upright)) return StretchThumbnail(rgb, w, h, stride, canvas);
+    return FitThumbnail(upright.pixels.data(), upright.width, upright.height, upright.width * 3, kThumbWhite, canvas);
 }
 
-VSThumbWay FileThumbnail(const std::string& path, VSLoaderHost& host, VSThumbCanvas* canvas) {
+VSThumbWay FileThumbnail(const std::string& path, bool autoRotate, VSLoaderHost& host, VSThumbCanvas* canvas) {
+    const int32_t orientation = autoRotate ? ImageLoader::ReadExifNumber(path, kOrientationTag) : 0;
+    const bool turn = orientation >= 2 && orientation <= 8;
+    VSRgbImage upright;
     std::vector<uint8_t> exif;
     uint32_t w = 0, h = 0;
-    if (ImageLoader::ReadExifThumbnail(path, &exif, &w, &h) && PlaceThumbnail(exif.data(), w, h, w * 3, canvas))
-        return kThumbFromExif;
+    if (ImageLoader::ReadExifThumbnail(path, &exif, &w, &h)) {
+        if (!turn && PlaceThumbnail(exif.data(), w, h, w * 3, canvas)) return kThumbFromExif;
+        if (turn && Upright(exif.data(), w, h, w * 3, orientation, &upright) &&
+            FitThumbnail(upright.pixels.data(), upright.width, upright.height, upright.width * 3, kBackgroundColour,
+                         canvas))
+            return kThumbFromExif;
+    }
     ImageLoader loader(host);
     ImageRecord record;
-    if (loader.ReadPicture(path, &record) &&
-        FitThumbnail(record.pixels.data(), record.width, record.height, record.rowStride, kBackgroundColour, canvas))
-        return kThumbFromPicture;
+    if (loader.ReadPicture(path, &record)) {
+        const uint8_t* px = record.pixels.data();
+        uint32_t pw = record.width, ph = record.height, stride = record.rowStride;
+        if (turn && Upright(px, pw, ph, stride, orientation, &upright)) {
+            px = upright.pixels.data();
+            pw = upright.width, ph = upright.height, stride = pw * 3;
+        }
+        if (FitThumbnail(px, pw, ph, stride, kBackgroundColour, canvas)) return kThumbFromPicture;
+    }
     canvas->clear();
     return kThumbNone;
 }

@@ -35,8 +35,8 @@ bool StretchThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t strid
 
 // A thumbnail handed over by the platform's shell, re-made for the view:
 // portrait is fitted onto white; landscape smaller than 160 x 120 is
-// refused (false); landscape turned by the EXIF orientation (3, 6, 8) is
-// fitted onto white, unturned it is stretched.
+// refused (false); landscape made upright by its EXIF orientation (2 to 8)
+// is fitted onto white, otherwise it is stretched.
 bool ShellThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, int32_t orientation,
                     VSThumbCanvas* canvas);
 
@@ -46,8 +46,10 @@ enum VSThumbWay : uint32_t { kThumbNone = 0, kThumbFromExif = 1, kThumbFromPictu
 
 // The view's own thumbnail of a picture file: its EXIF thumbnail placed on
 // the key colour, else the whole picture decoded through ImageLoader (whose
-// host reports a read failure) and fitted onto the key colour. Returns the
-// way that gave the canvas, kThumbNone (canvas empty) when neither did.
-VSThumbWay FileThumbnail(const std::string& path, VSLoaderHost& host, VSThumbCanvas* canvas);
+// host reports a read failure) and fitted onto the key colour. With
+// autoRotate either is first made upright by the picture's EXIF orientation
+// (a turned EXIF thumbnail is fitted, not placed). Returns the way that gave
+// the canvas, kThumbNone (canvas empty) when neither did.
+VSThumbWay FileThumbnail(const std::string& path, bool autoRotate, VSLoaderHost& host, VSThumbCanvas* canvas);
 
 #endif

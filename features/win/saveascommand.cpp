@@ -22,6 +22,10 @@ public:
         return MoveFileExA(complete.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
     }
     void Remove(const std::string& path) override { DeleteFileA(path.c_str()); }
+    bool ReadOnly(const std::string& path) override {
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    }
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Save As with real files: the type by extension, the byte copy, and a
 // target that is replaced only by a complete new file.
+#include "IS40pngtiff.h"
 #include "saveas.h"
 #include "testutil.h"
 
@@ -45,6 +46,10 @@ struct PosixFiles : VSSaveFiles {
         removed.push_back(path);
         std::remove(path.c_str());
     }
+    bool ReadOnly(const std::string& path) override {
+        struct stat st;
+        return stat(path.c_str(), &st) == 0 && !(st.st_mode & S_IWUSR);
+    }
 };
 
 
@@ -59,13 +64,16 @@ ImageRecord Read(const std::string& path) {
 TEST(FeaturesSaveAs, TypeByExtensionAndTheByteCopyRule) {
     EXPECT_EQ(SaveTypeFor("jpg", IS_FT_PNG), IS_FT_JPEG);
     EXPECT_EQ(SaveTypeFor("Pcx", IS_FT_JPEG), IS_FT_PCX);
-    EXPECT_EQ(SaveTypeFor("tiff", IS_FT_PNG), IS_FT_PNG);  // names no type: the picture's own
+    EXPECT_EQ(SaveTypeFor("tiff", IS_FT_PNG), IS_FT_TIFF);
+    EXPECT_EQ(SaveTypeFor("JPEG", IS_FT_PNG), IS_FT_JPEG);
+    EXPECT_EQ(SaveTypeFor("gif", IS_FT_PNG), IS_FT_PNG);  // names no type we write: the picture's own
     EXPECT_EQ(SaveTypeFor("", IS_FT_BMP), IS_FT_BMP);
 
     EXPECT_TRUE(IsByteCopy("C:\\p\\photo.jpg", "jpg"));
     EXPECT_TRUE(IsByteCopy("C:\\p\\photo.JPG", "JPG"));
-    EXPECT_FALSE(IsByteCopy("C:\\p\\photo.jpeg", "jpg"));
-    EXPECT_FALSE(IsByteCopy("C:\\p\\photo.JPE", "jpg"));
+    EXPECT_TRUE(IsByteCopy("C:\\p\\photo.jpeg", "jpg"));
+    EXPECT_TRUE(IsByteCopy("C:\\p\\photo.JPE", "jpeg"));
+    EXPECT_FALSE(IsByteCopy("C:\\p\\photo.png", "jpg"));
     EXPECT_FALSE(IsByteCopy("C:\\p\\photo.jpg", "png"));
     EXPECT_FALSE(IsByteCopy("C:\\p.jpg\\photo", "jpg"));  // a dot in the folder is no extension
 
@@ -73,22 +81,62 @@ TEST(FeaturesSaveAs, TypeByExtensionAndTheByteCopyRule) {
     EXPECT_EQ(SaveInitialName("C:\\p\\noext"), "noext");
 }
 
-TEST(FeaturesSaveAs, AJpgToJpgIsCopiedByteForByteAndOtherJpegsAreReencoded) {
+TEST(FeaturesSaveAs, AJpegToJpegIsCopiedByteForByteAndOtherPicturesAreEncoded) {
     const std::string jpg = WritePatternJpeg("photo.jpg", 64, 48, 90);
     const std::string jpeg = ScratchPath("photo.jpeg");
     WriteFileBytes(jpeg, ReadFileBytes(jpg));
     QuietHost host;
     ImageLoader loader(host);
     PosixFiles files;
+    for (const std::string& source : {jpg, jpeg}) {
+        const std::string copy = ScratchPath("copy.jpg");
+        EXPECT_TRUE(SavePicture(loader, files, source, copy, "jpg").saved);
+        EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(jpg));
+    }
+    const std::string encoded = ScratchPath("encoded.jpg");
+    EXPECT_TRUE(SavePicture(loader, files, WritePatternPng("p.png", 16, 8), encoded, "jpg").saved);
+    EXPECT_EQ(Read(encoded).fileType, IS_FT_JPEG);
+    EXPECT_TRUE(host.failed.empty());
+}
 
-    const std::string copy = ScratchPath("copy.jpg");
-    EXPECT_TRUE(SavePicture(loader, files, jpg, copy, "jpg").saved);
-    EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(jpg));
+// The picture saved is the user's: full size, upright, and never over a
+// file the user protected.
+TEST(FeaturesSaveAs, FullSizeUprightAndNeverOverAProtectedFile) {
+    QuietHost host;
+    ImageLoader loader(host);
+    PosixFiles files;
+    // Larger than twice the screen: the display decodes it scaled down.
+    const std::string large = WritePatternJpeg("large.jpg", 3000, 2100, 75);
+    const std::string png = ScratchPath("large.png");
+    ASSERT_TRUE(SavePicture(loader, files, large, png, "png").saved);
+    EXPECT_EQ(Read(png).width, 3000u);
+    EXPECT_EQ(Read(png).height, 2100u);
 
-    const std::string again = ScratchPath("again.jpg");
-    EXPECT_TRUE(SavePicture(loader, files, jpeg, again, "jpg").saved);
-    EXPECT_NE(ReadFileBytes(again), ReadFileBytes(jpeg));
-    EXPECT_EQ(Read(again).fileType, IS_FT_JPEG);
+    // Stored sideways (orientation 6): saved turned, as it is shown.
+    const Bytes px = Pattern(30, 20, 3);
+    Bytes tiff = WriteToBytes("side.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, px.data(), 30, 20, 24, 90, nullptr, 1, nullptr, 0); });
+    tiff[TiffValueAt(tiff, 274)] = 6;
+    const std::string side = ScratchPath("side.tif");
+    WriteFileBytes(side, tiff);
+    const std::string bmp = ScratchPath("side.bmp");
+    ASSERT_TRUE(SavePicture(loader, files, side, bmp, "bmp").saved);
+    const ImageRecord upright = Read(bmp);
+    ASSERT_EQ(upright.width, 20u);
+    ASSERT_EQ(upright.height, 30u);
+    // Top left of the upright picture: the stored bottom-left pixel.
+    EXPECT_EQ(Bytes(upright.pixels.begin(), upright.pixels.begin() + 3), Bytes(px.begin() + 19 * 90, px.begin() + 19 * 90 + 3));
+
+    const std::string target = ScratchPath("protected.bmp");
+    WriteFileBytes(target, Bytes{1, 2, 3});
+    ASSERT_EQ(chmod(target.c_str(), 0444), 0);
+    const VSSaveOutcome out = SavePicture(loader, files, side, target, "bmp");
+    EXPECT_FALSE(out.saved);
+    EXPECT_EQ(out.errorText, "Cannot write to file.4");
+    EXPECT_EQ(ReadFileBytes(target), (Bytes{1, 2, 3}));
+    struct stat st;
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    chmod(target.c_str(), 0644);
     EXPECT_TRUE(host.failed.empty());
 }
 
@@ -103,7 +151,7 @@ TEST(FeaturesSaveAs, OtherFormatsAreWrittenByExtensionAndReadBackEqual) {
         const char* ext;
         uint32_t type;
     } cases[] = {{"out.bmp", "bmp", IS_FT_BMP}, {"out.tif", "tif", IS_FT_TIFF}, {"out.pcx", "pcx", IS_FT_PCX},
-                 {"out.tga", "tga", IS_FT_TGA}, {"out.tiff", "tiff", IS_FT_PNG}};
+                 {"out.tga", "tga", IS_FT_TGA}, {"out.tiff", "tiff", IS_FT_TIFF}};
     for (const auto& c : cases) {
         const std::string target = ScratchPath(c.name);
         ASSERT_TRUE(SavePicture(loader, files, png, target, c.ext).saved) << c.name;

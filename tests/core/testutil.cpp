@@ -320,4 +320,17 @@ bool WriteSurvivesAllocationFailures(const std::function<uint32_t(ISHANDLE)>& wr
     return false;
 }
 
+size_t TiffValueAt(const Bytes& tiff, uint32_t tag, uint32_t* type) {
+    const size_t ifd = Get32(tiff, 4);
+    for (uint32_t i = 0, n = Get16(tiff, ifd); i < n; ++i) {
+        const size_t e = ifd + 2 + 12 * i;
+        if (Get16(tiff, e) != tag) continue;
+        const uint32_t t = Get16(tiff, e + 2), count = Get32(tiff, e + 4), size = t == 3 ? 2 : 4;
+        if (type) *type = t;
+        return count * size <= 4 ? e + 8 + (count - 1) * size : Get32(tiff, e + 8) + (count - 1) * size;
+    }
+    ADD_FAILURE() << "no tag " << tag;
+    return 0;
+}
+
 }  // namespace vstest

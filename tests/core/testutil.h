@@ -86,6 +86,10 @@ void CorruptionSweep(const Bytes& data, const std::function<uint8_t*(ISHANDLE)>&
 inline uint32_t Get16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
 inline uint32_t Get32(const Bytes& b, size_t at) { return Get16(b, at) | (Get16(b, at + 2) << 16); }
 
+// Offset of the last value of a tag in a little-endian TIFF's first
+// directory (values of SHORT or LONG, type 3 or 4 given in type).
+size_t TiffValueAt(const Bytes& tiff, uint32_t tag, uint32_t* type = nullptr);
+
 // Deterministic test picture: width × height × channels bytes.
 Bytes Pattern(uint32_t width, uint32_t height, uint32_t channels, uint32_t seed = 1);
 // A Pattern picture written as a JPEG or an 8-bit RGB PNG into the scratch

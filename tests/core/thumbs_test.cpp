@@ -2,6 +2,7 @@
 // EXIF thumbnails laid on unscaled, shell thumbnails re-made, the file's
 // own way (EXIF, then the whole picture), and the records' bookkeeping.
 #include "thumbbook.h"
+#include "IS40pngtiff.h"
 #include "thumbnail.h"
 
 #include "IS40.h"
@@ -202,18 +203,18 @@ TEST(ThumbnailOfFile, ExifThumbnailThenWholePictureThenNone) {
     // Red picture with a green 120 x 90 EXIF thumbnail: the thumbnail wins.
     const Bytes thumb = JpegBytes(Solid(120, 90, kGreen), 120, 90, "thumb.jpg");
     const std::string withExif = WriteExifJpeg("exif.jpg", Solid(640, 480, kRed), 640, 480, thumb);
-    EXPECT_EQ(FileThumbnail(withExif, host, &c), kThumbFromExif);
+    EXPECT_EQ(FileThumbnail(withExif, true, host, &c), kThumbFromExif);
     ExpectBox(c, 20, 15, 140, 105, kGreen, kKey, 8);
 
     // No EXIF block: the picture decoded and fitted.
     JpegBytes(Solid(640, 320, kBlue), 640, 320, "plain.jpg");
-    EXPECT_EQ(FileThumbnail(ScratchPath("plain.jpg"), host, &c), kThumbFromPicture);
+    EXPECT_EQ(FileThumbnail(ScratchPath("plain.jpg"), true, host, &c), kThumbFromPicture);
     ExpectBox(c, 0, 20, 160, 100, kBlue, kKey, 8);
     EXPECT_TRUE(host.failures.empty());
 
     // Undecodable EXIF thumbnail bytes: the whole picture instead.
     const std::string badThumb = WriteExifJpeg("badthumb.jpg", Solid(320, 240, kBlue), 320, 240, Bytes(300, 0x41));
-    EXPECT_EQ(FileThumbnail(badThumb, host, &c), kThumbFromPicture);
+    EXPECT_EQ(FileThumbnail(badThumb, true, host, &c), kThumbFromPicture);
     ExpectBox(c, 0, 0, 160, 120, kBlue, kKey, 8);
 
     // A corrupt file and a missing one: no thumbnail, the host told once each.
@@ -221,9 +222,9 @@ TEST(ThumbnailOfFile, ExifThumbnailThenWholePictureThenNone) {
     Bytes junk(3000);
     for (size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<uint8_t>(i * 7919 >> 3);
     WriteFileBytes(corrupt, junk);
-    EXPECT_EQ(FileThumbnail(corrupt, host, &c), kThumbNone);
+    EXPECT_EQ(FileThumbnail(corrupt, true, host, &c), kThumbNone);
     EXPECT_TRUE(c.empty());
-    EXPECT_EQ(FileThumbnail(ScratchPath("missing.jpg"), host, &c), kThumbNone);
+    EXPECT_EQ(FileThumbnail(ScratchPath("missing.jpg"), true, host, &c), kThumbNone);
     ASSERT_EQ(host.failures.size(), 2u);
     EXPECT_EQ(host.failures[0].second, corrupt);
     EXPECT_EQ(host.failures[0].first, kMsgCannotRead);
@@ -232,7 +233,27 @@ TEST(ThumbnailOfFile, ExifThumbnailThenWholePictureThenNone) {
     Bytes cut = ReadFileBytes(withExif);
     cut.resize(cut.size() / 2);
     WriteFileBytes(ScratchPath("cut.jpg"), cut);
-    EXPECT_EQ(FileThumbnail(ScratchPath("cut.jpg"), host, &c), kThumbFromExif);
+    EXPECT_EQ(FileThumbnail(ScratchPath("cut.jpg"), true, host, &c), kThumbFromExif);
+}
+
+// A picture stored sideways (orientation 6): upright with auto-rotation,
+// as stored without it.
+TEST(ThumbnailOfFile, AutoRotationMakesItUpright) {
+    RecordingHost host;
+    const Bytes px = Halves(320, 160, kRed, kBlue);
+    Bytes tiff = WriteToBytes("turned.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, px.data(), 320, 160, 24, 960, nullptr, 1, nullptr, 0); });
+    tiff[TiffValueAt(tiff, 274)] = 6;
+    WriteFileBytes(ScratchPath("turned.tif"), tiff);
+    VSThumbCanvas c;
+    ASSERT_EQ(FileThumbnail(ScratchPath("turned.tif"), true, host, &c), kThumbFromPicture);
+    // 60 x 120 in the middle: the stored left half (red) on top.
+    EXPECT_TRUE(Near(At(c, 80, 20), kRed, 8));
+    EXPECT_TRUE(Near(At(c, 80, 100), kBlue, 8));
+    EXPECT_TRUE(Near(At(c, 20, 60), kKey));
+    ASSERT_EQ(FileThumbnail(ScratchPath("turned.tif"), false, host, &c), kThumbFromPicture);
+    EXPECT_TRUE(Near(At(c, 20, 60), kRed, 8));
+    EXPECT_TRUE(Near(At(c, 140, 60), kBlue, 8));
+    EXPECT_TRUE(Near(At(c, 80, 5), kKey));
 }
 
 TEST(ThumbnailRecords, KeysNeverReachReleasedRecords) {

@@ -49,6 +49,7 @@ struct CListCtrlEx::Worker {
     DWORD threadId = 0;
     HANDLE event = nullptr;
     std::vector<VSThumbJob> jobs;
+    bool autoRotate = true;
     // Set with the quit message: a quit posted before the thread had its
     // message queue would otherwise be lost.
     std::atomic<bool> quit{false};
@@ -221,7 +222,8 @@ void CListCtrlEx::DeleteItem(int32_t index) {
 
 // ---- operations -------------------------------------------------------------
 
-void CListCtrlEx::Populate() {
+void CListCtrlEx::Populate(bool autoRotate) {
+    autoRotate_ = autoRotate;
     if (!hwnd_ || !list_) return;
     // Records and the image list are only replaced once no worker can
     // still be using them; a fill asked for during that wait is this one.
@@ -239,6 +241,7 @@ void CListCtrlEx::Populate() {
 
     Worker* worker = new Worker;
     worker->list = hwnd_;
+    worker->autoRotate = autoRotate;
     for (size_t i = 0; i < paths.size(); ++i) {
         int64_t created = 0;
         uint64_t size = 0;
@@ -272,7 +275,7 @@ int32_t CListCtrlEx::AddFile(const std::string& path) {
     if (!hwnd_) return -1;
     HDC dc = GetDC(hwnd_);
     VSWinLoaderHost host(GetParent(hwnd_));
-    HBITMAP bitmap = MakeThumbnail(path, dc, host);
+    HBITMAP bitmap = MakeThumbnail(path, autoRotate_, dc, host);
     ReleaseDC(hwnd_, dc);
     if (!bitmap) return -1;
     if (!images_) CreateImageList(1);
@@ -412,7 +415,7 @@ DWORD WINAPI CListCtrlEx::GenerateThumbnails(LPVOID param) {
     };
     QuietLoaderHost host;
     hooks.makeAndAppend = [w, dc, &host](const std::string& path) -> int32_t {
-        HBITMAP bitmap = MakeThumbnail(path, dc, host);
+        HBITMAP bitmap = MakeThumbnail(path, w->autoRotate, dc, host);
         if (!bitmap) return -1;
         const LRESULT r = SendMessageA(w->list, kMsgAppendImage, 0, reinterpret_cast<LPARAM>(bitmap));
         DeleteObject(bitmap);
@@ -431,7 +434,7 @@ DWORD WINAPI CListCtrlEx::GenerateThumbnails(LPVOID param) {
     return 0;
 }
 
-HBITMAP CListCtrlEx::MakeThumbnail(const std::string& path, HDC dc, VSLoaderHost& host) {
+HBITMAP CListCtrlEx::MakeThumbnail(const std::string& path, bool autoRotate, HDC dc, VSLoaderHost& host) {
     if (HBITMAP shell = GetShellThumbnail(path, dc)) {
         uint32_t w = 0, h = 0;
         if (IS40_GetHBITMAPDimensions(shell, &w, &h) && w == kThumbWidth && h == kThumbHeight) return shell;
@@ -445,7 +448,7 @@ HBITMAP CListCtrlEx::MakeThumbnail(const std::string& path, HDC dc, VSLoaderHost
         if (ok) return IS40_RGBToHBITMAP(canvas.data(), kThumbWidth, kThumbHeight, kThumbStride, nullptr, dc);
     }
     VSThumbCanvas canvas;
-    if (FileThumbnail(path, host, &canvas) == kThumbNone) return nullptr;
+    if (FileThumbnail(path, autoRotate, host, &canvas) == kThumbNone) return nullptr;
     return IS40_RGBToHBITMAP(canvas.data(), kThumbWidth, kThumbHeight, kThumbStride, nullptr, dc);
 }
 

@@ -30,8 +30,9 @@ public:
     // The folder list the view reads (not owned); set before each use.
     void SetFolderList(FolderList* list) { list_ = list; }
 
-    // Refills the view from the folder list and starts the worker.
-    void Populate();
+    // Refills the view from the folder list and starts the worker; with
+    // autoRotate the view's own thumbnails are made upright.
+    void Populate(bool autoRotate);
     // A new picture file in the folder: its item index, -1 without a thumbnail.
     int32_t AddFile(const std::string& path);
     void RefreshThumbnail(int32_t index, const std::string& path);
@@ -60,7 +61,7 @@ public:
     // The thumbnail of a file (shell, EXIF, whole picture) as a bitmap for
     // dc, or null; a picture that cannot be read is reported to host. Runs
     // on any thread.
-    static HBITMAP MakeThumbnail(const std::string& path, HDC dc, VSLoaderHost& host);
+    static HBITMAP MakeThumbnail(const std::string& path, bool autoRotate, HDC dc, VSLoaderHost& host);
 
 private:
     struct Worker;
@@ -83,6 +84,7 @@ private:
     FolderList* list_ = nullptr;
     HIMAGELIST images_ = nullptr;
     VSThumbBook book_;
+    bool autoRotate_ = true;
     Worker* worker_ = nullptr;
     bool populating_ = false;
     // Stopped workers that may still be finishing a file.
