@@ -135,7 +135,7 @@ TEST(BmpRead, EveryLayoutAndCompression) {
     b565.compression = 3, b565.masks = {0xF800, 0x07E0, 0x001F}, b565.pixels = Words({0xFFFF, 0x8410, 0, 0});
     BmpSpec noMasks = b565;  // masks left out: pixel data right after the header, 5-5-5 defaults
     noMasks.masks.clear(), noMasks.pixels = Words({(31u << 10) | (1u << 5) | 24u, 0, 0, 0});
-    BmpSpec wide;  // 10-bit masks keep their top 8 bits; A is the fourth byte
+    BmpSpec wide;  // 10-bit masks keep their top 8 bits; no alpha mask: opaque
     wide.width = 2, wide.bits = 32, wide.compression = 3, wide.masks = {0x3FF00000, 0x000FFC00, 0x000003FF};
     wide.pixels = Words({(0x3FFu << 20) | (0x200u << 10) | 1u, 0xC0000000u | (0x155u << 20) | (0xFFu << 10) | 0x3FCu}, true);
     BmpSpec plain32;
@@ -151,7 +151,7 @@ TEST(BmpRead, EveryLayoutAndCompression) {
         {"5-5-5 stretched", BuildBmp(b555), 24, {255, 255, 255, 16 * 255 / 31, 255 / 31, 255, 0, 0, 0}},
         {"5-6-5 moved, not stretched", BuildBmp(b565), 24, {248, 252, 248, 128, 128, 128, 0, 0, 0}},
         {"bit fields without masks", BuildBmp(noMasks), 24, {248, 8, 192}},
-        {"32-bit fields", BuildBmp(wide), 32, {255, 128, 0, 0x3F, 0x55, 0x3F, 0xFF, 0xD5}},
+        {"32-bit fields", BuildBmp(wide), 32, {255, 128, 0, 0xFF, 0x55, 0x3F, 0xFF, 0xFF}},
         {"32 bits", BuildBmp(plain32), 32, {3, 2, 1, 4, 7, 6, 5, 8}},
         {"32 bits as 24", BuildBmp(plain32), 24, {3, 2, 1, 7, 6, 5}},
         {"OS/2", BuildBmp(os2), 24, {13, 12, 11, 16, 15, 14, 3, 2, 1, 6, 5, 4}},

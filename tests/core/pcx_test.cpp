@@ -40,6 +40,7 @@ struct PcxSpec {
     uint8_t version = 5, encoding = 1, bitsPerPlane = 8, planes = 1;
     uint32_t width = 1, height = 1;
     uint32_t bytesPerLine = 0;  // 0: computed, rounded to even
+    uint8_t paletteInfo = 2;    // grey: a 256-colour file needs no palette at its end
     uint8_t palette16[48] = {};
 };
 
@@ -52,7 +53,7 @@ Bytes PcxHeader(const PcxSpec& s) {
     std::memcpy(&h[16], s.palette16, 48);
     h[65] = s.planes;
     ISPut16LE(&h[66], static_cast<uint16_t>(bpl));
-    h[68] = 1;
+    h[68] = s.paletteInfo;
     return h;
 }
 
