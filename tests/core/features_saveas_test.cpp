@@ -92,7 +92,7 @@ TEST_F(FeaturesSaveAs, OtherFormatsAreWrittenByExtensionAndReadBackEqual) {
     EXPECT_FALSE(files.Exists(ScratchPath("~out.bmp.tmp")));  // no temporary file left
 }
 
-TEST_F(FeaturesSaveAs, AFailedWriteKeepsTheTargetAndSaysSo) {
+TEST_F(FeaturesSaveAs, AFailedWriteOrReadKeepsTheTargetAndSaysSo) {
     const std::string png = WritePatternPng("self.png", 20, 10);
     const Bytes before = ReadFileBytes(png);
     // Onto the picture itself, with the final replacement failing.
@@ -114,16 +114,14 @@ TEST_F(FeaturesSaveAs, AFailedWriteKeepsTheTargetAndSaysSo) {
     EXPECT_TRUE(Save(png, png, "bmp").saved);
     EXPECT_EQ(Read(png).fileType, IS_FT_BMP);
     EXPECT_TRUE(failed.empty());
-}
 
-TEST_F(FeaturesSaveAs, AnUnreadablePictureLeavesAnExistingTargetAlone) {
-    const std::string broken = ScratchPath("broken.png");
+    // An unreadable picture leaves an existing target alone.
+    const std::string broken = ScratchPath("broken.png"), target = ScratchPath("keep.bmp");
     WriteFileBytes(broken, Bytes(100, 0x5A));
-    const std::string target = ScratchPath("keep.bmp");
     WriteFileBytes(target, Bytes{1, 2, 3});
-    const VSSaveOutcome out = Save(broken, target, "bmp");
+    out = Save(broken, target, "bmp");
     EXPECT_TRUE(!out.saved && out.readFailed);
-    EXPECT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed, std::vector<std::string>{broken});
     EXPECT_EQ(ReadFileBytes(target), (Bytes{1, 2, 3}));
 }
 
