@@ -146,7 +146,7 @@ TEST(SettingsPlacementTest, MaximisedCloseKeepsThePreviousNormalFrame) {
     EXPECT_EQ(Frame(settings.LoadPlacement()), "150 160 800 600");
 }
 
-TEST(SettingsPlacementTest, MinimisedCloseKeepsTheFrameOfBeforeTheMinimisation) {
+TEST(SettingsPlacementTest, MinimisedOrFullScreenCloseKeepsTheFrameOfBefore) {
     const VSRect iconic{-32000, -32000, -31840, -31969};
     VSPlacementTracker tracker(Placed(10, 20, 900, 650));
     tracker.OnMove(false, false, iconic);
@@ -158,9 +158,8 @@ TEST(SettingsPlacementTest, MinimisedCloseKeepsTheFrameOfBeforeTheMinimisation) 
     EXPECT_TRUE(other.OnSize(true, false, false));
     EXPECT_TRUE(other.OnSize(false, true, false));
     EXPECT_EQ(Frame(other.AtSave(true, false, iconic)), "10 20 900 650");
-}
 
-TEST(SettingsPlacementTest, FullScreenKeepsTheFrameOfBefore) {
+    // Full screen keeps the frame of before.
     VSPlacementTracker normal(VSPlacement{});
     normal.EnterFullScreen(false, VSRect{50, 60, 850, 660});
     // Full screen maximises the window; no restore placement is set then.

@@ -119,10 +119,6 @@ TEST(ThumbnailPlace, ExifThumbnailUnscaled) {
     ASSERT_TRUE(PlaceThumbnail(large.data(), 200, 150, 600, &c));
     for (uint32_t y = 0; y < kThumbHeight; ++y)
         ASSERT_TRUE(std::equal(&c[y * 480], &c[y * 480 + 480], &large[y * 600])) << y;
-    // Wider only: centred vertically, cut horizontally.
-    const Bytes wide = Solid(300, 60, kRed);
-    ASSERT_TRUE(PlaceThumbnail(wide.data(), 300, 60, 900, &c));
-    ExpectBox(c, 0, 30, 160, 90, kRed, kKey);
 }
 
 TEST(ThumbnailShell, LandscapeStretchTurnsAndRefusals) {
