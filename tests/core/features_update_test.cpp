@@ -6,104 +6,83 @@
 
 namespace {
 
-VSUpdateFacts Document(const std::string& version, const std::string& build) {
+VSUpdateFacts Document(const std::string& version, const std::string& build, int32_t top = 2, int32_t children = 2) {
     VSUpdateFacts f;
     f.fetched = f.parsed = true;
-    f.topLevelCount = 2;
-    f.rootChildCount = 2;
+    f.topLevelCount = top;
+    f.rootChildCount = children;
     f.remoteVersion = version;
     f.remoteBuild = build;
     return f;
 }
 
 TEST(FeaturesUpdate, VersionThenBuildDecideWhetherARemoteReleaseIsNewer) {
-    struct Case {
-        const char* version;
-        const char* build;
-        VSUpdateResult want;
-    } cases[] = {
-        {"2.0", "071201", kUpdateNewer},   // the build decides
-        {"2.1", "071130", kUpdateNewer},   // the version decides
-        {"1.9", "080101", kUpdateNewer},   // the build is compared whenever the version is not greater
-        {"2.0", "071130", kUpdateLatest},  // the same release
-        {"2.0", "71130", kUpdateLatest},   // a leading zero does not count
-        {"V2.1", "071130", kUpdateLatest}, // not a number: 0
-        {"V2.1", "071131", kUpdateNewer},
-        {"3.0", "000001", kUpdateNewer},
-        {" 2.05xyz", "0", kUpdateNewer},   // atof's prefix
-        {"nan", "nan", kUpdateLatest},     // not-a-number is never less
-        {"", "", kUpdateLatest},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(DecideUpdate(Document(c.version, c.build)), c.want) << c.version << " " << c.build;
-}
-
-TEST(FeaturesUpdate, FailedFetchesAndDocumentsWithoutTheNodesHaveTheirOwnDialogs) {
-    VSUpdateFacts none;
-    EXPECT_EQ(DecideUpdate(none), kUpdateFailed);
     VSUpdateFacts notXml;
     notXml.fetched = true;
-    EXPECT_EQ(DecideUpdate(notXml), kUpdateBadDocument);
-    VSUpdateFacts rootOnly = Document("9.0", "999999");
-    rootOnly.topLevelCount = 1;  // no declaration before the root
-    EXPECT_EQ(DecideUpdate(rootOnly), kUpdateBadDocument);
-    VSUpdateFacts oneChild = Document("9.0", "999999");
-    oneChild.rootChildCount = 1;
-    EXPECT_EQ(DecideUpdate(oneChild), kUpdateBadDocument);
-    // A count that cannot be read leaves both texts empty.
-    VSUpdateFacts unknown = Document("9.0", "999999");
-    unknown.rootChildCount = -1;
-    EXPECT_EQ(DecideUpdate(unknown), kUpdateLatest);
+    const struct {
+        VSUpdateFacts facts;
+        VSUpdateResult want;
+    } cases[] = {
+        {Document("2.0", "071201"), kUpdateNewer},   // the build decides
+        {Document("2.1", "071130"), kUpdateNewer},   // the version decides
+        {Document("1.9", "080101"), kUpdateNewer},   // the build is compared whenever the version is not greater
+        {Document("2.0", "071130"), kUpdateLatest},  // the same release
+        {Document("2.0", "71130"), kUpdateLatest},   // a leading zero does not count
+        {Document("V2.1", "071130"), kUpdateLatest}, // not a number: 0
+        {Document("V2.1", "071131"), kUpdateNewer},
+        {Document(" 2.05xyz", "0"), kUpdateNewer},   // atof's prefix
+        {Document("nan", "nan"), kUpdateLatest},     // not-a-number is never less
+        {Document("", ""), kUpdateLatest},
+        {VSUpdateFacts(), kUpdateFailed},
+        {notXml, kUpdateBadDocument},
+        {Document("9.0", "999999", 1), kUpdateBadDocument},  // no declaration before the root
+        {Document("9.0", "999999", 2, 1), kUpdateBadDocument},
+        {Document("9.0", "999999", -1, 2), kUpdateNewer},    // counts that cannot be read pass
+        {Document("9.0", "999999", 2, -1), kUpdateLatest},   // and leave both texts empty
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DecideUpdate(c.facts), c.want) << c.facts.remoteVersion << " " << c.facts.remoteBuild << " "
+                                                 << c.facts.topLevelCount << " " << c.facts.rootChildCount;
 }
 
-TEST(FeaturesUpdate, DialogTextsAndAddresses) {
+TEST(FeaturesUpdate, DialogTextsAddressesAndTheEditorVersion) {
     EXPECT_EQ(NewerVersionText("2.1", "080115"),
               "Newer version of the program,\r\n2.1 (build 080115) \r\n is available for download.");
-    EXPECT_EQ(RouteProblemText("www.orvanta.com"),
-              "Sorry, Vistrel Viewer could not establish connection to check for the latest version. It seems "
-              "there is some problem on route between your ISP and www.orvanta.com server. Please try again later.");
+    EXPECT_NE(RouteProblemText("www.orvanta.com").find("between your ISP and www.orvanta.com server. Please"),
+              std::string::npos);
     EXPECT_EQ(HostAddress("www.orvanta.com", kUpdateInfoPath), "http://www.orvanta.com/swinfo/vsvinfo.xml");
     EXPECT_EQ(HostAddress("http://127.0.0.1:8080", kUpdateInfoPath), "http://127.0.0.1:8080/swinfo/vsvinfo.xml");
     EXPECT_EQ(WithHost("http://www.orvanta.com/vistrel/", "127.0.0.1:9"), "http://127.0.0.1:9/vistrel/");
     EXPECT_EQ(WithHost("http://www.orvanta.com/", "http://example.test/"), "http://example.test/");
     EXPECT_EQ(WithHost("http://www.orvanta.com", "h"), "http://h");
     EXPECT_EQ(WithHost("no scheme", "h"), "no scheme");
-}
 
-TEST(FeaturesUpdate, EditorVersionIsZeroWithoutTexts) {
     float v = -1, b = -1;
     EditorVersionFrom("", "", &v, &b);
-    EXPECT_EQ(v, 0.0f);
-    EXPECT_EQ(b, 0.0f);
-    EditorVersionFrom("2.3", "071130", &v, &b);
-    EXPECT_FLOAT_EQ(v, 2.3f);
-    EXPECT_FLOAT_EQ(b, 71130.0f);
+    EXPECT_TRUE(v == 0 && b == 0);
     EditorVersionFrom("", "080000", &v, &b);
-    EXPECT_EQ(v, 0.0f);
-    EXPECT_FLOAT_EQ(b, 80000.0f);
+    EXPECT_TRUE(v == 0 && b == 80000);
+    EditorVersionFrom("2.3", "", &v, &b);
+    EXPECT_TRUE(v == 2.3f && b == 0);
 }
 
-TEST(FeaturesOpenWith, ClassKeysMatchTheExtensionInLowerOrUpperCaseOnly) {
-    EXPECT_TRUE(KeyMatchesExtension("Foo.jpg", ".jpg"));
+TEST(FeaturesOpenWith, ClassKeysAndTheProgramOfTheOpenCommand) {
     EXPECT_TRUE(KeyMatchesExtension("Bar.JPG", ".jpg"));
-    EXPECT_FALSE(KeyMatchesExtension("Bar.Jpg", ".jpg"));
+    EXPECT_TRUE(KeyMatchesExtension(".jpeg", ".jpe"));  // a substring search
     EXPECT_FALSE(KeyMatchesExtension("Bar.Jpg", ".Jpg"));  // only the lower- and upper-case copies
-    EXPECT_TRUE(KeyMatchesExtension(".jpeg", ".jpe"));    // a substring search
-    EXPECT_FALSE(KeyMatchesExtension("Foo.png", ".jpg"));
     EXPECT_FALSE(KeyMatchesExtension("Foo.png", ""));
-}
-
-TEST(FeaturesOpenWith, TheProgramIsCutFromTheOpenCommand) {
-    EXPECT_EQ(ProgramFromCommand("\"C:\\Apps\\foo.exe\" \"%1\""), "C:\\Apps\\foo.exe");
-    EXPECT_EQ(ProgramFromCommand("C:\\Windows\\mspaint.exe /p %1"), "C:\\Windows\\mspaint.exe");
-    EXPECT_EQ(ProgramFromCommand("rundll32 shimgvw.dll"), "ru");
-    EXPECT_EQ(ProgramFromCommand("%1exe"), "exe");
-    EXPECT_EQ(ProgramFromCommand("C:\\EXE\\tool.EXE"), "C:");  // "exe" is case-sensitive
-    EXPECT_EQ(ProgramFromCommand(""), "");
-    EXPECT_TRUE(IsViewerProgram("C:\\VSViewer\\VSViewer.exe"));
-    EXPECT_EQ(EntryNameFromKey("Foo.jpg"), "Foo");
+    const std::pair<const char*, const char*> commands[] = {
+        {"\"C:\\Apps\\foo.exe\" \"%1\"", "C:\\Apps\\foo.exe"},
+        {"C:\\Windows\\mspaint.exe /p %1", "C:\\Windows\\mspaint.exe"},
+        {"rundll32 shimgvw.dll", "ru"},
+        {"%1exe", "exe"},
+        {"%2exe", "%2exe"},
+        {"%%1exe", "%exe"},
+        {"C:\\EXE\\tool.EXE", "C:"},  // "exe" is case-sensitive
+        {"", ""},
+    };
+    for (const auto& c : commands) EXPECT_EQ(ProgramFromCommand(c.first), c.second) << c.first;
     EXPECT_EQ(EntryNameFromKey("Paint.Picture.jpg"), "Paint");
-    EXPECT_EQ(EntryNameFromKey(".jpg"), "");
     EXPECT_EQ(EntryNameFromKey("jpegfile"), "");
     EXPECT_EQ(LaunchCommandLine("C:\\Program Files\\X\\x.exe", "C:\\My Pictures\\a b.jpg"),
               "\"C:\\Program Files\\X\\x.exe\" \"C:\\My Pictures\\a b.jpg\"");
