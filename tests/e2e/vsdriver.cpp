@@ -1,56 +1,36 @@
-// Drives the viewer from outside, as a user would: finds its window by
-// caption, reads caption, geometry, status panes, pixels and registry
-// values, sends keys, answers message boxes and takes screenshots.
+// Drives the viewer from outside, as a user would. TEXT is part of a
+// top-level window's caption, TITLE a dialog's whole caption; every
+// failure is reported on stderr with a non-zero status.
 //
-//   vsdriver wait TEXT [SECONDS]      wait for a visible top-level window whose
-//                                     caption contains TEXT; print caption and rect
-//   vsdriver close TEXT               ask that window to close
-//   vsdriver gone TEXT [SECONDS]      wait until no such window exists
-//   vsdriver key TEXT KEY...          press keys in it (RIGHT, LEFT, HOME, END,
-//                                     RETURN, ESCAPE, DELETE, SPACE, NEXT, PRIOR,
-//                                     UP, DOWN, a letter, or a number)
-//   vsdriver panes TEXT               print the four status pane texts
-//   vsdriver pixel TEXT X Y           print R G B of a point of its client area
-//   vsdriver dialog TITLE BUTTON [S]  wait for a dialog titled TITLE, print its
-//                                     texts, press the button (ID number)
-//   vsdriver reg KEY VALUE [KEY VALUE]...  print values under HKEY_CURRENT_USER,
-//                                     one a line, "<none>" for a missing one
-//   vsdriver regset KEY VALUE dword N | sz TEXT
-//   vsdriver show TEXT CMD            ShowWindow with CMD (number)
-//   vsdriver button TEXT ID           click toolbar button ID (posted to the panel)
-//   vsdriver ctrlkey TEXT KEY         press KEY (as for key) with Ctrl held, as
-//                                     real input to the window brought to the front
-//   vsdriver menu TEXT ID             post WM_COMMAND ID to the toolbar panel
-//                                     (the context menu's items)
-//   vsdriver settext TITLE ID TEXT    set the text of control ID of the dialog
-//                                     titled TITLE (a file dialog's name box)
-//   vsdriver listsel TITLE ID INDEX   select list box item INDEX of control ID
-//                                     as a click would (LBN_SELCHANGE follows)
-//   vsdriver check TITLE ID 0|1       set check box ID of the dialog
-//   vsdriver buttons TEXT             list the toolbar's buttons: id x width
-//                                     enabled visible, one per line, left to right
-//   vsdriver drop TEXT PATH...        drop the paths on the window through OLE
-//                                     drag and drop; prints the effect
-//   vsdriver drag TEXT X Y            press the left button at client point
-//                                     (X, Y), move away and back, release; prints
-//                                     the class of the window holding the pointer
-//                                     before the release (the drag's own window
-//                                     once one runs, waited for up to 10 s) and
-//                                     returns once the pointer is free again
-//   vsdriver thumbs TEXT              the thumbnail view (control 122): count=,
-//                                     selected=, then per item "item=I IMAGE
-//                                     LEFT TOP RIGHT BOTTOM LABEL" (icon bounds
-//                                     in the window's client coordinates)
-//   vsdriver thumbsend TEXT EVENT [S] wait until the view is filled and its worker
-//                                     has ended: its event EVENT is set, or gone
-//                                     with the worker that held it
-//   vsdriver stopthumbs TEXT MSG ITEM EVENT [S]
-//                                     wait until item ITEM has an image, print
-//                                     "before=" the image of each item, send MSG,
-//                                     print "after=" the images again, then wait
-//                                     for the worker's end (EVENT) and print ended=
-//   vsdriver click TEXT X Y [2]       real left click (2: double click, its clicks
-//                                     stamped 40 ms apart) at client point (X, Y)
+//   wait TEXT [S]           print caption, rect, client, zoomed, iconic, focus
+//   close TEXT | gone TEXT [S]   ask it to close | wait until it is gone
+//   key TEXT KEY...         post keys to its focus (RIGHT, HOME, ..., a letter)
+//   ctrlkey TEXT KEY        KEY with Ctrl held, as real input to the front window
+//   panes TEXT              the four status pane texts
+//   pixel TEXT X Y          R G B of a point of the client area
+//   dialog TITLE ID [S]     wait for the dialog, print its texts, press button ID
+//                           and return once it has gone
+//   settext|listsel|check TITLE ID ARG   set control ID's text, list selection
+//                           (as a click would) or check box
+//   reg KEY VALUE...        values under HKEY_CURRENT_USER, "<none>" when missing
+//   regset KEY VALUE dword N | sz TEXT
+//   show TEXT CMD           ShowWindow CMD
+//   button|menu TEXT ID     a toolbar button, or a context menu command
+//   buttons TEXT            the toolbar's buttons left to right: id x width
+//                           enabled visible
+//   drop TEXT PATH...       drop the paths through OLE; prints the effect
+//   drag TEXT X Y           press at client point (X, Y), move away and back,
+//                           print the class of the window holding the pointer
+//                           (the drag's own once one runs, up to 10 s), release
+//                           and return once the pointer is free
+//   click TEXT X Y [2]      real click (2: double, stamped 40 ms apart)
+//   thumbs TEXT             the thumbnail view: count=, selected=, then
+//                           "item=I IMAGE L T R B LABEL" (client coordinates)
+//   thumbsend TEXT EVENT [S]     wait until the view is filled and its worker's
+//                           event EVENT is set, or gone with the worker
+//   stopthumbs TEXT MSG ITEM EVENT [S]   once item ITEM has an image, send MSG
+//                           and print the images before= and after= it, then
+//                           ended= once the worker has ended
 #include <windows.h>
 #include <ole2.h>
 
@@ -90,11 +70,8 @@ BOOL CALLBACK Visit(HWND wnd, LPARAM param) {
     char caption[512] = {};
     GetWindowTextA(wnd, caption, sizeof caption);
     const bool match = s->exact ? !std::strcmp(caption, s->text) : std::strstr(caption, s->text) != nullptr;
-    if (IsWindowVisible(wnd) && match) {
-        s->found = wnd;
-        return FALSE;
-    }
-    return TRUE;
+    if (IsWindowVisible(wnd) && match) s->found = wnd;
+    return !s->found;
 }
 
 HWND Find(const char* text, bool exact = false) {
