@@ -5,64 +5,19 @@
 # a local HTTP server, About and the web pages.
 # usage: features_test.sh SHELL_OUT_DIR WINE64 LOG_DIR
 set -u -o pipefail
-OUT=$1
-LOGS=$3
-. "$(dirname "$0")/winenv.sh"
-vs_wine_start "$2"
-mkdir -p "$LOGS"
-
-KEY='Software\Orvanta\Vistrel Viewer\2.0'
+. "$(dirname "$0")/viewerlib.sh"
+vs_viewer_begin "$@"
 OLD12='Software\Orvanta\Vistrel Viewer\1.2'
 OLD10='Software\Orvanta\Vistrel Viewer\1.0'
 CLASSES='Software\Classes'
 EXTS='Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts'
-MARK="Vistrel Viewer - v2.0"
 SETTINGS="Settings - Vistrel Viewer"
 RESULT="Update Check Result - Vistrel Viewer "
-D() { vs_run "$OUT/vsdriver.exe" "$@" | tr -d '\r'; }
-reg() { D reg "$1" "$2"; }
 
-start_viewer() {
-    vs_run "$OUT/vistrel.exe" "$@" &
-    APP=$!
-    D wait "$MARK" 60 >/dev/null || vs_fail "main window did not appear"
-}
 # After a dialog has gone the focus moves on: keys wait until it is back
 # in the main window, so none is posted to a window being destroyed.
-settle() {
-    local i
-    for i in $(seq 1 50); do
-        D wait "$MARK" 5 | grep -q "^focus=.* in \"$MARK" && return 0
-        sleep 0.2
-    done
-    vs_fail "the focus did not come back to the main window: $(D wait "$MARK" 5 | grep "^focus=")"
-}
-stop_viewer() {
-    settle
-    D key "$MARK" ESCAPE
-    D gone "$MARK" 30 || { D wait "$MARK" 1 >&2; vs_fail "window still there after Esc"; }
-    wait "$APP" || vs_fail "viewer exited with $?"
-}
-pixel_is() {  # X Y R G B: within 40 per channel, waiting for the paint
-    local got r g b i
-    for i in $(seq 1 25); do
-        got=$(D pixel "$MARK" "$1" "$2")
-        read -r r g b <<<"$got"
-        local dr=$((r - $3)) dg=$((g - $4)) db=$((b - $5))
-        [ ${dr#-} -le 40 ] && [ ${dg#-} -le 40 ] && [ ${db#-} -le 40 ] && return 0
-        sleep 0.2
-    done
-    echo "pixel $1,$2 is $got" >&2
-    return 1
-}
-wait_file() {
-    local i
-    for i in $(seq 1 100); do
-        [ -s "$1" ] && return 0
-        sleep 0.1
-    done
-    return 1
-}
+focus_home() { info | grep -q "^focus=.* in \"$MARK"; }
+settle() { retry 50 focus_home || vs_fail "the focus did not come back to the main window: $(info | grep "^focus=")"; }
 
 # Web pages reach a fake browser of this prefix, which only logs them.
 BROWSER_LOG=$VS_TMP/browser.log
@@ -72,15 +27,8 @@ echo "\$*" >> "$BROWSER_LOG"
 EOS
 chmod +x "$VS_TMP/browser.sh"
 D regset 'Software\Wine\WineBrowser' Browsers sz "$VS_TMP/browser.sh" || vs_fail "fake browser not registered"
-wait_url() {
-    local i
-    for i in $(seq 1 100); do
-        grep -qF "$1" "$BROWSER_LOG" 2>/dev/null && return 0
-        sleep 0.2
-    done
-    echo "browser saw: $(cat "$BROWSER_LOG" 2>/dev/null)" >&2
-    return 1
-}
+url_seen() { grep -qF "$1" "$BROWSER_LOG" 2>/dev/null; }
+wait_url() { retry 100 url_seen "$1" || { echo "browser saw: $(cat "$BROWSER_LOG" 2>/dev/null)" >&2; return 1; }; }
 
 # The update server: a local HTTP server on a free port.
 WWW=$VS_TMP/www
@@ -98,18 +46,14 @@ convert -size 320x240 xc:'#ff0000' -quality 95 "$PICS/red.jpg"
 # Stored sideways: red left, blue right, EXIF orientation 6.
 convert -size 200x100 xc:'#ff0000' -size 200x100 xc:'#0000ff' +append -quality 95 "$PICS/orient6.jpg"
 exiftool -q -overwrite_original -n -Orientation=6 "$PICS/orient6.jpg" || vs_fail "exiftool failed"
-WPICS="Z:${PICS//\//\\}"
-WSAVED="Z:${VS_TMP//\//\\}\\saved"
-
-# expect_regs WHAT EXPECTED KEY VALUE [KEY VALUE]...: the values, one a line.
-expect_regs() {
-    local what=$1 want=$2 got
-    shift 2
-    got=$(D regs "$@") || vs_fail "$what: registry not read"
-    [ "$got" = "$want" ] || vs_fail "$what: got
-$got
-expected
-$want"
+WPICS=$(winpath "$PICS")
+WSAVED=$(winpath "$VS_TMP/saved")
+save_as() {  # NAME: Save As into the saved folder, once the file is there
+    D key "$MARK" S
+    D settext "Save As" 1148 "$WSAVED\\$1" || vs_fail "no Save As dialog"
+    D dialog "Save As" 1 >/dev/null || vs_fail "Save As dialog did not take the name"
+    # Written beside and renamed: once there, the file is complete.
+    retry 50 test -s "$VS_TMP/saved/$1" || vs_fail "$1 not written"
 }
 
 echo "-- an older version's settings are copied once"
@@ -122,11 +66,7 @@ expect_regs "migration" "first
 <none>" "$KEY" Legacy "$KEY\\Recent" Entry "$OLD12" "OLD Reg Copied" "$OLD10" "OLD Reg Copied"
 
 echo "-- Save As writes the shown JPEG as PNG"
-D key "$MARK" S
-D settext "Save As" 1148 "$WSAVED\\copy.png" || vs_fail "no Save As dialog"
-D dialog "Save As" 1 >/dev/null || vs_fail "Save As dialog did not take the name"
-# Written beside and renamed: once there, the file is complete.
-wait_file "$VS_TMP/saved/copy.png" || vs_fail "copy.png not written"
+save_as copy.png
 [ "$(identify -format '%m %w %h' "$VS_TMP/saved/copy.png")" = "PNG 320 240" ] || vs_fail "copy.png is not a 320x240 PNG"
 rgb=$(convert "$VS_TMP/saved/copy.png" -format '%[fx:int(255*p{160,120}.r)] %[fx:int(255*p{160,120}.g)] %[fx:int(255*p{160,120}.b)]' info:)
 read -r r g b <<<"$rgb"
@@ -134,10 +74,7 @@ read -r r g b <<<"$rgb"
 ls "$VS_TMP/saved" | grep -q tmp && vs_fail "a temporary file was left behind"
 
 echo "-- the same picture as .jpg is copied byte for byte"
-D key "$MARK" S
-D settext "Save As" 1148 "$WSAVED\\same.jpg" || vs_fail "no Save As dialog"
-D dialog "Save As" 1 >/dev/null || vs_fail "Save As dialog did not take the name"
-wait_file "$VS_TMP/saved/same.jpg" || vs_fail "same.jpg not written"
+save_as same.jpg
 cmp -s "$PICS/red.jpg" "$VS_TMP/saved/same.jpg" || vs_fail "same.jpg differs from red.jpg"
 
 echo "-- associating TGA"
@@ -148,7 +85,7 @@ expect_regs "TGA association" "VSViewer.tga
 VSViewer.tga
 64
 1" "$CLASSES\\.tga" "" "$EXTS\\.tga" Progid "$KEY" Extension "$KEY" AutoRotate
-command=$(D regs "$CLASSES\\VSViewer.tga\\shell\\open\\command" "" "$CLASSES\\VSViewer.tga\\DefaultIcon" "")
+command=$(D reg "$CLASSES\\VSViewer.tga\\shell\\open\\command" "" "$CLASSES\\VSViewer.tga\\DefaultIcon" "")
 [[ "$command" == \"*vistrel.exe*\"\ \"%1\"$'\n'*vistrel.exe*,0 ]] || vs_fail "open command and icon are \"$command\""
 
 echo "-- unchecking JPEG removes only the viewer's own associations"
@@ -178,7 +115,7 @@ D check "$SETTINGS" 1019 0 || vs_fail "no auto-rotate box"
 D dialog "$SETTINGS" 1 >/dev/null || vs_fail "Apply"
 expect_regs "JPEG disassociation" "$(printf '%s\n' "" "" Other.jpe "" "" "<none>" "<none>" Other.jpe "<none>" "<none>" \
     VSViewer.tga 64 0)" "${JPEG_DEFAULTS[@]}" "${JPEG_PROGIDS[@]}" "$CLASSES\\.tga" "" "$KEY" Extension "$KEY" AutoRotate
-D regs "$CLASSES\\VSViewer.jpg\\shell\\open\\command" "" | grep -q vistrel.exe || vs_fail "the ProgID key went as well"
+D reg "$CLASSES\\VSViewer.jpg\\shell\\open\\command" "" | grep -q vistrel.exe || vs_fail "the ProgID key went as well"
 # Switching "AutoRotate" off shows the picture again as stored at once.
 pixel_is 316 291 255 0 0 && pixel_is 476 291 0 0 255 || vs_fail "not shown as stored after AutoRotate went off"
 
@@ -211,28 +148,22 @@ update_check() {  # TITLE BUTTON: prints the result dialog's texts
     D button "$MARK" 17
     D dialog "$1" "$2" 30 && D gone "Update Check Result" 10
 }
-serve '<?xml version="1.0"?><info><version>2.0</version><build>071201</build></info>'
-text=$(update_check "$RESULT" 1009) || vs_fail "no result for a newer build"
-grep -qF "Newer version of the program," <<<"$text" && grep -qF "2.0 (build 071201)" <<<"$text" ||
-    vs_fail "newer build: \"$text\""
-serve '<?xml version="1.0"?>
-<info>
-  <version>2.0</version>
-  <build>071130</build>
-</info>'
-text=$(update_check "$RESULT" 1009) || vs_fail "no result for the same release"
-grep -qF "You already have the latest version" <<<"$text" || vs_fail "same release: \"$text\""
-serve '<?xml version="1.0"?><info><version>2.1</version><build>071130</build></info>'
-text=$(update_check "$RESULT" 1008) || vs_fail "no result for a newer version"
-grep -qF "2.1 (build 071130)" <<<"$text" || vs_fail "newer version: \"$text\""
+# DOCUMENT|TITLE|BUTTON|TEXTS...: each text must be in the result.
+while IFS='|' read -r -u 3 doc title button want1 want2; do
+    serve "$(printf '%b' "$doc")"
+    text=$(update_check "$title" "$button") || vs_fail "no result for $doc"
+    for want in "$want1" "$want2"; do
+        [ -z "$want" ] || grep -qF "$want" <<<"$text" || vs_fail "$doc: \"$text\""
+    done
+done 3<<EOF
+<?xml version="1.0"?><info><version>2.0</version><build>071201</build></info>|$RESULT|1009|Newer version of the program,|2.0 (build 071201)
+<?xml version="1.0"?>\n<info>\n  <version>2.0</version>\n  <build>071130</build>\n</info>|$RESULT|1009|You already have the latest version
+<?xml version="1.0"?><info><version>2.1</version><build>071130</build></info>|$RESULT|1008|2.1 (build 071130)
+this is <not xml|${RESULT% }|8|problem on route between your ISP and 127.0.0.1:$PORT server
+<?xml version="1.0"?><info/>|${RESULT% }|8
+<info><version>9.0</version><build>999999</build></info>|${RESULT% }|8
+EOF
 wait_url "http://127.0.0.1:$PORT/vistrel/viewer/index.html" || vs_fail "download page not opened"
-serve 'this is <not xml'
-text=$(update_check "Update Check Result - Vistrel Viewer" 8) || vs_fail "no result for bad XML"
-grep -qF "problem on route between your ISP and 127.0.0.1:$PORT server" <<<"$text" || vs_fail "bad XML: \"$text\""
-serve '<?xml version="1.0"?><info/>'
-text=$(update_check "Update Check Result - Vistrel Viewer" 8) || vs_fail "no result for a document without nodes"
-serve '<info><version>9.0</version><build>999999</build></info>'
-text=$(update_check "Update Check Result - Vistrel Viewer" 8) || vs_fail "no result for a document without declaration"
 D regset "$KEY" UpdateHost sz "127.0.0.1:$DEAD_PORT"
 text=$(update_check "$RESULT" 1009) || vs_fail "no result for an unreachable server"
 grep -qF "Checking for update failed!" <<<"$text" || vs_fail "unreachable: \"$text\""
@@ -252,11 +183,13 @@ wait_url "http://127.0.0.1:$PORT/vistrel/" || vs_fail "family page not opened"
 D dialog "About Vistrel Viewer" 1 >/dev/null && D gone "About Vistrel Viewer" 10 || vs_fail "About did not close"
 
 echo "-- the remembered Save As folder and no second migration"
+settle
 stop_viewer
-[ "$(reg "$KEY" SaveAsDir)" = "$WSAVED\\" ] || vs_fail "SaveAsDir is \"$(reg "$KEY" SaveAsDir)\""
+expect_regs "Save As folder" "$WSAVED\\" "$KEY" SaveAsDir
 D regset "$OLD12" Legacy sz "second"
 start_viewer "$WPICS\\red.jpg"
-[ "$(reg "$KEY" Legacy)" = first ] || vs_fail "the older key was copied a second time"
+expect_regs "no second migration" first "$KEY" Legacy
+settle
 stop_viewer
 grep -q "GET /swinfo/vsvinfo.xml" "$VS_TMP/http.log" || vs_fail "the server saw no request"
 echo "PASS"

@@ -21,7 +21,7 @@ convert -size 320x240 xc:'#0000ff' "$PICS/c.png"
 convert -size 200x100 xc:'#ff0000' -size 200x100 xc:'#0000ff' +append -quality 95 "$PICS/orient6.jpg"
 exiftool -q -overwrite_original -n -Orientation=6 "$PICS/orient6.jpg" || vs_fail "exiftool failed"
 echo "notes" > "$PICS/notes.txt"
-WPICS="Z:${PICS//\//\\}"
+WPICS=$(winpath "$PICS")
 
 echo "-- first start without settings"
 start_viewer "$WPICS\\b.png"
@@ -32,12 +32,9 @@ expect_rect "200 200 1000 800" "first start"
 # Green picture in the middle, background colour around it.
 pixel_is 396 291 0 255 0 || vs_fail "picture not painted"
 pixel_is 20 100 92 139 180 || vs_fail "background not painted"
-D shot "$MARK" "$LOGS/viewer.bmp" && echo "screenshot: $LOGS/viewer.bmp"
 
 echo "-- second start hands its path over"
-vs_run "$OUT/vistrel.exe" "$WPICS\\c.png"
-rc=$?
-[ "$rc" -eq 0 ] || vs_fail "second start exited with $rc"
+vs_run "$OUT/vistrel.exe" "$WPICS\\c.png" || vs_fail "second start exited with $?"
 wait_caption "Orvanta - c.png (5/6)" >/dev/null || vs_fail "hand-over not shown"
 pixel_is 396 291 0 0 255 || vs_fail "handed-over picture not painted"
 # The hand-over is sent and handled before the second start ends.
@@ -92,11 +89,8 @@ wait_caption "orient6.jpg (5/5)" >/dev/null || vs_fail "next picture not shown a
 
 echo "-- Esc closes and the placement is written"
 stop_viewer
-[ "$(D reg "$KEY" PositionX)" = 200 ] || vs_fail "PositionX"
-[ "$(D reg "$KEY" PositionY)" = 200 ] || vs_fail "PositionY"
-[ "$(D reg "$KEY" WndWidth)" = 800 ] || vs_fail "WndWidth"
-[ "$(D reg "$KEY" WndHeight)" = 600 ] || vs_fail "WndHeight"
-[ "$(D reg "$KEY" Maximizied)" = 0 ] || vs_fail "Maximizied"
+expect_regs "placement" "$(printf '%s\n' 200 200 800 600 0)" "$KEY" PositionX "$KEY" PositionY "$KEY" WndWidth \
+    "$KEY" WndHeight "$KEY" Maximizied
 
 echo "-- a stored frame is used as it is; maximised is kept with the frame"
 D regset "$KEY" PositionX dword 150
@@ -106,8 +100,7 @@ expect_rect "150 200 1150 800" "stored frame"
 D show "$MARK" 3   # SW_MAXIMIZE
 wait_zoomed || vs_fail "window did not maximise"
 stop_viewer
-[ "$(D reg "$KEY" Maximizied)" = 1 ] || vs_fail "Maximizied not written"
-[ "$(D reg "$KEY" WndWidth)" = 1000 ] || vs_fail "maximised close changed the frame"
+expect_regs "maximised close" "$(printf '%s\n' 1 1000)" "$KEY" Maximizied "$KEY" WndWidth
 start_viewer "$WPICS\\a.png"
 wait_zoomed || vs_fail "next start not maximised"
 stop_viewer

@@ -19,83 +19,54 @@ D() {
 field() { sed -n "s/^$1=//p"; }
 # A Unix path as the viewer's Windows path.
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }
+# retry N COMMAND...: until COMMAND succeeds, N tries 0.2 s apart.
+retry() {
+    local n=$1 i
+    shift
+    for i in $(seq 1 "$n"); do
+        "$@" && return 0
+        sleep 0.2
+    done
+    return 1
+}
+info() { D wait "$MARK" 5; }
+caption() { info | field caption; }
 
-# Waits until the caption ends with TEXT; prints the window's description.
-wait_caption() {
-    local want=$1 info i
-    for i in $(seq 1 100); do
-        info=$(D wait "$MARK" 5)
-        [[ "$(field caption <<<"$info")" == *"$want" ]] && { echo "$info"; return 0; }
-        sleep 0.2
-    done
-    echo "last seen: $(field caption <<<"$info")" >&2
-    return 1
-}
+# Waits until the caption ends with TEXT.
+caption_ends() { [[ "$(caption)" == *"$1" ]]; }
+wait_caption() { retry 100 caption_ends "$1" || { echo "last seen: $(caption)" >&2; return 1; }; }
 # The caption's end matching an extended regular expression.
-wait_caption_re() {
-    local seen i
-    for i in $(seq 1 100); do
-        seen=$(D wait "$MARK" 5 | field caption)
-        [[ "$seen" =~ $1$ ]] && return 0
-        sleep 0.2
-    done
-    echo "last seen: $seen" >&2
-    return 1
-}
-expect_rect() {
-    local info rect i
-    for i in $(seq 1 50); do
-        info=$(D wait "$MARK" 5)
-        rect=$(field rect <<<"$info")
-        [ "$rect" = "$1" ] && return 0
-        sleep 0.2
-    done
-    vs_fail "$2: window rect is \"$rect\", expected \"$1\""
-}
-wait_zoomed() {
-    local i
-    for i in $(seq 1 50); do
-        [ "$(D wait "$MARK" 5 | field zoomed)" = 1 ] && return 0
-        sleep 0.2
-    done
-    return 1
-}
-# Waits until the focus of the window's thread is in a window of CLASS.
-wait_focus() {
-    local i
-    for i in $(seq 1 50); do
-        D wait "$MARK" 5 | grep -q "^focus=$1[ (]" && return 0
-        sleep 0.2
-    done
-    return 1
-}
+caption_matches() { [[ "$(caption)" =~ $1$ ]]; }
+wait_caption_re() { retry 100 caption_matches "$1" || { echo "last seen: $(caption)" >&2; return 1; }; }
+rect_is() { [ "$(info | field rect)" = "$1" ]; }
+expect_rect() { retry 50 rect_is "$1" || vs_fail "$2: window rect is \"$(info | field rect)\", expected \"$1\""; }
+zoomed() { [ "$(info | field zoomed)" = 1 ]; }
+wait_zoomed() { retry 50 zoomed; }
+# Until the focus of the window's thread is in a window of CLASS.
+focus_in() { info | grep -q "^focus=$1[ (]"; }
+wait_focus() { retry 50 focus_in "$1"; }
 pane() { D panes "$MARK" | field "pane$1"; }
-# Waits until status pane N reads TEXT.
-wait_pane() {
-    local i got
-    for i in $(seq 1 50); do
-        got=$(pane "$1")
-        [ "$got" = "$2" ] && return 0
-        sleep 0.2
-    done
-    echo "pane $1 is \"$got\"" >&2
-    return 1
-}
+pane_is() { [ "$(pane "$1")" = "$2" ]; }
+wait_pane() { retry 50 pane_is "$1" "$2" || { echo "pane $1 is \"$(pane "$1")\"" >&2; return 1; }; }
 near() {  # "R G B" R G B: within 40 per channel
     local r g b
     read -r r g b <<<"$1"
     local dr=$((r - $2)) dg=$((g - $3)) db=$((b - $4))
     [ ${dr#-} -le 40 ] && [ ${dg#-} -le 40 ] && [ ${db#-} -le 40 ]
 }
+pixel_near() { near "$(D pixel "$MARK" "$1" "$2")" "$3" "$4" "$5"; }
 pixel_is() {  # X Y R G B, waiting for the paint
-    local got i
-    for i in $(seq 1 25); do
-        got=$(D pixel "$MARK" "$1" "$2")
-        near "$got" "$3" "$4" "$5" && return 0
-        sleep 0.2
-    done
-    echo "pixel $1,$2 is $got" >&2
-    return 1
+    retry 25 pixel_near "$@" || { echo "pixel $1,$2 is $(D pixel "$MARK" "$1" "$2")" >&2; return 1; }
+}
+# expect_regs WHAT EXPECTED KEY VALUE [KEY VALUE]...: the values, one a line.
+expect_regs() {
+    local what=$1 want=$2 got
+    shift 2
+    got=$(D reg "$@") || vs_fail "$what: registry not read"
+    [ "$got" = "$want" ] || vs_fail "$what: got
+$got
+expected
+$want"
 }
 start_viewer() {
     vs_run "$OUT/vistrel.exe" "$@" &

@@ -1,77 +1,63 @@
-// Drives the viewer from outside, as a user would: finds its window by
-// caption, reads caption, geometry, status panes, pixels and registry
-// values, sends keys, answers message boxes and takes screenshots.
+// Drives the viewer from outside, as a user would. TEXT is part of a
+// top-level window's caption, TITLE a dialog's whole caption; every
+// failure is reported on stderr with a non-zero status.
 //
-//   vsdriver wait TEXT [SECONDS]      wait for a visible top-level window whose
-//                                     caption contains TEXT; print caption and rect
-//   vsdriver close TEXT               ask that window to close
-//   vsdriver gone TEXT [SECONDS]      wait until no such window exists
-//   vsdriver key TEXT KEY...          press keys in it (RIGHT, LEFT, HOME, END,
-//                                     RETURN, ESCAPE, DELETE, SPACE, NEXT, PRIOR,
-//                                     UP, DOWN, a letter, or a number)
-//   vsdriver wheel TEXT DELTA         turn the wheel over it
-//   vsdriver panes TEXT               print the four status pane texts
-//   vsdriver pixel TEXT X Y           print R G B of a point of its client area
-//   vsdriver shot TEXT FILE.bmp       save the window's picture once painted
-//   vsdriver dialog TITLE BUTTON [S]  wait for a dialog titled TITLE, print its
-//                                     texts, press the button (ID number)
-//   vsdriver reg KEY VALUE            print a value under HKEY_CURRENT_USER
-//   vsdriver regset KEY VALUE dword N | sz TEXT
-//   vsdriver show TEXT CMD            ShowWindow with CMD (number)
-//   vsdriver button TEXT ID           click toolbar button ID (posted to the panel)
-//   vsdriver command TEXT ID          post WM_COMMAND ID to the window
-//   vsdriver ctrlkey TEXT KEY         press KEY (as for key) with Ctrl held, as
-//                                     real input to the window brought to the front
-//   vsdriver menu TEXT ID             post WM_COMMAND ID to the toolbar panel
-//                                     (the context menu's items)
-//   vsdriver settext TITLE ID TEXT    set the text of control ID of the dialog
-//                                     titled TITLE (a file dialog's name box)
-//   vsdriver listsel TITLE ID INDEX   select list box item INDEX of control ID
-//                                     as a click would (LBN_SELCHANGE follows)
-//   vsdriver check TITLE ID 0|1       set check box ID of the dialog
-//   vsdriver regs KEY VALUE [KEY VALUE]...  print the values, one line
-//                                     each, "<none>" for a missing one
-//   vsdriver buttons TEXT             list the toolbar's buttons: id x width
-//                                     enabled visible, one per line, left to right
-//   vsdriver drop TEXT PATH...        drop the paths on the window through OLE
-//                                     drag and drop; prints the effect
-//   vsdriver step TEXT N [KEY]        press KEY (RIGHT) N times, each time waiting
-//                                     until the window has handled it and painted;
-//                                     prints the milliseconds of each step
-//   vsdriver drag TEXT X Y            press the left button at client point
-//                                     (X, Y), move away and back, release; prints
-//                                     the class of the window holding the pointer
-//                                     before the release (the drag's own window
-//                                     once one runs, waited for up to 10 s) and
-//                                     returns once the pointer is free again
-//   vsdriver thumbs TEXT              the thumbnail view (control 122): count=,
-//                                     selected=, then per item "item=I IMAGE
-//                                     LEFT TOP RIGHT BOTTOM LABEL" (icon bounds
-//                                     in the window's client coordinates)
-//   vsdriver thumbsend TEXT EVENT [S] wait until the view is filled and its worker
-//                                     has ended: its event EVENT is set, or gone
-//                                     with the worker that held it
-//   vsdriver stopthumbs TEXT MSG ITEM EVENT [S]
-//                                     wait until item ITEM has an image, print
-//                                     "before=" the image of each item, send MSG,
-//                                     print "after=" the images again, then wait
-//                                     for the worker's end (EVENT) and print ended=
-//   vsdriver click TEXT X Y [2]       real left click (2: double click, its clicks
-//                                     stamped 40 ms apart) at client point (X, Y)
-//   vsdriver send TEXT MSG [WPARAM]   send message MSG (number) to the window
+//   wait TEXT [S]           print caption, rect, client, zoomed, iconic, focus
+//   close TEXT | gone TEXT [S]   ask it to close | wait until it is gone
+//   key TEXT KEY...         post keys to its focus (RIGHT, HOME, ..., a letter)
+//   ctrlkey TEXT KEY        KEY with Ctrl held, as real input to the front window
+//   panes TEXT              the four status pane texts
+//   pixel TEXT X Y          R G B of a point of the client area
+//   dialog TITLE ID [S]     wait for the dialog, print its texts, press button ID
+//                           and return once it has gone
+//   settext|listsel|check TITLE ID ARG   set control ID's text, list selection
+//                           (as a click would) or check box
+//   reg KEY VALUE...        values under HKEY_CURRENT_USER, "<none>" when missing
+//   regset KEY VALUE dword N | sz TEXT
+//   show TEXT CMD           ShowWindow CMD
+//   button|menu TEXT ID     a toolbar button, or a context menu command
+//   buttons TEXT            the toolbar's buttons left to right: id x width
+//                           enabled visible
+//   drop TEXT PATH...       drop the paths through OLE; prints the effect
+//   drag TEXT X Y           press at client point (X, Y), move away and back,
+//                           print the class of the window holding the pointer
+//                           (the drag's own once one runs, up to 10 s), release
+//                           and return once the pointer is free
+//   click TEXT X Y [2]      real click (2: double, stamped 40 ms apart)
+//   thumbs TEXT             the thumbnail view: count=, selected=, then
+//                           "item=I IMAGE L T R B LABEL" (client coordinates)
+//   thumbsend TEXT EVENT [S]     wait until the view is filled and its worker's
+//                           event EVENT is set, or gone with the worker
+//   stopthumbs TEXT MSG ITEM EVENT [S]   once item ITEM has an image, send MSG
+//                           and print the images before= and after= it, then
+//                           ended= once the worker has ended
 #include <windows.h>
 #include <ole2.h>
 
 #include "browse/win/dataobject.h"
 #include <commctrl.h>
 
+#include <algorithm>
+#include <cstdarg>
 #include <cstdio>
+#include <exception>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
+
+// Every failure says why: a bare status tells a failing test nothing.
+int Fail(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::fputs("vsdriver: ", stderr);
+    std::vfprintf(stderr, format, args);
+    std::fputs("\n", stderr);
+    va_end(args);
+    return 1;
+}
 
 struct Search {
     const char* text;
@@ -84,11 +70,8 @@ BOOL CALLBACK Visit(HWND wnd, LPARAM param) {
     char caption[512] = {};
     GetWindowTextA(wnd, caption, sizeof caption);
     const bool match = s->exact ? !std::strcmp(caption, s->text) : std::strstr(caption, s->text) != nullptr;
-    if (IsWindowVisible(wnd) && match) {
-        s->found = wnd;
-        return FALSE;
-    }
-    return TRUE;
+    if (IsWindowVisible(wnd) && match) s->found = wnd;
+    return !s->found;
 }
 
 HWND Find(const char* text, bool exact = false) {
@@ -157,49 +140,53 @@ void PressKey(HWND wnd, UINT vk) {
     PostMessageA(target, WM_KEYUP, vk, 1 | (scan << 16) | (3u << 30));
 }
 
-// Reads text that a message writes into a buffer of the window's process.
-std::string RemoteText(HWND wnd, UINT msg, WPARAM wParam) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(wnd, &pid);
-    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-    if (!process) return "?";
-    const SIZE_T size = 4096;
-    void* remote = VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
-    std::string text;
-    if (remote) {
-        std::vector<char> local(size, 0);
-        WriteProcessMemory(process, remote, local.data(), size, nullptr);
-        DWORD_PTR ignored = 0;
-        SendMessageTimeoutA(wnd, msg, wParam, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, 5000, &ignored);
-        SIZE_T read = 0;
-        ReadProcessMemory(process, remote, local.data(), size - 1, &read);
-        text = local.data();
-        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-    }
-    CloseHandle(process);
-    return text;
-}
-
 HWND StatusBarOf(HWND wnd) { return FindWindowExA(wnd, nullptr, "msctls_statusbar32", nullptr); }
 
-// The thumbnail view read through the list view messages, with buffers in
-// the viewer's process.
-class RemoteView {
+// A buffer in the process of a window, for messages that fill one.
+class Remote {
 public:
-    explicit RemoteView(HWND wnd) : view_(GetDlgItem(wnd, 122)) {
+    explicit Remote(HWND wnd) {
         DWORD pid = 0;
-        if (view_) GetWindowThreadProcessId(view_, &pid);
+        if (wnd) GetWindowThreadProcessId(wnd, &pid);
         process_ = pid ? OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid) : nullptr;
-        if (process_)
-            remote_ = static_cast<char*>(VirtualAllocEx(process_, nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
+        if (process_) remote_ = static_cast<char*>(VirtualAllocEx(process_, nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
     }
-    ~RemoteView() {
+    ~Remote() {
         if (remote_) VirtualFreeEx(process_, remote_, 0, MEM_RELEASE);
         if (process_) CloseHandle(process_);
     }
-    RemoteView(const RemoteView&) = delete;
-    RemoteView& operator=(const RemoteView&) = delete;
+    Remote(const Remote&) = delete;
+    Remote& operator=(const Remote&) = delete;
 
+    char* At(size_t offset) const { return remote_ + offset; }
+    void Put(size_t offset, const void* data, size_t size) const {
+        WriteProcessMemory(process_, remote_ + offset, data, size, nullptr);
+    }
+    void Get(size_t offset, void* data, size_t size) const {
+        ReadProcessMemory(process_, remote_ + offset, data, size, nullptr);
+    }
+
+protected:
+    HANDLE process_ = nullptr;
+    char* remote_ = nullptr;
+};
+
+// Text that a message writes into a buffer of the window's process.
+std::string RemoteText(HWND wnd, UINT msg, WPARAM wParam) {
+    Remote remote(wnd);
+    if (!remote.At(0)) return "?";
+    char text[1024] = {};
+    remote.Put(0, text, sizeof text);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(wnd, msg, wParam, reinterpret_cast<LPARAM>(remote.At(0)), SMTO_ABORTIFHUNG, 5000, &ignored);
+    remote.Get(0, text, sizeof text - 1);
+    return text;
+}
+
+// The thumbnail view read through the list view messages.
+class RemoteView : public Remote {
+public:
+    explicit RemoteView(HWND wnd) : Remote(GetDlgItem(wnd, 122)), view_(GetDlgItem(wnd, 122)) {}
     bool Ok() const { return remote_ != nullptr; }
     HWND Hwnd() const { return view_; }
     int Count() const { return static_cast<int>(SendMessageA(view_, LVM_GETITEMCOUNT, 0, 0)); }
@@ -239,13 +226,11 @@ public:
 
 private:
     HWND view_;
-    HANDLE process_ = nullptr;
-    char* remote_ = nullptr;
 };
 
 int PrintThumbnails(HWND wnd) {
     RemoteView view(wnd);
-    if (!view.Ok()) return 1;
+    if (!view.Ok()) return Fail("no thumbnail view to read");
     const int count = view.Count();
     std::printf("count=%d\nselected=%d\n", count,
                 static_cast<int>(SendMessageA(view.Hwnd(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)));
@@ -275,57 +260,12 @@ int WaitThumbnailWorker(HANDLE event, DWORD end) {
     return WaitForSingleObject(event, left) == WAIT_OBJECT_0 ? 1 : 0;
 }
 
-bool SaveBmp(const char* file, HWND wnd) {
-    RECT r{};
-    GetWindowRect(wnd, &r);
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    if (w <= 0 || h <= 0) return false;
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 24;
-    void* bits = nullptr;
-    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(mem, dib);
-    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-    GdiFlush();
-    const DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
-    const DWORD imageSize = stride * static_cast<DWORD>(h);
-    BITMAPFILEHEADER fh{};
-    fh.bfType = 0x4D42;
-    fh.bfOffBits = sizeof fh + sizeof bi.bmiHeader;
-    fh.bfSize = fh.bfOffBits + imageSize;
-    bool ok = false;
-    if (FILE* f = std::fopen(file, "wb")) {
-        ok = std::fwrite(&fh, sizeof fh, 1, f) == 1 && std::fwrite(&bi.bmiHeader, sizeof bi.bmiHeader, 1, f) == 1 &&
-             std::fwrite(bits, imageSize, 1, f) == 1;
-        ok = std::fclose(f) == 0 && ok;
-    }
-    SelectObject(mem, old);
-    DeleteObject(dib);
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
-    return ok;
-}
-
-struct DialogTexts {
-    std::string all;
-};
-
 BOOL CALLBACK CollectText(HWND child, LPARAM param) {
     char text[1024] = {};
     GetWindowTextA(child, text, sizeof text);
     char cls[64] = {};
     GetClassNameA(child, cls, sizeof cls);
-    if (!lstrcmpiA(cls, "Static") && text[0]) {
-        auto* t = reinterpret_cast<DialogTexts*>(param);
-        t->all += text;
-        t->all += "\n";
-    }
+    if (!lstrcmpiA(cls, "Static") && text[0]) *reinterpret_cast<std::string*>(param) += std::string(text) + "\n";
     return TRUE;
 }
 
@@ -358,31 +298,56 @@ private:
     int calls_ = 0;
 };
 
+// A crash would otherwise end the program with a bare status: its report
+// goes to the debugger, which is not there.
+LONG WINAPI ReportCrash(EXCEPTION_POINTERS* e) {
+    Fail("exception %08lx at %p", static_cast<unsigned long>(e->ExceptionRecord->ExceptionCode),
+         e->ExceptionRecord->ExceptionAddress);
+    std::fflush(stderr);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
 // time 0: stamped by the system as it arrives.
-void SendMouse(DWORD flags, int x, int y, DWORD time = 0) {
+bool SendMouse(DWORD flags, int x, int y, DWORD time = 0) {
     INPUT input{};
     input.type = INPUT_MOUSE;
     input.mi.time = time;
     input.mi.dx = x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
     input.mi.dy = y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
     input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
-    SendInput(1, &input, sizeof input);
+    if (SendInput(1, &input, sizeof input) == 1) return true;
+    Fail("mouse input %#lx not sent (error %lu)", static_cast<unsigned long>(flags),
+         static_cast<unsigned long>(GetLastError()));
+    return false;
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: vsdriver wait|close|gone|key|wheel|panes|pixel|shot|dialog|reg|regset|show ...\n");
+    std::fprintf(stderr, "usage: vsdriver COMMAND TEXT ... (the commands are listed at the top of vsdriver.cpp)\n");
     return 2;
 }
 
 HWND Need(const char* text) {
     HWND w = Find(text);
-    if (!w) std::fprintf(stderr, "vsdriver: no window with \"%s\"\n", text);
+    if (!w) Fail("no window with \"%s\"", text);
     return w;
+}
+
+// The toolbar panel: a dialog inside the main window.
+HWND PanelOf(const char* text) {
+    HWND w = Need(text);
+    HWND panel = w ? FindWindowExA(w, nullptr, "#32770", nullptr) : nullptr;
+    if (w && !panel) Fail("no toolbar panel in \"%s\"", text);
+    return panel;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    SetUnhandledExceptionFilter(ReportCrash);
+    std::set_terminate([] {
+        Fail("uncaught C++ exception");
+        std::abort();
+    });
     if (argc < 3) return Usage();
     const std::string cmd = argv[1];
     const char* text = argv[2];
@@ -404,7 +369,7 @@ int main(int argc, char** argv) {
     if (cmd == "gone") {
         const DWORD end = GetTickCount() + static_cast<DWORD>((argc > 3 ? std::atof(argv[3]) : 30.0) * 1000);
         while (Find(text)) {
-            if (Expired(end)) return 1;
+            if (Expired(end)) return Fail("\"%s\" still there", text);
             Sleep(100);
         }
         return 0;
@@ -418,16 +383,10 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    if (cmd == "wheel" && argc > 3) {
-        HWND w = Need(text);
-        if (!w) return 1;
-        PostMessageA(FocusOf(w), WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<short>(std::atoi(argv[3]))), 0);
-        return 0;
-    }
     if (cmd == "panes") {
         HWND w = Need(text);
         HWND bar = w ? StatusBarOf(w) : nullptr;
-        if (!bar) return 1;
+        if (!bar) return w ? Fail("no status bar") : 1;
         for (int pane = 0; pane < 4; ++pane)
             std::printf("pane%d=%s\n", pane, RemoteText(bar, SB_GETTEXTA, pane).c_str());
         return 0;
@@ -443,13 +402,6 @@ int main(int argc, char** argv) {
         std::printf("%d %d %d\n", GetRValue(c), GetGValue(c), GetBValue(c));
         return 0;
     }
-    if (cmd == "shot" && argc > 3) {
-        HWND w = Need(text);
-        if (!w) return 1;
-        // Returns once the window has painted what is pending.
-        RedrawWindow(w, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-        return SaveBmp(argv[3], w) ? 0 : 1;
-    }
     if (cmd == "dialog" && argc > 3) {
         HWND d = WaitFor(text, argc > 4 ? std::atof(argv[4]) : 20.0, true);
         if (!d) {
@@ -457,9 +409,9 @@ int main(int argc, char** argv) {
             return 1;
         }
         Sleep(200);
-        DialogTexts t;
-        EnumChildWindows(d, CollectText, reinterpret_cast<LPARAM>(&t));
-        std::printf("%s", t.all.c_str());
+        std::string texts;
+        EnumChildWindows(d, CollectText, reinterpret_cast<LPARAM>(&texts));
+        std::printf("%s", texts.c_str());
         std::fflush(stdout);
         PostMessageA(d, WM_COMMAND, MAKEWPARAM(std::atoi(argv[3]), BN_CLICKED), 0);
         // The dialog's loop notices its end at the next message: send one.
@@ -471,27 +423,10 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    if (cmd == "reg" && argc > 3) {
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, text, 0, KEY_READ, &key) != ERROR_SUCCESS) return 1;
-        BYTE data[2048] = {};
-        DWORD type = 0, size = sizeof data - 1;
-        const LONG r = RegQueryValueExA(key, argv[3], nullptr, &type, data, &size);
-        RegCloseKey(key);
-        if (r != ERROR_SUCCESS) return 1;
-        if (type == REG_DWORD) {
-            std::printf("%ld\n", static_cast<long>(*reinterpret_cast<LONG*>(data)));
-        } else {
-            std::printf("%s\n", reinterpret_cast<char*>(data));
-        }
-        return 0;
-    }
     if (cmd == "regset" && argc > 5) {
         HKEY key;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, text, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-            ERROR_SUCCESS)
-            return 1;
-        LONG r;
+        LONG r = RegCreateKeyExA(HKEY_CURRENT_USER, text, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        if (r != ERROR_SUCCESS) return Fail("key %s not made (error %ld)", text, static_cast<long>(r));
         if (!std::strcmp(argv[4], "dword")) {
             const DWORD v = static_cast<DWORD>(std::strtoul(argv[5], nullptr, 0));
             r = RegSetValueExA(key, argv[3], 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
@@ -500,7 +435,7 @@ int main(int argc, char** argv) {
                                static_cast<DWORD>(std::strlen(argv[5]) + 1));
         }
         RegCloseKey(key);
-        return r == ERROR_SUCCESS ? 0 : 1;
+        return r == ERROR_SUCCESS ? 0 : Fail("value %s not set (error %ld)", argv[3], static_cast<long>(r));
     }
     if (cmd == "show" && argc > 3) {
         HWND w = Need(text);
@@ -508,22 +443,20 @@ int main(int argc, char** argv) {
         ShowWindowAsync(w, std::atoi(argv[3]));
         return 0;
     }
-    if (cmd == "button" && argc > 3) {
-        HWND w = Need(text);
-        HWND panel = w ? FindWindowExA(w, nullptr, "#32770", nullptr) : nullptr;
+    if ((cmd == "button" || cmd == "menu") && argc > 3) {
+        HWND panel = PanelOf(text);
         if (!panel) return 1;
-        PostMessageA(panel, WM_USER + 10, static_cast<WPARAM>(std::atoi(argv[3])), 0);
+        // A toolbar button by its id, or a context menu item as a command.
+        if (cmd == "button") PostMessageA(panel, WM_USER + 10, static_cast<WPARAM>(std::atoi(argv[3])), 0);
+        else PostMessageA(panel, WM_COMMAND, MAKEWPARAM(std::atoi(argv[3]), 0), 0);
         return 0;
     }
     if (cmd == "buttons") {
-        HWND w = Need(text);
-        HWND panel = w ? FindWindowExA(w, nullptr, "#32770", nullptr) : nullptr;
+        HWND panel = PanelOf(text);
         if (!panel) return 1;
         std::vector<ButtonRow> rows;
         EnumChildWindows(panel, CollectButton, reinterpret_cast<LPARAM>(&rows));
-        for (size_t i = 0; i < rows.size(); ++i)
-            for (size_t j = i + 1; j < rows.size(); ++j)
-                if (rows[j].x < rows[i].x) std::swap(rows[i], rows[j]);
+        std::sort(rows.begin(), rows.end(), [](const ButtonRow& a, const ButtonRow& b) { return a.x < b.x; });
         for (const ButtonRow& b : rows) std::printf("%d %d %d %d %d\n", b.id, b.x, b.width, b.enabled, b.visible);
         return 0;
     }
@@ -550,40 +483,21 @@ int main(int argc, char** argv) {
         OleUninitialize();
         return 0;
     }
-    if (cmd == "step" && argc > 3) {
-        HWND w = Need(text);
-        if (!w) return 1;
-        const int n = std::atoi(argv[3]);
-        const UINT vk = KeyCode(argc > 4 ? argv[4] : "RIGHT");
-        LARGE_INTEGER frequency, start, end;
-        QueryPerformanceFrequency(&frequency);
-        for (int i = 0; i < n; ++i) {
-            QueryPerformanceCounter(&start);
-            PressKey(w, vk);
-            // Returns once the key (and the decode it starts) has been handled...
-            DWORD_PTR ignored = 0;
-            SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &ignored);
-            // ...and these paint what is pending before they return.
-            RedrawWindow(w, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-            QueryPerformanceCounter(&end);
-            std::printf("%.1f\n", (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart);
-        }
-        return 0;
-    }
     if (cmd == "drag" && argc > 4) {
         HWND w = Need(text);
         if (!w) return 1;
         POINT p{std::atoi(argv[3]), std::atoi(argv[4])};
         ClientToScreen(w, &p);
         SetForegroundWindow(w);
-        SendMouse(0, p.x, p.y);
+        if (!SendMouse(0, p.x, p.y)) return 1;
         Sleep(200);
-        SendMouse(MOUSEEVENTF_LEFTDOWN, p.x, p.y);
-        for (int i = 1; i <= 10; ++i) {
+        if (!SendMouse(MOUSEEVENTF_LEFTDOWN, p.x, p.y)) return 1;
+        bool sent = true;
+        for (int i = 1; i <= 10 && sent; ++i) {
             Sleep(60);
-            SendMouse(0, p.x + i * 3, p.y + i * 2);
+            sent = SendMouse(0, p.x + i * 3, p.y + i * 2);
         }
-        SendMouse(0, p.x, p.y);
+        sent = sent && SendMouse(0, p.x, p.y);
         // While a drag runs, its own tracking window, outside the viewer's
         // window, holds the pointer.
         const DWORD thread = GetWindowThreadProcessId(w, nullptr);
@@ -594,7 +508,7 @@ int main(int argc, char** argv) {
         };
         DWORD end = GetTickCount() + 10000;
         HWND holder = capture();
-        while ((!holder || GetAncestor(holder, GA_ROOT) == w) && !Expired(end)) {
+        while (sent && (!holder || GetAncestor(holder, GA_ROOT) == w) && !Expired(end)) {
             Sleep(20);
             holder = capture();
         }
@@ -602,14 +516,12 @@ int main(int argc, char** argv) {
         if (holder) GetClassNameA(holder, cls, sizeof cls);
         std::printf("capture=%s\n", cls);
         std::fflush(stdout);
-        SendMouse(MOUSEEVENTF_LEFTUP, p.x, p.y);
+        // Released even after a failure: a held button would spoil the steps after.
+        if (!SendMouse(MOUSEEVENTF_LEFTUP, p.x, p.y) || !sent) return 1;
         // Done once the drag (or the press) has let the pointer go.
         end = GetTickCount() + 10000;
         while (capture()) {
-            if (Expired(end)) {
-                std::fprintf(stderr, "vsdriver: the pointer is still held after the release\n");
-                return 1;
-            }
+            if (Expired(end)) return Fail("the pointer is still held after the release");
             Sleep(20);
         }
         return 0;
@@ -622,11 +534,11 @@ int main(int argc, char** argv) {
         HWND w = Need(text);
         if (!w) return 1;
         RemoteView view(w);
-        if (!view.Ok()) return 1;
+        if (!view.Ok()) return Fail("no thumbnail view to read");
         const DWORD end = GetTickCount() + static_cast<DWORD>((argc > 4 ? std::atof(argv[4]) : 60.0) * 1000);
         // The view is filled in one go, its worker's event made right after.
         while (view.Count() == 0) {
-            if (Expired(end)) return 1;
+            if (Expired(end)) return Fail("the thumbnail view stayed empty");
             Sleep(50);
         }
         HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, argv[3]);
@@ -639,7 +551,7 @@ int main(int argc, char** argv) {
         HWND w = Need(text);
         if (!w) return 1;
         RemoteView view(w);
-        if (!view.Ok()) return 1;
+        if (!view.Ok()) return Fail("no thumbnail view to read");
         const UINT msg = static_cast<UINT>(std::strtoul(argv[3], nullptr, 0));
         const int item = std::atoi(argv[4]);
         const DWORD wait = static_cast<DWORD>((argc > 6 ? std::atof(argv[6]) : 60.0) * 1000);
@@ -688,29 +600,6 @@ int main(int argc, char** argv) {
         Sleep(200);
         return 0;
     }
-    if (cmd == "send" && argc > 3) {
-        HWND w = Need(text);
-        if (!w) return 1;
-        DWORD_PTR r = 0;
-        SendMessageTimeoutA(w, static_cast<UINT>(std::strtoul(argv[3], nullptr, 0)),
-                            argc > 4 ? static_cast<WPARAM>(std::strtoul(argv[4], nullptr, 0)) : 0, 0, SMTO_NORMAL,
-                            10000, &r);
-        std::printf("%ld\n", static_cast<long>(r));
-        return 0;
-    }
-    if (cmd == "menu" && argc > 3) {
-        HWND w = Need(text);
-        HWND panel = w ? FindWindowExA(w, nullptr, "#32770", nullptr) : nullptr;
-        if (!panel) return 1;
-        PostMessageA(panel, WM_COMMAND, MAKEWPARAM(std::atoi(argv[3]), 0), 0);
-        return 0;
-    }
-    if (cmd == "command" && argc > 3) {
-        HWND w = Need(text);
-        if (!w) return 1;
-        PostMessageA(w, WM_COMMAND, MAKEWPARAM(std::atoi(argv[3]), 0), 0);
-        return 0;
-    }
     if (cmd == "ctrlkey" && argc > 3) {
         HWND w = Need(text);
         if (!w) return 1;
@@ -729,9 +618,9 @@ int main(int argc, char** argv) {
         }
         const UINT sent = SendInput(4, in, sizeof(INPUT));
         Sleep(150);
-        return sent == 4 ? 0 : 1;
+        return sent == 4 ? 0 : Fail("keys not sent (error %lu)", static_cast<unsigned long>(GetLastError()));
     }
-    if (cmd == "regs") {
+    if (cmd == "reg") {
         for (int i = 2; i + 1 < argc; i += 2) {
             HKEY key = nullptr;
             BYTE data[2048] = {};

@@ -19,7 +19,7 @@ vs_wine_start() {
     VS_WINE=$1
     VS_TMP=$(mktemp -d "${TMPDIR:-/tmp}/vs-e2e.XXXXXX")
     trap vs_wine_stop EXIT
-    export WINEPREFIX="$VS_TMP/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+    export WINEPREFIX="$VS_TMP/prefix" WINEDEBUG=-all,err+winediag WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
     if [ -z "${DISPLAY:-}" ]; then
         # Xvfb picks a free display itself and tells its number: tests that
         # start side by side never share one.

@@ -31,27 +31,13 @@ void Put32(std::vector<uint8_t>& b, uint32_t v) {
     Put16(b, v >> 16);
 }
 
-// Pixel (x, y) of the strip as 0xRRGGBB.
+// Pixel (x, y) of the strip as 0xRRGGBB: a 20 x 20 square of the
+// function's colour (grey when disabled) in the middle of each frame.
 uint32_t StripPixel(uint32_t index, uint32_t x, uint32_t y) {
     static const uint32_t faces[kFrames] = {0xECEFF3, 0xD8E6F5, 0xB4C8E1, 0xECEFF3};
-    const uint32_t frame = x / kFrameWidth, fx = x % kFrameWidth;
-    // A 20 x 20 glyph in the middle; its pattern tells the functions apart.
-    const int gx = static_cast<int>(fx) - 10, gy = static_cast<int>(y) - 9;
-    if (gx < 0 || gx >= 20 || gy < 0 || gy >= 20) return faces[frame];
-    bool ink = true;
-    switch (index) {
-    case kFnRotate: ink = gx < 6 || gy >= 14; break;              // an L
-    case kFnGrey: ink = true; break;                               // a block
-    case kFnMirror: ink = gx < 8 || gx >= 12; break;              // two halves
-    case kFnInvert: ink = (gx < 10) != (gy < 10) || (gx >= 6 && gx < 14); break;
-    case kFnRename: ink = gy < 4 || (gy >= 8 && gy < 11) || gy >= 16 || (gx >= 6 && gx < 14); break;
-    default: ink = (gx + gy) % 4 < 2; break;
-    }
-    // The centre always carries the colour: the tests look there.
-    if (gx >= 8 && gx < 12 && gy >= 8 && gy < 12) ink = true;
-    if (!ink) return faces[frame];
-    if (frame == 3) return 0xA0A0A0;
-    return index < kFunctionCount ? kColours[index] : 0x808080;
+    const uint32_t frame = x / kFrameWidth, gx = x % kFrameWidth - 10, gy = y - 9;
+    if (gx >= 20 || gy >= 20) return faces[frame];
+    return frame == 3 ? 0xA0A0A0 : kColours[index];
 }
 
 void SplitName(const std::string& path, std::string* folder, std::string* stem, std::string* extension) {
@@ -65,9 +51,7 @@ void SplitName(const std::string& path, std::string* folder, std::string* stem, 
 
 }  // namespace
 
-const char* FunctionName(uint32_t index) { return index < kFunctionCount ? kNames[index] : "Nothing"; }
-
-uint32_t FunctionColour(uint32_t index) { return StripPixel(index, kFrameWidth / 2, kFrameHeight / 2); }
+const char* FunctionName(uint32_t index) { return kNames[index]; }
 
 std::vector<uint8_t> FunctionBitmap(uint32_t index) {
     const uint32_t width = kFrameWidth * kFrames, stride = (width * 3 + 3) & ~3u;

@@ -23,8 +23,6 @@ const char* FunctionName(uint32_t index);
 // hover, pressed, disabled. Every frame has the function's colour at its
 // centre, grey in the disabled one.
 std::vector<uint8_t> FunctionBitmap(uint32_t index);
-// The colour at the centre of function index's normal frame, 0xRRGGBB.
-uint32_t FunctionColour(uint32_t index);
 
 // Where a function puts its result: the same path, or a name next to it.
 std::string ResultPath(uint32_t index, const std::string& path);

@@ -1,12 +1,9 @@
 // A stand-in for the maker's image editor: an in-process COM server with
 // the editor's class and interface, offering the functions of pictures.h.
 //
-// Its behaviour for the viewer's tests comes from HKEY_CURRENT_USER
-// "Software\Orvanta\Vistrel Pro Stand-in", read at each creation:
-//   "FunctionCount" (DWORD, default 5): the count it reports; functions past
-//                   the five real ones do nothing and report status 0
-//   "FailingSlot"   (DWORD, default 0): the table slot (7 ... 10) whose
-//                   operation returns E_FAIL
+// "FailingSlot" (DWORD) under HKEY_CURRENT_USER "Software\Orvanta\Vistrel
+// Pro Stand-in", read at each creation, names the table slot (7 ... 10)
+// whose operation returns E_FAIL.
 #include <windows.h>
 #include <ole2.h>
 #include <oleauto.h>
@@ -30,19 +27,17 @@ const IID kInterface = {0xAE642A8B, 0x276B, 0x4CC2, {0x88, 0x1E, 0x55, 0x17, 0x8
 const char kClassKey[] = "Software\\Classes\\CLSID\\{C7BBC0FE-7D11-4E6A-8A25-F4CED305873B}";
 const char kServerKey[] = "Software\\Classes\\CLSID\\{C7BBC0FE-7D11-4E6A-8A25-F4CED305873B}\\InprocServer32";
 const char kVersionKey[] = "Software\\Classes\\CLSID\\{0BT342-F423-GH322-342GH-0932324723}\\misc";
-const char kVersionParent[] = "Software\\Classes\\CLSID\\{0BT342-F423-GH322-342GH-0932324723}";
 const char kSettingsKey[] = "Software\\Orvanta\\Vistrel Pro Stand-in";
 
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
 
-DWORD Setting(const char* name, DWORD fallback) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return fallback;
-    DWORD value = 0, type = 0, size = sizeof value;
-    const LONG r = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
-    return r == ERROR_SUCCESS && type == REG_DWORD ? value : fallback;
+DWORD FailingSlot() {
+    DWORD value = 0, size = sizeof value;
+    return RegGetValueA(HKEY_CURRENT_USER, kSettingsKey, "FailingSlot", RRF_RT_REG_DWORD, nullptr, &value, &size) ==
+                   ERROR_SUCCESS
+               ? value
+               : 0;
 }
 
 std::string Ansi(BSTR text) {
@@ -61,20 +56,14 @@ BSTR Wide(const std::string& text) {
     return out;
 }
 
-
 // Edits into a file beside the target and puts it in place only when
 // complete, so a failure never costs the picture.
 bool EditInto(uint32_t index, const std::string& source, const std::string& target) {
     const std::string partial = target + ".partial";
-    if (!EditPicture(index, source, partial)) {
-        DeleteFileA(partial.c_str());
-        return false;
-    }
-    if (!MoveFileExA(partial.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        DeleteFileA(partial.c_str());
-        return false;
-    }
-    return true;
+    if (EditPicture(index, source, partial) && MoveFileExA(partial.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return true;
+    DeleteFileA(partial.c_str());
+    return false;
 }
 
 struct Outcome {
@@ -89,35 +78,17 @@ Outcome RunFunction(uint32_t index, const std::string& path) {
     o.path = path;
     if (path.empty() || index >= kFunctionCount) return o;
     const std::string result = ResultPath(index, path);
-    switch (index) {
-    case kFnRotate:
-    case kFnGrey:
-        if (!EditInto(index, path, result)) return o;
-        o.kind = 1;
-        o.path = result;
-        break;
-    case kFnMirror:
-        if (!EditInto(index, path, result)) return o;
-        o.newFile = 1;
-        o.kind = 1;
-        o.path = result;
-        break;
-    case kFnInvert:
-        // Changed in place; no result file to report.
-        if (!EditInto(index, path, path)) return o;
-        o.kind = 0;
-        o.path.clear();
-        break;
-    case kFnRename: {
+    if (index == kFnRename) {
         // Only pictures are renamed, and never over another file.
         if (!IsPicture(path) || !MoveFileA(path.c_str(), result.c_str())) return o;
-        o.kind = 1;
         o.path = result.substr(result.find_last_of('\\') + 1);
-        break;
+    } else {
+        if (!EditInto(index, path, result)) return o;
+        o.newFile = index == kFnMirror;
+        // The negative is changed in place with no result file to report.
+        o.path = index == kFnInvert ? std::string() : result;
     }
-    default:
-        return o;
-    }
+    o.kind = index != kFnInvert;
     o.status = 1;
     return o;
 }
@@ -132,9 +103,7 @@ struct IEditorServer : public IDispatch {
 
 class Editor : public IEditorServer {
 public:
-    Editor() : count_(Setting("FunctionCount", kFunctionCount)), failing_(Setting("FailingSlot", 0)) {
-        ++g_objects;
-    }
+    Editor() : failing_(FailingSlot()) { ++g_objects; }
     virtual ~Editor() { --g_objects; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
@@ -154,22 +123,18 @@ public:
         return static_cast<ULONG>(left);
     }
 
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
+    // The viewer calls the table directly.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                     UINT*) override {
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
         return E_NOTIMPL;
     }
 
     HRESULT STDMETHODCALLTYPE Run(LONG index, VARIANT* path, LONG* status) override {
         if (failing_ == 7) return E_FAIL;
         if (!path || !status) return E_POINTER;
-        if (index < 0 || static_cast<DWORD>(index) >= count_ || V_VT(path) != VT_BSTR) return E_INVALIDARG;
+        if (index < 0 || static_cast<uint32_t>(index) >= kFunctionCount || V_VT(path) != VT_BSTR) return E_INVALIDARG;
         InstallHostPathMapper();
         IS40_Initialize();
         last_ = RunFunction(static_cast<uint32_t>(index), Ansi(V_BSTR(path)));
@@ -191,7 +156,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetFunctionInfo(VARIANT* bitmap, VARIANT* name, LONG index) override {
         if (failing_ == 9) return E_FAIL;
         if (!bitmap || !name) return E_POINTER;
-        if (index < 0 || static_cast<DWORD>(index) >= count_) return E_INVALIDARG;
+        if (index < 0 || static_cast<uint32_t>(index) >= kFunctionCount) return E_INVALIDARG;
         const std::vector<uint8_t> file = FunctionBitmap(static_cast<uint32_t>(index));
         SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(file.size()));
         if (!bytes) return E_OUTOFMEMORY;
@@ -202,26 +167,23 @@ public:
         }
         std::memcpy(data, file.data(), file.size());
         SafeArrayUnaccessData(bytes);
-        std::string label = FunctionName(static_cast<uint32_t>(index));
-        if (static_cast<uint32_t>(index) >= kFunctionCount) label += " " + std::to_string(index);
         VariantClear(bitmap);
         V_VT(bitmap) = VT_ARRAY | VT_UI1;
         V_ARRAY(bitmap) = bytes;
         VariantClear(name);
         V_VT(name) = VT_BSTR;
-        V_BSTR(name) = Wide(label);
+        V_BSTR(name) = Wide(FunctionName(static_cast<uint32_t>(index)));
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetFunctionCount(LONG* count) override {
         if (failing_ == 10) return E_FAIL;
         if (!count) return E_POINTER;
-        *count = static_cast<LONG>(count_);
+        *count = kFunctionCount;
         return S_OK;
     }
 
 private:
     std::atomic<long> refs_{1};
-    DWORD count_;
     DWORD failing_;
     Outcome last_;
 };
@@ -251,11 +213,7 @@ public:
         return hr;
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        if (lock) {
-            ++g_locks;
-        } else {
-            --g_locks;
-        }
+        g_locks += lock ? 1 : -1;
         return S_OK;
     }
 };
@@ -300,32 +258,18 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID cls, REFIID iid, void** out
 
 extern "C" HRESULT WINAPI DllCanUnloadNow() { return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
 
-// Per user, as the editor's own set-up does, with its version values.
+// Per user, as the editor's own set-up does, with its version values; in
+// the classes root too, for systems (Wine) that do not merge the per-user
+// classes into it.
 extern "C" HRESULT WINAPI DllRegisterServer() {
     const std::string module = ModulePath();
-    if (module.empty()) return SELFREG_E_CLASS;
-    bool ok = SetText(HKEY_CURRENT_USER, kClassKey, nullptr, "Vistrel Pro Editor") &&
-              SetText(HKEY_CURRENT_USER, kServerKey, nullptr, module) &&
-              SetText(HKEY_CURRENT_USER, kServerKey, "ThreadingModel", "Apartment") &&
-              SetText(HKEY_CURRENT_USER, kVersionKey, "version", "2.3") &&
-              SetText(HKEY_CURRENT_USER, kVersionKey, "build", "071130");
-    // Systems that do not merge the per-user classes into the classes root
-    // (Wine) find the server only there.
-    HKEY seen;
-    if (ok && RegOpenKeyExA(HKEY_CLASSES_ROOT, kServerKey + std::strlen("Software\\Classes\\"), 0, KEY_READ,
-                            &seen) == ERROR_SUCCESS) {
-        RegCloseKey(seen);
-    } else if (ok) {
-        ok = SetText(HKEY_CLASSES_ROOT, kServerKey + std::strlen("Software\\Classes\\"), nullptr, module) &&
-             SetText(HKEY_CLASSES_ROOT, kServerKey + std::strlen("Software\\Classes\\"), "ThreadingModel",
-                     "Apartment");
-    }
+    const char* const machineKey = kServerKey + std::strlen("Software\\Classes\\");
+    const bool ok = !module.empty() && SetText(HKEY_CURRENT_USER, kClassKey, nullptr, "Vistrel Pro Editor") &&
+                    SetText(HKEY_CURRENT_USER, kServerKey, nullptr, module) &&
+                    SetText(HKEY_CURRENT_USER, kServerKey, "ThreadingModel", "Apartment") &&
+                    SetText(HKEY_CURRENT_USER, kVersionKey, "version", "2.3") &&
+                    SetText(HKEY_CURRENT_USER, kVersionKey, "build", "071130") &&
+                    SetText(HKEY_CLASSES_ROOT, machineKey, nullptr, module) &&
+                    SetText(HKEY_CLASSES_ROOT, machineKey, "ThreadingModel", "Apartment");
     return ok ? S_OK : SELFREG_E_CLASS;
-}
-
-extern "C" HRESULT WINAPI DllUnregisterServer() {
-    RegDeleteTreeA(HKEY_CURRENT_USER, kClassKey);
-    RegDeleteTreeA(HKEY_CURRENT_USER, kVersionParent);
-    RegDeleteTreeA(HKEY_CLASSES_ROOT, kClassKey + std::strlen("Software\\Classes\\"));
-    return S_OK;
 }
