@@ -438,6 +438,10 @@ TEST(ExifReader, EntryPointArguments) {
     EXPECT_FAILS_WITH(IS40_EXIFCreateReader(h, 0, 8), 38);
     EXPECT_FAILS_WITH(IS40_EXIFCreateReader(&local, 0, 8), 38);
     EXPECT_TRUE(IS40_EXIFDestroyReader(nullptr));
+    WriteFileBytes(ScratchPath("empty"), {});  // an empty raw source holds nothing to read
+    h = IS40_OpenFileSource(ScratchPath("empty").c_str());
+    EXPECT_FAILS_WITH(IS40_EXIFCreateReader(h, 0, IS_EXIF_RAW), IS_ERR_READ);
+    IS40_CloseSource(h);
     char* text = reinterpret_cast<char*>(1);
     uint32_t length = 3;
     const uint8_t* data = nullptr;
