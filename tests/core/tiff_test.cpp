@@ -103,27 +103,19 @@ uint32_t ReadError(const Bytes& file, uint32_t depth, uint32_t page = 0, uint32_
 }
 
 struct WriteArgs {
-    uint32_t bitCount = 24;
-    uint32_t compression = 1;
+    uint32_t bitCount = 24, compression = 1, flags = 0;
     const uint8_t* palette = nullptr;
     const ISResolution* res = nullptr;
-    uint32_t flags = 0;
-    uint32_t stride = 0;
 };
 
-WriteArgs Args(uint32_t bitCount, uint32_t compression = 1, uint32_t flags = 0, const uint8_t* palette = nullptr) {
-    WriteArgs a;
-    a.bitCount = bitCount;
-    a.compression = compression;
-    a.flags = flags;
-    a.palette = palette;
-    return a;
+WriteArgs Args(uint32_t bitCount, uint32_t compression = 1, uint32_t flags = 0, const uint8_t* palette = nullptr,
+               const ISResolution* res = nullptr) {
+    return WriteArgs{bitCount, compression, flags, palette, res};
 }
 
 Bytes Write(const Bytes& image, uint32_t w, uint32_t h, const WriteArgs& a, uint32_t* returned = nullptr) {
-    const uint32_t stride = a.stride ? a.stride : (w * a.bitCount + 7) / 8;
     return WriteToBytes("out.tif", [&](ISHANDLE d) {
-        return IS40_WriteTIFF(d, image.data(), w, h, a.bitCount, stride, a.palette, a.compression, a.res, a.flags);
+        return IS40_WriteTIFF(d, image.data(), w, h, a.bitCount, (w * a.bitCount + 7) / 8, a.palette, a.compression, a.res, a.flags);
     }, returned);
 }
 
@@ -138,9 +130,7 @@ struct TagReader {
         t = TIFFOpen(path.c_str(), "r");
         EXPECT_NE(t, nullptr);
     }
-    ~TagReader() {
-        if (t) TIFFClose(t);
-    }
+    ~TagReader() { if (t) TIFFClose(t); }
     uint32_t U16(uint32_t tag) {
         uint16_t v = 0;
         return t && TIFFGetField(t, tag, &v) ? v : 0xFFFFFFFFu;
@@ -181,48 +171,35 @@ TEST(TiffRoundTrip, TrueColourEveryCompressionStripsAndTiles) {
     // Larger than one default tile both ways, sizes not multiples of 16.
     const uint32_t w = 270, h = 261;
     const Bytes rgb = Pattern(w, h, 3, 3), rgba = PatternRgba(w, h, 4);
-    struct Case {
-        uint32_t compression, flags;
-    };
-    const Case cases[] = {{1, 0}, {1, 0x80}, {5, 0}, {5, 0x80}, {5, 64}, {5, 0x80 | 64}, {8, 0}, {8, 0x80 | 64},
-                          {32946, 0}, {32773, 0}, {32773, 0x80}, {1, 64}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE("compression " + std::to_string(c.compression) + " flags " + std::to_string(c.flags));
+    const uint32_t cases[][2] = {{1, 0}, {1, 0x80}, {5, 0}, {5, 0x80 | 64}, {8, 0}, {8, 64}, {32946, 0}, {32773, 0x80}, {1, 64}};
+    for (auto [compression, flags] : cases) {
+        SCOPED_TRACE("compression " + std::to_string(compression) + " flags " + std::to_string(flags));
         uint32_t returned = 0;
-        Bytes file = Write(rgb, w, h, Args(24, c.compression, c.flags), &returned);
-        ASSERT_FALSE(file.empty());
+        const Bytes file = Write(rgb, w, h, Args(24, compression, flags), &returned);
         EXPECT_EQ(returned, file.size());
         {
             TagReader tr(file);
-            EXPECT_EQ(tr.U16(TIFFTAG_COMPRESSION), c.compression);
-            EXPECT_EQ(TIFFIsTiled(tr.t) != 0, (c.flags & 0x80) != 0);
+            EXPECT_EQ(tr.U16(TIFFTAG_COMPRESSION), compression);
+            EXPECT_EQ(TIFFIsTiled(tr.t) != 0, (flags & 0x80) != 0);
             // Differencing only where a scheme can use it.
-            EXPECT_EQ(tr.U16(TIFFTAG_PREDICTOR) == 2, (c.flags & 64) && c.compression != 1);
+            EXPECT_EQ(tr.U16(TIFFTAG_PREDICTOR) == 2, (flags & 64) && compression != 1);
         }
         ReadResult r = Read(file, 24);
         ASSERT_TRUE(r.buf) << r.error;
         EXPECT_EQ(r.width, w);
         EXPECT_EQ(r.height, h);
         EXPECT_EQ(r.Data(rgb.size()), rgb);
-        r = Read(Write(rgba, w, h, Args(32, c.compression, c.flags)), 32);
+        r = Read(Write(rgba, w, h, Args(32, compression, flags)), 32);
         ASSERT_TRUE(r.buf) << r.error;
         ExpectRgbaClose(r.Data(rgba.size()), rgba, "rgba");
     }
     // JPEG is lossy: a smooth picture comes back close; strips hold the whole picture.
     Bytes smooth;
-    for (uint32_t i = 0; i < 64 * 48; ++i) {
-        smooth.insert(smooth.end(), {uint8_t(i % 64 * 4), uint8_t(i / 64 * 5), uint8_t(128 + 60 * std::sin(i % 64 / 7.0))});
-    }
+    for (uint32_t i = 0; i < 64 * 48; ++i) smooth.insert(smooth.end(), {uint8_t(i % 64 * 4), uint8_t(i / 64 * 5), uint8_t(128 + 60 * std::sin(i % 64 / 7.0))});
     for (uint32_t tiles : {0u, 0x80u}) {
         const Bytes file = Write(smooth, 64, 48, Args(24, 7, tiles));
-        TagReader tr(file);
-        EXPECT_EQ(tr.U16(TIFFTAG_COMPRESSION), 7u);
-        if (!tiles) {
-            EXPECT_EQ(tr.U32(TIFFTAG_ROWSPERSTRIP), 48u);
-        }
-        ReadResult r = Read(file, 24);
-        ASSERT_TRUE(r.buf) << r.error;
-        EXPECT_LT(MeanDiff(r.Data(smooth.size()), smooth), 3.0);
+        EXPECT_EQ(TagReader(file).U32(TIFFTAG_ROWSPERSTRIP) == 48u, !tiles);
+        EXPECT_LT(MeanDiff(Read(file, 24).Data(smooth.size()), smooth), 3.0);
     }
 }
 
@@ -239,7 +216,7 @@ TEST(TiffRoundTrip, IndexedGreyAndCmyk) {
             EXPECT_EQ(r.Data(idx.size()), idx);
             EXPECT_EQ(r.palette, pal);
             EXPECT_EQ(Read(file, 24).Data(idx.size() * 3), PaletteToRgb(idx, pal));
-            // 4 bits, two indexes a byte, high nibble first.
+            // 4 bits, two indexes a byte, high nibble first; entries past 16 copy entry 0.
             r = Read(Write(nibbles, w, h, Args(4, compression, tiles, pal16.data())), 8);
             ASSERT_TRUE(r.buf) << r.error;
             for (uint32_t i = 0; i < w * h; ++i) {
@@ -252,17 +229,16 @@ TEST(TiffRoundTrip, IndexedGreyAndCmyk) {
     }
 
     // 1 bit: black and white become bilevel grey, so the fax schemes apply;
-    // a coloured two-entry palette stays a palette and fax becomes none.
+    // any other two-entry palette stays a palette and fax becomes none.
     const uint32_t stride = (w + 7) / 8;
     Bytes bits = Pattern(stride, h, 1, 10);
     for (uint32_t y = 0; y < h; ++y) bits[y * stride + stride - 1] &= 0xF8;
-    const Bytes bw = {0, 0, 0, 0, 255, 255, 255, 0}, wb = {255, 255, 255, 0, 0, 0, 0, 0}, two = {10, 20, 30, 0, 200, 100, 50, 0};
+    const Bytes bw = {0, 0, 0, 0, 255, 255, 255, 0}, wb = {255, 255, 255, 0, 0, 0, 0, 0}, two = {0, 0, 0, 0, 200, 100, 255, 0};
     struct Case {
         const Bytes& palette;
         uint32_t compression, storedCompression, photometric;
     };
-    const Case cases[] = {{bw, 1, 1, 1},         {bw, 3, 3, 1}, {bw, 4, 4, 1}, {bw, 32773, 32773, 1}, {bw, 5, 5, 1},
-                          {wb, 4, 4, 0},         {wb, 3, 3, 0}, {wb, 1, 1, 0}, {two, 4, 1, 3},        {two, 5, 5, 3}};
+    const Case cases[] = {{bw, 1, 1, 1}, {bw, 4, 4, 1}, {bw, 5, 5, 1}, {wb, 3, 3, 0}, {wb, 1, 1, 0}, {two, 4, 1, 3}, {two, 32773, 32773, 3}};
     for (const Case& c : cases) {
         SCOPED_TRACE("compression " + std::to_string(c.compression) + " photometric " + std::to_string(c.photometric));
         const Bytes file = Write(bits, w, h, Args(1, c.compression, 0, c.palette.data()));
@@ -271,23 +247,15 @@ TEST(TiffRoundTrip, IndexedGreyAndCmyk) {
             EXPECT_EQ(tr.U16(TIFFTAG_COMPRESSION), c.storedCompression);
             EXPECT_EQ(tr.U16(TIFFTAG_PHOTOMETRIC), c.photometric);
         }
-        ReadResult r = Read(file, 1);
-        ASSERT_TRUE(r.buf) << r.error;
-        EXPECT_EQ(r.Data(bits.size()), bits);
-        EXPECT_EQ(Bytes(r.palette.begin(), r.palette.begin() + 3), Bytes(c.palette.begin(), c.palette.begin() + 3));
-        EXPECT_EQ(Bytes(r.palette.begin() + 4, r.palette.begin() + 7), Bytes(c.palette.begin() + 4, c.palette.begin() + 7));
-        const Bytes rgb = Read(file, 24).Data(3 * w * h);
-        ASSERT_EQ(rgb.size(), 3u * w * h);
-        for (uint32_t i = 0; i < w * h; ++i) {
-            const uint8_t* e = &c.palette[4 * ((bits[i / w * stride + i % w / 8] >> (7 - i % w % 8)) & 1)];
-            ASSERT_EQ(Bytes(&rgb[3 * i], &rgb[3 * i + 3]), (Bytes{e[2], e[1], e[0]})) << i;
-        }
+        EXPECT_EQ(Read(file, 1).Data(bits.size()), bits);
+        Bytes unpacked;
+        for (uint32_t i = 0; i < w * h; ++i) unpacked.push_back((bits[i / w * stride + i % w / 8] >> (7 - i % w % 8)) & 1);
+        EXPECT_EQ(Read(file, 24).Data(3 * w * h), PaletteToRgb(unpacked, c.palette));
     }
 
     // 16-bit grey, little-endian in memory; no index reading of it.
     const Bytes grey16 = Pattern(w, h, 2, 11);
     const Bytes file = Write(grey16, w, h, Args(16, 8));
-    EXPECT_EQ(TagReader(file).U16(TIFFTAG_BITSPERSAMPLE), 16u);
     ReadResult r = Read(file, 24);
     ASSERT_TRUE(r.buf) << r.error;
     for (size_t i = 0; i < grey16.size() / 2; ++i) ASSERT_NEAR(r.buf.get()[3 * i], (grey16[2 * i] | (grey16[2 * i + 1] << 8)) / 257.0, 1.0);
@@ -295,51 +263,36 @@ TEST(TiffRoundTrip, IndexedGreyAndCmyk) {
 
     // CMYK, stored as such; the RGBA interface turns it into RGB.
     const Bytes cmykFile = Write(Bytes{0, 0, 0, 0, 255, 0, 0, 0, 0, 0, 0, 255, 0, 128, 255, 0}, 4, 1, Args(32, 1, 16));
-    {
-        TagReader tr(cmykFile);
-        EXPECT_EQ(tr.U16(TIFFTAG_PHOTOMETRIC), 5u);
-        EXPECT_EQ(tr.U16(TIFFTAG_INKSET), 1u);
-    }
+    EXPECT_EQ(TagReader(cmykFile).U16(TIFFTAG_INKSET), 1u);
     EXPECT_EQ(Read(cmykFile, 24).Data(12), (Bytes{255, 255, 255, 0, 255, 255, 0, 0, 0, 255, 127, 0}));
 }
 
 TEST(TiffRead, OrientationTurnsAllEight) {
     const uint32_t w = 5, h = 3;
-    RawPage rgb, grey;
-    rgb.w = grey.w = w;
-    rgb.h = grey.h = h;
+    RawPage rgb;
+    rgb.w = w;
+    rgb.h = h;
     rgb.data = Pattern(w, h, 3, 12);
-    grey.spp = 1;
-    grey.photometric = PHOTOMETRIC_MINISBLACK;
-    grey.data = Pattern(w, h, 1, 13);
     for (uint16_t o = 1; o <= 8; ++o) {
         SCOPED_TRACE("orientation " + std::to_string(o));
-        rgb.orientation = grey.orientation = o;
-        const bool swap = o >= 5;
-        const uint32_t vw = swap ? h : w;
-        Bytes expect(rgb.data.size()), expectGrey(grey.data.size());
+        rgb.orientation = o;
+        const uint32_t vw = o >= 5 ? h : w;
+        Bytes expect(rgb.data.size());
         for (uint32_t r = 0; r < h; ++r) {
             for (uint32_t c = 0; c < w; ++c) {
                 // Where stored pixel (r, c) shows on screen.
                 const uint32_t x = o == 2 || o == 3 ? w - 1 - c : o == 5 || o == 8 ? r : o == 6 || o == 7 ? h - 1 - r : c;
                 const uint32_t y = o == 3 || o == 4 ? h - 1 - r : o == 5 || o == 6 ? c : o == 7 || o == 8 ? w - 1 - c : r;
                 std::memcpy(&expect[(y * vw + x) * 3], &rgb.data[(r * w + c) * 3], 3);
-                expectGrey[y * vw + x] = grey.data[r * w + c];
             }
         }
-        const Bytes file = MakeTiff({rgb}), greyFile = MakeTiff({grey});
+        const Bytes file = MakeTiff({rgb});
         ReadResult got = Read(file, 24);
-        ASSERT_TRUE(got.buf);
         EXPECT_EQ(got.width, vw);
-        EXPECT_EQ(got.height, swap ? w : h);
+        EXPECT_EQ(got.height, o >= 5 ? w : h);
         EXPECT_EQ(got.Data(expect.size()), expect);
-        got = Read(greyFile, 8);
-        ASSERT_TRUE(got.buf);
-        EXPECT_EQ(got.width, vw);
-        EXPECT_EQ(got.Data(expectGrey.size()), expectGrey);
         // Flag 1: as stored.
         got = Read(file, 24, 0, 1);
-        ASSERT_TRUE(got.buf);
         EXPECT_EQ(got.width, w);
         EXPECT_EQ(got.Data(rgb.data.size()), rgb.data);
     }
@@ -361,12 +314,10 @@ TEST(TiffRead, PaletteMapScalingAndGreyRamps) {
     ReadResult r = Read(MakeTiff({p}), 8);
     ASSERT_TRUE(r.buf) << r.error;
     EXPECT_EQ(Bytes(&r.palette[4], &r.palette[8]), (Bytes{7, 254, 1, 0}));
-    EXPECT_EQ(Read(MakeTiff({p}), 24).Data(6), (Bytes{0, 255, 7, 1, 254, 7}));  // libtiff's own reading agrees
     // One value of 256 or more: every value is scaled from 16 bits.
     p.map[512 + 3] = 65535;
     p.map[1] = 0x8000;
     r = Read(MakeTiff({p}), 8);
-    ASSERT_TRUE(r.buf);
     EXPECT_EQ(Bytes(&r.palette[4], &r.palette[16]), (Bytes{0, 0, 0x8000 * 255 / 65535, 0, 0, 253 * 255 / 65535, 0, 0, 255, 0, 0, 0}));
 
     // Grey pictures read as indexes over a ramp (inverted for min-is-white).
@@ -381,7 +332,6 @@ TEST(TiffRead, PaletteMapScalingAndGreyRamps) {
         EXPECT_EQ(r.Data(4), (Bytes{0, 15, 7, 10}));
         const uint8_t five = photometric == PHOTOMETRIC_MINISWHITE ? 255 - 5 * 17 : 5 * 17;
         EXPECT_EQ(Bytes(&r.palette[20], &r.palette[24]), (Bytes{five, five, five, 0}));
-        EXPECT_EQ(r.palette[0], photometric == PHOTOMETRIC_MINISWHITE ? 255 : 0);
         EXPECT_EQ(Bytes(&r.palette[64], &r.palette[68]), Bytes(&r.palette[0], &r.palette[4]));  // beyond 16: entry 0
     }
 }
@@ -400,30 +350,20 @@ TEST(TiffRead, PagesDimsAndErrors) {
     pages[2].photometric = PHOTOMETRIC_MINISBLACK;
     pages[2].data = Pattern(pages[2].w, pages[2].h, 1, 22);
     const Bytes file = MakeTiff(pages);
+    uint32_t w = 0, h = 0, bits = 0;
     for (uint32_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
-        uint32_t w = 0, h = 0, bits = 0;
         ISResolution res{-1, -1, 9};
         ASSERT_TRUE(WithMemorySource(file, [&](ISHANDLE src) { return IS40_GetTIFFDims(src, i, &w, &h, &bits, &res, 0); }));
-        EXPECT_EQ(IS40_GetLastError(), 0u);
-        EXPECT_EQ(w, pages[i].w);
-        EXPECT_EQ(h, pages[i].h);
-        EXPECT_EQ(bits, i == 2 ? 8u : 24u);
+        EXPECT_EQ((std::vector<uint32_t>{w, h, bits, res.unit}), (std::vector<uint32_t>{pages[i].w, pages[i].h, i == 2 ? 8u : 24u, i == 1 ? 2u : 0u}));
         EXPECT_EQ(res.xRes, i == 1 ? 72 : 0);
         EXPECT_EQ(res.yRes, i == 1 ? 150 : 0);
-        EXPECT_EQ(res.unit, i == 1 ? 2u : 0u);  // 0: no ResolutionUnit tag
         ReadResult r = Read(file, i == 2 ? 8 : 24, i);
-        ASSERT_TRUE(r.buf) << r.error;
         EXPECT_EQ(r.width, pages[i].w);
         EXPECT_EQ(r.Data(pages[i].data.size()), pages[i].data);
     }
-    uint32_t w, h, bits;
-    EXPECT_FALSE(WithMemorySource(file, [&](ISHANDLE src) { return IS40_GetTIFFDims(src, 3, &w, &h, &bits, nullptr, 0); }));
-    EXPECT_EQ(IS40_GetLastError(), 5u);
-    EXPECT_FALSE(IS40_GetTIFFDims(nullptr, 0, &w, &h, &bits, nullptr, 0));
-    EXPECT_EQ(IS40_GetLastError(), 5u);
-    EXPECT_FALSE(WithMemorySource(file, [&](ISHANDLE src) { return IS40_GetTIFFDims(src, 0, &w, nullptr, &bits, nullptr, 0); }));
-    EXPECT_EQ(IS40_GetLastError(), 5u);
+    EXPECT_FAILS_WITH(WithMemorySource(file, [&](ISHANDLE src) { return IS40_GetTIFFDims(src, 3, &w, &h, &bits, nullptr, 0); }), 5);
+    EXPECT_FAILS_WITH(WithMemorySource(file, [&](ISHANDLE src) { return IS40_GetTIFFDims(src, 0, &w, nullptr, &bits, nullptr, 0); }), 5);
 
     // Depths and layouts that cannot be delivered.
     RawPage two, odd, indexed;
@@ -436,15 +376,14 @@ TEST(TiffRead, PagesDimsAndErrors) {
     indexed.data = Bytes(12, 1);
     indexed.map.assign(3 * 256, 0x1234);
     const Bytes rgb = MakeTiff({pages[0]}), twoFile = MakeTiff({two}), oddFile = MakeTiff({odd}), palFile = MakeTiff({indexed});
-    const Bytes notTiff(100, 'x'), cut(file.begin(), file.begin() + 6);
     struct Case {
         const Bytes& file;
         uint32_t depth, page, error;
     };
-    const Case cases[] = {{rgb, 0, 0, 5},      {rgb, 2, 0, 5},      {rgb, 4, 0, 5},     {rgb, 12, 0, 5},
-                          {rgb, 48, 0, 5},     {rgb, 64, 0, 5},     {rgb, 16, 0, 17},   {rgb, 8, 0, 28},
-                          {rgb, 1, 0, 28},     {twoFile, 24, 0, 20}, {oddFile, 24, 0, 20}, {palFile, 1, 0, 28},
-                          {file, 24, 3, 5},    {file, 24, 0xFFFFFFFFu, 5}, {notTiff, 24, 0, 6}, {cut, 24, 0, 3}};
+    const Case cases[] = {{rgb, 0, 0, 5},      {rgb, 4, 0, 5},       {rgb, 48, 0, 5},       {rgb, 16, 0, 17},
+                          {rgb, 8, 0, 28},     {rgb, 1, 0, 28},      {twoFile, 24, 0, 20},  {oddFile, 24, 0, 20},
+                          {palFile, 1, 0, 28}, {file, 24, 0xFFFFFFFFu, 5}, {Bytes(100, 'x'), 24, 0, 6},
+                          {Bytes(file.begin(), file.begin() + 6), 24, 0, 3}};
     for (const Case& c : cases) EXPECT_EQ(ReadError(c.file, c.depth, c.page), c.error) << "depth " << c.depth << " page " << c.page;
     EXPECT_EQ(Read(rgb, 8, 0, 0, false).error, 5u);  // index depths need a palette
 }
@@ -452,34 +391,24 @@ TEST(TiffRead, PagesDimsAndErrors) {
 TEST(TiffRead, LayoutFlagsAndReusedSources) {
     const Bytes rgb = Pattern(3, 2, 3, 14);
     ISResolution res{300, 300, 2};
-    WriteArgs a;
-    a.res = &res;
-    const Bytes file = Write(rgb, 3, 2, a);
+    const Bytes file = Write(rgb, 3, 2, Args(24, 1, 0, nullptr, &res));
     // Padded B, G, R rows.
     const Bytes padded = Read(file, 24, 0, 8).Data(24);
     ASSERT_EQ(padded.size(), 24u);
-    for (uint32_t i = 0; i < 6; ++i) {
-        for (uint32_t c = 0; c < 3; ++c) EXPECT_EQ(padded[i / 3 * 12 + i % 3 * 3 + c], rgb[3 * i + 2 - c]);
-    }
+    for (uint32_t i = 0; i < 18; ++i) EXPECT_EQ(padded[i / 9 * 12 + i % 9], rgb[i / 3 * 3 + 2 - i % 3]);
     EXPECT_EQ(padded[9] | padded[10] | padded[11], 0);
     // Packed DIB: bottom-up, B, G, R, 300 per inch in pixels per metre.
-    ReadResult r = Read(file, 24, 0, 2);
-    ASSERT_TRUE(r.buf);
-    const Bytes d = r.Data(64);
+    const Bytes d = Read(file, 24, 0, 2).Data(64);
+    ASSERT_EQ(d.size(), 64u);
     const uint32_t header[] = {40, 3, 2, 1 | 24 << 16, 0, 24, 11811, 11811, 0};
     for (uint32_t i = 0; i < 9; ++i) EXPECT_EQ(Get32(d, 4 * i), header[i]) << "field " << i;
     EXPECT_EQ(Bytes(d.begin() + 40, d.begin() + 52), Bytes(padded.begin() + 12, padded.end()));
     // Indexed DIB with its colour table; centimetres.
     const Bytes pal = PatternPalette(256, 0);
-    WriteArgs p = Args(8, 1, 0, pal.data());
     res = {100, 50, 3};
-    p.res = &res;
-    r = Read(Write(Bytes{1, 2, 3, 4, 5, 6}, 3, 2, p), 8, 0, 2, false);
-    ASSERT_TRUE(r.buf) << r.error;
-    const Bytes q = r.Data(40 + 1024 + 8);
-    EXPECT_EQ(Get16(q, 14), 8u);
-    EXPECT_EQ(Get32(q, 24), 10000u);
-    EXPECT_EQ(Get32(q, 28), 5000u);
+    const Bytes q = Read(Write(Bytes{1, 2, 3, 4, 5, 6}, 3, 2, Args(8, 1, 0, pal.data(), &res)), 8, 0, 2, false).Data(40 + 1024 + 8);
+    ASSERT_EQ(q.size(), 40u + 1024 + 8);
+    EXPECT_EQ((std::vector<uint32_t>{Get16(q, 14), Get32(q, 24), Get32(q, 28)}), (std::vector<uint32_t>{8, 10000, 5000}));
     EXPECT_EQ(Bytes(q.begin() + 48, q.begin() + 51), Bytes(pal.begin() + 8, pal.begin() + 11));
     EXPECT_EQ(Bytes(q.begin() + 1064, q.end()), (Bytes{4, 5, 6, 0, 1, 2, 3, 0}));
 
@@ -498,29 +427,18 @@ TEST(TiffWrite, TagsAndStoredSamples) {
     const uint32_t w = 9, h = 70;
     const Bytes rgb = Pattern(w, h, 3, 15);
     {
-        TagReader tr(Write(rgb, w, h, WriteArgs()));
-        EXPECT_EQ(tr.U16(TIFFTAG_SAMPLESPERPIXEL), 3u);
-        EXPECT_EQ(tr.U16(TIFFTAG_BITSPERSAMPLE), 8u);
-        EXPECT_EQ(tr.U16(TIFFTAG_PHOTOMETRIC), 2u);
-        EXPECT_EQ(tr.U16(TIFFTAG_ORIENTATION), 1u);
-        EXPECT_EQ(tr.U16(TIFFTAG_RESOLUTIONUNIT), 1u);
-        EXPECT_EQ(tr.Float(TIFFTAG_XRESOLUTION), 1.0f);
+        TagReader tr(Write(rgb, w, h, Args(24)));
         EXPECT_EQ(tr.U32(TIFFTAG_ROWSPERSTRIP), TIFFDefaultStripSize(tr.t, static_cast<uint32_t>(-1)));
-        char* software = nullptr;
-        ASSERT_TRUE(TIFFGetField(tr.t, TIFFTAG_SOFTWARE, &software));
-        EXPECT_NE(std::string(software).find(TIFFGetVersion()), std::string::npos);
     }
-    // Resolution records as given; nonsense values fall back to 1 and none.
+    // Resolution records as given; none, or nonsense values, give 1 without unit.
     struct Res {
         ISResolution in;
         float x, y;
         uint32_t unit;
     };
-    const Res records[] = {{{300.5, 200, 3}, 300.5f, 200, 3}, {{0, 0, 2}, 0, 0, 2}, {{-4, NAN, 9}, 1, 1, 1}};
+    const Res records[] = {{{300.5, 200, 3}, 300.5f, 200, 3}, {{0, 0, 2}, 0, 0, 2}, {{-4, NAN, 9}, 1, 1, 1}, {{-1, -1, 0}, 1, 1, 1}};
     for (const Res& c : records) {
-        WriteArgs a;
-        a.res = &c.in;
-        TagReader tr(Write(rgb, w, h, a));
+        TagReader tr(Write(rgb, w, h, Args(24, 1, 0, nullptr, c.in.unit ? &c.in : nullptr)));
         EXPECT_EQ(tr.U16(TIFFTAG_RESOLUTIONUNIT), c.unit);
         EXPECT_FLOAT_EQ(tr.Float(TIFFTAG_XRESOLUTION), c.x);
         EXPECT_FLOAT_EQ(tr.Float(TIFFTAG_YRESOLUTION), c.y);
@@ -531,8 +449,7 @@ TEST(TiffWrite, TagsAndStoredSamples) {
     uint16_t count = 0;
     uint16_t* extra = nullptr;
     ASSERT_TRUE(TIFFGetField(tr.t, TIFFTAG_EXTRASAMPLES, &count, &extra));
-    ASSERT_EQ(count, 1);
-    EXPECT_EQ(extra[0], 1);
+    EXPECT_EQ(count == 1 ? extra[0] : 0, 1);
     EXPECT_EQ(tr.U16(TIFFTAG_COMPRESSION), 1u);
     Bytes strip(TIFFStripSize(tr.t));
     ASSERT_GT(TIFFReadEncodedStrip(tr.t, 0, strip.data(), static_cast<tmsize_t>(strip.size())), 0);
@@ -549,24 +466,21 @@ TEST(TiffWrite, Errors) {
         const uint8_t* image;
         uint32_t error;
     };
-    const Case cases[] = {{24, 1, 12, 4, nullptr, nullptr, 5},      {0, 1, 12, 4, nullptr, rgb.data(), 5},
-                          {2, 1, 12, 4, nullptr, rgb.data(), 5},     {12, 1, 12, 4, nullptr, rgb.data(), 5},
+    const Case cases[] = {{24, 1, 12, 4, nullptr, nullptr, 5},      {2, 1, 12, 4, nullptr, rgb.data(), 5},
                           {48, 1, 12, 4, nullptr, rgb.data(), 5},    {8, 1, 12, 4, nullptr, rgb.data(), 5},
                           {24, 1, 11, 4, nullptr, rgb.data(), 5},    {24, 1, 12, 0, nullptr, rgb.data(), 5},
                           {24, 12345, 12, 4, nullptr, rgb.data(), 7}, {8, 7, 12, 4, pal.data(), rgb.data(), 7},
                           {24, 6, 12, 4, nullptr, rgb.data(), 7}};
     for (const Case& c : cases) {
-        uint32_t err = 0, ret = 1;
+        uint32_t err = 0;
         WriteToBytes("bad.tif", [&](ISHANDLE d) {
-            ret = IS40_WriteTIFF(d, c.image, c.width, 4, c.bitCount, c.stride, c.palette, c.compression, nullptr, 0);
+            EXPECT_EQ(IS40_WriteTIFF(d, c.image, c.width, 4, c.bitCount, c.stride, c.palette, c.compression, nullptr, 0), 0u);
             err = IS40_GetLastError();
-            return ret;
+            return 0u;
         });
-        EXPECT_EQ(ret, 0u) << &c - cases;
         EXPECT_EQ(err, c.error) << &c - cases;
     }
-    EXPECT_EQ(IS40_WriteTIFF(nullptr, rgb.data(), 4, 4, 24, 12, nullptr, 1, nullptr, 0), 0u);
-    EXPECT_EQ(IS40_GetLastError(), 5u);
+    EXPECT_FAILS_WITH(IS40_WriteTIFF(nullptr, rgb.data(), 4, 4, 24, 12, nullptr, 1, nullptr, 0), 5);
 }
 
 TEST(TiffRobust, DecompressionBombFailsCleanly) {
@@ -577,10 +491,8 @@ TEST(TiffRobust, DecompressionBombFailsCleanly) {
                          Bytes(64, 0));
     };
     const Bytes rgb = bomb(100000, 100000, 3, 2, 1), grey = bomb(100000, 100000, 1, 1, 1);
-    EXPECT_EQ(ReadError(rgb, 24), 1u);
-    EXPECT_EQ(ReadError(rgb, 32), 1u);
-    EXPECT_EQ(ReadError(grey, 8), 1u);
-    EXPECT_EQ(ReadError(grey, 24), 1u);
+    for (uint32_t depth : {24u, 32u}) EXPECT_EQ(ReadError(rgb, depth), 1u) << depth;
+    for (uint32_t depth : {24u, 8u}) EXPECT_EQ(ReadError(grey, depth), 1u) << depth;
     uint32_t w = 0, h = 0, bits = 0;
     EXPECT_TRUE(WithMemorySource(rgb, [&](ISHANDLE src) { return IS40_GetTIFFDims(src, 0, &w, &h, &bits, nullptr, 0); }));
     EXPECT_EQ(w, 100000u);
