@@ -41,8 +41,12 @@ bool RenderPicture(const uint8_t* kept, uint32_t kw, uint32_t kh, VSSize box, ui
     const VSSize fit = FitForDisplay(swaps ? kh : kw, swaps ? kw : kh, box, screenWidth, screenHeight);
     if (fit.width == 0 || fit.height == 0) return false;
     const uint32_t fw = swaps ? fit.height : fit.width, fh = swaps ? fit.width : fit.height;
+    // Shrinking reads every source pixel (area averaging), or fine detail
+    // turns to moire; near 1:1 and enlarging stay bilinear.
+    const bool shrinks = static_cast<uint64_t>(fw) * 3 < static_cast<uint64_t>(kw) * 2 ||
+                         static_cast<uint64_t>(fh) * 3 < static_cast<uint64_t>(kh) * 2;
     std::vector<uint8_t> fitted;
-    if (!Resize(kept, kw, kh, fw, fh, IS_RESIZE_BILINEAR, &fitted)) return false;
+    if (!Resize(kept, kw, kh, fw, fh, shrinks ? IS_RESIZE_AREA : IS_RESIZE_BILINEAR, &fitted)) return false;
     if (orientation < 2 || orientation > 8) {
         out->pixels.swap(fitted);
         out->width = fw;

@@ -30,8 +30,8 @@ bool OrientationSwaps(int32_t orientation);
 bool Upright(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, int32_t orientation, VSRgbImage* out);
 
 // Renders kept (kw x kh) for a box: fitted once by its upright size
-// (growing by 2 when the fit is exactly the screen), resampled bilinearly,
-// then made upright from the EXIF orientation. Pass orientation 0 when
+// (growing by 2 when the fit is exactly the screen), resampled (area
+// averaging when shrinking below two thirds, else bilinear), then made upright from the EXIF orientation. Pass orientation 0 when
 // auto-rotation is off. False, and out empty, when a step fails or the box
 // is empty.
 bool RenderPicture(const uint8_t* kept, uint32_t kw, uint32_t kh, VSSize box, uint32_t screenWidth,

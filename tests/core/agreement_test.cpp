@@ -160,6 +160,14 @@ TEST(ReaderAgreement, PcxPalettes) {
         return IS40_WritePCX(d, bits.data(), 4, 1, 1, 1, whiteFirst.data(), nullptr, 0);
     });
     EXPECT_EQ(Decode(IS40_ReadPCX, file, 24).Pixels(3), (Bytes{255, 255, 255, 128, 0, 0, 255, 255, 255, 128, 0, 0}));
+    // An empty header palette (both entries alike) means black and white.
+    const Bytes empty(8, 0);
+    const Bytes plain = WriteToBytes("e.pcx", [&](ISHANDLE d) {
+        return IS40_WritePCX(d, bits.data(), 4, 1, 1, 1, empty.data(), nullptr, 0);
+    });
+    Decoded mono = Decode(IS40_ReadPCX, plain, 1);
+    EXPECT_EQ(Bytes(mono.r.palette.begin(), mono.r.palette.begin() + 8), (Bytes{0, 0, 0, 0, 255, 255, 255, 0}));
+    EXPECT_EQ(Decode(IS40_ReadPCX, plain, 24).Pixels(3), (Bytes{0, 0, 0, 255, 255, 255, 0, 0, 0, 255, 255, 255}));
 }
 
 // A fax strip that ends early decodes with a warning only: its rows are

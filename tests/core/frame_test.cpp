@@ -152,9 +152,11 @@ TEST(FrameIO, MemorySourceBounds) {
     EXPECT_TRUE(IS40_Seek(h, 4, 0));
     EXPECT_TRUE(IS40_Seek(h, 5, 1));
     EXPECT_FALSE(IS40_Seek(h, 1, 1));
+    EXPECT_TRUE(IS40_Seek(h, -9, 1));
+    EXPECT_EQ(io.Tell(), 0u);
     EXPECT_FALSE(io.Write(buf, 1)) << "sources are read-only";
     EXPECT_EQ(io.Size(), 10u);
-    EXPECT_EQ(IS40_CloseSource(h), 9u);  // the position
+    EXPECT_EQ(IS40_CloseSource(h), 0u);  // the position
 }
 
 TEST(FrameIO, FilesReportPositionAndKeepExisting) {

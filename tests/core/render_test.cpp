@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 
 using namespace vstest;
@@ -68,6 +69,18 @@ TEST(RenderPipeline, EveryOrientationComesOutUpright) {
     const Bytes sideways = Quadrants(2000, 3000);
     ASSERT_TRUE(RenderPicture(sideways.data(), 2000, 3000, {1000, 600}, 1280, 1024, 6, &out));
     EXPECT_EQ(out.width * 10000 + out.height, 9000600u);
+}
+
+// Fine detail shrunk shows as its average, not as moire: a one-pixel
+// checkerboard comes out an even grey.
+TEST(RenderPipeline, ShrinkingAveragesFineDetail) {
+    Bytes board(3000 * 2000 * 3);
+    for (size_t i = 0; i < board.size(); ++i) board[i] = ((i / 3 % 3000) + (i / 9000)) & 1 ? 255 : 0;
+    VSRgbImage out;
+    ASSERT_TRUE(RenderPicture(board.data(), 3000, 2000, {1000, 600}, 1280, 1024, 0, &out));
+    const auto [lo, hi] = std::minmax_element(out.pixels.begin(), out.pixels.end());
+    EXPECT_GE(*lo, 100);
+    EXPECT_LE(*hi, 155);
 }
 
 TEST(RenderPipeline, NothingToRenderGivesNoImage) {

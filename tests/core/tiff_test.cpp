@@ -233,12 +233,13 @@ TEST(TiffRoundTrip, IndexedGreyAndCmyk) {
     const uint32_t stride = (w + 7) / 8;
     Bytes bits = Pattern(stride, h, 1, 10);
     for (uint32_t y = 0; y < h; ++y) bits[y * stride + stride - 1] &= 0xF8;
-    const Bytes bw = {0, 0, 0, 0, 255, 255, 255, 0}, wb = {255, 255, 255, 0, 0, 0, 0, 0}, two = {0, 0, 0, 0, 200, 100, 255, 0};
+    const Bytes bw = {0, 0, 0, 0, 255, 255, 255, 0}, wb = {255, 255, 255, 0, 0, 0, 0, 0}, two = {0, 0, 0, 0, 200, 100, 255, 0},
+                magenta = {0, 0, 0, 0, 255, 0, 255, 0};
     struct Case {
         const Bytes& palette;
         uint32_t compression, storedCompression, photometric;
     };
-    const Case cases[] = {{bw, 1, 1, 1}, {bw, 4, 4, 1}, {bw, 5, 5, 1}, {wb, 3, 3, 0}, {wb, 1, 1, 0}, {two, 4, 1, 3}, {two, 32773, 32773, 3}};
+    const Case cases[] = {{bw, 1, 1, 1}, {bw, 4, 4, 1}, {bw, 5, 5, 1}, {wb, 3, 3, 0}, {wb, 1, 1, 0}, {two, 4, 1, 3}, {two, 32773, 32773, 3}, {magenta, 1, 1, 3}};
     for (const Case& c : cases) {
         SCOPED_TRACE("compression " + std::to_string(c.compression) + " photometric " + std::to_string(c.photometric));
         const Bytes file = Write(bits, w, h, Args(1, c.compression, 0, c.palette.data()));
