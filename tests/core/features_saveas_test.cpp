@@ -95,17 +95,20 @@ TEST_F(FeaturesSaveAs, FullSizeUprightAndNeverOverAProtectedFile) {
     const ImageRecord full = Read(ScratchPath("large.png"));
     EXPECT_EQ(full.width * 10000 + full.height, 30002100u);
 
-    // Stored sideways (orientation 6): saved turned, as it is shown.
+    // Stored sideways (orientations 6 and 8): saved turned, as it is shown;
+    // its top left is the stored bottom-left or top-right pixel.
     const Bytes px = Pattern(30, 20, 3);
     Bytes tiff = WriteToBytes("side.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, px.data(), 30, 20, 24, 90, nullptr, 1, nullptr, 0); });
-    tiff[TiffValueAt(tiff, 274)] = 6;
     const std::string side = ScratchPath("side.tif");
-    WriteFileBytes(side, tiff);
-    ASSERT_TRUE(Save(side, ScratchPath("side.bmp"), "bmp").saved);
-    const ImageRecord upright = Read(ScratchPath("side.bmp"));
-    EXPECT_EQ(upright.width * 100 + upright.height, 2030u);
-    // Its top left: the stored bottom-left pixel.
-    EXPECT_EQ(Bytes(upright.pixels.begin(), upright.pixels.begin() + 3), Bytes(px.begin() + 19 * 90, px.begin() + 19 * 90 + 3));
+    for (const auto& turn : {std::make_pair(6, 19 * 90), std::make_pair(8, 29 * 3)}) {
+        tiff[TiffValueAt(tiff, 274)] = uint8_t(turn.first);
+        WriteFileBytes(side, tiff);
+        ASSERT_TRUE(Save(side, ScratchPath("side.bmp"), "bmp").saved);
+        const ImageRecord upright = Read(ScratchPath("side.bmp"));
+        EXPECT_EQ(upright.width * 100 + upright.height, 2030u);
+        EXPECT_EQ(Bytes(upright.pixels.begin(), upright.pixels.begin() + 3),
+                  Bytes(px.begin() + turn.second, px.begin() + turn.second + 3)) << turn.first;
+    }
 
     const std::string target = ScratchPath("protected.bmp");
     WriteFileBytes(target, Bytes{1, 2, 3});
