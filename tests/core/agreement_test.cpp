@@ -96,6 +96,22 @@ TEST(ReaderAgreement, TgaGreyWithAlpha) {
     }
 }
 
+// An index outside a TGA's colour map is opaque black.
+TEST(ReaderAgreement, TgaIndexOutsideItsMapIsOpaqueBlack) {
+    const Bytes file = {0, 1, 1, 0, 0, 1, 0, 24, 0, 0, 0, 0, 2, 0, 1, 0, 8, 0x20, 10, 20, 30, 0, 5};
+    EXPECT_EQ(Decode(IS40_ReadTGA, file, 32).Pixels(4), (Bytes{30, 20, 10, 255, 0, 0, 0, 255}));
+}
+
+// Translucent TIFF pixels read without alpha come over black, as PNG's do.
+TEST(ReaderAgreement, TiffTranslucentPixelsAt24BitsComeOverBlack) {
+    const Bytes rgba = {200, 100, 50, 128, 10, 20, 30, 255};
+    const Bytes tiff = WriteToBytes("a.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, rgba.data(), 2, 1, 32, 8, nullptr, 1, nullptr, 0); });
+    const Bytes got = Decode(ReadTiffFirstPage, tiff, 24).Pixels(3);
+    const Bytes want = {Over(200, 128), Over(100, 128), Over(50, 128), 10, 20, 30};
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(got[i], want[i], 1) << i;
+}
+
 // Pixels an RLE picture skips show colour 0, like every other reader.
 TEST(ReaderAgreement, BmpRlePixelsSkippedShowColourZero) {
     Bytes file = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 4, 0, 0, 0, 2, 0, 0, 0, 1, 0, 8, 0, 1, 0, 0, 0};
