@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+bool OrientationTurns(int32_t orientation) { return orientation >= 2 && orientation <= 8; }
+
 bool OrientationSwaps(int32_t orientation) { return orientation >= 5 && orientation <= 8; }
 
 bool Upright(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, int32_t orientation, VSRgbImage* out) {
@@ -13,7 +15,7 @@ bool Upright(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, int32_
     out->pixels.assign(static_cast<size_t>(ow) * oh * 3, 0);
     out->width = ow;
     out->height = oh;
-    const uint32_t o = orientation >= 1 && orientation <= 8 ? static_cast<uint32_t>(orientation) : 1;
+    const uint32_t o = OrientationTurns(orientation) ? static_cast<uint32_t>(orientation) : 1;
     if (IS40_OrientImage(rgb, w, h, stride, out->pixels.data(), ow * 3, o, 3, 0)) return true;
     out->pixels.clear();
     out->width = out->height = 0;
@@ -47,7 +49,7 @@ bool RenderPicture(const uint8_t* kept, uint32_t kw, uint32_t kh, VSSize box, ui
                          static_cast<uint64_t>(fh) * 3 < static_cast<uint64_t>(kh) * 2;
     std::vector<uint8_t> fitted;
     if (!Resize(kept, kw, kh, fw, fh, shrinks ? IS_RESIZE_AREA : IS_RESIZE_BILINEAR, &fitted)) return false;
-    if (orientation < 2 || orientation > 8) {
+    if (!OrientationTurns(orientation)) {
         out->pixels.swap(fitted);
         out->width = fw;
         out->height = fh;

@@ -21,6 +21,8 @@ struct VSRgbImage {
     uint32_t height = 0;
 };
 
+// True for the orientations (2 to 8) that change the picture at all.
+bool OrientationTurns(int32_t orientation);
 // True for the orientations (5 to 8) whose upright picture is turned a
 // quarter, so that width and height trade places.
 bool OrientationSwaps(int32_t orientation);
@@ -31,9 +33,9 @@ bool Upright(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, int32_
 
 // Renders kept (kw x kh) for a box: fitted once by its upright size
 // (growing by 2 when the fit is exactly the screen), resampled (area
-// averaging when shrinking below two thirds, else bilinear), then made upright from the EXIF orientation. Pass orientation 0 when
-// auto-rotation is off. False, and out empty, when a step fails or the box
-// is empty.
+// averaging when shrinking below two thirds, else bilinear), then made
+// upright from the EXIF orientation. Pass orientation 0 when auto-rotation
+// is off. False, and out empty, when a step fails or the box is empty.
 bool RenderPicture(const uint8_t* kept, uint32_t kw, uint32_t kh, VSSize box, uint32_t screenWidth,
                    uint32_t screenHeight, int32_t orientation, VSRgbImage* out);
 

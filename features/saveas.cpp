@@ -65,7 +65,7 @@ VSSaveOutcome SavePicture(ImageLoader& loader, VSSaveFiles& files, const std::st
         // Written upright: the new file carries no orientation of its own.
         VSRgbImage upright;
         const int32_t orientation = ImageLoader::ReadExifNumber(currentPath, kOrientationTag);
-        if (orientation >= 2 && orientation <= 8 &&
+        if (OrientationTurns(orientation) &&
             Upright(record.pixels.data(), record.width, record.height, record.rowStride, orientation, &upright)) {
             record.pixels.swap(upright.pixels);
             record.width = upright.width;

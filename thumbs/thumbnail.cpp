@@ -67,7 +67,7 @@ bool ShellThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride,
     if (!ValidInput(rgb, w, h, stride)) return Fail(canvas);
     if (w < h) return FitThumbnail(rgb, w, h, stride, kThumbWhite, canvas);
     if (w < kThumbWidth || h < kThumbHeight) return Fail(canvas);
-    if (orientation < 2 || orientation > 8) return StretchThumbnail(rgb, w, h, stride, canvas);
+    if (!OrientationTurns(orientation)) return StretchThumbnail(rgb, w, h, stride, canvas);
     VSRgbImage upright;
     // A failed turn leaves the picture as it was.
     if (!Upright(rgb, w, h, stride, orientation, &upright)) return StretchThumbnail(rgb, w, h, stride, canvas);
@@ -76,7 +76,7 @@ bool ShellThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride,
 
 VSThumbWay FileThumbnail(const std::string& path, bool autoRotate, VSLoaderHost& host, VSThumbCanvas* canvas) {
     const int32_t orientation = autoRotate ? ImageLoader::ReadExifNumber(path, kOrientationTag) : 0;
-    const bool turn = orientation >= 2 && orientation <= 8;
+    const bool turn = OrientationTurns(orientation);
     VSRgbImage upright;
     std::vector<uint8_t> exif;
     uint32_t w = 0, h = 0;
