@@ -3,9 +3,10 @@
 // picture, next to ImageMagick on one thread doing the same work on the
 // same pixels; then the display's shrink (Catmull-Rom, area, bilinear) against
 // ImageMagick's Lanczos result as PSNR, on a photo-like picture and a zone
-// plate (where moire shows as a low figure).
+// plate (where moire shows as a low figure). The display's own shrink
+// (ScaleForDisplay) is timed and measured beside them.
 //
-// usage: bench_resize_bench [runs]
+// usage: bench_resize_bench [runs] [zone.ppm]  (zone.ppm: the display's zone plate, to look at)
 //
 // Figures are source megapixels per second, best of the runs. ImageMagick
 // is timed as one `convert` process that reads the input once and applies
@@ -15,6 +16,7 @@
 // difference divided by kRepeat is one operation, without start-up and
 // PPM decoding.
 #include "IS40.h"
+#include "render.h"
 
 #include <algorithm>
 #include <chrono>
@@ -181,6 +183,23 @@ int main(int argc, char** argv) {
         }
     }
 
+    {
+        std::vector<uint8_t> shown;
+        const double ours = BestOf(runs, [&] { return ScaleForDisplay(src.data(), W, H, 1280, 853, &shown); });
+        double imRate = 0;
+        if (magick) {
+            const double t = (BestOf(imRuns, [&] { return Shell(im + Repeated("-resize 1280x853!") + " null:"); }) -
+                              imBase) / kRepeat;
+            imRate = t > 0 ? mp / t : 0;
+        }
+        const double rate = mp / ours;
+        if (imRate > 0)
+            std::printf("%-32s %10.4f %10.1f %10.1f %7.1fx  (IM: Lanczos)\n", "display shrink -> 1280x853", ours, rate,
+                        imRate, rate / imRate);
+        else
+            std::printf("%-32s %10.4f %10.1f %10s %8s\n", "display shrink -> 1280x853", ours, rate, "-", "-");
+    }
+
     const struct {
         const char* name;
         uint32_t rotation;
@@ -207,7 +226,8 @@ int main(int argc, char** argv) {
     // Display quality: 6000x4000 -> 1280x853 against ImageMagick's Lanczos.
     if (magick) {
         std::printf("\nshrink to 1280x853, PSNR in dB against ImageMagick -resize (Lanczos)\n");
-        std::printf("%-14s %17s %12s %14s\n", "picture", "Catmull-Rom (13)", "area (15)", "bilinear (16)");
+        std::printf("%-14s %9s %17s %12s %14s\n", "picture", "display", "Catmull-Rom (13)", "area (15)",
+                    "bilinear (16)");
         const std::string out = std::string(dir) + "/lanczos.ppm";
         for (int zone = 0; zone < 2; ++zone) {
             const std::vector<uint8_t> pic = zone ? MakeZonePlate(W, H) : src;
@@ -217,15 +237,19 @@ int main(int argc, char** argv) {
                 std::printf("%-14s ImageMagick's result could not be read\n", zone ? "zone plate" : "photo-like");
                 continue;
             }
-            double figures[3];
+            double figures[4];
+            std::vector<uint8_t> shown;
+            if (!ScaleForDisplay(pic.data(), W, H, 1280, 853, &shown)) return 1;
+            figures[0] = Psnr(shown, lanczos);
+            if (zone && argc > 2 && !WritePpm(argv[2], shown, 1280, 853)) return 1;
             const uint32_t modes[3] = {IS_RESIZE_CATMULL_ROM, IS_RESIZE_AREA, IS_RESIZE_BILINEAR};
             for (int m = 0; m < 3; ++m) {
                 std::vector<uint8_t> ours(lanczos.size());
                 if (!IS40_ResizeImage(pic.data(), W, H, W * 3, ours.data(), 1280, 853, 1280 * 3, 3, modes[m], 0)) return 1;
-                figures[m] = Psnr(ours, lanczos);
+                figures[m + 1] = Psnr(ours, lanczos);
             }
-            std::printf("%-14s %17.1f %12.1f %14.1f\n", zone ? "zone plate" : "photo-like", figures[0], figures[1],
-                        figures[2]);
+            std::printf("%-14s %9.1f %17.1f %12.1f %14.1f\n", zone ? "zone plate" : "photo-like", figures[0], figures[1],
+                        figures[2], figures[3]);
         }
         std::remove(out.c_str());
     }

@@ -31,9 +31,15 @@ bool OrientationSwaps(int32_t orientation);
 // EXIF orientation: turned and mirrored as 2 to 8 say; other values copy.
 bool Upright(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, int32_t orientation, VSRgbImage* out);
 
+// src (sw x sh, R, G, B rows without padding) resampled to dw x dh for the
+// display: filtered over the whole source area when shrinking below two
+// thirds, bilinear near 1:1 and when enlarging.
+bool ScaleForDisplay(const uint8_t* src, uint32_t sw, uint32_t sh, uint32_t dw, uint32_t dh,
+                     std::vector<uint8_t>* out);
+
 // Renders kept (kw x kh) for a box: fitted once by its upright size
-// (growing by 2 when the fit is exactly the screen), resampled (area
-// averaging when shrinking below two thirds, else bilinear), then made
+// (growing by 2 when the fit is exactly the screen), resampled by
+// ScaleForDisplay, then made
 // upright from the EXIF orientation. Pass orientation 0 when auto-rotation
 // is off. False, and out empty, when a step fails or the box is empty.
 bool RenderPicture(const uint8_t* kept, uint32_t kw, uint32_t kh, VSSize box, uint32_t screenWidth,

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 namespace {
 
@@ -490,33 +491,52 @@ void CubicContributions(CISContributions& c, uint32_t src, uint32_t dst) {
     }
 }
 
-// Vertical pass into one row of doubles, then horizontal pass into the
-// destination; results rounded half up and limited to 0 ... maxval.
-template <typename T>
-void SeparableResize(const CISResizeJob& j, const CISContributions& cx, const CISContributions& cy) {
-    const double maxval = sizeof(T) == 2 ? 65535.0 : 255.0;
-    const uint32_t ch = j.ch;
-    const uint64_t rowSamples = static_cast<uint64_t>(j.sw) * ch;
-    CISTable<double> acc(rowSamples);
+// Vertical pass into one row of accumulators, then horizontal pass into
+// the destination; results rounded half up and limited to 0 ... maxval.
+// 8-bit samples accumulate in float, which holds their sums exactly
+// enough and runs twice as wide; 16-bit samples in double.
+template <typename T, uint32_t CH>
+void SeparableRows(const CISResizeJob& j, const CISContributions& cx, const CISContributions& cy) {
+    using Acc = typename std::conditional<sizeof(T) == 1, float, double>::type;
+    const Acc maxval = sizeof(T) == 2 ? 65535 : 255;
+    const uint64_t rowSamples = static_cast<uint64_t>(j.sw) * CH;
+    CISTable<Acc> acc(rowSamples);
+    CISTable<Acc> wx(cx.Size());
+    for (uint64_t k = 0; k < cx.Size(); ++k) wx[k] = static_cast<Acc>(cx.Weight(k));
     for (uint32_t y = 0; y < j.dh; ++y) {
-        std::fill(acc.Get(), acc.Get() + rowSamples, 0.0);
+        Acc* __restrict a = acc.Get();
+        std::fill(a, a + rowSamples, Acc(0));
         for (uint64_t k = cy.Begin(y); k < cy.End(y); ++k) {
-            const uint8_t* s = j.SrcRow(cy.Index(k));
-            const double w = cy.Weight(k);
-            for (uint64_t n = 0; n < rowSamples; ++n) acc[n] += w * ISLoadSample<T>(s + n * sizeof(T));
+            const uint8_t* __restrict s = j.SrcRow(cy.Index(k));
+            const Acc w = static_cast<Acc>(cy.Weight(k));
+            if (sizeof(T) == 1) {
+                for (uint64_t n = 0; n < rowSamples; ++n) a[n] += w * s[n];
+            } else {
+                for (uint64_t n = 0; n < rowSamples; ++n) a[n] += w * ISLoadSample<T>(s + n * sizeof(T));
+            }
         }
         uint8_t* d = j.DstRow(y);
         for (uint32_t x = 0; x < j.dw; ++x) {
-            for (uint32_t c = 0; c < ch; ++c) {
-                double v = 0.0;
-                for (uint64_t k = cx.Begin(x); k < cx.End(x); ++k) {
-                    v += cx.Weight(k) * acc[static_cast<uint64_t>(cx.Index(k)) * ch + c];
-                }
-                v = std::floor(v + 0.5);
-                v = v < 0.0 ? 0.0 : (v > maxval ? maxval : v);
-                ISStoreSample<T>(d + (static_cast<uint64_t>(x) * ch + c) * sizeof(T), static_cast<T>(v));
+            Acc v[CH] = {};
+            for (uint64_t k = cx.Begin(x); k < cx.End(x); ++k) {
+                const Acc* p = a + static_cast<uint64_t>(cx.Index(k)) * CH;
+                for (uint32_t c = 0; c < CH; ++c) v[c] += wx[k] * p[c];
+            }
+            for (uint32_t c = 0; c < CH; ++c) {
+                Acc r = std::floor(v[c] + Acc(0.5));
+                r = r < 0 ? 0 : (r > maxval ? maxval : r);
+                ISStoreSample<T>(d + (static_cast<uint64_t>(x) * CH + c) * sizeof(T), static_cast<T>(r));
             }
         }
+    }
+}
+
+template <typename T>
+void SeparableResize(const CISResizeJob& j, const CISContributions& cx, const CISContributions& cy) {
+    switch (j.ch) {
+        case 1: SeparableRows<T, 1>(j, cx, cy); break;
+        case 3: SeparableRows<T, 3>(j, cx, cy); break;
+        default: SeparableRows<T, 4>(j, cx, cy); break;
     }
 }
 
