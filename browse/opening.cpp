@@ -4,15 +4,33 @@
 #include "paths.h"
 
 const char kOpenDialogTitle[] = "Select image(s)";
-const char kOpenDialogFilter[] =
-    "All supported formats |*.jpg;*.bmp;*.png;*.tif;*.pcx;*.tga|BMP (*.bmp)|*.bmp|JPEG (*.jpg)|*.jpg|PNG "
-    "(*.png)|*.png|TIFF (*.tif)|*.tif|PCX (*.pcx)|*.pcx|TGA (*.tga)|*.tga||";
+
+namespace {
+
+// "*.a;*.b" for the extensions.
+std::string Patterns(const std::vector<std::string>& extensions) {
+    std::string out;
+    for (const std::string& e : extensions) out += (out.empty() ? "*" : ";*") + e;
+    return out;
+}
+
+}  // namespace
 
 std::string OpenDialogFilterPairs() {
-    std::string pairs(kOpenDialogFilter);
-    // "||" ends the list: the last "|" gives the final zero.
-    for (char& c : pairs)
-        if (c == '|') c = '\0';
+    // Every extension the folder list accepts, so no picture it would show
+    // is hidden from the dialog.
+    std::string pairs = "All supported formats ";
+    pairs += '\0';
+    pairs += Patterns(SupportedExtensions());
+    pairs += '\0';
+    for (const VSPictureFormat& f : PictureFormats()) {
+        const std::string patterns = Patterns(f.extensions);
+        pairs += std::string(f.name) + " (" + patterns + ")";
+        pairs += '\0';
+        pairs += patterns;
+        pairs += '\0';
+    }
+    pairs += '\0';
     return pairs;
 }
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-// The open dialog's title and filter (pairs split by "|", ended by "||").
+// The open dialog's title.
 extern const char kOpenDialogTitle[];
-extern const char kOpenDialogFilter[];
-// The filter in the dialog's own form: pairs of zero-ended texts, then a zero.
+// The open dialog's filter in the dialog's own form: pairs of zero-ended
+// texts, then a zero. All supported formats first, then one per format.
 std::string OpenDialogFilterPairs();
 
 struct VSOpenPlan {

@@ -28,10 +28,23 @@ std::string ExtensionOf(const std::string& name) {
     return name.substr(dot);
 }
 
+const std::vector<VSPictureFormat>& PictureFormats() {
+    static const std::vector<VSPictureFormat> kFormats = {
+        {"BMP", {".bmp", ".dib", ".rle"}},
+        {"JPEG", {".jpg", ".jpe", ".jpeg", ".jif", ".jfif"}},
+        {"PNG", {".png"}},
+        {"TIFF", {".tif", ".tiff"}},
+        {"PCX", {".pcx"}},
+        {"TGA", {".tga"}}};
+    return kFormats;
+}
+
 const std::vector<std::string>& SupportedExtensions() {
-    static const std::vector<std::string> kExtensions = {
-        ".jpg", ".jpe", ".jpeg", ".jif", ".jfif", ".bmp", ".dib",
-        ".rle", ".tif", ".tiff", ".png", ".pcx", ".tga"};
+    static const std::vector<std::string> kExtensions = [] {
+        std::vector<std::string> all;
+        for (const VSPictureFormat& f : PictureFormats()) all.insert(all.end(), f.extensions.begin(), f.extensions.end());
+        return all;
+    }();
     return kExtensions;
 }
 

@@ -14,7 +14,14 @@ std::string FileName(const std::string& path);
 // text when the file name has no ".". A "." in a folder part never counts.
 std::string ExtensionOf(const std::string& name);
 
-// The listed extensions, lower case, dot included.
+// The formats the viewer opens, each with its extensions (lower case, dot
+// included), in the open dialog's order.
+struct VSPictureFormat {
+    const char* name;
+    std::vector<std::string> extensions;
+};
+const std::vector<VSPictureFormat>& PictureFormats();
+// Every extension of every format.
 const std::vector<std::string>& SupportedExtensions();
 // Whether the extension of name is one of them, ignoring ASCII case.
 bool IsSupportedPicture(const std::string& name);

@@ -65,6 +65,18 @@ std::string DeleteQuestion(const std::string& path) {
     return "Are you sure want to delete " + FileName(path) + " ?";
 }
 
+std::string PathForMessage(const std::string& path) {
+    if (path.size() <= kMessagePathBytes) return path;
+    // A third for the start, the rest for the end, which holds the name;
+    // neither cut splits a UTF-8 character.
+    const auto continues = [&path](size_t i) { return (static_cast<unsigned char>(path[i]) & 0xC0) == 0x80; };
+    size_t head = (kMessagePathBytes - 3) / 3;
+    size_t tail = path.size() - (kMessagePathBytes - 3 - head);
+    while (head > 0 && continues(head)) --head;
+    while (tail < path.size() && continues(tail)) ++tail;
+    return path.substr(0, head) + "..." + path.substr(tail);
+}
+
 std::string UnreadableFileText(const std::string& path, const std::string& errorText) {
-    return path + errorText;
+    return PathForMessage(path) + "\n" + errorText;
 }

@@ -2,6 +2,7 @@
 #ifndef VS_BROWSE_TEXTS_H
 #define VS_BROWSE_TEXTS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -36,8 +37,12 @@ std::string PaneSort(uint32_t key, bool ascending);
 
 // The question before deleting the current file.
 std::string DeleteQuestion(const std::string& path);
-// The message for a file whose status cannot be read: the path followed
-// directly by the system's error text.
+// A path as a message shows it: message boxes do not wrap a path, so one
+// longer than kMessagePathBytes is shortened in the middle ("...").
+constexpr size_t kMessagePathBytes = 80;
+std::string PathForMessage(const std::string& path);
+// The message for a file whose status cannot be read: the path, then the
+// system's error text on a line of its own.
 std::string UnreadableFileText(const std::string& path, const std::string& errorText);
 
 #endif

@@ -1,10 +1,12 @@
 // What dropped paths and open-dialog selections open.
 #include "opening.h"
 
+#include "paths.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -73,11 +75,20 @@ TEST(OpeningDialog, SelectionsAndTheFolderTheNextDialogStartsIn) {
     }
 }
 
-TEST(OpeningDialog, FilterBecomesZeroSeparatedPairs) {
+TEST(OpeningDialog, FilterListsEveryExtensionTheFolderListAccepts) {
     const std::string pairs = OpenDialogFilterPairs();
-    EXPECT_EQ(pairs.compare(0, 23, std::string("All supported formats \0*", 23)), 0);
-    EXPECT_EQ(pairs.substr(pairs.size() - 2), std::string(2, '\0'));
-    EXPECT_EQ(std::count(pairs.begin(), pairs.end(), '\0'), 15);  // seven pairs and the end
+    ASSERT_EQ(pairs.substr(pairs.size() - 2), std::string(2, '\0'));
+    std::vector<std::string> texts;
+    for (size_t at = 0; at + 1 < pairs.size(); at = pairs.find('\0', at) + 1) texts.push_back(pairs.c_str() + at);
+    ASSERT_EQ(texts.size(), 14u);  // all formats, then six of their own
+    EXPECT_EQ(texts[0], "All supported formats ");
+    EXPECT_EQ(texts[4], "JPEG (*.jpg;*.jpe;*.jpeg;*.jif;*.jfif)");
+    for (const char* name : {"a.jpg", "a.jpe", "a.jpeg", "a.jif", "a.jfif", "a.bmp", "a.dib", "a.rle", "a.tif",
+                             "a.tiff", "a.png", "a.pcx", "a.tga"}) {
+        ASSERT_TRUE(IsSupportedPicture(name)) << name;
+        const std::string pattern = std::string("*") + std::strchr(name, '.');
+        EXPECT_NE((";" + texts[1] + ";").find(";" + pattern + ";"), std::string::npos) << name;
+    }
 }
 
 }  // namespace

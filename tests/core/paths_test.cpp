@@ -103,3 +103,23 @@ TEST(TextsTest, CaptionsAndPanes) {
         {5 * 1048576 + 524288, "File size: 5.50 MB"}, {4294967295u, "File size: 4096.00 MB"}};
     for (const auto& c : sizes) EXPECT_EQ(PaneFileSize(c.first), c.second) << c.first;
 }
+
+TEST(TextsTest, MessagePathOnItsOwnLineShortenedInTheMiddle) {
+    EXPECT_EQ(UnreadableFileText("C:\\b.png", "File not found."), "C:\\b.png\nFile not found.");
+    const std::string deep = "C:\\" + std::string(300, 'd') + "\\\xD0\xBF\xD1\x80\xD0\xB8.jpg";
+    const std::string shown = PathForMessage(deep);
+    EXPECT_LE(shown.size(), kMessagePathBytes);
+    EXPECT_EQ(shown.substr(0, 6), "C:\\ddd");
+    EXPECT_EQ(shown.substr(shown.size() - 11), "\\\xD0\xBF\xD1\x80\xD0\xB8.jpg");
+    EXPECT_NE(shown.find("..."), std::string::npos);
+    // Cuts fall between characters, never inside one.
+    std::string letters;
+    for (int i = 0; i < 100; ++i) letters += "\xD0\xB4";
+    for (const std::string& p : {PathForMessage("C:\\" + letters), PathForMessage("C:\\x" + letters),
+                                 PathForMessage("C:\\" + letters + "x")}) {
+        const size_t gap = p.find("...");
+        ASSERT_NE(gap, std::string::npos);
+        EXPECT_NE(static_cast<unsigned char>(p[gap + 3]) & 0xC0, 0x80u) << p;
+        EXPECT_NE(static_cast<unsigned char>(p[gap - 1]), 0xD0u) << p;
+    }
+}
