@@ -17,6 +17,8 @@
 namespace {
 
 const char kMutexName[] = "VSViewer Mutex";
+constexpr DWORD kInstancePollMs = 50;
+constexpr DWORD kInstanceWaitMs = 30000;
 
 #ifdef __WINE__
 
@@ -78,14 +80,28 @@ void ViewerApp::HandOver(const std::string& argument) {
     SendMessageA(other, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record));
 }
 
+bool ViewerApp::FindOrOutlive(HANDLE mutex) {
+    // An instance that is starting shows its window soon; one that is
+    // closing has none, and lets the mutex go when it is done.
+    const DWORD start = GetTickCount();
+    for (;;) {
+        EnumWindows(FindViewer, reinterpret_cast<LPARAM>(this));
+        if (otherInstanceWindow_) return true;
+        const DWORD waited = WaitForSingleObject(mutex, kInstancePollMs);
+        if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return false;
+        // One that never lets go is no viewer to hand over to either.
+        if (GetTickCount() - start >= kInstanceWaitMs) return false;
+    }
+}
+
 int ViewerApp::Run(const std::string& argument) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, kMutexName);
-    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
-        otherInstanceFound_ = true;
-        EnumWindows(FindViewer, reinterpret_cast<LPARAM>(this));
-    }
+    // Owned while this instance runs, so that a later start can wait for
+    // its release.
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, kMutexName);
+    const bool existed = mutex && GetLastError() == ERROR_ALREADY_EXISTS;
+    otherInstanceFound_ = existed && FindOrOutlive(mutex);
     OleInitialize(nullptr);
     if (otherInstanceFound_) {
         HandOver(argument);
@@ -96,7 +112,10 @@ int ViewerApp::Run(const std::string& argument) {
     {
         MainDialog main(argument);
         main.DoModal(nullptr);
-        if (mutex) CloseHandle(mutex);
+    }
+    if (mutex) {
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
     }
     OleUninitialize();
     return 0;

@@ -14,6 +14,9 @@ public:
 
 private:
     static BOOL CALLBACK FindViewer(HWND wnd, LPARAM param);
+    // True when another instance's window turns up; false when that
+    // instance ends first, this one then owning the mutex.
+    bool FindOrOutlive(HANDLE mutex);
     void HandOver(const std::string& argument);
 
     bool otherInstanceFound_ = false;

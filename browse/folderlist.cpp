@@ -125,8 +125,9 @@ void FolderList::MoveLocked(int32_t index) {
 void FolderList::Build(const std::string& path) {
     std::vector<std::string> pictures = ListPictures(Folder(path));
     int32_t index = 0;
+    // Windows names ignore case: "D.TIF" is the listed "d.tif".
     for (size_t i = 0; i < pictures.size(); ++i) {
-        if (pictures[i] == path) {
+        if (CompareNoCase(pictures[i], path) == 0) {
             index = static_cast<int32_t>(i);
             break;
         }

@@ -87,11 +87,16 @@ TEST_F(FolderListTest, BuildListsThePicturesInFileSystemOrder) {
     list.Build(kPics + "a.jpg");
     EXPECT_EQ(list.Entries(), InPics({"b.JPG", "a.jpg", "C.png"}));
     EXPECT_EQ(list.CurrentPath(), kPics + "a.jpg");
-    // A path differing in case, or unlisted, makes the first entry current.
-    for (const char* name : {"A.JPG", "notes.txt"}) {
-        list.Build(kPics + name);
-        EXPECT_EQ(list.CurrentIndex(), 0);
-        EXPECT_EQ(list.CurrentPath(), kPics + "b.JPG");
+    // A name in another case is that file; an unlisted one makes the first
+    // entry current.
+    const struct {
+        const char* name;
+        int32_t index;
+    } cases[] = {{"A.JPG", 1}, {"c.PNG", 2}, {"notes.txt", 0}};
+    for (const auto& c : cases) {
+        list.Build(kPics + c.name);
+        EXPECT_EQ(list.CurrentIndex(), c.index) << c.name;
+        EXPECT_EQ(list.CurrentPath(), list.Entries()[c.index]) << c.name;
     }
 }
 
