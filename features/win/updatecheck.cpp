@@ -19,6 +19,7 @@
 #include <initguid.h>
 #include <msxml2.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,10 @@ namespace {
 // A server that keeps sending is not sending update information.
 constexpr size_t kMaxDocument = 1 << 20;
 constexpr DWORD kTimeoutMs = 15000;
+// The whole check, however the server trickles its answer.
+constexpr DWORD kUpdateDeadlineMs = 30000;
+constexpr UINT_PTR kUpdateDeadlineTimer = 1;
+constexpr UINT kUpdateDone = WM_APP + 1;
 
 class CInternetHandle {
 public:
@@ -44,6 +49,7 @@ private:
 
 bool FetchText(const std::string& url, std::string* text) {
     text->clear();
+    const DWORD start = GetTickCount();
     if (!InternetCheckConnectionA(url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0)) return false;
     CInternetHandle internet(InternetOpenA("VSViewer", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!internet.get()) return false;
@@ -64,7 +70,7 @@ bool FetchText(const std::string& url, std::string* text) {
         DWORD got = 0;
         if (!InternetReadFile(request.get(), piece, sizeof piece, &got) || got == 0) break;
         text->append(piece, got);
-        if (text->size() > kMaxDocument) return false;
+        if (text->size() > kMaxDocument || GetTickCount() - start > kUpdateDeadlineMs) return false;
     }
     return true;
 }
@@ -179,22 +185,91 @@ private:
     std::string text_;
 };
 
-}  // namespace
-
-void UpdateCheckCommand(HWND mainWindow) {
-    const std::string host = ServerHost();
+// The check runs on a worker so that the window stays live however slowly
+// the server answers. A message-only window of the UI thread takes the
+// worker's result and the deadline, and shows the result dialog.
+struct CUpdateJob {
+    std::string host;
     VSUpdateFacts facts;
-    std::string text;
-    facts.fetched = FetchText(HostAddress(host, kUpdateInfoPath), &text);
-    if (facts.fetched) {
-        const HRESULT com = CoInitialize(nullptr);
-        ReadDocument(text, &facts);
-        if (SUCCEEDED(com)) CoUninitialize();
-    }
+};
+
+struct CUpdateCheck {
+    HWND owner = nullptr;
+    HWND sink = nullptr;
+    CUpdateJob* current = nullptr;  // the job whose result is awaited
+};
+CUpdateCheck g_check;  // UI thread only
+
+void ShowUpdateResult(HWND owner, const VSUpdateFacts& facts, const std::string& host) {
     const VSUpdateResult result = DecideUpdate(facts, ResourceText(IDS_VERSION), ResourceText(IDS_BUILD));
     std::string dialogText;
     if (result == kUpdateNewer) dialogText = NewerVersionText(facts.remoteVersion, facts.remoteBuild);
     if (result == kUpdateBadDocument) dialogText = RouteProblemText(host);
     CUpdateResult dialog(result, dialogText);
-    dialog.DoModal(mainWindow);
+    dialog.DoModal(owner);
+}
+
+DWORD WINAPI UpdateWorker(LPVOID param) {
+    CUpdateJob* job = static_cast<CUpdateJob*>(param);
+    std::string text;
+    job->facts.fetched = FetchText(HostAddress(job->host, kUpdateInfoPath), &text);
+    if (job->facts.fetched) {
+        const HRESULT com = CoInitialize(nullptr);
+        ReadDocument(text, &job->facts);
+        if (SUCCEEDED(com)) CoUninitialize();
+    }
+    if (!PostMessageA(g_check.sink, kUpdateDone, 0, reinterpret_cast<LPARAM>(job))) delete job;
+    return 0;
+}
+
+LRESULT CALLBACK UpdateSinkProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == kUpdateDone) {
+        std::unique_ptr<CUpdateJob> job(reinterpret_cast<CUpdateJob*>(lParam));
+        // A result after the deadline was already answered: dropped.
+        if (job.get() != g_check.current) return 0;
+        KillTimer(wnd, kUpdateDeadlineTimer);
+        g_check.current = nullptr;
+        ShowUpdateResult(g_check.owner, job->facts, job->host);
+        return 0;
+    }
+    if (msg == WM_TIMER && wParam == kUpdateDeadlineTimer) {
+        KillTimer(wnd, kUpdateDeadlineTimer);
+        if (!g_check.current) return 0;
+        // The worker may stay blocked in the network; it ends on its own.
+        const std::string host = g_check.current->host;
+        g_check.current = nullptr;
+        ShowUpdateResult(g_check.owner, VSUpdateFacts{}, host);
+        return 0;
+    }
+    return DefWindowProcA(wnd, msg, wParam, lParam);
+}
+
+HWND UpdateSink() {
+    if (g_check.sink) return g_check.sink;
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = UpdateSinkProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "VSUpdateSink";
+    RegisterClassA(&wc);
+    g_check.sink = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    return g_check.sink;
+}
+
+}  // namespace
+
+void UpdateCheckCommand(HWND mainWindow) {
+    // One check at a time: its dialog comes when it is done.
+    if (g_check.current) return;
+    g_check.owner = mainWindow;
+    auto job = std::make_unique<CUpdateJob>();
+    job->host = ServerHost();
+    HANDLE thread = nullptr;
+    if (UpdateSink()) thread = CreateThread(nullptr, 0, UpdateWorker, job.get(), 0, nullptr);
+    if (!thread) {
+        ShowUpdateResult(mainWindow, VSUpdateFacts{}, job->host);
+        return;
+    }
+    CloseHandle(thread);
+    g_check.current = job.release();
+    SetTimer(g_check.sink, kUpdateDeadlineTimer, kUpdateDeadlineMs, nullptr);
 }
