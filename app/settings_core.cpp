@@ -77,7 +77,7 @@ void VSSettings::ReadSortState(VSSortState* state) {
     state->key = kSortName;
     uint32_t value = 0;
     if (store_.ReadNumber(kSettingsKey, kValueSortOrder, &value)) state->ascending = value != 0;
-    if (store_.ReadNumber(kSettingsKey, kValueSortType, &value)) state->key = value;
+    if (store_.ReadNumber(kSettingsKey, kValueSortType, &value) && IsSortKey(value)) state->key = value;
 }
 
 void VSSettings::WriteSortState(const VSSortState& state) {

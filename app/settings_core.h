@@ -52,8 +52,8 @@ public:
     // 1 when the key or the value is missing.
     uint32_t ReadAutoRotate();
 
-    // Name and ascending unless the values say otherwise; lastCommand is
-    // left as it is.
+    // Name and ascending unless the values say otherwise; a stored key
+    // that is no sort key reads as the name.
     void ReadSortState(VSSortState* state);
     void WriteSortState(const VSSortState& state);
 

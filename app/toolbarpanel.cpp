@@ -125,12 +125,7 @@ bool ToolbarPanel::MenuCommand(UINT id) {
     case ID_MENU_HELP: OpenUrl(PageAddress(IDS_HELP_PAGE)); return true;
     case ID_MENU_ABOUT: ShowAbout(); return true;
     case ID_MENU_VISIT: OpenUrl(PageAddress(IDS_HOME_PAGE)); return true;
-    case ID_MENU_UPDATE: {
-        HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
-        UpdateCheckCommand(main_);
-        SetCursor(previous ? previous : LoadCursorA(nullptr, IDC_ARROW));
-        return true;
-    }
+    case ID_MENU_UPDATE: UpdateCheckCommand(main_); return true;
     case ID_MENU_SETTINGS: SettingsCommand(main_, *this); return true;
     case kSortName: case kSortDate: case kSortSize:
         SortCommand(id);
@@ -339,7 +334,8 @@ void ToolbarPanel::SortCommand(uint32_t key) {
 
 void ToolbarPanel::StartSortWorker(bool afterBuild) {
     ReapWorkers();
-    SortJob* job = new SortJob{this, sort_.key, sort_.ascending, afterBuild, sort_.lastCommand};
+    if (afterBuild) populatePending_ = true;
+    SortJob* job = new SortJob{this, sort_.key, sort_.ascending, !afterBuild, ++sortSerial_};
     HANDLE thread = CreateThread(nullptr, 0, SortWorker, job, 0, nullptr);
     if (!thread) {
         delete job;
@@ -349,21 +345,22 @@ void ToolbarPanel::StartSortWorker(bool afterBuild) {
 }
 
 DWORD WINAPI ToolbarPanel::SortWorker(LPVOID param) {
-    SortJob* job = static_cast<SortJob*>(param);
+    std::unique_ptr<SortJob> job(static_cast<SortJob*>(param));
     ToolbarPanel* self = job->panel;
     HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
     // The thumbnail worker reads the list: let it finish first.
     WaitForThumbnails();
     SetCursor(previous ? previous : LoadCursorA(nullptr, IDC_ARROW));
+    // Workers released together sort one at a time, and only the newest
+    // request sorts at all: the last command wins in the list and its pane.
+    std::lock_guard<std::mutex> lock(self->sortLock_);
+    if (job->serial != self->sortSerial_) return 0;
     self->list_.SortList(job->key, job->ascending, [self](const std::string& path, const std::string& error) {
         AppMessageBox(self->main_, UnreadableFileText(path, error), MB_OK | MB_ICONERROR);
     });
-    if (job->afterBuild) {
-        SendMessageA(self->main_, UM_SHOW_THUMBNAILS, 0, 0);
-    } else {
-        SendMessageA(self->main_, UM_SORT_DONE, job->ascending ? 1 : 0, job->lastCommand);
-    }
-    delete job;
+    // A build whose own sort was overtaken still needs its thumbnails.
+    if (self->populatePending_.exchange(false)) SendMessageA(self->main_, UM_SHOW_THUMBNAILS, 0, 0);
+    if (job->command) SendMessageA(self->main_, UM_SORT_DONE, job->ascending ? 1 : 0, job->key);
     return 0;
 }
 

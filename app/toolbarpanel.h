@@ -11,7 +11,9 @@
 #include "browse/win/winfs.h"
 #include "folderlist.h"
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 
 class CContextMenu;
 #include <string>
@@ -90,8 +92,8 @@ private:
         ToolbarPanel* panel;
         uint32_t key;
         bool ascending;
-        bool afterBuild;
-        uint32_t lastCommand;
+        bool command;     // a sort command, not the sort after a build
+        uint32_t serial;  // the newest request has sortSerial_
     };
     void StartSortWorker(bool afterBuild);
     static DWORD WINAPI SortWorker(LPVOID param);
@@ -107,6 +109,9 @@ private:
     FolderList list_;
     VSSortState sort_;
     std::vector<HANDLE> workers_;
+    std::mutex sortLock_;
+    std::atomic<uint32_t> sortSerial_{0};
+    std::atomic<bool> populatePending_{false};
     std::vector<std::unique_ptr<CBitmapButton>> buttons_;
     std::unique_ptr<CContextMenu> menu_;
     HBRUSH face_ = nullptr;

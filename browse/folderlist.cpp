@@ -13,7 +13,6 @@ VSFileSystem::~VSFileSystem() = default;
 void VSSortState::Command(uint32_t commandKey) {
     ascending = commandKey == key ? !ascending : true;
     key = commandKey;
-    lastCommand = commandKey;
 }
 
 bool SortPredicate(uint32_t key, bool ascending, const VSSortRecord& a, const VSSortRecord& b) {

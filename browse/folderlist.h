@@ -44,12 +44,12 @@ public:
 };
 
 enum : uint32_t { kSortName = 17, kSortDate = 18, kSortSize = 19 };
+inline bool IsSortKey(uint32_t key) { return key == kSortName || key == kSortDate || key == kSortSize; }
 
-// The sort state of the panel: key, direction and the last sort command.
+// The sort state of the panel: key and direction.
 struct VSSortState {
     uint32_t key = kSortName;
     bool ascending = true;
-    uint32_t lastCommand = 0;
     // A sort command: the key already in effect flips the direction,
     // another key sorts ascending.
     void Command(uint32_t key);

@@ -52,10 +52,9 @@ std::string PaneFileSize(uint32_t bytes) {
 std::string PaneSort(uint32_t key, bool ascending) {
     std::string text = kPaneSortEmpty;
     switch (key) {
-        case 17: text += "NAME "; break;
         case 18: text += "DATE "; break;
         case 19: text += "SIZE "; break;
-        default: break;
+        default: text += "NAME "; break;  // settings read any other key as the name
     }
     text += ascending ? "ASC" : "DESC";
     return text;

@@ -31,8 +31,8 @@ std::string PaneName(const std::string& path, int32_t index, int32_t count);
 std::string PaneDimensions(uint32_t w, uint32_t h);
 // Status pane 2: MB with two decimals from 1,048,576 bytes on, else whole KB.
 std::string PaneFileSize(uint32_t bytes);
-// Status pane 3: "Sort by: NAME ASC" and the like; a key other than 17, 18
-// or 19 has no key word.
+// Status pane 3: "Sort by: NAME ASC" and the like; a key other than 18 or
+// 19 reads as the name, as stored settings do.
 std::string PaneSort(uint32_t key, bool ascending);
 
 // The question before deleting the current file.

@@ -39,11 +39,11 @@ TEST(SettingsTest, DefaultsSortStateAutoRotateAndIgnoredWriteFailures) {
     EXPECT_EQ(saveAsDir, kMyPictures);
     EXPECT_EQ(settings.ReadAutoRotate(), 1u);
     VSSortState state;
-    state.key = 19, state.ascending = false, state.lastCommand = 18;
+    state.key = 19, state.ascending = false;
     settings.ReadSortState(&state);
-    EXPECT_TRUE(state.key == kSortName && state.ascending && state.lastCommand == 18u);
+    EXPECT_TRUE(state.key == kSortName && state.ascending);
 
-    // Any non-zero order is ascending; a key outside 17-19 is kept as stored.
+    // Any non-zero order is ascending; a key outside 17-19 reads as the name.
     state.Command(kSortDate);
     state.Command(kSortDate);
     settings.WriteSortState(state);
@@ -51,9 +51,9 @@ TEST(SettingsTest, DefaultsSortStateAutoRotateAndIgnoredWriteFailures) {
     settings.ReadSortState(&state);
     EXPECT_TRUE(state.key == kSortDate && !state.ascending);
     tree.WriteNumber(kSettingsKey, "SortOrder", 5);
-    tree.WriteNumber(kSettingsKey, "SortType", 3);
+    tree.WriteNumber(kSettingsKey, "SortType", 5);
     settings.ReadSortState(&state);
-    EXPECT_TRUE(state.key == 3u && state.ascending);
+    EXPECT_TRUE(state.key == kSortName && state.ascending);
     tree.WriteNumber(kSettingsKey, "AutoRotate", 0);
     EXPECT_EQ(settings.ReadAutoRotate(), 0u);
     tree.WriteText(kSettingsKey, "AutoRotate", "0");  // of the wrong type
