@@ -248,8 +248,8 @@ void MainDialog::EditorFunction(uint32_t index) {
     if (button) button->SetPressed(false);
     editor.Release();
     if (!ran) return;
-    // The thumbnail worker reads the list: let it finish before it changes.
-    WaitForThumbnails();
+    // No wait for the thumbnail worker: it works on its own copy of the
+    // paths, and the changed file's item is made again below.
     VSEditorOutcome outcome;
     if (!ApplyEditorResult(panel_->List(), index, status, newFile, kind, result, &outcome)) return;
     if (!panel_->thumbnailMode || fullScreen_)

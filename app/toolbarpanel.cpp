@@ -347,12 +347,10 @@ void ToolbarPanel::StartSortWorker(bool afterBuild) {
 DWORD WINAPI ToolbarPanel::SortWorker(LPVOID param) {
     std::unique_ptr<SortJob> job(static_cast<SortJob*>(param));
     ToolbarPanel* self = job->panel;
-    HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
-    // The thumbnail worker reads the list: let it finish first.
-    WaitForThumbnails();
-    SetCursor(previous ? previous : LoadCursorA(nullptr, IDC_ARROW));
-    // Workers released together sort one at a time, and only the newest
-    // request sorts at all: the last command wins in the list and its pane.
+    // The thumbnail worker makes its own copy of the paths and finds its
+    // items by key, so a sort need not wait for it. Workers sort one at a
+    // time, and only the newest request sorts at all: the last command
+    // wins in the list and its pane.
     std::lock_guard<std::mutex> lock(self->sortLock_);
     if (job->serial != self->sortSerial_) return 0;
     self->list_.SortList(job->key, job->ascending, [self](const std::string& path, const std::string& error) {
