@@ -251,7 +251,11 @@ std::vector<VSSortRecord> FolderList::ReadRecords(
 void FolderList::CommitSortLocked(const std::vector<VSSortRecord>& records) {
     std::vector<std::string> sorted;
     sorted.reserve(records.size());
-    for (const VSSortRecord& record : records) sorted.push_back(record.path);
+    known_.clear();
+    for (const VSSortRecord& record : records) {
+        sorted.push_back(record.path);
+        known_[record.path] = {record.created, record.size};
+    }
     entries_ = std::move(sorted);
     ++generation_;
     if (entries_.empty()) {
@@ -362,6 +366,14 @@ VSListSnapshot FolderList::Snapshot() const {
     snapshot.index = index_;
     snapshot.path = path_;
     return snapshot;
+}
+
+bool FolderList::KnownStatus(const std::string& path, VSFileStatus* status) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = known_.find(path);
+    if (it == known_.end()) return false;
+    *status = it->second;
+    return true;
 }
 
 int32_t FolderList::IndexOf(const std::string& path, bool ignoreCase) const {

@@ -18,6 +18,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -142,6 +143,8 @@ public:
     VSListSnapshot Snapshot() const;
     // The first entry equal to path (ignoring ASCII case on request); -1.
     int32_t IndexOf(const std::string& path, bool ignoreCase) const;
+    // The status the last sort read for path; false when it read none.
+    bool KnownStatus(const std::string& path, VSFileStatus* status) const;
 
 private:
     // Lists folder's pictures as folder + name.
@@ -162,6 +165,9 @@ private:
     // Counts changes of the entries, so that a sort can tell whether the
     // list it read is still the list it would replace.
     uint64_t generation_ = 0;
+    // The statuses the last sort read, so that the thumbnail view need
+    // not read them again on the window's thread.
+    std::unordered_map<std::string, VSFileStatus> known_;
 };
 
 #endif
