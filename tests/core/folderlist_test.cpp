@@ -318,3 +318,15 @@ TEST_F(FolderListTest, RebuildDuringASortIsNeverUndone) {
     EXPECT_EQ(list.CurrentPath(), "C:\\Other\\z.bmp");
     EXPECT_EQ(list.CurrentIndex(), 1);
 }
+
+TEST_F(FolderListTest, SortKeepsTheStatusesItReadForTheThumbnailView) {
+    fs.unreadable = {kPics + "C.png"};
+    list.Build(kPics + "a.jpg");
+    VSFileStatus status{0, 0};
+    EXPECT_FALSE(list.KnownStatus(kPics + "a.jpg", &status));  // nothing read yet
+    Sort(kSortName, true);
+    ASSERT_TRUE(list.KnownStatus(kPics + "a.jpg", &status));
+    EXPECT_EQ(status.created, 3000);
+    EXPECT_EQ(status.size, 100u);
+    EXPECT_FALSE(list.KnownStatus(kPics + "C.png", &status));
+}
