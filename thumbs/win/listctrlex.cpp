@@ -392,7 +392,6 @@ void CListCtrlEx::StopWorker() {
     if (!worker_) return;
     worker_->quit = true;
     PostThreadMessageA(worker_->threadId, WM_QUIT, 0, 0);
-    Sleep(100);
     stopped_.push_back(worker_);
     worker_ = nullptr;
 }
