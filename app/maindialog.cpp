@@ -292,7 +292,7 @@ bool MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
         ShowAt(static_cast<int32_t>(wParam), lParam ? reinterpret_cast<const char*>(lParam) : "");
         return true;
     case UM_RERENDER:
-        Rerender(lParam ? reinterpret_cast<const char*>(lParam) : "");
+        Rerender();
         return true;
     case UM_SORT_DONE:
         SortDone(wParam != 0, static_cast<uint32_t>(lParam));
@@ -441,6 +441,7 @@ void MainDialog::OnDestroy() {
     }
     kept_.clear();
     kept_.shrink_to_fit();
+    keptPath_.clear();
 }
 
 // ---- placement and layout -------------------------------------------------
@@ -468,7 +469,7 @@ void MainDialog::OnSize(UINT type, int cx, int cy) {
     if (!fullScreen_) MoveWindow(panel_->Hwnd(), 0, 0, cx, static_cast<int>(kToolbarHeight), TRUE);
     (void)cy;
     if (panel_->PictureCurrent() && !minimised_) {
-        Render(panel_->List().CurrentPath());
+        Render();
         InvalidateAll(true);
         SetFocus(Hwnd());
     }
@@ -599,7 +600,13 @@ void MainDialog::ToggleFullScreen() {
         MoveWindow(thumbs_.Hwnd(), -2000, -2000, 400, 800, FALSE);
         ShowWindow(status_.Hwnd(), SW_HIDE);
         const std::string path = panel_->List().CurrentPath();
-        SendMessageA(wnd, UM_SHOW_FILE, 0, reinterpret_cast<LPARAM>(path.c_str()));
+        // From the thumbnail view the picture may not be decoded yet.
+        if (path == keptPath_) {
+            Render();
+            InvalidateAll(true);
+        } else {
+            ShowFile(0, path);
+        }
         return;
     }
     fullScreen_ = false;
@@ -622,7 +629,7 @@ void MainDialog::ToggleFullScreen() {
     ShowWindow(wnd, SW_SHOW);
     LayOutViews();
     status_.Reposition();
-    if (panel_->PictureCurrent()) Render(panel_->List().CurrentPath());
+    if (panel_->PictureCurrent()) Render();
     InvalidateAll(true);
     UpdateWindow(wnd);
 }
@@ -645,14 +652,13 @@ void MainDialog::InvalidateAll(bool erase) {
     if (Picture()) InvalidateRect(Picture(), nullptr, FALSE);
 }
 
-void MainDialog::Render(const std::string& path) {
+void MainDialog::Render() {
     RECT client{};
     GetClientRect(Hwnd(), &client);
     const VSSize box = DisplayBox(fullScreen_, static_cast<uint32_t>(client.right),
                                   static_cast<uint32_t>(client.bottom), screenWidth_, screenHeight_);
     ReleaseDisplay();
-    const int32_t orientation =
-        settings_.ReadAutoRotate() ? ImageLoader::ReadExifNumber(path, kOrientationTag) : 0;
+    const int32_t orientation = settings_.ReadAutoRotate() ? keptOrientation_ : 0;
     VSRgbImage image;
     if (!RenderPicture(kept_.data(), keptWidth_, keptHeight_, box, screenWidth_, screenHeight_, orientation,
                        &image))
@@ -687,7 +693,11 @@ bool MainDialog::LoadAndShow(const std::string& path) {
     keptWidth_ = record.width;
     keptHeight_ = record.height;
     kept_.swap(record.pixels);
-    Render(path);
+    keptPath_ = path;
+    keptOrientation_ = ImageLoader::ReadExifNumber(path, kOrientationTag);
+    declaredWidth_ = record.declaredWidth;
+    declaredHeight_ = record.declaredHeight;
+    Render();
     SetNamePanes(path, record.declaredWidth, record.declaredHeight);
     return true;
 }
@@ -726,15 +736,16 @@ void MainDialog::ShowAt(int32_t index, const std::string& path) {
     InvalidatePicture(true);
 }
 
-void MainDialog::Rerender(const std::string& path) {
-    if (path.empty()) return;
-    Render(path);
+void MainDialog::Rerender() {
+    if (keptPath_.empty()) return;
+    Render();
     InvalidateAll(true);
 }
 
 void MainDialog::ShowInfo(const std::string& path) {
-    uint32_t w = 0, h = 0, bits = 0;
-    ImageLoader::GetDimensions(path, &w, &h, &bits);
+    uint32_t w = declaredWidth_, h = declaredHeight_, bits = 0;
+    // The shown picture's size was read when it was decoded.
+    if (path != keptPath_) ImageLoader::GetDimensions(path, &w, &h, &bits);
     SetNamePanes(path, w, h);
     SetCaptionWithCounter();
 }

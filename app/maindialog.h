@@ -44,7 +44,7 @@ private:
 
     void ShowFile(WPARAM wParam, const std::string& path);
     void ShowAt(int32_t index, const std::string& path);
-    void Rerender(const std::string& path);
+    void Rerender();
     void SortDone(bool ascending, uint32_t key);
     void SetView(bool thumbnails);
     // The thumbnail view's clicks, keys and drags (WM_NOTIFY from it).
@@ -53,7 +53,8 @@ private:
     // Selects the current index in the thumbnail view and scrolls to it.
     void SelectCurrentThumbnail(bool partialOk);
     bool LoadAndShow(const std::string& path);
-    void Render(const std::string& path);
+    // Renders the kept picture for the window as it is now.
+    void Render();
     void ShowInfo(const std::string& path);
     void ToggleFullScreen();
     void ReleaseDisplay();
@@ -89,8 +90,13 @@ private:
     bool inSizeMove_ = false;
     int32_t savedX_ = 0, savedY_ = 0, savedWidth_ = 0, savedHeight_ = 0;
 
+    // The shown picture as decoded, with what was read of it once: its
+    // EXIF orientation and its declared size.
     std::vector<uint8_t> kept_;
     uint32_t keptWidth_ = 0, keptHeight_ = 0;
+    std::string keptPath_;
+    int32_t keptOrientation_ = 0;
+    uint32_t declaredWidth_ = 0, declaredHeight_ = 0;
     HBITMAP display_ = nullptr;
     uint32_t displayWidth_ = 0, displayHeight_ = 0;
     RECT pictureRect_{};

@@ -126,7 +126,7 @@ bool ToolbarPanel::MenuCommand(UINT id) {
     case ID_MENU_ABOUT: ShowAbout(); return true;
     case ID_MENU_VISIT: OpenUrl(PageAddress(IDS_HOME_PAGE)); return true;
     case ID_MENU_UPDATE: UpdateCheckCommand(main_); return true;
-    case ID_MENU_SETTINGS: SettingsCommand(main_, *this); return true;
+    case ID_MENU_SETTINGS: SettingsCommand(main_); return true;
     case kSortName: case kSortDate: case kSortSize:
         SortCommand(id);
         if (menu_) menu_->CheckSort(id);

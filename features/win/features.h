@@ -15,7 +15,7 @@ void SaveAsCommand(HWND mainWindow, ToolbarPanel& panel);
 // Hands the current picture to a program the user picks (key E).
 void OpenWithCommand(HWND mainWindow, ToolbarPanel& panel);
 // The settings dialog; sends UM_RERENDER when "AutoRotate" changed.
-void SettingsCommand(HWND mainWindow, ToolbarPanel& panel);
+void SettingsCommand(HWND mainWindow);
 // The update check (menu item, toolbar button).
 void UpdateCheckCommand(HWND mainWindow);
 // The installed editor's version and build; both 0 without the editor.

@@ -6,7 +6,6 @@
 
 #include "app/framework.h"
 #include "app/resource.h"
-#include "app/toolbarpanel.h"
 #include "app/settings_core.h"
 #include "associations.h"
 
@@ -96,11 +95,9 @@ private:
 
 }  // namespace
 
-void SettingsCommand(HWND mainWindow, ToolbarPanel& panel) {
+void SettingsCommand(HWND mainWindow) {
     CSettingsDialog dialog;
     if (dialog.DoModal(mainWindow) != IDOK) return;
     VSWinRegTree tree;
-    const std::string current = panel.List().CurrentPath();
-    if (VSSettings(tree).ReadAutoRotate() != dialog.StartAutoRotate() && !current.empty())
-        SendMessageA(mainWindow, UM_RERENDER, 0, reinterpret_cast<LPARAM>(current.c_str()));
+    if (VSSettings(tree).ReadAutoRotate() != dialog.StartAutoRotate()) SendMessageA(mainWindow, UM_RERENDER, 0, 0);
 }
