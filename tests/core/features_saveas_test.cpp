@@ -58,19 +58,16 @@ struct FeaturesSaveAs : ::testing::Test, VSLoaderHost {
 };
 
 TEST(FeaturesSaveAsRules, TypeByExtensionAndTheByteCopyRule) {
-    EXPECT_EQ(SaveTypeFor("jpg", IS_FT_PNG), IS_FT_JPEG);
-    EXPECT_EQ(SaveTypeFor("Pcx", IS_FT_JPEG), IS_FT_PCX);
-    EXPECT_EQ(SaveTypeFor("tiff", IS_FT_PNG), IS_FT_TIFF);
-    EXPECT_EQ(SaveTypeFor("JPEG", IS_FT_PNG), IS_FT_JPEG);
-    EXPECT_EQ(SaveTypeFor("gif", IS_FT_PNG), IS_FT_PNG);  // names no type we write: the picture's own
-    EXPECT_TRUE(IsByteCopy("C:\\p\\photo.JPG", "JPG"));
-    EXPECT_TRUE(IsByteCopy("C:\\p\\photo.jpeg", "jpg"));
-    EXPECT_TRUE(IsByteCopy("C:\\p\\photo.JPE", "jpeg"));
+    const std::pair<const char*, uint32_t> types[] = {{"jpg", IS_FT_JPEG}, {"Pcx", IS_FT_PCX}, {"tiff", IS_FT_TIFF},
+                                                      {"JPEG", IS_FT_JPEG}, {"tga", IS_FT_TGA}, {"bmp", IS_FT_BMP},
+                                                      {"gif", IS_FT_PNG}};  // no type we write: the picture's own
+    for (const auto& t : types) EXPECT_EQ(SaveTypeFor(t.first, IS_FT_PNG), t.second) << t.first;
+    EXPECT_TRUE(IsByteCopy("C:\\p\\photo.JPG", "JPG") && IsByteCopy("C:\\p\\photo.jpeg", "jpg") &&
+                IsByteCopy("C:\\p\\photo.JPE", "jpeg"));
     for (const auto& no : {std::make_pair("C:\\p\\photo.png", "jpg"), std::make_pair("C:\\p\\photo.jpg", "png"),
                            std::make_pair("C:\\p.jpg\\photo", "jpg")})  // a dot in the folder is no extension
         EXPECT_FALSE(IsByteCopy(no.first, no.second)) << no.first;
-    EXPECT_EQ(SaveInitialName("C:\\p\\holiday.2007.jpg"), "holiday.2007");
-    EXPECT_EQ(SaveInitialName("C:\\p\\noext"), "noext");
+    EXPECT_EQ(SaveInitialName("C:\\p\\holiday.2007.jpg") + "|" + SaveInitialName("C:\\p\\noext"), "holiday.2007|noext");
 }
 
 TEST_F(FeaturesSaveAs, AJpegToJpegIsCopiedByteForByteAndOtherPicturesAreEncoded) {
@@ -120,22 +117,6 @@ TEST_F(FeaturesSaveAs, FullSizeUprightAndNeverOverAProtectedFile) {
     EXPECT_EQ(st.st_mode & 0777, 0444u);
     chmod(target.c_str(), 0644);
     EXPECT_TRUE(failed.empty());
-}
-
-TEST_F(FeaturesSaveAs, OtherFormatsAreWrittenByExtensionAndReadBackEqual) {
-    const std::string png = WritePatternPng("source.png", 33, 17);
-    const ImageRecord original = Read(png);
-    const std::pair<const char*, uint32_t> cases[] = {
-        {"bmp", IS_FT_BMP}, {"tif", IS_FT_TIFF}, {"pcx", IS_FT_PCX}, {"tga", IS_FT_TGA}, {"tiff", IS_FT_TIFF}};
-    for (const auto& c : cases) {
-        const std::string target = ScratchPath(std::string("out.") + c.first);
-        ASSERT_TRUE(Save(png, target, c.first).saved) << c.first;
-        const ImageRecord back = Read(target);
-        EXPECT_EQ(back.fileType, c.second) << c.first;
-        EXPECT_EQ(back.width * 100 + back.height, 3317u);
-        EXPECT_EQ(back.pixels, original.pixels) << c.first;
-    }
-    EXPECT_FALSE(files.Exists(ScratchPath("~out.bmp.tmp")));  // no temporary file left
 }
 
 TEST_F(FeaturesSaveAs, AFailedWriteOrReadKeepsTheTargetAndSaysSo) {

@@ -1,11 +1,20 @@
-// Path functions, fitting and centring, and the display texts.
+// Path functions, fitting and centring, the display texts, what dropped
+// paths and open-dialog selections open, the update check's verdicts and
+// the open-with command parsing.
 #include "fit.h"
+#include "opening.h"
 #include "paths.h"
+#include "programs.h"
 #include "texts.h"
+#include "updateinfo.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
+
+using Paths = std::vector<std::string>;
 
 TEST(PathsTest, FolderNameAndExtension) {
     const struct {
@@ -102,4 +111,137 @@ TEST(TextsTest, CaptionsAndPanes) {
         {1024, "File size: 1 KB"}, {1048575, "File size: 1024 KB"}, {1048576, "File size: 1.00 MB"},
         {5 * 1048576 + 524288, "File size: 5.50 MB"}, {4294967295u, "File size: 4096.00 MB"}};
     for (const auto& c : sizes) EXPECT_EQ(PaneFileSize(c.first), c.second) << c.first;
+}
+
+TEST(OpeningDrop, SeveralPathsOrOneNameThatIsFolderFileOrUnsupported) {
+    const VSOpenPlan plan =
+        PlanDrop({"C:\\a\\z.JPG", "C:\\a\\notes.txt", "C:\\b\\y.tga", "C:\\a\\folder", "C:\\a\\x.Png"}, true);
+    EXPECT_EQ(plan.kind, VSOpenPlan::kFiles);
+    EXPECT_EQ(plan.paths, (Paths{"C:\\a\\z.JPG", "C:\\b\\y.tga", "C:\\a\\x.Png"}));
+    // None supported: the OLE drop shows nothing new, WM_DROPFILES the kept list's first entry.
+    EXPECT_EQ(PlanDrop({"C:\\a.txt", "C:\\b.doc"}, true).kind, VSOpenPlan::kNothing);
+    EXPECT_EQ(PlanDrop({"C:\\a.txt", "C:\\b.doc"}, false).kind, VSOpenPlan::kKeepFirst);
+    EXPECT_EQ(PlanDrop({}, true).kind, VSOpenPlan::kNothing);
+
+    const std::string longName = "C:\\" + std::string(300, 'a') + ".jpg";
+    const struct {
+        std::string path;
+        VSOpenPlan::Kind kind;
+        std::string planned;
+    } cases[] = {
+        {"C:\\Pics", VSOpenPlan::kFolder, "C:\\Pics\\"},
+        {"C:\\Pics\\", VSOpenPlan::kFolder, "C:\\Pics\\"},
+        {"", VSOpenPlan::kFolder, "\\"},
+        // Only a dot in the last name makes a file of it, and opens nothing unless supported.
+        {"C:\\My.Pictures\\Holiday", VSOpenPlan::kFolder, "C:\\My.Pictures\\Holiday\\"},
+        {"C:\\Pics\\2007.summer", VSOpenPlan::kUnsupported, "C:\\Pics\\2007.summer"},
+        {"C:\\Pics\\CAT.TIF", VSOpenPlan::kFile, "C:\\Pics\\CAT.TIF"},
+        // Cut to the drop buffer's 259 characters, then taken as a folder.
+        {longName, VSOpenPlan::kFolder, longName.substr(0, 259) + "\\"},
+    };
+    for (const auto& c : cases) {
+        const VSOpenPlan one = PlanDrop({c.path}, true);
+        EXPECT_TRUE(one.kind == c.kind && one.path == c.planned && PlanDrop({c.path}, false).kind == c.kind) << c.path;
+    }
+}
+
+TEST(OpeningDialog, SelectionsAndTheFolderTheNextDialogStartsIn) {
+    using namespace std::string_literals;
+    const struct {
+        std::string buffer;
+        Paths paths;
+        std::string initDir;
+    } cases[] = {
+        {"C:\\Pics\\cat.jpg\0\0"s, {"C:\\Pics\\cat.jpg"}, "C:\\Pics\\"},  // one file: its folder
+        // Several: the folder comes without its "\", so the parent.
+        {"C:\\Pics\0b.jpg\0a.png\0\0"s, {"C:\\Pics\\b.jpg", "C:\\Pics\\a.png"}, "C:\\"},
+        // At a drive's root the folder already ends in "\".
+        {"C:\\\0x.jpg\0y.jpg\0\0"s, {"C:\\x.jpg", "C:\\y.jpg"}, "C:\\"},
+        {"\0\0"s, {}, ""},
+        {"C:\\ab"s, {"C:\\ab"}, "C:\\"},  // no closing zero: the text ends at the size
+    };
+    for (const auto& c : cases) {
+        const VSDialogSelection s = ParseOpenSelection(c.buffer.data(), c.buffer.size());
+        EXPECT_TRUE(s.paths == c.paths && s.initDir == c.initDir) << c.buffer;
+    }
+    const std::string pairs = OpenDialogFilterPairs();
+    EXPECT_EQ(pairs.compare(0, 23, std::string("All supported formats \0*", 23)), 0);
+    EXPECT_EQ(std::count(pairs.begin(), pairs.end(), '\0'), 15);  // seven pairs and the end
+}
+
+namespace {
+
+VSUpdateFacts Document(const std::string& version, const std::string& build, int32_t top = 2, int32_t children = 2) {
+    VSUpdateFacts f;
+    f.fetched = f.parsed = true;
+    f.topLevelCount = top, f.rootChildCount = children;
+    f.remoteVersion = version, f.remoteBuild = build;
+    return f;
+}
+
+}  // namespace
+
+TEST(FeaturesUpdate, VersionThenBuildDecideWhetherARemoteReleaseIsNewer) {
+    VSUpdateFacts notXml;
+    notXml.fetched = true;
+    const struct {
+        VSUpdateFacts facts;
+        VSUpdateResult want;
+    } cases[] = {
+        {Document("2.0", "071201"), kUpdateNewer},   // the build decides
+        {Document("2.1", "071130"), kUpdateNewer},   // the version decides
+        {Document("1.9", "080101"), kUpdateNewer},   // the build is compared whenever the version is not greater
+        {Document("2.0", "071130"), kUpdateLatest},  // the same release
+        {Document("2.0", "71130"), kUpdateLatest},   // a leading zero does not count
+        {Document("V2.1", "071130"), kUpdateLatest}, // not a number: 0
+        {Document(" 2.05xyz", "0"), kUpdateNewer},   // atof's prefix
+        {Document("nan", "nan"), kUpdateLatest},     // not-a-number is never less
+        {VSUpdateFacts(), kUpdateFailed},
+        {notXml, kUpdateBadDocument},
+        {Document("9.0", "999999", 1), kUpdateBadDocument},  // no declaration before the root
+        {Document("9.0", "999999", 2, 1), kUpdateBadDocument},
+        {Document("9.0", "999999", -1, 2), kUpdateNewer},    // counts that cannot be read pass
+        {Document("9.0", "999999", 2, -1), kUpdateLatest},   // and leave both texts empty
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DecideUpdate(c.facts), c.want) << c.facts.remoteVersion << " " << c.facts.remoteBuild << " "
+                                                 << c.facts.topLevelCount << " " << c.facts.rootChildCount;
+}
+
+TEST(FeaturesUpdate, AddressesAndTheEditorVersion) {
+    EXPECT_EQ(HostAddress("www.orvanta.com", kUpdateInfoPath), "http://www.orvanta.com/swinfo/vsvinfo.xml");
+    EXPECT_EQ(HostAddress("http://127.0.0.1:8080", kUpdateInfoPath), "http://127.0.0.1:8080/swinfo/vsvinfo.xml");
+    EXPECT_EQ(WithHost("http://www.orvanta.com/vistrel/", "127.0.0.1:9"), "http://127.0.0.1:9/vistrel/");
+    EXPECT_EQ(WithHost("http://www.orvanta.com/", "http://example.test/"), "http://example.test/");
+    EXPECT_EQ(WithHost("http://www.orvanta.com", "h"), "http://h");
+    EXPECT_EQ(WithHost("no scheme", "h"), "no scheme");
+    float v = -1, b = -1;
+    EditorVersionFrom("", "", &v, &b);
+    EXPECT_TRUE(v == 0 && b == 0);
+    EditorVersionFrom("", "080000", &v, &b);
+    EXPECT_TRUE(v == 0 && b == 80000);
+    EditorVersionFrom("2.3", "", &v, &b);
+    EXPECT_TRUE(v == 2.3f && b == 0);
+}
+
+TEST(FeaturesOpenWith, ClassKeysAndTheProgramOfTheOpenCommand) {
+    EXPECT_TRUE(KeyMatchesExtension("Bar.JPG", ".jpg"));
+    EXPECT_TRUE(KeyMatchesExtension(".jpeg", ".jpe"));  // a substring search
+    EXPECT_FALSE(KeyMatchesExtension("Bar.Jpg", ".Jpg"));  // only the lower- and upper-case copies
+    EXPECT_FALSE(KeyMatchesExtension("Foo.png", ""));
+    const std::pair<const char*, const char*> commands[] = {
+        {"\"C:\\Apps\\foo.exe\" \"%1\"", "C:\\Apps\\foo.exe"},
+        {"C:\\Windows\\mspaint.exe /p %1", "C:\\Windows\\mspaint.exe"},
+        {"rundll32 shimgvw.dll", "ru"},
+        {"%1exe", "exe"},
+        {"%2exe", "%2exe"},
+        {"%%1exe", "%exe"},
+        {"C:\\EXE\\tool.EXE", "C:"},  // "exe" is case-sensitive
+        {"", ""},
+    };
+    for (const auto& c : commands) EXPECT_EQ(ProgramFromCommand(c.first), c.second) << c.first;
+    EXPECT_EQ(EntryNameFromKey("Paint.Picture.jpg") + "|" + EntryNameFromKey("jpegfile"), "Paint|");
+    EXPECT_EQ(LaunchCommandLine("C:\\Program Files\\X\\x.exe", "C:\\My Pictures\\a b.jpg"),
+              "\"C:\\Program Files\\X\\x.exe\" \"C:\\My Pictures\\a b.jpg\"");
+    EXPECT_EQ(DialogFilter("Programs (*.exe) |*.exe||"), std::string("Programs (*.exe) \0*.exe\0\0\0\0", 27));
 }
