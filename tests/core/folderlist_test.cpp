@@ -185,11 +185,7 @@ TEST_F(FolderListTest, DeleteLastMiddleOnlyAndUnlistedEntries) {
 
 TEST_F(FolderListTest, SortEachKeyBothWaysWithTheIndexFollowingThePath) {
     list.Build(kPics + "b.JPG");
-    const struct {
-        uint32_t key;
-        bool ascending;
-        const char* want;
-    } cases[] = {
+    const struct { uint32_t key; bool ascending; const char* want; } cases[] = {
         {kSortName, true, "1:b.JPG | a.jpg b.JPG C.png"},  // case ignored
         {kSortName, false, "1:b.JPG | C.png b.JPG a.jpg"},
         {kSortSize, true, "2:b.JPG | a.jpg C.png b.JPG"},

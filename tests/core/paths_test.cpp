@@ -17,9 +17,7 @@
 using Paths = std::vector<std::string>;
 
 TEST(PathsTest, FolderNameAndExtension) {
-    const struct {
-        const char *path, *folder, *name, *extension;
-    } cases[] = {
+    const struct { const char *path, *folder, *name, *extension; } cases[] = {
         {"C:\\Pics\\trip\\a.b.jpg", "C:\\Pics\\trip\\", "a.b.jpg", ".jpg"},
         {"a.jpg", "", "a.jpg", ".jpg"},         // no separator: the whole text is the name
         {"C:\\", "C:\\", "", "C:\\"},            // a trailing separator: the name is empty
@@ -52,10 +50,7 @@ TEST(PathsTest, SupportedPicturesAndComparisonIgnoringAsciiCase) {
 }
 
 TEST(FitTest, WorkedExamplesAndTruncation) {
-    const struct {
-        uint32_t w, h, bw, bh;
-        VSSize want;
-    } cases[] = {
+    const struct { uint32_t w, h, bw, bh; VSSize want; } cases[] = {
         {400, 300, 1000, 600, {400, 300}},    // never enlarged
         {2000, 1000, 1000, 600, {1000, 500}},
         {1000, 300, 1000, 600, {1000, 300}},  // as wide as the box
@@ -124,11 +119,7 @@ TEST(OpeningDrop, SeveralPathsOrOneNameThatIsFolderFileOrUnsupported) {
     EXPECT_EQ(PlanDrop({}, true).kind, VSOpenPlan::kNothing);
 
     const std::string longName = "C:\\" + std::string(300, 'a') + ".jpg";
-    const struct {
-        std::string path;
-        VSOpenPlan::Kind kind;
-        std::string planned;
-    } cases[] = {
+    const struct { std::string path; VSOpenPlan::Kind kind; std::string planned; } cases[] = {
         {"C:\\Pics", VSOpenPlan::kFolder, "C:\\Pics\\"},
         {"C:\\Pics\\", VSOpenPlan::kFolder, "C:\\Pics\\"},
         {"", VSOpenPlan::kFolder, "\\"},
@@ -147,11 +138,7 @@ TEST(OpeningDrop, SeveralPathsOrOneNameThatIsFolderFileOrUnsupported) {
 
 TEST(OpeningDialog, SelectionsAndTheFolderTheNextDialogStartsIn) {
     using namespace std::string_literals;
-    const struct {
-        std::string buffer;
-        Paths paths;
-        std::string initDir;
-    } cases[] = {
+    const struct { std::string buffer; Paths paths; std::string initDir; } cases[] = {
         {"C:\\Pics\\cat.jpg\0\0"s, {"C:\\Pics\\cat.jpg"}, "C:\\Pics\\"},  // one file: its folder
         // Several: the folder comes without its "\", so the parent.
         {"C:\\Pics\0b.jpg\0a.png\0\0"s, {"C:\\Pics\\b.jpg", "C:\\Pics\\a.png"}, "C:\\"},
@@ -184,10 +171,7 @@ VSUpdateFacts Document(const std::string& version, const std::string& build, int
 TEST(FeaturesUpdate, VersionThenBuildDecideWhetherARemoteReleaseIsNewer) {
     VSUpdateFacts notXml;
     notXml.fetched = true;
-    const struct {
-        VSUpdateFacts facts;
-        VSUpdateResult want;
-    } cases[] = {
+    const struct { VSUpdateFacts facts; VSUpdateResult want; } cases[] = {
         {Document("2.0", "071201"), kUpdateNewer},   // the build decides
         {Document("2.1", "071130"), kUpdateNewer},   // the version decides
         {Document("1.9", "080101"), kUpdateNewer},   // the build is compared whenever the version is not greater
@@ -198,7 +182,7 @@ TEST(FeaturesUpdate, VersionThenBuildDecideWhetherARemoteReleaseIsNewer) {
         {Document("nan", "nan"), kUpdateLatest},     // not-a-number is never less
         {VSUpdateFacts(), kUpdateFailed},
         {notXml, kUpdateBadDocument},
-        {Document("9.0", "999999", 1), kUpdateBadDocument},  // no declaration before the root
+        {Document("9.0", "999999", 0), kUpdateBadDocument},  // fewer than two top-level nodes
         {Document("9.0", "999999", 2, 1), kUpdateBadDocument},
         {Document("9.0", "999999", -1, 2), kUpdateNewer},    // counts that cannot be read pass
         {Document("9.0", "999999", 2, -1), kUpdateLatest},   // and leave both texts empty

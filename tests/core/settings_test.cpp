@@ -107,10 +107,7 @@ TEST(SettingsTest, FoldersFromTheRegistryAndTheirJunk) {
     EXPECT_EQ(initDir + saveAsDir, "E:\\InE:\\Out");
     settings.LoadFolders(nullptr, nullptr, kMyPictures);  // either may be left out
 
-    const struct {
-        std::string stored;
-        std::string read;
-    } cases[] = {
+    const struct { std::string stored; std::string read; } cases[] = {
         {"", kMyPictures},
         {std::string("D:\\Photos\0junk", 14), "D:\\Photos"},  // a text ends at a zero byte
         {"C:\\" + std::string(257, 'd'), "C:\\" + std::string(256, 'd')},  // 260 bytes: 259 read

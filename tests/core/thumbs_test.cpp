@@ -183,6 +183,11 @@ TEST(ThumbnailOfFile, ExifThumbnailThenWholePictureThenNone) {
     JpegBytes(Solid(640, 320, kBlue), 640, 320, "plain.jpg");
     EXPECT_EQ(FileThumbnail(ScratchPath("plain.jpg"), true, host, &c), kThumbFromPicture);
     ExpectBox(c, 0, 20, 160, 100, kBlue, kKey, 8);
+    Bytes rgb{1};
+    uint32_t w = 9, h = 9;
+    EXPECT_FALSE(ImageLoader::ReadExifThumbnail(ScratchPath("plain.jpg"), &rgb, &w, &h));
+    EXPECT_TRUE(rgb.empty() && w == 0 && h == 0);
+    EXPECT_EQ(ImageLoader::ReadExifNumber(withExif, 274) * 10 + ImageLoader::ReadExifNumber(ScratchPath("plain.jpg"), 274), 10);
     // Undecodable EXIF thumbnail bytes: the whole picture instead.
     const std::string badThumb = WriteExifJpeg("badthumb.jpg", Solid(320, 240, kBlue), 320, 240, Bytes(300, 0x41));
     EXPECT_EQ(FileThumbnail(badThumb, true, host, &c), kThumbFromPicture);
@@ -212,15 +217,11 @@ TEST(ThumbnailOfFile, AutoRotationMakesItUpright) {
     tiff[TiffValueAt(tiff, 274)] = 6;
     WriteFileBytes(ScratchPath("turned.tif"), tiff);
     VSThumbCanvas c;
+    // 60 x 120 in the middle: the stored left half (red) on top; unturned, on the left.
     ASSERT_EQ(FileThumbnail(ScratchPath("turned.tif"), true, host, &c), kThumbFromPicture);
-    // 60 x 120 in the middle: the stored left half (red) on top.
-    EXPECT_TRUE(Near(At(c, 80, 20), kRed, 8));
-    EXPECT_TRUE(Near(At(c, 80, 100), kBlue, 8));
-    EXPECT_TRUE(Near(At(c, 20, 60), kKey));
+    EXPECT_TRUE(Near(At(c, 80, 20), kRed, 8) && Near(At(c, 80, 100), kBlue, 8) && Near(At(c, 20, 60), kKey));
     ASSERT_EQ(FileThumbnail(ScratchPath("turned.tif"), false, host, &c), kThumbFromPicture);
-    EXPECT_TRUE(Near(At(c, 20, 60), kRed, 8));
-    EXPECT_TRUE(Near(At(c, 140, 60), kBlue, 8));
-    EXPECT_TRUE(Near(At(c, 80, 5), kKey));
+    EXPECT_TRUE(Near(At(c, 20, 60), kRed, 8) && Near(At(c, 140, 60), kBlue, 8) && Near(At(c, 80, 5), kKey));
 }
 
 TEST(ThumbnailRecords, KeysNeverReachReleasedRecords) {
