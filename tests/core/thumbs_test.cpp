@@ -68,9 +68,27 @@ void ExpectBox(const VSThumbCanvas& c, uint32_t x0, uint32_t y0, uint32_t x1, ui
     EXPECT_EQ(wrong, 0);
 }
 
+struct RecordingHost : VSLoaderHost {
+    std::vector<std::pair<uint32_t, std::string>> failures;
+    VSSize ScreenSize() override { return {1280, 1024}; }
+    void ReadFailed(uint32_t resource, const std::string& path) override { failures.emplace_back(resource, path); }
+    void Message(const std::string&) override {}
+};
+
+Bytes JpegBytes(const Bytes& px, uint32_t w, uint32_t h, const std::string& name) {
+    return WriteToBytes(name, [&](ISHANDLE d) { return IS40_WriteJPG(d, px.data(), w, h, 24, w * 3, 90, nullptr, 0); });
+}
+
+// A JPEG picture with an EXIF block carrying the given thumbnail bytes.
+std::string WriteExifJpeg(const std::string& name, const Bytes& px, uint32_t w, uint32_t h, const Bytes& thumb,
+                          uint32_t orientation = 1) {
+    WriteFileBytes(ScratchPath(name), WithExifSegment(JpegBytes(px, w, h, name), thumb, orientation));
+    return ScratchPath(name);
+}
+
 }  // namespace
 
-TEST(ThumbnailFit, FittedAndCentredOnTheFrameColour) {
+TEST(ThumbnailFit, FittedAndCentredOnTheFrameColourOrRefused) {
     const struct {
         uint32_t w, h, pad;  // pad: bytes past w x 3 in each source row
         uint32_t frame;
@@ -89,9 +107,7 @@ TEST(ThumbnailFit, FittedAndCentredOnTheFrameColour) {
         ASSERT_TRUE(FitThumbnail(px.data(), c.w, c.h, c.w * 3 + c.pad, c.frame, &canvas));
         ExpectBox(canvas, c.x0, c.y0, c.x1, c.y1, kRed, c.frame == kThumbWhite ? kWhiteRgb : kKey);
     }
-}
-
-TEST(ThumbnailFit, BadInputFailsCleanly) {
+    // Bad input fails cleanly.
     VSThumbCanvas c(5, 1);
     const Bytes px = Solid(10, 10, kRed);
     EXPECT_FALSE(FitThumbnail(nullptr, 10, 10, 30, kBackgroundColour, &c));
@@ -150,27 +166,6 @@ TEST(ThumbnailShell, LandscapeStretchTurnsAndRefusals) {
     ExpectBox(c, 46, 0, 113, 120, kGreen, kWhiteRgb);
 }
 
-namespace {
-
-struct RecordingHost : VSLoaderHost {
-    std::vector<std::pair<uint32_t, std::string>> failures;
-    VSSize ScreenSize() override { return {1280, 1024}; }
-    void ReadFailed(uint32_t resource, const std::string& path) override { failures.emplace_back(resource, path); }
-    void Message(const std::string&) override {}
-};
-
-Bytes JpegBytes(const Bytes& px, uint32_t w, uint32_t h, const std::string& name) {
-    return WriteToBytes(name, [&](ISHANDLE d) { return IS40_WriteJPG(d, px.data(), w, h, 24, w * 3, 90, nullptr, 0); });
-}
-
-// A JPEG picture with an EXIF block carrying the given thumbnail bytes.
-std::string WriteExifJpeg(const std::string& name, const Bytes& px, uint32_t w, uint32_t h, const Bytes& thumb) {
-    WriteFileBytes(ScratchPath(name), WithExifSegment(JpegBytes(px, w, h, name), thumb, 1));
-    return ScratchPath(name);
-}
-
-}  // namespace
-
 TEST(ThumbnailOfFile, ExifThumbnailThenWholePictureThenNone) {
     RecordingHost host;
     VSThumbCanvas c;
@@ -209,19 +204,23 @@ TEST(ThumbnailOfFile, ExifThumbnailThenWholePictureThenNone) {
 }
 
 // A picture stored sideways (orientation 6): upright with auto-rotation,
-// as stored without it.
+// as stored without it, from the picture and from its EXIF thumbnail alike.
 TEST(ThumbnailOfFile, AutoRotationMakesItUpright) {
     RecordingHost host;
     const Bytes px = Halves(320, 160, kRed, kBlue);
     Bytes tiff = WriteToBytes("turned.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, px.data(), 320, 160, 24, 960, nullptr, 1, nullptr, 0); });
     tiff[TiffValueAt(tiff, 274)] = 6;
     WriteFileBytes(ScratchPath("turned.tif"), tiff);
-    VSThumbCanvas c;
-    // 60 x 120 in the middle: the stored left half (red) on top; unturned, on the left.
-    ASSERT_EQ(FileThumbnail(ScratchPath("turned.tif"), true, host, &c), kThumbFromPicture);
-    EXPECT_TRUE(Near(At(c, 80, 20), kRed, 8) && Near(At(c, 80, 100), kBlue, 8) && Near(At(c, 20, 60), kKey));
-    ASSERT_EQ(FileThumbnail(ScratchPath("turned.tif"), false, host, &c), kThumbFromPicture);
-    EXPECT_TRUE(Near(At(c, 20, 60), kRed, 8) && Near(At(c, 140, 60), kBlue, 8) && Near(At(c, 80, 5), kKey));
+    const Bytes thumb = JpegBytes(Halves(160, 80, kRed, kBlue), 160, 80, "thumb.jpg");
+    const std::string jpg = WriteExifJpeg("turned.jpg", px, 320, 160, thumb, 6);
+    for (const auto& way : {std::make_pair(ScratchPath("turned.tif"), kThumbFromPicture), std::make_pair(jpg, kThumbFromExif)}) {
+        VSThumbCanvas c;
+        // 60 x 120 in the middle: the stored left half (red) on top; unturned, on the left.
+        ASSERT_EQ(FileThumbnail(way.first, true, host, &c), way.second);
+        EXPECT_TRUE(Near(At(c, 80, 20), kRed, 8) && Near(At(c, 80, 100), kBlue, 8) && Near(At(c, 20, 60), kKey));
+        ASSERT_EQ(FileThumbnail(way.first, false, host, &c), way.second);
+        EXPECT_TRUE(Near(At(c, 20, 60), kRed, 8) && Near(At(c, 140, 60), kBlue, 8) && Near(At(c, 80, 5), kKey));
+    }
 }
 
 TEST(ThumbnailRecords, KeysNeverReachReleasedRecords) {
