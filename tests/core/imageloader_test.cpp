@@ -51,7 +51,6 @@ TEST_F(ImageLoaderTest, LargeJpegIsDecodedScaledAndContentDecidesTheType) {
     EXPECT_EQ(record.width * 10000 + record.height, 12801024u);
     EXPECT_EQ(record.declaredWidth * 10000 + record.declaredHeight, 25602048u);
     EXPECT_EQ(record.rowStride, 1280u * 3);
-    EXPECT_EQ(record.pixels.size(), 1280u * 1024 * 3);
     EXPECT_EQ(record.fileType, static_cast<uint32_t>(IS_FT_JPEG));
     // A screen twice as large decodes the same file at full size.
     screen = {2560, 2048};

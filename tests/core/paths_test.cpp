@@ -101,7 +101,6 @@ TEST(TextsTest, CaptionsAndPanes) {
     EXPECT_EQ(PaneSort(18, false), "Sort by: DATE DESC");
     EXPECT_EQ(PaneSort(19, true), "Sort by: SIZE ASC");
     EXPECT_EQ(PaneSort(5, true), "Sort by: ASC");
-    EXPECT_EQ(DeleteQuestion("C:\\Pics\\a.jpg"), "Are you sure want to delete a.jpg ?");
     const std::pair<uint32_t, const char*> sizes[] = {
         {1024, "File size: 1 KB"}, {1048575, "File size: 1024 KB"}, {1048576, "File size: 1.00 MB"},
         {5 * 1048576 + 524288, "File size: 5.50 MB"}, {4294967295u, "File size: 4096.00 MB"}};
