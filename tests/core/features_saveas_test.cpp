@@ -116,7 +116,7 @@ TEST_F(FeaturesSaveAs, FullSizeUprightAndNeverOverAProtectedFile) {
     EXPECT_TRUE(failed.empty());
 }
 
-TEST_F(FeaturesSaveAs, AFailedWriteOrReadKeepsTheTargetAndSaysSo) {
+TEST_F(FeaturesSaveAs, AFailedWriteOrReadKeepsTheTargetAndSaysSoAndTemporaryNamesAvoidFiles) {
     const std::string png = WritePatternPng("self.png", 20, 10);
     const Bytes before = ReadFileBytes(png);
     // Onto the picture itself, with the final replacement failing.
@@ -147,15 +147,10 @@ TEST_F(FeaturesSaveAs, AFailedWriteOrReadKeepsTheTargetAndSaysSo) {
     EXPECT_TRUE(!out.saved && out.readFailed);
     EXPECT_EQ(failed, std::vector<std::string>{broken});
     EXPECT_EQ(ReadFileBytes(target), (Bytes{1, 2, 3}));
-}
 
-TEST_F(FeaturesSaveAs, TheTemporaryNameAvoidsExistingFiles) {
-    const std::string target = ScratchPath("t.png");
-    for (const char* old : {"~t.png.tmp", "~t.png.1.tmp"}) files.Remove(ScratchPath(old));
-    const std::string first = TempPathBeside(files, target);
-    EXPECT_EQ(first, ScratchPath("~t.png.tmp"));
-    WriteFileBytes(first, Bytes{1});
-    EXPECT_EQ(TempPathBeside(files, target), ScratchPath("~t.png.1.tmp"));
+    // The temporary name avoids existing files.
+    WriteFileBytes(ScratchPath("~t.png.tmp"), Bytes{1});
+    EXPECT_EQ(TempPathBeside(files, ScratchPath("t.png")), ScratchPath("~t.png.1.tmp"));
     EXPECT_EQ(TempPathBeside(files, "C:\\a\\b.jpg"), "C:\\a\\~b.jpg.tmp");
 }
 

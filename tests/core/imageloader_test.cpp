@@ -89,7 +89,7 @@ TEST_F(ImageLoaderTest, ReadFailuresTellTheRightMessageAndKeepTheRecord) {
     EXPECT_FALSE(ImageLoader::GetDimensions(text, &record.width, &record.height, &bits));
 }
 
-TEST_F(ImageLoaderTest, EveryTypeWritesWhatReadsBack) {
+TEST_F(ImageLoaderTest, EveryTypeWritesWhatReadsBackOrSaysWhyNot) {
     Hold(9, 4, 0);
     for (uint32_t type : {IS_FT_BMP, IS_FT_JPEG, IS_FT_PNG, IS_FT_PCX, IS_FT_TIFF, IS_FT_TGA}) {
         SCOPED_TRACE(type);
@@ -107,9 +107,7 @@ TEST_F(ImageLoaderTest, EveryTypeWritesWhatReadsBack) {
     EXPECT_EQ(png[24] * 10 + png[25], 82);  // IHDR bit depth and colour type
     EXPECT_EQ(std::string(png.begin(), png.end()).find("gAMA"), std::string::npos);
     EXPECT_TRUE(messages.empty());
-}
-
-TEST_F(ImageLoaderTest, WriteFailuresSetTheErrorText) {
+    // Failures set the error text.
     Hold(2, 2, IS_FT_PNG);
     EXPECT_FALSE(loader.WritePicture(ScratchPath("no/such/folder/x.png"), &record));
     EXPECT_EQ(record.errorText, "Cannot write to file.4");
