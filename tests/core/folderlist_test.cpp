@@ -245,6 +245,10 @@ TEST_F(FolderListTest, SortReportsUnreadableFilesAndDropsThem) {
 // reversed records for dates (their predicates hold for equal times, so at
 // every merge the later run's element goes first).
 TEST(FolderListMergeSort, MatchesAStableSort) {
+    const VSSortRecord same{1, 1, "a"};
+    for (bool ascending : {true, false})
+        EXPECT_TRUE(!SortPredicate(kSortName, ascending, same, same) && !SortPredicate(kSortSize, ascending, same, same) &&
+                    SortPredicate(kSortDate, ascending, same, same));
     std::mt19937 random(7);
     for (int round = 0; round < 200; ++round) {
         std::vector<VSSortRecord> records(random() % 70);

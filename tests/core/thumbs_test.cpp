@@ -147,6 +147,10 @@ TEST(ThumbnailShell, LandscapeStretchTurnsAndRefusals) {
     // Smaller than 160 x 120 in either direction: not used.
     EXPECT_FALSE(ShellThumbnail(px.data(), 320, 119, 960, 1, &c));
     EXPECT_FALSE(ShellThumbnail(px.data(), 159, 120, 960, 1, &c));
+    // A square one counts as landscape: stretched, not fitted onto white.
+    const Bytes square = Solid(200, 200, kGreen);
+    ASSERT_TRUE(ShellThumbnail(square.data(), 200, 200, 600, 1, &c));
+    ExpectBox(c, 0, 0, 160, 120, kGreen, kGreen);
 
     // 4:3 with orientation 6: turned, fitted to 90 x 120 and centred on white;
     // clockwise the left side is on top, 8 turns the other way.
