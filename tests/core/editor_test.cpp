@@ -4,12 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
-
-using Paths = std::vector<std::string>;
 
 // The list only ever sees assigned paths here.
 struct NoFileSystem : VSFileSystem {
@@ -18,7 +17,7 @@ struct NoFileSystem : VSFileSystem {
     bool Remove(const std::string&) override { return false; }
 };
 
-const Paths kThree = {"C:\\P\\a.jpg", "C:\\P\\b.png", "C:\\P\\c.bmp"};
+const std::vector<std::string> kThree = {"C:\\P\\a.jpg", "C:\\P\\b.png", "C:\\P\\c.bmp"};
 
 struct EditorListTest : ::testing::Test {
     NoFileSystem fs;
@@ -31,6 +30,14 @@ struct EditorListTest : ::testing::Test {
     }
     bool Apply(uint32_t index, int32_t status, int16_t newFile, int32_t kind, const std::string& result) {
         return ApplyEditorResult(list, index, status, newFile, kind, result, &out);
+    }
+    // "index: entries", then the outcome "current|changed|parameter".
+    std::string State() const {
+        std::string s = std::to_string(list.CurrentIndex()) + ":";
+        for (const std::string& e : list.Entries()) s += " " + e;
+        char param[16];
+        std::snprintf(param, sizeof param, "%X", out.changedParam);
+        return s + " = " + out.currentPath + "|" + out.changedPath + "|" + param;
     }
 };
 
@@ -50,10 +57,8 @@ TEST(EditorRulesTest, RequiredVersionCountTooltipsAndNames) {
     EXPECT_EQ(EditorFunctionCount(5), 5u);
     EXPECT_EQ(EditorFunctionCount(-3), 0u);
     EXPECT_EQ(EditorFunctionCount(1 << 30), static_cast<uint32_t>(kEditorMaxFunctions));
-    EXPECT_EQ(EditorTooltip(0, "Rotate"), "Rotate (Ctrl+T)");
-    EXPECT_EQ(EditorTooltip(6, "Rotate"), "Rotate (Ctrl+C)");
-    EXPECT_EQ(EditorTooltip(7, "Sharpen"), "Sharpen");
-
+    EXPECT_EQ(EditorTooltip(0, "Rotate") + EditorTooltip(6, "Rotate") + EditorTooltip(7, "Sharpen"),
+              "Rotate (Ctrl+T)Rotate (Ctrl+C)Sharpen");
     EXPECT_TRUE(IsPlainFileName("no extension"));
     for (const char* bad : {"", ".", "..", "..\\up.png", "a/b.png", "C:x.png"})
         EXPECT_FALSE(IsPlainFileName(bad)) << bad;
@@ -69,36 +74,23 @@ TEST_F(EditorListTest, FailedRunsChangeNothing) {
     EXPECT_EQ(list.CurrentPath(), "C:\\P\\b.png");
 }
 
-TEST_F(EditorListTest, ReplacingResultAndRenameTakeTheCurrentEntrysPlace) {
+TEST_F(EditorListTest, ResultsReplaceRenameOrJoinTheList) {
     ASSERT_TRUE(Apply(1, 1, 0, 1, "C:\\P\\b_grey.png"));
-    EXPECT_EQ(list.Entries(), (Paths{"C:\\P\\a.jpg", "C:\\P\\b_grey.png", "C:\\P\\c.bmp"}));
-    EXPECT_EQ(list.CurrentIndex(), 1);
-    EXPECT_EQ(out.currentPath + "|" + out.changedPath, "C:\\P\\b_grey.png|C:\\P\\b_grey.png");
-    EXPECT_EQ(out.changedParam, 1u);
+    EXPECT_EQ(State(), "1: C:\\P\\a.jpg C:\\P\\b_grey.png C:\\P\\c.bmp = C:\\P\\b_grey.png|C:\\P\\b_grey.png|1");
     // A rename keeps the folder whatever the kind; the receivers need the whole path.
     ASSERT_TRUE(Apply(4, 1, 0, 0, "b_renamed.png"));
-    EXPECT_EQ(list.Entries(), (Paths{"C:\\P\\a.jpg", "C:\\P\\b_renamed.png", "C:\\P\\c.bmp"}));
-    EXPECT_EQ(out.currentPath + "|" + out.changedPath, "C:\\P\\b_renamed.png|C:\\P\\b_renamed.png");
-    EXPECT_EQ(out.changedParam, 4u);
+    EXPECT_EQ(State(), "1: C:\\P\\a.jpg C:\\P\\b_renamed.png C:\\P\\c.bmp = C:\\P\\b_renamed.png|C:\\P\\b_renamed.png|4");
     // A result without a file only reshows the current picture.
     ASSERT_TRUE(Apply(3, 1, 0, 0, ""));
-    EXPECT_EQ(list.Count(), 3);
-    EXPECT_EQ(out.currentPath + "|" + out.changedPath, "C:\\P\\b_renamed.png|");
-    EXPECT_EQ(out.changedParam, 3u);
-}
-
-TEST_F(EditorListTest, NewFileJoinsTheListAndBecomesCurrent) {
+    EXPECT_EQ(State(), "1: C:\\P\\a.jpg C:\\P\\b_renamed.png C:\\P\\c.bmp = C:\\P\\b_renamed.png||3");
+    // A new file joins the list and becomes current.
     ASSERT_TRUE(Apply(2, 1, 1, 1, "C:\\P\\b_mirror.png"));
-    EXPECT_EQ(list.Entries(), (Paths{"C:\\P\\a.jpg", "C:\\P\\b.png", "C:\\P\\c.bmp", "C:\\P\\b_mirror.png"}));
-    EXPECT_EQ(list.CurrentIndex(), 3);
-    EXPECT_EQ(out.currentPath, "C:\\P\\b_mirror.png");
-    EXPECT_EQ(out.changedParam, (1u << 16) | 2u);
+    EXPECT_EQ(State(), "3: C:\\P\\a.jpg C:\\P\\b_renamed.png C:\\P\\c.bmp C:\\P\\b_mirror.png = "
+                       "C:\\P\\b_mirror.png|C:\\P\\b_mirror.png|10002");
     // A result naming a listed file (other case) selects it, no second entry.
     ASSERT_TRUE(Apply(5, 1, -1, 1, "c:\\p\\A.JPG"));
-    EXPECT_EQ(list.Count(), 4);
-    EXPECT_EQ(list.CurrentIndex(), 0);
-    EXPECT_EQ(out.currentPath + "|" + out.changedPath, "C:\\P\\a.jpg|c:\\p\\A.JPG");
-    EXPECT_EQ(out.changedParam, 0xFFFF0005u);
+    EXPECT_EQ(State(), "0: C:\\P\\a.jpg C:\\P\\b_renamed.png C:\\P\\c.bmp C:\\P\\b_mirror.png = "
+                       "C:\\P\\a.jpg|c:\\p\\A.JPG|FFFF0005");
 }
 
 TEST_F(EditorListTest, UnlistedCurrentPathLeavesTheEntriesAlone) {
@@ -108,13 +100,10 @@ TEST_F(EditorListTest, UnlistedCurrentPathLeavesTheEntriesAlone) {
     ASSERT_TRUE(Apply(4, 1, 0, 1, "y.jpg"));
     EXPECT_EQ(list.Entries(), kThree);
     EXPECT_EQ(out.currentPath, "D:\\Elsewhere\\y.jpg");
-
     // Nothing shown: a rename has no folder to go to; a new file starts the list.
     list.Clear();
     list.SetCurrent(-1, "");
     EXPECT_FALSE(Apply(4, 1, 0, 1, "x.png"));
     ASSERT_TRUE(Apply(2, 1, 1, 1, "C:\\P\\n.png"));
-    EXPECT_EQ(list.Entries(), (Paths{"C:\\P\\n.png"}));
-    EXPECT_EQ(list.CurrentIndex(), 0);
-    EXPECT_EQ(out.currentPath, "C:\\P\\n.png");
+    EXPECT_EQ(State(), "0: C:\\P\\n.png = C:\\P\\n.png|C:\\P\\n.png|10002");
 }

@@ -227,8 +227,7 @@ TEST(ExifParse, EveryTypeInBothByteOrdersAndLookup) {
         const struct { TEntry entry; std::string text; const char* type; } cases[] = {
             {Num(0x1001, kTypeByte, {0, 15, 16, 255}), "x00, x0f, x10, xff", "U8"},
             {Num(0x1002, kTypeSByte, {-128, 127, 0, -1, 5}), "-128, 127, 0, -1, 5", "I8"},
-            {Short(0x1004, {7, 9}), "7, 9", "U16"},
-            {Short(0x1005, {65535, 1, 2}), "65535, 1, 2", "U16"},
+            {Short(0x1004, {7, 65535, 2}), "7, 65535, 2", "U16"},
             {Num(0x1006, kTypeSShort, {-1, 2, -32768}), "-1, 2, -32768", "I16"},
             {Long(0x1007, {4294967295, 2}), "-1, 2", "U32"},
             {Num(0x1008, kTypeSLong, {-5, 2147483647}), "-5, 2147483647", "I32"},
@@ -246,7 +245,6 @@ TEST(ExifParse, EveryTypeInBothByteOrdersAndLookup) {
             {Undef(0xA300, "\3\4"), "x03", "U8"},
             {Undef(0x9286, std::string("ASCII\0\0\0ok", 10)), "x41, x53, x43, x49, x49, x00, x00, x00, x6f, x6b", "U8"},
             {Undef(0x927C, "12345678"), unknown, "U8"},
-            {Undef(0xA302, "\11\11"), unknown, "U8"},
         };
         ExifLayout s;
         s.motorola = mm;
@@ -433,24 +431,21 @@ TEST(ExifReader, EntryPointArguments) {
     EXPECT_FAILS_WITH(IS40_EXIFCreateReader(nullptr, 0, 1), 5);
     const Bytes b = Block(CameraLayout(false, 0));
     ISHANDLE h = IS40_OpenMemorySource(b.data(), static_cast<uint32_t>(b.size()));
+    ISEXIFREADER gone = IS40_EXIFCreateReader(h, 0, IS_EXIF_RAW);
     IS40_CloseSource(h);
     int local = 0;
-    EXPECT_FAILS_WITH(IS40_EXIFCreateReader(h, 0, 8), 38);
+    EXPECT_FAILS_WITH(IS40_EXIFCreateReader(h, 0, 8), 38);  // a closed or foreign source
     EXPECT_FAILS_WITH(IS40_EXIFCreateReader(&local, 0, 8), 38);
-    EXPECT_TRUE(IS40_EXIFDestroyReader(nullptr));
     WriteFileBytes(ScratchPath("empty"), {});  // an empty raw source holds nothing to read
     h = IS40_OpenFileSource(ScratchPath("empty").c_str());
     EXPECT_FAILS_WITH(IS40_EXIFCreateReader(h, 0, IS_EXIF_RAW), IS_ERR_READ);
     IS40_CloseSource(h);
+    // A null output, or a null, destroyed or foreign reader is refused, not read.
     char* text = reinterpret_cast<char*>(1);
     uint32_t length = 3;
     const uint8_t* data = nullptr;
-    // A null, destroyed or foreign reader is refused, not read.
-    h = IS40_OpenMemorySource(b.data(), static_cast<uint32_t>(b.size()));
-    ISEXIFREADER gone = IS40_EXIFCreateReader(h, 0, IS_EXIF_RAW);
-    IS40_CloseSource(h);
     EXPECT_FAILS_WITH(IS40_EXIFGetString(gone, 274, 31, nullptr, &length), 5);
-    EXPECT_TRUE(IS40_EXIFDestroyReader(gone));
+    EXPECT_TRUE(IS40_EXIFDestroyReader(gone) && IS40_EXIFDestroyReader(nullptr));
     EXPECT_EQ(IS40_GetLastError(), 0u);
     EXPECT_FAILS_WITH(IS40_EXIFDestroyReader(gone), 5);
     for (ISEXIFREADER bad : {static_cast<void*>(nullptr), gone, static_cast<void*>(&local)}) {
@@ -482,23 +477,21 @@ TEST(ExifReader, JpegRouteAndFlags) {
     damaged.resize(6 + 8 + 2 + 12 * 2 + 4);
     Bytes file = WithSegments(jpeg, {{0xE1, damaged}, {0xE0, {'J', 'F', 'I', 'F', 0}}, {0xE1, exif}});
     file.insert(file.begin() + 2, {0xFF, 0xFF, 0xFF});
-    r = FromBytes(file, 0);
-    EXPECT_EQ(Text(r, 0x010F) + Text(r, 274), "Canon6");
+    EXPECT_EQ(Text(FromBytes(file, 0), 0x010F) + Text(FromBytes(file, 0), 274), "Canon6");
     // No APP1, or only unusable ones: null with last error 0; a bare block
-    // without the raw flag is no picture at all.
-    for (const Bytes& j : {jpeg, WithSegments(jpeg, {{0xE1, xmp}}), WithSegments(jpeg, {{0xE2, exif}}),
-                           WithSegments(jpeg, {{0xE1, {}}}), Block(BuildTiff(s))}) {
-        Reader none = FromBytes(j, IS_EXIF_THUMBNAIL);
-        EXPECT_FALSE(none);
-        EXPECT_EQ(none.error, 0u);
-    }
-    // A damaged JPEG header is the decoder's failure, another format the
-    // caller's.
-    EXPECT_EQ(FromBytes(Bytes{0xFF, 0xD8, 0xFF, 0xE1, 0x00}, 0).error, 9u);
+    // without the raw flag is no picture at all. A damaged JPEG header is
+    // the decoder's failure, another format the caller's.
     const Bytes px = Pattern(4, 4, 3);
-    EXPECT_EQ(FromBytes(WriteToBytes("x.bmp", [&](ISHANDLE d) {
-                            return IS40_WriteBMP(d, px.data(), 4, 4, 24, 12, 0, nullptr, nullptr, 0);
-                        }), 0).error, 5u);
+    const Bytes bmp = WriteToBytes("x.bmp", [&](ISHANDLE d) {
+        return IS40_WriteBMP(d, px.data(), 4, 4, 24, 12, 0, nullptr, nullptr, 0);
+    });
+    const std::pair<Bytes, uint32_t> none[] = {
+        {jpeg, 0}, {WithSegments(jpeg, {{0xE1, xmp}}), 0}, {WithSegments(jpeg, {{0xE2, exif}}), 0},
+        {WithSegments(jpeg, {{0xE1, {}}}), 0}, {Block(BuildTiff(s)), 0}, {{0xFF, 0xD8, 0xFF, 0xE1, 0x00}, 9}, {bmp, 5}};
+    for (const auto& n : none) {
+        Reader no = FromBytes(n.first, IS_EXIF_THUMBNAIL);
+        EXPECT_TRUE(!no && no.error == n.second) << n.first.size();
+    }
     // User comment asked for but absent or not bytes: still a reader, 65;
     // the thumbnail then reports 0, as none was asked for.
     for (const Ifd& exif : {Ifd{}, Ifd{Ascii(0x9286, "text")}}) {
@@ -524,8 +517,7 @@ TEST(ExifReader, OutOfMemoryAnywhere) {
             uint32_t length = 0;
             if (r) IS40_EXIFGetString(r, 274, 31, &text, &length);
             ISSetAllocFailAfter(-1);
-            if (!r) EXPECT_TRUE(error == 1 || error == 0 || error == 9) << n << ": " << error;
-            else EXPECT_TRUE(error == 0 || error == 65) << n << ": " << error;
+            EXPECT_TRUE(r ? error == 0 || error == 65 : error == 1 || error == 0 || error == 9) << n << ": " << error;
             IS40_GlobalFree(text);
             IS40_EXIFDestroyReader(r);
             IS40_CloseSource(h);
@@ -565,21 +557,16 @@ TEST(ExifTiff, PageIfdAndExifIfd) {
         // No Interop, IFD1, GPS, maker note or thumbnail on this route.
         EXPECT_TRUE(r.List(kEXIFListGPS).empty() && r.List(kEXIFListIFD1).empty() && Thumb(r).empty());
         EXPECT_EQ(IS40_GetLastError(), 0u);
-        EXPECT_EQ(FromBytes(tiff, 0, 5).error, 5u);  // no such page
+        Reader none = FromBytes(tiff, 0, 5);  // no such page
+        EXPECT_TRUE(!none && none.error == 5u);
     }
-    // Without an EXIF pointer the page's own directory is still read (its
-    // Orientation above all); the other lists stay empty.
-    Reader r = FromBytes(BuildTiff(page), IS_EXIF_THUMBNAIL);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(Text(r, 274), "6");
-    for (uint32_t i = 0; i < kEXIFListCount; ++i) EXPECT_EQ(r.List(i).empty(), i != kEXIFListIFD0) << i;
     EXPECT_NE(FromBytes(Bytes{'I', 'I', 42, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0}, 0).error, 0u);
     // Entries whose values cannot be had are skipped; an EXIF pointer
     // beyond the file keeps IFD0.
     ExifLayout s = page;
     s.exif = {RawEntry(0x829A, kTypeRational, 0x10000000, 0x20), RawEntry(0x9286, kTypeUndefined, 0xFFFFFFFF, 0),
               RawEntry(0x8827, kTypeShort, 100000, 0xFFFFFFF0), Rat(0x829D, {28, 10}), RawEntry(0x9000, kTypeFloat, 1, 0)};
-    r = FromBytes(BuildTiff(s), 0);
+    Reader r = FromBytes(BuildTiff(s), 0);
     for (uint32_t id : {0x829A, 0x9286, 0x8827, 0x9000}) EXPECT_EQ(Text(r, id), kNone) << std::hex << id;
     EXPECT_EQ(Text(r, 0x829D), "28/10");
     s = page;

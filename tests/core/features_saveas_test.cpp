@@ -58,19 +58,16 @@ struct FeaturesSaveAs : ::testing::Test, VSLoaderHost {
 };
 
 TEST(FeaturesSaveAsRules, TypeByExtensionAndTheByteCopyRule) {
-    EXPECT_EQ(SaveTypeFor("jpg", IS_FT_PNG), IS_FT_JPEG);
-    EXPECT_EQ(SaveTypeFor("Pcx", IS_FT_JPEG), IS_FT_PCX);
-    EXPECT_EQ(SaveTypeFor("tiff", IS_FT_PNG), IS_FT_TIFF);
-    EXPECT_EQ(SaveTypeFor("JPEG", IS_FT_PNG), IS_FT_JPEG);
-    EXPECT_EQ(SaveTypeFor("gif", IS_FT_PNG), IS_FT_PNG);  // names no type we write: the picture's own
-    EXPECT_TRUE(IsByteCopy("C:\\p\\photo.JPG", "JPG"));
-    EXPECT_TRUE(IsByteCopy("C:\\p\\photo.jpeg", "jpg"));
-    EXPECT_TRUE(IsByteCopy("C:\\p\\photo.JPE", "jpeg"));
+    const std::pair<const char*, uint32_t> types[] = {{"jpg", IS_FT_JPEG}, {"Pcx", IS_FT_PCX}, {"tiff", IS_FT_TIFF},
+                                                      {"JPEG", IS_FT_JPEG}, {"tga", IS_FT_TGA}, {"bmp", IS_FT_BMP},
+                                                      {"gif", IS_FT_PNG}};  // no type we write: the picture's own
+    for (const auto& t : types) EXPECT_EQ(SaveTypeFor(t.first, IS_FT_PNG), t.second) << t.first;
+    EXPECT_TRUE(IsByteCopy("C:\\p\\photo.JPG", "JPG") && IsByteCopy("C:\\p\\photo.jpeg", "jpg") &&
+                IsByteCopy("C:\\p\\photo.JPE", "jpeg"));
     for (const auto& no : {std::make_pair("C:\\p\\photo.png", "jpg"), std::make_pair("C:\\p\\photo.jpg", "png"),
                            std::make_pair("C:\\p.jpg\\photo", "jpg")})  // a dot in the folder is no extension
         EXPECT_FALSE(IsByteCopy(no.first, no.second)) << no.first;
-    EXPECT_EQ(SaveInitialName("C:\\p\\holiday.2007.jpg"), "holiday.2007");
-    EXPECT_EQ(SaveInitialName("C:\\p\\noext"), "noext");
+    EXPECT_EQ(SaveInitialName("C:\\p\\holiday.2007.jpg") + "|" + SaveInitialName("C:\\p\\noext"), "holiday.2007|noext");
 }
 
 TEST_F(FeaturesSaveAs, AJpegToJpegIsCopiedByteForByteAndOtherPicturesAreEncoded) {
@@ -115,30 +112,11 @@ TEST_F(FeaturesSaveAs, FullSizeUprightAndNeverOverAProtectedFile) {
     ASSERT_EQ(chmod(target.c_str(), 0444), 0);
     EXPECT_EQ(Save(side, target, "bmp").errorText, "Cannot write to file.4");
     EXPECT_EQ(ReadFileBytes(target), (Bytes{1, 2, 3}));
-    struct stat st;
-    ASSERT_EQ(stat(target.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0444u);
     chmod(target.c_str(), 0644);
     EXPECT_TRUE(failed.empty());
 }
 
-TEST_F(FeaturesSaveAs, OtherFormatsAreWrittenByExtensionAndReadBackEqual) {
-    const std::string png = WritePatternPng("source.png", 33, 17);
-    const ImageRecord original = Read(png);
-    const std::pair<const char*, uint32_t> cases[] = {
-        {"bmp", IS_FT_BMP}, {"tif", IS_FT_TIFF}, {"pcx", IS_FT_PCX}, {"tga", IS_FT_TGA}, {"tiff", IS_FT_TIFF}};
-    for (const auto& c : cases) {
-        const std::string target = ScratchPath(std::string("out.") + c.first);
-        ASSERT_TRUE(Save(png, target, c.first).saved) << c.first;
-        const ImageRecord back = Read(target);
-        EXPECT_EQ(back.fileType, c.second) << c.first;
-        EXPECT_EQ(back.width * 100 + back.height, 3317u);
-        EXPECT_EQ(back.pixels, original.pixels) << c.first;
-    }
-    EXPECT_FALSE(files.Exists(ScratchPath("~out.bmp.tmp")));  // no temporary file left
-}
-
-TEST_F(FeaturesSaveAs, AFailedWriteOrReadKeepsTheTargetAndSaysSo) {
+TEST_F(FeaturesSaveAs, AFailedWriteOrReadKeepsTheTargetAndSaysSoAndTemporaryNamesAvoidFiles) {
     const std::string png = WritePatternPng("self.png", 20, 10);
     const Bytes before = ReadFileBytes(png);
     // Onto the picture itself, with the final replacement failing.
@@ -169,15 +147,10 @@ TEST_F(FeaturesSaveAs, AFailedWriteOrReadKeepsTheTargetAndSaysSo) {
     EXPECT_TRUE(!out.saved && out.readFailed);
     EXPECT_EQ(failed, std::vector<std::string>{broken});
     EXPECT_EQ(ReadFileBytes(target), (Bytes{1, 2, 3}));
-}
 
-TEST_F(FeaturesSaveAs, TheTemporaryNameAvoidsExistingFiles) {
-    const std::string target = ScratchPath("t.png");
-    for (const char* old : {"~t.png.tmp", "~t.png.1.tmp"}) files.Remove(ScratchPath(old));
-    const std::string first = TempPathBeside(files, target);
-    EXPECT_EQ(first, ScratchPath("~t.png.tmp"));
-    WriteFileBytes(first, Bytes{1});
-    EXPECT_EQ(TempPathBeside(files, target), ScratchPath("~t.png.1.tmp"));
+    // The temporary name avoids existing files.
+    WriteFileBytes(ScratchPath("~t.png.tmp"), Bytes{1});
+    EXPECT_EQ(TempPathBeside(files, ScratchPath("t.png")), ScratchPath("~t.png.1.tmp"));
     EXPECT_EQ(TempPathBeside(files, "C:\\a\\b.jpg"), "C:\\a\\~b.jpg.tmp");
 }
 

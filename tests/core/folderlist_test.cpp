@@ -53,11 +53,8 @@ struct FakeFileSystem : VSFileSystem {
 
 const std::string kPics = "C:\\Pics\\";
 
-Paths InPics(std::initializer_list<const char*> names) {
-    Paths paths;
-    for (const char* name : names) paths.push_back(kPics + name);
-    return paths;
-}
+// A path without the common folder.
+std::string Short(const std::string& path) { return path.compare(0, kPics.size(), kPics) ? path : path.substr(kPics.size()); }
 
 // A folder of three pictures and two other files, in this enumeration order.
 struct FolderListTest : ::testing::Test {
@@ -71,6 +68,12 @@ struct FolderListTest : ::testing::Test {
         fs.AddFile(kPics, "readme", 10, 10);
     }
     void Sort(uint32_t key, bool ascending) { list.SortList(key, ascending, nullptr); }
+    // "index:current path", then the entries, each without kPics.
+    std::string State() const {
+        std::string s = std::to_string(list.CurrentIndex()) + ":" + Short(list.CurrentPath()) + " |";
+        for (const std::string& e : list.Entries()) s += " " + Short(e);
+        return s;
+    }
 };
 
 }  // namespace
@@ -82,22 +85,25 @@ TEST_F(FolderListTest, BuildListsThePicturesInFileSystemOrder) {
     for (const char* folder : {"trip.jpg", ".", ".."}) fs.folders["D:\\"].push_back({folder, true});
     fs.AddFile("D:\\", "..jpg");
     list.Build("D:\\..jpg");
-    EXPECT_EQ(list.Entries(), (Paths{"D:\\first.jpg", "D:\\..jpg"}));
-    EXPECT_EQ(list.CurrentIndex(), 1);
+    EXPECT_EQ(State(), "1:D:\\..jpg | D:\\first.jpg D:\\..jpg");
     list.Build(kPics + "a.jpg");
-    EXPECT_EQ(list.Entries(), InPics({"b.JPG", "a.jpg", "C.png"}));
-    EXPECT_EQ(list.CurrentPath(), kPics + "a.jpg");
+    EXPECT_EQ(State(), "1:a.jpg | b.JPG a.jpg C.png");
     // A name in another case is that file; an unlisted one makes the first
     // entry current.
-    const struct {
-        const char* name;
-        int32_t index;
-    } cases[] = {{"A.JPG", 1}, {"c.PNG", 2}, {"notes.txt", 0}};
+    const std::pair<const char*, const char*> cases[] = {
+        {"A.JPG", "1:a.jpg"}, {"c.PNG", "2:C.png"}, {"notes.txt", "0:b.JPG"}};
     for (const auto& c : cases) {
-        list.Build(kPics + c.name);
-        EXPECT_EQ(list.CurrentIndex(), c.index) << c.name;
-        EXPECT_EQ(list.CurrentPath(), list.Entries()[c.index]) << c.name;
+        list.Build(kPics + c.first);
+        EXPECT_EQ(State(), std::string(c.second) + " | b.JPG a.jpg C.png");
     }
+    // From a folder: the first is current; without the trailing separator
+    // the entries are still folder + "\" + name; no pictures change nothing.
+    fs.folders["C:\\Empty\\"];
+    list.Last();
+    EXPECT_FALSE(list.BuildFromFolder("C:\\Empty\\") || list.BuildFromFolder("C:\\Missing\\"));
+    EXPECT_EQ(State(), "2:C.png | b.JPG a.jpg C.png");
+    ASSERT_TRUE(list.BuildFromFolder("C:\\Pics"));
+    EXPECT_EQ(State(), "0:b.JPG | b.JPG a.jpg C.png");
 }
 
 TEST_F(FolderListTest, EmptyOrUnreadableFolderGivesAnEmptyListThatIsNeverRead) {
@@ -110,26 +116,10 @@ TEST_F(FolderListTest, EmptyOrUnreadableFolderGivesAnEmptyListThatIsNeverRead) {
         list.First();
         list.Last();
         Sort(kSortName, true);
-        EXPECT_EQ(list.CurrentIndex(), -1);
-        EXPECT_EQ(list.CurrentPath(), "");
+        EXPECT_EQ(State(), "-1: |");
         EXPECT_EQ(list.DeleteCurrent(), -1);
     }
     EXPECT_TRUE(fs.removed.empty());
-}
-
-TEST_F(FolderListTest, BuildFromFolderMakesTheFirstCurrentOrChangesNothing) {
-    fs.AddFile("C:\\Other\\", "z.tga");
-    fs.folders["C:\\Empty\\"];
-    list.Build("C:\\Other\\z.tga");
-    EXPECT_FALSE(list.BuildFromFolder("C:\\Empty\\"));
-    EXPECT_FALSE(list.BuildFromFolder("C:\\Missing\\"));
-    EXPECT_EQ(list.Entries(), (Paths{"C:\\Other\\z.tga"}));
-    EXPECT_EQ(list.CurrentPath(), "C:\\Other\\z.tga");
-    // Without the trailing separator the entries are still folder + "\" + name.
-    ASSERT_TRUE(list.BuildFromFolder("C:\\Pics"));
-    EXPECT_EQ(list.Entries(), InPics({"b.JPG", "a.jpg", "C.png"}));
-    EXPECT_EQ(list.CurrentIndex(), 0);
-    EXPECT_EQ(list.CurrentPath(), kPics + "b.JPG");
 }
 
 TEST_F(FolderListTest, AssignAppendReplaceAndLookUp) {
@@ -141,13 +131,11 @@ TEST_F(FolderListTest, AssignAppendReplaceAndLookUp) {
     EXPECT_EQ(list.IndexOf("c:\\a\\new.jpg", false), -1);
     list.Next();
     list.ReplaceCurrent("C:\\B\\y-edited.png");
-    EXPECT_EQ(list.Entries(), (Paths{"C:\\A\\x.jpg", "C:\\B\\y-edited.png", "C:\\A\\New.JPG"}));
-    EXPECT_EQ(list.CurrentPath(), "C:\\B\\y-edited.png");
+    EXPECT_EQ(State(), "1:C:\\B\\y-edited.png | C:\\A\\x.jpg C:\\B\\y-edited.png C:\\A\\New.JPG");
     // Cleared, the list takes no replacement but its first entry is current once appended.
     list.Clear();
     list.ReplaceCurrent("C:\\B\\z.png");
-    EXPECT_TRUE(list.Empty());
-    EXPECT_EQ(list.CurrentIndex(), -1);
+    EXPECT_EQ(State(), "-1:C:\\B\\z.png |");
     list.Append("C:\\A\\one.jpg");
     EXPECT_EQ(list.CurrentIndex(), 0);
 }
@@ -165,73 +153,65 @@ TEST_F(FolderListTest, NavigationWrapsAroundAndIgnoresIndexesOutsideTheList) {
         EXPECT_EQ(list.At(list.CurrentIndex()), kPics + s.want);
     }
     for (int32_t bad : {3, -1, -2147483647 - 1}) list.SetCurrent(bad, kPics + "elsewhere.jpg");
-    EXPECT_EQ(list.CurrentIndex(), 2);
-    EXPECT_EQ(list.CurrentPath(), kPics + "elsewhere.jpg");
+    EXPECT_EQ(State(), "2:elsewhere.jpg | b.JPG a.jpg C.png");
     EXPECT_EQ(list.At(-1), "");
     list.Next();
     EXPECT_EQ(list.CurrentIndex(), 0);
 }
 
-TEST_F(FolderListTest, DeleteLastMiddleAndOnlyEntry) {
-    list.Build(kPics + "C.png");
-    EXPECT_EQ(list.DeleteCurrent(), 2);
-    EXPECT_EQ(list.Entries(), InPics({"b.JPG", "a.jpg"}));
-    EXPECT_EQ(list.CurrentIndex(), 1);
-    EXPECT_EQ(list.CurrentPath(), kPics + "a.jpg");
-    // From the middle (first here): the next entry moves up into the index.
-    list.First();
-    EXPECT_EQ(list.DeleteCurrent(), 0);
-    EXPECT_EQ(list.CurrentPath(), kPics + "a.jpg");
-    // A refused removal still takes the entry out.
-    fs.refuseRemove = true;
-    EXPECT_EQ(list.DeleteCurrent(), 0);
-    EXPECT_TRUE(list.Empty());
-    EXPECT_EQ(list.CurrentIndex(), -1);
-    EXPECT_EQ(list.CurrentPath(), "");
-    EXPECT_EQ(fs.removed, InPics({"C.png", "b.JPG", "a.jpg"}));
-    EXPECT_EQ(fs.files.count(kPics + "a.jpg"), 1u);
-}
-
-TEST_F(FolderListTest, DeleteOfAnUnlistedCurrentPathLeavesTheEntriesAlone) {
+TEST_F(FolderListTest, DeleteLastMiddleOnlyAndUnlistedEntries) {
+    // An unlisted current path: its file goes, the entries stay.
     list.Build(kPics + "a.jpg");
     list.SetCurrent(1, "C:\\Other\\handed.jpg");
     EXPECT_EQ(list.DeleteCurrent(), -1);
-    EXPECT_EQ(fs.removed, (Paths{"C:\\Other\\handed.jpg"}));
-    EXPECT_EQ(list.Entries(), InPics({"b.JPG", "a.jpg", "C.png"}));
-    EXPECT_EQ(list.CurrentIndex(), 1);
-    EXPECT_EQ(list.CurrentPath(), kPics + "a.jpg");
+    EXPECT_EQ(State(), "1:a.jpg | b.JPG a.jpg C.png");
+    list.SetCurrent(2, kPics + "C.png");
+    // The last: the one before becomes current.
+    EXPECT_EQ(list.DeleteCurrent(), 2);
+    EXPECT_EQ(State(), "1:a.jpg | b.JPG a.jpg");
+    // From the middle (first here): the next entry moves up into the index.
+    list.First();
+    EXPECT_EQ(list.DeleteCurrent(), 0);
+    EXPECT_EQ(State(), "0:a.jpg | a.jpg");
+    // A refused removal still takes the entry out.
+    fs.refuseRemove = true;
+    EXPECT_EQ(list.DeleteCurrent(), 0);
+    EXPECT_EQ(State(), "-1: |");
+    EXPECT_EQ(fs.removed, (Paths{"C:\\Other\\handed.jpg", kPics + "C.png", kPics + "b.JPG", kPics + "a.jpg"}));
+    EXPECT_EQ(fs.files.count(kPics + "a.jpg"), 1u);
     // Nothing shown: nothing is deleted.
+    list.Build(kPics + "a.jpg");
     list.SetCurrent(0, "");
     EXPECT_EQ(list.DeleteCurrent(), -1);
-    EXPECT_EQ(fs.removed.size(), 1u);
+    EXPECT_EQ(fs.removed.size(), 4u);
 }
 
 TEST_F(FolderListTest, SortEachKeyBothWaysWithTheIndexFollowingThePath) {
     list.Build(kPics + "b.JPG");
-    const struct {
-        uint32_t key;
-        bool ascending;
-        Paths want;
-    } cases[] = {
-        {kSortName, true, InPics({"a.jpg", "b.JPG", "C.png"})},  // case ignored
-        {kSortName, false, InPics({"C.png", "b.JPG", "a.jpg"})},
-        {kSortSize, true, InPics({"a.jpg", "C.png", "b.JPG"})},
-        {kSortSize, false, InPics({"b.JPG", "C.png", "a.jpg"})},
-        {kSortDate, true, InPics({"b.JPG", "C.png", "a.jpg"})},
-        {kSortDate, false, InPics({"a.jpg", "C.png", "b.JPG"})},
-        {5, true, InPics({"a.jpg", "C.png", "b.JPG"})},  // an unknown key keeps the order
+    const struct { uint32_t key; bool ascending; const char* want; } cases[] = {
+        {kSortName, true, "1:b.JPG | a.jpg b.JPG C.png"},  // case ignored
+        {kSortName, false, "1:b.JPG | C.png b.JPG a.jpg"},
+        {kSortSize, true, "2:b.JPG | a.jpg C.png b.JPG"},
+        {kSortSize, false, "0:b.JPG | b.JPG C.png a.jpg"},
+        {kSortDate, true, "0:b.JPG | b.JPG C.png a.jpg"},
+        {kSortDate, false, "2:b.JPG | a.jpg C.png b.JPG"},
+        {5, true, "2:b.JPG | a.jpg C.png b.JPG"},  // an unknown key keeps the order
     };
     for (const auto& c : cases) {
         Sort(c.key, c.ascending);
-        EXPECT_EQ(list.Entries(), c.want) << c.key << c.ascending;
-        EXPECT_EQ(list.At(list.CurrentIndex()), kPics + "b.JPG");
+        EXPECT_EQ(State(), c.want) << c.key << c.ascending;
     }
-}
+    // An unlisted current path keeps the index; byte for byte, a different
+    // case is not the same path.
+    list.SetCurrent(1, "C:\\Elsewhere\\a.jpg");
+    Sort(kSortName, true);
+    EXPECT_EQ(list.CurrentIndex(), 1);
+    list.SetCurrent(0, kPics + "A.JPG");
+    Sort(kSortName, false);
+    EXPECT_EQ(list.CurrentIndex(), 0);
 
-TEST(FolderListSortState, SortCommandsFlipOnlyTheCheckedKey) {
-    VSSortState state;
-    const struct { uint32_t command; bool ascending; } steps[] = {
-        {kSortDate, true}, {kSortDate, false}, {kSortSize, true}};
+    VSSortState state;  // sort commands flip only the checked key
+    const struct { uint32_t command; bool ascending; } steps[] = {{kSortDate, true}, {kSortDate, false}, {kSortSize, true}};
     for (const auto& s : steps) {
         state.Command(s.command);
         EXPECT_TRUE(state.key == s.command && state.ascending == s.ascending);
@@ -254,10 +234,8 @@ TEST_F(FolderListTest, SortReportsUnreadableFilesAndDropsThem) {
     EXPECT_EQ(reported, (std::vector<Report>{{kPics + "b.JPG", "Access is denied.\r\n"},
                                              {kPics + "d.jpg", "Access is denied.\r\n"}}));
     EXPECT_EQ(countSeen, 2);
-    EXPECT_EQ(list.Entries(), InPics({"a.jpg", "C.png"}));
     // The current path is no longer listed: the index stays, moved into the list.
-    EXPECT_EQ(list.CurrentPath(), kPics + "d.jpg");
-    EXPECT_EQ(list.CurrentIndex(), 1);
+    EXPECT_EQ(State(), "1:d.jpg | a.jpg C.png");
     // Every file gone: an empty list, and nothing reads it.
     fs.unreadable = {kPics + "a.jpg", kPics + "C.png"};
     Sort(kSortSize, true);
@@ -265,22 +243,15 @@ TEST_F(FolderListTest, SortReportsUnreadableFilesAndDropsThem) {
     EXPECT_EQ(list.DeleteCurrent(), -1);
 }
 
-TEST_F(FolderListTest, SortOfAnUnlistedCurrentPathKeepsTheIndex) {
-    list.Build(kPics + "a.jpg");
-    list.SetCurrent(2, "C:\\Elsewhere\\a.jpg");
-    Sort(kSortName, true);
-    EXPECT_EQ(list.CurrentIndex(), 2);
-    // Byte for byte: a different case is not the same path.
-    list.SetCurrent(0, kPics + "A.JPG");
-    Sort(kSortName, false);
-    EXPECT_EQ(list.CurrentIndex(), 0);
-}
-
 // The written-out merge sort against a stable sort (strict predicates, so
 // equal names and sizes keep their order) and against a stable sort of the
 // reversed records for dates (their predicates hold for equal times, so at
 // every merge the later run's element goes first).
 TEST(FolderListMergeSort, MatchesAStableSort) {
+    const VSSortRecord same{1, 1, "a"};
+    for (bool ascending : {true, false})
+        EXPECT_TRUE(!SortPredicate(kSortName, ascending, same, same) && !SortPredicate(kSortSize, ascending, same, same) &&
+                    SortPredicate(kSortDate, ascending, same, same));
     std::mt19937 random(7);
     for (int round = 0; round < 200; ++round) {
         std::vector<VSSortRecord> records(random() % 70);

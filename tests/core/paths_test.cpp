@@ -1,16 +1,24 @@
-// Path functions, fitting and centring, and the display texts.
+// Path functions, fitting and centring, the display texts, what dropped
+// paths and open-dialog selections open, the update check's verdicts and
+// the open-with command parsing.
 #include "fit.h"
+#include "opening.h"
 #include "paths.h"
+#include "programs.h"
 #include "texts.h"
+#include "updateinfo.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
+#include <vector>
+
+using Paths = std::vector<std::string>;
 
 TEST(PathsTest, FolderNameAndExtension) {
-    const struct {
-        const char *path, *folder, *name, *extension;
-    } cases[] = {
+    const struct { const char *path, *folder, *name, *extension; } cases[] = {
         {"C:\\Pics\\trip\\a.b.jpg", "C:\\Pics\\trip\\", "a.b.jpg", ".jpg"},
         {"a.jpg", "", "a.jpg", ".jpg"},         // no separator: the whole text is the name
         {"C:\\", "C:\\", "", "C:\\"},            // a trailing separator: the name is empty
@@ -43,10 +51,7 @@ TEST(PathsTest, SupportedPicturesAndComparisonIgnoringAsciiCase) {
 }
 
 TEST(FitTest, WorkedExamplesAndTruncation) {
-    const struct {
-        uint32_t w, h, bw, bh;
-        VSSize want;
-    } cases[] = {
+    const struct { uint32_t w, h, bw, bh; VSSize want; } cases[] = {
         {400, 300, 1000, 600, {400, 300}},    // never enlarged
         {2000, 1000, 1000, 600, {1000, 500}},
         {1000, 300, 1000, 600, {1000, 300}},  // as wide as the box
@@ -89,15 +94,11 @@ TEST(FitTest, DisplayBoxFullScreenAndCentring) {
 }
 
 TEST(TextsTest, CaptionsAndPanes) {
-    EXPECT_EQ(CaptionWithCounter("C:\\Pics\\sub\\b c.JPG", 11, 12),
-              "Vistrel Viewer - v2.0 - Orvanta - b c.JPG (12/12)");
-    EXPECT_EQ(PaneName("C:\\Pics\\a.jpg", 1, 5), " a.jpg (2/5)");
+    EXPECT_EQ(CaptionWithCounter("C:\\Pics\\sub\\b c.JPG", 11, 12) + "|" + PaneName("C:\\Pics\\a.jpg", 1, 5),
+              "Vistrel Viewer - v2.0 - Orvanta - b c.JPG (12/12)| a.jpg (2/5)");
     EXPECT_EQ(CounterText(2147483647, 1), " (2147483648/1)");
     EXPECT_EQ(PaneDimensions(3000000000u, 1), "Dimensions:  3000000000 x 1");
-    EXPECT_EQ(PaneSort(18, false), "Sort by: DATE DESC");
-    EXPECT_EQ(PaneSort(19, true), "Sort by: SIZE ASC");
-    EXPECT_EQ(PaneSort(0, true), "Sort by: NAME ASC");
-    EXPECT_EQ(DeleteQuestion("C:\\Pics\\a.jpg"), "Are you sure want to delete a.jpg ?");
+    EXPECT_EQ(PaneSort(18, false) + "|" + PaneSort(0, true), "Sort by: DATE DESC|Sort by: NAME ASC");
     const std::pair<uint32_t, const char*> sizes[] = {
         {1024, "File size: 1 KB"}, {1048575, "File size: 1024 KB"}, {1048576, "File size: 1.00 MB"},
         {5 * 1048576 + 524288, "File size: 5.50 MB"}, {4294967295u, "File size: 4096.00 MB"}};
@@ -122,4 +123,138 @@ TEST(TextsTest, MessagePathOnItsOwnLineShortenedInTheMiddle) {
         EXPECT_NE(static_cast<unsigned char>(p[gap + 3]) & 0xC0, 0x80u) << p;
         EXPECT_NE(static_cast<unsigned char>(p[gap - 1]), 0xD0u) << p;
     }
+}
+
+TEST(OpeningDrop, SeveralPathsOrOneNameThatIsFolderFileOrUnsupported) {
+    const VSOpenPlan plan =
+        PlanDrop({"C:\\a\\z.JPG", "C:\\a\\notes.txt", "C:\\b\\y.tga", "C:\\a\\folder", "C:\\a\\x.Png"}, true);
+    EXPECT_EQ(plan.kind, VSOpenPlan::kFiles);
+    EXPECT_EQ(plan.paths, (Paths{"C:\\a\\z.JPG", "C:\\b\\y.tga", "C:\\a\\x.Png"}));
+    // None supported: the OLE drop shows nothing new, WM_DROPFILES the kept list's first entry.
+    EXPECT_EQ(PlanDrop({"C:\\a.txt", "C:\\b.doc"}, true).kind, VSOpenPlan::kNothing);
+    EXPECT_EQ(PlanDrop({"C:\\a.txt", "C:\\b.doc"}, false).kind, VSOpenPlan::kKeepFirst);
+    EXPECT_EQ(PlanDrop({}, true).kind, VSOpenPlan::kNothing);
+
+    const std::string longName = "C:\\" + std::string(300, 'a') + ".jpg";
+    const struct { std::string path; VSOpenPlan::Kind kind; std::string planned; } cases[] = {
+        {"C:\\Pics", VSOpenPlan::kFolder, "C:\\Pics\\"},
+        {"C:\\Pics\\", VSOpenPlan::kFolder, "C:\\Pics\\"},
+        {"", VSOpenPlan::kFolder, "\\"},
+        // Only a dot in the last name makes a file of it, and opens nothing unless supported.
+        {"C:\\My.Pictures\\Holiday", VSOpenPlan::kFolder, "C:\\My.Pictures\\Holiday\\"},
+        {"C:\\Pics\\2007.summer", VSOpenPlan::kUnsupported, "C:\\Pics\\2007.summer"},
+        {"C:\\Pics\\CAT.TIF", VSOpenPlan::kFile, "C:\\Pics\\CAT.TIF"},
+        // Cut to the drop buffer's 259 characters, then taken as a folder.
+        {longName, VSOpenPlan::kFolder, longName.substr(0, 259) + "\\"},
+    };
+    for (const auto& c : cases) {
+        const VSOpenPlan one = PlanDrop({c.path}, true);
+        EXPECT_TRUE(one.kind == c.kind && one.path == c.planned && PlanDrop({c.path}, false).kind == c.kind) << c.path;
+    }
+}
+
+TEST(OpeningDialog, SelectionsAndTheFolderTheNextDialogStartsIn) {
+    using namespace std::string_literals;
+    const struct { std::string buffer; Paths paths; std::string initDir; } cases[] = {
+        {"C:\\Pics\\cat.jpg\0\0"s, {"C:\\Pics\\cat.jpg"}, "C:\\Pics\\"},  // one file: its folder
+        // Several: the folder comes without its "\", so the parent.
+        {"C:\\Pics\0b.jpg\0a.png\0\0"s, {"C:\\Pics\\b.jpg", "C:\\Pics\\a.png"}, "C:\\"},
+        // At a drive's root the folder already ends in "\".
+        {"C:\\\0x.jpg\0y.jpg\0\0"s, {"C:\\x.jpg", "C:\\y.jpg"}, "C:\\"},
+        {"\0\0"s, {}, ""},
+        {"C:\\ab"s, {"C:\\ab"}, "C:\\"},  // no closing zero: the text ends at the size
+    };
+    for (const auto& c : cases) {
+        const VSDialogSelection s = ParseOpenSelection(c.buffer.data(), c.buffer.size());
+        EXPECT_TRUE(s.paths == c.paths && s.initDir == c.initDir) << c.buffer;
+    }
+}
+
+TEST(OpeningDialog, FilterListsEveryExtensionTheFolderListAccepts) {
+    const std::string pairs = OpenDialogFilterPairs();
+    ASSERT_EQ(pairs.substr(pairs.size() - 2), std::string(2, '\0'));
+    std::vector<std::string> texts;
+    for (size_t at = 0; at + 1 < pairs.size(); at = pairs.find('\0', at) + 1) texts.push_back(pairs.c_str() + at);
+    ASSERT_EQ(texts.size(), 14u);  // all formats, then six of their own
+    EXPECT_EQ(texts[0] + "|" + texts[4], "All supported formats |JPEG (*.jpg;*.jpe;*.jpeg;*.jif;*.jfif)");
+    for (const char* name : {"a.jpg", "a.jpe", "a.jpeg", "a.jif", "a.jfif", "a.bmp", "a.dib", "a.rle", "a.tif",
+                             "a.tiff", "a.png", "a.pcx", "a.tga"}) {
+        ASSERT_TRUE(IsSupportedPicture(name)) << name;
+        const std::string pattern = std::string("*") + std::strchr(name, '.');
+        EXPECT_NE((";" + texts[1] + ";").find(";" + pattern + ";"), std::string::npos) << name;
+    }
+}
+
+namespace {
+
+VSUpdateFacts Document(const std::string& version, const std::string& build, int32_t top = 2, int32_t children = 2) {
+    VSUpdateFacts f;
+    f.fetched = f.parsed = true;
+    f.topLevelCount = top, f.rootChildCount = children;
+    f.remoteVersion = version, f.remoteBuild = build;
+    return f;
+}
+
+}  // namespace
+
+TEST(FeaturesUpdate, VersionThenBuildDecideWhetherARemoteReleaseIsNewer) {
+    VSUpdateFacts notXml;
+    notXml.fetched = true;
+    const struct { VSUpdateFacts facts; VSUpdateResult want; } cases[] = {
+        {Document("2.0", "071201"), kUpdateNewer},   // the build decides
+        {Document("2.1", "071130"), kUpdateNewer},   // the version decides
+        {Document("1.9", "080101"), kUpdateNewer},   // the build is compared whenever the version is not greater
+        {Document("2.0", "071130"), kUpdateLatest},  // the same release
+        {Document("2.0", "71130"), kUpdateLatest},   // a leading zero does not count
+        {Document("V2.1", "071130"), kUpdateLatest}, // not a number: 0
+        {Document(" 2.05xyz", "0"), kUpdateNewer},   // atof's prefix
+        {Document("nan", "nan"), kUpdateLatest},     // not-a-number is never less
+        {VSUpdateFacts(), kUpdateFailed},
+        {notXml, kUpdateBadDocument},
+        {Document("9.0", "999999", 0), kUpdateBadDocument},  // fewer than two top-level nodes
+        {Document("9.0", "999999", 2, 1), kUpdateBadDocument},
+        {Document("9.0", "999999", -1, 2), kUpdateNewer},    // counts that cannot be read pass
+        {Document("9.0", "999999", 2, -1), kUpdateLatest},   // and leave both texts empty
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DecideUpdate(c.facts), c.want) << c.facts.remoteVersion << " " << c.facts.remoteBuild << " "
+                                                 << c.facts.topLevelCount << " " << c.facts.rootChildCount;
+}
+
+TEST(FeaturesUpdate, AddressesAndTheEditorVersion) {
+    EXPECT_EQ(HostAddress("www.orvanta.com", kUpdateInfoPath), "http://www.orvanta.com/swinfo/vsvinfo.xml");
+    EXPECT_EQ(HostAddress("http://127.0.0.1:8080", kUpdateInfoPath), "http://127.0.0.1:8080/swinfo/vsvinfo.xml");
+    EXPECT_EQ(WithHost("http://www.orvanta.com/vistrel/", "127.0.0.1:9"), "http://127.0.0.1:9/vistrel/");
+    EXPECT_EQ(WithHost("http://www.orvanta.com/", "http://example.test/"), "http://example.test/");
+    EXPECT_EQ(WithHost("http://www.orvanta.com", "h"), "http://h");
+    EXPECT_EQ(WithHost("no scheme", "h"), "no scheme");
+    float v = -1, b = -1;
+    EditorVersionFrom("", "", &v, &b);
+    EXPECT_TRUE(v == 0 && b == 0);
+    EditorVersionFrom("", "080000", &v, &b);
+    EXPECT_TRUE(v == 0 && b == 80000);
+    EditorVersionFrom("2.3", "", &v, &b);
+    EXPECT_TRUE(v == 2.3f && b == 0);
+}
+
+TEST(FeaturesOpenWith, ClassKeysAndTheProgramOfTheOpenCommand) {
+    EXPECT_TRUE(KeyMatchesExtension("Bar.JPG", ".jpg"));
+    EXPECT_TRUE(KeyMatchesExtension(".jpeg", ".jpe"));  // a substring search
+    EXPECT_FALSE(KeyMatchesExtension("Bar.Jpg", ".Jpg"));  // only the lower- and upper-case copies
+    EXPECT_FALSE(KeyMatchesExtension("Foo.png", ""));
+    const std::pair<const char*, const char*> commands[] = {
+        {"\"C:\\Apps\\foo.exe\" \"%1\"", "C:\\Apps\\foo.exe"},
+        {"C:\\Windows\\mspaint.exe /p %1", "C:\\Windows\\mspaint.exe"},
+        {"rundll32 shimgvw.dll", "ru"},
+        {"%1exe", "exe"},
+        {"%2exe", "%2exe"},
+        {"%%1exe", "%exe"},
+        {"C:\\EXE\\tool.EXE", "C:"},  // "exe" is case-sensitive
+        {"", ""},
+    };
+    for (const auto& c : commands) EXPECT_EQ(ProgramFromCommand(c.first), c.second) << c.first;
+    EXPECT_EQ(EntryNameFromKey("Paint.Picture.jpg") + "|" + EntryNameFromKey("jpegfile"), "Paint|");
+    EXPECT_EQ(LaunchCommandLine("C:\\Program Files\\X\\x.exe", "C:\\My Pictures\\a b.jpg"),
+              "\"C:\\Program Files\\X\\x.exe\" \"C:\\My Pictures\\a b.jpg\"");
+    EXPECT_EQ(DialogFilter("Programs (*.exe) |*.exe||"), std::string("Programs (*.exe) \0*.exe\0\0\0\0", 27));
 }

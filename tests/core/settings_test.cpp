@@ -1,4 +1,8 @@
-// Settings values over a registry tree, and the window placement tracking.
+// Settings values over a registry tree, the window placement tracking,
+// the settings dialog's associations and copying an older version's
+// settings once.
+#include "associations.h"
+#include "migration.h"
 #include "settings_core.h"
 
 #include <gtest/gtest.h>
@@ -9,10 +13,15 @@ namespace {
 
 const std::string kMyPictures = "C:\\Users\\ann\\Pictures";
 
-uint32_t Number(VSRegTree& tree, const char* name) {
-    uint32_t value = 0xDEADBEEF;
-    EXPECT_TRUE(tree.ReadNumber(kSettingsKey, name, &value)) << name;
+uint32_t Number(VSRegTree& tree, const char* name, const std::string& key = kSettingsKey) {
+    uint32_t value = 0xDEAD;
+    tree.ReadNumber(key, name, &value);
     return value;
+}
+std::string Text(VSRegTree& tree, const std::string& key, const char* name = "") {
+    std::string text = "<missing>";
+    tree.ReadText(key, name, &text);
+    return text;
 }
 
 // "x y width height", and " max" when maximised.
@@ -29,14 +38,13 @@ VSPlacement Placed(int32_t x, int32_t y, int32_t width, int32_t height, bool max
 
 }  // namespace
 
-TEST(SettingsTest, DefaultsSortStateAutoRotateAndIgnoredWriteFailures) {
+TEST(SettingsTest, DefaultsSortStateAndAutoRotate) {
     VSMemoryRegTree tree;
     VSSettings settings(tree);
     EXPECT_EQ(Frame(settings.LoadPlacement()), "200 200 800 600");
     std::string initDir = "stale", saveAsDir = "stale";
     settings.LoadFolders(&initDir, &saveAsDir, kMyPictures);
-    EXPECT_EQ(initDir, kMyPictures);
-    EXPECT_EQ(saveAsDir, kMyPictures);
+    EXPECT_EQ(initDir + saveAsDir, kMyPictures + kMyPictures);
     EXPECT_EQ(settings.ReadAutoRotate(), 1u);
     VSSortState state;
     state.key = 19, state.ascending = false;
@@ -58,13 +66,6 @@ TEST(SettingsTest, DefaultsSortStateAutoRotateAndIgnoredWriteFailures) {
     EXPECT_EQ(settings.ReadAutoRotate(), 0u);
     tree.WriteText(kSettingsKey, "AutoRotate", "0");  // of the wrong type
     EXPECT_EQ(settings.ReadAutoRotate(), 1u);
-
-    const std::string before = tree.Dump();
-    tree.readOnly = true;
-    settings.SavePlacement(Placed(5, 5, 5, 5));
-    settings.SaveFolders("a", "b");
-    settings.WriteSortState(VSSortState());
-    EXPECT_EQ(tree.Dump(), before);
 }
 
 TEST(SettingsTest, PlacementRoundTripWithStoredNumbersUsedUnchanged) {
@@ -98,10 +99,7 @@ TEST(SettingsTest, FoldersFromTheRegistryAndTheirJunk) {
     EXPECT_EQ(initDir + saveAsDir, "E:\\InE:\\Out");
     settings.LoadFolders(nullptr, nullptr, kMyPictures);  // either may be left out
 
-    const struct {
-        std::string stored;
-        std::string read;
-    } cases[] = {
+    const struct { std::string stored; std::string read; } cases[] = {
         {"", kMyPictures},
         {std::string("D:\\Photos\0junk", 14), "D:\\Photos"},  // a text ends at a zero byte
         {"C:\\" + std::string(257, 'd'), "C:\\" + std::string(256, 'd')},  // 260 bytes: 259 read
@@ -171,4 +169,156 @@ TEST(SettingsPlacementTest, MinimisedOrFullScreenCloseKeepsTheFrameOfBefore) {
     EXPECT_FALSE(maximised.OnSize(false, false, false));
     maximised.EnterFullScreen(true, VSRect{-8, -8, 1032, 776});
     EXPECT_EQ(Frame(maximised.Placement()), "5 200 800 600 max");
+}
+
+namespace {
+
+const char kProgram[] = "C:\\Program Files\\Vistrel\\vistrel.exe";
+const std::string kClasses = "Software\\Classes\\", kExts = kFileExtsKey;
+
+}  // namespace
+
+TEST(FeaturesAssociations, AssociateAndDisassociateTouchOnlyTheViewersOwnExtensions) {
+    VSMemoryRegTree tree;
+    Associate(tree, ".png", kProgram);
+    EXPECT_EQ(Text(tree, kClasses + ".png"), "VSViewer.png");
+    EXPECT_EQ(Text(tree, kClasses + "VSViewer.png\\shell\\open\\command"),
+              "\"C:\\Program Files\\Vistrel\\vistrel.exe\" \"%1\"");
+    EXPECT_EQ(Text(tree, kClasses + "VSViewer.png\\DefaultIcon"), "C:\\Program Files\\Vistrel\\vistrel.exe,0");
+    EXPECT_EQ(Text(tree, kExts + ".png", "Progid"), "VSViewer.png");
+
+    tree.WriteText(kClasses + ".bmp", "", "Paint.Picture");
+    tree.WriteText(kExts + ".bmp", "Progid", "Paint.Picture");
+    for (const char* ext : {".png", ".bmp", ".pcx"}) Disassociate(tree, ext);
+    EXPECT_EQ(Text(tree, kClasses + ".png"), "");
+    // Written as "Progid", removed as "ProgID": the registry ignores case.
+    EXPECT_EQ(Text(tree, kExts + ".png", "Progid"), "<missing>");
+    // The class itself stays for a later association.
+    EXPECT_TRUE(tree.KeyExists(kClasses + "VSViewer.png\\shell\\open\\command"));
+    EXPECT_EQ(Text(tree, kClasses + ".bmp") + Text(tree, kExts + ".bmp", "Progid"), "Paint.PicturePaint.Picture");
+    EXPECT_FALSE(tree.KeyExists(kClasses + ".pcx"));  // never associated: nothing is created
+}
+
+TEST(FeaturesAssociations, ApplyByBitSavesAndLoadDetectsTypesTakenSince) {
+    VSMemoryRegTree tree;
+    EXPECT_EQ(LoadAssociationState(tree).autoRotate, 1u);
+    const std::vector<std::string> jpeg = {".jpg", ".jpeg", ".jpe", ".jfif", ".jif"};
+    for (const auto& ext : jpeg) Associate(tree, ext, kProgram);
+    tree.WriteText(kClasses + ".jpe", "", "Other.jpe");  // taken over since
+    VSAssociationState state;
+    state.extensions = 0x40;  // TGA only
+    state.autoRotate = 0;
+    ApplyAssociationState(tree, state, kProgram);
+    for (const auto& ext : jpeg) EXPECT_EQ(Text(tree, kClasses + ext), ext == ".jpe" ? "Other.jpe" : "") << ext;
+    EXPECT_EQ(Text(tree, kClasses + ".tga"), "VSViewer.tga");
+    EXPECT_FALSE(tree.KeyExists(kClasses + ".bmp"));  // never associated: not written
+    const VSAssociationState loaded = LoadAssociationState(tree);
+    EXPECT_TRUE(loaded.extensions == 0x40u && loaded.autoRotate == 0u);
+
+    // With nothing associated no detection runs, whoever owns the types.
+    VSMemoryRegTree other;
+    other.WriteText(kClasses + ".jpg", "", "Other.jpg");
+    EXPECT_EQ(LoadAssociationState(other).extensions, 0u);
+    other.WriteNumber(kSettingsKey, "Extension", 0x01 | 0x02 | 0x20 | 0x40);
+    other.WriteText(kClasses + ".jpg", "", "VSViewer.jpg");
+    other.WriteText(kClasses + ".bmp", "", "Paint.Picture");
+    other.WriteText(kClasses + ".png", "", "");  // emptied: still ours
+    other.WriteText(kClasses + ".tga", "", "vsviewer.tga");  // the comparison keeps case
+    EXPECT_EQ(LoadAssociationState(other).extensions, 0x01u | 0x20u);
+}
+
+TEST(FeaturesAssociations, ToggleFlipsOnlyTheTypeAtAValidPosition) {
+    VSAssociationState state;
+    EXPECT_TRUE(ToggleType(&state, 5));
+    EXPECT_TRUE(ToggleType(&state, 2));
+    EXPECT_FALSE(ToggleType(&state, 5));
+    EXPECT_FALSE(ToggleType(&state, -1) || ToggleType(&state, 6));
+    EXPECT_EQ(state.extensions, 0x08u);
+    // Every type on: bit 0x04 belongs to none of them.
+    VSAssociationState all;
+    for (int32_t i = 0; i < 6; ++i) ToggleType(&all, i);
+    EXPECT_EQ(all.extensions, 0x7Bu);
+    EXPECT_TRUE(TypeChecked(all, 0) && !TypeChecked(all, 6) && !TypeChecked(all, -1));
+}
+
+namespace {
+
+const std::string k12 = "Software\\Orvanta\\Vistrel Viewer\\1.2", k10 = "Software\\Orvanta\\Vistrel Viewer\\1.0";
+
+}  // namespace
+
+TEST(FeaturesMigration, CopiesTheNewestOlderTreeOnceAndMarksIt) {
+    VSMemoryRegTree tree;
+    EXPECT_DOUBLE_EQ(FindOldVersion(tree, kVendorKey), -1.0);
+    EXPECT_FALSE(MigrateOldSettings(tree));
+    EXPECT_EQ(tree.Dump(), "");
+
+    tree.WriteNumber(k12, "PositionX", 333);
+    tree.WriteText(k12, "InitDir", "C:\\Pictures");
+    tree.CreateKey(k12 + "\\Recent\\Deep");
+    tree.WriteValue(k12 + "\\Recent\\Deep", "Blob", kRegBinary, std::vector<uint8_t>(16, 7));
+    tree.WriteNumber(k10, "PositionY", 111);
+    tree.WriteNumber(kSettingsKey, "PositionX", 5);  // overwritten by the copy
+    EXPECT_DOUBLE_EQ(FindOldVersion(tree, kVendorKey), 1.2);
+    EXPECT_TRUE(MigrateOldSettings(tree));
+    EXPECT_EQ(Number(tree, "PositionX"), 333u);
+    EXPECT_EQ(Text(tree, kSettingsKey, "InitDir"), "C:\\Pictures");
+    uint32_t type = 0;
+    std::vector<uint8_t> data;
+    ASSERT_TRUE(tree.ReadValue(std::string(kSettingsKey) + "\\Recent\\Deep", "Blob", 512, &type, &data));
+    EXPECT_EQ(type, static_cast<uint32_t>(kRegBinary));
+    EXPECT_EQ(data, std::vector<uint8_t>(16, 7));
+    // Only 1.2 was copied and marked; its values stay where they were.
+    EXPECT_EQ(Number(tree, "PositionY"), 0xDEADu);
+    EXPECT_TRUE(IsCopied(tree, k12) && !IsCopied(tree, k10));
+    EXPECT_EQ(Number(tree, "PositionX", k12), 333u);
+
+    // A second start finds the mark: the user's newer values survive.
+    tree.WriteNumber(kSettingsKey, "PositionX", 42);
+    EXPECT_FALSE(MigrateOldSettings(tree));
+    EXPECT_EQ(Number(tree, "PositionX"), 42u);
+    // A mark that is not 1 does not count.
+    tree.WriteNumber(k12, "OLD Reg Copied", 0);
+    EXPECT_TRUE(MigrateOldSettings(tree));
+    EXPECT_EQ(Number(tree, "PositionX"), 333u);
+
+    // 1.0 when it is the only older key.
+    VSMemoryRegTree old;
+    old.WriteText(k10, "SaveAsDir", "D:\\Out");
+    EXPECT_DOUBLE_EQ(FindOldVersion(old, kVendorKey), 1.0);
+    EXPECT_TRUE(MigrateOldSettings(old));
+    EXPECT_EQ(Text(old, kSettingsKey, "SaveAsDir"), "D:\\Out");
+    EXPECT_TRUE(IsCopied(old, k10));
+}
+
+TEST(FeaturesMigration, SkipsWhatCannotBeCopiedSafely) {
+    VSMemoryRegTree tree;
+    EXPECT_FALSE(Migrate(tree, k12, kSettingsKey));  // no source
+    EXPECT_FALSE(tree.KeyExists(kSettingsKey));
+    tree.WriteNumber(k12, "First", 1);
+    tree.WriteValue(k12, "Huge", kRegBinary, std::vector<uint8_t>(513, 1));
+    tree.WriteNumber(k12, "AfterHuge", 3);
+    tree.CreateKey(k12 + "\\Sub");
+    tree.WriteValue(k12 + "\\Sub", "Edge", kRegBinary, std::vector<uint8_t>(512, 2));
+    tree.WriteNumber(k12 + "\\" + std::string(257, 'k'), "Long", 1);
+    tree.WriteNumber(k10, "A", 1);
+    tree.WriteNumber(k10, "B", 2);
+    tree.WriteNumber(k10, "C", 3);
+    // A destination inside the source would grow while it is copied.
+    EXPECT_FALSE(Migrate(tree, k12, k12 + "\\Copy"));
+    EXPECT_FALSE(tree.KeyExists(k12 + "\\Copy"));
+    // An oversized value ends that key's values, but not its subkeys.
+    EXPECT_TRUE(Migrate(tree, k12, kSettingsKey));
+    EXPECT_EQ(Number(tree, "First") * 100000 + Number(tree, "AfterHuge"), 100000u + 0xDEADu);
+    uint32_t type = 0;
+    std::vector<uint8_t> data;
+    EXPECT_FALSE(tree.ReadValue(kSettingsKey, "Huge", 4096, &type, &data));
+    ASSERT_TRUE(tree.ReadValue(std::string(kSettingsKey) + "\\Sub", "Edge", 4096, &type, &data));
+    EXPECT_EQ(data.size(), 512u);
+    EXPECT_FALSE(tree.KeyExists(std::string(kSettingsKey) + "\\" + std::string(257, 'k')));
+    // An enumeration error skips only its index.
+    tree.failValueIndex = 1;
+    EXPECT_TRUE(Migrate(tree, k10, "Software\\Copy"));
+    EXPECT_EQ(Number(tree, "A", "Software\\Copy") + Number(tree, "C", "Software\\Copy"), 4u);
+    EXPECT_EQ(Number(tree, "B", "Software\\Copy"), 0xDEADu);
 }

@@ -5,6 +5,7 @@
 #include "thumbnail.h"
 
 #include "IS40.h"
+#include "IS40jpeg.h"
 #include "IS40pngtiff.h"
 #include "imageloader.h"
 #include "testutil.h"
@@ -68,9 +69,27 @@ void ExpectBox(const VSThumbCanvas& c, uint32_t x0, uint32_t y0, uint32_t x1, ui
     EXPECT_EQ(wrong, 0);
 }
 
+struct RecordingHost : VSLoaderHost {
+    std::vector<std::pair<uint32_t, std::string>> failures;
+    VSSize ScreenSize() override { return {1280, 1024}; }
+    void ReadFailed(uint32_t resource, const std::string& path) override { failures.emplace_back(resource, path); }
+    void Message(const std::string&) override {}
+};
+
+Bytes JpegBytes(const Bytes& px, uint32_t w, uint32_t h, const std::string& name) {
+    return WriteToBytes(name, [&](ISHANDLE d) { return IS40_WriteJPG(d, px.data(), w, h, 24, w * 3, 90, nullptr, 0); });
+}
+
+// A JPEG picture with an EXIF block carrying the given thumbnail bytes.
+std::string WriteExifJpeg(const std::string& name, const Bytes& px, uint32_t w, uint32_t h, const Bytes& thumb,
+                          uint32_t orientation = 1) {
+    WriteFileBytes(ScratchPath(name), WithExifSegment(JpegBytes(px, w, h, name), thumb, orientation));
+    return ScratchPath(name);
+}
+
 }  // namespace
 
-TEST(ThumbnailFit, FittedAndCentredOnTheFrameColour) {
+TEST(ThumbnailFit, FittedAndCentredOnTheFrameColourOrRefused) {
     const struct {
         uint32_t w, h, pad;  // pad: bytes past w x 3 in each source row
         uint32_t frame;
@@ -89,9 +108,7 @@ TEST(ThumbnailFit, FittedAndCentredOnTheFrameColour) {
         ASSERT_TRUE(FitThumbnail(px.data(), c.w, c.h, c.w * 3 + c.pad, c.frame, &canvas));
         ExpectBox(canvas, c.x0, c.y0, c.x1, c.y1, kRed, c.frame == kThumbWhite ? kWhiteRgb : kKey);
     }
-}
-
-TEST(ThumbnailFit, BadInputFailsCleanly) {
+    // Bad input fails cleanly.
     VSThumbCanvas c(5, 1);
     const Bytes px = Solid(10, 10, kRed);
     EXPECT_FALSE(FitThumbnail(nullptr, 10, 10, 30, kBackgroundColour, &c));
@@ -131,6 +148,10 @@ TEST(ThumbnailShell, LandscapeStretchTurnsAndRefusals) {
     // Smaller than 160 x 120 in either direction: not used.
     EXPECT_FALSE(ShellThumbnail(px.data(), 320, 119, 960, 1, &c));
     EXPECT_FALSE(ShellThumbnail(px.data(), 159, 120, 960, 1, &c));
+    // A square one counts as landscape: stretched, not fitted onto white.
+    const Bytes square = Solid(200, 200, kGreen);
+    ASSERT_TRUE(ShellThumbnail(square.data(), 200, 200, 600, 1, &c));
+    ExpectBox(c, 0, 0, 160, 120, kGreen, kGreen);
 
     // 4:3 with orientation 6: turned, fitted to 90 x 120 and centred on white;
     // clockwise the left side is on top, 8 turns the other way.
@@ -150,39 +171,24 @@ TEST(ThumbnailShell, LandscapeStretchTurnsAndRefusals) {
     ExpectBox(c, 46, 0, 113, 120, kGreen, kWhiteRgb);
 }
 
-namespace {
-
-struct RecordingHost : VSLoaderHost {
-    std::vector<std::pair<uint32_t, std::string>> failures;
-    VSSize ScreenSize() override { return {1280, 1024}; }
-    void ReadFailed(uint32_t resource, const std::string& path) override { failures.emplace_back(resource, path); }
-    void Message(const std::string&) override {}
-};
-
-Bytes JpegBytes(const Bytes& px, uint32_t w, uint32_t h, const std::string& name) {
-    return WriteToBytes(name, [&](ISHANDLE d) { return IS40_WriteJPG(d, px.data(), w, h, 24, w * 3, 90, nullptr, 0); });
-}
-
-// A JPEG picture with an EXIF block carrying the given thumbnail bytes.
-std::string WriteExifJpeg(const std::string& name, const Bytes& px, uint32_t w, uint32_t h, const Bytes& thumb) {
-    WriteFileBytes(ScratchPath(name), WithExifSegment(JpegBytes(px, w, h, name), thumb, 1));
-    return ScratchPath(name);
-}
-
-}  // namespace
-
 TEST(ThumbnailOfFile, ExifThumbnailThenWholePictureThenNone) {
     RecordingHost host;
     VSThumbCanvas c;
     // Red picture with a green 120 x 90 EXIF thumbnail: the thumbnail wins.
     const Bytes thumb = JpegBytes(Solid(120, 90, kGreen), 120, 90, "thumb.jpg");
     const std::string withExif = WriteExifJpeg("exif.jpg", Solid(640, 480, kRed), 640, 480, thumb);
+    IS40_SetJPGDCTScaleFactors(1, 4);  // left by a scaled decode: thumbnails are read whole all the same
     EXPECT_EQ(FileThumbnail(withExif, true, host, &c), kThumbFromExif);
     ExpectBox(c, 20, 15, 140, 105, kGreen, kKey, 8);
     // No EXIF block: the picture decoded and fitted.
     JpegBytes(Solid(640, 320, kBlue), 640, 320, "plain.jpg");
     EXPECT_EQ(FileThumbnail(ScratchPath("plain.jpg"), true, host, &c), kThumbFromPicture);
     ExpectBox(c, 0, 20, 160, 100, kBlue, kKey, 8);
+    Bytes rgb{1};
+    uint32_t w = 9, h = 9;
+    EXPECT_FALSE(ImageLoader::ReadExifThumbnail(ScratchPath("plain.jpg"), &rgb, &w, &h));
+    EXPECT_TRUE(rgb.empty() && w == 0 && h == 0);
+    EXPECT_EQ(ImageLoader::ReadExifNumber(withExif, 274) * 10 + ImageLoader::ReadExifNumber(ScratchPath("plain.jpg"), 274), 10);
     // Undecodable EXIF thumbnail bytes: the whole picture instead.
     const std::string badThumb = WriteExifJpeg("badthumb.jpg", Solid(320, 240, kBlue), 320, 240, Bytes(300, 0x41));
     EXPECT_EQ(FileThumbnail(badThumb, true, host, &c), kThumbFromPicture);
@@ -204,23 +210,23 @@ TEST(ThumbnailOfFile, ExifThumbnailThenWholePictureThenNone) {
 }
 
 // A picture stored sideways (orientation 6): upright with auto-rotation,
-// as stored without it.
+// as stored without it, from the picture and from its EXIF thumbnail alike.
 TEST(ThumbnailOfFile, AutoRotationMakesItUpright) {
     RecordingHost host;
     const Bytes px = Halves(320, 160, kRed, kBlue);
     Bytes tiff = WriteToBytes("turned.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, px.data(), 320, 160, 24, 960, nullptr, 1, nullptr, 0); });
     tiff[TiffValueAt(tiff, 274)] = 6;
     WriteFileBytes(ScratchPath("turned.tif"), tiff);
-    VSThumbCanvas c;
-    ASSERT_EQ(FileThumbnail(ScratchPath("turned.tif"), true, host, &c), kThumbFromPicture);
-    // 60 x 120 in the middle: the stored left half (red) on top.
-    EXPECT_TRUE(Near(At(c, 80, 20), kRed, 8));
-    EXPECT_TRUE(Near(At(c, 80, 100), kBlue, 8));
-    EXPECT_TRUE(Near(At(c, 20, 60), kKey));
-    ASSERT_EQ(FileThumbnail(ScratchPath("turned.tif"), false, host, &c), kThumbFromPicture);
-    EXPECT_TRUE(Near(At(c, 20, 60), kRed, 8));
-    EXPECT_TRUE(Near(At(c, 140, 60), kBlue, 8));
-    EXPECT_TRUE(Near(At(c, 80, 5), kKey));
+    const Bytes thumb = JpegBytes(Halves(160, 80, kRed, kBlue), 160, 80, "thumb.jpg");
+    const std::string jpg = WriteExifJpeg("turned.jpg", px, 320, 160, thumb, 6);
+    for (const auto& way : {std::make_pair(ScratchPath("turned.tif"), kThumbFromPicture), std::make_pair(jpg, kThumbFromExif)}) {
+        VSThumbCanvas c;
+        // 60 x 120 in the middle: the stored left half (red) on top; unturned, on the left.
+        ASSERT_EQ(FileThumbnail(way.first, true, host, &c), way.second);
+        EXPECT_TRUE(Near(At(c, 80, 20), kRed, 8) && Near(At(c, 80, 100), kBlue, 8) && Near(At(c, 20, 60), kKey));
+        ASSERT_EQ(FileThumbnail(way.first, false, host, &c), way.second);
+        EXPECT_TRUE(Near(At(c, 20, 60), kRed, 8) && Near(At(c, 140, 60), kBlue, 8) && Near(At(c, 80, 5), kKey));
+    }
 }
 
 TEST(ThumbnailRecords, KeysNeverReachReleasedRecords) {
