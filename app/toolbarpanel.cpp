@@ -123,7 +123,7 @@ bool ToolbarPanel::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* re
 bool ToolbarPanel::MenuCommand(UINT id) {
     switch (id) {
     case ID_MENU_HELP: OpenUrl(PageAddress(IDS_HELP_PAGE)); return true;
-    case ID_MENU_ABOUT: ShowAbout(); return true;
+    case ID_MENU_ABOUT: ShowAbout(main_); return true;
     case ID_MENU_VISIT: OpenUrl(PageAddress(IDS_HOME_PAGE)); return true;
     case ID_MENU_UPDATE: UpdateCheckCommand(main_); return true;
     case ID_MENU_SETTINGS: SettingsCommand(main_); return true;

@@ -30,7 +30,7 @@ protected:
 
 }  // namespace
 
-void ShowAbout() {
+void ShowAbout(HWND owner) {
     CAboutDialog dialog;
-    dialog.DoModal(nullptr);
+    dialog.DoModal(owner);
 }

@@ -24,8 +24,9 @@ void ReadEditorVersion(float* version, float* build);
 void ShowEditorUpdateDialog(HWND owner);
 // Start-up: copies an older version's settings once.
 void MigrateSettings();
-// The About dialog.
-void ShowAbout();
+// The About dialog, owned by the main window: one at a time, and closed
+// with it.
+void ShowAbout(HWND owner);
 // Opens an address in the user's browser.
 bool OpenUrl(const std::string& address);
 // The address of a web page string resource (help, home, product pages).
