@@ -420,7 +420,10 @@ void MainDialog::OnCopyData(const COPYDATASTRUCT* data) {
     memcpy(path, data->lpData, n);
     SendMessageA(Hwnd(), UM_STOP_THUMBNAILS, 0, 0);
     panel_->Build(path);
-    SendMessageA(Hwnd(), UM_SHOW_FILE, 0, reinterpret_cast<LPARAM>(path));
+    // Named as listed: the same file handed over in another case.
+    const std::string listed = panel_->List().CurrentPath();
+    const std::string shown = CompareNoCase(listed, path) == 0 ? listed : std::string(path);
+    SendMessageA(Hwnd(), UM_SHOW_FILE, 0, reinterpret_cast<LPARAM>(shown.c_str()));
 }
 
 void MainDialog::OnDestroy() {
