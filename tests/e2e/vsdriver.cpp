@@ -526,6 +526,22 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
+    if (cmd == "holdinstance") {
+        // What a closing viewer looks like: the instance held, no window.
+        // argv[2] is a Windows path; the instance goes once it exists.
+        HANDLE mutex = CreateMutexA(nullptr, TRUE, "VSViewer Mutex");
+        if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) return Fail("the instance is taken");
+        std::printf("held\n");
+        std::fflush(stdout);
+        const DWORD end = GetTickCount() + 120000;
+        while (GetFileAttributesA(argv[2]) == INVALID_FILE_ATTRIBUTES) {
+            if (Expired(end)) return Fail("never told to let go");
+            Sleep(50);
+        }
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+        return 0;
+    }
     if (cmd == "thumbs") {
         HWND w = Need(text);
         return w ? PrintThumbnails(w) : 1;
