@@ -90,5 +90,23 @@ touch "$VS_TMP/let-go"
 wait "$HOLDER" || vs_fail "the holder failed"
 D wait "$MARK" 30 >/dev/null || vs_fail "no window once the last viewer had gone"
 wait_caption "b.png (2/3)" >/dev/null || vs_fail "the picture of the start is not shown"
+
+echo "-- the last of quick sort commands wins while thumbnails are made"
+# Large pictures keep the thumbnail worker busy while the commands come.
+SORTS=$VS_TMP/sorts
+mkdir -p "$SORTS"
+for n in 1 2 3; do convert -size 8000x6000 xc:magenta -define png:compression-filter=4 "$SORTS/big$n.png"; done
+convert -size 64x48 xc:red "$SORTS/small.png"
+convert -size 640x480 plasma:fractal -quality 95 "$SORTS/medium.jpg"
+D key "$MARK" V
+vs_run "$OUT/vistrel.exe" "$(winpath "$SORTS")\\small.png" || vs_fail "hand-over of the sort folder"
+wait_caption "small.png (5/5)" >/dev/null || vs_fail "the sort folder"
+for key in 19 18 19 18 17 19; do D menu "$MARK" $key; done
+wait_pane 3 "Sort by: SIZE ASC" || vs_fail "the last command did not win in pane 3"
+D key "$MARK" V
+D key "$MARK" HOME
+wait_caption "small.png (1/5)" >/dev/null || vs_fail "the list is not in size order"
+
 stop_viewer
+[ "$(D reg "$KEY" SortType)" = "19" ] || vs_fail "SortType is $(D reg "$KEY" SortType)"
 echo "PASS"
