@@ -102,8 +102,7 @@ pixel_is 396 241 255 0 0 396 341 0 0 255 || vs_fail "turned picture not shown re
 near "$(file_pixel "$PICS/a.png" 50 10)" 255 0 0 || vs_fail "a.png on disk not turned clockwise"
 
 echo "-- Ctrl+R: a replacing result takes the picture's place in the list"
-D key "$MARK" RIGHT
-wait_caption "b.png (2/5)" || vs_fail "b.png"
+press RIGHT "b.png (2/5)"
 ctrl R
 wait_caption "Orvanta - b_grey.png (2/5)" || vs_fail "grey result not shown in b.png's place"
 pixel_is 396 291 150 150 150 || vs_fail "grey result not painted"
@@ -111,8 +110,7 @@ near "$(file_pixel "$PICS/b_grey.png" 5 5)" 150 150 150 || vs_fail "b_grey.png i
 near "$(file_pixel "$PICS/b.png" 5 5)" 0 255 0 || vs_fail "b.png itself changed"
 
 echo "-- editor button 2: a new file joins the list and is shown"
-D key "$MARK" RIGHT
-wait_caption "c.bmp (3/5)" || vs_fail "c.bmp"
+press RIGHT "c.bmp (3/5)"
 D button "$MARK" 2
 wait_caption_re "Orvanta - c_mirror\.bmp \([0-9]/6\)" || vs_fail "new file not added and shown"
 pixel_is 336 291 0 0 0 456 291 255 255 0 || vs_fail "mirrored picture not shown black left, yellow right"
@@ -137,8 +135,7 @@ wait_caption_re "Orvanta - e_renamed\.png \([0-9]/6\)" || vs_fail "renamed pictu
 [ -e "$PICS/e.png" ] && vs_fail "e.png still on disk"
 [ -e "$PICS/e_renamed.png" ] || vs_fail "e_renamed.png not on disk"
 shown=$(caption)
-D key "$MARK" RIGHT LEFT
-wait_caption "${shown#*Orvanta - }" || vs_fail "renamed entry not in the list"
+press RIGHT LEFT "${shown#*Orvanta - }"
 
 echo "-- editor errors change nothing"
 wait_pane 1 "Dimensions:  320 x 240" || vs_fail "e_renamed.png size"
@@ -169,8 +166,7 @@ pixel_is 396 291 55 155 205 || vs_fail "shown picture changed after a failed run
 [ "$(caption)" = "$shown" ] || vs_fail "caption after a failed run: $(caption)"
 
 echo "-- an editor older than version 2.3 build 071130 is not run"
-D key "$MARK" HOME
-wait_caption "a.png (1/6)" || vs_fail "a.png again"
+press HOME "a.png (1/6)"
 turned=$(md5sum <"$PICS/a.png")
 for values in "2.2 071130" "2.3 071129"; do
     read -r version build <<<"$values"

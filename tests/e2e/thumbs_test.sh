@@ -103,8 +103,7 @@ check_thumbnails "in name order"
 echo "-- arrow keys and clicks move the current picture"
 D key "$MARK" RIGHT
 wait_selected 1 || vs_fail "Right did not select item 1: $(items | field selected)"
-D key "$MARK" DOWN
-wait_caption "e_big1.png (5/8)" >/dev/null || vs_fail "Down did not move a row down"
+press DOWN "e_big1.png (5/8)"
 wait_selected 4 || vs_fail "Down did not select item 4"
 D click "$MARK" $(centre_of 2)
 wait_caption "c_plain.jpg (3/8)" >/dev/null || vs_fail "a click did not make c_plain.jpg current"

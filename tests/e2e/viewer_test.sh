@@ -39,20 +39,16 @@ vs_run "$OUT/vistrel.exe" || vs_fail "second start without argument failed"
 wait_caption "c.png (5/6)" >/dev/null || vs_fail "argument-less start changed the picture"
 
 echo "-- stepping wraps around"
-D key "$MARK" END
-wait_caption "orient6.jpg (6/6)" >/dev/null || vs_fail "End"
-D key "$MARK" RIGHT
-wait_caption "a.png (1/6)" >/dev/null || vs_fail "Right on the last picture did not show the first"
-D key "$MARK" LEFT
-wait_caption "orient6.jpg (6/6)" >/dev/null || vs_fail "Left on the first picture did not show the last"
+press END "orient6.jpg (6/6)"
+press RIGHT "a.png (1/6)"
+press LEFT "orient6.jpg (6/6)"
 
 echo "-- EXIF orientation 6 turns the picture upright"
 # 200 x 100, red left and blue right, turned clockwise: 100 x 200, red on top.
 pixel_is 396 241 255 0 0 396 341 0 0 255 330 291 92 139 180 || vs_fail "orient6.jpg not shown turned clockwise"
 
 echo "-- status panes of a 1,048,575-byte file"
-D key "$MARK" HOME RIGHT RIGHT
-wait_caption "big.png (3/6)" >/dev/null || vs_fail "big.png"
+press HOME RIGHT RIGHT "big.png (3/6)"
 expect_pane 2 "File size: 1024 KB"
 expect_pane 0 " big.png (3/6)"
 
@@ -64,8 +60,7 @@ grep -qF "$expected" <<<"$text" || vs_fail "message was \"$text\""
 pixel_is 396 291 255 255 0 || vs_fail "previous picture not kept"
 
 echo "-- full screen in and out"
-D key "$MARK" LEFT
-wait_caption "big.png (3/6)" >/dev/null || vs_fail "back to big.png"
+press LEFT "big.png (3/6)"
 D key "$MARK" RETURN
 expect_rect "0 0 1280 1024" "full screen"
 D key "$MARK" ESCAPE
@@ -73,8 +68,7 @@ expect_rect "200 200 1000 800" "leaving full screen"
 D wait "$MARK" 5 >/dev/null || vs_fail "Esc in full screen closed the viewer"
 
 echo "-- delete asks, removes the file and shows the next"
-D key "$MARK" END LEFT
-wait_caption "c.png (5/6)" >/dev/null || vs_fail "c.png"
+press END LEFT "c.png (5/6)"
 D key "$MARK" DELETE
 text=$(D dialog "Vistrel Viewer" 6 20) || vs_fail "no question before deleting"
 grep -qF "Are you sure want to delete c.png ?" <<<"$text" || vs_fail "question was \"$text\""

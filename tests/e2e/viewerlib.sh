@@ -40,6 +40,11 @@ wait_caption() { retry 100 caption_ends "$1" || { echo "last seen: $(caption)" >
 # The caption's end matching an extended regular expression.
 caption_matches() { [[ "$(caption)" =~ $1$ ]]; }
 wait_caption_re() { retry 100 caption_matches "$1" || { echo "last seen: $(caption)" >&2; return 1; }; }
+# press KEY... TEXT: the keys, then the caption must come to end with TEXT.
+press() {
+    D key "$MARK" "${@:1:$#-1}"
+    wait_caption "${*: -1}" || vs_fail "after ${*:1:$#-1} the caption does not end with \"${*: -1}\""
+}
 rect_is() { [ "$(info | field rect)" = "$1" ]; }
 expect_rect() { retry 50 rect_is "$1" || vs_fail "$2: window rect is \"$(info | field rect)\", expected \"$1\""; }
 zoomed() { [ "$(info | field zoomed)" = 1 ]; }

@@ -227,13 +227,8 @@ public:
         if (index < 0 || static_cast<uint32_t>(index) >= kFunctionCount) return E_INVALIDARG;
         const std::vector<uint8_t> file = FunctionBitmap(static_cast<uint32_t>(index));
         SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(file.size()));
-        void* data = nullptr;
-        if (!bytes || FAILED(SafeArrayAccessData(bytes, &data))) {
-            if (bytes) SafeArrayDestroy(bytes);
-            return E_OUTOFMEMORY;
-        }
-        std::memcpy(data, file.data(), file.size());
-        SafeArrayUnaccessData(bytes);
+        if (!bytes) return E_OUTOFMEMORY;
+        std::memcpy(bytes->pvData, file.data(), file.size());
         VariantClear(bitmap);
         V_VT(bitmap) = VT_ARRAY | VT_UI1;
         V_ARRAY(bitmap) = bytes;
