@@ -14,13 +14,13 @@ namespace {
 
 int g_failures = 0;
 
-#define CHECK(cond, ...)                                                        \
-    do {                                                                        \
-        if (cond) break;                                                        \
-        ++g_failures;                                                           \
-        std::printf("FAIL line %d: %s: ", __LINE__, #cond);                     \
-        std::printf(__VA_ARGS__);                                               \
-        std::printf("\n");                                                      \
+#define CHECK(cond, ...)                                                                  \
+    do {                                                                                  \
+        if (cond) break;                                                                  \
+        std::printf("FAIL line %d: %s: ", __LINE__, #cond);                               \
+        std::printf(__VA_ARGS__);                                                         \
+        std::printf("\n");                                                                \
+        ++g_failures;                                                                     \
     } while (0)
 
 using Bytes = std::vector<uint8_t>;
@@ -53,6 +53,20 @@ Bytes GdiPixels(HBITMAP bmp, HDC dc, uint32_t w, uint32_t h) {
     return rgb;
 }
 
+// The bitmap read by the codec library, every read expected to succeed.
+Bytes ToRGB(HBITMAP bmp, HDC screen, uint32_t w, uint32_t h, HPALETTE pal = nullptr) {
+    Bytes rgb(static_cast<size_t>(w) * h * 3, 0xEE);
+    CHECK(IS40_HBITMAPToRGB(bmp, screen, pal, rgb.data()) && IS40_GetLastError() == 0, "error %u",
+          IS40_GetLastError());
+    return rgb;
+}
+
+int Differences(const Bytes& a, const Bytes& b) {
+    int wrong = a.size() == b.size() ? 0 : -1;
+    for (size_t k = 0; wrong >= 0 && k < a.size(); ++k) wrong += a[k] != b[k];
+    return wrong;
+}
+
 void RoundTripThroughDeviceBitmap(HDC screen) {
     // A picture with padded rows (an odd width pads GDI's rows too): GDI
     // sees the same pixels, and reading the bitmap back gives the picture.
@@ -67,10 +81,7 @@ void RoundTripThroughDeviceBitmap(HDC screen) {
         uint32_t bw = 0, bh = 0;
         CHECK(IS40_GetHBITMAPDimensions(bmp, &bw, &bh) && bw == w && bh == h, "%ux%u", bw, bh);
         CHECK(GdiPixels(bmp, screen, w, h) == packed, "GDI sees other pixels");
-        Bytes back(w * h * 3, 0);
-        CHECK(IS40_HBITMAPToRGB(bmp, screen, nullptr, back.data()), "error %u", IS40_GetLastError());
-        CHECK(IS40_GetLastError() == 0, "error %u", IS40_GetLastError());
-        CHECK(back == packed, "round trip changed pixels");
+        CHECK(ToRGB(bmp, screen, w, h) == packed, "round trip changed pixels");
         DeleteObject(bmp);
     }
 
@@ -82,35 +93,23 @@ void RoundTripThroughDeviceBitmap(HDC screen) {
     HPALETTE pal = CreatePalette(reinterpret_cast<LOGPALETTE*>(&lp));
     HBITMAP bmp = IS40_RGBToHBITMAP(packed.data(), w, h, w * 3, pal, screen);
     CHECK(bmp != nullptr, "with palette: error %u", IS40_GetLastError());
-    if (bmp) {
-        Bytes back(w * h * 3, 0);
-        CHECK(IS40_HBITMAPToRGB(bmp, screen, pal, back.data()), "error %u", IS40_GetLastError());
-        CHECK(back == packed, "round trip with palette changed pixels");
-        DeleteObject(bmp);
-    }
+    if (bmp) CHECK(ToRGB(bmp, screen, w, h, pal) == packed, "round trip with palette changed pixels");
+    DeleteObject(bmp);
     DeleteObject(pal);
 }
 
-// A DIB section of the given depth with known bits; the expected RGB is
-// worked out here from the bits and the colour table.
+// A DIB section of the given depth with known bits. GDI's own reading is
+// the expected RGB, except at 16 bits where it widens 5-bit channels by
+// repeating bits while the library scales them: worked out here.
 void DibSectionAtDepth(HDC screen, uint32_t bits) {
     const uint32_t w = 19, h = 7;
     struct {
         BITMAPINFOHEADER h;
         RGBQUAD table[256];
     } bi = {};
-    bi.h.biSize = sizeof bi.h;
-    bi.h.biWidth = w;
-    bi.h.biHeight = h;  // bottom-up
-    bi.h.biPlanes = 1;
-    bi.h.biBitCount = static_cast<WORD>(bits);
-    bi.h.biCompression = BI_RGB;
-    const uint32_t colours = bits <= 8 ? 1u << bits : 0;
-    for (uint32_t i = 0; i < colours; ++i) {
-        bi.table[i].rgbRed = static_cast<BYTE>(i * 29 + 3);
-        bi.table[i].rgbGreen = static_cast<BYTE>(255 - i * 7);
-        bi.table[i].rgbBlue = static_cast<BYTE>(i * 101 + 50);
-    }
+    bi.h = {sizeof bi.h, static_cast<LONG>(w), static_cast<LONG>(h), 1, static_cast<WORD>(bits), BI_RGB, 0, 0, 0, 0, 0};
+    for (uint32_t i = 0; bits <= 8 && i < (1u << bits); ++i)
+        bi.table[i] = {static_cast<BYTE>(i * 101 + 50), static_cast<BYTE>(255 - i * 7), static_cast<BYTE>(i * 29 + 3), 0};
     void* bitsPtr = nullptr;
     HBITMAP sec = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS, &bitsPtr, nullptr, 0);
     CHECK(sec && bitsPtr, "CreateDIBSection %u bits", bits);
@@ -119,36 +118,15 @@ void DibSectionAtDepth(HDC screen, uint32_t bits) {
     uint8_t* data = static_cast<uint8_t*>(bitsPtr);
     for (uint32_t k = 0; k < stride * h; ++k) data[k] = static_cast<uint8_t>(k * 53 + bits);
     GdiFlush();
-
-    Bytes want(w * h * 3);
-    for (uint32_t y = 0; y < h; ++y) {
-        const uint8_t* row = data + (h - 1 - y) * stride;
+    Bytes want = GdiPixels(sec, screen, w, h);
+    CHECK(want.size() == w * h * 3, "%u bits: GDI could not read the section", bits);
+    for (uint32_t y = 0; bits == 16 && y < h; ++y)
         for (uint32_t x = 0; x < w; ++x) {
-            uint8_t* p = &want[(y * w + x) * 3];
-            if (bits <= 8) {
-                const uint32_t i = bits == 1 ? (row[x / 8] >> (7 - x % 8)) & 1
-                                   : bits == 4 ? (row[x / 2] >> (x % 2 ? 0 : 4)) & 15
-                                               : row[x];
-                p[0] = bi.table[i].rgbRed;
-                p[1] = bi.table[i].rgbGreen;
-                p[2] = bi.table[i].rgbBlue;
-            } else if (bits == 16) {
-                const uint32_t v = row[2 * x] | (row[2 * x + 1] << 8);
-                p[0] = static_cast<uint8_t>(((v >> 10) & 31) * 255 / 31);
-                p[1] = static_cast<uint8_t>(((v >> 5) & 31) * 255 / 31);
-                p[2] = static_cast<uint8_t>((v & 31) * 255 / 31);
-            } else {
-                const uint8_t* q = row + x * (bits / 8);
-                p[0] = q[2];
-                p[1] = q[1];
-                p[2] = q[0];
-            }
+            const uint8_t* q = data + (h - 1 - y) * stride + 2 * x;
+            const uint32_t v = q[0] | (q[1] << 8);
+            for (int c = 0; c < 3; ++c) want[(y * w + x) * 3 + c] = static_cast<uint8_t>(((v >> (10 - 5 * c)) & 31) * 255 / 31);
         }
-    }
-    Bytes got(w * h * 3, 0xEE);
-    CHECK(IS40_HBITMAPToRGB(sec, screen, nullptr, got.data()), "%u bits: error %u", bits, IS40_GetLastError());
-    int wrong = 0;
-    for (size_t k = 0; k < got.size(); ++k) wrong += got[k] != want[k];
+    const int wrong = Differences(ToRGB(sec, screen, w, h), want);
     CHECK(wrong == 0, "%u bits: %d bytes differ", bits, wrong);
     DeleteObject(sec);
 }
@@ -159,14 +137,9 @@ void MonochromeDeviceBitmap(HDC screen) {
     HBITMAP mono = CreateBitmap(16, 2, 1, 1, rows);
     CHECK(mono != nullptr, "CreateBitmap");
     if (!mono) return;
-    Bytes got(16 * 2 * 3, 0x77);
-    CHECK(IS40_HBITMAPToRGB(mono, screen, nullptr, got.data()), "error %u", IS40_GetLastError());
-    int wrong = 0;
-    for (uint32_t y = 0; y < 2; ++y)
-        for (uint32_t x = 0; x < 16; ++x) {
-            const bool set = (rows[y * 2 + x / 8] >> (7 - x % 8)) & 1;
-            for (int c = 0; c < 3; ++c) wrong += got[(y * 16 + x) * 3 + c] != (set ? 255 : 0);
-        }
+    Bytes want;
+    for (uint32_t x = 0; x < 32; ++x) want.insert(want.end(), 3, (rows[x / 8] >> (7 - x % 8)) & 1 ? 255 : 0);
+    const int wrong = Differences(ToRGB(mono, screen, 16, 2), want);
     CHECK(wrong == 0, "%d bytes differ", wrong);
     DeleteObject(mono);
 }
@@ -182,8 +155,7 @@ void DeviceBitmapPaintedByGdi(HDC screen) {
     FillRect(mem, &right, b);
     SelectObject(mem, old);
     DeleteDC(mem);
-    Bytes got(20 * 10 * 3, 0);
-    CHECK(IS40_HBITMAPToRGB(bmp, screen, nullptr, got.data()), "error %u", IS40_GetLastError());
+    const Bytes got = ToRGB(bmp, screen, 20, 10);
     CHECK(got[0] == 0x5C && got[1] == 0x8B && got[2] == 0xB4, "left %02X %02X %02X", got[0], got[1], got[2]);
     const uint8_t* r = &got[(9 * 20 + 19) * 3];
     CHECK(r[0] == 10 && r[1] == 200 && r[2] == 30, "right %u %u %u", r[0], r[1], r[2]);

@@ -8,12 +8,9 @@ set -u -o pipefail
 vs_viewer_begin "$@"
 RESULT="Update Check Result - Vistrel Viewer "
 
-PICS=$VS_TMP/pics
-mkdir -p "$PICS"
 convert -size 320x240 xc:'#ff0000' "$PICS/a.png"
 convert -size 320x240 xc:'#00ff00' "$PICS/b.png"
 convert -size 320x240 xc:'#0000ff' -compress lzw "$PICS/d.tif"
-WPICS=$(winpath "$PICS")
 
 # An update server that answers only once $RELEASE exists; each request
 # it holds is logged first, so the test knows the check has reached it.
@@ -72,7 +69,7 @@ D key "$MARK" HOME
 wait_caption "a.png (1/3)" >/dev/null || vs_fail "Home"
 vs_run "$OUT/vistrel.exe" "$WPICS\\D.TIF" || vs_fail "second start exited with $?"
 wait_caption "Orvanta - d.tif (3/3)" >/dev/null || vs_fail "the hand-over in another case named another file"
-[ "$(pane 0)" = " d.tif (3/3)" ] || vs_fail "pane 0 is \"$(pane 0)\""
+expect_pane 0 " d.tif (3/3)"
 
 echo "-- a start while the last viewer is closing becomes the viewer"
 stop_viewer

@@ -18,14 +18,11 @@ RESULT="Update Check Result - Vistrel Viewer "
 # in the main window, so none is posted to a window being destroyed.
 focus_home() { info | grep -q "^focus=.* in \"$MARK"; }
 settle() { retry 50 focus_home || vs_fail "the focus did not come back to the main window: $(info | grep "^focus=")"; }
+key() { settle && D key "$MARK" "$@"; }
 
 # Web pages reach a fake browser of this prefix, which only logs them.
 BROWSER_LOG=$VS_TMP/browser.log
-cat >"$VS_TMP/browser.sh" <<EOS
-#!/bin/sh
-echo "\$*" >> "$BROWSER_LOG"
-EOS
-chmod +x "$VS_TMP/browser.sh"
+printf '#!/bin/sh\necho "$*" >> "%s"\n' "$BROWSER_LOG" >"$VS_TMP/browser.sh" && chmod +x "$VS_TMP/browser.sh"
 D regset 'Software\Wine\WineBrowser' Browsers sz "$VS_TMP/browser.sh" || vs_fail "fake browser not registered"
 url_seen() { grep -qF "$1" "$BROWSER_LOG" 2>/dev/null; }
 wait_url() { retry 100 url_seen "$1" || { echo "browser saw: $(cat "$BROWSER_LOG" 2>/dev/null)" >&2; return 1; }; }
@@ -33,21 +30,26 @@ wait_url() { retry 100 url_seen "$1" || { echo "browser saw: $(cat "$BROWSER_LOG
 # The update server: a local HTTP server on a free port.
 WWW=$VS_TMP/www
 mkdir -p "$WWW/swinfo"
-PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+PORT=$(free_port)
 python3 -m http.server "$PORT" --bind 127.0.0.1 --directory "$WWW" >"$VS_TMP/http.log" 2>&1 &
 HTTP=$!
 trap 'kill $HTTP 2>/dev/null; vs_wine_stop' EXIT
-DEAD_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+DEAD_PORT=$(free_port)
 serve() { printf '%s' "$1" >"$WWW/swinfo/vsvinfo.xml"; }
 
-PICS=$VS_TMP/pics
-mkdir -p "$PICS" "$VS_TMP/saved"
+mkdir -p "$VS_TMP/saved"
 convert -size 320x240 xc:'#ff0000' -quality 95 "$PICS/red.jpg"
 # Stored sideways: red left, blue right, EXIF orientation 6.
 convert -size 200x100 xc:'#ff0000' -size 200x100 xc:'#0000ff' +append -quality 95 "$PICS/orient6.jpg"
 exiftool -q -overwrite_original -n -Orientation=6 "$PICS/orient6.jpg" || vs_fail "exiftool failed"
-WPICS=$(winpath "$PICS")
 WSAVED=$(winpath "$VS_TMP/saved")
+settings() {  # ITEM BUTTON [BOX STATE]: the settings dialog with list item ITEM clicked
+    D menu "$MARK" 118
+    D listsel "$SETTINGS" 1007 "$1" || vs_fail "no settings dialog"
+    [ $# -lt 4 ] || D check "$SETTINGS" "$3" "$4" || vs_fail "no box $3"
+    D dialog "$SETTINGS" "$2" >/dev/null || vs_fail "settings button $2"
+}
 save_as() {  # NAME: Save As into the saved folder, once the file is there
     D key "$MARK" S
     D settext "Save As" 1148 "$WSAVED\\$1" || vs_fail "no Save As dialog"
@@ -60,10 +62,7 @@ echo "-- an older version's settings are copied once"
 D regset "$OLD12" Legacy sz "first" && D regset "$OLD12\\Recent" Entry dword 7 &&
     D regset "$OLD10" Legacy sz "from 1.0" || vs_fail "regset"
 start_viewer "$WPICS\\red.jpg"
-expect_regs "migration" "first
-7
-1
-<none>" "$KEY" Legacy "$KEY\\Recent" Entry "$OLD12" "OLD Reg Copied" "$OLD10" "OLD Reg Copied"
+expect_regs "migration" "$(printf '%s\n' first 7 1 "<none>")" "$KEY" Legacy "$KEY\\Recent" Entry "$OLD12" "OLD Reg Copied" "$OLD10" "OLD Reg Copied"
 
 echo "-- Save As writes the shown JPEG as PNG"
 save_as copy.png
@@ -78,13 +77,8 @@ save_as same.jpg
 cmp -s "$PICS/red.jpg" "$VS_TMP/saved/same.jpg" || vs_fail "same.jpg differs from red.jpg"
 
 echo "-- associating TGA"
-D menu "$MARK" 118
-D listsel "$SETTINGS" 1007 5 || vs_fail "no settings dialog"
-D dialog "$SETTINGS" 1 >/dev/null || vs_fail "Apply"
-expect_regs "TGA association" "VSViewer.tga
-VSViewer.tga
-64
-1" "$CLASSES\\.tga" "" "$EXTS\\.tga" Progid "$KEY" Extension "$KEY" AutoRotate
+settings 5 1
+expect_regs "TGA association" "$(printf '%s\n' VSViewer.tga VSViewer.tga 64 1)" "$CLASSES\\.tga" "" "$EXTS\\.tga" Progid "$KEY" Extension "$KEY" AutoRotate
 command=$(D reg "$CLASSES\\VSViewer.tga\\shell\\open\\command" "" "$CLASSES\\VSViewer.tga\\DefaultIcon" "")
 [[ "$command" == \"*vistrel.exe*\"\ \"%1\"$'\n'*vistrel.exe*,0 ]] || vs_fail "open command and icon are \"$command\""
 
@@ -95,40 +89,28 @@ for ext in .jpg .jpeg .jpe .jfif .jif; do
     JPEG_DEFAULTS+=("$CLASSES\\$ext" "")
     JPEG_PROGIDS+=("$EXTS\\$ext" Progid)
 done
-D menu "$MARK" 118
-D listsel "$SETTINGS" 1007 0 || vs_fail "no settings dialog"
-D dialog "$SETTINGS" 1 >/dev/null || vs_fail "Apply"
-expect_regs "JPEG association" "VSViewer.jpg
-VSViewer.jpeg
-VSViewer.jpe
-VSViewer.jfif
-VSViewer.jif" "${JPEG_DEFAULTS[@]}"
+settings 0 1
+expect_regs "JPEG association" "$(printf 'VSViewer%s\n' .jpg .jpeg .jpe .jfif .jif)" "${JPEG_DEFAULTS[@]}"
 D regset "$CLASSES\\.jpe" "" sz "Other.jpe"
 D regset "$EXTS\\.jpe" Progid sz "Other.jpe"
 # The sideways picture, shown upright while "AutoRotate" is on.
-settle
-D key "$MARK" LEFT
+key LEFT
 pixel_is 396 241 255 0 0 || vs_fail "orient6.jpg not shown upright"
-D menu "$MARK" 118
-D listsel "$SETTINGS" 1007 0 || vs_fail "no settings dialog"
-D check "$SETTINGS" 1019 0 || vs_fail "no auto-rotate box"
-D dialog "$SETTINGS" 1 >/dev/null || vs_fail "Apply"
+settings 0 1 1019 0
 expect_regs "JPEG disassociation" "$(printf '%s\n' "" "" Other.jpe "" "" "<none>" "<none>" Other.jpe "<none>" "<none>" \
     VSViewer.tga 64 0)" "${JPEG_DEFAULTS[@]}" "${JPEG_PROGIDS[@]}" "$CLASSES\\.tga" "" "$KEY" Extension "$KEY" AutoRotate
 D reg "$CLASSES\\VSViewer.jpg\\shell\\open\\command" "" | grep -q vistrel.exe || vs_fail "the ProgID key went as well"
 # Switching "AutoRotate" off shows the picture again as stored at once.
-pixel_is 316 291 255 0 0 && pixel_is 476 291 0 0 255 || vs_fail "not shown as stored after AutoRotate went off"
+pixel_is 316 291 255 0 0 476 291 0 0 255 || vs_fail "not shown as stored after AutoRotate went off"
 
 echo "-- open with: the program picker, then the programs registered for .jpg"
-settle
-D key "$MARK" E
+key E
 D dialog "Select program to open with" 2 >/dev/null || vs_fail "no program picker without registered programs"
 D gone "Select program to open with" 10 || vs_fail "program picker stayed"
 # The classes root of this Wine is the machine's part.
 "$VS_WINE" reg add 'HKCR\Foo.jpg\shell\open\command' /ve /d '"C:\windows\notepad.exe" "%1"' /f >/dev/null 2>&1 ||
     vs_fail "class not registered"
-settle
-D key "$MARK" E
+key E
 D dialog "External Program - Vistrel Viewer" 1017 >/dev/null || vs_fail "no program list"
 caption=$(D wait "Notepad" 30 | sed -n 's/^caption=//p')
 [[ "$caption" == *orient6.jpg* ]] || vs_fail "the program did not get the picture: \"$caption\""
@@ -136,11 +118,8 @@ D close "Notepad"
 D gone "Notepad" 10 || vs_fail "Notepad stayed"
 
 echo "-- Cancel writes nothing"
-D menu "$MARK" 118
-D listsel "$SETTINGS" 1007 1 || vs_fail "no settings dialog"
-D dialog "$SETTINGS" 2 >/dev/null || vs_fail "Cancel"
-expect_regs "Cancel" "<none>
-64" "$CLASSES\\.bmp" "" "$KEY" Extension
+settings 1 2
+expect_regs "Cancel" "$(printf '%s\n' "<none>" 64)" "$CLASSES\\.bmp" "" "$KEY" Extension
 
 echo "-- update check against the local server"
 D regset "$KEY" UpdateHost sz "127.0.0.1:$PORT"
@@ -171,8 +150,7 @@ D regset "$KEY" UpdateHost sz "127.0.0.1:$PORT"
 D wait "$MARK" 5 >/dev/null || vs_fail "viewer gone after the update checks"
 
 echo "-- H opens the help page"
-settle
-D key "$MARK" H
+key H
 wait_url "http://127.0.0.1:$PORT/vistrel/viewer/help/index.html" || vs_fail "help page not opened"
 
 echo "-- About shows the version line and opens the product family page"

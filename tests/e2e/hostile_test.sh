@@ -11,8 +11,6 @@ set -u
 . "$(dirname "$0")/viewerlib.sh"
 vs_viewer_begin "$@"
 
-PICS=$VS_TMP/hostile
-mkdir -p "$PICS"
 convert -size 320x240 xc:'#ff0000' "$PICS/00-red.png"
 convert -size 320x240 xc:'#00ff00' "$PICS/src-green.png"
 convert -size 320x240 xc:'#0000ff' "BMP3:$PICS/src-blue.bmp"
@@ -31,9 +29,8 @@ def src(name):
         return f.read()
 png, bmp, jpg = src("src-green.png"), src("src-blue.bmp"), src("src-yellow.jpg")
 tif, pcx, tga = src("src-small.tif"), src("src-small.pcx"), src("src-small.tga")
-for n in os.listdir(d):
-    if n.startswith("src-"):
-        os.remove(os.path.join(d, n))
+for n in [n for n in os.listdir(d) if n.startswith("src-")]:
+    os.remove(os.path.join(d, n))
 rnd = random.Random(20261207)
 sos = jpg.find(b"\xff\xda")
 def chunk(kind, data):
@@ -80,20 +77,17 @@ bad = [
 good = [("bmp", png, "0 255 0"), ("jpg", bmp, "0 0 255"), ("tga", jpg, "255 255 0")]
 dirs = ["dir.jpg", "pics.png", "folder.bmp", "scan.tif"]
 entries = []
-n = 1
 for i, (ext, data) in enumerate(bad):
-    entries.append(("%02d-bad.%s" % (n, ext), data, "bad"))
-    n += 1
+    entries.append(("bad." + ext, data, "bad"))
     if i % 16 == 15 and good:
         ext, data, colour = good.pop(0)
-        entries.append(("%02d-good.%s" % (n, ext), data, "good " + colour))
-        n += 1
+        entries.append(("good." + ext, data, "good " + colour))
 for i, name in enumerate(dirs):
     os.mkdir(os.path.join(d, "%02d-%s" % (10 + 20 * i, name)))
-for name, data, kind in entries:
-    with open(os.path.join(d, name), "wb") as f:
+for n, (name, data, kind) in enumerate(entries, 1):
+    with open(os.path.join(d, "%02d-%s" % (n, name)), "wb") as f:
         f.write(data)
-    print(name, kind)
+    print("%02d-%s" % (n, name), kind)
 EOF
 total=$(($(wc -l <"$VS_TMP/plan") + 1))
 bad_count=$(grep -c " bad$" "$VS_TMP/plan")
@@ -117,10 +111,7 @@ D thumbsend "$MARK" SortEvent 120 >/dev/null || fail_shot "the thumbnail worker 
 if text=$(D dialog "Vistrel Viewer" 1 0 2>/dev/null); then vs_fail "a message before any step: \"$text\""; fi
 pixel_is 396 291 255 0 0 || fail_shot "first picture not painted"
 
-shown="00-red.png"
-colour="255 0 0"
-index=1
-messages=0
+shown=00-red.png colour="255 0 0" index=1 messages=0
 while read -r name kind rgb; do
     index=$((index + 1))
     D key "$MARK" RIGHT
@@ -132,14 +123,11 @@ while read -r name kind rgb; do
         messages=$((messages + 1))
         # The window stays (the pixel is read from it), and the picture
         # shown before stays painted.
-        if [ $((messages % 4)) -eq 0 ]; then
-            pixel_is 396 291 $colour || vs_fail "$name: previous picture $shown not kept"
-        fi
+        [ $((messages % 4)) != 0 ] || pixel_is 396 291 $colour || vs_fail "$name: previous picture $shown not kept"
     else
         wait_caption "$name ($index/$total)" >/dev/null || fail_shot "$name: readable file with a wrong extension not shown"
         pixel_is 396 291 $rgb || vs_fail "$name: not painted"
-        shown=$name
-        colour=$rgb
+        shown=$name colour=$rgb
     fi
 done <"$VS_TMP/plan"
 

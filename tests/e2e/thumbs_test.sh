@@ -9,11 +9,8 @@ set -u
 . "$(dirname "$0")/viewerlib.sh"
 vs_viewer_begin "$@"
 UM_STOP_THUMBNAILS=$((0x400 + 20))
-# The named event the thumbnail worker sets at its end.
-THUMBS_DONE=SortEvent
+THUMBS_DONE=SortEvent  # the named event the worker sets at its end
 
-PICS=$VS_TMP/pics
-mkdir -p "$PICS"
 # Red picture carrying a green EXIF thumbnail: the view must show green.
 convert -size 160x120 xc:'#00ff00' "$PICS/thumb.jpg"
 convert -size 640x480 xc:'#ff0000' -quality 90 "$PICS/a_exif.jpg"
@@ -43,7 +40,6 @@ for n in (1, 2, 3):
 PY
 convert -size 300x200 gradient:'#00ffff-#008080' "$PICS/f_after.png"
 echo "notes" > "$PICS/g_notes.txt"
-WPICS=$(winpath "$PICS")
 
 # thumbs lines: item=I IMAGE L T R B LABEL
 items() { D thumbs "$MARK"; }
@@ -53,11 +49,7 @@ label_of() { items | awk -v i="$1" '$1 == "item=" i { print $7 }'; }
 selected_is() { [ "$(items | field selected)" = "$1" ]; }
 wait_selected() { retry 50 selected_is "$1"; }
 count_is() { [ "$(items | field count)" = "$1" ]; }
-centre_is() {  # INDEX R G B
-    local xy
-    xy=$(centre_of "$1")
-    pixel_is ${xy% *} ${xy#* } "$2" "$3" "$4"
-}
+centre_is() { pixel_is $(centre_of "$1") "$2" "$3" "$4"; }  # INDEX R G B
 
 start_viewer "$WPICS\\a_exif.jpg"
 echo "-- a stop while the worker is busy on a large file"
@@ -66,30 +58,19 @@ echo "-- a stop while the worker is busy on a large file"
 # the images just before and just after the stop, then waits for the
 # worker's end.
 out=$(D stopthumbs "$MARK" $UM_STOP_THUMBNAILS 4 $THUMBS_DONE 120) || vs_fail "e_big1.png got no image: $out"
-echo "$out"
 [ "$(field ended <<<"$out")" = 1 ] || vs_fail "the worker did not end after the stop: $out"
-first_missing() {  # IMAGES...: the first item without an image, the corrupt file aside
-    local i=0 image
-    for image in "$@"; do
-        [ $i != 1 ] && [ "$image" -lt 0 ] && break
-        i=$((i + 1))
-    done
-    echo $i
-}
+# The first item without an image in before= or after=, the corrupt file (item 1) aside.
+first_missing() { field "$1" <<<"$out" | awk '{ for (i = 1; i <= NF; ++i) if (i != 2 && $i < 0) { print i - 1; exit } print NF }'; }
 # The file in progress at the stop lies between the first item missing
 # before the stop and the first one missing after it.
-read -r -a before <<<"$(field before <<<"$out")"
-read -r -a after <<<"$(field after <<<"$out")"
-from=$(first_missing "${before[@]}")
-to=$(first_missing "${after[@]}")
+from=$(first_missing before)
+to=$(first_missing after)
 [ "$from" -le 6 ] && [ "$to" -le 6 ] || vs_fail "the worker was done before the stop: $out"
 [ "$from" -le "$to" ] || vs_fail "an image went away at the stop: $out"
 for i in $(seq $((to + 1)) 7); do
     [ "$(image_of $i)" -lt 0 ] || vs_fail "the worker went on after the stop (busy with $from..$to): $(items)"
 done
-if [ "$from" = "$to" ]; then
-    [ "$(image_of "$to")" -ge 0 ] || vs_fail "the file being made at the stop got no thumbnail: $(items)"
-fi
+[ "$from" != "$to" ] || [ "$(image_of "$to")" -ge 0 ] || vs_fail "the file being made at the stop got no thumbnail: $(items)"
 # The worker passed the corrupt file without a message of its own: one
 # would have held it from its end.
 D dialog "Vistrel Viewer" 2 0 >/dev/null 2>&1 && vs_fail "the worker showed a message"
@@ -122,17 +103,14 @@ check_thumbnails "in name order"
 echo "-- arrow keys and clicks move the current picture"
 D key "$MARK" RIGHT
 wait_selected 1 || vs_fail "Right did not select item 1: $(items | field selected)"
-D key "$MARK" DOWN
-wait_caption "e_big1.png (5/8)" >/dev/null || vs_fail "Down did not move a row down"
+press DOWN "e_big1.png (5/8)"
 wait_selected 4 || vs_fail "Down did not select item 4"
-xy=$(centre_of 2)
-D click "$MARK" ${xy% *} ${xy#* }
+D click "$MARK" $(centre_of 2)
 wait_caption "c_plain.jpg (3/8)" >/dev/null || vs_fail "a click did not make c_plain.jpg current"
 wait_selected 2 || vs_fail "the click did not select item 2"
 
 echo "-- a double click goes full screen"
-xy=$(centre_of 3)
-D click "$MARK" ${xy% *} ${xy#* } 2
+D click "$MARK" $(centre_of 3) 2
 expect_rect "0 0 1280 1024" "double click"
 wait_caption "d.png (4/8)" >/dev/null || vs_fail "full screen does not show the double-clicked picture"
 D key "$MARK" ESCAPE
@@ -141,8 +119,7 @@ count_is 8 || vs_fail "the view is gone after full screen"
 centre_is 2 0 0 255 || vs_fail "the view is not shown again after full screen"
 
 echo "-- a thumbnail dragged back onto the viewer changes nothing"
-xy=$(centre_of 2)
-D drag "$MARK" ${xy% *} ${xy#* } >/dev/null || vs_fail "drag"
+D drag "$MARK" $(centre_of 2) >/dev/null || vs_fail "drag"
 D wait "$MARK" 5 >/dev/null || vs_fail "the viewer is gone after the drag"
 [ -e "$PICS/c_plain.jpg" ] || vs_fail "the dragged file is gone"
 count_is 8 || vs_fail "the drop changed the view: $(items)"

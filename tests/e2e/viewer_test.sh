@@ -2,7 +2,8 @@
 # The viewer end to end under Wine, driven as a user would: first start,
 # hand-over from a second start, stepping with wrap-around, full screen,
 # EXIF orientation, a corrupt file, status panes, deletion and the
-# placement written at exit and restored at the next start.
+# placement written at exit and restored at the next start, and a start
+# without a picture ended by closing its window.
 # usage: viewer_test.sh SHELL_OUT_DIR WINE64 LOG_DIR
 set -u
 . "$(dirname "$0")/viewerlib.sh"
@@ -10,8 +11,6 @@ vs_viewer_begin "$@"
 
 # The pictures: solid colours, a file of 1,048,575 bytes, a corrupt one,
 # and a camera picture stored sideways (EXIF orientation 6).
-PICS=$VS_TMP/pics
-mkdir -p "$PICS"
 convert -size 320x240 xc:'#ff0000' "$PICS/a.png"
 convert -size 320x240 xc:'#00ff00' "$PICS/b.png"
 convert -size 160x120 xc:'#ffff00' "$PICS/big.png"
@@ -21,17 +20,15 @@ convert -size 320x240 xc:'#0000ff' "$PICS/c.png"
 convert -size 200x100 xc:'#ff0000' -size 200x100 xc:'#0000ff' +append -quality 95 "$PICS/orient6.jpg"
 exiftool -q -overwrite_original -n -Orientation=6 "$PICS/orient6.jpg" || vs_fail "exiftool failed"
 echo "notes" > "$PICS/notes.txt"
-WPICS=$(winpath "$PICS")
 
 echo "-- first start without settings"
 start_viewer "$WPICS\\b.png"
 wait_caption "Orvanta - b.png (2/6)" >/dev/null || vs_fail "first picture not shown with its sorted counter"
 expect_rect "200 200 1000 800" "first start"
-[ "$(pane 1)" = "Dimensions:  320 x 240" ] || vs_fail "pane 1 is \"$(pane 1)\""
-[ "$(pane 3)" = "Sort by: NAME ASC" ] || vs_fail "pane 3 is \"$(pane 3)\""
+expect_pane 1 "Dimensions:  320 x 240"
+expect_pane 3 "Sort by: NAME ASC"
 # Green picture in the middle, background colour around it.
-pixel_is 396 291 0 255 0 || vs_fail "picture not painted"
-pixel_is 20 100 92 139 180 || vs_fail "background not painted"
+pixel_is 396 291 0 255 0 20 100 92 139 180 || vs_fail "picture or background not painted"
 
 echo "-- second start hands its path over"
 vs_run "$OUT/vistrel.exe" "$WPICS\\c.png" || vs_fail "second start exited with $?"
@@ -42,36 +39,28 @@ vs_run "$OUT/vistrel.exe" || vs_fail "second start without argument failed"
 wait_caption "c.png (5/6)" >/dev/null || vs_fail "argument-less start changed the picture"
 
 echo "-- stepping wraps around"
-D key "$MARK" END
-wait_caption "orient6.jpg (6/6)" >/dev/null || vs_fail "End"
-D key "$MARK" RIGHT
-wait_caption "a.png (1/6)" >/dev/null || vs_fail "Right on the last picture did not show the first"
-D key "$MARK" LEFT
-wait_caption "orient6.jpg (6/6)" >/dev/null || vs_fail "Left on the first picture did not show the last"
+press END "orient6.jpg (6/6)"
+press RIGHT "a.png (1/6)"
+press LEFT "orient6.jpg (6/6)"
 
 echo "-- EXIF orientation 6 turns the picture upright"
 # 200 x 100, red left and blue right, turned clockwise: 100 x 200, red on top.
-pixel_is 396 241 255 0 0 || vs_fail "top of the turned picture is not red"
-pixel_is 396 341 0 0 255 || vs_fail "bottom of the turned picture is not blue"
-pixel_is 330 291 92 139 180 || vs_fail "turned picture is wider than 100"
+pixel_is 396 241 255 0 0 396 341 0 0 255 330 291 92 139 180 || vs_fail "orient6.jpg not shown turned clockwise"
 
 echo "-- status panes of a 1,048,575-byte file"
-D key "$MARK" HOME RIGHT RIGHT
-wait_caption "big.png (3/6)" >/dev/null || vs_fail "big.png"
-[ "$(pane 2)" = "File size: 1024 KB" ] || vs_fail "pane 2 is \"$(pane 2)\""
-[ "$(pane 0)" = " big.png (3/6)" ] || vs_fail "pane 0 is \"$(pane 0)\""
+press HOME RIGHT RIGHT "big.png (3/6)"
+expect_pane 2 "File size: 1024 KB"
+expect_pane 0 " big.png (3/6)"
 
 echo "-- a corrupt file: message, previous picture kept"
 D key "$MARK" RIGHT
 text=$(D dialog "Vistrel Viewer" 1 20) || vs_fail "no message for the corrupt file"
 expected="Cannot read picture file ($WPICS\\broken.jpg). The file may be corrupted!"
 grep -qF "$expected" <<<"$text" || vs_fail "message was \"$text\""
-sleep 0.5
 pixel_is 396 291 255 255 0 || vs_fail "previous picture not kept"
 
 echo "-- full screen in and out"
-D key "$MARK" LEFT
-wait_caption "big.png (3/6)" >/dev/null || vs_fail "back to big.png"
+press LEFT "big.png (3/6)"
 D key "$MARK" RETURN
 expect_rect "0 0 1280 1024" "full screen"
 D key "$MARK" ESCAPE
@@ -79,8 +68,7 @@ expect_rect "200 200 1000 800" "leaving full screen"
 D wait "$MARK" 5 >/dev/null || vs_fail "Esc in full screen closed the viewer"
 
 echo "-- delete asks, removes the file and shows the next"
-D key "$MARK" END LEFT
-wait_caption "c.png (5/6)" >/dev/null || vs_fail "c.png"
+press END LEFT "c.png (5/6)"
 D key "$MARK" DELETE
 text=$(D dialog "Vistrel Viewer" 6 20) || vs_fail "no question before deleting"
 grep -qF "Are you sure want to delete c.png ?" <<<"$text" || vs_fail "question was \"$text\""
@@ -101,7 +89,12 @@ D show "$MARK" 3   # SW_MAXIMIZE
 wait_zoomed || vs_fail "window did not maximise"
 stop_viewer
 expect_regs "maximised close" "$(printf '%s\n' 1 1000)" "$KEY" Maximizied "$KEY" WndWidth
-start_viewer "$WPICS\\a.png"
+
+echo "-- a start without a picture, ended by closing its window"
+start_viewer
 wait_zoomed || vs_fail "next start not maximised"
-stop_viewer
+[ "$(caption)" = "$MARK - Orvanta" ] || vs_fail "caption is \"$(caption)\""
+D close "$MARK" || vs_fail "close failed"
+D gone "$MARK" 30 || vs_fail "window still there after close"
+wait "$APP" || vs_fail "viewer exited with $?"
 echo "PASS"

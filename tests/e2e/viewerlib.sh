@@ -1,13 +1,16 @@
 # Sourced by the viewer's end-to-end tests: the set-up, the driver and the
 # checks they share.
 #   vs_viewer_begin OUT WINE64 LOGS   sets OUT and LOGS, starts a private Wine
-#                                     (winenv.sh) and makes the log folder
+#                                     (winenv.sh), makes the log folder and an
+#                                     empty picture folder PICS (WPICS for Wine)
 . "$(dirname "${BASH_SOURCE[0]}")/winenv.sh"
 vs_viewer_begin() {
     OUT=$1
     LOGS=$3
     vs_wine_start "$2"
-    mkdir -p "$LOGS"
+    PICS=$VS_TMP/pics
+    WPICS=$(winpath "$PICS")
+    mkdir -p "$LOGS" "$PICS"
 }
 KEY='Software\Orvanta\Vistrel Viewer\2.0'
 MARK="Vistrel Viewer - v2.0"
@@ -31,13 +34,17 @@ retry() {
 }
 info() { D wait "$MARK" 5; }
 caption() { info | field caption; }
-
 # Waits until the caption ends with TEXT.
 caption_ends() { [[ "$(caption)" == *"$1" ]]; }
 wait_caption() { retry 100 caption_ends "$1" || { echo "last seen: $(caption)" >&2; return 1; }; }
 # The caption's end matching an extended regular expression.
 caption_matches() { [[ "$(caption)" =~ $1$ ]]; }
 wait_caption_re() { retry 100 caption_matches "$1" || { echo "last seen: $(caption)" >&2; return 1; }; }
+# press KEY... TEXT: the keys, then the caption must come to end with TEXT.
+press() {
+    D key "$MARK" "${@:1:$#-1}"
+    wait_caption "${*: -1}" || vs_fail "after ${*:1:$#-1} the caption does not end with \"${*: -1}\""
+}
 rect_is() { [ "$(info | field rect)" = "$1" ]; }
 expect_rect() { retry 50 rect_is "$1" || vs_fail "$2: window rect is \"$(info | field rect)\", expected \"$1\""; }
 zoomed() { [ "$(info | field zoomed)" = 1 ]; }
@@ -48,6 +55,7 @@ wait_focus() { retry 50 focus_in "$1"; }
 pane() { D panes "$MARK" | field "pane$1"; }
 pane_is() { [ "$(pane "$1")" = "$2" ]; }
 wait_pane() { retry 50 pane_is "$1" "$2" || { echo "pane $1 is \"$(pane "$1")\"" >&2; return 1; }; }
+expect_pane() { pane_is "$1" "$2" || vs_fail "pane $1 is \"$(pane "$1")\", expected \"$2\""; }
 near() {  # "R G B" R G B: within 40 per channel
     local r g b
     read -r r g b <<<"$1"
@@ -55,8 +63,12 @@ near() {  # "R G B" R G B: within 40 per channel
     [ ${dr#-} -le 40 ] && [ ${dg#-} -le 40 ] && [ ${db#-} -le 40 ]
 }
 pixel_near() { near "$(D pixel "$MARK" "$1" "$2")" "$3" "$4" "$5"; }
-pixel_is() {  # X Y R G B, waiting for the paint
-    retry 25 pixel_near "$@" || { echo "pixel $1,$2 is $(D pixel "$MARK" "$1" "$2")" >&2; return 1; }
+pixel_is() {  # X Y R G B [X Y R G B]...: each point, waiting for the paint
+    [ $# -gt 0 ] && [ $(($# % 5)) = 0 ] || { echo "pixel_is: no point in \"$*\"" >&2; return 1; }
+    while [ $# -ge 5 ]; do
+        retry 25 pixel_near "$@" || { echo "pixel $1,$2 is $(D pixel "$MARK" "$1" "$2"), not $3 $4 $5" >&2; return 1; }
+        shift 5
+    done
 }
 # expect_regs WHAT EXPECTED KEY VALUE [KEY VALUE]...: the values, one a line.
 expect_regs() {

@@ -5,12 +5,10 @@
 #   vs_run ARGS...           runs a Winelib program through wine64
 
 vs_wine_stop() {
-    if [ -n "${WINEPREFIX:-}" ]; then
-        "$(dirname "$VS_WINE")/wineserver" -k >/dev/null 2>&1 || true
-    fi
+    [ -n "${WINEPREFIX:-}" ] && "$(dirname "$VS_WINE")/wineserver" -k >/dev/null 2>&1
     if [ -n "${VS_XVFB:-}" ]; then
-        kill "$VS_XVFB" >/dev/null 2>&1 || true
-        wait "$VS_XVFB" 2>/dev/null || true
+        kill "$VS_XVFB" >/dev/null 2>&1
+        wait "$VS_XVFB" 2>/dev/null
     fi
     [ -n "${VS_TMP:-}" ] && rm -rf "$VS_TMP"
 }
@@ -33,11 +31,10 @@ vs_wine_start() {
         export DISPLAY=":$(head -n 1 "$VS_TMP/display")"
     fi
     if [ -n "${VS_WINE_TEMPLATE:-}" ] && [ -f "$VS_WINE_TEMPLATE/system.reg" ]; then
-        # A copy of a prefix made once for the whole run.
         cp -a "$VS_WINE_TEMPLATE" "$WINEPREFIX"
     else
         "$VS_WINE" wineboot -i >/dev/null 2>&1
-        "$(dirname "$VS_WINE")/wineserver" -w >/dev/null 2>&1 || true
+        "$(dirname "$VS_WINE")/wineserver" -w >/dev/null 2>&1
     fi
 }
 
