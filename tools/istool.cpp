@@ -8,6 +8,7 @@
 //   istool thumb FILE OUT.jpg          the embedded EXIF thumbnail
 #include "IS40.h"
 #include "isexif.h"
+#include "textmode.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -315,6 +316,7 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    VSUnixLineEnds();
     if (argc < 2) return Usage();
     IS40_Initialize();
     const std::string cmd = argv[1];

@@ -14,8 +14,12 @@ fi
 prefix=$(bash "$here/tools/mingw_deps.sh" | tail -n 1)
 . "$here/tools/deps.sh"
 vs_use_ccache
+# A native istool, the reference istool.exe is compared with.
+cmake -S "$here" -B "$build/host" -DVS_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build/host" -j2 --target istool
 cmake -S "$here" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" \
-    -DVS_MINGW_PREFIX="$prefix" -DVS_TARGET=windows -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    -DVS_MINGW_PREFIX="$prefix" -DVS_TARGET=windows -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVS_NATIVE_ISTOOL="$build/host/tools/istool" >/dev/null
 cmake --build "$build" -j2
 if [ $# -gt 0 ]; then
     cd "$build" && ctest --output-on-failure "$@"

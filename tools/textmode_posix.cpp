@@ -1,0 +1,3 @@
+#include "textmode.h"
+
+void VSUnixLineEnds() {}
