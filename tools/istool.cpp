@@ -8,7 +8,7 @@
 //   istool thumb FILE OUT.jpg          the embedded EXIF thumbnail
 #include "IS40.h"
 #include "isexif.h"
-#include "textmode.h"
+#include "platform.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -182,7 +182,7 @@ int Store(const char* out, const uint8_t* rgba, uint32_t w, uint32_t h) {
         std::remove(temp.c_str());
         return Fail(CodeText(out, writeCode));
     }
-    if (std::rename(temp.c_str(), out) != 0) {
+    if (!VSReplaceFile(temp.c_str(), out)) {
         std::remove(temp.c_str());
         return Fail(std::string(out) + ": cannot replace the file");
     }
@@ -295,7 +295,7 @@ int Thumb(const char* path, const char* out) {
     bool ok = f && std::fwrite(data, 1, length, f) == length;
     if (f && std::fclose(f) != 0) ok = false;
     IS40_EXIFDestroyReader(reader);
-    if (!ok || std::rename(temp.c_str(), out) != 0) {
+    if (!ok || !VSReplaceFile(temp.c_str(), out)) {
         std::remove(temp.c_str());
         return Fail(std::string(out) + ": cannot write the thumbnail");
     }

@@ -1,3 +1,0 @@
-#include "textmode.h"
-
-void VSUnixLineEnds() {}
