@@ -34,8 +34,15 @@ if [ $check -eq 1 ]; then
     installed="$WINEPREFIX/drive_c/Program Files/Vistrel Viewer/vistrel.exe"
     "$VS_WINE" msiexec /i "$msi" /qn || vs_fail "msiexec /i exited with $?"
     [ -f "$installed" ] || vs_fail "vistrel.exe not installed"
+    [ -n "$(find "$WINEPREFIX/drive_c" -name 'Vistrel Viewer.lnk')" ] || vs_fail "no Start-menu shortcut"
+    # The registry reaches its files when the server ends.
+    "$(dirname "$VS_WINE")/wineserver" -w
+    grep -q '"DisplayName"="Vistrel Viewer 2.0"' "$WINEPREFIX/system.reg" || vs_fail "no uninstall entry"
     "$VS_WINE" msiexec /x "$msi" /qn || vs_fail "msiexec /x exited with $?"
     [ ! -e "$installed" ] || vs_fail "vistrel.exe left after removal"
+    [ -z "$(find "$WINEPREFIX/drive_c" -name 'Vistrel Viewer.lnk')" ] || vs_fail "shortcut left after removal"
+    "$(dirname "$VS_WINE")/wineserver" -w
+    ! grep -q '"DisplayName"="Vistrel Viewer 2.0"' "$WINEPREFIX/system.reg" || vs_fail "uninstall entry left"
     echo "MSI installs and removes cleanly"
 fi
 ls -l "$msi" "$zip"
