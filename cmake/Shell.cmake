@@ -1,8 +1,14 @@
 # The Win32 shell: Winelib programs built with wineg++ and linked against
-# the core library built above with g++.
-find_program(VS_WINEGXX NAMES wineg++-stable wineg++ REQUIRED)
-find_program(VS_WRC NAMES wrc wrc-stable PATHS /usr/lib/wine REQUIRED)
-find_program(VS_WINE64 NAMES wine64 wine64-stable PATHS /usr/lib/wine REQUIRED)
+# the core library built above with g++, or (VS_TARGET=windows) native PE
+# programs built with the MinGW-w64 compilers like the core.
+if(VS_WINDOWS)
+  # Wine only runs the end-to-end tests here.
+  find_program(VS_WINE64 NAMES wine64 wine64-stable PATHS /usr/lib/wine)
+else()
+  find_program(VS_WINEGXX NAMES wineg++-stable wineg++ REQUIRED)
+  find_program(VS_WRC NAMES wrc wrc-stable PATHS /usr/lib/wine REQUIRED)
+  find_program(VS_WINE64 NAMES wine64 wine64-stable PATHS /usr/lib/wine REQUIRED)
+endif()
 
 set(VS_WINE_CXXFLAGS -std=c++17 -Wall -Wextra -O1 -g -DSTRICT -DWIN32_LEAN_AND_MEAN)
 set(VS_SHELL_OUT ${CMAKE_BINARY_DIR}/shell)
@@ -18,11 +24,20 @@ set(VS_HOST_LIBS ${JPEG_LIBRARIES} ${PNG_LIBRARIES} ${TIFF_LIBRARIES} ${ZLIB_LIB
 # order; WITH_CORE alone means just the codec library.
 function(vs_wine_program name)
   cmake_parse_arguments(P "WITH_CORE;CONSOLE" "RC" "SOURCES;LIBS;CORE;RC_DEPENDS" ${ARGN})
+  set(incdirs ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/codec ${CMAKE_SOURCE_DIR}/exif
+    ${CMAKE_SOURCE_DIR}/browse ${CMAKE_SOURCE_DIR}/app ${CMAKE_SOURCE_DIR}/features
+    ${CMAKE_SOURCE_DIR}/thumbs)
+  set(coretargets ${P_CORE})
+  if(P_WITH_CORE AND NOT coretargets)
+    set(coretargets vscore)
+  endif()
+  if(VS_WINDOWS)
+    vs_pe_program(${name})
+    return()
+  endif()
   set(objdir ${CMAKE_CURRENT_BINARY_DIR}/wine-obj/${name})
   file(MAKE_DIRECTORY ${objdir})
-  set(incs -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR}/codec -I${CMAKE_SOURCE_DIR}/exif
-    -I${CMAKE_SOURCE_DIR}/browse -I${CMAKE_SOURCE_DIR}/app -I${CMAKE_SOURCE_DIR}/features
-    -I${CMAKE_SOURCE_DIR}/thumbs)
+  list(TRANSFORM incdirs PREPEND -I OUTPUT_VARIABLE incs)
   set(objs)
   foreach(src ${P_SOURCES})
     get_filename_component(abs ${src} ABSOLUTE)
@@ -48,10 +63,6 @@ function(vs_wine_program name)
   if(P_CONSOLE)
     set(kind -mconsole)
   endif()
-  set(coretargets ${P_CORE})
-  if(P_WITH_CORE AND NOT coretargets)
-    set(coretargets vscore)
-  endif()
   set(core)
   set(coredep)
   foreach(t ${coretargets})
@@ -67,3 +78,25 @@ function(vs_wine_program name)
     DEPENDS ${objs} ${coredep} COMMENT "linking ${name}.exe" VERBATIM)
   add_custom_target(${name} ALL DEPENDS ${exe})
 endfunction()
+
+# The PE side of vs_wine_program: an ordinary target with the arguments
+# parsed there, the resources compiled by windres.
+macro(vs_pe_program name)
+  set(srcs ${P_SOURCES})
+  set(rcdir)
+  if(P_RC)
+    get_filename_component(rcabs ${P_RC} ABSOLUTE)
+    get_filename_component(rcdir ${rcabs} DIRECTORY)
+    list(APPEND srcs ${rcabs})
+    set_source_files_properties(${rcabs} PROPERTIES OBJECT_DEPENDS "${P_RC_DEPENDS}")
+  endif()
+  if(P_CONSOLE)
+    add_executable(${name} ${srcs})
+  else()
+    add_executable(${name} WIN32 ${srcs})
+  endif()
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${VS_SHELL_OUT})
+  target_include_directories(${name} PRIVATE ${incdirs} ${rcdir})
+  target_compile_definitions(${name} PRIVATE STRICT WIN32_LEAN_AND_MEAN)
+  target_link_libraries(${name} PRIVATE ${coretargets} ${P_LIBS})
+endmacro()

@@ -71,11 +71,7 @@ void CISThreadState::Record(uint32_t code, const char* function, const char* ext
         char when[16];
         std::time_t now = std::time(nullptr);
         std::tm local{};
-#if defined(_WIN32)
-        localtime_s(&local, &now);
-#else
-        localtime_r(&now, &local);
-#endif
+        ISLocalTime(now, &local);
         std::snprintf(when, sizeof when, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
         const char* name = function ? function : "(unspecified function)";
         char text[1000];

@@ -427,7 +427,7 @@ uint32_t CISPngCodec::Write(const uint8_t* image, uint32_t width, uint32_t heigh
     if (withTime) {
         std::time_t now = std::time(nullptr);
         std::tm utc = {};
-        gmtime_r(&now, &utc);
+        ISUtcTime(now, &utc);
         png_convert_from_struct_tm(&stamp, &utc);
     }
     png_uint_32 physX = 1, physY = 1;

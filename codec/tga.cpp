@@ -354,7 +354,7 @@ uint32_t CISTgaCodec::Write(const uint8_t* image, uint32_t width, uint32_t heigh
     ISPut16LE(ext, kExtensionBytes);
     std::time_t now = std::time(nullptr);
     std::tm local = {};
-    if (localtime_r(&now, &local)) {
+    if (ISLocalTime(now, &local)) {
         ISPut16LE(ext + 367, static_cast<uint32_t>(local.tm_mon + 1));
         ISPut16LE(ext + 369, static_cast<uint32_t>(local.tm_mday));
         ISPut16LE(ext + 371, static_cast<uint32_t>(local.tm_year + 1900));

@@ -4,9 +4,22 @@ VS_PACKAGES="g++ cmake make pkg-config libgtest-dev googletest libjpeg62-turbo-d
 libtiff-dev zlib1g-dev libnetpbm-dev netpbm libjpeg-turbo-progs libimage-exiftool-perl exif
 wine64 wine64-tools libwine-dev xvfb xauth imagemagick python3 clang-14 libclang-rt-14-dev ccache"
 
+# Packages only the native Windows (PE) build needs; a core-only run
+# does not pull them in.
+VS_PE_PACKAGES="g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev nasm cmake make
+dpkg-dev wine64 xvfb xauth wixl zip"
+
 vs_install_deps() {
+    vs_install_packages $VS_PACKAGES
+}
+
+vs_install_pe_deps() {
+    vs_install_packages $VS_PE_PACKAGES
+}
+
+vs_install_packages() {
     local missing=() p
-    for p in $VS_PACKAGES; do
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0

@@ -8,6 +8,7 @@
 //   istool thumb FILE OUT.jpg          the embedded EXIF thumbnail
 #include "IS40.h"
 #include "isexif.h"
+#include "platform.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -181,7 +182,7 @@ int Store(const char* out, const uint8_t* rgba, uint32_t w, uint32_t h) {
         std::remove(temp.c_str());
         return Fail(CodeText(out, writeCode));
     }
-    if (std::rename(temp.c_str(), out) != 0) {
+    if (!VSReplaceFile(temp.c_str(), out)) {
         std::remove(temp.c_str());
         return Fail(std::string(out) + ": cannot replace the file");
     }
@@ -294,7 +295,7 @@ int Thumb(const char* path, const char* out) {
     bool ok = f && std::fwrite(data, 1, length, f) == length;
     if (f && std::fclose(f) != 0) ok = false;
     IS40_EXIFDestroyReader(reader);
-    if (!ok || std::rename(temp.c_str(), out) != 0) {
+    if (!ok || !VSReplaceFile(temp.c_str(), out)) {
         std::remove(temp.c_str());
         return Fail(std::string(out) + ": cannot write the thumbnail");
     }
@@ -315,6 +316,7 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    VSUnixLineEnds();
     if (argc < 2) return Usage();
     IS40_Initialize();
     const std::string cmd = argv[1];

@@ -116,12 +116,15 @@ LONG ChildCount(IXMLDOMNodeList* list) {
     return length;
 }
 
+// IXMLDOMDocument2, spelled out: MinGW's uuid library does not carry it.
+const IID kIidDocument2 = {0x2933bf95, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
+
 // Reads the document into facts; COM is started by the caller.
 void ReadDocument(const std::string& text, VSUpdateFacts* facts) {
     CLSID clsid;
     if (FAILED(CLSIDFromProgID(Wide("Msxml2.DOMDocument").data(), &clsid))) return;
     ComPtr<IXMLDOMDocument2> document;
-    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument2,
+    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kIidDocument2,
                                 reinterpret_cast<void**>(document.out()))) ||
         !document.p)
         return;

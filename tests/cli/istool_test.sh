@@ -56,10 +56,12 @@ cmp -s <(convert "$T/in.bmp" -rotate 180 rgb:-) <(convert "$T/r180.tga" rgb:-) |
 "$IST" resize "$T/in.bmp" "$T/same.bmp" 37x23 18 || fail "resize to the same size"
 cmp -s <(convert "$T/in.bmp" rgb:-) <(convert "$T/same.bmp" rgb:-) || fail "same-size nearest resize changed pixels"
 
-# PNM input goes through the generic reader.
-convert "$T/in.bmp" "$T/in.ppm"
-"$IST" convert "$T/in.ppm" "$T/p.bmp" || fail "ppm -> bmp"
-cmp -s <(convert "$T/in.bmp" rgb:-) <(convert "$T/p.bmp" rgb:-) || fail "pixels differ in p.bmp"
+# PNM input goes through the generic reader (VS_NO_PNM: a build without it).
+if [ -z "${VS_NO_PNM:-}" ]; then
+    convert "$T/in.bmp" "$T/in.ppm"
+    "$IST" convert "$T/in.ppm" "$T/p.bmp" || fail "ppm -> bmp"
+    cmp -s <(convert "$T/in.bmp" rgb:-) <(convert "$T/p.bmp" rgb:-) || fail "pixels differ in p.bmp"
+fi
 
 # Bad input: non-zero exit, exactly one line on stderr, no output file.
 expect_error() {
