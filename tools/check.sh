@@ -1,6 +1,7 @@
 #!/bin/bash
 # Builds everything and runs every test: the core and the shell (under
-# Wine and a virtual display), then the core again under AddressSanitizer
+# Wine and a virtual display), the native Windows programs and their
+# installer (under Wine too), then the core again under AddressSanitizer
 # and UndefinedBehaviorSanitizer.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,6 +16,10 @@ echo "== release build with the shell"
 cmake -S "$ROOT" -B "$BUILD/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVS_BUILD_SHELL=ON >/dev/null
 cmake --build "$BUILD/release" -j"$JOBS"
 (cd "$BUILD/release" && ctest --output-on-failure -j"$JOBS")
+
+echo "== Windows programs (MinGW-w64): the end-to-end tests again on them, then the installer"
+bash "$ROOT/tools/pe_build.sh" "$BUILD/pe" -- -j"$JOBS"
+bash "$ROOT/tools/release.sh"
 
 echo "== core under ASan + UBSan"
 cmake -S "$ROOT" -B "$BUILD/sanitize" -DCMAKE_BUILD_TYPE=Debug -DVS_SANITIZE=ON >/dev/null

@@ -34,5 +34,7 @@ vs_install_packages() {
 # same machine builds the core again in seconds.
 vs_use_ccache() {
     command -v ccache >/dev/null || return 0
-    export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+    # Objects with debug information name their build folder; without this
+    # a fresh clone would never find them in the cache.
+    export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_NOHASHDIR=1
 }

@@ -9,12 +9,13 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 check=1
 [ "${1:-}" = "--no-check" ] && check=0
 
-bash "$here/tools/pe_build.sh"
-bin=$here/build/pe/shell
+build=${VS_BUILD_DIR:-$here/build}
+bash "$here/tools/pe_build.sh" "$build/pe"
+bin=$build/pe/shell
 # 2.0 in CMake; Windows Installer wants three parts.
 short=$(sed -n 's/^project(VistrelViewer VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
 version=$short.0
-out=$here/build/release-win
+out=$build/release-win
 stage=$out/stage
 rm -rf "$out"
 mkdir -p "$stage/Vistrel Viewer"
@@ -38,11 +39,22 @@ if [ $check -eq 1 ]; then
     # The registry reaches its files when the server ends.
     "$(dirname "$VS_WINE")/wineserver" -w
     grep -q '"DisplayName"="Vistrel Viewer 2.0"' "$WINEPREFIX/system.reg" || vs_fail "no uninstall entry"
+    # The installed program starts and shows a picture; its settings stay
+    # when it is removed.
+    mark="Vistrel Viewer - v2.0"
+    "$VS_WINE" "$installed" "Z:${here//\//\\}\\samples\\sample.bmp" &
+    viewer=$!
+    "$VS_WINE" "$bin/vsdriver.exe" wait "sample.bmp (1/1)" 60 >/dev/null || vs_fail "the installed viewer showed no picture"
+    "$VS_WINE" "$bin/vsdriver.exe" key "$mark" ESCAPE
+    wait "$viewer" || vs_fail "the installed viewer exited with $?"
+    "$(dirname "$VS_WINE")/wineserver" -w
+    grep -q 'Software\\\\Orvanta\\\\Vistrel Viewer\\\\2.0' "$WINEPREFIX/user.reg" || vs_fail "the viewer wrote no settings"
     "$VS_WINE" msiexec /x "$msi" /qn || vs_fail "msiexec /x exited with $?"
     [ ! -e "$installed" ] || vs_fail "vistrel.exe left after removal"
     [ -z "$(find "$WINEPREFIX/drive_c" -name 'Vistrel Viewer.lnk')" ] || vs_fail "shortcut left after removal"
     "$(dirname "$VS_WINE")/wineserver" -w
     ! grep -q '"DisplayName"="Vistrel Viewer 2.0"' "$WINEPREFIX/system.reg" || vs_fail "uninstall entry left"
+    grep -q 'Software\\\\Orvanta\\\\Vistrel Viewer\\\\2.0' "$WINEPREFIX/user.reg" || vs_fail "removal took the user's settings"
     echo "MSI installs and removes cleanly"
 fi
 ls -l "$msi" "$zip"
