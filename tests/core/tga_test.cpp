@@ -316,15 +316,7 @@ TEST(TgaWrite, Errors) {
     }
 }
 
-TEST(TgaWrite, RoundTripsAndGenericReader) {
-    Bytes pal = PatternPalette(256, 0);
-    for (uint32_t bits : {8u, 24u, 32u}) {
-        const uint32_t w = 33, h = 4;
-        Bytes img = Pattern(w, h, bits / 8, bits);
-        ExpectPixels(WriteTga(img, w, h, bits, w * bits / 8, pal.data(), 0), bits, img, w, h);
-    }
-    ReadResult r = ReadMem(WriteTga(Pattern(3, 1, 1), 3, 1, 8, 3, pal.data(), 0), 8);
-    for (int i = 0; i < 256; ++i) ASSERT_EQ(0, std::memcmp(&r.palette[4 * i], &pal[4 * i], 3)) << i;
+TEST(TgaWrite, GenericReaderFindsTheFooter) {
     // The generic reader finds TGA in memory by its footer.
     const uint32_t w = 5, h = 3;
     Bytes rgb = Pattern(w, h, 3, 3), rgba;
