@@ -214,8 +214,11 @@ TEST(ReaderAgreement, PaddedRowsAndPackedDibs) {
         const uint32_t stride = (w * c.bits + 31) / 32 * 4, colours = c.bits <= 8 ? 1u << c.bits : 0;
         EXPECT_EQ(IS40_GlobalSize(dib.buf.get()), 40 + 4 * colours + stride * h);
         const Bytes head = dib.Data(40);
-        EXPECT_EQ((std::vector<uint32_t>{Get32(head, 0), Get32(head, 4), Get32(head, 8), Get16(head, 12), Get16(head, 14)}),
-                  (std::vector<uint32_t>{40, w, h, 1, c.bits}));
+        EXPECT_EQ((std::vector<uint32_t>{Get32(head, 0), Get32(head, 4), Get32(head, 8), Get16(head, 12), Get16(head, 14),
+                                         Get32(head, 16), Get32(head, 20), Get32(head, 32)}),
+                  (std::vector<uint32_t>{40, w, h, 1, c.bits, 0, stride * h, colours}));
+        // The grey table of a grey JPEG is opaque.
+        if (c.read == ReadJpg && c.bits == 8) { EXPECT_EQ(Get32(dib.Data(44 + 4 * 255), 40 + 4 * 255), 0xFFFFFFFFu); }
         if (c.xPpm != any) { EXPECT_EQ(Get32(head, 24) * 100000ull + Get32(head, 28), c.xPpm * 100000ull + c.yPpm); }
         EXPECT_EQ(DibPixels(dib.buf.get()), ref);
     }
