@@ -434,6 +434,10 @@ TEST(BmpWrite, Rle8RoundTrip) {
         EXPECT_EQ(r.error, 0u);
         EXPECT_EQ(r.Data(img.size()), img) << c.w << "x" << c.h;
     }
+    // A pair is a run, not two single pixels.
+    const Bytes pair = {5, 5}, palette = Table(256);
+    const Bytes coded = Write(pair.data(), 2, 1, 8, 2, 256, palette.data(), 1);
+    EXPECT_EQ(Bytes(coded.begin() + 54 + 1024, coded.end()), (Bytes{2, 5, 0, 1}));
     // Long uniform rows compress.
     Bytes flat(1000 * 10, 42);
     Bytes pal = Table(256);

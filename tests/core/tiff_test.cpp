@@ -314,6 +314,12 @@ TEST(TiffRead, PaletteMapScalingAndGreyRamps) {
     r = Read(MakeTiff({p}), 8);
     EXPECT_EQ(Bytes(&r.palette[4], &r.palette[16]), (Bytes{0, 0, 0x8000 * 255 / 65535, 0, 0, 253 * 255 / 65535, 0, 0, 255, 0, 0, 0}));
 
+    // 256 entries are written, not one more.
+    Bytes table(1028, 0xCD);
+    uint32_t w, h;
+    LibBuffer b(WithMemorySource(MakeTiff({p}), [&](ISHANDLE s) { return IS40_ReadTIFF(s, &w, &h, 8, table.data(), 0, 0); }));
+    EXPECT_EQ(Get32(table, 1024), 0xCDCDCDCDu);
+
     // Grey pictures read as indexes over a ramp (inverted for min-is-white).
     RawPage g = p;
     g.bps = 4;
@@ -326,6 +332,7 @@ TEST(TiffRead, PaletteMapScalingAndGreyRamps) {
         EXPECT_EQ(r.Data(4), (Bytes{0, 15, 7, 10}));
         const uint8_t five = photometric == PHOTOMETRIC_MINISWHITE ? 255 - 5 * 17 : 5 * 17;
         EXPECT_EQ(Bytes(&r.palette[20], &r.palette[24]), (Bytes{five, five, five, 0}));
+        EXPECT_EQ(r.palette[60], photometric == PHOTOMETRIC_MINISWHITE ? 0 : 255);
         EXPECT_EQ(Bytes(&r.palette[64], &r.palette[68]), Bytes(&r.palette[0], &r.palette[4]));  // beyond 16: entry 0
     }
 }
