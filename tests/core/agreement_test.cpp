@@ -1,6 +1,8 @@
-// Files other programs write, decoded the way those programs show them.
+// Files other programs write, decoded the way those programs show them, and
+// the layouts every reader shares.
 #include "IS40.h"
 #include "IS40exif.h"
+#include "IS40jpeg.h"
 #include "IS40pngtiff.h"
 #include "testutil.h"
 
@@ -29,6 +31,10 @@ Decoded Decode(Reader read, const Bytes& file, uint32_t depth, uint32_t flags = 
 
 uint8_t* ReadTiffFirstPage(ISHANDLE s, uint32_t* w, uint32_t* h, uint32_t depth, uint8_t* pal, uint32_t flags) {
     return IS40_ReadTIFF(s, w, h, depth, pal, 0, flags);
+}
+
+uint8_t* ReadJpg(ISHANDLE s, uint32_t* w, uint32_t* h, uint32_t depth, uint8_t*, uint32_t flags) {
+    return IS40_ReadJPG(s, w, h, depth, flags);
 }
 
 void Put32(Bytes& b, size_t at, uint32_t v) {
@@ -74,34 +80,6 @@ TEST(ReaderAgreement, PngAlphaIsBlendedOnStoredValues) {
     }
 }
 
-// Grey TGA pictures of 16 bits are grey then alpha, coded or not.
-TEST(ReaderAgreement, TgaGreyWithAlpha) {
-    const Bytes head = {0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 1, 0, 16, 0x28};
-    Bytes plain = head;
-    plain.insert(plain.end(), {10, 255, 100, 128, 200, 0});
-    Bytes coded = head;
-    coded[2] = 11;
-    coded.insert(coded.end(), {0x00, 10, 255, 0x81, 100, 128});  // one raw pixel, then a run of two
-    const Bytes rgba[] = {{10, 10, 10, 255, 100, 100, 100, 128, 200, 200, 200, 0},
-                          {10, 10, 10, 255, 100, 100, 100, 128, 100, 100, 100, 128}};
-    for (int i = 0; i < 2; ++i) {
-        const Bytes& file = i ? coded : plain;
-        EXPECT_EQ(Decode(IS40_ReadTGA, file, 32).Pixels(4), rgba[i]) << i;
-        Decoded rgb = Decode(IS40_ReadTGA, file, 24);
-        EXPECT_EQ(rgb.Pixels(3), (Bytes{10, 10, 10, 100, 100, 100, rgba[i][8], rgba[i][8], rgba[i][8]})) << i;
-        // A packed DIB keeps the alpha: 32 bits.
-        Decoded dib = Decode(IS40_ReadTGA, file, 24, IS_READ_DIB);
-        ASSERT_TRUE(dib.r.buf);
-        EXPECT_EQ(dib.r.buf.get()[14], 32);
-    }
-}
-
-// An index outside a TGA's colour map is opaque black.
-TEST(ReaderAgreement, TgaIndexOutsideItsMapIsOpaqueBlack) {
-    const Bytes file = {0, 1, 1, 0, 0, 1, 0, 24, 0, 0, 0, 0, 2, 0, 1, 0, 8, 0x20, 10, 20, 30, 0, 5};
-    EXPECT_EQ(Decode(IS40_ReadTGA, file, 32).Pixels(4), (Bytes{30, 20, 10, 255, 0, 0, 0, 255}));
-}
-
 // Translucent TIFF pixels read without alpha come over black, as PNG's do.
 TEST(ReaderAgreement, TiffTranslucentPixelsAt24BitsComeOverBlack) {
     const Bytes rgba = {200, 100, 50, 128, 10, 20, 30, 255};
@@ -110,47 +88,6 @@ TEST(ReaderAgreement, TiffTranslucentPixelsAt24BitsComeOverBlack) {
     const Bytes want = {Over(200, 128), Over(100, 128), Over(50, 128), 10, 20, 30};
     ASSERT_EQ(got.size(), want.size());
     for (size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(got[i], want[i], 1) << i;
-}
-
-// Pixels an RLE picture skips show colour 0, like every other reader.
-TEST(ReaderAgreement, BmpRlePixelsSkippedShowColourZero) {
-    Bytes file = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 4, 0, 0, 0, 2, 0, 0, 0, 1, 0, 8, 0, 1, 0, 0, 0};
-    file.resize(14 + 40, 0);
-    file[46] = 2;  // colours used
-    file.insert(file.end(), {30, 20, 10, 0, 50, 100, 200, 0});
-    Put32(file, 10, uint32_t(file.size()));
-    // Bottom row: 1, skip two, 1, end of line; the top row ends the bitmap at once.
-    file.insert(file.end(), {1, 1, 0, 2, 2, 0, 1, 1, 0, 0, 0, 1});
-    const Bytes zero = {10, 20, 30}, one = {200, 100, 50};
-    Bytes expected;
-    for (const Bytes* p : {&zero, &zero, &zero, &zero, &one, &zero, &zero, &one}) expected.insert(expected.end(), p->begin(), p->end());
-    Decoded d = Decode(IS40_ReadBMP, file, 24);
-    EXPECT_EQ(d.r.error, 0u);
-    EXPECT_EQ(d.Pixels(3), expected);
-}
-
-// Bit-field pictures take alpha from an alpha mask, and are opaque without one.
-TEST(ReaderAgreement, BmpBitFieldAlphaComesFromItsMask) {
-    struct Case { uint32_t bits, alphaMask; Bytes pixels, rgba; } cases[] = {
-        {32, 0, {10, 20, 30, 0x40, 40, 50, 60, 0x80}, {30, 20, 10, 255, 60, 50, 40, 255}},
-        {32, 0xFF000000, {10, 20, 30, 0x40, 40, 50, 60, 0x80}, {30, 20, 10, 0x40, 60, 50, 40, 0x80}},
-        // 1-5-5-5 with a one-bit alpha: white opaque, red clear.
-        {16, 0x8000, {0xFF, 0xFF, 0x00, 0x7C}, {248, 248, 248, 255, 248, 0, 0, 0}},
-    };
-    for (const Case& c : cases) {
-        Bytes file(14 + 108, 0);
-        file[0] = 'B', file[1] = 'M';
-        Put32(file, 10, 14 + 108);
-        Put32(file, 14, 108);
-        Put32(file, 18, 2);
-        Put32(file, 22, 1);
-        file[26] = 1, file[28] = uint8_t(c.bits), file[30] = 3;  // planes, bits, bit fields
-        const uint32_t masks[3][2] = {{0x00FF0000, 0x7C00}, {0x0000FF00, 0x03E0}, {0x000000FF, 0x001F}};
-        for (int i = 0; i < 3; ++i) Put32(file, 54 + 4 * i, masks[i][c.bits == 16]);
-        Put32(file, 66, c.alphaMask);
-        file.insert(file.end(), c.pixels.begin(), c.pixels.end());
-        EXPECT_EQ(Decode(IS40_ReadBMP, file, 32).Pixels(4), c.rgba) << c.bits << " " << c.alphaMask;
-    }
 }
 
 // A 256-colour PCX whose palette is cut off is refused, not shown in
@@ -231,4 +168,91 @@ TEST(ReaderAgreement, TiffOrientationWithoutExifDirectory) {
     IS40_GlobalFree(text);
     IS40_EXIFDestroyReader(reader);
     IS40_CloseSource(source);
+}
+
+// B, G, R rows padded to 4 bytes, and packed DIBs: bottom-up, the resolution
+// in pixels per metre, indexes with their colour table; both hold the
+// picture the plain 24-bit read gives.
+TEST(ReaderAgreement, PaddedRowsAndPackedDibs) {
+    const uint32_t w = 3, h = 2, row = 12, any = ~0u;
+    const Bytes rgb = Pattern(w, h, 3, 14), rgba = Pattern(w, h, 4, 5), grey = Pattern(w, h, 1, 6), cmyk = Pattern(w, h, 4, 7);
+    const Bytes idx = {1, 2, 3, 4, 5, 6}, nibbles = {0x12, 0x30, 0x45, 0x60}, bits = {0xA0, 0x40};
+    const Bytes pal = PatternPalette(256, 0), two = {0, 0, 0, 0, 255, 255, 255, 0};
+    const ISResolution bmpRes{2835, 3780, 2}, pcxRes{96, 200, 0}, pngRes{3780, 2835, 1}, tiffInch{95.998, 300, 2}, tiffCm{100, 50, 3},
+                       jpgInch{300, 200, 1}, jpgCm{40, 20, 2};
+    using W = std::function<uint32_t(ISHANDLE)>;
+    const Bytes bmp = WriteToBytes("a.bmp", W([&](ISHANDLE d) { return IS40_WriteBMP(d, rgb.data(), w, h, 24, w * 3, 0, nullptr, &bmpRes, 0); }));
+    struct Case { const char* what; FormatReader read; Bytes file; uint32_t depth, bits, xPpm, yPpm; } cases[] = {
+        {"BMP", IS40_ReadBMP, bmp, 24, 24, 2835, 3780},
+        {"BMP at 32", IS40_ReadBMP, bmp, 32, 32, 2835, 3780},
+        {"BMP of 4 bits", IS40_ReadBMP, WriteToBytes("b.bmp", [&](ISHANDLE d) { return IS40_WriteBMP(d, nibbles.data(), w, h, 4, 2, 16, pal.data(), nullptr, 0); }), 8, 8, any, any},
+        {"TGA", IS40_ReadTGA, WriteToBytes("a.tga", [&](ISHANDLE d) { return IS40_WriteTGA(d, rgb.data(), w, h, 24, w * 3, nullptr, 0, 0); }), 24, 24, any, any},
+        {"TGA of 32 bits", IS40_ReadTGA, WriteToBytes("b.tga", [&](ISHANDLE d) { return IS40_WriteTGA(d, rgba.data(), w, h, 32, w * 4, nullptr, 0, 0); }), 24, 32, any, any},
+        {"PCX", IS40_ReadPCX, WriteToBytes("a.pcx", [&](ISHANDLE d) { return IS40_WritePCX(d, rgb.data(), w, h, 24, w * 3, nullptr, &pcxRes, 0); }), 24, 24, 3780, 7874},
+        {"PCX of 8 bits", IS40_ReadPCX, WriteToBytes("b.pcx", [&](ISHANDLE d) { return IS40_WritePCX(d, idx.data(), w, h, 8, w, pal.data(), nullptr, 0); }), 24, 8, any, any},
+        {"PCX of 1 bit", IS40_ReadPCX, WriteToBytes("c.pcx", [&](ISHANDLE d) { return IS40_WritePCX(d, bits.data(), w, h, 1, 1, two.data(), nullptr, 0); }), 24, 1, any, any},
+        {"PNG", IS40_ReadPNG, WriteToBytes("a.png", [&](ISHANDLE d) { return IS40_WritePNG(d, rgb.data(), w, h, w * 3, 8, 0, nullptr, 2, 0, &pngRes, 0); }), 24, 24, 3780, 2835},
+        {"PNG of indexes", IS40_ReadPNG, WriteToBytes("b.png", [&](ISHANDLE d) { return IS40_WritePNG(d, idx.data(), w, h, w, 8, 16, pal.data(), 3, 0, nullptr, 0); }), 8, 8, 0, 0},
+        {"TIFF", ReadTiffFirstPage, WriteToBytes("a.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, rgb.data(), w, h, 24, w * 3, nullptr, 1, &tiffInch, 0); }), 24, 24, 3779, 11811},
+        {"TIFF of indexes", ReadTiffFirstPage, WriteToBytes("b.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, idx.data(), w, h, 8, w, pal.data(), 1, &tiffCm, 0); }), 8, 8, 10000, 5000},
+        {"JPEG", ReadJpg, WriteToBytes("a.jpg", [&](ISHANDLE d) { return IS40_WriteJPG(d, rgb.data(), w, h, 24, w * 3, 90, &jpgInch, 0); }), 24, 24, 11811, 7874},
+        // Grey: 8 bits with a grey table whatever depth was asked for.
+        {"JPEG of grey", ReadJpg, WriteToBytes("b.jpg", [&](ISHANDLE d) { return IS40_WriteJPG(d, grey.data(), w, h, 8, w, 90, &jpgCm, 0); }), 24, 8, 4000, 2000},
+        // Four components: converted to 24 bits; no unit gives no resolution.
+        {"JPEG of CMYK", ReadJpg, WriteToBytes("c.jpg", [&](ISHANDLE d) { return IS40_WriteJPG(d, cmyk.data(), w, h, 32, w * 4, 90, nullptr, 0); }), 32, 24, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ReadResult plain = ReadWith(c.read, c.file, 24), padded = ReadWith(c.read, c.file, 24, IS_READ_PAD_BGR),
+                         dib = ReadWith(c.read, c.file, c.depth, IS_READ_DIB);
+        ASSERT_TRUE(plain.buf && padded.buf && dib.buf) << plain.error << " " << padded.error << " " << dib.error;
+        const Bytes ref = plain.Data(w * h * 3);
+        Bytes rows(row * h, 0);
+        for (uint32_t i = 0; i < w * h * 3; ++i) rows[i / 9 * row + i % 9] = ref[i - i % 3 + 2 - i % 3];
+        EXPECT_EQ(IS40_GlobalSize(padded.buf.get()), row * h);
+        EXPECT_EQ(padded.Data(row * h), rows);
+        const uint32_t stride = (w * c.bits + 31) / 32 * 4, colours = c.bits <= 8 ? 1u << c.bits : 0;
+        EXPECT_EQ(IS40_GlobalSize(dib.buf.get()), 40 + 4 * colours + stride * h);
+        const Bytes head = dib.Data(40);
+        EXPECT_EQ((std::vector<uint32_t>{Get32(head, 0), Get32(head, 4), Get32(head, 8), Get16(head, 12), Get16(head, 14),
+                                         Get32(head, 16), Get32(head, 20), Get32(head, 32)}),
+                  (std::vector<uint32_t>{40, w, h, 1, c.bits, 0, stride * h, colours}));
+        // The grey table of a grey JPEG is opaque.
+        if (c.read == ReadJpg && c.bits == 8) { EXPECT_EQ(Get32(dib.Data(44 + 4 * 255), 40 + 4 * 255), 0xFFFFFFFFu); }
+        if (c.xPpm != any) { EXPECT_EQ(Get32(head, 24) * 100000ull + Get32(head, 28), c.xPpm * 100000ull + c.yPpm); }
+        EXPECT_EQ(DibPixels(dib.buf.get()), ref);
+    }
+}
+
+// Every writer takes rows bottom-up (flag 4), pixels B, G, R (flag 8) and
+// rows longer than the picture, and writes the same file.
+TEST(WriterAgreement, RowOrderPixelOrderAndStride) {
+    const uint32_t w = 7, h = 5, stride = w * 3 + 5;
+    const Bytes rgb = Pattern(w, h, 3, 11);
+    using Writer = std::function<uint32_t(ISHANDLE, const uint8_t*, uint32_t, uint32_t)>;
+    const struct { const char* what; Writer write; size_t compared; } writers[] = {
+        {"BMP", [&](ISHANDLE d, const uint8_t* p, uint32_t s, uint32_t f) { return IS40_WriteBMP(d, p, w, h, 24, s, 0, nullptr, nullptr, f); }, 0},
+        // The TGA's date stamp after the pixels may differ.
+        {"TGA", [&](ISHANDLE d, const uint8_t* p, uint32_t s, uint32_t f) { return IS40_WriteTGA(d, p, w, h, 24, s, nullptr, 0, f); }, 18 + w * h * 3},
+        {"PCX", [&](ISHANDLE d, const uint8_t* p, uint32_t s, uint32_t f) { return IS40_WritePCX(d, p, w, h, 24, s, nullptr, nullptr, f); }, 0},
+        {"PNG", [&](ISHANDLE d, const uint8_t* p, uint32_t s, uint32_t f) {
+             return IS40_WritePNG(d, p, w, h, s, 8, 0, nullptr, 2, 0, nullptr, f | IS_PNG_NO_TIME);
+         }, 0},
+        {"JPEG", [&](ISHANDLE d, const uint8_t* p, uint32_t s, uint32_t f) { return IS40_WriteJPG(d, p, w, h, 24, s, 90, nullptr, f); }, 0},
+    };
+    for (const auto& wr : writers) {
+        Bytes plain = WriteToBytes("plain", [&](ISHANDLE d) { return wr.write(d, rgb.data(), w * 3, 0); });
+        ASSERT_GT(plain.size(), wr.compared);
+        if (wr.compared) plain.resize(wr.compared);
+        for (uint32_t flags : {4u, 8u, 12u}) {
+            Bytes rows(size_t(stride) * h, 0xEE);
+            for (uint32_t i = 0; i < w * h * 3; ++i) {
+                const uint32_t y = i / 3 / w, at = (flags & 4) ? h - 1 - y : y, c = (flags & 8) ? 2 - i % 3 : i % 3;
+                rows[at * stride + i / 3 % w * 3 + c] = rgb[i];
+            }
+            Bytes file = WriteToBytes("bent", [&](ISHANDLE d) { return wr.write(d, rows.data(), stride, flags); });
+            if (wr.compared) file.resize(wr.compared);
+            EXPECT_EQ(file, plain) << wr.what << " flags " << flags;
+        }
+    }
 }

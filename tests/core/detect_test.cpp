@@ -58,12 +58,7 @@ TEST(Detect, ContentThenNameThenFooter) {
     Bytes pcd(4096, 0xEE);
     std::memcpy(&pcd[2048], "PCD", 3);
     const Bytes zeros(64, 0);
-    struct Case {
-        const char* what;
-        Bytes data;
-        std::string name;
-        uint32_t type, error;
-    } cases[] = {
+    struct Case { const char* what; Bytes data; std::string name; uint32_t type, error; } cases[] = {
         {"content before extension", Padded(Text("BM"), 64), "really.tga", IS_FT_BMP, 0},
         {"JFIF", Padded({0xFF, 0xD8, 0xFF, 0xE0}, 64), "", IS_FT_JPEG, 0},
         {"EXIF JPEG", Padded({0xFF, 0xD8, 0xFF, 0xE1}, 64), "", IS_FT_JPEG, 0},
@@ -122,12 +117,7 @@ TEST(PnmRead, EveryVariantThroughTheGenericReader) {
         const uint8_t v = i == 0 || i == 9 || i >= 10 ? 0 : 255;  // 1 is black
         pbm4Expected.insert(pbm4Expected.end(), {v, v, v});
     }
-    struct Case {
-        const char* what;
-        Bytes file;
-        uint32_t mode;
-        Bytes expected;
-    } cases[] = {
+    struct Case { const char* what; Bytes file; uint32_t mode; Bytes expected; } cases[] = {
         {"P6", RawPpm(5, 3, rgb), 0, rgb},
         {"P6 as RGBA", RawPpm(5, 3, rgb), 1, rgba},
         {"16-bit samples", RawPpm(1, 1, {0xFF, 0xFF, 0x80, 0x00, 0x00, 0x00}, 65535), 0, {255, 128, 0}},

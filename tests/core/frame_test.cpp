@@ -88,6 +88,7 @@ TEST(FrameErrors, CodecEntryPointsRefuseBadHandlesAndArguments) {
         {"WriteBMP closed", [&] { return uintptr_t(IS40_WriteBMP(goneDest, p, 4, 4, 24, 12, 0, nullptr, nullptr, 0)); }, IS_ERR_HANDLE},
         // A source refuses writes: the header fails first.
         {"WriteBMP to a source", [&] { return uintptr_t(IS40_WriteBMP(src, p, 4, 4, 24, 12, 0, nullptr, nullptr, 0)); }, IS_ERR_MEMORY},
+        {"ReadGIF no width", [&] { return uintptr_t(IS40_ReadGIF(src, nullptr, &h, 24, pal, 0)); }, IS_ERR_PARAM},
         {"ReadPCX no width", [&] { return uintptr_t(IS40_ReadPCX(src, nullptr, &h, 24, pal, 0)); }, IS_ERR_PARAM},
         {"ReadPCX indexes without palette", [&] { return uintptr_t(IS40_ReadPCX(src, &w, &h, 8, nullptr, 0)); }, IS_ERR_PARAM},
         {"GetPCXDims no bits", [&] { return uintptr_t(IS40_GetPCXDims(src, &w, &h, nullptr, nullptr, 0)); }, IS_ERR_PARAM},
@@ -142,7 +143,7 @@ TEST(FrameIO, MemorySourceBounds) {
     uint8_t buf[44] = {};
     EXPECT_EQ(io.Read(buf, 44), 10u);
     EXPECT_EQ(io.Read(buf, 1), 0u);
-    struct { int32_t offset; uint32_t origin; } refused[] = {{10, 0}, {-11, 2}, {-1, 0}, {1, 2}};
+    struct { int32_t offset; uint32_t origin; } refused[] = {{10, 0}, {-11, 2}, {-1, 0}, {1, 2}, {0, 3}};
     for (auto r : refused) EXPECT_FALSE(IS40_Seek(h, r.offset, r.origin)) << r.offset << " from " << r.origin;
     EXPECT_EQ(io.Tell(), 10u) << "a failed seek leaves the position";
     EXPECT_TRUE(IS40_Seek(h, 0, 2));

@@ -63,43 +63,6 @@ Bytes WriteToBytes(const std::string& name, const std::function<uint32_t(ISHANDL
     return ReadFileBytes(path);
 }
 
-void CorruptionSweep(const Bytes& data, const std::function<uint8_t*(ISHANDLE)>& decode, int flips,
-                     const std::set<uint32_t>& allowed) {
-    auto runOne = [&](const Bytes& input, const char* what, size_t where) {
-        if (input.empty()) return;
-        ISHANDLE h = IS40_OpenMemorySource(input.data(), static_cast<uint32_t>(input.size()));
-        ASSERT_NE(h, nullptr);
-        uint8_t* out = decode(h);
-        uint32_t err = IS40_GetLastError();
-        if (out) {
-            IS40_GlobalFree(out);
-        } else {
-            EXPECT_NE(err, 0u) << what << " at " << where << ": null result without an error code";
-            if (!allowed.empty()) {
-                EXPECT_TRUE(allowed.count(err)) << what << " at " << where << ": unexpected error " << err;
-            }
-        }
-        IS40_CloseSource(h);
-    };
-    for (size_t cut = 1; cut < data.size(); ++cut) {
-        runOne(Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(cut)), "truncation", cut);
-        if (::testing::Test::HasFatalFailure()) return;
-    }
-    std::mt19937 rng(20261207u);
-    for (int i = 0; i < flips && !data.empty(); ++i) {
-        Bytes copy = data;
-        int changes = 1 + static_cast<int>(rng() % 3);
-        size_t first = 0;
-        for (int c = 0; c < changes; ++c) {
-            size_t at = rng() % copy.size();
-            if (c == 0) first = at;
-            copy[at] = static_cast<uint8_t>(rng());
-        }
-        runOne(copy, "byte flip", first);
-        if (::testing::Test::HasFatalFailure()) return;
-    }
-}
-
 Bytes Pattern(uint32_t width, uint32_t height, uint32_t channels, uint32_t seed) {
     Bytes out(static_cast<size_t>(width) * height * channels);
     uint32_t x = seed * 2654435761u + 1;

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -74,13 +73,6 @@ auto WithMemorySource(const Bytes& data, Fn fn) -> decltype(fn(ISHANDLE())) {
 // Writes through a file destination made by fn, returns the file's bytes.
 Bytes WriteToBytes(const std::string& name, const std::function<uint32_t(ISHANDLE)>& fn,
                    uint32_t* returned = nullptr);
-
-// Feeds every truncation of data and `flips` random single-byte
-// corruptions (fixed seed) to decode, which runs one reader on a memory
-// source and returns its buffer or null. Null results must come with a
-// nonzero error code from the given set (empty set: any nonzero code).
-void CorruptionSweep(const Bytes& data, const std::function<uint8_t*(ISHANDLE)>& decode,
-                     int flips = 2000, const std::set<uint32_t>& allowed = {});
 
 // Little-endian fields of a file image.
 inline uint32_t Get16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
