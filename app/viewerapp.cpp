@@ -101,9 +101,9 @@ int ViewerApp::Run(const std::string& argument) {
     // its release.
     HANDLE mutex = CreateMutexA(nullptr, TRUE, kMutexName);
     const bool existed = mutex && GetLastError() == ERROR_ALREADY_EXISTS;
-    otherInstanceFound_ = existed && FindOrOutlive(mutex);
+    const bool otherInstance = existed && FindOrOutlive(mutex);
     OleInitialize(nullptr);
-    if (otherInstanceFound_) {
+    if (otherInstance) {
         HandOver(argument);
         CloseHandle(mutex);
         OleUninitialize();

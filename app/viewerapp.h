@@ -19,7 +19,6 @@ private:
     bool FindOrOutlive(HANDLE mutex);
     void HandOver(const std::string& argument);
 
-    bool otherInstanceFound_ = false;
     HWND otherInstanceWindow_ = nullptr;
     std::string handedOver_;
 };

@@ -39,9 +39,9 @@ bool ScaleForDisplay(const uint8_t* src, uint32_t sw, uint32_t sh, uint32_t dw, 
 
 // Renders kept (kw x kh) for a box: fitted once by its upright size
 // (growing by 2 when the fit is exactly the screen), resampled by
-// ScaleForDisplay, then made
-// upright from the EXIF orientation. Pass orientation 0 when auto-rotation
-// is off. False, and out empty, when a step fails or the box is empty.
+// ScaleForDisplay, then made upright from the EXIF orientation. Pass
+// orientation 0 when auto-rotation is off. False, and out empty, when a
+// step fails or the box is empty.
 bool RenderPicture(const uint8_t* kept, uint32_t kw, uint32_t kh, VSSize box, uint32_t screenWidth,
                    uint32_t screenHeight, int32_t orientation, VSRgbImage* out);
 

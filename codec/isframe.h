@@ -145,13 +145,13 @@ private:
     uint8_t* m_block = nullptr;
 };
 
-// Overflow-safe size arithmetic for header-driven allocations: false when
-// the product does not fit below the allocation limit.
 // Local and UTC time of t; false when the C library cannot convert it.
 // One file per platform (time_posix.cpp, time_win.cpp).
 bool ISLocalTime(std::time_t t, std::tm* out);
 bool ISUtcTime(std::time_t t, std::tm* out);
 
+// Overflow-safe size arithmetic for header-driven allocations: false when
+// the product does not fit below the allocation limit.
 bool ISMulSize(uint64_t a, uint64_t b, uint64_t* out);
 bool ISMulSize3(uint64_t a, uint64_t b, uint64_t c, uint64_t* out);
 

@@ -11,7 +11,7 @@ sudo=()
 [ "$(id -u)" -ne 0 ] && sudo=(sudo)
 
 # apt-get source needs deb-src lines for the suites the binaries come from.
-if ! apt-cache showsrc libjpeg-turbo >/dev/null 2>&1 || [ -z "$(apt-cache showsrc libjpeg-turbo 2>/dev/null)" ]; then
+if [ -z "$(apt-cache showsrc libjpeg-turbo 2>/dev/null)" ]; then
     src=/etc/apt/sources.list.d/vistrel-deb-src.sources
     for f in /etc/apt/sources.list.d/*.sources; do
         [ "$f" = "$src" ] && continue

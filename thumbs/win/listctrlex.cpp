@@ -190,13 +190,12 @@ void CListCtrlEx::SetLabel(int32_t index, const std::string& path) {
     SendMessageA(hwnd_, LVM_SETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&lv));
 }
 
-bool CListCtrlEx::ReadStatus(const std::string& path, int64_t* created, uint64_t* size) {
+bool CListCtrlEx::ReadStatus(const std::string& path, VSFileStatus* status) {
     VSWinFileSystem fs;
-    VSFileStatus status{};
+    VSFileStatus read{};
     std::string error;
-    if (!fs.Status(path, &status, &error)) return false;
-    *created = status.created;
-    *size = status.size;
+    if (!fs.Status(path, &read, &error)) return false;
+    *status = read;
     return true;
 }
 
@@ -249,15 +248,8 @@ void CListCtrlEx::Populate(bool autoRotate) {
     for (size_t i = 0; i < paths.size(); ++i) {
         // The list's sort has read the statuses already, off this thread.
         VSFileStatus status{0, 0};
-        int64_t created = 0;
-        uint64_t size = 0;
-        if (list_->KnownStatus(paths[i], &status)) {
-            created = status.created;
-            size = status.size;
-        } else {
-            ReadStatus(paths[i], &created, &size);
-        }
-        const uint32_t key = book_.Add(created, size, paths[i]);
+        if (!list_->KnownStatus(paths[i], &status)) ReadStatus(paths[i], &status);
+        const uint32_t key = book_.Add(status.created, status.size, paths[i]);
         if (!key) break;
         // No image until the worker has made this file's own thumbnail.
         InsertItem(static_cast<int32_t>(i), paths[i], I_IMAGENONE, key);
@@ -295,10 +287,9 @@ int32_t CListCtrlEx::AddFile(const std::string& path) {
     const int image = ImageList_AddMasked(images_, bitmap, RGB(0, 0, 0));
     DeleteObject(bitmap);
     if (image < 0) return -1;
-    int64_t created = 0;
-    uint64_t size = 0;
-    ReadStatus(path, &created, &size);
-    const uint32_t key = book_.Add(created, size, path);
+    VSFileStatus status{0, 0};
+    ReadStatus(path, &status);
+    const uint32_t key = book_.Add(status.created, status.size, path);
     if (!key) return -1;
     book_.Find(key)->image = image;
     // Items carry their own image index, so the new item simply goes last.
@@ -328,12 +319,11 @@ void CListCtrlEx::UpdateItem(int32_t index, const std::string& path) {
     if (!hwnd_ || index < 0 || index >= ItemCount()) return;
     SetLabel(index, path);
     CFileItem* record = book_.Find(KeyOf(index));
-    int64_t created = 0;
-    uint64_t size = 0;
+    VSFileStatus status{0, 0};
     // A status that cannot be read leaves the record as it was.
-    if (record && ReadStatus(path, &created, &size)) {
-        record->created = created;
-        record->size = size;
+    if (record && ReadStatus(path, &status)) {
+        record->created = status.created;
+        record->size = status.size;
         record->path = path.substr(0, kFileItemPathMax);
     }
 }

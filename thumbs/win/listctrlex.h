@@ -76,7 +76,7 @@ private:
     void RedrawItem(int32_t index);
     void SetItemImage(int32_t index, int32_t image);
     void SetLabel(int32_t index, const std::string& path);
-    bool ReadStatus(const std::string& path, int64_t* created, uint64_t* size);
+    bool ReadStatus(const std::string& path, VSFileStatus* status);
     void StartDrag(int32_t index);
 
     HWND hwnd_ = nullptr;
