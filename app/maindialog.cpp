@@ -118,9 +118,9 @@ bool MainDialog::PreTranslateMessage(MSG* msg) {
     HWND wnd = Hwnd();
     if (!wnd) return false;
     if (accelerators_ && TranslateAcceleratorA(wnd, accelerators_, msg)) return true;
-    // Keys and the wheel count when they reach this window or one of its
-    // direct children (where the focus is while the viewer is used).
-    const bool ours = msg->hwnd == wnd || (msg->hwnd && GetParent(msg->hwnd) == wnd);
+    // Keys and the wheel count wherever the focus is inside this window: a
+    // toolbar button keeps it after a click or a full-screen change.
+    const bool ours = msg->hwnd == wnd || (msg->hwnd && IsChild(wnd, msg->hwnd));
     if (msg->message == WM_KEYDOWN && ours) {
         HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
         const bool consumed = OnKeyDown(static_cast<UINT>(msg->wParam));
@@ -635,6 +635,7 @@ void MainDialog::ToggleFullScreen() {
     if (panel_->PictureCurrent()) Render();
     InvalidateAll(true);
     UpdateWindow(wnd);
+    SetFocus(panel_->PictureCurrent() && panel_->thumbnailMode ? thumbs_.Hwnd() : wnd);
 }
 
 // ---- display --------------------------------------------------------------

@@ -66,6 +66,13 @@ expect_rect "0 0 1280 1024" "full screen"
 D key "$MARK" ESCAPE
 expect_rect "200 200 1000 800" "leaving full screen"
 D wait "$MARK" 5 >/dev/null || vs_fail "Esc in full screen closed the viewer"
+# Double clicks in and out leave the keys working.
+D click "$MARK" 396 291 2
+expect_rect "0 0 1280 1024" "double click"
+D click "$MARK" 640 512 2
+expect_rect "200 200 1000 800" "second double click"
+press LEFT "b.png (2/6)"
+press RIGHT "big.png (3/6)"
 
 echo "-- delete asks, removes the file and shows the next"
 press END LEFT "c.png (5/6)"
