@@ -112,6 +112,12 @@ void CStatusBar::Reposition() {
     if (hwnd_) SendMessageA(hwnd_, WM_SIZE, 0, 0);
 }
 
+uint32_t CStatusBar::Height() const {
+    RECT r{};
+    if (!hwnd_ || !IsWindowVisible(hwnd_) || !GetWindowRect(hwnd_, &r) || r.bottom < r.top) return 0;
+    return static_cast<uint32_t>(r.bottom - r.top);
+}
+
 std::string ResourceText(UINT id) {
     char buffer[1024];
     const int n = LoadStringA(GetModuleHandleA(nullptr), id, buffer, sizeof buffer);

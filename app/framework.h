@@ -55,6 +55,8 @@ public:
     void SetText(int pane, const std::string& text);
     // Lets the bar place itself at the bottom after the parent resized.
     void Reposition();
+    // Its height on screen; 0 while hidden.
+    uint32_t Height() const;
 
 private:
     HWND hwnd_ = nullptr;

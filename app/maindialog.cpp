@@ -489,8 +489,8 @@ void MainDialog::LayOutViews() {
     RECT client{};
     GetClientRect(Hwnd(), &client);
     const int top = static_cast<int>(kToolbarHeight);
-    const int height = client.bottom - static_cast<int>(kPictureAreaReserve);
-    const int h = height > 0 ? height : 0;
+    const int h = static_cast<int>(
+        PictureArea(static_cast<uint32_t>(client.right), static_cast<uint32_t>(client.bottom), status_.Height()).height);
     if (panel_ && panel_->PictureCurrent() && panel_->thumbnailMode) {
         MoveWindow(thumbs_.Hwnd(), 0, top, client.right, h, TRUE);
         MoveWindow(Picture(), -2000, -2000, client.right, h, TRUE);
@@ -659,8 +659,9 @@ void MainDialog::InvalidateAll(bool erase) {
 void MainDialog::Render() {
     RECT client{};
     GetClientRect(Hwnd(), &client);
-    const VSSize box = DisplayBox(fullScreen_, static_cast<uint32_t>(client.right),
-                                  static_cast<uint32_t>(client.bottom), screenWidth_, screenHeight_);
+    const VSSize area =
+        PictureArea(static_cast<uint32_t>(client.right), static_cast<uint32_t>(client.bottom), status_.Height());
+    const VSSize box = DisplayBox(fullScreen_, area, screenWidth_, screenHeight_);
     ReleaseDisplay();
     const int32_t orientation = settings_.ReadAutoRotate() ? keptOrientation_ : 0;
     VSRgbImage image;

@@ -35,12 +35,16 @@ VSPoint CenterIn(uint32_t w, uint32_t h, int32_t areaLeft, int32_t areaTop, uint
     return {CenteredOffset(w, areaLeft, areaWidth), CenteredOffset(h, areaTop, areaHeight)};
 }
 
-VSSize DisplayBox(bool fullScreen, uint32_t clientWidth, uint32_t clientHeight, uint32_t screenWidth,
-                  uint32_t screenHeight) {
+VSSize PictureArea(uint32_t clientWidth, uint32_t clientHeight, uint32_t statusBarHeight) {
+    const uint64_t reserve = uint64_t{kToolbarHeight} + statusBarHeight;
+    return {clientWidth, clientHeight > reserve ? static_cast<uint32_t>(clientHeight - reserve) : 0};
+}
+
+VSSize DisplayBox(bool fullScreen, VSSize pictureArea, uint32_t screenWidth, uint32_t screenHeight) {
     if (fullScreen) {
         return {AddSaturated(screenWidth, kFullScreenBoxExtra), AddSaturated(screenHeight, kFullScreenBoxExtra)};
     }
-    return {clientWidth, clientHeight > kPictureAreaReserve ? clientHeight - kPictureAreaReserve : 0};
+    return pictureArea;
 }
 
 VSSize FitForDisplay(uint32_t sw, uint32_t sh, VSSize box, uint32_t screenWidth, uint32_t screenHeight) {

@@ -23,10 +23,8 @@ struct VSPoint {
 inline bool operator==(const VSPoint& a, const VSPoint& b) { return a.x == b.x && a.y == b.y; }
 inline bool operator!=(const VSPoint& a, const VSPoint& b) { return !(a == b); }
 
-// Heights taken from the client area around the picture area.
+// Height of the toolbar above the picture area.
 constexpr uint32_t kToolbarHeight = 48;
-constexpr uint32_t kStatusBarHeight = 18;
-constexpr uint32_t kPictureAreaReserve = kToolbarHeight + kStatusBarHeight;  // 66
 // Added to the screen size to form the full-screen box.
 constexpr uint32_t kFullScreenBoxExtra = 4;
 // Added to a fitted size that equals the screen size exactly.
@@ -42,10 +40,13 @@ VSSize FitSize(uint32_t sw, uint32_t sh, uint32_t bw, uint32_t bh);
 VSPoint CenterIn(uint32_t w, uint32_t h, int32_t areaLeft, int32_t areaTop, uint32_t areaWidth,
                  uint32_t areaHeight);
 
-// The box a picture is fitted into: in the picture view the client area
-// less the toolbar and the status bar, in full screen the screen plus 4.
-VSSize DisplayBox(bool fullScreen, uint32_t clientWidth, uint32_t clientHeight, uint32_t screenWidth,
-                  uint32_t screenHeight);
+// The client area less the toolbar and the status bar (its real height:
+// it follows the system font).
+VSSize PictureArea(uint32_t clientWidth, uint32_t clientHeight, uint32_t statusBarHeight);
+
+// The box a picture is fitted into: the picture area, in full screen the
+// screen plus 4.
+VSSize DisplayBox(bool fullScreen, VSSize pictureArea, uint32_t screenWidth, uint32_t screenHeight);
 
 // FitSize into box; a fit of exactly the screen size grows by 2 each way
 // so that no frame line shows at the screen edges.

@@ -71,13 +71,14 @@ TEST(FitTest, WorkedExamplesAndTruncation) {
 }
 
 TEST(FitTest, DisplayBoxFullScreenAndCentring) {
-    // Picture view: the client area less the toolbar (48) and status bar (18).
-    EXPECT_EQ(DisplayBox(false, 784, 562, 1024, 768), (VSSize{784, 496}));
-    EXPECT_EQ(DisplayBox(false, 784, 20, 1024, 768), (VSSize{784, 0}));
+    // Picture view: the client area less the toolbar (48) and the status bar.
+    EXPECT_EQ(DisplayBox(false, PictureArea(784, 562, 20), 1024, 768), (VSSize{784, 494}));
+    EXPECT_EQ(PictureArea(784, 68, 20), (VSSize{784, 0}));
+    EXPECT_EQ(PictureArea(784, 562, 4294967295u), (VSSize{784, 0}));
     // Full screen: the screen plus 4 each way.
-    const VSSize box = DisplayBox(true, 784, 562, 1024, 768);
+    const VSSize box = DisplayBox(true, PictureArea(784, 562, 20), 1024, 768);
     EXPECT_EQ(box, (VSSize{1028, 772}));
-    EXPECT_EQ(DisplayBox(true, 0, 0, 4294967295u, 1), (VSSize{4294967295u, 5}));
+    EXPECT_EQ(DisplayBox(true, {}, 4294967295u, 1), (VSSize{4294967295u, 5}));
     EXPECT_EQ(FitForDisplay(2056, 1544, box, 1024, 768), (VSSize{1028, 772}));
     // Kept at its size by the fit, then grown by 2 for being the screen size.
     EXPECT_EQ(FitForDisplay(1024, 768, box, 1024, 768), (VSSize{1026, 770}));

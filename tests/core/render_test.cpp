@@ -44,7 +44,7 @@ TEST(RenderPipeline, FitsWithoutEnlargingGrowsAScreenSizedFitOrGivesNothing) {
     EXPECT_EQ(out.width * 10000 + out.height, 4000300u);
     EXPECT_EQ(out.pixels, small);  // a same-size bilinear pass keeps the pixels
     const Bytes exact = Quadrants(1024, 768);
-    ASSERT_TRUE(RenderPicture(exact.data(), 1024, 768, DisplayBox(true, 0, 0, 1024, 768), 1024, 768, 0, &out));
+    ASSERT_TRUE(RenderPicture(exact.data(), 1024, 768, DisplayBox(true, {}, 1024, 768), 1024, 768, 0, &out));
     EXPECT_EQ(out.width * 10000 + out.height, 10260770u);
     // Nothing to render, or nothing left once fitted upright (10 x 1000 in
     // 1000 x 10 is 0 wide): no image.

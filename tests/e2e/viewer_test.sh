@@ -1,9 +1,9 @@
 #!/bin/bash
 # The viewer end to end under Wine, driven as a user would: first start,
 # hand-over from a second start, stepping with wrap-around, full screen,
-# EXIF orientation, a corrupt file, status panes, deletion and the
-# placement written at exit and restored at the next start, and a start
-# without a picture ended by closing its window.
+# EXIF orientation, a corrupt file, status panes, deletion, the picture area
+# above the status bar, the placement written at exit and restored at the
+# next start, and a start without a picture ended by closing its window.
 # usage: viewer_test.sh SHELL_OUT_DIR WINE64 LOG_DIR
 set -u
 . "$(dirname "$0")/viewerlib.sh"
@@ -81,6 +81,15 @@ text=$(D dialog "Vistrel Viewer" 6 20) || vs_fail "no question before deleting"
 grep -qF "Are you sure want to delete c.png ?" <<<"$text" || vs_fail "question was \"$text\""
 wait_caption "orient6.jpg (5/5)" >/dev/null || vs_fail "next picture not shown after deleting"
 [ -e "$PICS/c.png" ] && vs_fail "c.png still on disk"
+
+echo "-- the picture area ends where the status bar starts"
+top=$(D panes "$MARK" | field top)
+mkdir -p "$VS_TMP/edge"
+convert -size 300x$((top - 49)) xc:'#00ff00' -size 300x1 xc:'#ff0000' -append "$VS_TMP/edge/edge.png"
+vs_run "$OUT/vistrel.exe" "$(winpath "$VS_TMP/edge/edge.png")"
+wait_caption "edge.png (1/1)" >/dev/null || vs_fail "edge.png not shown"
+pixel_is 396 $((top - 1)) 255 0 0 396 $((top - 2)) 0 255 0 || vs_fail "the picture's last row is not just above the status bar"
+shot status-edge
 
 echo "-- Esc closes and the placement is written"
 stop_viewer

@@ -5,7 +5,8 @@
 //   close TEXT | gone TEXT [S]   ask it to close | wait until it is gone
 //   key TEXT KEY...      post keys to its focus (RIGHT, HOME, ..., a letter)
 //   ctrlkey TEXT KEY     KEY with Ctrl held, as real input to the front window
-//   panes TEXT | pixel TEXT X Y   the status pane texts | R G B of a client point
+//   panes TEXT | pixel TEXT X Y   the status pane texts and the bar's top= | R G B
+//                        of a client point
 //   dialog TITLE ID [S]  wait for the dialog, print its texts, press button ID
 //                        and return once it has gone
 //   settext|listsel|check TITLE ID ARG   set control ID's text, list selection
@@ -352,6 +353,10 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
             Send(bar, SB_GETTEXTA, pane, remote.At(0));
             std::printf("pane%d=%s\n", pane, remote.Text(0).c_str());
         }
+        RECT r{};
+        GetWindowRect(bar, &r);
+        MapWindowPoints(nullptr, w, reinterpret_cast<POINT*>(&r), 2);
+        std::printf("top=%ld\n", static_cast<long>(r.top));
     } else if (cmd == "pixel") {
         POINT p{a.I(3), a.I(4)};
         ClientToScreen(w, &p);
