@@ -153,6 +153,17 @@ echo "-- H opens the help page"
 key H
 wait_url "http://127.0.0.1:$PORT/vistrel/viewer/help/index.html" || vs_fail "help page not opened"
 
+echo "-- the menu's item under the pointer is drawn in the system's highlight colours"
+D button "$MARK" 14
+rect=$(D popup "$MARK" 0 22 "$LOGS/menu-hover.bmp" | field rect) || vs_fail "menu not shown"
+echo "screenshot: $LOGS/menu-hover.bmp"
+read -r l t r b <<<"$rect"
+# The text against its fill: white on light grey (0.26) is hard to read.
+contrast=$(convert "$LOGS/menu-hover.bmp" -crop 60x$((b - t - 6))+$((l + 25))+$((t + 3)) -colorspace gray \
+    -format "%[fx:maxima.intensity - minima.intensity]" info:)
+awk "BEGIN { exit !($contrast > 0.35) }" || vs_fail "hovered menu item's text hard to read (contrast $contrast)"
+settle
+
 echo "-- About shows the version line and opens the product family page"
 D menu "$MARK" 115
 text=$(D dialog "About Vistrel Viewer" 256) || vs_fail "no About dialog"

@@ -19,6 +19,8 @@
 //                        until FILE (a Windows path) exists; prints "held"
 //   button|menu TEXT ID  a toolbar button, or a context menu command
 //   buttons TEXT         the toolbar's buttons left to right: id x width enabled visible
+//   popup TEXT ITEM HEIGHT FILE.bmp   point at item ITEM of the open popup menu, save
+//                        the menu's pixels, print the item's rect= in them, close it
 //   drop TEXT PATH...    drop the paths through OLE; prints the effect
 //   drag TEXT X Y        press at client point (X, Y), move away and back, print
 //                        the class of the window holding the pointer (the drag's
@@ -443,6 +445,32 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
         for (const auto& [r, b] : rows)
             std::printf("%d %ld %ld %d %d\n", GetDlgCtrlID(b), static_cast<long>(r.left), static_cast<long>(r.right - r.left),
                         IsWindowEnabled(b) ? 1 : 0, IsWindowVisible(b) ? 1 : 0);
+    } else if (cmd == "popup") {
+        HWND menu = nullptr;
+        if (!Until(Deadline(10), 100, [&] { return (menu = FindWindowA("#32768", nullptr)) && IsWindowVisible(menu); }))
+            return Fail("no menu open");
+        // The menu lives in the viewer's process: its items are found by
+        // their height, HEIGHT pixels each from the top of the menu's client area.
+        RECT item{}, whole{};
+        GetClientRect(menu, &item);
+        MapWindowPoints(menu, nullptr, reinterpret_cast<POINT*>(&item), 2);
+        item.top += a.I(3) * a.I(4);
+        item.bottom = item.top + a.I(4);
+        GetWindowRect(menu, &whole);
+        SendMouse(0, POINT{(item.left + item.right) / 2, (item.top + item.bottom) / 2});
+        Sleep(500);
+        const bool saved = SaveBmp(a.S(5), menu);
+        std::printf("rect=%ld %ld %ld %ld\n", item.left - whole.left, item.top - whole.top, item.right - whole.left,
+                    item.bottom - whole.top);
+        INPUT esc[2] = {};
+        for (int i = 0; i < 2; ++i) {
+            esc[i].type = INPUT_KEYBOARD;
+            esc[i].ki.wVk = VK_ESCAPE;
+            esc[i].ki.dwFlags = i ? KEYEVENTF_KEYUP : 0;
+        }
+        SendInput(2, esc, sizeof(INPUT));
+        if (!Until(Deadline(10), 100, [&] { return !IsWindowVisible(menu); })) return Fail("the menu stays open");
+        if (!saved) return Fail("menu not saved");
     } else if (cmd == "drop") {
         OleInitialize(nullptr);
         VSDataObject* data = new VSDataObject;
@@ -570,7 +598,7 @@ int main(int argc, char** argv) {
     });
     if (argc < 3) return Usage();
     // The commands that act on the window TEXT names, and the others.
-    static const char kWindow[] = " close key ctrlkey panes pixel show shot button menu buttons drop drag click thumbs"
+    static const char kWindow[] = " close key ctrlkey panes pixel show shot button menu buttons popup drop drag click thumbs"
                                   " thumbsend stopthumbs ";
     static const char kOther[] = " wait gone dialog settext listsel check reg regset holdinstance ";
     const std::string cmd = std::string(" ") + argv[1] + " ";

@@ -24,22 +24,9 @@ const UINT kPictureIds[5] = {IDB_MENU_HELP, IDB_MENU_ABOUT, IDB_MENU_VISIT, IDB_
 const UINT kItemWidth = 175;
 const UINT kItemHeight = 22;
 const UINT kSeparatorHeight = 5;
-const int kSeparatorWidth = 187;
-const COLORREF kSelectedFill = 0xC7BABB;
-const COLORREF kFrame = 0x726F65;
-const COLORREF kWhite = 0xFFFFFF;
 
 const DrawnItem* Lookup(ULONG_PTR data) {
     return data < sizeof kDrawnItems / sizeof kDrawnItems[0] ? &kDrawnItems[data] : nullptr;
-}
-
-void FillFramed(HDC dc, const RECT& r, COLORREF fill, COLORREF frame) {
-    HBRUSH brush = CreateSolidBrush(fill);
-    FillRect(dc, &r, brush);
-    DeleteObject(brush);
-    HBRUSH edge = CreateSolidBrush(frame);
-    FrameRect(dc, &r, edge);
-    DeleteObject(edge);
 }
 
 }  // namespace
@@ -84,27 +71,16 @@ void CContextMenu::Draw(const DRAWITEMSTRUCT* item) const {
     const DrawnItem* drawn = Lookup(item->itemData);
     if (!drawn) return;
     HDC dc = item->hDC;
-    const RECT& r = item->rcItem;
-    const bool selected = (item->itemState & ODS_SELECTED) != 0;
-    const bool entire = (item->itemAction & ODA_DRAWENTIRE) != 0;
-    const bool selection = (item->itemAction & ODA_SELECT) != 0;
-    if (selected && (entire || selection)) FillFramed(dc, r, kSelectedFill, kFrame);
-    if (entire) {
-        if (!drawn->text) {
-            HBRUSH white = CreateSolidBrush(kWhite);
-            FillRect(dc, &r, white);
-            DeleteObject(white);
-            const RECT line{r.left, r.top + 2, r.left + kSeparatorWidth, r.bottom - 2};
-            FillFramed(dc, line, kWhite, kFrame);
-        } else if (!selected) {
-            // A selected item keeps the fill drawn just above.
-            HBRUSH white = CreateSolidBrush(kWhite);
-            FillRect(dc, &r, white);
-            DeleteObject(white);
-        }
+    RECT r = item->rcItem;
+    // The system's menu colours, as the sort items below are drawn: the
+    // hovered item stays readable in every colour scheme.
+    const bool selected = drawn->text && (item->itemState & ODS_SELECTED) != 0;
+    FillRect(dc, &r, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_MENU));
+    if (!drawn->text) {
+        r.top += (r.bottom - r.top) / 2 - 1;
+        DrawEdge(dc, &r, EDGE_ETCHED, BF_TOP);
+        return;
     }
-    if (!selected && selection) FillFramed(dc, r, kWhite, kWhite);
-    if (!drawn->text) return;
     if (drawn->picture >= 0 && pictures_[drawn->picture]) {
         HDC memory = CreateCompatibleDC(dc);
         HGDIOBJ old = SelectObject(memory, pictures_[drawn->picture]);
@@ -113,6 +89,8 @@ void CContextMenu::Draw(const DRAWITEMSTRUCT* item) const {
         DeleteDC(memory);
     }
     const int mode = SetBkMode(dc, TRANSPARENT);
+    const COLORREF colour = SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT));
     TextOutA(dc, r.left + 25, r.top + 4, drawn->text, lstrlenA(drawn->text));
+    SetTextColor(dc, colour);
     SetBkMode(dc, mode);
 }
