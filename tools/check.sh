@@ -11,22 +11,24 @@ vs_use_ccache
 
 JOBS=$(nproc 2>/dev/null || echo 2)
 BUILD=${VS_BUILD_DIR:-$ROOT/build}
+# Each stage's heading with the time taken so far: where a slow run spends it.
+stage() { echo "== $1 (at $((SECONDS / 60)) min $((SECONDS % 60)) s)"; }
 
-echo "== release build with the shell"
+stage "release build with the shell"
 cmake -S "$ROOT" -B "$BUILD/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVS_BUILD_SHELL=ON >/dev/null
 cmake --build "$BUILD/release" -j"$JOBS"
 (cd "$BUILD/release" && ctest --output-on-failure -j"$JOBS")
 
-echo "== Windows programs (MinGW-w64): the end-to-end tests again on them, then the installer"
+stage "Windows programs (MinGW-w64): the end-to-end tests again on them, then the installer"
 bash "$ROOT/tools/pe_build.sh" "$BUILD/pe" -- -j"$JOBS"
 bash "$ROOT/tools/release.sh"
 
-echo "== core under ASan + UBSan"
+stage "core under ASan + UBSan"
 cmake -S "$ROOT" -B "$BUILD/sanitize" -DCMAKE_BUILD_TYPE=Debug -DVS_SANITIZE=ON >/dev/null
 # Only what the tests run: the benchmarks are built by the release pass.
 cmake --build "$BUILD/sanitize" -j"$JOBS" --target core_tests istool
 (cd "$BUILD/sanitize" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --output-on-failure -j"$JOBS")
-echo "== fuzz smoke pass (clang, libFuzzer, ASan + UBSan)"
+stage "fuzz smoke pass (clang, libFuzzer, ASan + UBSan)"
 bash "$ROOT/tests/fuzz/run_fuzz.sh" "$BUILD/libfuzzer" "${VS_FUZZ_SECONDS:-15}" "$JOBS"
-echo "== all tests passed"
+stage "all tests passed"
