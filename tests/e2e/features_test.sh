@@ -112,8 +112,10 @@ D gone "Select program to open with" 10 || vs_fail "program picker stayed"
     vs_fail "class not registered"
 key E
 D dialog "External Program - Vistrel Viewer" 1017 >/dev/null || vs_fail "no program list"
-caption=$(D wait "Notepad" 30 | sed -n 's/^caption=//p')
-[[ "$caption" == *orient6.jpg* ]] || vs_fail "the program did not get the picture: \"$caption\""
+# Notepad names its file once it has read it.
+D wait "Notepad" 30 >/dev/null || vs_fail "the program did not start"
+notepad_has_it() { [[ "$(D wait "Notepad" 5 | field caption)" == *orient6.jpg* ]]; }
+retry 50 notepad_has_it || vs_fail "the program did not get the picture: \"$(D wait "Notepad" 5 | field caption)\""
 D close "Notepad"
 D gone "Notepad" 10 || vs_fail "Notepad stayed"
 

@@ -111,26 +111,27 @@ D thumbsend "$MARK" SortEvent 120 >/dev/null || fail_shot "the thumbnail worker 
 if text=$(D dialog "Vistrel Viewer" 1 0 2>/dev/null); then vs_fail "a message before any step: \"$text\""; fi
 pixel_is 396 291 255 0 0 || fail_shot "first picture not painted"
 
+# One driver walks the whole folder: a step, the message it must bring (or
+# the picture), and the pixel in the middle once painted again.
+D walk "$MARK" 396 291 $(cut -d' ' -f2 "$VS_TMP/plan") >"$VS_TMP/walk" || fail_shot "the walk stopped"
 shown=00-red.png colour="255 0 0" index=1 messages=0
-while read -r name kind rgb; do
+while read -r name kind rgb <&3 && read -r r g b text <&4; do
     index=$((index + 1))
-    D key "$MARK" RIGHT
     if [ "$kind" = bad ]; then
-        # The driver returns once the box has gone: the next one found is new.
-        text=$(D dialog "Vistrel Viewer" 1 20) || fail_shot "$name: no message"
         grep -qF "($(winpath "$PICS/$name"))" <<<"$text" || vs_fail "$name: message was \"$text\""
         grep -qE "Cannot read picture file|Unrecognized image format" <<<"$text" || vs_fail "$name: message was \"$text\""
         messages=$((messages + 1))
         # The window stays (the pixel is read from it), and the picture
         # shown before stays painted.
-        [ $((messages % 4)) != 0 ] || pixel_is 396 291 $colour || vs_fail "$name: previous picture $shown not kept"
+        near "$r $g $b" $colour || vs_fail "$name: previous picture $shown not kept ($r $g $b)"
     else
-        wait_caption "$name ($index/$total)" >/dev/null || fail_shot "$name: readable file with a wrong extension not shown"
-        pixel_is 396 291 $rgb || vs_fail "$name: not painted"
+        near "$r $g $b" $rgb || vs_fail "$name: readable file with a wrong extension not shown ($r $g $b)"
         shown=$name colour=$rgb
     fi
-done <"$VS_TMP/plan"
-
+    last=$name
+done 3<"$VS_TMP/plan" 4<"$VS_TMP/walk"
+[ "$index" = "$total" ] || vs_fail "the walk ended after $index of $total entries"
+wait_caption "$last ($total/$total)" >/dev/null || vs_fail "the caption does not name the last entry, $last"
 echo "-- $messages messages; no second message, window and picture still there"
 if D dialog "Vistrel Viewer" 1 2 >/dev/null 2>&1; then vs_fail "a message too many"; fi
 pixel_is 396 291 $colour || vs_fail "last picture $shown not kept"

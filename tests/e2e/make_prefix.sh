@@ -6,6 +6,10 @@ set -u
 unset VS_WINE_TEMPLATE
 . "$(dirname "$0")/winenv.sh"
 vs_wine_start "$1"
+# Windows not handed to a window manager: there is none on the virtual
+# display, and Wine waits 2 s for one at every window that closes.
+"$VS_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 ||
+    vs_fail "could not set the X11 driver"
 "$(dirname "$VS_WINE")/wineserver" -k >/dev/null 2>&1 || true
 "$(dirname "$VS_WINE")/wineserver" -w >/dev/null 2>&1 || true
 rm -rf "$2" "$2.new"

@@ -21,6 +21,8 @@
 //   buttons TEXT         the toolbar's buttons left to right: id x width enabled visible
 //   popup TEXT ITEM HEIGHT FILE.bmp   point at item ITEM of the open popup menu, save
 //                        the menu's pixels, print the item's rect= in them, close it
+//   walk TEXT X Y KIND...   a step right per KIND (bad: a message must come);
+//                        prints the pixel at client (X, Y) after it and the message
 //   drop TEXT PATH...    drop the paths through OLE; prints the effect
 //   drag TEXT X Y        press at client point (X, Y), move away and back, print
 //                        the class of the window holding the pointer (the drag's
@@ -308,6 +310,42 @@ bool SaveBmp(const char* file, HWND wnd) {
     return ok;
 }
 
+// The texts of a dialog's static controls, one a line; then button id is
+// pressed and the call returns once the dialog has gone.
+bool AnswerDialog(const char* title, int id, double seconds, std::string* texts) {
+    HWND d = WaitFor(title, seconds, true);
+    if (!d) return false;
+    Sleep(200);
+    for (HWND c : Children(d, "Static"))
+        if (!TextOf(c).empty()) *texts += TextOf(c) + "\n";
+    PostMessageA(d, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    // Return only once it is gone: a key sent earlier would reach the
+    // dialog. Its loop notices its end at the next message: send one.
+    const DWORD thread = GetWindowThreadProcessId(d, nullptr);
+    Until(Deadline(15), 50, [&] { return !IsWindow(d) || (PostThreadMessageA(thread, WM_NULL, 0, 0), false); });
+    return true;
+}
+
+COLORREF PixelAt(HWND wnd, int x, int y) {
+    POINT p{x, y};
+    ClientToScreen(wnd, &p);
+    HDC screen = GetDC(nullptr);
+    const COLORREF c = GetPixel(screen, p.x, p.y);
+    ReleaseDC(nullptr, screen);
+    return c;
+}
+
+bool Near(COLORREF a, COLORREF b) {
+    return std::abs(GetRValue(a) - GetRValue(b)) <= 40 && std::abs(GetGValue(a) - GetGValue(b)) <= 40 &&
+           std::abs(GetBValue(a) - GetBValue(b)) <= 40;
+}
+
+void PostKey(HWND wnd, UINT vk) {
+    const UINT scan = MapVirtualKeyA(vk, 0);
+    PostMessageA(FocusOf(wnd), WM_KEYDOWN, vk, 1 | (scan << 16));
+    PostMessageA(FocusOf(wnd), WM_KEYUP, vk, 1 | (scan << 16) | (3u << 30));
+}
+
 int Usage() {
     std::fprintf(stderr, "usage: vsdriver COMMAND TEXT ... (the commands are listed at the top of vsdriver.cpp)\n");
     return 2;
@@ -341,9 +379,7 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
             return Fail("\"%s\" still there", text);
     } else if (cmd == "key") {
         for (int i = 3; i < a.argc; ++i) {
-            const UINT vk = KeyCode(a.argv[i]), scan = MapVirtualKeyA(vk, 0);
-            PostMessageA(FocusOf(w), WM_KEYDOWN, vk, 1 | (scan << 16));
-            PostMessageA(FocusOf(w), WM_KEYUP, vk, 1 | (scan << 16) | (3u << 30));
+            PostKey(w, KeyCode(a.argv[i]));
             Sleep(150);
         }
     } else if (cmd == "panes") {
@@ -360,24 +396,12 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
         MapWindowPoints(nullptr, w, reinterpret_cast<POINT*>(&r), 2);
         std::printf("top=%ld\n", static_cast<long>(r.top));
     } else if (cmd == "pixel") {
-        POINT p{a.I(3), a.I(4)};
-        ClientToScreen(w, &p);
-        HDC screen = GetDC(nullptr);
-        const COLORREF c = GetPixel(screen, p.x, p.y);
-        ReleaseDC(nullptr, screen);
+        const COLORREF c = PixelAt(w, a.I(3), a.I(4));
         std::printf("%d %d %d\n", GetRValue(c), GetGValue(c), GetBValue(c));
     } else if (cmd == "dialog") {
-        HWND d = WaitFor(text, a.Seconds(4, 20.0), true);
-        if (!d) return Fail("no dialog \"%s\"", text);
-        Sleep(200);
-        for (HWND c : Children(d, "Static"))
-            if (!TextOf(c).empty()) std::printf("%s\n", TextOf(c).c_str());
-        std::fflush(stdout);
-        PostMessageA(d, WM_COMMAND, MAKEWPARAM(a.I(3), BN_CLICKED), 0);
-        // Return only once it is gone: a key sent earlier would reach the
-        // dialog. Its loop notices its end at the next message: send one.
-        const DWORD thread = GetWindowThreadProcessId(d, nullptr);
-        Until(Deadline(15), 50, [&] { return !IsWindow(d) || (PostThreadMessageA(thread, WM_NULL, 0, 0), false); });
+        std::string texts;
+        if (!AnswerDialog(text, a.I(3), a.Seconds(4, 20.0), &texts)) return Fail("no dialog \"%s\"", text);
+        std::printf("%s", texts.c_str());
     } else if (cmd == "settext" || cmd == "listsel" || cmd == "check") {
         HWND d = WaitFor(text, 20.0, true);
         HWND control = d ? GetDlgItem(d, a.I(3)) : nullptr;
@@ -445,6 +469,26 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
         for (const auto& [r, b] : rows)
             std::printf("%d %ld %ld %d %d\n", GetDlgCtrlID(b), static_cast<long>(r.left), static_cast<long>(r.right - r.left),
                         IsWindowEnabled(b) ? 1 : 0, IsWindowVisible(b) ? 1 : 0);
+    } else if (cmd == "walk") {
+        // One step a KIND: "bad" answers the message that must come and
+        // waits for the picture at (X, Y) to be painted back; "good" waits
+        // for another picture there.
+        const int x = a.I(3), y = a.I(4);
+        for (int i = 5; i < a.argc; ++i) {
+            const COLORREF before = PixelAt(w, x, y);
+            PostKey(w, VK_RIGHT);
+            std::string texts;
+            if (!std::strcmp(a.argv[i], "bad")) {
+                if (!AnswerDialog("Vistrel Viewer", IDOK, 20, &texts)) texts = "(no message)";
+                std::replace(texts.begin(), texts.end(), '\n', ' ');
+                Until(Deadline(5), 50, [&] { return Near(PixelAt(w, x, y), before); });
+            } else {
+                Until(Deadline(20), 50, [&] { return !Near(PixelAt(w, x, y), before); });
+            }
+            const COLORREF c = PixelAt(w, x, y);
+            std::printf("%d %d %d %s\n", GetRValue(c), GetGValue(c), GetBValue(c), texts.c_str());
+            std::fflush(stdout);
+        }
     } else if (cmd == "popup") {
         HWND menu = nullptr;
         if (!Until(Deadline(10), 100, [&] { return (menu = FindWindowA("#32768", nullptr)) && IsWindowVisible(menu); }))
@@ -598,7 +642,7 @@ int main(int argc, char** argv) {
     });
     if (argc < 3) return Usage();
     // The commands that act on the window TEXT names, and the others.
-    static const char kWindow[] = " close key ctrlkey panes pixel show shot button menu buttons popup drop drag click thumbs"
+    static const char kWindow[] = " close key ctrlkey panes pixel show shot button menu buttons popup walk drop drag click thumbs"
                                   " thumbsend stopthumbs ";
     static const char kOther[] = " wait gone dialog settext listsel check reg regset holdinstance ";
     const std::string cmd = std::string(" ") + argv[1] + " ";
