@@ -99,7 +99,7 @@ BOOL MainDialog::OnInitDialog() {
     if (!p.maximised) {
         MoveWindow(wnd, p.x, p.y, p.width, p.height, TRUE);
     } else {
-        ShowWindow(wnd, SW_MAXIMIZE);
+        ShowMaximised();
     }
     if (!argument_.empty()) panel_->Build(argument_);
 
@@ -427,7 +427,8 @@ void MainDialog::OnCopyData(const COPYDATASTRUCT* data) {
 }
 
 void MainDialog::OnDestroy() {
-    const VSPlacement saved = tracker_.AtSave(minimised_, maximised_, WindowFrame());
+    // Closed in full screen: the frame and state from before it.
+    const VSPlacement saved = fullScreen_ ? tracker_.Placement() : tracker_.AtSave(minimised_, maximised_, WindowFrame());
     settings_.SavePlacement(saved);
     RevokeDropTarget(Hwnd(), dropTarget_);
     dropTarget_ = nullptr;
@@ -568,6 +569,16 @@ void MainDialog::FileChanged(WPARAM wParam, const std::string& path) {
     SelectCurrentThumbnail(true);
 }
 
+void MainDialog::ShowMaximised() {
+    const VSPlacement& p = tracker_.Placement();
+    WINDOWPLACEMENT wp{};
+    wp.length = sizeof wp;
+    GetWindowPlacement(Hwnd(), &wp);
+    wp.rcNormalPosition = {p.x, p.y, p.x + p.width, p.y + p.height};
+    wp.showCmd = SW_SHOWMAXIMIZED;
+    SetWindowPlacement(Hwnd(), &wp);
+}
+
 void MainDialog::ToggleFullScreen() {
     HWND wnd = Hwnd();
     if (!fullScreen_) {
@@ -612,7 +623,8 @@ void MainDialog::ToggleFullScreen() {
         }
         return;
     }
-    fullScreen_ = false;
+    // Full screen stays set until the window is back: the moves and sizes
+    // on the way must not become the stored frame.
     SetWindowLongA(wnd, GWL_STYLE, static_cast<LONG>(kNormalStyle));
     ShowWindow(status_.Hwnd(), SW_SHOW);
     const bool framed = !maximised_ || savedX_ || savedY_ || savedWidth_ || savedHeight_;
@@ -622,8 +634,9 @@ void MainDialog::ToggleFullScreen() {
                      SWP_SHOWWINDOW | SWP_NOZORDER | SWP_FRAMECHANGED);
     } else {
         SetWindowPos(wnd, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
-        ShowWindow(wnd, SW_MAXIMIZE);
+        ShowMaximised();
     }
+    fullScreen_ = false;
     RECT client{};
     GetClientRect(wnd, &client);
     MoveWindow(panel_->Hwnd(), 0, 0, client.right, static_cast<int>(kToolbarHeight), TRUE);

@@ -57,6 +57,8 @@ private:
     void Render();
     void ShowInfo(const std::string& path);
     void ToggleFullScreen();
+    // Maximised, with the stored frame as the one that restoring returns to.
+    void ShowMaximised();
     void ReleaseDisplay();
     void InvalidatePicture(bool erase);
     void InvalidateAll(bool erase);

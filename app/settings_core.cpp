@@ -98,7 +98,9 @@ void VSPlacementTracker::TakeFrame(const VSRect& frame) {
 }
 
 bool VSPlacementTracker::OnSize(bool nowMaximised, bool nowMinimised, bool fullScreen) {
-    const bool restoreToStored = placement_.maximised && !fullScreen;
+    // Full screen maximises the window: the state from before it stays.
+    if (fullScreen) return false;
+    const bool restoreToStored = placement_.maximised;
     placement_.maximised = nowMaximised;
     placement_.minimised = nowMinimised;
     return restoreToStored;

@@ -68,8 +68,8 @@ class VSPlacementTracker {
 public:
     explicit VSPlacementTracker(const VSPlacement& loaded);
 
-    // WM_SIZE. Returns true when the window's restore placement must first
-    // be set to Placement()'s frame (it was maximised, not full screen).
+    // WM_SIZE outside full screen. Returns true when the window's restore
+    // placement must first be set to Placement()'s frame (it was maximised).
     bool OnSize(bool nowMaximised, bool nowMinimised, bool fullScreen);
     // WM_MOVE: while restoring out of a maximised state, outside full
     // screen, the frame becomes the window's.

@@ -106,9 +106,29 @@ wait_zoomed || vs_fail "window did not maximise"
 stop_viewer
 expect_regs "maximised close" "$(printf '%s\n' 1 1000)" "$KEY" Maximizied "$KEY" WndWidth
 
+echo "-- a maximised start fills the screen; full screen and back keeps the stored frame to restore to"
+start_viewer "$WPICS\\a.png"
+wait_zoomed || vs_fail "not started maximised"
+[ "$(info | field client | cut -d' ' -f1)" = 1280 ] || vs_fail "maximised client is \"$(info | field client)\""
+D key "$MARK" RETURN
+expect_rect "0 0 1280 1024" "full screen from maximised"
+D key "$MARK" ESCAPE
+wait_zoomed || vs_fail "not maximised again after full screen"
+D show "$MARK" 9   # SW_RESTORE
+expect_rect "150 200 1150 800" "restored after full screen"
+shot restored-after-full-screen >/dev/null
+echo "-- closing in full screen stores the frame from before it"
+D key "$MARK" RETURN
+expect_rect "0 0 1280 1024" "full screen again"
+D close "$MARK" || vs_fail "close failed"
+D gone "$MARK" 30 || vs_fail "window still there after close"
+wait "$APP" || vs_fail "viewer exited with $?"
+expect_regs "closed in full screen" "$(printf '%s\n' 150 200 1000 600 0)" "$KEY" PositionX "$KEY" PositionY \
+    "$KEY" WndWidth "$KEY" WndHeight "$KEY" Maximizied
+
 echo "-- a start without a picture, ended by closing its window"
 start_viewer
-wait_zoomed || vs_fail "next start not maximised"
+expect_rect "150 200 1150 800" "start without a picture"
 [ "$(caption)" = "$MARK - Orvanta" ] || vs_fail "caption is \"$(caption)\""
 D close "$MARK" || vs_fail "close failed"
 D gone "$MARK" 30 || vs_fail "window still there after close"
