@@ -25,7 +25,7 @@ extern const char kValueSortOrder[];
 extern const char kValueExtension[];
 
 struct VSPlacement {
-    int32_t x = 200, y = 200, width = 800, height = 600;
+    int32_t x = 200, y = 200, width = 960, height = 600;  // the whole toolbar shows
     bool maximised = false;
     bool minimised = false;
 };

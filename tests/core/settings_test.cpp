@@ -41,7 +41,7 @@ VSPlacement Placed(int32_t x, int32_t y, int32_t width, int32_t height, bool max
 TEST(SettingsTest, DefaultsSortStateAndAutoRotate) {
     VSMemoryRegTree tree;
     VSSettings settings(tree);
-    EXPECT_EQ(Frame(settings.LoadPlacement()), "200 200 800 600");
+    EXPECT_EQ(Frame(settings.LoadPlacement()), "200 200 960 600");
     std::string initDir = "stale", saveAsDir = "stale";
     settings.LoadFolders(&initDir, &saveAsDir, kMyPictures);
     EXPECT_EQ(initDir + saveAsDir, kMyPictures + kMyPictures);

@@ -35,6 +35,10 @@ expected=$(tr ';' '\n' <<<"7 0 40 1 1;8 40 40 1 1;9 80 30 1 1;10 110 30 1 1;11 1
 0 312 40 0 1;1 352 40 0 1;2 392 40 0 1;3 432 40 0 1;4 472 40 0 1;\
 5 512 40 0 1;6 552 40 0 1;17 592 79 1 1;18 671 6 0 1;19 677 217 1 1")
 [ "$rows" = "$expected" ] || vs_fail "toolbar buttons: $(diff <(echo "$expected") <(echo "$rows"))"
+# The first start's window shows the whole toolbar, banner included.
+read -r _ x w _ <<<"$(tail -n 1 <<<"$rows")"
+[ $((x + w)) -le "$(info | field client | cut -d' ' -f1)" ] || vs_fail "toolbar cut off: it ends at $((x + w))"
+shot toolbar-first-start
 
 echo "-- the Previous, Next and Full screen buttons act as the keys"
 D button "$MARK" 10
@@ -44,7 +48,7 @@ wait_caption "b.png (2/5)" >/dev/null || vs_fail "Previous button"
 D button "$MARK" 11
 expect_rect "0 0 1280 1024" "Full screen button"
 D key "$MARK" ESCAPE
-expect_rect "200 200 1000 800" "Esc after the Full screen button"
+expect_rect "200 200 1160 800" "Esc after the Full screen button"
 
 echo "-- sort by date twice, then by size"
 D menu "$MARK" 18

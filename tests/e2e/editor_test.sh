@@ -97,7 +97,7 @@ echo "-- Ctrl+T turns the picture in place"
 ctrl T
 wait_pane 1 "Dimensions:  100 x 200" || vs_fail "turned picture not shown"
 [ "$(caption)" = "Vistrel Viewer - v2.0 - Orvanta - a.png (1/5)" ] || vs_fail "caption after turning: $(caption)"
-pixel_is 396 241 255 0 0 396 341 0 0 255 || vs_fail "turned picture not shown red on top, blue below"
+pixel_is $CX 241 255 0 0 $CX 341 0 0 255 || vs_fail "turned picture not shown red on top, blue below"
 [ "$(file_size "$PICS/a.png")" = "100 200" ] || vs_fail "a.png on disk is $(file_size "$PICS/a.png")"
 near "$(file_pixel "$PICS/a.png" 50 10)" 255 0 0 || vs_fail "a.png on disk not turned clockwise"
 
@@ -105,7 +105,7 @@ echo "-- Ctrl+R: a replacing result takes the picture's place in the list"
 press RIGHT "b.png (2/5)"
 ctrl R
 wait_caption "Orvanta - b_grey.png (2/5)" || vs_fail "grey result not shown in b.png's place"
-pixel_is 396 291 150 150 150 || vs_fail "grey result not painted"
+pixel_is $CX 291 150 150 150 || vs_fail "grey result not painted"
 near "$(file_pixel "$PICS/b_grey.png" 5 5)" 150 150 150 || vs_fail "b_grey.png is not grey"
 near "$(file_pixel "$PICS/b.png" 5 5)" 0 255 0 || vs_fail "b.png itself changed"
 
@@ -113,7 +113,7 @@ echo "-- editor button 2: a new file joins the list and is shown"
 press RIGHT "c.bmp (3/5)"
 D button "$MARK" 2
 wait_caption_re "Orvanta - c_mirror\.bmp \([0-9]/6\)" || vs_fail "new file not added and shown"
-pixel_is 336 291 0 0 0 456 291 255 255 0 || vs_fail "mirrored picture not shown black left, yellow right"
+pixel_is $((CX - 60)) 291 0 0 0 $((CX + 60)) 291 255 255 0 || vs_fail "mirrored picture not shown black left, yellow right"
 near "$(file_pixel "$PICS/c_mirror.bmp" 10 60)" 0 0 0 || vs_fail "c_mirror.bmp not mirrored"
 # The same result again: the listed file is shown, not listed twice.
 goto_picture c.bmp
@@ -122,10 +122,10 @@ wait_caption_re "Orvanta - c_mirror\.bmp \([0-9]/6\)" || vs_fail "repeated new f
 
 echo "-- Ctrl+E: a result without a file shows the changed picture again"
 goto_picture d.png
-pixel_is 396 291 200 100 50 || vs_fail "d.png not painted"
+pixel_is $CX 291 200 100 50 || vs_fail "d.png not painted"
 shown=$(caption)
 ctrl E
-pixel_is 396 291 55 155 205 || vs_fail "negative not shown"
+pixel_is $CX 291 55 155 205 || vs_fail "negative not shown"
 [ "$(caption)" = "$shown" ] || vs_fail "caption after negative: $(caption)"
 
 echo "-- Ctrl+N renames the picture in its folder"
@@ -155,14 +155,14 @@ D regset "$STANDIN" FailingSlot dword 0 || vs_fail "regset"
 
 echo "-- a failed run (unreadable picture) changes nothing"
 goto_picture d.png
-pixel_is 396 291 55 155 205 || vs_fail "d.png's negative not shown"
+pixel_is $CX 291 55 155 205 || vs_fail "d.png's negative not shown"
 shown=$(caption)
 head -c 3000 /dev/urandom >"$PICS/d.png"
 spoilt=$(md5sum <"$PICS/d.png")
 ctrl E
 no_message || vs_fail "a message appeared for a failed run"
 [ "$(md5sum <"$PICS/d.png")" = "$spoilt" ] || vs_fail "unreadable file was changed"
-pixel_is 396 291 55 155 205 || vs_fail "shown picture changed after a failed run"
+pixel_is $CX 291 55 155 205 || vs_fail "shown picture changed after a failed run"
 [ "$(caption)" = "$shown" ] || vs_fail "caption after a failed run: $(caption)"
 
 echo "-- an editor older than version 2.3 build 071130 is not run"

@@ -95,13 +95,13 @@ D regset "$CLASSES\\.jpe" "" sz "Other.jpe"
 D regset "$EXTS\\.jpe" Progid sz "Other.jpe"
 # The sideways picture, shown upright while "AutoRotate" is on.
 key LEFT
-pixel_is 396 241 255 0 0 || vs_fail "orient6.jpg not shown upright"
+pixel_is $CX 241 255 0 0 || vs_fail "orient6.jpg not shown upright"
 settings 0 1 1019 0
 expect_regs "JPEG disassociation" "$(printf '%s\n' "" "" Other.jpe "" "" "<none>" "<none>" Other.jpe "<none>" "<none>" \
     VSViewer.tga 64 0)" "${JPEG_DEFAULTS[@]}" "${JPEG_PROGIDS[@]}" "$CLASSES\\.tga" "" "$KEY" Extension "$KEY" AutoRotate
 D reg "$CLASSES\\VSViewer.jpg\\shell\\open\\command" "" | grep -q vistrel.exe || vs_fail "the ProgID key went as well"
 # Switching "AutoRotate" off shows the picture again as stored at once.
-pixel_is 316 291 255 0 0 476 291 0 0 255 || vs_fail "not shown as stored after AutoRotate went off"
+pixel_is $((CX - 80)) 291 255 0 0 $((CX + 80)) 291 0 0 255 || vs_fail "not shown as stored after AutoRotate went off"
 
 echo "-- open with: the program picker, then the programs registered for .jpg"
 key E

@@ -109,11 +109,11 @@ wait_caption "00-red.png (1/$total)" >/dev/null || vs_fail "first picture not sh
 # its end.
 D thumbsend "$MARK" SortEvent 120 >/dev/null || fail_shot "the thumbnail worker did not end"
 if text=$(D dialog "Vistrel Viewer" 1 0 2>/dev/null); then vs_fail "a message before any step: \"$text\""; fi
-pixel_is 396 291 255 0 0 || fail_shot "first picture not painted"
+pixel_is $CX 291 255 0 0 || fail_shot "first picture not painted"
 
 # One driver walks the whole folder: a step, the message it must bring (or
 # the picture), and the pixel in the middle once painted again.
-D walk "$MARK" 396 291 $(cut -d' ' -f2 "$VS_TMP/plan") >"$VS_TMP/walk" || fail_shot "the walk stopped"
+D walk "$MARK" $CX 291 $(cut -d' ' -f2 "$VS_TMP/plan") >"$VS_TMP/walk" || fail_shot "the walk stopped"
 shown=00-red.png colour="255 0 0" index=1 messages=0
 while read -r name kind rgb <&3 && read -r r g b text <&4; do
     index=$((index + 1))
@@ -134,7 +134,7 @@ done 3<"$VS_TMP/plan" 4<"$VS_TMP/walk"
 wait_caption "$last ($total/$total)" >/dev/null || vs_fail "the caption does not name the last entry, $last"
 echo "-- $messages messages; no second message, window and picture still there"
 if D dialog "Vistrel Viewer" 1 2 >/dev/null 2>&1; then vs_fail "a message too many"; fi
-pixel_is 396 291 $colour || vs_fail "last picture $shown not kept"
+pixel_is $CX 291 $colour || vs_fail "last picture $shown not kept"
 [ "$messages" -eq "$bad_count" ] || vs_fail "$messages messages for $bad_count unreadable files"
 D key "$MARK" RIGHT
 wait_caption "00-red.png (1/$total)" >/dev/null || fail_shot "stepping did not wrap around to the first picture"

@@ -51,6 +51,8 @@ wait_selected() { retry 50 selected_is "$1"; }
 count_is() { [ "$(items | field count)" = "$1" ]; }
 centre_is() { pixel_is $(centre_of "$1") "$2" "$3" "$4"; }  # INDEX R G B
 
+# Four items a row.
+D regset "$KEY" WndWidth dword 800
 start_viewer "$WPICS\\a_exif.jpg"
 echo "-- a stop while the worker is busy on a large file"
 # The worker starts with the viewer, shown or not. Once e_big1.png (item 4)

@@ -24,16 +24,16 @@ echo "notes" > "$PICS/notes.txt"
 echo "-- first start without settings"
 start_viewer "$WPICS\\b.png"
 wait_caption "Orvanta - b.png (2/6)" >/dev/null || vs_fail "first picture not shown with its sorted counter"
-expect_rect "200 200 1000 800" "first start"
+expect_rect "200 200 1160 800" "first start"
 expect_pane 1 "Dimensions:  320 x 240"
 expect_pane 3 "Sort by: NAME ASC"
 # Green picture in the middle, background colour around it.
-pixel_is 396 291 0 255 0 20 100 92 139 180 || vs_fail "picture or background not painted"
+pixel_is $CX 291 0 255 0 20 100 92 139 180 || vs_fail "picture or background not painted"
 
 echo "-- second start hands its path over"
 vs_run "$OUT/vistrel.exe" "$WPICS\\c.png" || vs_fail "second start exited with $?"
 wait_caption "Orvanta - c.png (5/6)" >/dev/null || vs_fail "hand-over not shown"
-pixel_is 396 291 0 0 255 || vs_fail "handed-over picture not painted"
+pixel_is $CX 291 0 0 255 || vs_fail "handed-over picture not painted"
 # The hand-over is sent and handled before the second start ends.
 vs_run "$OUT/vistrel.exe" || vs_fail "second start without argument failed"
 wait_caption "c.png (5/6)" >/dev/null || vs_fail "argument-less start changed the picture"
@@ -45,7 +45,7 @@ press LEFT "orient6.jpg (6/6)"
 
 echo "-- EXIF orientation 6 turns the picture upright"
 # 200 x 100, red left and blue right, turned clockwise: 100 x 200, red on top.
-pixel_is 396 241 255 0 0 396 341 0 0 255 330 291 92 139 180 || vs_fail "orient6.jpg not shown turned clockwise"
+pixel_is $CX 241 255 0 0 $CX 341 0 0 255 $((CX - 66)) 291 92 139 180 || vs_fail "orient6.jpg not shown turned clockwise"
 
 echo "-- status panes of a 1,048,575-byte file"
 press HOME RIGHT RIGHT "big.png (3/6)"
@@ -57,20 +57,20 @@ D key "$MARK" RIGHT
 text=$(D dialog "Vistrel Viewer" 1 20) || vs_fail "no message for the corrupt file"
 expected="Cannot read picture file ($WPICS\\broken.jpg). The file may be corrupted!"
 grep -qF "$expected" <<<"$text" || vs_fail "message was \"$text\""
-pixel_is 396 291 255 255 0 || vs_fail "previous picture not kept"
+pixel_is $CX 291 255 255 0 || vs_fail "previous picture not kept"
 
 echo "-- full screen in and out"
 press LEFT "big.png (3/6)"
 D key "$MARK" RETURN
 expect_rect "0 0 1280 1024" "full screen"
 D key "$MARK" ESCAPE
-expect_rect "200 200 1000 800" "leaving full screen"
+expect_rect "200 200 1160 800" "leaving full screen"
 D wait "$MARK" 5 >/dev/null || vs_fail "Esc in full screen closed the viewer"
 # Double clicks in and out leave the keys working.
-D click "$MARK" 396 291 2
+D click "$MARK" $CX 291 2
 expect_rect "0 0 1280 1024" "double click"
 D click "$MARK" 640 512 2
-expect_rect "200 200 1000 800" "second double click"
+expect_rect "200 200 1160 800" "second double click"
 press LEFT "b.png (2/6)"
 press RIGHT "big.png (3/6)"
 
@@ -88,12 +88,12 @@ mkdir -p "$VS_TMP/edge"
 convert -size 300x$((top - 49)) xc:'#00ff00' -size 300x1 xc:'#ff0000' -append "$VS_TMP/edge/edge.png"
 vs_run "$OUT/vistrel.exe" "$(winpath "$VS_TMP/edge/edge.png")"
 wait_caption "edge.png (1/1)" >/dev/null || vs_fail "edge.png not shown"
-pixel_is 396 $((top - 1)) 255 0 0 396 $((top - 2)) 0 255 0 || vs_fail "the picture's last row is not just above the status bar"
+pixel_is $CX $((top - 1)) 255 0 0 $CX $((top - 2)) 0 255 0 || vs_fail "the picture's last row is not just above the status bar"
 shot status-edge
 
 echo "-- Esc closes and the placement is written"
 stop_viewer
-expect_regs "placement" "$(printf '%s\n' 200 200 800 600 0)" "$KEY" PositionX "$KEY" PositionY "$KEY" WndWidth \
+expect_regs "placement" "$(printf '%s\n' 200 200 960 600 0)" "$KEY" PositionX "$KEY" PositionY "$KEY" WndWidth \
     "$KEY" WndHeight "$KEY" Maximizied
 
 echo "-- a stored frame is used as it is; maximised is kept with the frame"

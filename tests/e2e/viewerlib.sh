@@ -13,6 +13,8 @@ vs_viewer_begin() {
     mkdir -p "$LOGS" "$PICS"
 }
 KEY='Software\Orvanta\Vistrel Viewer\2.0'
+# Near the middle of the picture area of the first start's window.
+CX=476
 MARK="Vistrel Viewer - v2.0"
 # The driver, its exit status kept through the filter.
 D() {
