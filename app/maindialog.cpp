@@ -265,7 +265,6 @@ void MainDialog::AfterStep() {
     }
     const std::string path = panel_->List().CurrentPath();
     SendMessageA(Hwnd(), UM_SHOW_FILE, 0, reinterpret_cast<LPARAM>(path.c_str()));
-    ShowInfo(path);
 }
 
 void MainDialog::OnWheel(int delta) {
@@ -310,7 +309,7 @@ bool MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
         return true;
     case UM_SHOW_THUMBNAILS:
         // The sort after a build moved the current entry: show its new counter.
-        if (panel_ && panel_->PictureCurrent()) RefreshCounter();
+        if (panel_ && panel_->PictureCurrent()) Describe();
         if (panel_) {
             thumbs_.Populate(settings_.ReadAutoRotate() != 0);
             thumbs_.SortByKey(panel_->Sort().key, panel_->Sort().ascending ? 1 : 0);
@@ -523,7 +522,7 @@ bool MainDialog::OnThumbnailNotify(const NMHDR* header, LRESULT* result) {
         if (item >= 0 && item != list.CurrentIndex()) {
             const std::string path = thumbs_.PathAt(item);
             list.SetCurrent(item, path);
-            ShowInfo(path);
+            Describe();
         } else {
             SelectCurrentThumbnail(false);
         }
@@ -539,7 +538,7 @@ bool MainDialog::OnThumbnailNotify(const NMHDR* header, LRESULT* result) {
         if (key == VK_DOWN) next = current + perRow;
         if (next >= 0 && next < list.Count()) list.SetCurrent(next, list.At(next));
         SelectCurrentThumbnail(false);
-        if (panel_->PictureCurrent()) ShowInfo(list.CurrentPath());
+        if (panel_->PictureCurrent()) Describe();
         *result = 1;
         return true;
     }
@@ -690,17 +689,28 @@ void MainDialog::Render() {
     }
 }
 
-void MainDialog::SetNamePanes(const std::string& path, uint32_t w, uint32_t h) {
-    const VSListSnapshot now = panel_->List().Snapshot();
-    status_.SetText(0, PaneName(path, now.index, static_cast<int32_t>(now.entries.size())));
-    status_.SetText(1, PaneDimensions(w, h));
-    status_.SetText(2, PaneFileSize(FileSizeOf(path)));
+void MainDialog::Describe() {
+    FolderList& list = panel_->List();
+    const VSListSnapshot now = list.Snapshot();
+    std::string path = keptPath_;
+    uint32_t w = declaredWidth_, h = declaredHeight_;
+    int32_t index = -1;
+    if (panel_->thumbnailMode && !fullScreen_) {
+        path = now.path;
+        index = now.index;
+        uint32_t bits = 0;
+        // The shown picture's size was read when it was decoded.
+        if (path != keptPath_ && !ImageLoader::GetDimensions(path, &w, &h, &bits)) w = h = 0;
+    } else if (!path.empty()) {
+        index = path == now.path ? now.index : list.IndexOf(path, false);
+    }
+    const VSPictureTexts texts = PictureTexts(path, index, static_cast<int32_t>(now.entries.size()), w, h,
+                                              path.empty() ? 0 : FileSizeOf(path));
+    SetWindowTextA(Hwnd(), texts.caption.c_str());
+    status_.SetText(0, texts.name);
+    status_.SetText(1, texts.dimensions);
+    status_.SetText(2, texts.fileSize);
     UpdateWindow(status_.Hwnd());
-}
-
-void MainDialog::SetCaptionWithCounter() {
-    const VSListSnapshot now = panel_->List().Snapshot();
-    SetWindowTextA(Hwnd(), CaptionWithCounter(now.path, now.index, static_cast<int32_t>(now.entries.size())).c_str());
 }
 
 bool MainDialog::LoadAndShow(const std::string& path) {
@@ -716,19 +726,24 @@ bool MainDialog::LoadAndShow(const std::string& path) {
     declaredWidth_ = record.declaredWidth;
     declaredHeight_ = record.declaredHeight;
     Render();
-    SetNamePanes(path, record.declaredWidth, record.declaredHeight);
     return true;
 }
 
 void MainDialog::ShowFile(WPARAM wParam, const std::string& path) {
     if (path.empty()) {
+        // Nothing left to show: the display and its texts say so.
         ReleaseDisplay();
+        kept_.clear();
+        keptPath_.clear();
+        declaredWidth_ = declaredHeight_ = 0;
+        Describe();
         InvalidatePicture(false);
         return;
     }
-    if (!LoadAndShow(path)) return;
-    const VSListSnapshot now = panel_->List().Snapshot();
-    SetWindowTextA(Hwnd(), CaptionWithCounter(path, now.index, static_cast<int32_t>(now.entries.size())).c_str());
+    // A picture that cannot be read leaves the one shown, and its texts.
+    const bool shown = LoadAndShow(path);
+    Describe();
+    if (!shown) return;
     if (IsRectEmpty(&pictureRect_)) {
         GetClientRect(Picture(), &pictureRect_);
         if (wParam == 1 || fullScreen_) {
@@ -749,7 +764,9 @@ void MainDialog::ShowAt(int32_t index, const std::string& path) {
         ShowFile(0, path);
         return;
     }
-    if (!LoadAndShow(path)) return;
+    const bool shown = LoadAndShow(path);
+    Describe();
+    if (!shown) return;
     SetWindowTextA(Hwnd(), CaptionPlain(path).c_str());
     InvalidatePicture(true);
 }
@@ -760,24 +777,9 @@ void MainDialog::Rerender() {
     InvalidateAll(true);
 }
 
-void MainDialog::ShowInfo(const std::string& path) {
-    uint32_t w = declaredWidth_, h = declaredHeight_, bits = 0;
-    // The shown picture's size was read when it was decoded.
-    if (path != keptPath_) ImageLoader::GetDimensions(path, &w, &h, &bits);
-    SetNamePanes(path, w, h);
-    SetCaptionWithCounter();
-}
-
-void MainDialog::RefreshCounter() {
-    FolderList& list = panel_->List();
-    const VSListSnapshot now = list.Snapshot();
-    status_.SetText(0, PaneName(now.path, now.index, static_cast<int32_t>(now.entries.size())));
-    SetWindowTextA(Hwnd(), CaptionWithCounter(now.path, now.index, static_cast<int32_t>(now.entries.size())).c_str());
-}
-
 void MainDialog::SortDone(bool ascending, uint32_t key) {
     status_.SetText(3, PaneSort(key, ascending));
-    RefreshCounter();
+    Describe();
     // The view follows the list's new order. Done here rather than on a
     // thread of its own: every step is a message to the view anyway.
     thumbs_.SetFolderList(&panel_->List());

@@ -55,7 +55,6 @@ private:
     bool LoadAndShow(const std::string& path);
     // Renders the kept picture for the window as it is now.
     void Render();
-    void ShowInfo(const std::string& path);
     void ToggleFullScreen();
     // Maximised, with the stored frame as the one that restoring returns to.
     void ShowMaximised();
@@ -63,10 +62,9 @@ private:
     void InvalidatePicture(bool erase);
     void InvalidateAll(bool erase);
     void LayOutViews();
-    void SetNamePanes(const std::string& path, uint32_t w, uint32_t h);
-    void SetCaptionWithCounter();
-    // Caption and pane 0 with the list's present counter.
-    void RefreshCounter();
+    // The caption and the name, size and file panes: of the picture on
+    // screen (or none), in the thumbnail view of its current item.
+    void Describe();
     void PaintPicture(HDC dc, const RECT& client);
     void PaintIcon();
     VSRect WindowFrame() const;

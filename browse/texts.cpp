@@ -9,6 +9,7 @@
 const char kVersionText[] = "2.0";
 const char kCaptionMark[] = "Vistrel Viewer - v2.0";
 const char kCaptionPrefix[] = "Vistrel Viewer - v2.0 - Orvanta - ";
+const char kCaptionNoPicture[] = "Vistrel Viewer - v2.0 - Orvanta";
 
 const char kPaneNameEmpty[] = " ";
 const char kPaneDimensionsEmpty[] = "Dimensions:  ";
@@ -30,6 +31,14 @@ std::string CaptionPlain(const std::string& path) { return kCaptionPrefix + File
 
 std::string PaneName(const std::string& path, int32_t index, int32_t count) {
     return kPaneNameEmpty + FileName(path) + CounterText(index, count);
+}
+
+VSPictureTexts PictureTexts(const std::string& path, int32_t index, int32_t count, uint32_t w, uint32_t h,
+                            uint32_t bytes) {
+    if (path.empty()) return {kCaptionNoPicture, kPaneNameEmpty, kPaneDimensionsEmpty, kPaneFileSizeEmpty};
+    if (index < 0) return {CaptionPlain(path), kPaneNameEmpty + FileName(path), PaneDimensions(w, h), PaneFileSize(bytes)};
+    return {CaptionWithCounter(path, index, count), PaneName(path, index, count), PaneDimensions(w, h),
+            PaneFileSize(bytes)};
 }
 
 std::string PaneDimensions(uint32_t w, uint32_t h) {

@@ -11,6 +11,7 @@
 extern const char kVersionText[];     // "2.0"
 extern const char kCaptionMark[];     // "Vistrel Viewer - v2.0"
 extern const char kCaptionPrefix[];   // "Vistrel Viewer - v2.0 - Orvanta - "
+extern const char kCaptionNoPicture[];  // "Vistrel Viewer - v2.0 - Orvanta"
 
 // The four status panes before the first picture (strings 20, 21, 22, 33);
 // each is also the start of its pane's text.
@@ -27,6 +28,15 @@ std::string CaptionPlain(const std::string& path);
 
 // Status pane 0.
 std::string PaneName(const std::string& path, int32_t index, int32_t count);
+
+// The caption and panes 0 to 2 for one picture: path at index of count
+// (index -1: no longer listed, so no counter), its declared size and file
+// size. An empty path is no picture: the caption and panes of the start.
+struct VSPictureTexts {
+    std::string caption, name, dimensions, fileSize;
+};
+VSPictureTexts PictureTexts(const std::string& path, int32_t index, int32_t count, uint32_t w, uint32_t h,
+                            uint32_t bytes);
 // Status pane 1: the declared size.
 std::string PaneDimensions(uint32_t w, uint32_t h);
 // Status pane 2: MB with two decimals from 1,048,576 bytes on, else whole KB.

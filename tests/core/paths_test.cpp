@@ -104,6 +104,16 @@ TEST(TextsTest, CaptionsAndPanes) {
         {1024, "File size: 1 KB"}, {1048575, "File size: 1024 KB"}, {1048576, "File size: 1.00 MB"},
         {5 * 1048576 + 524288, "File size: 5.50 MB"}, {4294967295u, "File size: 4096.00 MB"}};
     for (const auto& c : sizes) EXPECT_EQ(PaneFileSize(c.first), c.second) << c.first;
+    // A picture listed, one no longer listed, none.
+    const struct { const char* path; int32_t index; const char* want; } shown[] = {
+        {"C:\\P\\a.png", 2, "Vistrel Viewer - v2.0 - Orvanta - a.png (3/4)| a.png (3/4)|Dimensions:  7 x 5|File size: 2 KB"},
+        {"C:\\P\\a.png", -1, "Vistrel Viewer - v2.0 - Orvanta - a.png| a.png|Dimensions:  7 x 5|File size: 2 KB"},
+        {"", 2, "Vistrel Viewer - v2.0 - Orvanta| |Dimensions:  |File size: "},
+    };
+    for (const auto& c : shown) {
+        const VSPictureTexts t = PictureTexts(c.path, c.index, 4, 7, 5, 2048);
+        EXPECT_EQ(t.caption + "|" + t.name + "|" + t.dimensions + "|" + t.fileSize, c.want);
+    }
 }
 
 TEST(TextsTest, MessagePathOnItsOwnLineShortenedInTheMiddle) {

@@ -4,8 +4,6 @@
 # named like pictures. Every unreadable file gives exactly one message box
 # naming it, the picture shown before stays (caption and pixels), the
 # readable ones among them are shown, and the viewer never goes down.
-# (The caption follows the folder list's current entry, so only the pixels
-# tell which picture is kept.)
 # usage: hostile_test.sh SHELL_OUT_DIR WINE64 LOG_DIR
 set -u
 . "$(dirname "$0")/viewerlib.sh"
@@ -128,10 +126,11 @@ while read -r name kind rgb <&3 && read -r r g b text <&4; do
         near "$r $g $b" $rgb || vs_fail "$name: readable file with a wrong extension not shown ($r $g $b)"
         shown=$name colour=$rgb
     fi
-    last=$name
 done 3<"$VS_TMP/plan" 4<"$VS_TMP/walk"
 [ "$index" = "$total" ] || vs_fail "the walk ended after $index of $total entries"
-wait_caption "$last ($total/$total)" >/dev/null || vs_fail "the caption does not name the last entry, $last"
+# The caption names the picture on screen, not the unreadable entry.
+wait_caption "$shown ($(($(grep -n "^$shown " "$VS_TMP/plan" | cut -d: -f1) + 1))/$total)" >/dev/null ||
+    vs_fail "the caption does not name $shown, the picture shown"
 echo "-- $messages messages; no second message, window and picture still there"
 if D dialog "Vistrel Viewer" 1 2 >/dev/null 2>&1; then vs_fail "a message too many"; fi
 pixel_is $CX 291 $colour || vs_fail "last picture $shown not kept"

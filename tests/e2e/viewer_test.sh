@@ -58,6 +58,10 @@ text=$(D dialog "Vistrel Viewer" 1 20) || vs_fail "no message for the corrupt fi
 expected="Cannot read picture file ($WPICS\\broken.jpg). The file may be corrupted!"
 grep -qF "$expected" <<<"$text" || vs_fail "message was \"$text\""
 pixel_is $CX 291 255 255 0 || vs_fail "previous picture not kept"
+# The caption and panes still describe the picture on screen.
+wait_caption "big.png (3/6)" >/dev/null || vs_fail "the caption names the unreadable file"
+expect_pane 0 " big.png (3/6)"
+expect_pane 1 "Dimensions:  160 x 120"
 
 echo "-- full screen in and out"
 press LEFT "big.png (3/6)"
@@ -90,6 +94,13 @@ vs_run "$OUT/vistrel.exe" "$(winpath "$VS_TMP/edge/edge.png")"
 wait_caption "edge.png (1/1)" >/dev/null || vs_fail "edge.png not shown"
 pixel_is $CX $((top - 1)) 255 0 0 $CX $((top - 2)) 0 255 0 || vs_fail "the picture's last row is not just above the status bar"
 shot status-edge
+# Deleting the folder's last picture leaves no picture, and says so.
+D key "$MARK" DELETE
+D dialog "Vistrel Viewer" 6 >/dev/null || vs_fail "no question before deleting edge.png"
+retry 50 eval '[ "$(caption)" = "$MARK - Orvanta" ]' || vs_fail "caption after the last picture went: \"$(caption)\""
+expect_pane 0 " "
+expect_pane 1 "Dimensions:  "
+pixel_is $CX 291 92 139 180 || vs_fail "the deleted picture is still painted"
 
 echo "-- Esc closes and the placement is written"
 stop_viewer
@@ -133,4 +144,14 @@ expect_rect "150 200 1150 800" "start without a picture"
 D close "$MARK" || vs_fail "close failed"
 D gone "$MARK" 30 || vs_fail "window still there after close"
 wait "$APP" || vs_fail "viewer exited with $?"
+
+echo "-- a start on an unreadable file names no picture"
+# The message comes before the window shows.
+vs_run "$OUT/vistrel.exe" "$WPICS\\broken.jpg" &
+APP=$!
+D dialog "Vistrel Viewer" 1 60 >/dev/null || vs_fail "no message for broken.jpg"
+D wait "$MARK" 30 >/dev/null || vs_fail "main window did not appear"
+[ "$(caption)" = "$MARK - Orvanta" ] || vs_fail "caption is \"$(caption)\""
+expect_pane 0 " "
+stop_viewer
 echo "PASS"
