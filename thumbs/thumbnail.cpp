@@ -6,6 +6,8 @@
 #include "imageloader.h"
 #include "render.h"
 
+#include <algorithm>
+
 namespace {
 
 bool ValidInput(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride) {
@@ -18,9 +20,17 @@ bool Fill(uint32_t colour, VSThumbCanvas* canvas) {
     return IS40_FillSolidRect(canvas->data(), kThumbWidth, kThumbHeight, 3, kThumbStride, &all, colour, 0) != 0;
 }
 
-// Lays w x h on opaque at the centring offsets (clipped by the library).
-bool LayCentred(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, VSThumbCanvas* canvas) {
+// Lays w x h on opaque at the centring offsets (clipped by the library);
+// area tells where it went.
+bool LayCentred(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, VSThumbCanvas* canvas,
+                VSThumbArea* area) {
     const VSPoint at = CenterIn(w, h, 0, 0, kThumbWidth, kThumbHeight);
+    if (area) {
+        area->x = static_cast<uint32_t>(at.x);
+        area->y = static_cast<uint32_t>(at.y);
+        area->width = std::min(w, kThumbWidth - area->x);
+        area->height = std::min(h, kThumbHeight - area->y);
+    }
     return IS40_OverlayImage(canvas->data(), kThumbWidth, kThumbHeight, 3, kThumbStride, rgb, w, h, stride, at.x,
                              at.y, 1.0, 14.0, 0, 0) != 0;
 }
@@ -33,7 +43,7 @@ bool Fail(VSThumbCanvas* canvas) {
 }  // namespace
 
 bool FitThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, uint32_t frameColour,
-                  VSThumbCanvas* canvas) {
+                  VSThumbCanvas* canvas, VSThumbArea* area) {
     if (!ValidInput(rgb, w, h, stride)) return Fail(canvas);
     const VSSize fit = FitSize(w, h, kThumbWidth, kThumbHeight);
     // A sliver of a picture can fit to nothing along one side.
@@ -42,14 +52,16 @@ bool FitThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, u
     if (!IS40_ResizeImage(rgb, w, h, stride, reduced.data(), fit.width, fit.height, fit.width * 3, 3,
                           IS_RESIZE_BOX_REDUCE, 0))
         return Fail(canvas);
-    if (!Fill(frameColour, canvas) || !LayCentred(reduced.data(), fit.width, fit.height, fit.width * 3, canvas))
+    if (!Fill(frameColour, canvas) ||
+        !LayCentred(reduced.data(), fit.width, fit.height, fit.width * 3, canvas, area))
         return Fail(canvas);
     return true;
 }
 
-bool PlaceThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, VSThumbCanvas* canvas) {
+bool PlaceThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, VSThumbCanvas* canvas,
+                    VSThumbArea* area) {
     if (!ValidInput(rgb, w, h, stride)) return Fail(canvas);
-    if (!Fill(kBackgroundColour, canvas) || !LayCentred(rgb, w, h, stride, canvas)) return Fail(canvas);
+    if (!Fill(kBackgroundColour, canvas) || !LayCentred(rgb, w, h, stride, canvas, area)) return Fail(canvas);
     return true;
 }
 
@@ -74,17 +86,18 @@ bool ShellThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride,
     return FitThumbnail(upright.pixels.data(), upright.width, upright.height, upright.width * 3, kThumbWhite, canvas);
 }
 
-VSThumbWay FileThumbnail(const std::string& path, bool autoRotate, VSLoaderHost& host, VSThumbCanvas* canvas) {
+VSThumbWay FileThumbnail(const std::string& path, bool autoRotate, VSLoaderHost& host, VSThumbCanvas* canvas,
+                         VSThumbArea* area) {
     const int32_t orientation = autoRotate ? ImageLoader::ReadExifNumber(path, kOrientationTag) : 0;
     const bool turn = OrientationTurns(orientation);
     VSRgbImage upright;
     std::vector<uint8_t> exif;
     uint32_t w = 0, h = 0;
     if (ImageLoader::ReadExifThumbnail(path, &exif, &w, &h)) {
-        if (!turn && PlaceThumbnail(exif.data(), w, h, w * 3, canvas)) return kThumbFromExif;
+        if (!turn && PlaceThumbnail(exif.data(), w, h, w * 3, canvas, area)) return kThumbFromExif;
         if (turn && Upright(exif.data(), w, h, w * 3, orientation, &upright) &&
             FitThumbnail(upright.pixels.data(), upright.width, upright.height, upright.width * 3, kBackgroundColour,
-                         canvas))
+                         canvas, area))
             return kThumbFromExif;
     }
     ImageLoader loader(host);
@@ -96,7 +109,7 @@ VSThumbWay FileThumbnail(const std::string& path, bool autoRotate, VSLoaderHost&
             px = upright.pixels.data();
             pw = upright.width, ph = upright.height, stride = pw * 3;
         }
-        if (FitThumbnail(px, pw, ph, stride, kBackgroundColour, canvas)) return kThumbFromPicture;
+        if (FitThumbnail(px, pw, ph, stride, kBackgroundColour, canvas, area)) return kThumbFromPicture;
     }
     canvas->clear();
     return kThumbNone;

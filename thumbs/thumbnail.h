@@ -20,15 +20,23 @@ constexpr uint32_t kThumbWhite = 0xFFFFFF;
 // A canvas of kThumbBytes: rows top first, R, G, B.
 using VSThumbCanvas = std::vector<uint8_t>;
 
+// Where on the canvas the picture lies; the rest is frame, which the view
+// leaves clear (a key colour would also clear the picture's own pixels of
+// that colour).
+struct VSThumbArea {
+    uint32_t x = 0, y = 0, width = kThumbWidth, height = kThumbHeight;
+};
+
 // Fits w x h into the canvas without enlarging (box reduction), centred on
 // frameColour. False, canvas empty, when the input is empty or a step fails.
 bool FitThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, uint32_t frameColour,
-                  VSThumbCanvas* canvas);
+                  VSThumbCanvas* canvas, VSThumbArea* area = nullptr);
 
 // An EXIF thumbnail: exactly 160 x 120 is taken as it is; any other size is
-// laid on unscaled at the centring offsets on the key colour (a larger one
-// from the top-left corner, cut at the canvas edges).
-bool PlaceThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, VSThumbCanvas* canvas);
+// laid on unscaled at the centring offsets on the background colour (a
+// larger one from the top-left corner, cut at the canvas edges).
+bool PlaceThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, VSThumbCanvas* canvas,
+                    VSThumbArea* area = nullptr);
 
 // Resamples to exactly 160 x 120, nearest neighbour, the aspect ratio not kept.
 bool StretchThumbnail(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, VSThumbCanvas* canvas);
@@ -45,11 +53,12 @@ class VSLoaderHost;
 enum VSThumbWay : uint32_t { kThumbNone = 0, kThumbFromExif = 1, kThumbFromPicture = 2 };
 
 // The view's own thumbnail of a picture file: its EXIF thumbnail placed on
-// the key colour, else the whole picture decoded through ImageLoader (whose
-// host reports a read failure) and fitted onto the key colour. With
+// the background colour, else the whole picture decoded through ImageLoader
+// (whose host reports a read failure) and fitted onto it. With
 // autoRotate either is first made upright by the picture's EXIF orientation
 // (a turned EXIF thumbnail is fitted, not placed). Returns the way that gave
 // the canvas, kThumbNone (canvas empty) when neither did.
-VSThumbWay FileThumbnail(const std::string& path, bool autoRotate, VSLoaderHost& host, VSThumbCanvas* canvas);
+VSThumbWay FileThumbnail(const std::string& path, bool autoRotate, VSLoaderHost& host, VSThumbCanvas* canvas,
+                         VSThumbArea* area = nullptr);
 
 #endif

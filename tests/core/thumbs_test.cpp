@@ -178,12 +178,21 @@ TEST(ThumbnailOfFile, ExifThumbnailThenWholePictureThenNone) {
     const Bytes thumb = JpegBytes(Solid(120, 90, kGreen), 120, 90, "thumb.jpg");
     const std::string withExif = WriteExifJpeg("exif.jpg", Solid(640, 480, kRed), 640, 480, thumb);
     IS40_SetJPGDCTScaleFactors(1, 4);  // left by a scaled decode: thumbnails are read whole all the same
-    EXPECT_EQ(FileThumbnail(withExif, true, host, &c), kThumbFromExif);
+    // The area the view draws is the picture's box, whatever colours it holds.
+    auto area = [](const VSThumbArea& a) { return std::to_string(a.x) + " " + std::to_string(a.y) + " " +
+                                                  std::to_string(a.width) + " " + std::to_string(a.height); };
+    VSThumbArea a;
+    EXPECT_EQ(FileThumbnail(withExif, true, host, &c, &a), kThumbFromExif);
     ExpectBox(c, 20, 15, 140, 105, kGreen, kKey, 8);
+    EXPECT_EQ(area(a), "20 15 120 90");
     // No EXIF block: the picture decoded and fitted.
     JpegBytes(Solid(640, 320, kBlue), 640, 320, "plain.jpg");
-    EXPECT_EQ(FileThumbnail(ScratchPath("plain.jpg"), true, host, &c), kThumbFromPicture);
+    EXPECT_EQ(FileThumbnail(ScratchPath("plain.jpg"), true, host, &c, &a), kThumbFromPicture);
     ExpectBox(c, 0, 20, 160, 100, kBlue, kKey, 8);
+    EXPECT_EQ(area(a), "0 20 160 80");
+    const Bytes large = Pattern(200, 150, 3, 7);
+    ASSERT_TRUE(PlaceThumbnail(large.data(), 200, 150, 600, &c, &a));
+    EXPECT_EQ(area(a), "0 0 160 120");
     Bytes rgb{1};
     uint32_t w = 9, h = 9;
     EXPECT_FALSE(ImageLoader::ReadExifThumbnail(ScratchPath("plain.jpg"), &rgb, &w, &h));

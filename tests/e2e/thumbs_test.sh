@@ -18,7 +18,8 @@ exiftool -q -overwrite_original "-ThumbnailImage<=$PICS/thumb.jpg" "$PICS/a_exif
 rm "$PICS/thumb.jpg"
 head -c 3000 /dev/urandom > "$PICS/b_broken.jpg"
 convert -size 400x200 xc:'#0000ff' -strip -quality 90 "$PICS/c_plain.jpg"
-convert -size 200x300 xc:'#ffff00' "$PICS/d.png"
+# The view's background colour: no hole where a picture holds it.
+convert -size 200x300 xc:'#5c8bb4' "$PICS/d.png"
 # Three magenta pictures of 48 million pixels, every row Paeth-filtered:
 # unfiltering is the slow way to decode, so each keeps the worker busy for
 # a second or more.
@@ -92,7 +93,7 @@ check_thumbnails() {  # WHEN
         case $label in
         a_exif.jpg) centre_is $i 0 255 0 ;;
         c_plain.jpg) centre_is $i 0 0 255 ;;
-        d.png) centre_is $i 255 255 0 ;;
+        d.png) centre_is $i 92 139 180 ;;
         e_big1.png) centre_is $i 255 0 255 ;;
         e_big*.png) [ "$(image_of $i)" -lt 0 ] || centre_is $i 255 0 255 ;;
         *) [ "$(image_of $i)" -lt 0 ] && centre_is $i 255 255 255 ;;

@@ -13,7 +13,7 @@ namespace {
 
 // Private messages of the subclassed list control, sent by the worker so
 // that the image list and the records are only touched on their own thread.
-constexpr UINT kMsgAppendImage = WM_APP + 0x40;  // lParam bitmap; returns image index + 1, 0 on failure
+constexpr UINT kMsgAppendImage = WM_APP + 0x40;  // wParam packed area, lParam bitmap; returns index + 1, 0 on failure
 constexpr UINT kMsgAttachImage = WM_APP + 0x41;  // wParam record key, lParam image index
 
 const char kCompletionEventName[] = "SortEvent";
@@ -34,6 +34,32 @@ public:
     void ReadFailed(uint32_t, const std::string&) override {}
     void Message(const std::string&) override {}
 };
+
+// A thumbnail's area in one word: each side is at most 160.
+WPARAM PackArea(const VSThumbArea& a) { return a.x | a.y << 8 | a.width << 16 | static_cast<WPARAM>(a.height) << 24; }
+VSThumbArea UnpackArea(WPARAM w) {
+    VSThumbArea a;
+    a.x = w & 0xFF, a.y = (w >> 8) & 0xFF, a.width = (w >> 16) & 0xFF, a.height = (w >> 24) & 0xFF;
+    return a;
+}
+
+// The image list draws a thumbnail through a mask made from its picture's
+// area: the frame is clear, every pixel of the picture is drawn.
+HBITMAP AreaMask(const VSThumbArea& a) {
+    const uint32_t rowBytes = (kThumbWidth + 15) / 16 * 2;  // rows of whole words
+    std::vector<uint8_t> bits(rowBytes * kThumbHeight, 0xFF);
+    for (uint32_t y = a.y; y < a.y + a.height && y < kThumbHeight; ++y)
+        for (uint32_t x = a.x; x < a.x + a.width && x < kThumbWidth; ++x)
+            bits[y * rowBytes + x / 8] &= static_cast<uint8_t>(~(0x80u >> (x % 8)));
+    return CreateBitmap(static_cast<int>(kThumbWidth), static_cast<int>(kThumbHeight), 1, 1, bits.data());
+}
+
+int AddThumbnail(HIMAGELIST images, HBITMAP bitmap, const VSThumbArea& area) {
+    HBITMAP mask = AreaMask(area);
+    const int index = ImageList_Add(images, bitmap, mask);
+    if (mask) DeleteObject(mask);
+    return index;
+}
 
 int CALLBACK CompareItems(LPARAM a, LPARAM b, LPARAM context) {
     const SortContext* c = reinterpret_cast<const SortContext*>(context);
@@ -116,7 +142,7 @@ LRESULT CListCtrlEx::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case kMsgAppendImage: {
         HBITMAP bitmap = reinterpret_cast<HBITMAP>(lParam);
         if (!images_ || !bitmap) return 0;
-        const int index = ImageList_AddMasked(images_, bitmap, kBackgroundColour);
+        const int index = AddThumbnail(images_, bitmap, UnpackArea(wParam));
         return index >= 0 ? index + 1 : 0;
     }
     case kMsgAttachImage: {
@@ -280,11 +306,12 @@ int32_t CListCtrlEx::AddFile(const std::string& path) {
     if (!hwnd_) return -1;
     HDC dc = GetDC(hwnd_);
     VSWinLoaderHost host(GetParent(hwnd_));
-    HBITMAP bitmap = MakeThumbnail(path, autoRotate_, dc, host);
+    VSThumbArea area;
+    HBITMAP bitmap = MakeThumbnail(path, autoRotate_, dc, host, &area);
     ReleaseDC(hwnd_, dc);
     if (!bitmap) return -1;
     if (!images_) CreateImageList(1);
-    const int image = ImageList_AddMasked(images_, bitmap, RGB(0, 0, 0));
+    const int image = AddThumbnail(images_, bitmap, area);
     DeleteObject(bitmap);
     if (image < 0) return -1;
     VSFileStatus status{0, 0};
@@ -306,9 +333,11 @@ void CListCtrlEx::RefreshThumbnail(int32_t index, const std::string& path) {
     if (!bitmap) return;
     CFileItem* record = book_.Find(KeyOf(index));
     if (record && record->image >= 0) {
-        ImageList_Replace(images_, record->image, bitmap, nullptr);
+        HBITMAP mask = AreaMask(VSThumbArea{});
+        ImageList_Replace(images_, record->image, bitmap, mask);
+        if (mask) DeleteObject(mask);
     } else if (record) {
-        record->image = ImageList_Add(images_, bitmap, nullptr);
+        record->image = AddThumbnail(images_, bitmap, VSThumbArea{});
         SetItemImage(index, record->image);
     }
     RedrawItem(index);
@@ -417,9 +446,10 @@ DWORD WINAPI CListCtrlEx::GenerateThumbnails(LPVOID param) {
     };
     QuietLoaderHost host;
     hooks.makeAndAppend = [w, dc, &host](const std::string& path) -> int32_t {
-        HBITMAP bitmap = MakeThumbnail(path, w->autoRotate, dc, host);
+        VSThumbArea area;
+        HBITMAP bitmap = MakeThumbnail(path, w->autoRotate, dc, host, &area);
         if (!bitmap) return -1;
-        const LRESULT r = SendMessageA(w->list, kMsgAppendImage, 0, reinterpret_cast<LPARAM>(bitmap));
+        const LRESULT r = SendMessageA(w->list, kMsgAppendImage, PackArea(area), reinterpret_cast<LPARAM>(bitmap));
         DeleteObject(bitmap);
         return r > 0 ? static_cast<int32_t>(r - 1) : -1;
     };
@@ -436,21 +466,23 @@ DWORD WINAPI CListCtrlEx::GenerateThumbnails(LPVOID param) {
     return 0;
 }
 
-HBITMAP CListCtrlEx::MakeThumbnail(const std::string& path, bool autoRotate, HDC dc, VSLoaderHost& host) {
+HBITMAP CListCtrlEx::MakeThumbnail(const std::string& path, bool autoRotate, HDC dc, VSLoaderHost& host,
+                                   VSThumbArea* area) {
+    *area = VSThumbArea{};
     if (HBITMAP shell = GetShellThumbnail(path, dc)) {
         uint32_t w = 0, h = 0;
         if (IS40_GetHBITMAPDimensions(shell, &w, &h) && w == kThumbWidth && h == kThumbHeight) return shell;
         // Any other size (the shell's portrait 120 x 160 above all) is framed
-        // again on the key colour: the image list takes 160 x 120 only.
+        // again: the image list takes 160 x 120 only.
         std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
         VSThumbCanvas canvas;
         const bool ok = w && h && IS40_HBITMAPToRGB(shell, dc, nullptr, rgb.data()) &&
-                        FitThumbnail(rgb.data(), w, h, w * 3, kBackgroundColour, &canvas);
+                        FitThumbnail(rgb.data(), w, h, w * 3, kBackgroundColour, &canvas, area);
         DeleteObject(shell);
         if (ok) return IS40_RGBToHBITMAP(canvas.data(), kThumbWidth, kThumbHeight, kThumbStride, nullptr, dc);
     }
     VSThumbCanvas canvas;
-    if (FileThumbnail(path, autoRotate, host, &canvas) == kThumbNone) return nullptr;
+    if (FileThumbnail(path, autoRotate, host, &canvas, area) == kThumbNone) return nullptr;
     return IS40_RGBToHBITMAP(canvas.data(), kThumbWidth, kThumbHeight, kThumbStride, nullptr, dc);
 }
 

@@ -10,6 +10,7 @@
 #include "folderlist.h"
 #include "imageloader.h"
 #include "thumbbook.h"
+#include "thumbnail.h"
 
 #include <atomic>
 #include <string>
@@ -59,9 +60,10 @@ public:
     bool OnNotify(const NMHDR* header, LRESULT* result);
 
     // The thumbnail of a file (shell, EXIF, whole picture) as a bitmap for
-    // dc, or null; a picture that cannot be read is reported to host. Runs
-    // on any thread.
-    static HBITMAP MakeThumbnail(const std::string& path, bool autoRotate, HDC dc, VSLoaderHost& host);
+    // dc, or null, and where its picture lies; a picture that cannot be read
+    // is reported to host. Runs on any thread.
+    static HBITMAP MakeThumbnail(const std::string& path, bool autoRotate, HDC dc, VSLoaderHost& host,
+                                 VSThumbArea* area);
 
 private:
     struct Worker;
