@@ -4,6 +4,8 @@
 #include "featuresres.h"
 #include "winregtree.h"
 
+#include <commctrl.h>
+
 #include "app/framework.h"
 #include "app/resource.h"
 #include "app/settings_core.h"
@@ -18,6 +20,9 @@ std::string ProgramPath() {
     return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
 }
 
+class CSettingsDialog;
+LRESULT CALLBACK TypeListProc(HWND list, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR dialog);
+
 class CSettingsDialog : public CDialogBase {
 public:
     CSettingsDialog() : CDialogBase(IDD_SETTINGS), state_(LoadAssociationState(tree_)) {}
@@ -28,6 +33,7 @@ protected:
     BOOL OnInitDialog() override {
         HWND list = GetDlgItem(Hwnd(), IDC_TYPE_LIST);
         for (const auto& type : PictureTypes()) SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(type.listText));
+        SetWindowSubclass(list, TypeListProc, 1, reinterpret_cast<DWORD_PTR>(this));
         CheckDlgButton(Hwnd(), IDC_AUTO_ROTATE, state_.autoRotate ? BST_CHECKED : BST_UNCHECKED);
         return TRUE;
     }
@@ -44,14 +50,13 @@ protected:
             DrawEntry(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
             *result = TRUE;
             return true;
-        case WM_COMMAND: return Command(LOWORD(wParam), HIWORD(wParam));
+        case WM_COMMAND: return Command(LOWORD(wParam));
         default: return false;
         }
     }
 
 private:
-    // A plain check box before the text: the mark changes only by the
-    // dialog's own rule on a selection change.
+    // A plain check box before the text.
     void DrawEntry(const DRAWITEMSTRUCT* di) {
         if (di->itemID == static_cast<UINT>(-1)) return;
         const int position = static_cast<int>(di->itemID);
@@ -68,13 +73,16 @@ private:
         DrawTextA(di->hDC, PictureTypes()[static_cast<size_t>(position)].listText, -1, &text,
                   DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_NOPREFIX);
     }
-    bool Command(UINT id, UINT code) {
-        if (id == IDC_TYPE_LIST && code == LBN_SELCHANGE) {
-            HWND list = GetDlgItem(Hwnd(), IDC_TYPE_LIST);
-            ToggleType(&state_, static_cast<int32_t>(SendMessageA(list, LB_GETCURSEL, 0, 0)));
-            InvalidateRect(list, nullptr, TRUE);
-            return true;
-        }
+public:
+    // A click or Space on a type; moving through the list changes nothing.
+    void Toggle(HWND list, LRESULT position) {
+        if (position < 0 || static_cast<size_t>(position) >= PictureTypes().size()) return;
+        ToggleType(&state_, static_cast<int32_t>(position));
+        InvalidateRect(list, nullptr, TRUE);
+    }
+
+private:
+    bool Command(UINT id) {
         if (id == IDOK) {
             state_.autoRotate = IsDlgButtonChecked(Hwnd(), IDC_AUTO_ROTATE) == BST_CHECKED ? 1 : 0;
             ApplyAssociationState(tree_, state_, ProgramPath());
@@ -92,6 +100,34 @@ private:
     VSAssociationState state_;
     uint32_t startAutoRotate_ = state_.autoRotate;
 };
+
+// The type list as list views with check boxes work: the arrows move,
+// Space and a click toggle.
+LRESULT CALLBACK TypeListProc(HWND list, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR dialog) {
+    auto* self = reinterpret_cast<CSettingsDialog*>(dialog);
+    switch (msg) {
+    case WM_KEYDOWN:
+        if (wParam != VK_SPACE) break;
+        self->Toggle(list, SendMessageA(list, LB_GETCURSEL, 0, 0));
+        return 0;
+    case WM_CHAR:
+        if (wParam == ' ') return 0;  // not a search for a type starting with a space
+        break;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: {
+        const LRESULT hit = SendMessageA(list, LB_ITEMFROMPOINT, 0, lParam);
+        const LRESULT result = DefSubclassProc(list, msg, wParam, lParam);
+        if (HIWORD(hit) == 0) self->Toggle(list, LOWORD(hit));
+        return result;
+    }
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(list, TypeListProc, 1);
+        break;
+    default:
+        break;
+    }
+    return DefSubclassProc(list, msg, wParam, lParam);
+}
 
 }  // namespace
 

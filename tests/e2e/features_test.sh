@@ -46,7 +46,7 @@ exiftool -q -overwrite_original -n -Orientation=6 "$PICS/orient6.jpg" || vs_fail
 WSAVED=$(winpath "$VS_TMP/saved")
 settings() {  # ITEM BUTTON [BOX STATE]: the settings dialog with list item ITEM clicked
     D menu "$MARK" 118
-    D listsel "$SETTINGS" 1007 "$1" || vs_fail "no settings dialog"
+    D listclick "$SETTINGS" 1007 "$1" || vs_fail "no settings dialog"
     [ $# -lt 4 ] || D check "$SETTINGS" "$3" "$4" || vs_fail "no box $3"
     D dialog "$SETTINGS" "$2" >/dev/null || vs_fail "settings button $2"
 }
@@ -76,8 +76,12 @@ echo "-- the same picture as .jpg is copied byte for byte"
 save_as same.jpg
 cmp -s "$PICS/red.jpg" "$VS_TMP/saved/same.jpg" || vs_fail "same.jpg differs from red.jpg"
 
-echo "-- associating TGA"
-settings 5 1
+echo "-- associating TGA: a click and Space toggle a type, the arrows only move"
+D menu "$MARK" 118
+D listclick "$SETTINGS" 1007 5 || vs_fail "no settings dialog"
+D key "$MARK" DOWN UP SPACE SPACE
+D shot "$SETTINGS" "$LOGS/settings-keys.bmp" && echo "screenshot: $LOGS/settings-keys.bmp"
+D dialog "$SETTINGS" 1 >/dev/null || vs_fail "settings OK"
 expect_regs "TGA association" "$(printf '%s\n' VSViewer.tga VSViewer.tga 64 1)" "$CLASSES\\.tga" "" "$EXTS\\.tga" Progid "$KEY" Extension "$KEY" AutoRotate
 command=$(D reg "$CLASSES\\VSViewer.tga\\shell\\open\\command" "" "$CLASSES\\VSViewer.tga\\DefaultIcon" "")
 [[ "$command" == \"*vistrel.exe*\"\ \"%1\"$'\n'*vistrel.exe*,0 ]] || vs_fail "open command and icon are \"$command\""

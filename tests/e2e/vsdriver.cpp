@@ -9,8 +9,8 @@
 //                        of a client point
 //   dialog TITLE ID [S]  wait for the dialog, print its texts, press button ID
 //                        and return once it has gone
-//   settext|listsel|check TITLE ID ARG   set control ID's text, list selection
-//                        (as a click would) or check box
+//   settext|listclick|check TITLE ID ARG   set control ID's text, click its list
+//                        item ARG (real input), or set its check box
 //   reg KEY VALUE...     values under HKEY_CURRENT_USER, "<none>" when missing
 //   regset KEY VALUE dword N | sz TEXT
 //   show TEXT CMD        ShowWindow CMD
@@ -155,7 +155,8 @@ UINT KeyCode(const char* name) {
         const char* name;
         UINT vk;
     } keys[] = {{"RIGHT", VK_RIGHT},   {"LEFT", VK_LEFT},     {"HOME", VK_HOME},     {"END", VK_END},
-                {"RETURN", VK_RETURN}, {"ESCAPE", VK_ESCAPE}, {"DELETE", VK_DELETE}, {"DOWN", VK_DOWN}};
+                {"RETURN", VK_RETURN}, {"ESCAPE", VK_ESCAPE}, {"DELETE", VK_DELETE}, {"DOWN", VK_DOWN},
+                {"UP", VK_UP},         {"SPACE", VK_SPACE}};
     for (const auto& k : keys)
         if (!std::strcmp(k.name, name)) return k.vk;
     if (std::strlen(name) == 1) return static_cast<UINT>(std::toupper(static_cast<unsigned char>(name[0])));
@@ -402,16 +403,25 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
         std::string texts;
         if (!AnswerDialog(text, a.I(3), a.Seconds(4, 20.0), &texts)) return Fail("no dialog \"%s\"", text);
         std::printf("%s", texts.c_str());
-    } else if (cmd == "settext" || cmd == "listsel" || cmd == "check") {
+    } else if (cmd == "settext" || cmd == "listclick" || cmd == "check") {
         HWND d = WaitFor(text, 20.0, true);
         HWND control = d ? GetDlgItem(d, a.I(3)) : nullptr;
         if (!control) return Fail("no control %s in \"%s\"", a.S(3), text);
         Sleep(200);
         if (cmd == "settext") {
             Send(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a.S(4)));
-        } else if (cmd == "listsel") {
-            Send(control, LB_SETCURSEL, a.I(4), 0);
-            Send(d, WM_COMMAND, MAKEWPARAM(a.I(3), LBN_SELCHANGE), reinterpret_cast<LPARAM>(control));
+        } else if (cmd == "listclick") {
+            // The system carries a list box's rect across processes itself.
+            RECT item{};
+            if (Send(control, LB_GETITEMRECT, a.I(4), reinterpret_cast<LPARAM>(&item)) == LB_ERR || IsRectEmpty(&item))
+                return Fail("no item %d", a.I(4));
+            POINT p{(item.left + item.right) / 2, (item.top + item.bottom) / 2};
+            ClientToScreen(control, &p);
+            SetForegroundWindow(d);
+            SendMouse(0, p);
+            SendMouse(MOUSEEVENTF_LEFTDOWN, p);
+            SendMouse(MOUSEEVENTF_LEFTUP, p);
+            Sleep(200);
         } else {
             Send(control, BM_SETCHECK, a.I(4) ? BST_CHECKED : BST_UNCHECKED, 0);
         }
@@ -644,7 +654,7 @@ int main(int argc, char** argv) {
     // The commands that act on the window TEXT names, and the others.
     static const char kWindow[] = " close key ctrlkey panes pixel show shot button menu buttons popup walk drop drag click thumbs"
                                   " thumbsend stopthumbs ";
-    static const char kOther[] = " wait gone dialog settext listsel check reg regset holdinstance ";
+    static const char kOther[] = " wait gone dialog settext listclick check reg regset holdinstance ";
     const std::string cmd = std::string(" ") + argv[1] + " ";
     const bool window = std::strstr(kWindow, cmd.c_str()) != nullptr;
     if (!window && !std::strstr(kOther, cmd.c_str())) return Usage();
