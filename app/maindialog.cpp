@@ -554,6 +554,7 @@ void MainDialog::FileChanged(WPARAM wParam, const std::string& path) {
     const int32_t current = list.CurrentIndex();
     if (!newFile && kind != kEditorRenameIndex && kind != kEditorRelabelIndex) {
         thumbs_.RefreshThumbnail(current, list.CurrentPath());
+        if (panel_->thumbnailMode && !fullScreen_) Describe();
         return;
     }
     if (newFile) {
@@ -699,8 +700,8 @@ void MainDialog::Describe() {
         path = now.path;
         index = now.index;
         uint32_t bits = 0;
-        // The shown picture's size was read when it was decoded.
-        if (path != keptPath_ && !ImageLoader::GetDimensions(path, &w, &h, &bits)) w = h = 0;
+        // Read again: the file may have changed since it was shown.
+        if (!ImageLoader::GetDimensions(path, &w, &h, &bits)) w = h = 0;
     } else if (!path.empty()) {
         index = path == now.path ? now.index : list.IndexOf(path, false);
     }

@@ -186,8 +186,11 @@ D key "$MARK" V
 wait_focus SysListView32 || vs_fail "the thumbnail view did not take the focus"
 ctrl T
 wait_size "$PICS/a.png" "200 100" || vs_fail "Ctrl+T in the thumbnail view did not run"
-settle
-[ "$(pane 1)" = "Dimensions:  100 x 200" ] || vs_fail "picture re-shown in the thumbnail view"
+# The item and the panes show the file as it is now: 200 x 100, turned
+# twice, so blue left and red right.
+wait_pane 1 "Dimensions:  200 x 100" || vs_fail "the status still shows the old size"
+read -r cx cy < <(D thumbs "$MARK" | awk '$1 == "item=0" { print int(($3 + $5) / 2), int(($4 + $6) / 2) }')
+pixel_is $((cx - 40)) "$cy" 0 0 255 $((cx + 40)) "$cy" 255 0 0 || vs_fail "the thumbnail is the one from before the edit"
 D key "$MARK" V
 wait_pane 1 "Dimensions:  200 x 100" || vs_fail "picture view does not show the result"
 

@@ -327,17 +327,26 @@ int32_t CListCtrlEx::AddFile(const std::string& path) {
 
 void CListCtrlEx::RefreshThumbnail(int32_t index, const std::string& path) {
     if (!hwnd_ || !images_ || index < 0 || index >= ItemCount()) return;
+    // Made the way the worker makes them: a file changed in place has no
+    // shell thumbnail under most systems.
     HDC dc = GetDC(hwnd_);
-    HBITMAP bitmap = GetShellThumbnail(path, dc);
+    VSWinLoaderHost host(GetParent(hwnd_));
+    VSThumbArea area;
+    HBITMAP bitmap = MakeThumbnail(path, autoRotate_, dc, host, &area);
     ReleaseDC(hwnd_, dc);
     if (!bitmap) return;
     CFileItem* record = book_.Find(KeyOf(index));
+    VSFileStatus status{0, 0};
+    if (record && ReadStatus(path, &status)) {
+        record->created = status.created;
+        record->size = status.size;
+    }
     if (record && record->image >= 0) {
-        HBITMAP mask = AreaMask(VSThumbArea{});
+        HBITMAP mask = AreaMask(area);
         ImageList_Replace(images_, record->image, bitmap, mask);
         if (mask) DeleteObject(mask);
     } else if (record) {
-        record->image = AddThumbnail(images_, bitmap, VSThumbArea{});
+        record->image = AddThumbnail(images_, bitmap, area);
         SetItemImage(index, record->image);
     }
     RedrawItem(index);
