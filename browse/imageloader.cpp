@@ -2,6 +2,7 @@
 #include "imageloader.h"
 
 #include "IS40.h"
+#include "texts.h"
 
 #include <cctype>
 #include <climits>
@@ -20,10 +21,11 @@ bool IsHandledType(uint32_t t) {
 
 std::string FormatReadFailure(const char* format, const std::string& path) {
     // The format comes from our own resources; put the path in by hand so
-    // that a "%" inside the path is never taken as a conversion.
+    // that a "%" inside the path is never taken as a conversion. A long path
+    // is shortened: a message box does not wrap it.
     std::string text = format;
     const size_t at = text.find("%s");
-    if (at != std::string::npos) text.replace(at, 2, path);
+    if (at != std::string::npos) text.replace(at, 2, PathForMessage(path));
     return text;
 }
 

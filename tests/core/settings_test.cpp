@@ -87,7 +87,7 @@ TEST(SettingsTest, PlacementRoundTripWithStoredNumbersUsedUnchanged) {
     tree.WriteText(kSettingsKey, "PositionY", "300");
     tree.DeleteValue(kSettingsKey, "WndWidth");
     tree.WriteNumber(kSettingsKey, "Maximizied", 0);
-    EXPECT_EQ(Frame(settings.LoadPlacement()), "-2147483648 200 800 0");
+    EXPECT_EQ(Frame(settings.LoadPlacement()), "-2147483648 200 960 0");
 }
 
 TEST(SettingsTest, FoldersFromTheRegistryAndTheirJunk) {

@@ -96,6 +96,7 @@ pixel_is "$(x 0)" 24 200 40 40 "$(x 1)" 24 90 90 90 "$(x 2)" 24 40 120 200 "$(x 
 echo "-- Ctrl+T turns the picture in place"
 ctrl T
 wait_pane 1 "Dimensions:  100 x 200" || vs_fail "turned picture not shown"
+expect_pane 3 "Sort by: NAME ASC"
 [ "$(caption)" = "Vistrel Viewer - v2.0 - Orvanta - a.png (1/5)" ] || vs_fail "caption after turning: $(caption)"
 pixel_is $CX 241 255 0 0 $CX 341 0 0 255 || vs_fail "turned picture not shown red on top, blue below"
 [ "$(file_size "$PICS/a.png")" = "100 200" ] || vs_fail "a.png on disk is $(file_size "$PICS/a.png")"

@@ -110,8 +110,11 @@ expect_regs "placement" "$(printf '%s\n' 200 200 960 600 0)" "$KEY" PositionX "$
 echo "-- a stored frame is used as it is; maximised is kept with the frame"
 D regset "$KEY" PositionX dword 150
 D regset "$KEY" WndWidth dword 1000
+# A stored sort key that is no key reads as the name.
+D regset "$KEY" SortType dword 5
 start_viewer "$WPICS\\a.png"
 expect_rect "150 200 1150 800" "stored frame"
+wait_pane 3 "Sort by: NAME ASC" || vs_fail "a stored SortType of 5 is not read as the name"
 D show "$MARK" 3   # SW_MAXIMIZE
 wait_zoomed || vs_fail "window did not maximise"
 stop_viewer
@@ -145,11 +148,16 @@ D close "$MARK" || vs_fail "close failed"
 D gone "$MARK" 30 || vs_fail "window still there after close"
 wait "$APP" || vs_fail "viewer exited with $?"
 
-echo "-- a start on an unreadable file names no picture"
+echo "-- a start on an unreadable file deep down: a short message, and no picture named"
+deep=$PICS/$(printf 'folder-number-%02d/' $(seq 1 12))
+mkdir -p "$deep" && cp "$PICS/broken.jpg" "$deep"
 # The message comes before the window shows.
-vs_run "$OUT/vistrel.exe" "$WPICS\\broken.jpg" &
+vs_run "$OUT/vistrel.exe" "$(winpath "$deep")broken.jpg" &
 APP=$!
-D dialog "Vistrel Viewer" 1 60 >/dev/null || vs_fail "no message for broken.jpg"
+text=$(D dialog "Vistrel Viewer" 1 60) || vs_fail "no message for broken.jpg"
+# The path shortened in its middle, its start and name kept.
+[[ "$text" == "Cannot read picture file (Z:\tmp"*...*"\broken.jpg). The file may be corrupted!" ]] &&
+    [ ${#text} -le 140 ] || vs_fail "message was \"$text\""
 D wait "$MARK" 30 >/dev/null || vs_fail "main window did not appear"
 [ "$(caption)" = "$MARK - Orvanta" ] || vs_fail "caption is \"$(caption)\""
 expect_pane 0 " "
