@@ -68,8 +68,13 @@ start_viewer "$WPICS\\e.png"
 wait_caption "e.png (5/5)" >/dev/null || vs_fail "size order after restart"
 wait_pane 3 "Sort by: SIZE ASC" || vs_fail "sort pane after restart"
 
-echo "-- a multiple selection in the open dialog lists only those pictures"
+echo "-- the open dialog's filter names every extension the viewer reads"
 D key "$MARK" O
+types=$(D combo "Select image(s)" 1136) || vs_fail "no open dialog"
+for ext in jpg jpe jpeg jif jfif bmp dib rle pcx tif tiff png tga; do
+    grep -q "\*\.$ext[;)]" <<<"$types" || vs_fail "*.$ext missing from the filter: $types"
+done
+echo "-- a multiple selection in the open dialog lists only those pictures"
 D settext "Select image(s)" 1148 '"d.png" "a.png" "c.png"' || vs_fail "no open dialog"
 D dialog "Select image(s)" 1 >/dev/null || vs_fail "open dialog did not take the selection"
 wait_caption "d.png (3/3)" >/dev/null || vs_fail "selection not listed alone, sorted by size"

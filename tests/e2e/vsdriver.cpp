@@ -9,6 +9,7 @@
 //                        of a client point
 //   dialog TITLE ID [S]  wait for the dialog, print its texts, press button ID
 //                        and return once it has gone
+//   combo TITLE ID       the items of combo box ID, one a line
 //   settext|listclick|check TITLE ID ARG   set control ID's text, click its list
 //                        item ARG (real input), or set its check box
 //   reg KEY VALUE...     values under HKEY_CURRENT_USER, "<none>" when missing
@@ -403,6 +404,23 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
         std::string texts;
         if (!AnswerDialog(text, a.I(3), a.Seconds(4, 20.0), &texts)) return Fail("no dialog \"%s\"", text);
         std::printf("%s", texts.c_str());
+    } else if (cmd == "combo") {
+        HWND d = WaitFor(text, 20.0, true);
+        HWND combo = d ? GetDlgItem(d, a.I(3)) : nullptr;
+        if (!combo) return Fail("no combo box %s in \"%s\"", a.S(3), text);
+        // The system carries the item texts across processes itself, as
+        // the control's own wide characters.
+        for (LRESULT i = 0, n = Send(combo, CB_GETCOUNT, 0, 0); i < n; ++i) {
+            wchar_t item[512] = {};
+            DWORD_PTR length = 0;
+            SendMessageTimeoutW(combo, CB_GETLBTEXTLEN, i, 0, SMTO_ABORTIFHUNG, 10000, &length);
+            if (length < sizeof item / sizeof item[0])
+                SendMessageTimeoutW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item), SMTO_ABORTIFHUNG, 10000,
+                                    &length);
+            char narrow[1024] = {};
+            WideCharToMultiByte(CP_UTF8, 0, item, -1, narrow, sizeof narrow, nullptr, nullptr);
+            std::printf("%s\n", narrow);
+        }
     } else if (cmd == "settext" || cmd == "listclick" || cmd == "check") {
         HWND d = WaitFor(text, 20.0, true);
         HWND control = d ? GetDlgItem(d, a.I(3)) : nullptr;
@@ -654,7 +672,7 @@ int main(int argc, char** argv) {
     // The commands that act on the window TEXT names, and the others.
     static const char kWindow[] = " close key ctrlkey panes pixel show shot button menu buttons popup walk drop drag click thumbs"
                                   " thumbsend stopthumbs ";
-    static const char kOther[] = " wait gone dialog settext listclick check reg regset holdinstance ";
+    static const char kOther[] = " wait gone dialog combo settext listclick check reg regset holdinstance ";
     const std::string cmd = std::string(" ") + argv[1] + " ";
     const bool window = std::strstr(kWindow, cmd.c_str()) != nullptr;
     if (!window && !std::strstr(kOther, cmd.c_str())) return Usage();
