@@ -177,6 +177,23 @@ grep -qx "Vistrel Viewer 2.0 (build 071130) " <<<"$text" || vs_fail "About texts
 wait_url "http://127.0.0.1:$PORT/vistrel/" || vs_fail "family page not opened"
 D dialog "About Vistrel Viewer" 1 >/dev/null && D gone "About Vistrel Viewer" 10 || vs_fail "About did not close"
 
+echo "-- names outside the code page: handed over, in the folder list, saved as"
+INTL=$VS_TMP/intl
+mkdir -p "$INTL"
+convert -size 320x240 xc:'#ff0000' "$INTL/é.png"
+convert -size 320x240 xc:'#00ff00' "$INTL/привет.jpg"
+convert -size 320x240 xc:'#0000ff' "$INTL/日本.png"
+settle
+vs_run "$OUT/vistrel.exe" "$(winpath "$INTL/привет.jpg")" || vs_fail "hand-over of привет.jpg failed"
+wait_caption "привет.jpg (2/3)" >/dev/null || vs_fail "привет.jpg not shown"
+pixel_is $CX 291 0 255 0 || vs_fail "привет.jpg not painted"
+key RIGHT
+wait_caption "日本.png (3/3)" >/dev/null || vs_fail "日本.png not reached"
+expect_pane 0 " 日本.png (3/3)"
+save_as "日本-копия.jpg"
+[ "$(identify -format '%m %w %h' "$VS_TMP/saved/日本-копия.jpg")" = "JPEG 320 240" ] || vs_fail "日本-копия.jpg is not a JPEG"
+if D dialog "Vistrel Viewer" 1 1 >/dev/null 2>&1; then vs_fail "a message about a name"; fi
+
 echo "-- the remembered Save As folder and no second migration"
 settle
 stop_viewer

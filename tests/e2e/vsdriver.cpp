@@ -39,6 +39,7 @@
 //                        the worker has ended
 #include <windows.h>
 #include <ole2.h>
+#include <shellapi.h>
 
 #include "browse/win/dataobject.h"
 #include <commctrl.h>
@@ -66,9 +67,12 @@ int Fail(const char* format, ...) {
     return 1;
 }
 
+// As UTF-8, whatever the code pages of this program and the viewer.
 std::string TextOf(HWND wnd) {
-    char text[1024] = {};
-    GetWindowTextA(wnd, text, sizeof text);
+    wchar_t wide[1024] = {};
+    GetWindowTextW(wnd, wide, sizeof wide / sizeof wide[0]);
+    char text[4096] = {};
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
     return text;
 }
 
@@ -427,7 +431,10 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
         if (!control) return Fail("no control %s in \"%s\"", a.S(3), text);
         Sleep(200);
         if (cmd == "settext") {
-            Send(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a.S(4)));
+            wchar_t wide[1024] = {};
+            MultiByteToWideChar(CP_UTF8, 0, a.S(4), -1, wide, sizeof wide / sizeof wide[0]);
+            DWORD_PTR done = 0;
+            SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide), SMTO_ABORTIFHUNG, 10000, &done);
         } else if (cmd == "listclick") {
             // The system carries a list box's rect across processes itself.
             RECT item{};
@@ -662,7 +669,20 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int, char**) {
+    // Arguments as UTF-8, like the texts this program reads and prints.
+    int argc = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::vector<std::string> args(static_cast<size_t>(wide ? argc : 0));
+    std::vector<char*> pointers;
+    for (size_t i = 0; i < args.size(); ++i) {
+        char text[4096] = {};
+        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text, sizeof text, nullptr, nullptr);
+        args[i] = text;
+        pointers.push_back(&args[i][0]);
+    }
+    pointers.push_back(nullptr);
+    char** argv = pointers.data();
     SetUnhandledExceptionFilter(ReportCrash);
     std::set_terminate([] {
         Fail("uncaught C++ exception");

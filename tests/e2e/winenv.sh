@@ -17,6 +17,8 @@ vs_wine_start() {
     VS_WINE=$1
     VS_TMP=$(mktemp -d "${TMPDIR:-/tmp}/vs-e2e.XXXXXX")
     trap vs_wine_stop EXIT
+    # File names are UTF-8 on both sides, whatever the caller's locale.
+    export LC_ALL=C.UTF-8
     export WINEPREFIX="$VS_TMP/prefix" WINEDEBUG=-all,err+winediag WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
     if [ -z "${DISPLAY:-}" ]; then
         # Xvfb picks a free display itself and tells its number: tests that
