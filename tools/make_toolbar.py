@@ -183,6 +183,7 @@ def g_placeholder(index):
 # ---- frames ---------------------------------------------------------------
 
 def render(w, h, background, layers, border=None, shift=0, tint=None):
+    """background: a colour, or a function of the row giving one."""
     rows = []
     for y in range(h):
         row = []
@@ -190,7 +191,7 @@ def render(w, h, background, layers, border=None, shift=0, tint=None):
             if border and (x in (0, w - 1) or y in (0, h - 1)):
                 row.append(border)
                 continue
-            colour = list(background)
+            colour = list(background(y) if callable(background) else background)
             for ink, shape in layers:
                 if tint and ink != FACE:
                     ink = tint
@@ -226,6 +227,23 @@ def banner():
     return render(w, HEIGHT, FACE, layers)
 
 
+def product():
+    """The About box's picture: the program's landscape beside its name, on
+    a band fading from the viewer's background colour to white."""
+    w, h = 240, 48
+    top = (92, 139, 180)
+    band = lambda y: tuple(round(c + (255 - c) * y / (h - 1)) for c in top)
+    title = "VISTREL VIEWER"
+    layers = [((60, 60, 60), rect(6, 5, 46, 43)),
+              ((150, 200, 235), rect(7, 6, 45, 42)),
+              ((250, 210, 60), circle(35, 15, 5)),
+              ((70, 150, 70), polygon([(7, 34), (18, 26), (30, 31), (45, 25), (45, 42), (7, 42)])),
+              ((50, 120, 55), rect(7, 38, 45, 42)),
+              ((255, 255, 255), text(title, 56, 8, 2)),
+              (INK, text("ORVANTA  2.0", 57, 30, 1))]
+    return render(w, h, band, layers)
+
+
 def menu_picture(layers):
     return render(20, 20, (255, 255, 255), layers)
 
@@ -249,6 +267,7 @@ def main():
     save("openwith.bmp", strip(40, g_openwith))
     save("update.bmp", strip(79, g_update))
     save("banner.bmp", banner())
+    save("product.bmp", product())
     for i in range(7):
         save("editor%d.bmp" % i, render(40, HEIGHT, FACE, g_placeholder(i)(40)))
     # Menu pictures, 20 x 20.

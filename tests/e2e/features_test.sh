@@ -174,6 +174,13 @@ echo "-- About shows the version line and opens the product family page"
 D menu "$MARK" 115
 text=$(D dialog "About Vistrel Viewer" 256) || vs_fail "no About dialog"
 grep -qx "Vistrel Viewer 2.0 (build 071130) " <<<"$text" || vs_fail "About texts: \"$text\""
+# The product's picture: its landscape's sun and hills, not an empty band.
+D shot "About Vistrel Viewer" "$LOGS/about.bmp" && echo "screenshot: $LOGS/about.bmp" || vs_fail "About not saved"
+for colour in "rgb(250,210,60)" "rgb(70,150,70)"; do
+    share=$(convert "$LOGS/about.bmp" -fuzz 8% -fill black +opaque "$colour" -fill white -opaque "$colour" \
+        -colorspace gray -format "%[fx:mean]" info:)
+    awk "BEGIN { exit !($share > 0.0002) }" || vs_fail "About shows no $colour: its picture is missing"
+done
 wait_url "http://127.0.0.1:$PORT/vistrel/" || vs_fail "family page not opened"
 D dialog "About Vistrel Viewer" 1 >/dev/null && D gone "About Vistrel Viewer" 10 || vs_fail "About did not close"
 
