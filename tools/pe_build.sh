@@ -7,7 +7,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$here/build/pe
 if [ $# -gt 0 ] && [ "$1" != "--" ]; then
-    build=$1
+    # Absolute: the tests run from inside it.
+    build=$(realpath -m "$1")
     shift
 fi
 [ "${1:-}" = "--" ] && shift
