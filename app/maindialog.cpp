@@ -427,7 +427,8 @@ void MainDialog::OnCopyData(const COPYDATASTRUCT* data) {
 
 void MainDialog::OnDestroy() {
     // Closed in full screen: the frame and state from before it.
-    const VSPlacement saved = fullScreen_ ? tracker_.Placement() : tracker_.AtSave(minimised_, maximised_, WindowFrame());
+    const VSPlacement saved =
+        fullScreen_ ? tracker_.Placement() : tracker_.AtSave(minimised_, maximised_, WindowFrame());
     settings_.SavePlacement(saved);
     RevokeDropTarget(Hwnd(), dropTarget_);
     dropTarget_ = nullptr;
@@ -489,8 +490,9 @@ void MainDialog::LayOutViews() {
     RECT client{};
     GetClientRect(Hwnd(), &client);
     const int top = static_cast<int>(kToolbarHeight);
-    const int h = static_cast<int>(
-        PictureArea(static_cast<uint32_t>(client.right), static_cast<uint32_t>(client.bottom), status_.Height()).height);
+    const VSSize area =
+        PictureArea(static_cast<uint32_t>(client.right), static_cast<uint32_t>(client.bottom), status_.Height());
+    const int h = static_cast<int>(area.height);
     if (panel_ && panel_->PictureCurrent() && panel_->thumbnailMode) {
         MoveWindow(thumbs_.Hwnd(), 0, top, client.right, h, TRUE);
         MoveWindow(Picture(), -2000, -2000, client.right, h, TRUE);

@@ -36,7 +36,8 @@ std::string PaneName(const std::string& path, int32_t index, int32_t count) {
 VSPictureTexts PictureTexts(const std::string& path, int32_t index, int32_t count, uint32_t w, uint32_t h,
                             uint32_t bytes) {
     if (path.empty()) return {kCaptionNoPicture, kPaneNameEmpty, kPaneDimensionsEmpty, kPaneFileSizeEmpty};
-    if (index < 0) return {CaptionPlain(path), kPaneNameEmpty + FileName(path), PaneDimensions(w, h), PaneFileSize(bytes)};
+    if (index < 0)
+        return {CaptionPlain(path), kPaneNameEmpty + FileName(path), PaneDimensions(w, h), PaneFileSize(bytes)};
     return {CaptionWithCounter(path, index, count), PaneName(path, index, count), PaneDimensions(w, h),
             PaneFileSize(bytes)};
 }
