@@ -54,9 +54,16 @@ HBITMAP AreaMask(const VSThumbArea& a) {
     return CreateBitmap(static_cast<int>(kThumbWidth), static_cast<int>(kThumbHeight), 1, 1, bits.data());
 }
 
-int AddThumbnail(HIMAGELIST images, HBITMAP bitmap, const VSThumbArea& area) {
+// Puts a thumbnail into the image list in place of image replacing, or
+// appends it when replacing is -1; returns its index (-1 when appending failed).
+int PutThumbnail(HIMAGELIST images, int replacing, HBITMAP bitmap, const VSThumbArea& area) {
     HBITMAP mask = AreaMask(area);
-    const int index = ImageList_Add(images, bitmap, mask);
+    int index = replacing;
+    if (replacing < 0) {
+        index = ImageList_Add(images, bitmap, mask);
+    } else {
+        ImageList_Replace(images, replacing, bitmap, mask);
+    }
     if (mask) DeleteObject(mask);
     return index;
 }
@@ -142,7 +149,7 @@ LRESULT CListCtrlEx::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case kMsgAppendImage: {
         HBITMAP bitmap = reinterpret_cast<HBITMAP>(lParam);
         if (!images_ || !bitmap) return 0;
-        const int index = AddThumbnail(images_, bitmap, UnpackArea(wParam));
+        const int index = PutThumbnail(images_, -1, bitmap, UnpackArea(wParam));
         return index >= 0 ? index + 1 : 0;
     }
     case kMsgAttachImage: {
@@ -311,7 +318,7 @@ int32_t CListCtrlEx::AddFile(const std::string& path) {
     ReleaseDC(hwnd_, dc);
     if (!bitmap) return -1;
     if (!images_) CreateImageList(1);
-    const int image = AddThumbnail(images_, bitmap, area);
+    const int image = PutThumbnail(images_, -1, bitmap, area);
     DeleteObject(bitmap);
     if (image < 0) return -1;
     VSFileStatus status{0, 0};
@@ -335,19 +342,11 @@ void CListCtrlEx::RefreshThumbnail(int32_t index, const std::string& path) {
     HBITMAP bitmap = MakeThumbnail(path, autoRotate_, dc, host, &area);
     ReleaseDC(hwnd_, dc);
     if (!bitmap) return;
-    CFileItem* record = book_.Find(KeyOf(index));
-    VSFileStatus status{0, 0};
-    if (record && ReadStatus(path, &status)) {
-        record->created = status.created;
-        record->size = status.size;
-    }
-    if (record && record->image >= 0) {
-        HBITMAP mask = AreaMask(area);
-        ImageList_Replace(images_, record->image, bitmap, mask);
-        if (mask) DeleteObject(mask);
-    } else if (record) {
-        record->image = AddThumbnail(images_, bitmap, area);
-        SetItemImage(index, record->image);
+    if (CFileItem* record = book_.Find(KeyOf(index))) {
+        RereadStatus(record, path);
+        const bool had = record->image >= 0;
+        record->image = PutThumbnail(images_, record->image, bitmap, area);
+        if (!had) SetItemImage(index, record->image);
     }
     RedrawItem(index);
     DeleteObject(bitmap);
@@ -357,13 +356,16 @@ void CListCtrlEx::UpdateItem(int32_t index, const std::string& path) {
     if (!hwnd_ || index < 0 || index >= ItemCount()) return;
     SetLabel(index, path);
     CFileItem* record = book_.Find(KeyOf(index));
+    if (record && RereadStatus(record, path)) record->path = path.substr(0, kFileItemPathMax);
+}
+
+bool CListCtrlEx::RereadStatus(CFileItem* record, const std::string& path) {
     VSFileStatus status{0, 0};
     // A status that cannot be read leaves the record as it was.
-    if (record && ReadStatus(path, &status)) {
-        record->created = status.created;
-        record->size = status.size;
-        record->path = path.substr(0, kFileItemPathMax);
-    }
+    if (!ReadStatus(path, &status)) return false;
+    record->created = status.created;
+    record->size = status.size;
+    return true;
 }
 
 void CListCtrlEx::SetItemImage(int32_t index, int32_t image) {

@@ -79,6 +79,9 @@ private:
     void SetItemImage(int32_t index, int32_t image);
     void SetLabel(int32_t index, const std::string& path);
     bool ReadStatus(const std::string& path, VSFileStatus* status);
+    // The record's date and size read again; false, the record unchanged,
+    // when they cannot be read.
+    bool RereadStatus(CFileItem* record, const std::string& path);
     void StartDrag(int32_t index);
 
     HWND hwnd_ = nullptr;
