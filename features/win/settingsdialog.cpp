@@ -20,7 +20,6 @@ std::string ProgramPath() {
     return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
 }
 
-class CSettingsDialog;
 LRESULT CALLBACK TypeListProc(HWND list, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR dialog);
 
 class CSettingsDialog : public CDialogBase {
@@ -28,6 +27,12 @@ public:
     CSettingsDialog() : CDialogBase(IDD_SETTINGS), state_(LoadAssociationState(tree_)) {}
 
     uint32_t StartAutoRotate() const { return startAutoRotate_; }
+    // A click or Space on a type; moving through the list changes nothing.
+    void Toggle(HWND list, LRESULT position) {
+        if (position < 0 || static_cast<size_t>(position) >= PictureTypes().size()) return;
+        ToggleType(&state_, static_cast<int32_t>(position));
+        InvalidateRect(list, nullptr, TRUE);
+    }
 
 protected:
     BOOL OnInitDialog() override {
@@ -73,15 +78,6 @@ private:
         DrawTextA(di->hDC, PictureTypes()[static_cast<size_t>(position)].listText, -1, &text,
                   DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_NOPREFIX);
     }
-public:
-    // A click or Space on a type; moving through the list changes nothing.
-    void Toggle(HWND list, LRESULT position) {
-        if (position < 0 || static_cast<size_t>(position) >= PictureTypes().size()) return;
-        ToggleType(&state_, static_cast<int32_t>(position));
-        InvalidateRect(list, nullptr, TRUE);
-    }
-
-private:
     bool Command(UINT id) {
         if (id == IDOK) {
             state_.autoRotate = IsDlgButtonChecked(Hwnd(), IDC_AUTO_ROTATE) == BST_CHECKED ? 1 : 0;
