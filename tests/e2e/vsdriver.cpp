@@ -67,13 +67,18 @@ int Fail(const char* format, ...) {
     return 1;
 }
 
-// As UTF-8, whatever the code pages of this program and the viewer.
-std::string TextOf(HWND wnd) {
-    wchar_t wide[1024] = {};
-    GetWindowTextW(wnd, wide, sizeof wide / sizeof wide[0]);
+// Texts go in and out of this program as UTF-8, whatever the code pages
+// of this program and the viewer.
+std::string Utf8(const wchar_t* wide) {
     char text[4096] = {};
     WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
     return text;
+}
+
+std::string TextOf(HWND wnd) {
+    wchar_t wide[1024] = {};
+    GetWindowTextW(wnd, wide, sizeof wide / sizeof wide[0]);
+    return Utf8(wide);
 }
 
 std::string ClassOf(HWND wnd) {
@@ -421,9 +426,7 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
             if (length < sizeof item / sizeof item[0])
                 SendMessageTimeoutW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item), SMTO_ABORTIFHUNG, 10000,
                                     &length);
-            char narrow[1024] = {};
-            WideCharToMultiByte(CP_UTF8, 0, item, -1, narrow, sizeof narrow, nullptr, nullptr);
-            std::printf("%s\n", narrow);
+            std::printf("%s\n", Utf8(item).c_str());
         }
     } else if (cmd == "settext" || cmd == "listclick" || cmd == "check") {
         HWND d = WaitFor(text, 20.0, true);
@@ -539,8 +542,8 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
         SendMouse(0, POINT{(item.left + item.right) / 2, (item.top + item.bottom) / 2});
         Sleep(500);
         const bool saved = SaveBmp(a.S(5), menu);
-        std::printf("rect=%ld %ld %ld %ld\n", item.left - whole.left, item.top - whole.top, item.right - whole.left,
-                    item.bottom - whole.top);
+        std::printf("rect=%d %d %d %d\n", static_cast<int>(item.left - whole.left), static_cast<int>(item.top - whole.top),
+                    static_cast<int>(item.right - whole.left), static_cast<int>(item.bottom - whole.top));
         INPUT esc[2] = {};
         for (int i = 0; i < 2; ++i) {
             esc[i].type = INPUT_KEYBOARD;
@@ -670,15 +673,12 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
 }  // namespace
 
 int main(int, char**) {
-    // Arguments as UTF-8, like the texts this program reads and prints.
     int argc = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &argc);
     std::vector<std::string> args(static_cast<size_t>(wide ? argc : 0));
     std::vector<char*> pointers;
     for (size_t i = 0; i < args.size(); ++i) {
-        char text[4096] = {};
-        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text, sizeof text, nullptr, nullptr);
-        args[i] = text;
+        args[i] = Utf8(wide[i]);
         pointers.push_back(&args[i][0]);
     }
     pointers.push_back(nullptr);
