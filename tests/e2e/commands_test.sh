@@ -71,7 +71,7 @@ wait_pane 3 "Sort by: SIZE ASC" || vs_fail "sort pane after restart"
 echo "-- the open dialog's filter names every extension the viewer reads"
 D key "$MARK" O
 types=$(D combo "Select image(s)" 1136) || vs_fail "no open dialog"
-D shot "Select image(s)" "$LOGS/open-dialog.bmp" && echo "screenshot: $LOGS/open-dialog.bmp"
+shot open-dialog "Select image(s)"
 for ext in jpg jpe jpeg jif jfif bmp dib rle pcx tif tiff png tga; do
     grep -q "\*\.$ext[;)]" <<<"$types" || vs_fail "*.$ext missing from the filter: $types"
 done

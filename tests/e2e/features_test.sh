@@ -80,7 +80,7 @@ echo "-- associating TGA: a click and Space toggle a type, the arrows only move"
 D menu "$MARK" 118
 D listclick "$SETTINGS" 1007 5 || vs_fail "no settings dialog"
 D key "$MARK" DOWN UP SPACE SPACE
-D shot "$SETTINGS" "$LOGS/settings-keys.bmp" && echo "screenshot: $LOGS/settings-keys.bmp"
+shot settings-keys "$SETTINGS"
 D dialog "$SETTINGS" 1 >/dev/null || vs_fail "settings OK"
 expect_regs "TGA association" "$(printf '%s\n' VSViewer.tga VSViewer.tga 64 1)" "$CLASSES\\.tga" "" "$EXTS\\.tga" Progid "$KEY" Extension "$KEY" AutoRotate
 command=$(D reg "$CLASSES\\VSViewer.tga\\shell\\open\\command" "" "$CLASSES\\VSViewer.tga\\DefaultIcon" "")
@@ -175,7 +175,7 @@ D menu "$MARK" 115
 text=$(D dialog "About Vistrel Viewer" 256) || vs_fail "no About dialog"
 grep -qx "Vistrel Viewer 2.0 (build 071130) " <<<"$text" || vs_fail "About texts: \"$text\""
 # The product's picture: its landscape's sun and hills, not an empty band.
-D shot "About Vistrel Viewer" "$LOGS/about.bmp" && echo "screenshot: $LOGS/about.bmp" || vs_fail "About not saved"
+shot about "About Vistrel Viewer" || vs_fail "About not saved"
 for colour in "rgb(250,210,60)" "rgb(70,150,70)"; do
     share=$(convert "$LOGS/about.bmp" -fuzz 8% -fill black +opaque "$colour" -fill white -opaque "$colour" \
         -colorspace gray -format "%[fx:mean]" info:)

@@ -154,8 +154,7 @@ mkdir -p "$deep" && cp "$PICS/broken.jpg" "$deep"
 # The message comes before the window shows.
 vs_run "$OUT/vistrel.exe" "$(winpath "$deep")broken.jpg" &
 APP=$!
-D wait "Vistrel Viewer" 60 >/dev/null && D shot "Vistrel Viewer" "$LOGS/message-long-path.bmp" &&
-    echo "screenshot: $LOGS/message-long-path.bmp"
+D wait "Vistrel Viewer" 60 >/dev/null && shot message-long-path "Vistrel Viewer"
 text=$(D dialog "Vistrel Viewer" 1 60) || vs_fail "no message for broken.jpg"
 # The path shortened in its middle, its start and name kept.
 [[ "$text" == "Cannot read picture file (Z:\tmp"*...*"\broken.jpg). The file may be corrupted!" ]] &&

@@ -54,8 +54,9 @@ wait_zoomed() { retry 50 zoomed; }
 # Until the focus of the window's thread is in a window of CLASS.
 focus_in() { info | grep -q "^focus=$1[ (]"; }
 wait_focus() { retry 50 focus_in "$1"; }
-# shot NAME: the window as LOGS/NAME.bmp, for a look at what a check saw.
-shot() { D shot "$MARK" "$LOGS/$1.bmp" && echo "screenshot: $LOGS/$1.bmp"; }
+# shot NAME [WINDOW]: the main window (or the window whose caption holds
+# WINDOW) as LOGS/NAME.bmp, for a look at what a check saw.
+shot() { D shot "${2:-$MARK}" "$LOGS/$1.bmp" && echo "screenshot: $LOGS/$1.bmp"; }
 pane() { D panes "$MARK" | field "pane$1"; }
 pane_is() { [ "$(pane "$1")" = "$2" ]; }
 wait_pane() { retry 50 pane_is "$1" "$2" || { echo "pane $1 is \"$(pane "$1")\"" >&2; return 1; }; }
