@@ -1,7 +1,7 @@
 // Drawing and pointer tracking of the toolbar's bitmap buttons.
-#include "bitmapbutton.h"
+#include "app/bitmapbutton.h"
 
-#include "resource.h"
+#include "app/resource.h"
 
 #include <commctrl.h>
 #include <windowsx.h>

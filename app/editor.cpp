@@ -1,7 +1,7 @@
 // The editor's COM interface as the viewer calls it.
-#include "editor.h"
+#include "app/editor.h"
 
-#include "editor_core.h"
+#include "app/editor_core.h"
 
 #include <ole2.h>
 #include <oleauto.h>

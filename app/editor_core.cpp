@@ -1,7 +1,7 @@
 // The editor integration's rules, free of the platform.
-#include "editor_core.h"
+#include "app/editor_core.h"
 
-#include "paths.h"
+#include "browse/paths.h"
 
 #include <cstdlib>
 

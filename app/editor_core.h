@@ -4,7 +4,7 @@
 #ifndef VS_APP_EDITOR_CORE_H
 #define VS_APP_EDITOR_CORE_H
 
-#include "folderlist.h"
+#include "browse/folderlist.h"
 
 #include <cstdint>
 #include <string>

@@ -1,5 +1,5 @@
 // The viewer's window framework.
-#include "framework.h"
+#include "app/framework.h"
 
 #include <commctrl.h>
 

@@ -1,17 +1,19 @@
 // The main window: display, navigation keys, placement and full screen.
-#include "maindialog.h"
+#include "app/maindialog.h"
 
-#include "editor.h"
-#include "editor_core.h"
-#include "resource.h"
+#include "app/editor.h"
+#include "app/editor_core.h"
+#include "app/resource.h"
 
-#include "IS40.h"
+#include "codec/IS40.h"
 #include "codec/win/isbitmap.h"
-#include "fit.h"
-#include "imageloader.h"
-#include "paths.h"
-#include "render.h"
-#include "texts.h"
+#include "browse/fit.h"
+#include "browse/imageloader.h"
+#include "browse/opening.h"
+#include "browse/paths.h"
+#include "browse/prefetch.h"
+#include "browse/render.h"
+#include "browse/texts.h"
 
 #include "browse/win/openfiles.h"
 #include "browse/win/winfs.h"
@@ -23,8 +25,7 @@ namespace {
 
 constexpr DWORD kNormalStyle = 0x90CF0000;  // popup, visible, caption, menu, frame, boxes
 
-uint32_t FileSizeOf(const std::string& path) {
-    VSWinFileSystem fs;
+uint32_t FileSizeOf(VSFileSystem& fs, const std::string& path) {
     VSFileStatus status{};
     std::string error;
     return fs.Status(path, &status, &error) ? status.size : 0;
@@ -33,7 +34,7 @@ uint32_t FileSizeOf(const std::string& path) {
 }  // namespace
 
 MainDialog::MainDialog(const std::string& argument)
-    : CDialogBase(IDD_MAIN), argument_(argument), settings_(store_), tracker_(VSPlacement()) {
+    : CDialogBase(IDD_MAIN), argument_(argument), settings_(store_), tracker_(VSPlacement()), model_(fs_) {
     IS40_Initialize();
 }
 
@@ -78,7 +79,7 @@ BOOL MainDialog::OnInitDialog() {
 
     RECT client{};
     GetClientRect(wnd, &client);
-    panel_.reset(new ToolbarPanel(wnd, settings_));
+    panel_.reset(new ToolbarPanel(wnd, settings_, model_));
     panel_->Create(wnd);
     MoveWindow(panel_->Hwnd(), 0, 0, client.right, static_cast<int>(kToolbarHeight), TRUE);
     ShowWindow(panel_->Hwnd(), SW_SHOW);
@@ -92,7 +93,7 @@ BOOL MainDialog::OnInitDialog() {
 
     // The thumbnail view waits off-screen until it is switched to.
     thumbs_.Create(wnd);
-    thumbs_.SetFolderList(&panel_->List());
+    thumbs_.SetFolderList(&model_.list);
     MoveWindow(thumbs_.Hwnd(), -2000, -2000, 400, 800, FALSE);
 
     const VSPlacement& p = tracker_.Placement();
@@ -101,12 +102,13 @@ BOOL MainDialog::OnInitDialog() {
     } else {
         ShowMaximised();
     }
+    prefetcher_.reset(new Prefetcher(prefetch_));
     if (!argument_.empty()) panel_->Build(argument_);
 
     accelerators_ = LoadAcceleratorsA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_ACCELERATORS));
     // Files dropped by plain and by OLE sources.
     DragAcceptFiles(wnd, TRUE);
-    dropTarget_ = RegisterDropTarget(wnd, *panel_);
+    dropTarget_ = RegisterDropTarget(wnd);
     InvalidateAll(true);
     UpdateWindow(wnd);
     return TRUE;
@@ -127,8 +129,8 @@ bool MainDialog::PreTranslateMessage(MSG* msg) {
         SetCursor(previous);
         if (consumed) return true;
     }
-    if (msg->message == WM_MOUSEWHEEL && ours && (!panel_->thumbnailMode || fullScreen_) &&
-        panel_->PictureCurrent()) {
+    if (msg->message == WM_MOUSEWHEEL && ours && (!model_.thumbnailMode || fullScreen_) &&
+        model_.PictureCurrent()) {
         OnWheel(GET_WHEEL_DELTA_WPARAM(msg->wParam));
         return true;
     }
@@ -136,13 +138,14 @@ bool MainDialog::PreTranslateMessage(MSG* msg) {
 }
 
 bool MainDialog::OnKeyDown(UINT key) {
-    const bool current = panel_->PictureCurrent();
-    const bool thumbnails = panel_->thumbnailMode && !fullScreen_;
-    FolderList& list = panel_->List();
+    const bool current = model_.PictureCurrent();
+    const bool thumbnails = model_.thumbnailMode && !fullScreen_;
+    FolderList& list = model_.list;
     // A step through the list, with a picture shown only.
-    const auto step = [&](void (FolderList::*move)()) {
+    const auto step = [&](void (FolderList::*move)(), int32_t travel) {
         if (current) {
             (list.*move)();
+            travel_ = travel;
             AfterStep();
         }
         return true;
@@ -158,12 +161,12 @@ bool MainDialog::OnKeyDown(UINT key) {
             PostMessageA(Hwnd(), WM_CLOSE, 0, 0);
         }
         return true;
-    case VK_SPACE: case VK_NEXT: case VK_RIGHT: return step(&FolderList::Next);
-    case VK_PRIOR: case VK_LEFT: return step(&FolderList::Previous);
-    case VK_HOME: return step(&FolderList::First);
-    case VK_END: return step(&FolderList::Last);
-    case VK_UP: return !thumbnails && step(&FolderList::Previous);
-    case VK_DOWN: return !thumbnails && step(&FolderList::Next);
+    case VK_SPACE: case VK_NEXT: case VK_RIGHT: return step(&FolderList::Next, 1);
+    case VK_PRIOR: case VK_LEFT: return step(&FolderList::Previous, -1);
+    case VK_HOME: return step(&FolderList::First, 0);
+    case VK_END: return step(&FolderList::Last, 0);
+    case VK_UP: return !thumbnails && step(&FolderList::Previous, -1);
+    case VK_DOWN: return !thumbnails && step(&FolderList::Next, 1);
     case VK_DELETE:
         if (current) {
             const int32_t removed = panel_->DeleteCurrent(thumbnails);
@@ -174,7 +177,7 @@ bool MainDialog::OnKeyDown(UINT key) {
         }
         return true;
     case 'E':
-        OpenWithCommand(Hwnd(), *panel_);
+        OpenWithCommand(Hwnd(), model_.list.CurrentPath());
         return true;
     case 'F':
         if (current) ToggleFullScreen();
@@ -186,7 +189,7 @@ bool MainDialog::OnKeyDown(UINT key) {
         OpenCommand();
         return true;
     case 'S':
-        if (current) SaveAsCommand(Hwnd(), *panel_);
+        if (current) SaveAsCommand(Hwnd(), model_.list.CurrentPath(), &model_.saveAsDir);
         return true;
     case 'V':
         if (current) panel_->ViewSwitch();
@@ -210,21 +213,70 @@ bool MainDialog::OnCommand(UINT id) {
 }
 
 void MainDialog::OnLeftButtonDown(int x, int y) {
-    if (!panel_->PictureCurrent() || (panel_->thumbnailMode && !fullScreen_)) return;
+    if (!model_.PictureCurrent() || (model_.thumbnailMode && !fullScreen_)) return;
     // Only a press inside the picture area drags the shown file out.
     RECT area{};
     GetClientRect(Picture(), &area);
     MapWindowPoints(Picture(), Hwnd(), reinterpret_cast<POINT*>(&area), 2);
     const POINT at{x, y};
-    if (PtInRect(&area, at)) DragOut(panel_->List().CurrentPath());
+    if (PtInRect(&area, at)) DragOut(model_.list.CurrentPath());
 }
 
-void MainDialog::OpenCommand() { OpenDialog(Hwnd(), *panel_); }
+void MainDialog::OpenCommand() {
+    CFileDialogEx dialog(Hwnd(), model_.initDir);
+    if (dialog.Show()) {
+        HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+        // The thumbnail worker reads the list that is about to be replaced.
+        thumbs_.StopWorker();
+        thumbs_.WaitForWorkers();
+        SetCursor(previous ? previous : LoadCursorA(nullptr, IDC_ARROW));
+        const std::vector<std::string> paths = dialog.Paths();
+        if (paths.size() > 1) {
+            model_.list.Clear();
+            panel_->OpenPaths(paths, true);
+        } else if (paths.size() == 1) {
+            model_.list.Clear();
+            panel_->Build(paths[0]);
+        }
+        if (!paths.empty()) model_.initDir = dialog.NextFolder();
+    }
+    panel_->UpdateButtons();
+    InvalidateAll(true);
+    UpdateWindow(Hwnd());
+}
+
+void MainDialog::OpenDropped(const std::vector<std::string>& paths, bool oleDrop) {
+    // The thumbnails are cleared for the OLE drop only.
+    if (oleDrop) thumbs_.StopWorker();
+    const VSOpenPlan plan = PlanDrop(paths, oleDrop);
+    switch (plan.kind) {
+    case VSOpenPlan::kFiles: panel_->OpenPaths(plan.paths, oleDrop); break;
+    case VSOpenPlan::kKeepFirst: panel_->ShowFirst(); break;
+    case VSOpenPlan::kFolder:
+        model_.list.Clear();
+        panel_->BuildFromFolder(plan.path);
+        break;
+    case VSOpenPlan::kFile:
+        model_.list.Clear();
+        panel_->Build(plan.path);
+        break;
+    case VSOpenPlan::kUnsupported: model_.list.Clear(); break;
+    case VSOpenPlan::kNothing: break;
+    }
+    panel_->UpdateButtons();
+    SetForegroundWindow(Hwnd());
+    if (oleDrop) {
+        ShowFile(1, model_.list.CurrentPath());
+    } else {
+        SetFocus(Hwnd());
+    }
+    InvalidateAll(true);
+}
 
 void MainDialog::EditorFunction(uint32_t index) {
     // Without an editor (as the toolbar found it), or without a picture for
     // it, the command does nothing.
-    if (!panel_->editorPresent || index >= panel_->editorCount || !panel_->PictureCurrent()) return;
+    if (!panel_->editorPresent || index >= panel_->editorCount || !model_.PictureCurrent()) return;
     CBitmapButton* button = panel_->Button(index);
     if (button) button->SetPressed(true);
     EditorComponent editor;
@@ -240,7 +292,7 @@ void MainDialog::EditorFunction(uint32_t index) {
         if (button) button->SetPressed(false);
         return;
     }
-    std::string result = panel_->List().CurrentPath();
+    std::string result = model_.list.CurrentPath();
     int32_t status = 0, kind = 0;
     int16_t newFile = 0;
     // Any error of the editor's: the list and the shown picture stay.
@@ -251,28 +303,27 @@ void MainDialog::EditorFunction(uint32_t index) {
     // No wait for the thumbnail worker: it works on its own copy of the
     // paths, and the changed file's item is made again below.
     VSEditorOutcome outcome;
-    if (!ApplyEditorResult(panel_->List(), index, status, newFile, kind, result, &outcome)) return;
-    if (!panel_->thumbnailMode || fullScreen_)
-        SendMessageA(Hwnd(), UM_SHOW_FILE, 0, reinterpret_cast<LPARAM>(outcome.currentPath.c_str()));
-    SendMessageA(Hwnd(), UM_FILE_CHANGED, outcome.changedParam, reinterpret_cast<LPARAM>(outcome.changedPath.c_str()));
+    if (!ApplyEditorResult(model_.list, index, status, newFile, kind, result, &outcome)) return;
+    if (!model_.thumbnailMode || fullScreen_) ShowFile(0, outcome.currentPath);
+    FileChanged(outcome.changedParam, outcome.changedPath);
 }
 
 void MainDialog::AfterStep() {
-    if (panel_->thumbnailMode && !fullScreen_) {
+    if (model_.thumbnailMode && !fullScreen_) {
         // Nothing is shown; the view marks the new current picture.
         SelectCurrentThumbnail(false);
         return;
     }
-    const std::string path = panel_->List().CurrentPath();
-    SendMessageA(Hwnd(), UM_SHOW_FILE, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    ShowFile(0, model_.list.CurrentPath());
 }
 
 void MainDialog::OnWheel(int delta) {
     if (delta > 0) {
-        panel_->List().Previous();
+        model_.list.Previous();
     } else {
-        panel_->List().Next();
+        model_.list.Next();
     }
+    travel_ = delta > 0 ? -1 : 1;
     AfterStep();
 }
 
@@ -309,11 +360,14 @@ bool MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
         return true;
     case UM_SHOW_THUMBNAILS:
         // The sort after a build moved the current entry: show its new counter.
-        if (panel_ && panel_->PictureCurrent()) Describe();
+        if (panel_ && model_.PictureCurrent()) {
+            Describe();
+            Prefetch();
+        }
         if (panel_) {
             thumbs_.Populate(settings_.ReadAutoRotate() != 0);
-            thumbs_.SortByKey(panel_->Sort().key, panel_->Sort().ascending ? 1 : 0);
-            if (panel_->thumbnailMode && !fullScreen_) SelectCurrentThumbnail(false);
+            thumbs_.SortByKey(model_.sort.key, model_.sort.ascending ? 1 : 0);
+            if (model_.thumbnailMode && !fullScreen_) SelectCurrentThumbnail(false);
             InvalidateAll(true);
         }
         return true;
@@ -353,7 +407,7 @@ bool MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
     case WM_DRAWITEM: {
         auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
         if (item->CtlID != IDC_PICTURE) return false;
-        if (!panel_ || !panel_->thumbnailMode || fullScreen_) PaintPicture(item->hDC, item->rcItem);
+        if (!panel_ || !model_.thumbnailMode || fullScreen_) PaintPicture(item->hDC, item->rcItem);
         *result = TRUE;
         return true;
     }
@@ -370,13 +424,16 @@ bool MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
         *result = reinterpret_cast<LRESULT>(icon_);
         return true;
     case WM_DROPFILES:
-        DropFiles(Hwnd(), *panel_, reinterpret_cast<HDROP>(wParam));
+        OpenDropped(DroppedFiles(reinterpret_cast<HDROP>(wParam)), false);
+        return true;
+    case UM_FILES_DROPPED:
+        OpenDropped(*reinterpret_cast<const std::vector<std::string>*>(lParam), wParam == 1);
         return true;
     case WM_LBUTTONDOWN:
         OnLeftButtonDown(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         return true;
     case WM_LBUTTONDBLCLK:
-        if (panel_->PictureCurrent()) ToggleFullScreen();
+        if (model_.PictureCurrent()) ToggleFullScreen();
         return true;
     case WM_MOUSEMOVE:
         if (fullScreen_) {
@@ -417,12 +474,11 @@ void MainDialog::OnCopyData(const COPYDATASTRUCT* data) {
     char path[260] = {};
     const DWORD n = data->cbData < 259 ? data->cbData : 259;
     memcpy(path, data->lpData, n);
-    SendMessageA(Hwnd(), UM_STOP_THUMBNAILS, 0, 0);
+    thumbs_.StopWorker();
     panel_->Build(path);
     // Named as listed: the same file handed over in another case.
-    const std::string listed = panel_->List().CurrentPath();
-    const std::string shown = CompareNoCase(listed, path) == 0 ? listed : std::string(path);
-    SendMessageA(Hwnd(), UM_SHOW_FILE, 0, reinterpret_cast<LPARAM>(shown.c_str()));
+    const std::string listed = model_.list.CurrentPath();
+    ShowFile(0, CompareNoCase(listed, path) == 0 ? listed : std::string(path));
 }
 
 void MainDialog::OnDestroy() {
@@ -432,20 +488,18 @@ void MainDialog::OnDestroy() {
     settings_.SavePlacement(saved);
     RevokeDropTarget(Hwnd(), dropTarget_);
     dropTarget_ = nullptr;
-    SendMessageA(Hwnd(), UM_STOP_THUMBNAILS, 0, 0);
-    WaitForThumbnails();
     // The worker may still be finishing a file: the codec goes down after it.
+    thumbs_.StopWorker();
     thumbs_.WaitForWorkers();
     if (panel_) panel_->WaitForSortWorkers();
+    if (prefetcher_) prefetcher_->Stop();
     IS40_Shutdown();
     if (panel_) {
         panel_->SaveFolders();
         panel_->Destroy();
         panel_.reset();
     }
-    kept_.clear();
-    kept_.shrink_to_fit();
-    keptPath_.clear();
+    model_.shown.Clear();
 }
 
 // ---- placement and layout -------------------------------------------------
@@ -466,13 +520,13 @@ void MainDialog::OnSize(UINT type, int cx, int cy) {
     if (!fullScreen_) LayOutViews();
     status_.Reposition();
     status_.SetPanes({cx / 4, cx / 4 * 2, cx / 4 * 3, -1});
-    status_.SetText(3, PaneSort(panel_->Sort().key, panel_->Sort().ascending));
+    status_.SetText(3, PaneSort(model_.sort.key, model_.sort.ascending));
     RECT pic{};
     GetClientRect(Picture(), &pic);
     if (!IsRectEmpty(&pic)) pictureRect_ = pic;
     if (!fullScreen_) MoveWindow(panel_->Hwnd(), 0, 0, cx, static_cast<int>(kToolbarHeight), TRUE);
     (void)cy;
-    if (panel_->PictureCurrent() && !minimised_) {
+    if (model_.PictureCurrent() && !minimised_) {
         Render();
         InvalidateAll(true);
         SetFocus(Hwnd());
@@ -493,7 +547,7 @@ void MainDialog::LayOutViews() {
     const VSSize area =
         PictureArea(static_cast<uint32_t>(client.right), static_cast<uint32_t>(client.bottom), status_.Height());
     const int h = static_cast<int>(area.height);
-    if (panel_ && panel_->PictureCurrent() && panel_->thumbnailMode) {
+    if (panel_ && model_.PictureCurrent() && model_.thumbnailMode) {
         MoveWindow(thumbs_.Hwnd(), 0, top, client.right, h, TRUE);
         MoveWindow(Picture(), -2000, -2000, client.right, h, TRUE);
         SelectCurrentThumbnail(false);
@@ -506,14 +560,14 @@ void MainDialog::LayOutViews() {
 }
 
 void MainDialog::SelectCurrentThumbnail(bool partialOk) {
-    const int32_t index = panel_->List().CurrentIndex();
+    const int32_t index = model_.list.CurrentIndex();
     thumbs_.SelectItem(index);
     if (partialOk) thumbs_.ScrollIntoView(index, true);
 }
 
 bool MainDialog::OnThumbnailNotify(const NMHDR* header, LRESULT* result) {
     if (!header || header->hwndFrom != thumbs_.Hwnd() || !panel_) return false;
-    FolderList& list = panel_->List();
+    FolderList& list = model_.list;
     switch (header->code) {
     case NM_CLICK: {
         LVHITTESTINFO hit{};
@@ -540,7 +594,7 @@ bool MainDialog::OnThumbnailNotify(const NMHDR* header, LRESULT* result) {
         if (key == VK_DOWN) next = current + perRow;
         if (next >= 0 && next < list.Count()) list.SetCurrent(next, list.At(next));
         SelectCurrentThumbnail(false);
-        if (panel_->PictureCurrent()) Describe();
+        if (model_.PictureCurrent()) Describe();
         *result = 1;
         return true;
     }
@@ -552,11 +606,11 @@ bool MainDialog::OnThumbnailNotify(const NMHDR* header, LRESULT* result) {
 void MainDialog::FileChanged(WPARAM wParam, const std::string& path) {
     const bool newFile = HIWORD(wParam) != 0;
     const uint32_t kind = LOWORD(wParam);
-    FolderList& list = panel_->List();
+    FolderList& list = model_.list;
     const int32_t current = list.CurrentIndex();
     if (!newFile && kind != kEditorRenameIndex && kind != kEditorRelabelIndex) {
         thumbs_.RefreshThumbnail(current, list.CurrentPath());
-        if (panel_->thumbnailMode && !fullScreen_) Describe();
+        if (model_.thumbnailMode && !fullScreen_) Describe();
         return;
     }
     if (newFile) {
@@ -567,7 +621,7 @@ void MainDialog::FileChanged(WPARAM wParam, const std::string& path) {
         thumbs_.UpdateItem(current, FileName(list.CurrentPath()));
     }
     panel_->Resort();
-    thumbs_.SortByKey(panel_->Sort().key, panel_->Sort().ascending ? 1 : 0);
+    thumbs_.SortByKey(model_.sort.key, model_.sort.ascending ? 1 : 0);
     SelectCurrentThumbnail(true);
 }
 
@@ -615,9 +669,9 @@ void MainDialog::ToggleFullScreen() {
                    TRUE);
         MoveWindow(thumbs_.Hwnd(), -2000, -2000, 400, 800, FALSE);
         ShowWindow(status_.Hwnd(), SW_HIDE);
-        const std::string path = panel_->List().CurrentPath();
+        const std::string path = model_.list.CurrentPath();
         // From the thumbnail view the picture may not be decoded yet.
-        if (path == keptPath_) {
+        if (path == model_.shown.path) {
             Render();
             InvalidateAll(true);
         } else {
@@ -647,10 +701,10 @@ void MainDialog::ToggleFullScreen() {
     ShowWindow(wnd, SW_SHOW);
     LayOutViews();
     status_.Reposition();
-    if (panel_->PictureCurrent()) Render();
+    if (model_.PictureCurrent()) Render();
     InvalidateAll(true);
     UpdateWindow(wnd);
-    SetFocus(panel_->PictureCurrent() && panel_->thumbnailMode ? thumbs_.Hwnd() : wnd);
+    SetFocus(model_.PictureCurrent() && model_.thumbnailMode ? thumbs_.Hwnd() : wnd);
 }
 
 // ---- display --------------------------------------------------------------
@@ -671,18 +725,19 @@ void MainDialog::InvalidateAll(bool erase) {
     if (Picture()) InvalidateRect(Picture(), nullptr, FALSE);
 }
 
-void MainDialog::Render() {
+VSRenderKey MainDialog::RenderKeyNow() {
     RECT client{};
     GetClientRect(Hwnd(), &client);
     const VSSize area =
         PictureArea(static_cast<uint32_t>(client.right), static_cast<uint32_t>(client.bottom), status_.Height());
-    const VSSize box = DisplayBox(fullScreen_, area, screenWidth_, screenHeight_);
+    return {DisplayBox(fullScreen_, area, screenWidth_, screenHeight_), screenWidth_, screenHeight_,
+            settings_.ReadAutoRotate() != 0};
+}
+
+void MainDialog::Render() {
     ReleaseDisplay();
-    const int32_t orientation = settings_.ReadAutoRotate() ? keptOrientation_ : 0;
-    VSRgbImage image;
-    if (!RenderPicture(kept_.data(), keptWidth_, keptHeight_, box, screenWidth_, screenHeight_, orientation,
-                       &image))
-        return;
+    if (!model_.shown.RenderFor(RenderKeyNow())) return;
+    const VSRgbImage& image = model_.shown.display;
     HDC dc = GetDC(Hwnd());
     display_ = IS40_RGBToHBITMAP(image.pixels.data(), image.width, image.height, image.width * 3, nullptr, dc);
     ReleaseDC(Hwnd(), dc);
@@ -692,13 +747,35 @@ void MainDialog::Render() {
     }
 }
 
+void MainDialog::DropStalePrefetch() {
+    const uint64_t list = model_.list.Generation();
+    if (list == prefetchList_) return;
+    prefetch_.Invalidate();
+    prefetchList_ = list;
+}
+
+void MainDialog::Prefetch() {
+    const int32_t travel = travel_;
+    travel_ = 0;
+    DropStalePrefetch();
+    if (!prefetcher_ || model_.shown.path.empty()) return;
+    std::vector<std::string> paths;
+    if (!model_.thumbnailMode || fullScreen_) {
+        const VSListSnapshot now = model_.list.Snapshot();
+        for (const int32_t i : PrefetchOrder(now.index, static_cast<int32_t>(now.entries.size()), travel))
+            if (!prefetch_.Holds(now.entries[i])) paths.push_back(now.entries[i]);
+    }
+    // Also cancels what an earlier request still had to do.
+    prefetcher_->Request(std::move(paths), RenderKeyNow(), prefetch_.Generation());
+}
+
 void MainDialog::Describe() {
-    FolderList& list = panel_->List();
+    FolderList& list = model_.list;
     const VSListSnapshot now = list.Snapshot();
-    std::string path = keptPath_;
-    uint32_t w = declaredWidth_, h = declaredHeight_;
+    std::string path = model_.shown.path;
+    uint32_t w = model_.shown.declaredWidth, h = model_.shown.declaredHeight;
     int32_t index = -1;
-    if (panel_->thumbnailMode && !fullScreen_) {
+    if (model_.thumbnailMode && !fullScreen_) {
         path = now.path;
         index = now.index;
         uint32_t bits = 0;
@@ -708,7 +785,7 @@ void MainDialog::Describe() {
         index = path == now.path ? now.index : list.IndexOf(path, false);
     }
     const VSPictureTexts texts = PictureTexts(path, index, static_cast<int32_t>(now.entries.size()), w, h,
-                                              path.empty() ? 0 : FileSizeOf(path));
+                                              path.empty() ? 0 : FileSizeOf(fs_, path));
     SetWindowTextA(Hwnd(), texts.caption.c_str());
     status_.SetText(0, texts.name);
     status_.SetText(1, texts.dimensions);
@@ -717,17 +794,20 @@ void MainDialog::Describe() {
 }
 
 bool MainDialog::LoadAndShow(const std::string& path) {
-    VSWinLoaderHost host(Hwnd());
-    ImageLoader loader(host);
-    ImageRecord record;
-    if (!loader.ReadPicture(path, &record)) return false;
-    keptWidth_ = record.width;
-    keptHeight_ = record.height;
-    kept_.swap(record.pixels);
-    keptPath_ = path;
-    keptOrientation_ = ImageLoader::ReadExifNumber(path, kOrientationTag);
-    declaredWidth_ = record.declaredWidth;
-    declaredHeight_ = record.declaredHeight;
+    DropStalePrefetch();
+    VSDecodedPicture next;
+    VSFileStatus now{};
+    std::string error;
+    if (!fs_.Status(path, &now, &error) || !prefetch_.Take(path, now, &next)) {
+        VSWinLoaderHost host(Hwnd());
+        ImageLoader loader(host);
+        if (!ReadDecodedPicture(loader, fs_, path, &next)) return false;
+    }
+    // The picture stepped away from stays at hand for a step back.
+    VSDecodedPicture& shown = model_.shown;
+    if (!shown.path.empty() && shown.path != path && model_.list.IndexOf(shown.path, false) >= 0)
+        prefetch_.Put(std::move(shown), prefetch_.Generation());
+    shown = std::move(next);
     Render();
     return true;
 }
@@ -736,9 +816,7 @@ void MainDialog::ShowFile(WPARAM wParam, const std::string& path) {
     if (path.empty()) {
         // Nothing left to show: the display and its texts say so.
         ReleaseDisplay();
-        kept_.clear();
-        keptPath_.clear();
-        declaredWidth_ = declaredHeight_ = 0;
+        model_.shown.Clear();
         Describe();
         InvalidatePicture(false);
         return;
@@ -747,6 +825,7 @@ void MainDialog::ShowFile(WPARAM wParam, const std::string& path) {
     const bool shown = LoadAndShow(path);
     Describe();
     if (!shown) return;
+    Prefetch();
     if (IsRectEmpty(&pictureRect_)) {
         GetClientRect(Picture(), &pictureRect_);
         if (wParam == 1 || fullScreen_) {
@@ -762,7 +841,7 @@ void MainDialog::ShowFile(WPARAM wParam, const std::string& path) {
 }
 
 void MainDialog::ShowAt(int32_t index, const std::string& path) {
-    panel_->List().SetCurrent(index, path);
+    model_.list.SetCurrent(index, path);
     if (path.empty()) {
         ShowFile(0, path);
         return;
@@ -770,12 +849,13 @@ void MainDialog::ShowAt(int32_t index, const std::string& path) {
     const bool shown = LoadAndShow(path);
     Describe();
     if (!shown) return;
+    Prefetch();
     SetWindowTextA(Hwnd(), CaptionPlain(path).c_str());
     InvalidatePicture(true);
 }
 
 void MainDialog::Rerender() {
-    if (keptPath_.empty()) return;
+    if (model_.shown.path.empty()) return;
     Render();
     InvalidateAll(true);
 }
@@ -785,7 +865,7 @@ void MainDialog::SortDone(bool ascending, uint32_t key) {
     Describe();
     // The view follows the list's new order. Done here rather than on a
     // thread of its own: every step is a message to the view anyway.
-    thumbs_.SetFolderList(&panel_->List());
+    thumbs_.SetFolderList(&model_.list);
     thumbs_.SortByKey(key, ascending ? 1 : 0);
     SelectCurrentThumbnail(true);
 }
@@ -793,10 +873,7 @@ void MainDialog::SortDone(bool ascending, uint32_t key) {
 void MainDialog::SetView(bool thumbnails) {
     if (fullScreen_) ToggleFullScreen();
     LayOutViews();
-    if (!thumbnails) {
-        const std::string path = panel_->List().CurrentPath();
-        SendMessageA(Hwnd(), UM_SHOW_FILE, 0, reinterpret_cast<LPARAM>(path.c_str()));
-    }
+    if (!thumbnails) ShowFile(0, model_.list.CurrentPath());
     InvalidateAll(true);
 }
 

@@ -3,12 +3,15 @@
 #ifndef VS_APP_MAINDIALOG_H
 #define VS_APP_MAINDIALOG_H
 
-#include "framework.h"
+#include "app/framework.h"
 
 #include <ole2.h>
-#include "settings_core.h"
+#include "app/settings_core.h"
 #include "features/win/winregtree.h"
-#include "toolbarpanel.h"
+#include "app/prefetcher.h"
+#include "app/toolbarpanel.h"
+#include "app/viewermodel.h"
+#include "browse/win/winfs.h"
 
 #include "thumbs/win/listctrlex.h"
 
@@ -33,6 +36,8 @@ private:
     void OnLeftButtonDown(int x, int y);
     // The open dialog (key O, toolbar button).
     void OpenCommand();
+    // Files dropped on the window: by a plain source or by OLE.
+    void OpenDropped(const std::vector<std::string>& paths, bool oleDrop);
     // Editor function index (accelerators and editor buttons).
     void EditorFunction(uint32_t index);
     void OnWheel(int delta);
@@ -53,8 +58,13 @@ private:
     // Selects the current index in the thumbnail view and scrolls to it.
     void SelectCurrentThumbnail(bool partialOk);
     bool LoadAndShow(const std::string& path);
-    // Renders the kept picture for the window as it is now.
+    // Renders the shown picture for the window as it is now.
     void Render();
+    VSRenderKey RenderKeyNow();
+    // Asks for the shown picture's neighbours, the next in the direction of
+    // the last step first; drops what was decoded for a list since changed.
+    void Prefetch();
+    void DropStalePrefetch();
     void ToggleFullScreen();
     // Maximised, with the stored frame as the one that restoring returns to.
     void ShowMaximised();
@@ -74,7 +84,13 @@ private:
     VSWinRegTree store_;
     VSSettings settings_;
     VSPlacementTracker tracker_;
+    VSWinFileSystem fs_;
+    VSViewerModel model_;
     std::unique_ptr<ToolbarPanel> panel_;
+    VSPrefetchCache prefetch_{kPrefetchPictures, kPrefetchBudgetBytes};
+    std::unique_ptr<Prefetcher> prefetcher_;
+    uint64_t prefetchList_ = 0;  // the list's generation the cache belongs to
+    int32_t travel_ = 0;         // the last step's direction, until shown
     CStatusBar status_;
     HICON icon_ = nullptr;
     HDC memoryDC_ = nullptr;
@@ -90,13 +106,6 @@ private:
     bool inSizeMove_ = false;
     int32_t savedX_ = 0, savedY_ = 0, savedWidth_ = 0, savedHeight_ = 0;
 
-    // The shown picture as decoded, with what was read of it once: its
-    // EXIF orientation and its declared size.
-    std::vector<uint8_t> kept_;
-    uint32_t keptWidth_ = 0, keptHeight_ = 0;
-    std::string keptPath_;
-    int32_t keptOrientation_ = 0;
-    uint32_t declaredWidth_ = 0, declaredHeight_ = 0;
     HBITMAP display_ = nullptr;
     uint32_t displayWidth_ = 0, displayHeight_ = 0;
     RECT pictureRect_{};

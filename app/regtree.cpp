@@ -1,6 +1,6 @@
-#include "regtree.h"
+#include "app/regtree.h"
 
-#include "paths.h"
+#include "browse/paths.h"
 
 #include <cstring>
 

@@ -96,5 +96,8 @@
 #define UM_THUMBNAIL_ACTIVATED (WM_USER + 18)
 #define UM_CLEAR_THUMBNAILS (WM_USER + 19)
 #define UM_STOP_THUMBNAILS (WM_USER + 20)
+// Files dropped by an OLE source (sent; wParam 1, lParam the
+// std::vector<std::string> of their paths).
+#define UM_FILES_DROPPED (WM_USER + 21)
 
 #endif

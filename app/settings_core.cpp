@@ -1,5 +1,5 @@
 // Settings values, defaults and window placement.
-#include "settings_core.h"
+#include "app/settings_core.h"
 
 const char kSettingsKey[] = "Software\\Orvanta\\Vistrel Viewer\\2.0";
 const char kVendorKey[] = "Software\\Orvanta\\Vistrel Viewer";

@@ -3,8 +3,8 @@
 #ifndef VS_APP_SETTINGS_CORE_H
 #define VS_APP_SETTINGS_CORE_H
 
-#include "folderlist.h"
-#include "regtree.h"
+#include "browse/folderlist.h"
+#include "app/regtree.h"
 
 #include <cstdint>
 #include <string>

@@ -1,22 +1,17 @@
 // The toolbar panel and the folder file list it owns.
-#include "toolbarpanel.h"
+#include "app/toolbarpanel.h"
 
-#include "editor.h"
-#include "editor_core.h"
-#include "resource.h"
-#include "texts.h"
+#include "app/editor.h"
+#include "app/editor_core.h"
+#include "app/resource.h"
+#include "browse/texts.h"
 
 #include "features/win/features.h"
 #include "thumbs/win/contextmenu.h"
 
 #include <shlobj.h>
 
-#include <mutex>
-
 namespace {
-
-std::mutex g_thumbnailEventLock;
-HANDLE g_thumbnailEvent = nullptr;
 
 // The panel's face, matching the buttons' bitmaps.
 const COLORREF kFaceColour = RGB(236, 239, 243);
@@ -29,34 +24,8 @@ std::string MyPictures() {
 
 }  // namespace
 
-void SetThumbnailCompletionEvent(HANDLE event) {
-    std::lock_guard<std::mutex> lock(g_thumbnailEventLock);
-    g_thumbnailEvent = event;
-}
-
-bool ClearThumbnailCompletionEvent(HANDLE event) {
-    std::lock_guard<std::mutex> lock(g_thumbnailEventLock);
-    if (g_thumbnailEvent != event) return false;
-    g_thumbnailEvent = nullptr;
-    return true;
-}
-
-void WaitForThumbnails() {
-    HANDLE copy = nullptr;
-    {
-        // A copy of our own: the worker closes its handle when it ends.
-        std::lock_guard<std::mutex> lock(g_thumbnailEventLock);
-        if (g_thumbnailEvent)
-            DuplicateHandle(GetCurrentProcess(), g_thumbnailEvent, GetCurrentProcess(), &copy, 0, FALSE,
-                            DUPLICATE_SAME_ACCESS);
-    }
-    if (!copy) return;
-    WaitDispatching(copy);
-    CloseHandle(copy);
-}
-
-ToolbarPanel::ToolbarPanel(HWND mainWindow, VSSettings& settings)
-    : CDialogBase(IDD_TOOLBAR_PANEL), main_(mainWindow), settings_(settings), list_(fs_) {}
+ToolbarPanel::ToolbarPanel(HWND mainWindow, VSSettings& settings, VSViewerModel& model)
+    : CDialogBase(IDD_TOOLBAR_PANEL), main_(mainWindow), settings_(settings), model_(model) {}
 
 ToolbarPanel::~ToolbarPanel() {
     WaitForSortWorkers();
@@ -66,8 +35,8 @@ ToolbarPanel::~ToolbarPanel() {
 }
 
 BOOL ToolbarPanel::OnInitDialog() {
-    settings_.LoadFolders(&initDir, &saveAsDir, MyPictures());
-    menu_.reset(new CContextMenu(settings_, sort_));
+    settings_.LoadFolders(&model_.initDir, &model_.saveAsDir, MyPictures());
+    menu_.reset(new CContextMenu(settings_, model_.sort));
     // The editor's functions decide the count (and base) before the buttons exist.
     std::vector<EditorFunctionButton> functions;
     editorPresent = LoadEditorFunctions(&functions);
@@ -142,13 +111,13 @@ void ToolbarPanel::RunCommand(uint32_t id) {
     } else {
         switch (id - editorCount) {
         case kCmdOpen: SendMessageA(main_, WM_COMMAND, MAKEWPARAM(ID_OPEN_COMMAND, 0), 0); break;
-        case kCmdSaveAs: SaveAsCommand(main_, *this); break;
+        case kCmdSaveAs: SaveAsCommand(main_, model_.list.CurrentPath(), &model_.saveAsDir); break;
         case kCmdPrevious: SynthesiseKey(VK_LEFT); break;
         case kCmdNext: SynthesiseKey(VK_RIGHT); break;
         case kCmdFullScreen: SynthesiseKey(VK_RETURN); break;
         case kCmdViewSwitch: ViewSwitch(); break;
         case kCmdContextMenu: ShowMenu(); break;
-        case kCmdOpenWith: OpenWithCommand(main_, *this); break;
+        case kCmdOpenWith: OpenWithCommand(main_, model_.list.CurrentPath()); break;
         case kCmdUpdateCheck: UpdateCheckCommand(main_); break;
         case kCmdBanner: OpenUrl(PageAddress(IDS_FAMILY_PAGE)); break;
         default: break;
@@ -165,9 +134,9 @@ void ToolbarPanel::ShowMenu() {
 }
 
 void ToolbarPanel::ViewSwitch() {
-    if (list_.Empty()) return;
-    thumbnailMode = !thumbnailMode;
-    SendMessageA(main_, UM_SET_VIEW, thumbnailMode ? 1 : 0, 0);
+    if (model_.list.Empty()) return;
+    model_.thumbnailMode = !model_.thumbnailMode;
+    SendMessageA(main_, UM_SET_VIEW, model_.thumbnailMode ? 1 : 0, 0);
 }
 
 void ToolbarPanel::SynthesiseKey(WORD vk) {
@@ -177,7 +146,7 @@ void ToolbarPanel::SynthesiseKey(WORD vk) {
     SendMessageA(main_, WM_KEYDOWN, vk, 0);
 }
 
-void ToolbarPanel::SaveFolders() { settings_.SaveFolders(initDir, saveAsDir); }
+void ToolbarPanel::SaveFolders() { settings_.SaveFolders(model_.initDir, model_.saveAsDir); }
 
 namespace {
 
@@ -265,7 +234,7 @@ CBitmapButton* ToolbarPanel::Button(uint32_t id) {
 }
 
 void ToolbarPanel::UpdateButtons() {
-    const bool current = PictureCurrent();
+    const bool current = model_.PictureCurrent();
     for (auto& b : buttons_) {
         const bool editorFunction = b->Id() < editorCount;
         if (!editorPresent) {
@@ -280,62 +249,62 @@ void ToolbarPanel::UpdateButtons() {
 }
 
 void ToolbarPanel::Build(const std::string& path) {
-    list_.Build(path);
+    model_.list.Build(path);
     UpdateButtons();
     SendMessageA(main_, UM_CLEAR_THUMBNAILS, 0, 0);
     StartSortWorker(true);
-    const std::string current = list_.CurrentPath();
+    const std::string current = model_.list.CurrentPath();
     SendMessageA(main_, UM_SHOW_FILE, 0, reinterpret_cast<LPARAM>(current.c_str()));
 }
 
 bool ToolbarPanel::BuildFromFolder(const std::string& folder) {
-    if (!list_.BuildFromFolder(folder)) return false;
+    if (!model_.list.BuildFromFolder(folder)) return false;
     UpdateButtons();
     SendMessageA(main_, UM_CLEAR_THUMBNAILS, 0, 0);
     StartSortWorker(true);
-    const std::string current = list_.CurrentPath();
+    const std::string current = model_.list.CurrentPath();
     SendMessageA(main_, UM_SHOW_FILE, 1, reinterpret_cast<LPARAM>(current.c_str()));
     return true;
 }
 
 void ToolbarPanel::OpenPaths(const std::vector<std::string>& paths, bool clearThumbnails) {
-    if (!list_.Assign(paths)) return;
+    if (!model_.list.Assign(paths)) return;
     UpdateButtons();
     if (clearThumbnails) SendMessageA(main_, UM_CLEAR_THUMBNAILS, 0, 0);
     StartSortWorker(true);
-    const std::string current = list_.CurrentPath();
+    const std::string current = model_.list.CurrentPath();
     SendMessageA(main_, UM_SHOW_FILE, 1, reinterpret_cast<LPARAM>(current.c_str()));
 }
 
 void ToolbarPanel::ShowFirst() {
-    const VSListSnapshot list = list_.Snapshot();
+    const VSListSnapshot list = model_.list.Snapshot();
     if (list.entries.empty()) return;
-    list_.SetCurrent(0, list.entries.front());
+    model_.list.SetCurrent(0, list.entries.front());
     SendMessageA(main_, UM_SHOW_FILE, 1, reinterpret_cast<LPARAM>(list.entries.front().c_str()));
 }
 
 int32_t ToolbarPanel::DeleteCurrent(bool thumbnailViewShown) {
-    if (list_.Empty()) return -1;
-    const std::string path = list_.CurrentPath();
+    if (model_.list.Empty()) return -1;
+    const std::string path = model_.list.CurrentPath();
     if (AppMessageBox(main_, DeleteQuestion(path), MB_YESNO | MB_ICONQUESTION) != IDYES) return -1;
-    const int32_t removed = list_.DeleteCurrent();
+    const int32_t removed = model_.list.DeleteCurrent();
     UpdateButtons();
     if (!thumbnailViewShown) {
-        const std::string current = list_.CurrentPath();
+        const std::string current = model_.list.CurrentPath();
         SendMessageA(main_, UM_SHOW_FILE, 0, reinterpret_cast<LPARAM>(current.c_str()));
     }
     return removed;
 }
 
 void ToolbarPanel::SortCommand(uint32_t key) {
-    sort_.Command(key);
+    model_.sort.Command(key);
     StartSortWorker(false);
 }
 
 void ToolbarPanel::StartSortWorker(bool afterBuild) {
     ReapWorkers();
     if (afterBuild) populatePending_ = true;
-    SortJob* job = new SortJob{this, sort_.key, sort_.ascending, !afterBuild, ++sortSerial_};
+    SortJob* job = new SortJob{this, model_.sort.key, model_.sort.ascending, !afterBuild, ++sortSerial_};
     HANDLE thread = CreateThread(nullptr, 0, SortWorker, job, 0, nullptr);
     if (!thread) {
         delete job;
@@ -353,7 +322,7 @@ DWORD WINAPI ToolbarPanel::SortWorker(LPVOID param) {
     // wins in the list and its pane.
     std::lock_guard<std::mutex> lock(self->sortLock_);
     if (job->serial != self->sortSerial_) return 0;
-    self->list_.SortList(job->key, job->ascending, [self](const std::string& path, const std::string& error) {
+    self->model_.list.SortList(job->key, job->ascending, [self](const std::string& path, const std::string& error) {
         AppMessageBox(self->main_, UnreadableFileText(path, error), MB_OK | MB_ICONERROR);
     });
     // A build whose own sort was overtaken still needs its thumbnails.

@@ -1,23 +1,21 @@
-// The panel across the top of the main window. It owns the folder file
-// list of the shown picture's folder with its sort state, the remembered
-// folders and the thumbnail mode flag, and runs the sort worker.
+// The panel across the top of the main window: the buttons, the context
+// menu, and the folder list's rebuilds and sort worker, working on the
+// main window's model.
 #ifndef VS_APP_TOOLBARPANEL_H
 #define VS_APP_TOOLBARPANEL_H
 
-#include "bitmapbutton.h"
-#include "framework.h"
-#include "settings_core.h"
-
-#include "browse/win/winfs.h"
-#include "folderlist.h"
+#include "app/bitmapbutton.h"
+#include "app/framework.h"
+#include "app/settings_core.h"
+#include "app/viewermodel.h"
 
 #include <atomic>
 #include <memory>
 #include <mutex>
-
-class CContextMenu;
 #include <string>
 #include <vector>
+
+class CContextMenu;
 
 // The viewer's own toolbar commands, relative to the editor function count.
 enum ToolbarCommand : uint32_t {
@@ -27,7 +25,7 @@ enum ToolbarCommand : uint32_t {
 
 class ToolbarPanel : public CDialogBase {
 public:
-    ToolbarPanel(HWND mainWindow, VSSettings& settings);
+    ToolbarPanel(HWND mainWindow, VSSettings& settings, VSViewerModel& model);
     ~ToolbarPanel() override;
 
     // Rebuilds the list from a picture path; shows it.
@@ -48,13 +46,6 @@ public:
     // Waits, dispatching messages, until every sort worker has ended.
     void WaitForSortWorkers();
 
-    FolderList& List() { return list_; }
-    const VSSortState& Sort() const { return sort_; }
-    bool PictureCurrent() const { return !list_.CurrentPath().empty(); }
-
-    bool thumbnailMode = false;
-    std::string initDir;
-    std::string saveAsDir;
     // Editor function count, also the identifier of the first own button.
     uint32_t editorCount = 7;
     // Set before the buttons are made when the editor component exists:
@@ -105,9 +96,7 @@ private:
 
     HWND main_;
     VSSettings& settings_;
-    VSWinFileSystem fs_;
-    FolderList list_;
-    VSSortState sort_;
+    VSViewerModel& model_;
     std::vector<HANDLE> workers_;
     std::mutex sortLock_;
     std::atomic<uint32_t> sortSerial_{0};
@@ -116,12 +105,5 @@ private:
     std::unique_ptr<CContextMenu> menu_;
     HBRUSH face_ = nullptr;
 };
-
-// The thumbnail worker's completion event is kept while that worker runs.
-void SetThumbnailCompletionEvent(HANDLE event);
-// Forgets the event when it is still the one stored; true then.
-bool ClearThumbnailCompletionEvent(HANDLE event);
-// Waits, dispatching messages, until the running thumbnail worker has ended.
-void WaitForThumbnails();
 
 #endif

@@ -1,12 +1,12 @@
 // The viewer's process life.
-#include "viewerapp.h"
+#include "app/viewerapp.h"
 
-#include "maindialog.h"
-#include "resource.h"
+#include "app/maindialog.h"
+#include "app/resource.h"
 
-#include "IS40.h"
+#include "codec/IS40.h"
 #include "codec/win/hostpaths.h"
-#include "texts.h"
+#include "browse/texts.h"
 
 #include <commctrl.h>
 #include <ole2.h>

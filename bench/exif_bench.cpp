@@ -10,7 +10,7 @@
 // files (its start-up spread over them, the way a batch job uses it)
 // against one in-process loop of ours; each is the best of three runs. A
 // reference figure starts one process per file for istool and exif.
-#include "IS40.h"
+#include "codec/IS40.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

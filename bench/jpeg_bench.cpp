@@ -3,7 +3,7 @@
 // on the same file.
 //
 //   bench_jpeg_bench [folder]     (default: $TMPDIR or /tmp)
-#include "IS40.h"
+#include "codec/IS40.h"
 
 #include <unistd.h>
 

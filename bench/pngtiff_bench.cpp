@@ -2,7 +2,7 @@
 // IS40 calls, against netpbm's converters on the same files.
 //
 //   bench_pngtiff_bench [folder]     (default: $TMPDIR or /tmp)
-#include "IS40.h"
+#include "codec/IS40.h"
 
 #include <chrono>
 #include <cmath>

@@ -15,8 +15,8 @@
 // same process that only reads the input (convert in.ppm null:); the
 // difference divided by kRepeat is one operation, without start-up and
 // PPM decoding.
-#include "IS40.h"
-#include "render.h"
+#include "codec/IS40.h"
+#include "browse/render.h"
 
 #include <algorithm>
 #include <chrono>

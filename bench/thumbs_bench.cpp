@@ -8,9 +8,9 @@
 // Ours runs in one process over all files; ImageMagick runs once per set
 // (mogrify over the whole folder), so its start-up is spread over the files.
 // Both on files already in the page cache.
-#include "IS40.h"
-#include "imageloader.h"
-#include "thumbnail.h"
+#include "codec/IS40.h"
+#include "browse/imageloader.h"
+#include "thumbs/thumbnail.h"
 
 #include <chrono>
 #include <cstdio>

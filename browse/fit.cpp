@@ -1,5 +1,5 @@
 // Fitting and centring.
-#include "fit.h"
+#include "browse/fit.h"
 
 #include <limits>
 

@@ -1,7 +1,7 @@
 // The folder file list and its sort orders.
-#include "folderlist.h"
+#include "browse/folderlist.h"
 
-#include "paths.h"
+#include "browse/paths.h"
 
 #include <iterator>
 #include <list>
@@ -326,6 +326,11 @@ void FolderList::ReplaceCurrent(const std::string& path) {
         ++generation_;
     }
     path_ = path;
+}
+
+uint64_t FolderList::Generation() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return generation_;
 }
 
 int32_t FolderList::Count() const {

@@ -30,6 +30,7 @@ struct VSDirEntry {
 struct VSFileStatus {
     int64_t created;  // whole seconds; any monotonic seconds value will do
     uint32_t size;    // low 32 bits of the size in bytes
+    int64_t written = 0;  // the last write, in the file system's own ticks
 };
 
 class VSFileSystem {
@@ -134,6 +135,8 @@ public:
     void ReplaceCurrent(const std::string& path);
 
     int32_t Count() const;
+    // Changes with every change of the entries (their order included).
+    uint64_t Generation() const;
     int32_t CurrentIndex() const;
     std::string CurrentPath() const;
     // "" outside the list.

@@ -1,9 +1,9 @@
 // The EXIF parts of the picture loader: thumbnail and orientation.
-#include "imageloader.h"
+#include "browse/imageloader.h"
 
-#include "IS40.h"
-#include "IS40exif.h"
-#include "IS40jpeg.h"
+#include "codec/IS40.h"
+#include "exif/IS40exif.h"
+#include "codec/IS40jpeg.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Picture files in and out through the codec library.
-#include "imageloader.h"
+#include "browse/imageloader.h"
 
-#include "IS40.h"
-#include "texts.h"
+#include "codec/IS40.h"
+#include "browse/texts.h"
 
 #include <cctype>
 #include <climits>

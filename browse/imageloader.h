@@ -5,8 +5,8 @@
 #ifndef VS_BROWSE_IMAGELOADER_H
 #define VS_BROWSE_IMAGELOADER_H
 
-#include "IS40.h"
-#include "fit.h"
+#include "codec/IS40.h"
+#include "browse/fit.h"
 
 #include <cstdint>
 #include <string>

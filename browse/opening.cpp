@@ -1,7 +1,7 @@
 // The decisions behind the open dialog and dropped files.
-#include "opening.h"
+#include "browse/opening.h"
 
-#include "paths.h"
+#include "browse/paths.h"
 
 const char kOpenDialogTitle[] = "Select image(s)";
 

@@ -1,5 +1,5 @@
 // Path functions on "\"-separated texts.
-#include "paths.h"
+#include "browse/paths.h"
 
 #include <algorithm>
 

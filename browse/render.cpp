@@ -1,7 +1,7 @@
 // The display's render pipeline.
-#include "render.h"
+#include "browse/render.h"
 
-#include "IS40.h"
+#include "codec/IS40.h"
 
 #include <algorithm>
 #include <cstddef>

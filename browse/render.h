@@ -3,7 +3,7 @@
 #ifndef VS_BROWSE_RENDER_H
 #define VS_BROWSE_RENDER_H
 
-#include "fit.h"
+#include "browse/fit.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,7 +1,7 @@
 // The caption and status bar texts.
-#include "texts.h"
+#include "browse/texts.h"
 
-#include "paths.h"
+#include "browse/paths.h"
 
 #include <cinttypes>
 #include <cstdio>

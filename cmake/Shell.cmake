@@ -24,9 +24,7 @@ set(VS_HOST_LIBS ${JPEG_LIBRARIES} ${PNG_LIBRARIES} ${TIFF_LIBRARIES} ${ZLIB_LIB
 # order; WITH_CORE alone means just the codec library.
 function(vs_wine_program name)
   cmake_parse_arguments(P "WITH_CORE;CONSOLE" "RC" "SOURCES;LIBS;CORE;RC_DEPENDS" ${ARGN})
-  set(incdirs ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/codec ${CMAKE_SOURCE_DIR}/exif
-    ${CMAKE_SOURCE_DIR}/browse ${CMAKE_SOURCE_DIR}/app ${CMAKE_SOURCE_DIR}/features
-    ${CMAKE_SOURCE_DIR}/thumbs)
+  set(incdirs ${CMAKE_SOURCE_DIR})
   set(coretargets ${P_CORE})
   if(P_WITH_CORE AND NOT coretargets)
     set(coretargets vscore)

@@ -160,9 +160,9 @@ uint32_t IS40_WriteTGA(ISHANDLE handle, const uint8_t* image, uint32_t width, ui
 #endif
 
 // The other parts of the interface, one header each.
-#include "IS40ops.h"
-#include "IS40jpeg.h"
-#include "IS40pngtiff.h"
-#include "IS40exif.h"
+#include "codec/IS40ops.h"
+#include "codec/IS40jpeg.h"
+#include "codec/IS40pngtiff.h"
+#include "exif/IS40exif.h"
 
 #endif

@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "IS40.h"
+#include "codec/IS40.h"
 
 #ifdef __cplusplus
 extern "C" {

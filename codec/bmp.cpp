@@ -4,7 +4,7 @@
 // 8, 16, 24 and 32 bits, uncompressed, RLE8, RLE4 and bit fields. Writes
 // uncompressed files at every bit count, RLE8 for 8-bit data, and packed
 // DIBs as they are.
-#include "isframe.h"
+#include "codec/isframe.h"
 
 #include <cmath>
 #include <cstring>

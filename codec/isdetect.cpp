@@ -1,6 +1,6 @@
 // Format detection by content and the generic reader over every format.
 
-#include "isframe.h"
+#include "codec/isframe.h"
 
 #include <cstring>
 

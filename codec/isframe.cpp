@@ -1,4 +1,4 @@
-#include "isframe.h"
+#include "codec/isframe.h"
 
 #include <cstdio>
 #include <cstdlib>

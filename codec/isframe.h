@@ -5,7 +5,7 @@
 #ifndef ISFRAME_H
 #define ISFRAME_H
 
-#include "IS40.h"
+#include "codec/IS40.h"
 
 #include <cstddef>
 #include <cstdint>

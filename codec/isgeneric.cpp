@@ -1,5 +1,5 @@
 // The generic reader: detect the format, then call its reader.
-#include "isframe.h"
+#include "codec/isframe.h"
 
 #include <cstring>
 

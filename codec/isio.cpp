@@ -1,5 +1,5 @@
 
-#include "isframe.h"
+#include "codec/isframe.h"
 
 #include <climits>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Formats the generic reader can name but this library does not decode:
 // each reports that no reader fits (error 2).
-#include "isframe.h"
+#include "codec/isframe.h"
 
 namespace {
 uint8_t* NoReader(ISHANDLE handle, uint32_t* width, uint32_t* height, const char* function) {

@@ -3,7 +3,7 @@
 #ifndef ISTIFF_H
 #define ISTIFF_H
 
-#include "isframe.h"
+#include "codec/isframe.h"
 
 #include <tiffio.h>
 

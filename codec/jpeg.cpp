@@ -5,7 +5,7 @@
 // entered the library (JpegCall); no C++ object with a destructor lives in
 // the frames it skips. Failures are then thrown as ISException from C++
 // code only, and caught at the entry point.
-#include "isframe.h"
+#include "codec/isframe.h"
 
 #include <csetjmp>
 #include <cstdio>

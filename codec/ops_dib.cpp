@@ -1,6 +1,6 @@
 // Packed DIBs, the pixel contract of the display bitmaps: made from RGB
 // image buffers here, read back through the BMP codec.
-#include "isframe.h"
+#include "codec/isframe.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // Filling a rectangle with one colour.
-#include "isframe.h"
+#include "codec/isframe.h"
 
 #include <cstring>
 

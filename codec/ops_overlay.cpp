@@ -1,5 +1,5 @@
 // Laying one image over another with an opacity and a combining rule.
-#include "isframe.h"
+#include "codec/isframe.h"
 
 #include <algorithm>
 #include <cmath>

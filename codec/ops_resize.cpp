@@ -1,6 +1,6 @@
 // Resizing: box reduction, bilinear, nearest neighbour and separable
 // filtered resampling, for 8- and 16-bit samples.
-#include "isframe.h"
+#include "codec/isframe.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
 // Quarter and half turns, and the eight EXIF orientations made upright.
-#include "isframe.h"
+#include "codec/isframe.h"
 
 #include <cstring>
 

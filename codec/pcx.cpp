@@ -1,6 +1,6 @@
 // PCX reading and writing: run-length coded scan lines of one or more
 // planes, optional 256-colour palette at the end of the file.
-#include "isframe.h"
+#include "codec/isframe.h"
 
 #include <cmath>
 #include <cstring>

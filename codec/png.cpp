@@ -3,7 +3,7 @@
 // libpng reports errors by longjmp. Every libpng call runs inside
 // PngProtect, whose body keeps no object with a destructor, so the jump
 // never skips one; the C++ objects of a call live in the frames above.
-#include "isframe.h"
+#include "codec/isframe.h"
 
 #include <png.h>
 

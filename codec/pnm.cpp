@@ -1,5 +1,5 @@
 // PBM, PGM and PPM (plain and raw) through libnetpbm's pam interface.
-#include "isframe.h"
+#include "codec/isframe.h"
 
 #include <csetjmp>
 #include <cstddef>

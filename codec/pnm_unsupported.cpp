@@ -1,5 +1,5 @@
 // The Windows build has no libnetpbm: PNM files are detected but not read.
-#include "isframe.h"
+#include "codec/isframe.h"
 
 extern "C" uint8_t* IS40_ReadPNM(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t, uint8_t*,
                                  uint32_t) {

@@ -5,7 +5,7 @@
 // map entries, either origin and either horizontal direction. Writes
 // uncompressed 8-bit colour-mapped, 24- and 32-bit files followed by a
 // version 2 extension area and footer.
-#include "isframe.h"
+#include "codec/isframe.h"
 
 #include <cstring>
 #include <ctime>

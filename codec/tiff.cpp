@@ -4,9 +4,9 @@
 // photometric interpretation, sample layout and compression it supports;
 // index reads decode the strips or tiles themselves. The Orientation tag is
 // applied here for all eight values (libtiff only flips).
-#include "istiff.h"
+#include "codec/istiff.h"
 
-#include "isframe.h"
+#include "codec/isframe.h"
 
 #include <cmath>
 #include <cstdarg>

@@ -3,7 +3,7 @@
 // Every offset, count and size taken from the block is checked against the
 // block in 64-bit arithmetic before anything is read; nothing but IFD0 ->
 // IFD1 and the three pointer tags is followed, so no chain can loop.
-#include "isexif.h"
+#include "exif/isexif.h"
 
 #include <cstdarg>
 #include <cstdio>

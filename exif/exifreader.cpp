@@ -1,6 +1,6 @@
 // The EXIF reader: JPEG and raw routes, thumbnail and user-comment copies,
 // and the four IS40_EXIF entry points.
-#include "isexif.h"
+#include "exif/isexif.h"
 
 #include <cstring>
 #include <limits>

@@ -1,5 +1,5 @@
 // Typed EXIF tags: value decoding, value texts and the tag name tables.
-#include "isexif.h"
+#include "exif/isexif.h"
 
 #include <cstdarg>
 #include <cstdio>

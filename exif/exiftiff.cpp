@@ -5,9 +5,9 @@
 // read entry by entry from the same source, so that every value arrives
 // exactly as stored (rationals as numerator and denominator) and converted
 // to the type of its table row.
-#include "isexif.h"
+#include "exif/isexif.h"
 
-#include "istiff.h"
+#include "codec/istiff.h"
 
 #include <cstring>
 #include <new>

@@ -3,8 +3,8 @@
 #ifndef ISEXIF_H
 #define ISEXIF_H
 
-#include "IS40.h"
-#include "isframe.h"
+#include "codec/IS40.h"
+#include "codec/isframe.h"
 
 #include <atomic>
 #include <cstdint>

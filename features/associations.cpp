@@ -1,6 +1,6 @@
-#include "associations.h"
+#include "features/associations.h"
 
-#include "settings_core.h"
+#include "app/settings_core.h"
 
 const char kClassesKey[] = "Software\\Classes\\";
 const char kFileExtsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\";

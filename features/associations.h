@@ -5,7 +5,7 @@
 #ifndef VS_FEATURES_ASSOCIATIONS_H
 #define VS_FEATURES_ASSOCIATIONS_H
 
-#include "regtree.h"
+#include "app/regtree.h"
 
 #include <cstdint>
 #include <string>

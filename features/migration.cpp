@@ -1,7 +1,7 @@
-#include "migration.h"
+#include "features/migration.h"
 
-#include "paths.h"
-#include "settings_core.h"
+#include "browse/paths.h"
+#include "app/settings_core.h"
 
 #include <cstdio>
 

@@ -3,7 +3,7 @@
 #ifndef VS_FEATURES_MIGRATION_H
 #define VS_FEATURES_MIGRATION_H
 
-#include "regtree.h"
+#include "app/regtree.h"
 
 #include <string>
 

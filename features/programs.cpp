@@ -1,4 +1,4 @@
-#include "programs.h"
+#include "features/programs.h"
 
 #include <cctype>
 

@@ -1,7 +1,7 @@
-#include "saveas.h"
+#include "features/saveas.h"
 
-#include "paths.h"
-#include "render.h"
+#include "browse/paths.h"
+#include "browse/render.h"
 
 const char kSaveFilter[] =
     "JPEG (*.jpg)|*.jpg|BMP (*.bmp)|*.bmp|PNG (*.png)|*.png|TIFF (*.tif)|*.tif|PCX (*.pcx)|*.pcx|TGA (*.tga)|*.tga||";

@@ -5,7 +5,7 @@
 #ifndef VS_FEATURES_SAVEAS_H
 #define VS_FEATURES_SAVEAS_H
 
-#include "imageloader.h"
+#include "browse/imageloader.h"
 
 #include <cstdint>
 #include <string>

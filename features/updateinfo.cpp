@@ -1,4 +1,4 @@
-#include "updateinfo.h"
+#include "features/updateinfo.h"
 
 #include <cstdlib>
 

@@ -1,7 +1,7 @@
 // The thumbnail view's records.
-#include "thumbbook.h"
+#include "thumbs/thumbbook.h"
 
-#include "paths.h"
+#include "browse/paths.h"
 
 #include <utility>
 

@@ -1,10 +1,10 @@
 // Thumbnail composition on the 160 x 120 canvas.
-#include "thumbnail.h"
+#include "thumbs/thumbnail.h"
 
-#include "IS40.h"
-#include "fit.h"
-#include "imageloader.h"
-#include "render.h"
+#include "codec/IS40.h"
+#include "browse/fit.h"
+#include "browse/imageloader.h"
+#include "browse/render.h"
 
 #include <algorithm>
 

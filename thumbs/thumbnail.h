@@ -4,7 +4,7 @@
 #ifndef VS_THUMBS_THUMBNAIL_H
 #define VS_THUMBS_THUMBNAIL_H
 
-#include "render.h"
+#include "browse/render.h"
 
 #include <cstdint>
 #include <string>

@@ -6,9 +6,9 @@
 //   istool rotate IN OUT 90|180|270    quarter and half turns, clockwise
 //   istool exif FILE                   every EXIF tag: directory, id, name, type, value
 //   istool thumb FILE OUT.jpg          the embedded EXIF thumbnail
-#include "IS40.h"
-#include "isexif.h"
-#include "platform.h"
+#include "codec/IS40.h"
+#include "exif/isexif.h"
+#include "tools/platform.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "platform.h"
+#include "tools/platform.h"
 
 #include <cstdio>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 // The data object and drop source of dragging files out.
-#include "dataobject.h"
+#include "browse/win/dataobject.h"
 
-#include "dragformat.h"
+#include "browse/win/dragformat.h"
 
 #include <shlobj.h>
 

@@ -1,13 +1,12 @@
 // The open dialog, the two kinds of drop, and dragging the picture out.
-#include "openfiles.h"
+#include "browse/win/openfiles.h"
 
-#include "dataobject.h"
-#include "opening.h"
-#include "paths.h"
+#include "browse/win/dataobject.h"
+#include "browse/opening.h"
+#include "browse/paths.h"
 
 #include "app/framework.h"
 #include "app/resource.h"
-#include "app/toolbarpanel.h"
 
 #include <commdlg.h>
 #include <shellapi.h>
@@ -16,37 +15,6 @@ namespace {
 
 const size_t kFileNameBuffer = 10000;
 const int kFileNameBox = 1148;  // cmb13, the explorer dialog's name box
-
-// The thumbnail worker reads the list that is about to be replaced.
-void StopThumbnails(HWND mainWindow, bool wait) {
-    SendMessageA(mainWindow, UM_STOP_THUMBNAILS, 0, 0);
-    if (!wait) return;
-    WaitForThumbnails();
-}
-
-void ShowCurrent(HWND mainWindow, ToolbarPanel& panel) {
-    const std::string current = panel.List().CurrentPath();
-    SendMessageA(mainWindow, UM_SHOW_FILE, 1, reinterpret_cast<LPARAM>(current.c_str()));
-}
-
-// Carries out a drop's plan; the thumbnails are cleared for the OLE drop only.
-void OpenPlanned(HWND mainWindow, ToolbarPanel& panel, const VSOpenPlan& plan, bool oleDrop) {
-    switch (plan.kind) {
-    case VSOpenPlan::kFiles: panel.OpenPaths(plan.paths, oleDrop); break;
-    case VSOpenPlan::kKeepFirst: panel.ShowFirst(); break;
-    case VSOpenPlan::kFolder:
-        panel.List().Clear();
-        panel.BuildFromFolder(plan.path);
-        break;
-    case VSOpenPlan::kFile:
-        panel.List().Clear();
-        panel.Build(plan.path);
-        break;
-    case VSOpenPlan::kUnsupported: panel.List().Clear(); break;
-    case VSOpenPlan::kNothing: break;
-    }
-    (void)mainWindow;
-}
 
 std::vector<std::string> DroppedPaths(HDROP drop) {
     std::vector<std::string> paths;
@@ -61,8 +29,7 @@ std::vector<std::string> DroppedPaths(HDROP drop) {
 
 class DropTarget : public VSComObject<IDropTarget> {
 public:
-    DropTarget(HWND mainWindow, ToolbarPanel& panel)
-        : VSComObject(IID_IDropTarget), main_(mainWindow), panel_(panel) {}
+    explicit DropTarget(HWND mainWindow) : VSComObject(IID_IDropTarget), main_(mainWindow) {}
 
     HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* data, DWORD, POINTL, DWORD* effect) override {
         accept_ = Acceptable(data);
@@ -81,7 +48,6 @@ public:
         *effect = DROPEFFECT_NONE;
         if (!accept_ || !Acceptable(data)) return S_OK;
         accept_ = false;
-        StopThumbnails(main_, false);
         FORMATETC format{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
         STGMEDIUM medium{};
         if (FAILED(data->GetData(&format, &medium))) return S_OK;
@@ -91,10 +57,7 @@ public:
             GlobalUnlock(medium.hGlobal);
         }
         ReleaseStgMedium(&medium);
-        OpenPlanned(main_, panel_, PlanDrop(paths, true), true);
-        panel_.UpdateButtons();
-        SetForegroundWindow(main_);
-        ShowCurrent(main_, panel_);
+        SendMessageA(main_, UM_FILES_DROPPED, 1, reinterpret_cast<LPARAM>(&paths));
         *effect = DROPEFFECT_COPY;
         return S_OK;
     }
@@ -109,7 +72,6 @@ private:
     }
 
     HWND main_;
-    ToolbarPanel& panel_;
     bool accept_ = false;
 };
 
@@ -151,40 +113,14 @@ std::string CFileDialogEx::NextFolder() const {
     return ParseOpenSelection(buffer_.data(), buffer_.size()).initDir;
 }
 
-void OpenDialog(HWND mainWindow, ToolbarPanel& panel) {
-    CFileDialogEx dialog(mainWindow, panel.initDir);
-    if (dialog.Show()) {
-        HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
-        StopThumbnails(mainWindow, true);
-        SetCursor(previous ? previous : LoadCursorA(nullptr, IDC_ARROW));
-        const std::vector<std::string> paths = dialog.Paths();
-        if (paths.size() > 1) {
-            panel.List().Clear();
-            panel.OpenPaths(paths, true);
-        } else if (paths.size() == 1) {
-            panel.List().Clear();
-            SendMessageA(mainWindow, UM_CLEAR_THUMBNAILS, 0, 0);
-            panel.Build(paths[0]);
-        }
-        if (!paths.empty()) panel.initDir = dialog.NextFolder();
-    }
-    panel.UpdateButtons();
-    InvalidateRect(mainWindow, nullptr, TRUE);
-    UpdateWindow(mainWindow);
-}
-
-void DropFiles(HWND mainWindow, ToolbarPanel& panel, HDROP drop) {
-    const std::vector<std::string> paths = DroppedPaths(drop);
+std::vector<std::string> DroppedFiles(HDROP drop) {
+    std::vector<std::string> paths = DroppedPaths(drop);
     DragFinish(drop);
-    OpenPlanned(mainWindow, panel, PlanDrop(paths, false), false);
-    panel.UpdateButtons();
-    SetForegroundWindow(mainWindow);
-    SetFocus(mainWindow);
-    InvalidateRect(mainWindow, nullptr, TRUE);
+    return paths;
 }
 
-IDropTarget* RegisterDropTarget(HWND mainWindow, ToolbarPanel& panel) {
-    DropTarget* target = new DropTarget(mainWindow, panel);
+IDropTarget* RegisterDropTarget(HWND mainWindow) {
+    DropTarget* target = new DropTarget(mainWindow);
     if (FAILED(RegisterDragDrop(mainWindow, target))) {
         target->Release();
         return nullptr;

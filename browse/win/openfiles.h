@@ -10,8 +10,6 @@
 #include <string>
 #include <vector>
 
-class ToolbarPanel;
-
 // The platform's open dialog, whose file name box empties whenever the
 // user changes folder.
 class CFileDialogEx {
@@ -30,13 +28,12 @@ private:
     std::vector<char> buffer_;
 };
 
-// The open command (button and key O).
-void OpenDialog(HWND mainWindow, ToolbarPanel& panel);
-// WM_DROPFILES.
-void DropFiles(HWND mainWindow, ToolbarPanel& panel, HDROP drop);
-// Registers the OLE drop target on the main window; the result is released
-// with RevokeDropTarget.
-IDropTarget* RegisterDropTarget(HWND mainWindow, ToolbarPanel& panel);
+// The paths of a WM_DROPFILES drop, which is finished here.
+std::vector<std::string> DroppedFiles(HDROP drop);
+// Registers the OLE drop target on the main window, which is sent
+// UM_FILES_DROPPED for a drop; the result is released with
+// RevokeDropTarget.
+IDropTarget* RegisterDropTarget(HWND mainWindow);
 void RevokeDropTarget(HWND mainWindow, IDropTarget* target);
 // Drags the file out with copy and move allowed, marked as the viewer's own.
 void DragOut(const std::string& path);

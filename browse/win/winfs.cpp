@@ -1,5 +1,5 @@
 // Folders, file status and the loader's messages under Win32.
-#include "winfs.h"
+#include "browse/win/winfs.h"
 
 #include "app/framework.h"
 
@@ -44,6 +44,7 @@ bool VSWinFileSystem::Status(const std::string& path, VSFileStatus* status, std:
     FileTimeToLocalFileTime(&utc, &local);
     const uint64_t ticks = (static_cast<uint64_t>(local.dwHighDateTime) << 32) | local.dwLowDateTime;
     status->created = static_cast<int64_t>(ticks / 10000000u);
+    status->written = static_cast<int64_t>((static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime);
     return true;
 }
 
@@ -58,6 +59,7 @@ VSSize ScreenPixels() {
 }
 
 VSSize VSWinLoaderHost::ScreenSize() { return ScreenPixels(); }
+VSSize QuietLoaderHost::ScreenSize() { return ScreenPixels(); }
 
 void VSWinLoaderHost::ReadFailed(uint32_t resource, const std::string& path) {
     std::string format = ResourceText(resource);

@@ -4,8 +4,8 @@
 
 #include <windows.h>
 
-#include "folderlist.h"
-#include "imageloader.h"
+#include "browse/folderlist.h"
+#include "browse/imageloader.h"
 
 class VSWinFileSystem : public VSFileSystem {
 public:
@@ -28,6 +28,17 @@ public:
 
 private:
     HWND owner_;
+};
+
+// A worker's loader host: a file it cannot read is simply skipped. A
+// message box from a worker would pop up over whichever view is shown,
+// hold the worker (and a closing viewer waiting for it) until answered,
+// and come again when the user opens the file.
+class QuietLoaderHost : public VSLoaderHost {
+public:
+    VSSize ScreenSize() override;
+    void ReadFailed(uint32_t, const std::string&) override {}
+    void Message(const std::string&) override {}
 };
 
 // HORZRES and VERTRES of the screen.

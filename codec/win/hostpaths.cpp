@@ -1,9 +1,9 @@
 // The Windows-to-host path mapper of the codec library under Winelib.
-#include "hostpaths.h"
+#include "codec/win/hostpaths.h"
 
 #include <windows.h>
 
-#include "IS40.h"
+#include "codec/IS40.h"
 
 #include <cstring>
 

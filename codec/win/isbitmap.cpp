@@ -5,14 +5,14 @@
 //
 // The frame header comes before windows.h so that its standard headers
 // never see the min and max macros.
-#include "isframe.h"
+#include "codec/isframe.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
 #include <windows.h>
 
-#include "isbitmap.h"
+#include "codec/win/isbitmap.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 // The About dialog.
-#include "features.h"
-#include "featuresres.h"
+#include "features/win/features.h"
+#include "features/win/featuresres.h"
 
 #include "app/framework.h"
 #include "app/resource.h"

@@ -1,11 +1,11 @@
 // The installed editor's version and the dialog that asks for a newer one.
-#include "features.h"
-#include "featuresres.h"
-#include "winregtree.h"
+#include "features/win/features.h"
+#include "features/win/featuresres.h"
+#include "features/win/winregtree.h"
 
 #include "app/framework.h"
 #include "app/resource.h"
-#include "updateinfo.h"
+#include "features/updateinfo.h"
 
 namespace {
 

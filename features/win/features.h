@@ -8,12 +8,11 @@
 
 #include <string>
 
-class ToolbarPanel;
-
-// Save As of the current picture (key S, toolbar button).
-void SaveAsCommand(HWND mainWindow, ToolbarPanel& panel);
+// Save As of the current picture (key S, toolbar button); the dialog starts
+// in *saveAsDir, which becomes the folder chosen.
+void SaveAsCommand(HWND mainWindow, const std::string& current, std::string* saveAsDir);
 // Hands the current picture to a program the user picks (key E).
-void OpenWithCommand(HWND mainWindow, ToolbarPanel& panel);
+void OpenWithCommand(HWND mainWindow, const std::string& file);
 // The settings dialog; sends UM_RERENDER when "AutoRotate" changed.
 void SettingsCommand(HWND mainWindow);
 // The update check (menu item, toolbar button).

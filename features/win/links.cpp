@@ -1,13 +1,13 @@
 // Web addresses of the maker's server and opening them in the browser.
-#include "features.h"
-#include "process.h"
-#include "serverhost.h"
-#include "winregtree.h"
+#include "features/win/features.h"
+#include "features/win/process.h"
+#include "features/win/serverhost.h"
+#include "features/win/winregtree.h"
 
 #include "app/framework.h"
 #include "app/resource.h"
-#include "settings_core.h"
-#include "updateinfo.h"
+#include "app/settings_core.h"
+#include "features/updateinfo.h"
 
 #include <vector>
 

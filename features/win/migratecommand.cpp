@@ -1,8 +1,8 @@
 // Start-up: the settings of an older version, copied once.
-#include "features.h"
-#include "winregtree.h"
+#include "features/win/features.h"
+#include "features/win/winregtree.h"
 
-#include "migration.h"
+#include "features/migration.h"
 
 void MigrateSettings() {
     VSWinRegTree tree(HKEY_CURRENT_USER);

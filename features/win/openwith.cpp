@@ -1,12 +1,11 @@
 // Open with: the programs the file-type registry links to the picture's
 // extension, each with its icon, or any program the user picks.
-#include "features.h"
-#include "process.h"
-#include "featuresres.h"
+#include "features/win/features.h"
+#include "features/win/process.h"
+#include "features/win/featuresres.h"
 
 #include "app/framework.h"
-#include "app/toolbarpanel.h"
-#include "programs.h"
+#include "features/programs.h"
 
 #include <commdlg.h>
 #include <shellapi.h>
@@ -231,8 +230,7 @@ std::string Extension(const std::string& path) {
 
 }  // namespace
 
-void OpenWithCommand(HWND mainWindow, ToolbarPanel& panel) {
-    const std::string file = panel.List().CurrentPath();
+void OpenWithCommand(HWND mainWindow, const std::string& file) {
     if (file.empty()) return;
     COpenWith dialog(file);
     if (dialog.EnumeratePrograms(Extension(file)) == 0) {

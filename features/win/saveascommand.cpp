@@ -1,12 +1,11 @@
 // Save As of the shown picture under a name and format the user picks.
-#include "features.h"
+#include "features/win/features.h"
 
 #include "app/framework.h"
-#include "app/toolbarpanel.h"
 #include "browse/win/winfs.h"
-#include "paths.h"
-#include "programs.h"
-#include "saveas.h"
+#include "browse/paths.h"
+#include "features/programs.h"
+#include "features/saveas.h"
 
 #include <commdlg.h>
 
@@ -30,8 +29,7 @@ public:
 
 }  // namespace
 
-void SaveAsCommand(HWND mainWindow, ToolbarPanel& panel) {
-    const std::string current = panel.List().CurrentPath();
+void SaveAsCommand(HWND mainWindow, const std::string& current, std::string* saveAsDir) {
     if (current.empty()) return;
     char path[260] = {};
     lstrcpynA(path, SaveInitialName(current).c_str(), sizeof path);
@@ -42,12 +40,12 @@ void SaveAsCommand(HWND mainWindow, ToolbarPanel& panel) {
     ofn.lpstrFilter = filter.c_str();
     ofn.lpstrFile = path;
     ofn.nMaxFile = sizeof path;
-    ofn.lpstrInitialDir = panel.saveAsDir.empty() ? nullptr : panel.saveAsDir.c_str();
+    ofn.lpstrInitialDir = saveAsDir->empty() ? nullptr : saveAsDir->c_str();
     ofn.lpstrDefExt = "jpg";
     ofn.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
     if (!GetSaveFileNameA(&ofn)) return;
     const std::string chosen = path;
-    panel.saveAsDir = Folder(chosen);
+    *saveAsDir = Folder(chosen);
     const std::string extension =
         ofn.nFileExtension > 0 && ofn.nFileExtension < chosen.size() ? chosen.substr(ofn.nFileExtension) : "";
     VSWinLoaderHost host(mainWindow);

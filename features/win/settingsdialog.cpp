@@ -1,15 +1,15 @@
 // The settings dialog: which picture types open with the viewer, and
 // whether pictures are turned upright from EXIF.
-#include "features.h"
-#include "featuresres.h"
-#include "winregtree.h"
+#include "features/win/features.h"
+#include "features/win/featuresres.h"
+#include "features/win/winregtree.h"
 
 #include <commctrl.h>
 
 #include "app/framework.h"
 #include "app/resource.h"
 #include "app/settings_core.h"
-#include "associations.h"
+#include "features/associations.h"
 
 namespace {
 

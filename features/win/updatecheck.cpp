@@ -4,13 +4,13 @@
 // interface does.
 #define CINTERFACE
 #define COBJMACROS
-#include "features.h"
-#include "featuresres.h"
-#include "serverhost.h"
+#include "features/win/features.h"
+#include "features/win/featuresres.h"
+#include "features/win/serverhost.h"
 
 #include "app/framework.h"
 #include "app/resource.h"
-#include "updateinfo.h"
+#include "features/updateinfo.h"
 
 #include <objbase.h>
 #include <oleauto.h>

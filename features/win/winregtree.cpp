@@ -1,6 +1,6 @@
 // Each call opens its key and closes it again: the callers follow the
 // registry steps one at a time, and a failure only skips its own step.
-#include "winregtree.h"
+#include "features/win/winregtree.h"
 
 #include <cstring>
 

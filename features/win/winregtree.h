@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "regtree.h"
+#include "app/regtree.h"
 
 class VSWinRegTree : public VSRegTree {
 public:

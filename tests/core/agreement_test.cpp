@@ -1,10 +1,10 @@
 // Files other programs write, decoded the way those programs show them, and
 // the layouts every reader shares.
-#include "IS40.h"
-#include "IS40exif.h"
-#include "IS40jpeg.h"
-#include "IS40pngtiff.h"
-#include "testutil.h"
+#include "codec/IS40.h"
+#include "exif/IS40exif.h"
+#include "codec/IS40jpeg.h"
+#include "codec/IS40pngtiff.h"
+#include "tests/core/testutil.h"
 
 #include <zlib.h>
 

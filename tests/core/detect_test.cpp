@@ -1,5 +1,5 @@
 // Format detection, the generic reader and the PNM family.
-#include "testutil.h"
+#include "tests/core/testutil.h"
 
 #include <cstring>
 #include <string>

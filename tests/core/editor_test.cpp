@@ -1,6 +1,6 @@
 // The editor integration's rules: the required version, the tooltips, the
 // function count and what each kind of result does to the folder list.
-#include "editor_core.h"
+#include "app/editor_core.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // type, the five directories, the maker-note layouts), JPEGs tagged by
 // exiftool and read back against its own listing, the TIFF route, and
 // damaged blocks. Random damage is the fuzz target's business.
-#include "isexif.h"
-#include "testutil.h"
+#include "exif/isexif.h"
+#include "tests/core/testutil.h"
 
 #include <algorithm>
 #include <cstring>

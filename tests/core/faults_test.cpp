@@ -1,8 +1,8 @@
 // Fault injection over every reader and writer: destinations that cannot be
 // created or fill up, sources whose reads fail midway, and allocation
 // failure at each allocation one read makes.
-#include "isframe.h"
-#include "testutil.h"
+#include "codec/isframe.h"
+#include "tests/core/testutil.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

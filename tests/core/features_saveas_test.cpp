@@ -1,8 +1,8 @@
 // Save As with real files: the type by extension, the byte copy, and a
 // target that is replaced only by a complete new file.
-#include "IS40pngtiff.h"
-#include "saveas.h"
-#include "testutil.h"
+#include "codec/IS40pngtiff.h"
+#include "features/saveas.h"
+#include "tests/core/testutil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The folder file list: building, navigation, deletion, the sort orders
 // and the list's consistency while the sort reads file statuses.
-#include "folderlist.h"
-#include "paths.h"
+#include "browse/folderlist.h"
+#include "browse/paths.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Library frame: error recording, sources and destinations, allocation.
-#include "isframe.h"
-#include "testutil.h"
+#include "codec/isframe.h"
+#include "tests/core/testutil.h"
 
 #include <functional>
 #include <regex>

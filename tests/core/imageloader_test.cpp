@@ -1,8 +1,8 @@
 // The picture loader: scaled JPEG decodes, recognition by content, the
 // failure messages, writes by type and their error texts. Its EXIF side is
 // checked with the thumbnails.
-#include "imageloader.h"
-#include "testutil.h"
+#include "browse/imageloader.h"
+#include "tests/core/testutil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Image operations against their definitions computed here: resizing in
 // every mode, quarter turns, fills, overlays and the packed-DIB conversions.
-#include "isframe.h"
-#include "testutil.h"
+#include "codec/isframe.h"
+#include "tests/core/testutil.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,12 +1,12 @@
 // Path functions, fitting and centring, the display texts, what dropped
 // paths and open-dialog selections open, the update check's verdicts and
 // the open-with command parsing.
-#include "fit.h"
-#include "opening.h"
-#include "paths.h"
-#include "programs.h"
-#include "texts.h"
-#include "updateinfo.h"
+#include "browse/fit.h"
+#include "browse/opening.h"
+#include "browse/paths.h"
+#include "features/programs.h"
+#include "browse/texts.h"
+#include "features/updateinfo.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // PCX reader and writer: header rules, error codes, round trips and files
 // exchanged with ImageMagick.
-#include "isframe.h"
-#include "testutil.h"
+#include "codec/isframe.h"
+#include "tests/core/testutil.h"
 
 #include <cstring>
 #include <string>

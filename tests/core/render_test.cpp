@@ -1,7 +1,7 @@
 // The display's render pipeline: fit once by the upright size, resample,
 // make upright.
-#include "render.h"
-#include "testutil.h"
+#include "browse/render.h"
+#include "tests/core/testutil.h"
 
 #include <gtest/gtest.h>
 

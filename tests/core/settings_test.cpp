@@ -1,9 +1,9 @@
 // Settings values over a registry tree, the window placement tracking,
 // the settings dialog's associations and copying an older version's
 // settings once.
-#include "associations.h"
-#include "migration.h"
-#include "settings_core.h"
+#include "features/associations.h"
+#include "features/migration.h"
+#include "app/settings_core.h"
 
 #include <gtest/gtest.h>
 

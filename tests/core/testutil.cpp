@@ -1,8 +1,8 @@
-#include "testutil.h"
+#include "tests/core/testutil.h"
 
-#include "IS40jpeg.h"
-#include "IS40pngtiff.h"
-#include "isframe.h"
+#include "codec/IS40jpeg.h"
+#include "codec/IS40pngtiff.h"
+#include "codec/isframe.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>

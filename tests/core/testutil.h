@@ -2,7 +2,7 @@
 #ifndef VS_TESTUTIL_H
 #define VS_TESTUTIL_H
 
-#include "IS40.h"
+#include "codec/IS40.h"
 
 #include <gtest/gtest.h>
 

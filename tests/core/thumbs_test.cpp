@@ -1,14 +1,14 @@
 // Thumbnails of the thumbnail view: fitting and centring on the canvas,
 // EXIF thumbnails laid on unscaled, shell thumbnails re-made, the file's
 // own way (EXIF, then the whole picture), and the records' bookkeeping.
-#include "thumbbook.h"
-#include "thumbnail.h"
+#include "thumbs/thumbbook.h"
+#include "thumbs/thumbnail.h"
 
-#include "IS40.h"
-#include "IS40jpeg.h"
-#include "IS40pngtiff.h"
-#include "imageloader.h"
-#include "testutil.h"
+#include "codec/IS40.h"
+#include "codec/IS40jpeg.h"
+#include "codec/IS40pngtiff.h"
+#include "browse/imageloader.h"
+#include "tests/core/testutil.h"
 
 #include <gtest/gtest.h>
 

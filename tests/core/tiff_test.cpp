@@ -1,6 +1,6 @@
 // TIFF reader, dimension query and writer.
-#include "isframe.h"
-#include "testutil.h"
+#include "codec/isframe.h"
+#include "tests/core/testutil.h"
 
 #include <tiffio.h>
 

@@ -3,7 +3,7 @@
 // Prints one line per failed check and exits 1 when any failed.
 #include <windows.h>
 
-#include "IS40.h"
+#include "codec/IS40.h"
 #include "codec/win/isbitmap.h"
 
 #include <cstdio>

@@ -10,10 +10,10 @@
 #include <oleauto.h>
 #include <olectl.h>
 
-#include "IS40.h"
+#include "codec/IS40.h"
 #include "browse/win/dataobject.h"
 #include "codec/win/hostpaths.h"
-#include "imageloader.h"
+#include "browse/imageloader.h"
 
 #include <atomic>
 #include <cstring>

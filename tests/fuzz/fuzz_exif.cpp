@@ -1,8 +1,8 @@
 // The EXIF reader over a JPEG or TIFF source and over a raw block: every
 // tag present is turned into its text, and the thumbnail is decoded the
 // way the viewer does.
-#include "fuzzcommon.h"
-#include "isexif.h"
+#include "tests/fuzz/fuzzcommon.h"
+#include "exif/isexif.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // Detection and the generic reader in all three modes on a memory source.
-#include "fuzzcommon.h"
+#include "tests/fuzz/fuzzcommon.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vsfuzz::Source src(data, size);

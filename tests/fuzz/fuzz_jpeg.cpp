@@ -1,6 +1,6 @@
 // The JPEG reader at every decode scale and the dimension query. The first
 // input byte picks scale, depth and flags; the rest is the file.
-#include "fuzzcommon.h"
+#include "tests/fuzz/fuzzcommon.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;

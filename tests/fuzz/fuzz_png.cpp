@@ -1,6 +1,6 @@
 // The PNG reader at every depth it offers and the dimension query. The
 // first input byte picks depth and flags; the rest is the file.
-#include "fuzzcommon.h"
+#include "tests/fuzz/fuzzcommon.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;

@@ -1,6 +1,6 @@
 // The TGA reader and dimension query on their own. The first input byte
 // picks the depth and layout; the rest is the file.
-#include "fuzzcommon.h"
+#include "tests/fuzz/fuzzcommon.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;

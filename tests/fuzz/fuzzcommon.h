@@ -3,7 +3,7 @@
 #ifndef VS_FUZZCOMMON_H
 #define VS_FUZZCOMMON_H
 
-#include "IS40.h"
+#include "codec/IS40.h"
 
 #include <cstddef>
 #include <cstdint>

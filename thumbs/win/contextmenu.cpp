@@ -1,9 +1,9 @@
 // Building, drawing and persisting the "Help and Settings" menu.
-#include "contextmenu.h"
+#include "thumbs/win/contextmenu.h"
 
 #include "app/resource.h"
 #include "app/settings_core.h"
-#include "folderlist.h"
+#include "browse/folderlist.h"
 
 namespace {
 

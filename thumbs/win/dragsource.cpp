@@ -1,6 +1,6 @@
 // Dragging a thumbnail out of the view: the same drag as the picture's own,
 // marked as the viewer's so that its drop target refuses it.
-#include "listctrlex.h"
+#include "thumbs/win/listctrlex.h"
 
 #include "browse/win/openfiles.h"
 

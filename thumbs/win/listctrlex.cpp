@@ -1,13 +1,12 @@
 // The thumbnail view and its worker.
-#include "listctrlex.h"
+#include "thumbs/win/listctrlex.h"
 
 #include "app/framework.h"
 #include "app/resource.h"
-#include "app/toolbarpanel.h"
 #include "browse/win/winfs.h"
 #include "codec/win/isbitmap.h"
-#include "paths.h"
-#include "thumbnail.h"
+#include "browse/paths.h"
+#include "thumbs/thumbnail.h"
 
 namespace {
 
@@ -22,17 +21,6 @@ struct SortContext {
     const VSThumbBook* book;
     uint32_t key;
     bool ascending;
-};
-
-// The worker's loader host: a file it cannot read simply gets no
-// thumbnail. A message box from the worker would pop up over whichever
-// view is shown, hold the worker (and a closing viewer waiting for it)
-// until answered, and come again when the user opens the file.
-class QuietLoaderHost : public VSLoaderHost {
-public:
-    VSSize ScreenSize() override { return ScreenPixels(); }
-    void ReadFailed(uint32_t, const std::string&) override {}
-    void Message(const std::string&) override {}
 };
 
 // A thumbnail's area in one word: each side is at most 160.
@@ -295,10 +283,8 @@ void CListCtrlEx::Populate(bool autoRotate) {
     worker->event = CreateEventA(nullptr, TRUE, FALSE, kCompletionEventName);
     // A waiter may still hold the last run's object under this name.
     if (worker->event) ResetEvent(worker->event);
-    SetThumbnailCompletionEvent(worker->event);
     worker->thread = CreateThread(nullptr, 0, &CListCtrlEx::GenerateThumbnails, worker, 0, &worker->threadId);
     if (!worker->thread) {
-        SetThumbnailCompletionEvent(nullptr);
         if (worker->event) {
             SetEvent(worker->event);
             CloseHandle(worker->event);
@@ -469,7 +455,6 @@ DWORD WINAPI CListCtrlEx::GenerateThumbnails(LPVOID param) {
     };
     RunThumbnailPass(w->jobs, hooks);
     ReleaseDC(w->list, dc);
-    ClearThumbnailCompletionEvent(w->event);
     if (w->event) {
         SetEvent(w->event);
         CloseHandle(w->event);

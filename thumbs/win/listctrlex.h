@@ -7,10 +7,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "folderlist.h"
-#include "imageloader.h"
-#include "thumbbook.h"
-#include "thumbnail.h"
+#include "browse/folderlist.h"
+#include "browse/imageloader.h"
+#include "thumbs/thumbbook.h"
+#include "thumbs/thumbnail.h"
 
 #include <atomic>
 #include <string>

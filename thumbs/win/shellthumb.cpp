@@ -1,12 +1,12 @@
 // Thumbnails from the Windows shell: its thumbnail cache, or on older
 // systems the image extractor of the item's folder. Where the platform
 // has neither, no bitmap.
-#include "listctrlex.h"
+#include "thumbs/win/listctrlex.h"
 
 #include "codec/win/isbitmap.h"
-#include "imageloader.h"
-#include "render.h"
-#include "thumbnail.h"
+#include "browse/imageloader.h"
+#include "browse/render.h"
+#include "thumbs/thumbnail.h"
 
 #include <objbase.h>
 #include <shlobj.h>
