@@ -482,6 +482,8 @@ void MainDialog::OnCopyData(const COPYDATASTRUCT* data) {
 }
 
 void MainDialog::OnDestroy() {
+    RemovePropA(Hwnd(), VS_PROP_PAINTED);
+    RemovePropA(Hwnd(), VS_PROP_PAINT_TIME);
     // Closed in full screen: the frame and state from before it.
     const VSPlacement saved =
         fullScreen_ ? tracker_.Placement() : tracker_.AtSave(minimised_, maximised_, WindowFrame());
@@ -808,6 +810,7 @@ bool MainDialog::LoadAndShow(const std::string& path) {
     if (!shown.path.empty() && shown.path != path && model_.list.IndexOf(shown.path, false) >= 0)
         prefetch_.Put(std::move(shown), prefetch_.Generation());
     shown = std::move(next);
+    ++shownSerial_;
     Render();
     return true;
 }
@@ -895,6 +898,12 @@ void MainDialog::PaintPicture(HDC dc, const RECT& client) {
         FillRgn(dc, rest, background);
         DeleteObject(picture);
         DeleteObject(rest);
+        GdiFlush();
+        LARGE_INTEGER now{};
+        QueryPerformanceCounter(&now);
+        // The time first: a reader that sees the new serial finds its time.
+        SetPropA(Hwnd(), VS_PROP_PAINT_TIME, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(now.QuadPart)));
+        SetPropA(Hwnd(), VS_PROP_PAINTED, reinterpret_cast<HANDLE>(shownSerial_));
     } else {
         HGDIOBJ oldBrush = SelectObject(dc, background);
         Rectangle(dc, client.left, client.top, client.right, client.bottom);

@@ -91,6 +91,7 @@ private:
     std::unique_ptr<Prefetcher> prefetcher_;
     uint64_t prefetchList_ = 0;  // the list's generation the cache belongs to
     int32_t travel_ = 0;         // the last step's direction, until shown
+    uintptr_t shownSerial_ = 0;  // counts the pictures shown
     CStatusBar status_;
     HICON icon_ = nullptr;
     HDC memoryDC_ = nullptr;

@@ -30,6 +30,9 @@
 //                        own once one runs, up to 10 s), release and return once
 //                        the pointer is free
 //   click TEXT X Y [2]   real click (2: double, stamped 40 ms apart)
+//   steps TEXT GAP ACTION...   per action (a key, or open:PATH handed over as a
+//                        second start does) the milliseconds until the paint of
+//                        the picture it brings ends; GAP ms between actions
 //   thumbs TEXT          the thumbnail view: count=, selected=, then
 //                        "item=I IMAGE L T R B LABEL" (client coordinates)
 //   thumbsend TEXT EVENT [S]   wait until the view is filled and its worker's
@@ -41,6 +44,7 @@
 #include <ole2.h>
 #include <shellapi.h>
 
+#include "app/resource.h"
 #include "browse/win/dataobject.h"
 #include <commctrl.h>
 
@@ -393,6 +397,30 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
             PostKey(w, KeyCode(a.argv[i]));
             Sleep(150);
         }
+    } else if (cmd == "steps") {
+        LARGE_INTEGER frequency{};
+        QueryPerformanceFrequency(&frequency);
+        for (int i = 4; i < a.argc; ++i) {
+            const HANDLE before = GetPropA(w, VS_PROP_PAINTED);
+            LARGE_INTEGER start{};
+            QueryPerformanceCounter(&start);
+            const std::string action = a.argv[i];
+            if (action.compare(0, 5, "open:") == 0) {
+                const std::string path = action.substr(5);
+                COPYDATASTRUCT data{0, static_cast<DWORD>(path.size()), const_cast<char*>(path.data())};
+                SendMessageA(w, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+            } else {
+                PostKey(w, KeyCode(action.c_str()));
+            }
+            if (!Until(Deadline(30), 1, [&] { return GetPropA(w, VS_PROP_PAINTED) != before; }))
+                return Fail("no picture painted after %s", action.c_str());
+            const auto end = reinterpret_cast<uintptr_t>(GetPropA(w, VS_PROP_PAINT_TIME));
+            std::printf("%s %.1f\n", action.c_str(),
+                        (static_cast<double>(end) - static_cast<double>(start.QuadPart)) * 1000.0 /
+                            static_cast<double>(frequency.QuadPart));
+            std::fflush(stdout);
+            Sleep(static_cast<DWORD>(a.I(3)));
+        }
     } else if (cmd == "panes") {
         HWND bar = FindWindowExA(w, nullptr, "msctls_statusbar32", nullptr);
         Remote remote(bar);
@@ -690,7 +718,7 @@ int main(int, char**) {
     });
     if (argc < 3) return Usage();
     // The commands that act on the window TEXT names, and the others.
-    static const char kWindow[] = " close key ctrlkey panes pixel show shot button menu buttons popup walk drop drag click thumbs"
+    static const char kWindow[] = " close key ctrlkey steps panes pixel show shot button menu buttons popup walk drop drag click thumbs"
                                   " thumbsend stopthumbs ";
     static const char kOther[] = " wait gone dialog combo settext listclick check reg regset holdinstance ";
     const std::string cmd = std::string(" ") + argv[1] + " ";
