@@ -67,6 +67,9 @@ void Prefetcher::Work() {
             // A newer request, or a list that changed, makes the rest moot.
             if (Interrupted() || cache_.Generation() != job->generation) break;
             if (cache_.Holds(path)) continue;
+            // A picture the cache could not keep is not worth the work.
+            const uint64_t bytes = DecodedBytes(path, host.ScreenSize());
+            if (bytes == 0 || bytes > kPrefetchBudgetBytes) continue;
             VSDecodedPicture picture;
             if (!ReadDecodedPicture(loader, fs, path, &picture)) continue;
             picture.RenderFor(job->key);

@@ -151,10 +151,11 @@ bool ImageLoader::ReadPicture(const std::string& path, ImageRecord* record, bool
 }
 
 bool ImageLoader::GetDimensions(const std::string& path, uint32_t* width, uint32_t* height,
-                                uint32_t* bits) {
+                                uint32_t* bits, uint32_t* fileType) {
     Source source(path);
     const uint32_t type = source.Type();
     *width = *height = *bits = 0;
+    if (fileType) *fileType = type;
     if (!source.get() || !IsHandledType(type)) return false;
     ISHANDLE h = source.get();
     switch (type) {

@@ -72,7 +72,7 @@ public:
     bool WritePicture(const std::string& path, ImageRecord* record);
 
     static bool GetDimensions(const std::string& path, uint32_t* width, uint32_t* height,
-                              uint32_t* bitsPerPixel);
+                              uint32_t* bitsPerPixel, uint32_t* fileType = nullptr);
     // The EXIF thumbnail as RGB; empty when there is none or it cannot be decoded.
     static bool ReadExifThumbnail(const std::string& path, std::vector<uint8_t>* rgb, uint32_t* width,
                                   uint32_t* height);

@@ -32,6 +32,13 @@ bool ReadDecodedPicture(ImageLoader& loader, VSFileSystem& fs, const std::string
     return true;
 }
 
+uint64_t DecodedBytes(const std::string& path, VSSize screen) {
+    uint32_t w = 0, h = 0, bits = 0, type = 0;
+    if (!ImageLoader::GetDimensions(path, &w, &h, &bits, &type)) return 0;
+    const uint32_t d = type == IS_FT_JPEG ? JpegDivisor(w, h, screen.width, screen.height) : 1;
+    return uint64_t{(w + d - 1) / d} * ((h + d - 1) / d) * 3;
+}
+
 std::vector<int32_t> PrefetchOrder(int32_t current, int32_t count, int32_t direction) {
     std::vector<int32_t> order;
     if (count < 2 || current < 0 || current >= count) return order;

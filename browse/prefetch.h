@@ -53,6 +53,10 @@ struct VSDecodedPicture {
 // loader's host told) when it cannot be read.
 bool ReadDecodedPicture(ImageLoader& loader, VSFileSystem& fs, const std::string& path, VSDecodedPicture* out);
 
+// About the bytes of RGB that reading path for a screen gives (a large
+// JPEG comes reduced); 0 when its header cannot be read.
+uint64_t DecodedBytes(const std::string& path, VSSize screen);
+
 // The list indexes worth decoding after a step (direction +1 forward, -1
 // back, 0 for a picture opened): the next in the direction of travel, then
 // the one behind, wrapping as the steps do; never current itself.

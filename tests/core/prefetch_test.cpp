@@ -1,6 +1,7 @@
 // The decoded neighbours kept for the viewer's steps: which ones, for how
 // long, and within what memory.
 #include "browse/prefetch.h"
+#include "tests/core/testutil.h"
 
 #include <gtest/gtest.h>
 
@@ -116,4 +117,15 @@ TEST(Prefetch, RendersOnceForEachKey) {
     VSDecodedPicture empty;
     EXPECT_FALSE(empty.RenderFor(key));
     EXPECT_TRUE(empty.display.pixels.empty());
+}
+
+TEST(Prefetch, DecodedBytesCountsAReducedJpegAndNothingForAnUnreadableFile) {
+    const std::string jpeg = vstest::WritePatternJpeg("big.jpg", 2560, 2048);
+    const std::string png = vstest::WritePatternPng("p.png", 7, 5);
+    vstest::WriteFileBytes(vstest::ScratchPath("bad.jpg"), {0xFF, 0xD8, 0xFF});
+    EXPECT_EQ(DecodedBytes(jpeg, {1280, 1024}), 1280u * 1024 * 3);
+    EXPECT_EQ(DecodedBytes(jpeg, {2560, 2048}), 2560u * 2048 * 3);
+    EXPECT_EQ(DecodedBytes(png, {1, 1}), 7u * 5 * 3);
+    EXPECT_EQ(DecodedBytes(vstest::ScratchPath("bad.jpg"), {1280, 1024}), 0u);
+    EXPECT_EQ(DecodedBytes(vstest::ScratchPath("none.png"), {1280, 1024}), 0u);
 }

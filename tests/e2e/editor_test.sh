@@ -198,6 +198,21 @@ wait_pane 1 "Dimensions:  200 x 100" || vs_fail "picture view does not show the 
 stop_viewer
 [ "$(md5sum <"$MYPICS/temp.bmp")" = "$own" ] || vs_fail "the user's temp.bmp changed"
 
+echo "-- an editor command while the thumbnails are being made answers at once"
+# The worker starts with the viewer and is busy for seconds on the large
+# pictures after a.png: the turned picture must show while it still is.
+BUSY=$VS_TMP/busy
+mkdir -p "$BUSY"
+cp "$PICS/a.png" "$BUSY/a.png"
+slow_pngs "$BUSY/b_big" 4
+start_viewer "$(winpath "$BUSY")\\a.png"
+wait_caption "a.png (1/5)" || vs_fail "a.png with the large pictures"
+ctrl T
+wait_pane 1 "Dimensions:  100 x 200" || vs_fail "the turn did not show while the thumbnails were being made"
+last=$(D thumbs "$MARK" | awk '$1 == "item=4" { print $2 }')
+[ "${last:-0}" -lt 0 ] || vs_fail "the turn showed only after the thumbnail worker had finished (item 4: ${last:-none})"
+stop_viewer
+
 echo "-- an editor that cannot tell its functions counts as absent"
 D regset "$STANDIN" FailingSlot dword 10 || vs_fail "regset"
 start_viewer "$WPICS\\a.png"

@@ -20,25 +20,7 @@ head -c 3000 /dev/urandom > "$PICS/b_broken.jpg"
 convert -size 400x200 xc:'#0000ff' -strip -quality 90 "$PICS/c_plain.jpg"
 # The view's background colour: no hole where a picture holds it.
 convert -size 200x300 xc:'#5c8bb4' "$PICS/d.png"
-# Three magenta pictures of 48 million pixels, every row Paeth-filtered:
-# unfiltering is the slow way to decode, so each keeps the worker busy for
-# a second or more.
-python3 - "$PICS" <<'PY' || vs_fail "python"
-import struct, sys, zlib
-w, h = 8000, 6000
-def chunk(kind, data):
-    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-z = zlib.compressobj(9)
-# The first pixel carries the colour; every other byte is predicted exactly.
-first = b"\4\xff\x00\xff" + b"\0" * (3 * (w - 1))
-row = b"\4" + b"\0" * (3 * w)
-idat = z.compress(first) + b"".join(z.compress(row) for _ in range(h - 1)) + z.flush()
-for n in (1, 2, 3):
-    # A comment of its own length gives each file a size of its own.
-    with open("%s/e_big%d.png" % (sys.argv[1], n), "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0))
-                + chunk(b"tEXt", b"Comment\0" + b"x" * (100 * n)) + chunk(b"IDAT", idat) + chunk(b"IEND", b""))
-PY
+slow_pngs "$PICS/e_big" 3
 convert -size 300x200 gradient:'#00ffff-#008080' "$PICS/f_after.png"
 echo "notes" > "$PICS/g_notes.txt"
 

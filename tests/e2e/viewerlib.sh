@@ -95,3 +95,24 @@ stop_viewer() {
     D gone "$MARK" 30 || vs_fail "window still there after Esc"
     wait "$APP" || vs_fail "viewer exited with $?"
 }
+# slow_pngs PREFIX N: PREFIX1.png ... PREFIXN.png, magenta pictures of 48
+# million pixels with every row Paeth-filtered: unfiltering is the slow way
+# to decode, so each keeps a thumbnail worker busy for a second or more.
+slow_pngs() {
+    python3 - "$1" "$2" <<'PY' || vs_fail "python"
+import struct, sys, zlib
+w, h = 8000, 6000
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+z = zlib.compressobj(9)
+# The first pixel carries the colour; every other byte is predicted exactly.
+first = b"\4\xff\x00\xff" + b"\0" * (3 * (w - 1))
+row = b"\4" + b"\0" * (3 * w)
+idat = z.compress(first) + b"".join(z.compress(row) for _ in range(h - 1)) + z.flush()
+for n in range(1, int(sys.argv[2]) + 1):
+    # A comment of its own length gives each file a size of its own.
+    with open("%s%d.png" % (sys.argv[1], n), "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0))
+                + chunk(b"tEXt", b"Comment\0" + b"x" * (100 * n)) + chunk(b"IDAT", idat) + chunk(b"IEND", b""))
+PY
+}
