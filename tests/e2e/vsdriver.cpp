@@ -33,6 +33,8 @@
 //   steps TEXT GAP ACTION...   per action (a key, or open:PATH handed over as a
 //                        second start does) the milliseconds until the paint of
 //                        the picture it brings ends; GAP ms between actions
+//   stalls TEXT S        for S seconds, how long the window takes to answer:
+//                        prints answers=, longest= and over100= (milliseconds)
 //   thumbs TEXT          the thumbnail view: count=, selected=, then
 //                        "item=I IMAGE L T R B LABEL" (client coordinates)
 //   thumbsend TEXT EVENT [S]   wait until the view is filled and its worker's
@@ -421,6 +423,25 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
             std::fflush(stdout);
             Sleep(static_cast<DWORD>(a.I(3)));
         }
+    } else if (cmd == "stalls") {
+        LARGE_INTEGER frequency{}, start{}, now{};
+        QueryPerformanceFrequency(&frequency);
+        const DWORD end = Deadline(a.Seconds(3, 5.0));
+        int answers = 0, over = 0;
+        double longest = 0;
+        while (!Expired(end)) {
+            QueryPerformanceCounter(&start);
+            DWORD_PTR ignored = 0;
+            if (!SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored)) return Fail("no answer");
+            QueryPerformanceCounter(&now);
+            const double ms = static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 /
+                              static_cast<double>(frequency.QuadPart);
+            ++answers;
+            over += ms > 100;
+            longest = std::max(longest, ms);
+            Sleep(5);
+        }
+        std::printf("answers=%d\nlongest=%.1f\nover100=%d\n", answers, longest, over);
     } else if (cmd == "panes") {
         HWND bar = FindWindowExA(w, nullptr, "msctls_statusbar32", nullptr);
         Remote remote(bar);
@@ -718,7 +739,7 @@ int main(int, char**) {
     });
     if (argc < 3) return Usage();
     // The commands that act on the window TEXT names, and the others.
-    static const char kWindow[] = " close key ctrlkey steps panes pixel show shot button menu buttons popup walk drop drag click thumbs"
+    static const char kWindow[] = " close key ctrlkey steps stalls panes pixel show shot button menu buttons popup walk drop drag click thumbs"
                                   " thumbsend stopthumbs ";
     static const char kOther[] = " wait gone dialog combo settext listclick check reg regset holdinstance ";
     const std::string cmd = std::string(" ") + argv[1] + " ";
