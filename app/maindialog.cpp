@@ -276,7 +276,7 @@ void MainDialog::OpenDropped(const std::vector<std::string>& paths, bool oleDrop
 void MainDialog::EditorFunction(uint32_t index) {
     // Without an editor (as the toolbar found it), or without a picture for
     // it, the command does nothing.
-    if (!panel_->editorPresent || index >= panel_->editorCount || !model_.PictureCurrent()) return;
+    if (!panel_->EditorPresent() || index >= panel_->EditorCount() || !model_.PictureCurrent()) return;
     CBitmapButton* button = panel_->Button(index);
     if (button) button->SetPressed(true);
     EditorComponent editor;
@@ -399,7 +399,7 @@ bool MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
         // a stored or default frame is taken as it is.
         if (inSizeMove_) {
             auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-            info->ptMinTrackSize.x = static_cast<LONG>(36 * (panel_ ? panel_->editorCount : 7) + 684);
+            info->ptMinTrackSize.x = static_cast<LONG>(36 * (panel_ ? panel_->EditorCount() : 7) + 684);
             info->ptMinTrackSize.y = GetSystemMetrics(SM_CYCAPTION) + 245;
             return true;
         }

@@ -6,6 +6,8 @@
 Prefetcher::Prefetcher(VSPrefetchCache& cache) : cache_(cache) {
     wake_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (wake_) thread_ = CreateThread(nullptr, 0, &Prefetcher::Run, this, 0, nullptr);
+    // Work ahead gives way to the picture the user asked for.
+    if (thread_) SetThreadPriority(thread_, THREAD_PRIORITY_BELOW_NORMAL);
 }
 
 Prefetcher::~Prefetcher() {

@@ -39,10 +39,10 @@ BOOL ToolbarPanel::OnInitDialog() {
     menu_.reset(new CContextMenu(settings_, model_.sort));
     // The editor's functions decide the count (and base) before the buttons exist.
     std::vector<EditorFunctionButton> functions;
-    editorPresent = LoadEditorFunctions(&functions);
-    if (editorPresent) {
-        editorCount = static_cast<uint32_t>(functions.size());
-        for (const EditorFunctionButton& f : functions) editorButtons.push_back({f.name, f.bitmap});
+    editorPresent_ = LoadEditorFunctions(&functions);
+    if (editorPresent_) {
+        editorCount_ = static_cast<uint32_t>(functions.size());
+        for (const EditorFunctionButton& f : functions) editorButtons_.push_back({f.name, f.bitmap});
     }
     CreateButtons();
     return FALSE;
@@ -106,10 +106,10 @@ bool ToolbarPanel::MenuCommand(UINT id) {
 
 void ToolbarPanel::RunCommand(uint32_t id) {
     HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
-    if (id < editorCount) {
+    if (id < editorCount_) {
         SendMessageA(main_, WM_COMMAND, MAKEWPARAM(ID_EDITOR_FUNCTION_0 + id, 1), 0);
     } else {
-        switch (id - editorCount) {
+        switch (id - editorCount_) {
         case kCmdOpen: SendMessageA(main_, WM_COMMAND, MAKEWPARAM(ID_OPEN_COMMAND, 0), 0); break;
         case kCmdSaveAs: SaveAsCommand(main_, model_.list.CurrentPath(), &model_.saveAsDir); break;
         case kCmdPrevious: SynthesiseKey(VK_LEFT); break;
@@ -183,7 +183,7 @@ HBITMAP LoadStrip(UINT id) {
 }  // namespace
 
 void ToolbarPanel::CreateButtons() {
-    const uint32_t base = editorCount;
+    const uint32_t base = editorCount_;
     int x = 0;
     auto add = [&](uint32_t id, HBITMAP strip, CBitmapButton::Look look, int width, bool fullHeight,
                    const std::string& tooltip) {
@@ -198,13 +198,13 @@ void ToolbarPanel::CreateButtons() {
         look.staticImage = look.alwaysDisabled = b.separator;
         add(base + b.offset, LoadStrip(b.bitmap), look, b.width, b.separator, b.tooltip ? b.tooltip : "");
     }
-    if (editorPresent) {
-        for (uint32_t i = 0; i < editorCount; ++i) {
-            const bool known = i < editorButtons.size();
-            add(i, known ? editorButtons[i].bitmap : nullptr, CBitmapButton::Look(), 40, false,
-                EditorTooltip(i, known ? editorButtons[i].name : std::string()));
+    if (editorPresent_) {
+        for (uint32_t i = 0; i < editorCount_; ++i) {
+            const bool known = i < editorButtons_.size();
+            add(i, known ? editorButtons_[i].bitmap : nullptr, CBitmapButton::Look(), 40, false,
+                EditorTooltip(i, known ? editorButtons_[i].name : std::string()));
         }
-        editorButtons.clear();  // the buttons own the bitmaps now
+        editorButtons_.clear();  // the buttons own the bitmaps now
     } else {
         // Without the editor: seven placeholders, static and without tooltips.
         for (uint32_t i = 0; i < 7; ++i) {
@@ -236,10 +236,10 @@ CBitmapButton* ToolbarPanel::Button(uint32_t id) {
 void ToolbarPanel::UpdateButtons() {
     const bool current = model_.PictureCurrent();
     for (auto& b : buttons_) {
-        const bool editorFunction = b->Id() < editorCount;
-        if (!editorPresent) {
+        const bool editorFunction = b->Id() < editorCount_;
+        if (!editorPresent_) {
             b->SetEnabled(!editorFunction);
-        } else if (b->Id() == editorCount + kCmdBanner) {
+        } else if (b->Id() == editorCount_ + kCmdBanner) {
             b->SetEnabled(false);
             b->Show(false);
         } else {

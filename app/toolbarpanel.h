@@ -47,21 +47,14 @@ public:
     void WaitForSortWorkers();
 
     // Editor function count, also the identifier of the first own button.
-    uint32_t editorCount = 7;
-    // Set before the buttons are made when the editor component exists:
-    // one entry per function (its name and bitmap, owned by the button).
-    struct EditorButton {
-        std::string name;
-        HBITMAP bitmap;
-    };
-    bool editorPresent = false;
-    std::vector<EditorButton> editorButtons;
+    uint32_t EditorCount() const { return editorCount_; }
+    bool EditorPresent() const { return editorPresent_; }
 
     // The button with this identifier, or null.
     CBitmapButton* Button(uint32_t id);
 
-    // Runs a toolbar command: below editorCount an editor function, else
-    // editorCount + a ToolbarCommand.
+    // Runs a toolbar command: below the editor count an editor function,
+    // else the editor count + a ToolbarCommand.
     void RunCommand(uint32_t id);
     // The context menu at the pointer.
     void ShowMenu();
@@ -97,6 +90,15 @@ private:
     HWND main_;
     VSSettings& settings_;
     VSViewerModel& model_;
+    uint32_t editorCount_ = 7;
+    bool editorPresent_ = false;
+    // Found before the buttons are made, when the editor component exists:
+    // one entry per function (its name and bitmap, owned by the button).
+    struct EditorButton {
+        std::string name;
+        HBITMAP bitmap;
+    };
+    std::vector<EditorButton> editorButtons_;
     std::vector<HANDLE> workers_;
     std::mutex sortLock_;
     std::atomic<uint32_t> sortSerial_{0};

@@ -284,6 +284,8 @@ void CListCtrlEx::Populate(bool autoRotate) {
     // A waiter may still hold the last run's object under this name.
     if (worker->event) ResetEvent(worker->event);
     worker->thread = CreateThread(nullptr, 0, &CListCtrlEx::GenerateThumbnails, worker, 0, &worker->threadId);
+    // The picture the user asks for comes first.
+    if (worker->thread) SetThreadPriority(worker->thread, THREAD_PRIORITY_BELOW_NORMAL);
     if (!worker->thread) {
         if (worker->event) {
             SetEvent(worker->event);
