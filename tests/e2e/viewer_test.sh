@@ -162,5 +162,20 @@ text=$(D dialog "Vistrel Viewer" 1 60) || vs_fail "no message for broken.jpg"
 D wait "$MARK" 30 >/dev/null || vs_fail "main window did not appear"
 [ "$(caption)" = "$MARK - Orvanta" ] || vs_fail "caption is \"$(caption)\""
 expect_pane 0 " "
+
+echo "-- a picture another program holds: left out, named in a message with the system's text below"
+mkdir -p "$VS_TMP/held"
+convert -size 40x30 xc:'#ff0000' "$VS_TMP/held/a.png"
+convert -size 40x30 xc:'#0000ff' "$VS_TMP/held/b.png"
+vs_run "$OUT/vsdriver.exe" lockfile "$(winpath "$VS_TMP/held/b.png")" "$(winpath "$VS_TMP/let-go")" >"$VS_TMP/locked" &
+LOCKER=$!
+retry 50 grep -q held "$VS_TMP/locked" || vs_fail "b.png was not held"
+vs_run "$OUT/vistrel.exe" "$(winpath "$VS_TMP/held/a.png")"
+text=$(D dialog "Vistrel Viewer" 1 30) || vs_fail "no message for the held b.png"
+touch "$VS_TMP/let-go"
+wait "$LOCKER"
+[[ "$(sed -n 1p <<<"$text")" == *'\held\b.png' ]] && [ -n "$(sed -n 2p <<<"$text")" ] ||
+    vs_fail "the message does not give the path and the system's text on lines of their own: \"$text\""
+wait_caption "a.png (1/1)" >/dev/null || vs_fail "the held picture was listed"
 stop_viewer
 echo "PASS"

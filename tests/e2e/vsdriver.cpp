@@ -18,6 +18,8 @@
 //   shot TEXT FILE.bmp   save the window's screen pixels once painted
 //   holdinstance FILE    hold the viewer's instance, as a closing viewer does,
 //                        until FILE (a Windows path) exists; prints "held"
+//   lockfile FILE UNTIL  hold FILE open without sharing, as another program may,
+//                        until the file UNTIL exists; prints "held"
 //   button|menu TEXT ID  a toolbar button, or a context menu command
 //   buttons TEXT         the toolbar's buttons left to right: id x width enabled visible
 //   popup TEXT ITEM HEIGHT FILE.bmp   point at item ITEM of the open popup menu, save
@@ -538,6 +540,17 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
         ReleaseMutex(mutex);
         CloseHandle(mutex);
         if (!told) return Fail("never told to let go");
+    } else if (cmd == "lockfile") {
+        // Another program's hold on a picture: opened without sharing
+        // until the file ARG (a Windows path) exists; prints "held".
+        HANDLE file = CreateFileA(text, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return Fail("cannot open %s", text);
+        std::printf("held\n");
+        std::fflush(stdout);
+        const bool told =
+            Until(Deadline(120), 50, [&] { return GetFileAttributesA(a.S(3)) != INVALID_FILE_ATTRIBUTES; });
+        CloseHandle(file);
+        if (!told) return Fail("never told to let go");
     } else if (cmd == "button" || cmd == "menu" || cmd == "buttons") {
         // The toolbar panel: a dialog inside the main window.
         HWND panel = FindWindowExA(w, nullptr, "#32770", nullptr);
@@ -741,7 +754,7 @@ int main(int, char**) {
     // The commands that act on the window TEXT names, and the others.
     static const char kWindow[] = " close key ctrlkey steps stalls panes pixel show shot button menu buttons popup walk drop drag click thumbs"
                                   " thumbsend stopthumbs ";
-    static const char kOther[] = " wait gone dialog combo settext listclick check reg regset holdinstance ";
+    static const char kOther[] = " wait gone dialog combo settext listclick check reg regset holdinstance lockfile ";
     const std::string cmd = std::string(" ") + argv[1] + " ";
     const bool window = std::strstr(kWindow, cmd.c_str()) != nullptr;
     if (!window && !std::strstr(kOther, cmd.c_str())) return Usage();
