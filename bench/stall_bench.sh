@@ -6,15 +6,8 @@
 # answer over 100 ms.
 # usage: bench/stall_bench.sh [BUILD_DIR] [SECONDS]
 set -eu
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=${1:-$ROOT/build/release}
 SECONDS_WATCHED=${2:-8}
-OUT=$BUILD/shell
-[ -e "$OUT/vistrel.exe.so" ] || { echo "build the shell first (bash tools/check.sh)" >&2; exit 1; }
-unset DISPLAY
-. "$ROOT/tests/e2e/winenv.sh"
-vs_wine_start /usr/lib/wine/wine64
-. "$ROOT/tests/e2e/viewerlib.sh"
+. "$(dirname "$0")/viewerbench.sh"
 for n in 300 5000; do
     PICS=$VS_TMP/pics$n
     mkdir -p "$PICS"

@@ -8,15 +8,8 @@
 # idle size while stepping.
 # usage: bench/stepping_bench.sh [BUILD_DIR] [GAP_MS]
 set -eu
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=${1:-$ROOT/build/release}
 GAP=${2:-800}
-OUT=$BUILD/shell
-[ -e "$OUT/vistrel.exe.so" ] || { echo "build the shell first (bash tools/check.sh)" >&2; exit 1; }
-unset DISPLAY  # a private 1280 x 1024 screen
-. "$ROOT/tests/e2e/winenv.sh"
-vs_wine_start /usr/lib/wine/wine64
-. "$ROOT/tests/e2e/viewerlib.sh"
+. "$(dirname "$0")/viewerbench.sh"
 
 # The pictures take a while to make: kept outside the clone.
 CACHE=${XDG_CACHE_HOME:-$HOME/.cache}/vistrel/stepping-pics
