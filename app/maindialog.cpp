@@ -475,10 +475,10 @@ void MainDialog::OnCopyData(const COPYDATASTRUCT* data) {
     const DWORD n = data->cbData < 259 ? data->cbData : 259;
     memcpy(path, data->lpData, n);
     thumbs_.StopWorker();
+    // The build shows the file as listed (also when handed over in another
+    // case); a file it did not list is tried on its own.
     panel_->Build(path);
-    // Named as listed: the same file handed over in another case.
-    const std::string listed = model_.list.CurrentPath();
-    ShowFile(0, CompareNoCase(listed, path) == 0 ? listed : std::string(path));
+    if (CompareNoCase(model_.list.CurrentPath(), path) != 0) ShowFile(0, path);
 }
 
 void MainDialog::OnDestroy() {
@@ -841,6 +841,9 @@ void MainDialog::ShowFile(WPARAM wParam, const std::string& path) {
     } else {
         InvalidatePicture(true);
     }
+    // Painted now: the work a new list brings (its sort, the thumbnail
+    // view's refill) comes after the picture the user asked for.
+    if (!model_.thumbnailMode || fullScreen_) UpdateWindow(Picture());
 }
 
 void MainDialog::ShowAt(int32_t index, const std::string& path) {
