@@ -1,10 +1,11 @@
 // The full-size decoding worker.
 #include "app/fulldecoder.h"
 
-#include "browse/imageloader.h"
-#include "browse/win/winfs.h"
+#include "codec/IS40.h"
 
 #include <utility>
+
+void VSFullPicture::Free::operator()(uint8_t* p) const { IS40_GlobalFree(p); }
 
 FullDecoder::FullDecoder(HWND window, UINT message) : window_(window), message_(message) {
     wake_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -26,11 +27,11 @@ void FullDecoder::Request(const std::string& path, uintptr_t serial) {
     SetEvent(wake_);
 }
 
-bool FullDecoder::Take(uintptr_t serial, VSRgbImage* out) {
+bool FullDecoder::Take(uintptr_t serial, VSFullPicture* out) {
     std::lock_guard<std::mutex> lock(lock_);
-    const bool ours = doneSerial_ == serial && !done_.pixels.empty();
+    const bool ours = doneSerial_ == serial && done_.pixels;
     if (ours) *out = std::move(done_);
-    done_ = VSRgbImage();
+    done_ = VSFullPicture();
     return ours;
 }
 
@@ -52,8 +53,8 @@ DWORD WINAPI FullDecoder::Run(LPVOID self) {
 }
 
 void FullDecoder::Work() {
-    QuietLoaderHost host;
-    ImageLoader loader(host);
+    // Only JPEGs are decoded reduced for the screen.
+    IS40_SetJPGDCTScaleFactors(1, 1);
     while (WaitForSingleObject(wake_, INFINITE) == WAIT_OBJECT_0) {
         std::string path;
         uintptr_t serial = 0;
@@ -64,14 +65,19 @@ void FullDecoder::Work() {
             serial = serial_;
         }
         if (path.empty()) continue;
-        ImageRecord record;
-        if (!loader.ReadPicture(path, &record, true)) continue;
+        VSFullPicture picture;
+        if (ISHANDLE source = IS40_OpenFileSource(path.c_str())) {
+            if (IS40_GuessFileType(source) == IS_FT_JPEG) {
+                IS40_Seek(source, 0, 0);
+                picture.pixels.reset(IS40_ReadJPG(source, &picture.width, &picture.height, 24, 0));
+            }
+            IS40_CloseSource(source);
+        }
+        if (!picture.pixels) continue;
         {
             std::lock_guard<std::mutex> lock(lock_);
             if (quit_) return;
-            done_.pixels.swap(record.pixels);
-            done_.width = record.width;
-            done_.height = record.height;
+            done_ = std::move(picture);
             doneSerial_ = serial;
         }
         PostMessageA(window_, message_, 0, 0);

@@ -6,11 +6,20 @@
 
 #include <windows.h>
 
-#include "browse/render.h"
-
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
+
+// The picture at its real size in the codec's own buffer: its many
+// megabytes are never copied.
+struct VSFullPicture {
+    struct Free {
+        void operator()(uint8_t* p) const;
+    };
+    std::unique_ptr<uint8_t, Free> pixels;  // RGB rows as stored, no padding
+    uint32_t width = 0, height = 0;
+};
 
 class FullDecoder {
 public:
@@ -20,11 +29,11 @@ public:
     FullDecoder(const FullDecoder&) = delete;
     FullDecoder& operator=(const FullDecoder&) = delete;
 
-    // Decodes path for the picture counted serial; a request not yet begun
-    // is replaced.
+    // Decodes the JPEG path for the picture counted serial; a request not
+    // yet begun is replaced.
     void Request(const std::string& path, uintptr_t serial);
     // Takes the finished decode when it is serial's; anything else is dropped.
-    bool Take(uintptr_t serial, VSRgbImage* out);
+    bool Take(uintptr_t serial, VSFullPicture* out);
     // Ends the worker after the decode it is on.
     void Stop();
 
@@ -37,7 +46,7 @@ private:
     std::mutex lock_;
     std::string path_;  // waiting, "" when none
     uintptr_t serial_ = 0;
-    VSRgbImage done_;
+    VSFullPicture done_;
     uintptr_t doneSerial_ = 0;
     bool quit_ = false;
     HANDLE wake_ = nullptr;

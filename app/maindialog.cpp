@@ -840,11 +840,11 @@ bool MainDialog::RenderZoomedView() {
         return false;
     }
     const VSDecodedPicture& shown = model_.shown;
-    const bool full = !full_.pixels.empty();
+    const bool full = full_.pixels != nullptr;
     const uint32_t kw = full ? full_.width : shown.width, kh = full ? full_.height : shown.height;
     const int32_t orientation = settings_.ReadAutoRotate() != 0 ? shown.orientation : 0;
     const VSZoomFrame frame = ZoomFrame(zoom_, picture, view);
-    if (RenderZoomed(full ? full_.pixels.data() : shown.pixels.data(), kw, kh, orientation, picture, zoom_.scale,
+    if (RenderZoomed(full ? full_.pixels.get() : shown.pixels.data(), kw, kh, orientation, picture, zoom_.scale,
                      frame, &zoomed_)) {
         HDC dc = GetDC(Hwnd());
         display_ = IS40_RGBToHBITMAP(zoomed_.pixels.data(), zoomed_.width, zoomed_.height, zoomed_.width * 3,
@@ -914,7 +914,7 @@ void MainDialog::SetZoom(const VSZoom& zoom) {
 
 void MainDialog::ResetZoom() {
     zoom_ = VSZoom();
-    full_ = VSRgbImage();
+    full_ = VSFullPicture();
     fullAsked_ = false;
     if (panning_) ReleaseCapture();
 }
@@ -929,7 +929,7 @@ bool MainDialog::InPictureArea(POINT client) const {
 }
 
 void MainDialog::OnFullDecoded() {
-    VSRgbImage image;
+    VSFullPicture image;
     if (!fullDecoder_ || !fullDecoder_->Take(shownSerial_, &image)) return;
     // A file changed since it was shown is not swapped in.
     const VSDecodedPicture& shown = model_.shown;

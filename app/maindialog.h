@@ -137,7 +137,7 @@ private:
     VSRgbImage zoomed_;      // the visible part, kept for its buffer
     // The shown picture decoded at its real size, once a zoom wanted it.
     std::unique_ptr<FullDecoder> fullDecoder_;
-    VSRgbImage full_;
+    VSFullPicture full_;
     bool fullAsked_ = false;
     bool panning_ = false;
     POINT panFrom_{};
