@@ -14,12 +14,15 @@
 #include "browse/prefetch.h"
 #include "browse/render.h"
 #include "browse/texts.h"
+#include "browse/zoom.h"
 
 #include "browse/win/openfiles.h"
 #include "browse/win/winfs.h"
 #include "features/win/features.h"
 
 #include <windowsx.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -103,6 +106,7 @@ BOOL MainDialog::OnInitDialog() {
         ShowMaximised();
     }
     prefetcher_.reset(new Prefetcher(prefetch_));
+    fullDecoder_.reset(new FullDecoder(wnd, UM_FULL_DECODED));
     if (!argument_.empty()) panel_->Build(argument_);
 
     accelerators_ = LoadAcceleratorsA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_ACCELERATORS));
@@ -131,7 +135,15 @@ bool MainDialog::PreTranslateMessage(MSG* msg) {
     }
     if (msg->message == WM_MOUSEWHEEL && ours && (!model_.thumbnailMode || fullScreen_) &&
         model_.PictureCurrent()) {
-        OnWheel(GET_WHEEL_DELTA_WPARAM(msg->wParam));
+        const int delta = GET_WHEEL_DELTA_WPARAM(msg->wParam);
+        if ((GET_KEYSTATE_WPARAM(msg->wParam) & MK_CONTROL) && Zoomable()) {
+            POINT at{GET_X_LPARAM(msg->lParam), GET_Y_LPARAM(msg->lParam)};
+            ScreenToClient(Picture(), &at);
+            const int notches = delta / WHEEL_DELTA;
+            ZoomBy(notches ? notches : delta > 0 ? 1 : -1, {at.x, at.y});
+        } else {
+            OnWheel(delta);
+        }
         return true;
     }
     return false;
@@ -141,6 +153,17 @@ bool MainDialog::OnKeyDown(UINT key) {
     const bool current = model_.PictureCurrent();
     const bool thumbnails = model_.thumbnailMode && !fullScreen_;
     FolderList& list = model_.list;
+    // Ctrl + arrows move a zoomed picture an eighth of the view; at the
+    // fitted view they step as without Ctrl.
+    if (zoom_.Zoomed() && GetKeyState(VK_CONTROL) < 0 &&
+        (key == VK_LEFT || key == VK_RIGHT || key == VK_UP || key == VK_DOWN)) {
+        const VSSize view = ViewSize();
+        const int64_t dx = view.width / 8, dy = view.height / 8;
+        Pan(key == VK_LEFT ? -dx : key == VK_RIGHT ? dx : 0, key == VK_UP ? -dy : key == VK_DOWN ? dy : 0);
+        return true;
+    }
+    const VSSize view = ViewSize();
+    const VSPoint centre{static_cast<int32_t>(view.width / 2), static_cast<int32_t>(view.height / 2)};
     // A step through the list, with a picture shown only.
     const auto step = [&](void (FolderList::*move)(), int32_t travel) {
         if (current) {
@@ -196,6 +219,19 @@ bool MainDialog::OnKeyDown(UINT key) {
         return true;
     case VK_F1: case VK_F12:
         return true;
+    // Zoom keys reach the thumbnail view as before.
+    case VK_ADD: case VK_OEM_PLUS: case VK_SUBTRACT: case VK_OEM_MINUS:
+        if (!Zoomable()) return false;
+        ZoomBy(key == VK_ADD || key == VK_OEM_PLUS ? 1 : -1, centre);
+        return true;
+    case VK_MULTIPLY: case '1':
+        if (!Zoomable()) return false;
+        SetZoom(ZoomAbout(zoom_, FitScaleNow(), 1, centre, ZoomPicture(), view));
+        return true;
+    case '0': case VK_DIVIDE: case VK_OEM_2:
+        if (!Zoomable()) return false;
+        SetZoom(VSZoom());
+        return true;
     default:
         return false;
     }
@@ -219,7 +255,23 @@ void MainDialog::OnLeftButtonDown(int x, int y) {
     GetClientRect(Picture(), &area);
     MapWindowPoints(Picture(), Hwnd(), reinterpret_cast<POINT*>(&area), 2);
     const POINT at{x, y};
-    if (PtInRect(&area, at)) DragOut(model_.list.CurrentPath());
+    if (!PtInRect(&area, at)) return;
+    // A zoomed picture is moved by the drag instead.
+    if (zoom_.Zoomed()) {
+        panning_ = true;
+        panFrom_ = at;
+        SetCapture(Hwnd());
+        SetCursor(LoadCursorA(nullptr, IDC_HAND));
+        return;
+    }
+    DragOut(model_.list.CurrentPath());
+}
+
+void MainDialog::OnMouseMove(int x, int y) {
+    if (!panning_) return;
+    const int64_t dx = panFrom_.x - x, dy = panFrom_.y - y;
+    panFrom_ = POINT{x, y};
+    Pan(dx, dy);
 }
 
 void MainDialog::OpenCommand() {
@@ -432,10 +484,30 @@ bool MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
     case WM_LBUTTONDOWN:
         OnLeftButtonDown(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         return true;
+    case WM_LBUTTONUP:
+        if (panning_) ReleaseCapture();
+        return panning_;
+    case WM_CAPTURECHANGED:
+        panning_ = false;
+        return false;
+    case WM_SETCURSOR: {
+        // The hand over a zoomed picture: a drag moves it.
+        POINT at{};
+        GetCursorPos(&at);
+        ScreenToClient(Hwnd(), &at);
+        if (!zoom_.Zoomed() || LOWORD(lParam) != HTCLIENT || !InPictureArea(at)) return false;
+        SetCursor(LoadCursorA(nullptr, IDC_HAND));
+        *result = TRUE;
+        return true;
+    }
+    case UM_FULL_DECODED:
+        OnFullDecoded();
+        return true;
     case WM_LBUTTONDBLCLK:
         if (model_.PictureCurrent()) ToggleFullScreen();
         return true;
     case WM_MOUSEMOVE:
+        OnMouseMove(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         if (fullScreen_) {
             const int y = GET_Y_LPARAM(lParam);
             SetWindowPos(panel_->Hwnd(), HWND_TOP, 0, y == 0 ? 0 : -static_cast<int>(kToolbarHeight), 0, 0,
@@ -484,6 +556,7 @@ void MainDialog::OnCopyData(const COPYDATASTRUCT* data) {
 void MainDialog::OnDestroy() {
     RemovePropA(Hwnd(), VS_PROP_PAINTED);
     RemovePropA(Hwnd(), VS_PROP_PAINT_TIME);
+    RemovePropA(Hwnd(), VS_PROP_PAINT_FULL);
     // Closed in full screen: the frame and state from before it.
     const VSPlacement saved =
         fullScreen_ ? tracker_.Placement() : tracker_.AtSave(minimised_, maximised_, WindowFrame());
@@ -495,6 +568,7 @@ void MainDialog::OnDestroy() {
     thumbs_.WaitForWorkers();
     if (panel_) panel_->WaitForSortWorkers();
     if (prefetcher_) prefetcher_->Stop();
+    if (fullDecoder_) fullDecoder_->Stop();
     IS40_Shutdown();
     if (panel_) {
         panel_->SaveFolders();
@@ -738,15 +812,133 @@ VSRenderKey MainDialog::RenderKeyNow() {
 
 void MainDialog::Render() {
     ReleaseDisplay();
-    if (!model_.shown.RenderFor(RenderKeyNow())) return;
-    const VSRgbImage& image = model_.shown.display;
+    if (zoom_.Zoomed() && RenderZoomedView()) return;
+    VSDecodedPicture& shown = model_.shown;
+    if (!shown.RenderFor(RenderKeyNow())) return;
+    const VSRgbImage& image = shown.display;
     HDC dc = GetDC(Hwnd());
     display_ = IS40_RGBToHBITMAP(image.pixels.data(), image.width, image.height, image.width * 3, nullptr, dc);
     ReleaseDC(Hwnd(), dc);
     if (display_) {
         displayWidth_ = image.width;
         displayHeight_ = image.height;
+        displayZoomed_ = false;
+        displayFull_ = shown.width >= shown.declaredWidth && shown.height >= shown.declaredHeight;
     }
+}
+
+bool MainDialog::RenderZoomedView() {
+    const VSSize view = ViewSize();
+    // Off screen, as behind the thumbnail view: nothing to show, zoom kept.
+    if (view.width == 0 || view.height == 0) return true;
+    const VSSize picture = ZoomPicture();
+    const bool wasZoomed = zoom_.Zoomed();
+    zoom_ = Reframe(zoom_, FitScaleNow(), picture, zoomView_, view);
+    zoomView_ = view;
+    if (!zoom_.Zoomed()) {
+        if (wasZoomed) Describe();
+        return false;
+    }
+    const VSDecodedPicture& shown = model_.shown;
+    const bool full = full_.pixels != nullptr;
+    const uint32_t kw = full ? full_.width : shown.width, kh = full ? full_.height : shown.height;
+    const int32_t orientation = settings_.ReadAutoRotate() != 0 ? shown.orientation : 0;
+    const VSZoomFrame frame = ZoomFrame(zoom_, picture, view);
+    if (RenderZoomed(full ? full_.pixels.get() : shown.pixels.data(), kw, kh, orientation, picture, zoom_.scale,
+                     frame, &zoomed_)) {
+        HDC dc = GetDC(Hwnd());
+        display_ = IS40_RGBToHBITMAP(zoomed_.pixels.data(), zoomed_.width, zoomed_.height, zoomed_.width * 3,
+                                     nullptr, dc);
+        ReleaseDC(Hwnd(), dc);
+    }
+    if (display_) {
+        displayWidth_ = zoomed_.width;
+        displayHeight_ = zoomed_.height;
+        displayZoomed_ = true;
+        displayAt_ = frame.at;
+        displayFull_ = full || (shown.width >= shown.declaredWidth && shown.height >= shown.declaredHeight);
+    }
+    // Past what the reduced decode holds: the full picture comes from the
+    // worker, the enlarged reduced one shows meanwhile.
+    if (!full && !fullAsked_ && fullDecoder_ &&
+        WantsFullDecode({shown.width, shown.height}, {shown.declaredWidth, shown.declaredHeight}, zoom_.scale)) {
+        fullAsked_ = true;
+        fullDecoder_->Request(shown.path, shownSerial_);
+    }
+    return true;
+}
+
+// ---- zoom -----------------------------------------------------------------
+
+bool MainDialog::Zoomable() const {
+    return (!model_.thumbnailMode || fullScreen_) && !model_.shown.pixels.empty();
+}
+
+VSSize MainDialog::ViewSize() const {
+    RECT r{};
+    GetClientRect(Picture(), &r);
+    return {static_cast<uint32_t>(std::max<LONG>(r.right, 0)), static_cast<uint32_t>(std::max<LONG>(r.bottom, 0))};
+}
+
+VSSize MainDialog::ZoomPicture() {
+    const VSDecodedPicture& s = model_.shown;
+    const uint32_t w = std::max(s.declaredWidth, s.width), h = std::max(s.declaredHeight, s.height);
+    const bool swaps = settings_.ReadAutoRotate() != 0 && OrientationSwaps(s.orientation);
+    return swaps ? VSSize{h, w} : VSSize{w, h};
+}
+
+double MainDialog::FitScaleNow() {
+    const VSRenderKey key = RenderKeyNow();
+    const VSDecodedPicture& s = model_.shown;
+    const bool swaps = key.autoRotate && OrientationSwaps(s.orientation);
+    return FitScale(ZoomPicture(), FitForDisplay(swaps ? s.height : s.width, swaps ? s.width : s.height, key.box,
+                                                 key.screenWidth, key.screenHeight));
+}
+
+void MainDialog::ZoomBy(int32_t steps, VSPoint at) {
+    const double fit = FitScaleNow();
+    SetZoom(ZoomAbout(zoom_, fit, SteppedScale(zoom_.scale, fit, steps), at, ZoomPicture(), ViewSize()));
+}
+
+void MainDialog::SetZoom(const VSZoom& zoom) {
+    if (zoom.scale == zoom_.scale && zoom.left == zoom_.left && zoom.top == zoom_.top) return;
+    const bool rescaled = zoom.scale != zoom_.scale;
+    zoom_ = zoom;
+    zoomView_ = ViewSize();
+    ++viewSerial_;
+    Render();
+    if (rescaled) Describe();
+    InvalidateRect(Picture(), nullptr, FALSE);
+    UpdateWindow(Picture());
+}
+
+void MainDialog::ResetZoom() {
+    zoom_ = VSZoom();
+    full_ = VSFullPicture();
+    fullAsked_ = false;
+    if (panning_) ReleaseCapture();
+}
+
+void MainDialog::Pan(int64_t dx, int64_t dy) { SetZoom(PanBy(zoom_, dx, dy, ZoomPicture(), ViewSize())); }
+
+bool MainDialog::InPictureArea(POINT client) const {
+    RECT area{};
+    GetClientRect(Picture(), &area);
+    MapWindowPoints(Picture(), Hwnd(), reinterpret_cast<POINT*>(&area), 2);
+    return PtInRect(&area, client) != FALSE;
+}
+
+void MainDialog::OnFullDecoded() {
+    VSFullPicture image;
+    if (!fullDecoder_ || !fullDecoder_->Take(shownSerial_, &image)) return;
+    // A file changed since it was shown is not swapped in.
+    const VSDecodedPicture& shown = model_.shown;
+    if (image.width != shown.declaredWidth || image.height != shown.declaredHeight) return;
+    full_ = std::move(image);
+    if (!zoom_.Zoomed()) return;
+    ++viewSerial_;
+    Render();
+    InvalidateRect(Picture(), nullptr, FALSE);
 }
 
 void MainDialog::DropStalePrefetch() {
@@ -777,7 +969,8 @@ void MainDialog::Describe() {
     std::string path = model_.shown.path;
     uint32_t w = model_.shown.declaredWidth, h = model_.shown.declaredHeight;
     int32_t index = -1;
-    if (model_.thumbnailMode && !fullScreen_) {
+    const bool picture = !model_.thumbnailMode || fullScreen_;
+    if (!picture) {
         path = now.path;
         index = now.index;
         uint32_t bits = 0;
@@ -786,8 +979,9 @@ void MainDialog::Describe() {
     } else if (!path.empty()) {
         index = path == now.path ? now.index : list.IndexOf(path, false);
     }
-    const VSPictureTexts texts = PictureTexts(path, index, static_cast<int32_t>(now.entries.size()), w, h,
-                                              path.empty() ? 0 : FileSizeOf(fs_, path));
+    VSPictureTexts texts = PictureTexts(path, index, static_cast<int32_t>(now.entries.size()), w, h,
+                                        path.empty() ? 0 : FileSizeOf(fs_, path));
+    if (picture && !path.empty() && zoom_.Zoomed()) texts.dimensions = PaneDimensionsZoomed(w, h, zoom_.scale);
     SetWindowTextA(Hwnd(), texts.caption.c_str());
     status_.SetText(0, texts.name);
     status_.SetText(1, texts.dimensions);
@@ -811,6 +1005,9 @@ bool MainDialog::LoadAndShow(const std::string& path) {
         prefetch_.Put(std::move(shown), prefetch_.Generation());
     shown = std::move(next);
     ++shownSerial_;
+    ++viewSerial_;
+    // Every picture comes in at the fitted view.
+    ResetZoom();
     Render();
     return true;
 }
@@ -820,6 +1017,7 @@ void MainDialog::ShowFile(WPARAM wParam, const std::string& path) {
         // Nothing left to show: the display and its texts say so.
         ReleaseDisplay();
         model_.shown.Clear();
+        ResetZoom();
         Describe();
         InvalidatePicture(false);
         return;
@@ -886,9 +1084,10 @@ void MainDialog::SetView(bool thumbnails) {
 void MainDialog::PaintPicture(HDC dc, const RECT& client) {
     HBRUSH background = CreateSolidBrush(kBackgroundColour);
     if (display_) {
-        const VSPoint at = CenterIn(displayWidth_, displayHeight_, client.left, client.top,
-                                    static_cast<uint32_t>(client.right - client.left),
-                                    static_cast<uint32_t>(client.bottom - client.top));
+        const VSPoint at = displayZoomed_ ? VSPoint{client.left + displayAt_.x, client.top + displayAt_.y}
+                                          : CenterIn(displayWidth_, displayHeight_, client.left, client.top,
+                                                     static_cast<uint32_t>(client.right - client.left),
+                                                     static_cast<uint32_t>(client.bottom - client.top));
         HGDIOBJ old = SelectObject(memoryDC_, display_);
         BitBlt(dc, at.x, at.y, static_cast<int>(displayWidth_), static_cast<int>(displayHeight_), memoryDC_, 0, 0,
                SRCCOPY);
@@ -906,7 +1105,8 @@ void MainDialog::PaintPicture(HDC dc, const RECT& client) {
         QueryPerformanceCounter(&now);
         // The time first: a reader that sees the new serial finds its time.
         SetPropA(Hwnd(), VS_PROP_PAINT_TIME, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(now.QuadPart)));
-        SetPropA(Hwnd(), VS_PROP_PAINTED, reinterpret_cast<HANDLE>(shownSerial_));
+        SetPropA(Hwnd(), VS_PROP_PAINT_FULL, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(displayFull_)));
+        SetPropA(Hwnd(), VS_PROP_PAINTED, reinterpret_cast<HANDLE>(viewSerial_));
     } else {
         HGDIOBJ oldBrush = SelectObject(dc, background);
         Rectangle(dc, client.left, client.top, client.right, client.bottom);

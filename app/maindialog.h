@@ -8,10 +8,12 @@
 #include <ole2.h>
 #include "app/settings_core.h"
 #include "features/win/winregtree.h"
+#include "app/fulldecoder.h"
 #include "app/prefetcher.h"
 #include "app/toolbarpanel.h"
 #include "app/viewermodel.h"
 #include "browse/win/winfs.h"
+#include "browse/zoom.h"
 
 #include "thumbs/win/listctrlex.h"
 
@@ -34,6 +36,7 @@ private:
     bool OnKeyDown(UINT key);
     bool OnCommand(UINT id);
     void OnLeftButtonDown(int x, int y);
+    void OnMouseMove(int x, int y);
     // The open dialog (key O, toolbar button).
     void OpenCommand();
     // Files dropped on the window: by a plain source or by OLE.
@@ -41,6 +44,19 @@ private:
     // Editor function index (accelerators and editor buttons).
     void EditorFunction(uint32_t index);
     void OnWheel(int delta);
+    // Zooming and panning the picture on screen.
+    bool Zoomable() const;
+    VSSize ViewSize() const;
+    // The picture's real size, upright as shown.
+    VSSize ZoomPicture();
+    double FitScaleNow();
+    void ZoomBy(int32_t steps, VSPoint at);
+    void SetZoom(const VSZoom& zoom);
+    void Pan(int64_t dx, int64_t dy);
+    // Back to the fitted view, the full decode dropped.
+    void ResetZoom();
+    bool InPictureArea(POINT client) const;
+    void OnFullDecoded();
     void AfterStep();
     void OnCopyData(const COPYDATASTRUCT* data);
     void OnDestroy();
@@ -60,6 +76,8 @@ private:
     bool LoadAndShow(const std::string& path);
     // Renders the shown picture for the window as it is now.
     void Render();
+    // The visible part of the zoomed picture; false when the zoom ended.
+    bool RenderZoomedView();
     VSRenderKey RenderKeyNow();
     // Asks for the shown picture's neighbours, the next in the direction of
     // the last step first; drops what was decoded for a list since changed.
@@ -92,6 +110,7 @@ private:
     uint64_t prefetchList_ = 0;  // the list's generation the cache belongs to
     int32_t travel_ = 0;         // the last step's direction, until shown
     uintptr_t shownSerial_ = 0;  // counts the pictures shown
+    uintptr_t viewSerial_ = 0;   // counts those and the zoomed views made
     CStatusBar status_;
     HICON icon_ = nullptr;
     HDC memoryDC_ = nullptr;
@@ -109,6 +128,19 @@ private:
 
     HBITMAP display_ = nullptr;
     uint32_t displayWidth_ = 0, displayHeight_ = 0;
+    bool displayZoomed_ = false;  // placed at displayAt_, not centred
+    bool displayFull_ = false;    // drawn from the picture at its real size
+    VSPoint displayAt_{0, 0};
+
+    VSZoom zoom_;
+    VSSize zoomView_{0, 0};  // the view zoom_ was placed in
+    VSRgbImage zoomed_;      // the visible part, kept for its buffer
+    // The shown picture decoded at its real size, once a zoom wanted it.
+    std::unique_ptr<FullDecoder> fullDecoder_;
+    VSFullPicture full_;
+    bool fullAsked_ = false;
+    bool panning_ = false;
+    POINT panFrom_{};
     RECT pictureRect_{};
 };
 

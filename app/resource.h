@@ -96,14 +96,18 @@
 #define UM_THUMBNAIL_ACTIVATED (WM_USER + 18)
 #define UM_CLEAR_THUMBNAILS (WM_USER + 19)
 #define UM_STOP_THUMBNAILS (WM_USER + 20)
-// Window properties of the main window: the serial of the last picture
-// painted and the performance-counter time its paint ended, so that the
-// answer to a key can be timed from outside.
+// Window properties of the main window: the serial of the last view
+// painted (a picture shown, a zoom or pan), the performance-counter time
+// its paint ended, and 1 when it was drawn from the picture at its real
+// size, so that the answer to a key can be timed from outside.
 #define VS_PROP_PAINTED "VistrelPainted"
 #define VS_PROP_PAINT_TIME "VistrelPaintTime"
+#define VS_PROP_PAINT_FULL "VistrelPaintFull"
 
 // Files dropped by an OLE source (sent; wParam 1, lParam the
 // std::vector<std::string> of their paths).
 #define UM_FILES_DROPPED (WM_USER + 21)
+// The full-size decode of the shown picture has finished (posted).
+#define UM_FULL_DECODED (WM_USER + 22)
 
 #endif

@@ -34,19 +34,20 @@ bool Resize(const uint8_t* src, uint32_t sw, uint32_t sh, uint32_t stride, uint3
 }  // namespace
 
 bool ScaleForDisplay(const uint8_t* src, uint32_t sw, uint32_t sh, uint32_t dw, uint32_t dh,
-                     std::vector<uint8_t>* out) {
+                     std::vector<uint8_t>* out, uint32_t stride) {
+    if (stride == 0) stride = sw * 3;
     const bool shrinks = static_cast<uint64_t>(dw) * 3 < static_cast<uint64_t>(sw) * 2 ||
                          static_cast<uint64_t>(dh) * 3 < static_cast<uint64_t>(sh) * 2;
-    if (!shrinks || dw == 0 || dh == 0) return Resize(src, sw, sh, sw * 3, dw, dh, IS_RESIZE_BILINEAR, out);
+    if (!shrinks || dw == 0 || dh == 0) return Resize(src, sw, sh, stride, dw, dh, IS_RESIZE_BILINEAR, out);
     // The Catmull-Rom, widened over the source area, keeps fine detail from
     // turning to moire without blurring edges. Its cost grows with the
     // ratio, so strong reductions first take whole boxes down to two or
     // three times the fitted size, which is exact and cheap.
     const uint32_t k = std::min(sw / dw, sh / dh) / 2;
-    if (k < 3) return Resize(src, sw, sh, sw * 3, dw, dh, IS_RESIZE_CATMULL_ROM, out);
+    if (k < 3) return Resize(src, sw, sh, stride, dw, dh, IS_RESIZE_CATMULL_ROM, out);
     const uint32_t bw = sw / k, bh = sh / k;
     std::vector<uint8_t> boxed;
-    return Resize(src, bw * k, bh * k, sw * 3, bw, bh, IS_RESIZE_BOX_REDUCE, &boxed) &&
+    return Resize(src, bw * k, bh * k, stride, bw, bh, IS_RESIZE_BOX_REDUCE, &boxed) &&
            Resize(boxed.data(), bw, bh, bw * 3, dw, dh, IS_RESIZE_CATMULL_ROM, out);
 }
 

@@ -31,11 +31,11 @@ bool OrientationSwaps(int32_t orientation);
 // EXIF orientation: turned and mirrored as 2 to 8 say; other values copy.
 bool Upright(const uint8_t* rgb, uint32_t w, uint32_t h, uint32_t stride, int32_t orientation, VSRgbImage* out);
 
-// src (sw x sh, R, G, B rows without padding) resampled to dw x dh for the
-// display: filtered over the whole source area when shrinking below two
-// thirds, bilinear near 1:1 and when enlarging.
+// src (sw x sh, R, G, B rows of stride bytes, 0 for none over sw x 3)
+// resampled to dw x dh for the display: filtered over the whole source area
+// when shrinking below two thirds, bilinear near 1:1 and when enlarging.
 bool ScaleForDisplay(const uint8_t* src, uint32_t sw, uint32_t sh, uint32_t dw, uint32_t dh,
-                     std::vector<uint8_t>* out);
+                     std::vector<uint8_t>* out, uint32_t stride = 0);
 
 // Renders kept (kw x kh) for a box: fitted once by its upright size
 // (growing by 2 when the fit is exactly the screen), resampled by

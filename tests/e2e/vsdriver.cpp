@@ -3,8 +3,15 @@
 // in seconds; every failure is reported on stderr with a non-zero status.
 //   wait TEXT [S]        print caption, rect, client, zoomed, iconic, focus
 //   close TEXT | gone TEXT [S]   ask it to close | wait until it is gone
-//   key TEXT KEY...      post keys to its focus (RIGHT, HOME, ..., a letter)
+//   key TEXT KEY...      post keys to its focus (RIGHT, HOME, ADD, OEM_2, ..., a letter)
 //   ctrlkey TEXT KEY     KEY with Ctrl held, as real input to the front window
+//   wheel TEXT X Y DELTA [ctrl]   a wheel turn with the pointer at client point
+//                        (X, Y), Ctrl held when asked, as real input
+//   pan TEXT X Y DX DY   press at client (X, Y), move by (DX, DY), release: real
+//                        input; prints cursor= the cursor handle on the way
+//   pointer TEXT X Y     move the pointer to client (X, Y); prints cursor= the
+//                        cursor handle there (handles differ between processes:
+//                        compare them only with each other)
 //   panes TEXT | pixel TEXT X Y   the status pane texts and the bar's top= | R G B
 //                        of a client point
 //   dialog TITLE ID [S]  wait for the dialog, print its texts, press button ID
@@ -32,9 +39,11 @@
 //                        own once one runs, up to 10 s), release and return once
 //                        the pointer is free
 //   click TEXT X Y [2]   real click (2: double, stamped 40 ms apart)
-//   steps TEXT GAP ACTION...   per action (a key, or open:PATH handed over as a
-//                        second start does) the milliseconds until the paint of
-//                        the picture it brings ends; GAP ms between actions
+//   steps TEXT GAP ACTION...   per action (a key, ctrl:KEY as real input, or
+//                        open:PATH handed over as a second start does) the
+//                        milliseconds until the paint of the view it brings
+//                        ends; full:KEY waits for the view drawn from the
+//                        picture at its real size; GAP ms between actions
 //   stalls TEXT S        for S seconds, how long the window takes to answer:
 //                        prints answers=, longest= and over100= (milliseconds)
 //   thumbs TEXT          the thumbnail view: count=, selected=, then
@@ -174,7 +183,9 @@ UINT KeyCode(const char* name) {
         UINT vk;
     } keys[] = {{"RIGHT", VK_RIGHT},   {"LEFT", VK_LEFT},     {"HOME", VK_HOME},     {"END", VK_END},
                 {"RETURN", VK_RETURN}, {"ESCAPE", VK_ESCAPE}, {"DELETE", VK_DELETE}, {"DOWN", VK_DOWN},
-                {"UP", VK_UP},         {"SPACE", VK_SPACE}};
+                {"UP", VK_UP},         {"SPACE", VK_SPACE},   {"ADD", VK_ADD},       {"SUBTRACT", VK_SUBTRACT},
+                {"MULTIPLY", VK_MULTIPLY}, {"DIVIDE", VK_DIVIDE}, {"OEM_PLUS", VK_OEM_PLUS}, {"OEM_MINUS", VK_OEM_MINUS},
+                {"OEM_2", VK_OEM_2}};
     for (const auto& k : keys)
         if (!std::strcmp(k.name, name)) return k.vk;
     if (std::strlen(name) == 1) return static_cast<UINT>(std::toupper(static_cast<unsigned char>(name[0])));
@@ -359,6 +370,35 @@ bool Near(COLORREF a, COLORREF b) {
            std::abs(GetBValue(a) - GetBValue(b)) <= 40;
 }
 
+// KEY with Ctrl held, as real input to the front window: the key state
+// is what tells a Ctrl key, which posted messages leave alone.
+bool SendCtrlKey(WORD vk) {
+    const WORD keys[4] = {VK_CONTROL, vk, vk, VK_CONTROL};
+    INPUT in[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        in[i].type = INPUT_KEYBOARD;
+        in[i].ki.wVk = keys[i];
+        in[i].ki.wScan = static_cast<WORD>(MapVirtualKeyA(keys[i], 0));
+        in[i].ki.dwFlags = i >= 2 ? KEYEVENTF_KEYUP : 0;
+    }
+    return SendInput(4, in, sizeof(INPUT)) == 4;
+}
+
+bool SendCtrl(bool down) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = VK_CONTROL;
+    in.ki.wScan = static_cast<WORD>(MapVirtualKeyA(VK_CONTROL, 0));
+    in.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+    return SendInput(1, &in, sizeof in) == 1;
+}
+
+HCURSOR CursorNow() {
+    CURSORINFO info{};
+    info.cbSize = sizeof info;
+    return GetCursorInfo(&info) ? info.hCursor : nullptr;
+}
+
 void PostKey(HWND wnd, UINT vk) {
     const UINT scan = MapVirtualKeyA(vk, 0);
     PostMessageA(FocusOf(wnd), WM_KEYDOWN, vk, 1 | (scan << 16));
@@ -406,18 +446,27 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
         QueryPerformanceFrequency(&frequency);
         for (int i = 4; i < a.argc; ++i) {
             const HANDLE before = GetPropA(w, VS_PROP_PAINTED);
+            const std::string action = a.argv[i];
+            const bool ctrl = action.compare(0, 5, "ctrl:") == 0, full = action.compare(0, 5, "full:") == 0;
+            if (ctrl) {
+                SetForegroundWindow(w);
+                Until(Deadline(5), 10, [&] { return GetForegroundWindow() == w; });
+            }
             LARGE_INTEGER start{};
             QueryPerformanceCounter(&start);
-            const std::string action = a.argv[i];
             if (action.compare(0, 5, "open:") == 0) {
                 const std::string path = action.substr(5);
                 COPYDATASTRUCT data{0, static_cast<DWORD>(path.size()), const_cast<char*>(path.data())};
                 SendMessageA(w, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+            } else if (ctrl) {
+                if (!SendCtrlKey(static_cast<WORD>(KeyCode(action.c_str() + 5)))) return Fail("keys not sent");
             } else {
-                PostKey(w, KeyCode(action.c_str()));
+                PostKey(w, KeyCode(action.c_str() + (full ? 5 : 0)));
             }
-            if (!Until(Deadline(30), 1, [&] { return GetPropA(w, VS_PROP_PAINTED) != before; }))
-                return Fail("no picture painted after %s", action.c_str());
+            if (!Until(Deadline(30), 1, [&] {
+                    return GetPropA(w, VS_PROP_PAINTED) != before && (!full || GetPropA(w, VS_PROP_PAINT_FULL));
+                }))
+                return Fail("no view painted after %s", action.c_str());
             const auto end = reinterpret_cast<uintptr_t>(GetPropA(w, VS_PROP_PAINT_TIME));
             std::printf("%s %.1f\n", action.c_str(),
                         (static_cast<double>(end) - static_cast<double>(start.QuadPart)) * 1000.0 /
@@ -678,18 +727,45 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
         // messages leave alone.
         SetForegroundWindow(w);
         Sleep(200);
-        const WORD vk = static_cast<WORD>(KeyCode(a.S(3)));
-        const WORD keys[4] = {VK_CONTROL, vk, vk, VK_CONTROL};
-        INPUT in[4] = {};
-        for (int i = 0; i < 4; ++i) {
-            in[i].type = INPUT_KEYBOARD;
-            in[i].ki.wVk = keys[i];
-            in[i].ki.wScan = static_cast<WORD>(MapVirtualKeyA(keys[i], 0));
-            in[i].ki.dwFlags = i >= 2 ? KEYEVENTF_KEYUP : 0;
-        }
-        const UINT sent = SendInput(4, in, sizeof(INPUT));
+        const bool sent = SendCtrlKey(static_cast<WORD>(KeyCode(a.S(3))));
         Sleep(150);
-        if (sent != 4) return Fail("keys not sent (error %lu)", static_cast<unsigned long>(GetLastError()));
+        if (!sent) return Fail("keys not sent (error %lu)", static_cast<unsigned long>(GetLastError()));
+    } else if (cmd == "pointer") {
+        if (!SendMouse(0, point())) return 1;
+        Sleep(300);
+        std::printf("cursor=%p\n", static_cast<void*>(CursorNow()));
+    } else if (cmd == "wheel") {
+        const POINT p = point();
+        const bool ctrl = !std::strcmp(a.S(6), "ctrl");
+        Sleep(200);
+        if (!SendMouse(0, p) || (ctrl && !SendCtrl(true))) return 1;
+        INPUT in{};
+        in.type = INPUT_MOUSE;
+        in.mi.mouseData = static_cast<DWORD>(a.I(5));
+        in.mi.dwFlags = MOUSEEVENTF_WHEEL;
+        const bool sent = SendInput(1, &in, sizeof in) == 1;
+        Sleep(100);
+        if (ctrl) SendCtrl(false);
+        Sleep(100);
+        if (!sent) return Fail("wheel not sent (error %lu)", static_cast<unsigned long>(GetLastError()));
+    } else if (cmd == "pan") {
+        const POINT p = point();
+        if (!SendMouse(0, p)) return 1;
+        Sleep(200);
+        if (!SendMouse(MOUSEEVENTF_LEFTDOWN, p)) return 1;
+        bool sent = true;
+        HCURSOR cursor = nullptr;
+        for (int i = 1; i <= 10 && sent; ++i) {
+            Sleep(50);
+            sent = SendMouse(0, POINT{p.x + a.I(5) * i / 10, p.y + a.I(6) * i / 10});
+            if (i == 5) cursor = CursorNow();
+        }
+        Sleep(100);
+        std::printf("cursor=%p\n", static_cast<void*>(cursor));
+        std::fflush(stdout);
+        if (!SendMouse(MOUSEEVENTF_LEFTUP, POINT{p.x + a.I(5), p.y + a.I(6)}) || !sent) return 1;
+        if (!Until(Deadline(10), 20, [&] { return !ThreadInfo(w).hwndCapture; }))
+            return Fail("the pointer is still held after the release");
     } else {  // thumbs, thumbsend, stopthumbs
         RemoteView view(w);
         if (!view.Ok()) return Fail("no thumbnail view to read");
@@ -752,7 +828,7 @@ int main(int, char**) {
     });
     if (argc < 3) return Usage();
     // The commands that act on the window TEXT names, and the others.
-    static const char kWindow[] = " close key ctrlkey steps stalls panes pixel show shot button menu buttons popup walk drop drag click thumbs"
+    static const char kWindow[] = " close key ctrlkey wheel pan pointer steps stalls panes pixel show shot button menu buttons popup walk drop drag click thumbs"
                                   " thumbsend stopthumbs ";
     static const char kOther[] = " wait gone dialog combo settext listclick check reg regset holdinstance lockfile ";
     const std::string cmd = std::string(" ") + argv[1] + " ";

@@ -1,0 +1,107 @@
+#!/bin/bash
+# Milliseconds from a key to the end of the paint of the view it brings,
+# on 6000 x 4000 JPEGs on a 1280 x 1024 screen: the first press of 1 (the
+# actual size), timed to the paint drawn from the full decode the worker
+# makes, against djpeg 1/1 of the same file in the same run; a second 1 once
+# the full picture is at hand; and each Ctrl + arrow pan at 100% and at
+# 381% (six steps of 1.25 further). The memory figure is the viewer's
+# resident size over its idle size while zoomed and panning.
+# usage: bench/zoom_bench.sh [BUILD_DIR] [GAP_MS]
+set -eu
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${1:-$ROOT/build/release}
+GAP=${2:-1500}
+OUT=$BUILD/shell
+[ -e "$OUT/vistrel.exe.so" ] || { echo "build the shell first (bash tools/check.sh)" >&2; exit 1; }
+unset DISPLAY  # a private 1280 x 1024 screen
+. "$ROOT/tests/e2e/winenv.sh"
+vs_wine_start /usr/lib/wine/wine64
+. "$ROOT/tests/e2e/viewerlib.sh"
+
+# The stepping bench's pictures, made the same way and shared with it.
+CACHE=${XDG_CACHE_HOME:-$HOME/.cache}/vistrel/stepping-pics
+mkdir -p "$CACHE"
+make_picture() {  # N: a different scene for each
+    local f=$CACHE/p$1.jpg
+    [ -s "$f" ] && return
+    echo "making $f..."
+    case $(($1 % 4)) in
+        0) convert -size 1500x1000 -seed "$1" plasma:fractal -resize 6000x4000! -attenuate 0.4 +noise Gaussian "$f.tmp.ppm" ;;
+        1) convert -size 6000x4000 -seed "$1" gradient:navy-orange -attenuate 0.6 +noise Gaussian "$f.tmp.ppm" ;;
+        2) convert -size 600x400 -seed "$1" plasma:green-yellow -blur 0x2 -resize 6000x4000! -attenuate 0.3 \
+               +noise Poisson "$f.tmp.ppm" ;;
+        3) convert -size 6000x4000 -seed "$1" pattern:checkerboard -resize 6000x4000! -attenuate 0.5 \
+               +noise Impulse -blur 0x1 "$f.tmp.ppm" ;;
+    esac
+    cjpeg -quality 90 -sample 2x2 "$f.tmp.ppm" >"$f.tmp" && mv "$f.tmp" "$f"
+    rm -f "$f.tmp.ppm"
+}
+PICS=$VS_TMP/pics
+mkdir -p "$PICS"
+for i in 1 2 3 4; do
+    make_picture "$i"
+    cp "$CACHE/p$i.jpg" "$PICS/p$i.jpg"
+done
+W=$(winpath "$PICS")
+
+floor=$(python3 - "$PICS"/p*.jpg <<'PY'
+import statistics, subprocess, sys, time
+times = []
+for f in sys.argv[1:]:
+    best = None
+    for _ in range(3):
+        t = time.perf_counter()
+        subprocess.run(["djpeg", "-outfile", "/dev/null", f], check=True)
+        t = (time.perf_counter() - t) * 1000
+        best = t if best is None or t < best else best
+    times.append(best)
+print("%.1f" % statistics.median(times))
+PY
+)
+
+start_viewer "$W\\p1.jpg"
+wait_caption "p1.jpg (1/4)" >/dev/null || vs_fail "viewer did not show the first picture"
+sleep 3
+VIEWER=$APP
+for pid in $(pgrep -P "$APP"); do grep -q vistrel "/proc/$pid/cmdline" 2>/dev/null && VIEWER=$pid; done
+rss() { awk '/^VmRSS:/ { print $2 }' "/proc/$VIEWER/status" 2>/dev/null; }
+idle=$(rss)
+( while kill -0 "$VIEWER" 2>/dev/null; do rss; sleep 0.05; done ) >"$VS_TMP/rss.txt" &
+SAMPLER=$!
+# Each picture at the fitted view, its neighbours decoded ahead by the
+# time the gap ends; then 1 to the full picture's paint, 0, and 1 again.
+for i in 1 2 3 4; do
+    D steps "$MARK" "$GAP" full:1 0 1 >>"$VS_TMP/actual.txt"
+    D steps "$MARK" "$GAP" 0 RIGHT >/dev/null
+done
+# At 100% and six steps further, centred: pans an eighth of the view.
+D steps "$MARK" "$GAP" full:1 >/dev/null
+pans() { for k in RIGHT DOWN LEFT UP RIGHT DOWN LEFT UP; do echo "ctrl:$k"; done; }
+D steps "$MARK" 150 $(pans) >"$VS_TMP/pan100.txt"
+D steps "$MARK" 300 ADD ADD ADD ADD ADD ADD >/dev/null
+expect_pane 1 "Dimensions:  6000 x 4000  (381%)"
+D steps "$MARK" 150 $(pans) >"$VS_TMP/pan381.txt"
+kill "$SAMPLER" 2>/dev/null || true
+stop_viewer
+python3 - "$VS_TMP/actual.txt" "$VS_TMP/pan100.txt" "$VS_TMP/pan381.txt" "$floor" "$idle" "$VS_TMP/rss.txt" <<'PY'
+import statistics, sys
+def rows(path):
+    return [line.split() for line in open(path) if line.strip()]
+actual = rows(sys.argv[1])
+first = [float(t) for k, t in actual if k == "full:1"]
+again = [float(t) for k, t in actual if k == "1"]
+pan100 = [float(t) for _, t in rows(sys.argv[2])]
+pan381 = [float(t) for _, t in rows(sys.argv[3])]
+floor, idle = float(sys.argv[4]), int(sys.argv[5])
+peak = max([int(x) for x in open(sys.argv[6]) if x.strip()] or [idle])
+print("6000 x 4000 JPEGs, 1280 x 1024 screen, the window at its first-start size")
+print("djpeg 1/1, median of the 4 files (best of 3 each): %.1f ms" % floor)
+med = statistics.median(first)
+print("1, to the full picture's paint  n=%d  median %7.1f ms (%.2fx djpeg, target <= 1.5x)  worst %7.1f ms"
+      % (len(first), med, med / floor, max(first)))
+print("1 again, full picture at hand   n=%d  median %7.1f ms" % (len(again), statistics.median(again)))
+for name, t in (("pan at 100%", pan100), ("pan at 381%", pan381)):
+    print("%-31s n=%d  median %7.1f ms (target < 16)  worst %7.1f ms" % (name, len(t), statistics.median(t), max(t)))
+print("memory: idle %.0f MB, peak %.0f MB: %.0f MB above idle (one full 6000 x 4000 picture is 69 MB)" % (
+    idle / 1024, peak / 1024, (peak - idle) / 1024))
+PY

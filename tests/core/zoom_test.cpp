@@ -1,0 +1,223 @@
+// Zooming the display: steps, clamping, the point held still, the visible
+// part, and rendering that part alone.
+#include "browse/zoom.h"
+#include "tests/core/testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+
+using namespace vstest;
+
+namespace {
+
+using Order = std::array<int, 4>;
+const uint8_t kColours[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 0}};
+
+// Four flat quadrants (0 red, 1 green, 2 blue, 3 yellow), order giving
+// them top left, top right, bottom left, bottom right.
+Bytes Quadrants(uint32_t w, uint32_t h, Order order) {
+    Bytes px;
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint8_t* c = kColours[order[(y >= h / 2) * 2 + (x >= w / 2)]];
+            px.insert(px.end(), c, c + 3);
+        }
+    return px;
+}
+
+int QuadrantAt(const VSRgbImage& img, uint32_t x, uint32_t y) {
+    const uint8_t* p = &img.pixels[(static_cast<size_t>(y) * img.width + x) * 3];
+    return p[0] > 128 ? (p[1] > 128 ? 3 : 0) : (p[1] > 128 ? 1 : 2);
+}
+
+// How a camera stores the upright quadrants 0 1 / 2 3 under each EXIF
+// orientation (index 1 to 8).
+const Order kStored[9] = {{0, 1, 2, 3}, {0, 1, 2, 3}, {1, 0, 3, 2}, {3, 2, 1, 0}, {2, 3, 0, 1},
+                          {0, 2, 1, 3}, {1, 3, 0, 2}, {3, 1, 2, 0}, {2, 0, 3, 1}};
+
+}  // namespace
+
+TEST(Zoom, StepsStopAtTheFitAndTheMaximum) {
+    const struct {
+        double now, fit;
+        int32_t steps;
+        double expected;
+    } cases[] = {
+        {0, 0.2, 1, 0.25},      // in from the fitted view
+        {0, 0.2, -1, 0},        // out at the fitted view stays there
+        {0.25, 0.2, -1, 0},     // back down to the fit
+        {0.3, 0.2, -1, 0.24},   // above the fit
+        {0, 0.2, 2, 0.3125},    // a wheel's two notches
+        {30, 0.2, 1, kZoomMax}, // capped
+        {kZoomMax, 0.2, 1, kZoomMax},
+        {0, 1, 1, 1.25},        // a picture smaller than the view
+    };
+    for (const auto& c : cases)
+        EXPECT_DOUBLE_EQ(SteppedScale(c.now, c.fit, c.steps), c.expected) << c.now << " " << c.steps;
+    // Steps in and as many out come back to the fitted view.
+    double s = 0;
+    for (int i = 0; i < 7; ++i) s = SteppedScale(s, 0.213, 1);
+    for (int i = 0; i < 7; ++i) s = SteppedScale(s, 0.213, -1);
+    EXPECT_EQ(s, 0);
+}
+
+TEST(Zoom, ClampingCentresWhatDoesNotFillTheViewAndOpensNoBandElsewhere) {
+    const VSSize view{1000, 800};
+    const struct {
+        VSSize picture;
+        double scale;
+        int64_t left, top;  // asked
+        int64_t wantLeft, wantTop;
+        VSZoomFrame frame;
+    } cases[] = {
+        {{6000, 4000}, 1, -50, 10, 0, 10, {{0, 0}, {1000, 800}, 0, 10}},
+        {{6000, 4000}, 1, 5500, 3500, 5000, 3200, {{0, 0}, {1000, 800}, 5000, 3200}},
+        {{100, 50}, 2, 30, 30, -400, -350, {{400, 350}, {200, 100}, 0, 0}},
+        {{6000, 100}, 1, 70, -9, 70, -350, {{0, 350}, {1000, 100}, 70, 0}},
+        {{201, 100}, 1, 0, 0, -399, -350, {{399, 350}, {201, 100}, 0, 0}},
+        {{1000, 800}, 1, 5, 5, 0, 0, {{0, 0}, {1000, 800}, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        const VSZoom z = ClampZoom(VSZoom{c.scale, c.left, c.top}, c.picture, view);
+        EXPECT_EQ(z.left, c.wantLeft) << c.picture.width;
+        EXPECT_EQ(z.top, c.wantTop) << c.picture.width;
+        const VSZoomFrame f = ZoomFrame(z, c.picture, view);
+        EXPECT_EQ(f.at, c.frame.at) << c.picture.width;
+        EXPECT_EQ(f.size, c.frame.size) << c.picture.width;
+        EXPECT_EQ(f.left * 100000 + f.top, c.frame.left * 100000 + c.frame.top) << c.picture.width;
+    }
+    EXPECT_FALSE(ClampZoom(VSZoom{}, {6000, 4000}, view).Zoomed());
+}
+
+TEST(Zoom, TheZoomHoldsThePointUnderThePointerUnlessAnEdgeWouldShowABand) {
+    const VSSize picture{6000, 4000}, view{1000, 800};
+    const double fit = 0.16;  // 960 x 640 fitted
+    const struct {
+        double from, to;
+        VSPoint at;
+    } cases[] = {
+        {0, 0.2, {500, 400}}, {0, 1, {300, 200}}, {1, 4, {900, 700}},
+        {4, 1, {10, 20}},     {2, 1.6, {500, 400}}, {0.5, 32, {123, 456}},
+    };
+    for (const auto& c : cases) {
+        const VSZoom now = c.from > 0 ? ClampZoom(VSZoom{c.from, 2500, 1600}, picture, view) : VSZoom();
+        const double before = c.from > 0 ? c.from : fit;
+        const VSZoom start = c.from > 0 ? now : ClampZoom(VSZoom{fit, 0, 0}, picture, view);
+        const VSZoom z = ZoomAbout(now, fit, c.to, c.at, picture, view);
+        ASSERT_DOUBLE_EQ(z.scale, c.to);
+        // The picture point under the pointer, before and after, within a
+        // view pixel.
+        for (int axis = 0; axis < 2; ++axis) {
+            const double p = axis ? c.at.y : c.at.x;
+            const double u0 = ((axis ? start.top : start.left) + p + 0.5) / before;
+            const double u1 = ((axis ? z.top : z.left) + p + 0.5) / c.to;
+            EXPECT_NEAR(u0, u1, 1 / c.to) << c.from << " " << c.to << " axis " << axis;
+        }
+    }
+    // Near the top-left corner the corner stays in the corner, and down to
+    // the fit is the fitted view again.
+    const VSZoom corner = ZoomAbout(VSZoom{}, fit, 1, {15, 85}, picture, view);
+    EXPECT_EQ(corner.left * 10000 + corner.top, 0);
+    EXPECT_FALSE(ZoomAbout(VSZoom{0.5, 10, 10}, fit, fit, {0, 0}, picture, view).Zoomed());
+}
+
+TEST(Zoom, PanningAndResizingStayWithinThePicture) {
+    const VSSize picture{6000, 4000}, view{1000, 800};
+    const VSZoom z{1, 100, 100};
+    const struct {
+        int64_t dx, dy, left, top;
+    } pans[] = {{125, 100, 225, 200}, {-125, -100, 0, 0}, {9000, 9000, 5000, 3200}};
+    for (const auto& p : pans) {
+        const VSZoom moved = PanBy(z, p.dx, p.dy, picture, view);
+        EXPECT_EQ(moved.left * 10000 + moved.top, p.left * 10000 + p.top) << p.dx;
+    }
+    EXPECT_FALSE(PanBy(VSZoom{}, 10, 10, picture, view).Zoomed());
+    // Full screen after the window: the centre stays; a fit that grew to the
+    // scale gives the fitted view.
+    const VSZoom wider = Reframe(VSZoom{1, 2500, 1600}, 0.16, picture, view, {1280, 1024});
+    EXPECT_EQ(wider.left * 10000 + wider.top, 2360 * 10000 + 1488);
+    EXPECT_FALSE(Reframe(VSZoom{0.2, 0, 0}, 0.21, picture, view, {1280, 1024}).Zoomed());
+}
+
+TEST(Zoom, AFullDecodeIsWantedPastWhatTheReducedOneHoldsAndWithinTheBudget) {
+    const struct {
+        VSSize decoded, picture;
+        double scale;
+        bool wanted;
+    } cases[] = {
+        {{1500, 1000}, {6000, 4000}, 0.25, false}, {{1500, 1000}, {6000, 4000}, 0.26, true},
+        {{6000, 4000}, {6000, 4000}, 4, false},    {{1250, 938}, {40000, 30000}, 1, false},
+        {{1500, 1000}, {6000, 4000}, 1, true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(WantsFullDecode(c.decoded, c.picture, c.scale), c.wanted) << c.picture.width << " " << c.scale;
+}
+
+TEST(Zoom, ThePaneGivesTheZoomOfTheRealSize) {
+    EXPECT_EQ(PaneDimensionsZoomed(6000, 4000, 1), "Dimensions:  6000 x 4000  (100%)");
+    EXPECT_EQ(PaneDimensionsZoomed(6000, 4000, 0.2134), "Dimensions:  6000 x 4000  (21%)");
+    EXPECT_EQ(PaneDimensionsZoomed(320, 240, 0.125), "Dimensions:  320 x 240  (13%)");
+    EXPECT_EQ(PaneDimensionsZoomed(16, 16, kZoomMax), "Dimensions:  16 x 16  (3200%)");
+}
+
+// At one view pixel per kept pixel the whole frame is the picture made
+// upright, for every orientation.
+TEST(ZoomRender, OneToOneIsTheUprightPicture) {
+    Bytes kept;
+    for (uint32_t i = 0; i < 7 * 5 * 3; ++i) kept.push_back(static_cast<uint8_t>(i * 37 % 251));
+    for (int32_t o = 0; o <= 8; ++o) {
+        VSRgbImage upright, zoomed;
+        ASSERT_TRUE(Upright(kept.data(), 7, 5, 21, o, &upright));
+        const VSSize picture{upright.width, upright.height};
+        ASSERT_TRUE(RenderZoomed(kept.data(), 7, 5, o, picture, 1, {{0, 0}, picture, 0, 0}, &zoomed));
+        EXPECT_EQ(zoomed.pixels, upright.pixels) << o;
+        EXPECT_EQ(zoomed.width * 100 + zoomed.height, upright.width * 100 + upright.height) << o;
+    }
+}
+
+// A part of the picture, enlarged from a reduced decode and shrunk from a
+// full one: the quadrants meet where the scale puts them, upright.
+TEST(ZoomRender, APartLandsWhereTheScalePutsItUprightBothWays) {
+    const struct {
+        uint32_t kw, kh;  // kept, upright; the picture is 400 x 300
+        double scale;
+        VSZoomFrame frame;
+        VSPoint meet;  // the quadrants' corner in the frame
+    } cases[] = {
+        {40, 30, 1, {{0, 0}, {100, 100}, 150, 100}, {50, 50}},      // enlarges 10 times
+        {400, 300, 4, {{0, 0}, {120, 80}, 740, 560}, {60, 40}},     // enlarges the full one
+        {400, 300, 0.25, {{0, 0}, {60, 50}, 20, 10}, {30, 27}},     // shrinks
+        {200, 150, 0.2, {{0, 0}, {50, 40}, 10, 10}, {30, 20}},      // shrinks a reduced one
+    };
+    for (const auto& c : cases)
+        for (int32_t o = 1; o <= 8; ++o) {
+            const bool swaps = o >= 5;
+            const uint32_t sw = swaps ? c.kh : c.kw, sh = swaps ? c.kw : c.kh;
+            const Bytes kept = Quadrants(sw, sh, kStored[o]);
+            VSRgbImage out;
+            ASSERT_TRUE(RenderZoomed(kept.data(), sw, sh, o, {400, 300}, c.scale, c.frame, &out));
+            ASSERT_EQ(out.width * 1000 + out.height, c.frame.size.width * 1000 + c.frame.size.height);
+            const uint32_t l = c.meet.x - 4, r = c.meet.x + 4, t = c.meet.y - 4, b = c.meet.y + 4;
+            EXPECT_EQ((Order{QuadrantAt(out, l, t), QuadrantAt(out, r, t), QuadrantAt(out, l, b), QuadrantAt(out, r, b)}),
+                      (Order{0, 1, 2, 3}))
+                << c.scale << " orientation " << o;
+        }
+}
+
+TEST(ZoomRender, AWholeShrunkFrameIsTheDisplayResample) {
+    Bytes kept;
+    for (uint32_t y = 0; y < 300; ++y)
+        for (uint32_t x = 0; x < 400; ++x)
+            for (uint32_t c = 0; c < 3; ++c) kept.push_back(static_cast<uint8_t>((x * 7 + y * 13 + c * 50) % 256));
+    std::vector<uint8_t> expected;
+    ASSERT_TRUE(ScaleForDisplay(kept.data(), 400, 300, 100, 75, &expected));
+    VSRgbImage out;
+    ASSERT_TRUE(RenderZoomed(kept.data(), 400, 300, 1, {400, 300}, 0.25, {{0, 0}, {100, 75}, 0, 0}, &out));
+    EXPECT_EQ(out.pixels, expected);
+    // Nothing to render from, or nothing to render.
+    EXPECT_FALSE(RenderZoomed(nullptr, 400, 300, 1, {400, 300}, 1, {{0, 0}, {10, 10}, 0, 0}, &out));
+    EXPECT_FALSE(RenderZoomed(kept.data(), 400, 300, 1, {400, 300}, 1, {{0, 0}, {0, 10}, 0, 0}, &out));
+    EXPECT_TRUE(out.pixels.empty());
+}
