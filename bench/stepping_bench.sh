@@ -11,57 +11,14 @@ set -eu
 GAP=${2:-800}
 . "$(dirname "$0")/viewerbench.sh"
 
-# The pictures take a while to make: kept outside the clone.
-CACHE=${XDG_CACHE_HOME:-$HOME/.cache}/vistrel/stepping-pics
-mkdir -p "$CACHE"
-make_picture() {  # N: a different scene for each
-    local f=$CACHE/p$1.jpg
-    [ -s "$f" ] && return
-    echo "making $f..."
-    case $(($1 % 4)) in
-        0) convert -size 1500x1000 -seed "$1" plasma:fractal -resize 6000x4000! -attenuate 0.4 +noise Gaussian "$f.tmp.ppm" ;;
-        1) convert -size 6000x4000 -seed "$1" gradient:navy-orange -attenuate 0.6 +noise Gaussian "$f.tmp.ppm" ;;
-        2) convert -size 600x400 -seed "$1" plasma:green-yellow -blur 0x2 -resize 6000x4000! -attenuate 0.3 \
-               +noise Poisson "$f.tmp.ppm" ;;
-        3) convert -size 6000x4000 -seed "$1" pattern:checkerboard -resize 6000x4000! -attenuate 0.5 \
-               +noise Impulse -blur 0x1 "$f.tmp.ppm" ;;
-    esac
-    cjpeg -quality 90 -sample 2x2 "$f.tmp.ppm" >"$f.tmp" && mv "$f.tmp" "$f"
-    rm -f "$f.tmp.ppm"
-}
-PICS=$VS_TMP/pics
-mkdir -p "$PICS"
-for i in 1 2 3 4 5 6 7 8; do
-    make_picture "$i"
-    cp "$CACHE/p$i.jpg" "$PICS/p$i.jpg"
-done
-W=$(winpath "$PICS")
-
-floor=$(python3 - "$PICS"/p*.jpg <<'PY'
-import statistics, subprocess, sys, time
-times = []
-for f in sys.argv[1:]:
-    best = None
-    for _ in range(3):
-        t = time.perf_counter()
-        subprocess.run(["djpeg", "-scale", "1/4", "-outfile", "/dev/null", f], check=True)
-        t = (time.perf_counter() - t) * 1000
-        best = t if best is None or t < best else best
-    times.append(best)
-print("%.1f" % statistics.median(times))
-PY
-)
+big_jpegs 8
+export PICS
+floor=$(djpeg_median -scale 1/4)
 
 start_viewer "$W\\p1.jpg"
 wait_caption "p1.jpg (1/8)" >/dev/null || vs_fail "viewer did not show the first picture"
 sleep 3
-# The viewer's own process: start_viewer's job runs it as a child.
-VIEWER=$APP
-for pid in $(pgrep -P "$APP"); do grep -q vistrel "/proc/$pid/cmdline" 2>/dev/null && VIEWER=$pid; done
-rss() { awk '/^VmRSS:/ { print $2 }' "/proc/$VIEWER/status" 2>/dev/null; }
-idle=$(rss)
-( while kill -0 "$VIEWER" 2>/dev/null; do rss; sleep 0.05; done ) >"$VS_TMP/rss.txt" &
-SAMPLER=$!
+watch_memory
 D steps "$MARK" "$GAP" $(for i in $(seq 1 16); do echo RIGHT; done) >"$VS_TMP/sequential.txt"
 D steps "$MARK" "$GAP" LEFT LEFT LEFT >>"$VS_TMP/sequential.txt"
 # Jumps nothing was decoded ahead for: hand-overs of every third picture,
