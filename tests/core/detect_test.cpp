@@ -107,10 +107,15 @@ TEST(GenericRead, UnknownAndUnsupportedFormats) {
     IS40_CloseSource(h);
 }
 
-TEST(PnmRead, EveryVariantThroughTheGenericReader) {
+// The generic reader over the PNM family and the formats it finds by their
+// signature (or, for TGA in memory, by its footer).
+TEST(GenericRead, EveryPnmVariantAndOtherFormats) {
     const Bytes rgb = Pattern(5, 3, 3);
     Bytes rgba;
     for (size_t i = 0; i < rgb.size(); i += 3) rgba.insert(rgba.end(), {rgb[i], rgb[i + 1], rgb[i + 2], 255});
+    const Bytes bmp = WriteToBytes("g.bmp", [&](ISHANDLE d) { return IS40_WriteBMP(d, rgb.data(), 5, 3, 24, 15, 0, nullptr, nullptr, 0); });
+    const Bytes pcx = WriteToBytes("g.pcx", [&](ISHANDLE d) { return IS40_WritePCX(d, rgb.data(), 5, 3, 24, 15, nullptr, nullptr, 0); });
+    const Bytes tga = WriteToBytes("g.tga", [&](ISHANDLE d) { return IS40_WriteTGA(d, rgb.data(), 5, 3, 24, 15, nullptr, 0, 0); });
     Bytes pbm4 = Cat(Text("P4 10 2\n"), {0x80, 0x40, 0xFF, 0xC0});
     Bytes pbm4Expected;
     for (int i = 0; i < 20; ++i) {
@@ -127,9 +132,13 @@ TEST(PnmRead, EveryVariantThroughTheGenericReader) {
         // Rows of whole bytes: no padding byte between them.
         {"P4 of 8", Cat(Text("P4 8 2\n"), {0x80, 0x01}), 0,
          Cat(Cat({0, 0, 0}, Bytes(42, 255)), {0, 0, 0})},
+        {"BMP as RGBA", bmp, 1, rgba},
+        {"PCX", pcx, 0, rgb},
+        {"TGA by its footer, as RGBA", tga, 1, rgba},
     };
     for (const Case& c : cases) {
         ReadResult r = ReadGeneric(c.file, c.mode);
+        EXPECT_EQ(r.error, 0u) << c.what;
         EXPECT_EQ(r.Data(c.expected.size()), c.expected) << c.what << ": error " << r.error;
         EXPECT_EQ(r.width * r.height * 3, c.expected.size() / (c.mode ? 4 : 3) * 3) << c.what;
     }

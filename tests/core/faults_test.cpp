@@ -252,42 +252,6 @@ TEST(FaultRead, ReadsFailingMidwayAreReadErrors) {
     }
 }
 
-// ---- headers that declare far more than the file holds ----------------------------
-
-Bytes BmpHeader(int32_t w, int32_t h, uint32_t bits, uint32_t compression, uint32_t colours) {
-    Bytes b(54 + 4 * colours, 0);
-    b[0] = 'B', b[1] = 'M';
-    ISPut32LE(&b[10], static_cast<uint32_t>(b.size()));
-    ISPut32LE(&b[14], 40);
-    ISPut32LE(&b[18], static_cast<uint32_t>(w));
-    ISPut32LE(&b[22], static_cast<uint32_t>(h));
-    ISPut16LE(&b[26], 1);
-    ISPut16LE(&b[28], bits);
-    ISPut32LE(&b[30], compression);
-    ISPut32LE(&b[46], colours);
-    return b;
-}
-
-TEST(FaultBomb, SmallBmpDeclaringAHugePictureIsRefused) {
-    // RLE4 of 8 x 33554435 pixels in a few bytes (the escapes could end it
-    // early, but no picture of a gigabyte is made of them), RLE8 likewise,
-    // and one row present of 10000 uncompressed.
-    // Refused before allocating: a child whose address space cannot take
-    // the picture fails the same way, not with 1.
-    for (const Bytes& file : {Cat(BmpHeader(8, 0x02000003, 4, 2, 16), {0, 1, 0, 0}),
-                              Cat(BmpHeader(20000, 20000, 8, 1, 256), {255, 1, 255, 2, 0, 1}),
-                              Cat(BmpHeader(4000, 10000, 24, 0, 0), Bytes(12000, 0x40))}) {
-        auto run = [&]() {
-            ReadResult r = ReadWith(IS40_ReadBMP, file, 32, IS_READ_DIB);
-            return r.buf ? 0 : static_cast<int>(r.error);
-        };
-        EXPECT_EQ(run(), IS_ERR_READ) << Get32(file, 18);
-        if (!kSanitized) {
-            EXPECT_EQ(InCappedChild(192ull << 20, run), IS_ERR_READ) << Get32(file, 18);
-        }
-    }
-}
-
 // ---- allocation failure -----------------------------------------------------------
 
 // Fails the k-th allocation of the library's allocator for k = 1, 2, ...

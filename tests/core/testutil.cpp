@@ -296,4 +296,21 @@ size_t TiffValueAt(const Bytes& tiff, uint32_t tag, uint32_t* type) {
     return 0;
 }
 
+uint32_t ReadError(FormatReader reader, const Bytes& file, uint32_t depth, uint32_t flags) {
+    const ReadResult r = ReadWith(reader, file, depth, flags);
+    EXPECT_FALSE(r.buf) << "depth " << depth << " flags " << flags;
+    return r.error;
+}
+
+::testing::AssertionResult WriteFails(const std::function<uint32_t(ISHANDLE)>& write, uint32_t error) {
+    uint32_t returned = 0, got = 0;
+    const Bytes file = WriteToBytes("bad.out", [&](ISHANDLE d) {
+        returned = write(d);
+        got = IS40_GetLastError();
+        return returned;
+    });
+    if (returned == 0 && got == error && file.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "returned " << returned << ", error " << got << ", " << file.size() << " bytes";
+}
+
 }  // namespace vstest

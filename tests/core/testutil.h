@@ -213,6 +213,12 @@ inline Bytes DibPixels(const uint8_t* dib) {
     return r.Data(static_cast<size_t>(r.width) * r.height * 3);
 }
 
+// The error of a read through reader that must fail.
+uint32_t ReadError(FormatReader reader, const Bytes& file, uint32_t depth, uint32_t flags = 0);
+
+// A write that must fail: it returns 0, leaves `error` and writes nothing.
+::testing::AssertionResult WriteFails(const std::function<uint32_t(ISHANDLE)>& write, uint32_t error);
+
 }  // namespace vstest
 
 // The call failed (false or null) and left the given last error.
