@@ -102,18 +102,6 @@ BmpSpec Spec(int32_t w, int32_t h, uint32_t bits, uint32_t compression, Bytes ta
 
 Bytes Standard24(uint32_t w, uint32_t h, const Bytes& rgb) { return BuildBmp(Spec(w, h, 24, 0, {}, Rows24(rgb, w, h))); }
 
-// A picture with n levels a channel (1: black and white) and every third
-// row in runs of five.
-Bytes Levels(uint32_t w, uint32_t h, uint32_t n) {
-    Bytes px = Pattern(w, h, 3, 9);
-    for (size_t i = 0; i < px.size(); ++i) {
-        const uint32_t levels = n < 2 ? 2 : n;
-        px[i] = static_cast<uint8_t>(px[n < 2 ? i - i % 3 : i] * levels / 256 * 255 / (levels - 1));
-        if ((i / 3 / w) % 3 == 0) px[i] = px[i - (i / 3 % w % 5) * 3];
-    }
-    return px;
-}
-
 }  // namespace
 
 TEST(BmpRead, EveryLayoutAndCompression) {
@@ -467,44 +455,5 @@ TEST(BmpWrite, Errors) {
             ISSetAllocFailAfter(-1);
             return r;
         }, 1)) << flags;
-    }
-}
-
-TEST(BmpInterop, FilesWrittenByImageMagickReadHere) {
-    REQUIRE_MAGICK();
-    const uint32_t w = 23, h = 9;
-    // levels 0: full colour; bits, compression, header size 0: not checked; header size 1: a later version
-    struct Case { const char* name; uint32_t channels, levels; const char* options, *format; uint32_t bits, compression, headerSize; } cases[] = {
-        {"im24.bmp", 3, 0, "", "BMP3", 24, 0, 40},
-        {"im8.bmp", 3, 4, "-type Palette -compress None", "BMP3", 8, 0, 40},
-        {"imrle.bmp", 3, 4, "-type Palette -compress RLE", "BMP3", 8, 1, 40},
-        {"im4.bmp", 3, 2, "-type Palette -compress None", "BMP3", 4, 0, 40},
-        {"im1.bmp", 3, 1, "-type Bilevel", "BMP3", 1, 0, 40},
-        {"im32.bmp", 4, 0, "-define bmp3:alpha=true", "BMP3", 32, 0, 0},
-        {"os2.bmp", 3, 0, "", "BMP2", 0, 0, 12},
-        {"v5.bmp", 3, 0, "-type TrueColor", "BMP", 0, 0, 1},
-        {"v5a.bmp", 4, 0, "", "BMP", 0, 0, 1},
-    };
-    for (const Case& c : cases) {
-        const Bytes px = c.levels == 0 ? Pattern(w, h, c.channels, 31) : Levels(w, h, c.levels);
-        const std::string path = MagickConvert(px, w, h, c.channels, c.options, c.name, c.format);
-        Bytes file = ReadFileBytes(path);
-        ASSERT_GT(file.size(), 54u) << c.name;
-        EXPECT_TRUE(c.headerSize == 1 ? Get32(file, 14) > 40u : !c.headerSize || Get32(file, 14) == c.headerSize) << c.name;
-        EXPECT_TRUE(!c.bits || (Get16(file, 28) == c.bits && Get32(file, 30) == c.compression)) << c.name;
-        const uint32_t depth = c.channels * 8;
-        Bytes im = MagickPixels(path, c.channels == 4 ? "rgba" : "rgb");
-        EXPECT_TRUE(c.channels != 4 || std::string(c.format) != "BMP3" || im == px) << c.name;
-        ReadResult r = Read(file, depth);
-        ASSERT_TRUE(r.buf) << c.name << ": error " << r.error;
-        EXPECT_EQ(r.error, 0u) << c.name;
-        EXPECT_EQ(r.width, w);
-        EXPECT_EQ(r.height, h);
-        EXPECT_EQ(r.Data(im.size()), im) << c.name;
-        if (c.levels) {
-            ReadResult ri = Read(file, 8);
-            ASSERT_TRUE(ri.buf) << c.name;
-            EXPECT_EQ(ThroughPalette(ri.buf.get(), w * h, ri.palette.data()), im) << c.name;
-        }
     }
 }

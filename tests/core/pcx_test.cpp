@@ -299,32 +299,3 @@ TEST(PcxWrite, Errors) {
             << c.w << "x" << c.h << " bits " << c.bits;
     }
 }
-
-// ---- ImageMagick interop ----------------------------------------------------------
-
-// Our 24-bit and palette files open in ImageMagick, and its files read here.
-TEST(PcxInterop, BothWaysWithImageMagick) {
-    REQUIRE_MAGICK();
-    const uint32_t w = 37, h = 11;
-    Bytes rgb = Pattern(w, h, 3, 21), pal = TestPalette(8), idx = Pattern(w, h, 1, 22);
-    // At most 256 colours, so ImageMagick's palette file is exact.
-    Bytes few(rgb.size());
-    for (size_t i = 0; i < few.size(); ++i) few[i] = static_cast<uint8_t>((rgb[i] & (i % 3 == 2 ? 0xC0 : 0xE0)) | (i % 3 == 2 ? 0 : 0x0F));
-    const std::string ours24 = ScratchPath("ours24.pcx"), ours8 = ScratchPath("ours8.pcx");
-    WriteFileBytes(ours24, WritePcx(rgb.data(), w, h, 24, w * 3, nullptr).file);
-    WriteFileBytes(ours8, WritePcx(idx.data(), w, h, 8, w, pal.data()).file);
-    EXPECT_EQ(MagickSize(ours8), "37 11");
-    EXPECT_EQ(MagickPixels(ours24), rgb);
-    EXPECT_EQ(MagickPixels(ours8), ThroughPalette(idx.data(), idx.size(), pal.data()));
-
-    ReadResult d24 = ReadPcx(ReadFileBytes(MagickConvert(rgb, w, h, 3, "", "im24.pcx")), 24);
-    EXPECT_EQ(d24.width, w);
-    EXPECT_EQ(d24.Data(rgb.size()), rgb);
-    Bytes f8 = ReadFileBytes(MagickConvert(few, w, h, 3, "-type Palette", "im8.pcx"));
-    ASSERT_GE(f8.size(), 128u);
-    if (f8[3] * f8[65] != 8) GTEST_SKIP() << "ImageMagick wrote no 8-bit palette file";
-    ReadResult d8 = ReadPcx(f8, 24), i8 = ReadPcx(f8, 8);
-    ASSERT_TRUE(d8.buf && i8.buf) << d8.error;
-    EXPECT_EQ(d8.Data(few.size()), few);
-    EXPECT_EQ(ThroughPalette(i8.buf.get(), w * h, i8.palette.data()), few);
-}
