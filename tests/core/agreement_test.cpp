@@ -280,6 +280,12 @@ TEST(ReaderAgreement, ImageMagickFilesReadAsItShowsThem) {
         {ISReadTIFFFirstPage, rgb, "-orient BottomRight", "", "or3.tif", 1, false},
         {ISReadTIFFFirstPage, rgb, "-orient LeftBottom", "", "or8.tif", 1, false},
         {ISReadTIFFFirstPage, rgb, "-compress JPEG -quality 90", "", "jpeg.tif", -2, false},
+        {ReadJpg, rgb, "-quality 90", "", "90.jpg", 2, false},
+        {ReadJpg, rgb, "-quality 50", "", "50.jpg", 2, false},
+        {ReadJpg, rgb, "-quality 90 -sampling-factor 1x1", "", "444.jpg", 2, false},
+        {ReadJpg, rgb, "-quality 90 -interlace Plane", "", "progressive.jpg", 2, false},
+        {ReadJpg, rgb, "-colorspace Gray -quality 90", "", "grey.jpg", 2, false},
+        {ReadJpg, rgb, "-quality 90 -set comment hello", "", "comment.jpg", 2, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -315,17 +321,31 @@ TEST(ReaderAgreement, ImageMagickFilesReadAsItShowsThem) {
 TEST(WriterAgreement, ImageMagickShowsOurFiles) {
     REQUIRE_MAGICK();
     const uint32_t w = 37, h = 11;
-    const Bytes pal = PatternPalette(256, 0, 8), idx = Pattern(w, h, 1, 22), rgb = Pattern(w, h, 3, 21), rgba = Pattern(w, h, 4, 12);
-    const Bytes colours = ThroughPalette(idx.data(), idx.size(), pal.data());
+    const Bytes pal = PatternPalette(256, 0, 8), bw = {0, 0, 0, 0, 255, 255, 255, 0}, rgb = Pattern(w, h, 3, 21), rgba = Pattern(w, h, 4, 12);
+    // Indexes of 1, 4 and 8 bits, packed in rows of whole bytes, and their colours.
+    Bytes packed[9], colours[9];
+    for (uint32_t bits : {1u, 4u, 8u}) {
+        const uint32_t stride = (w * bits + 7) / 8;
+        packed[bits] = Pattern(stride, h, 1, 22 + bits);
+        Bytes idx;
+        for (uint32_t i = 0; i < w * h; ++i) {
+            const uint32_t x = i % w * bits;
+            idx.push_back((packed[bits][i / w * stride + x / 8] >> (8 - bits - x % 8)) & ((1 << bits) - 1));
+        }
+        colours[bits] = ThroughPalette(idx.data(), idx.size(), bits == 1 ? bw.data() : pal.data());
+    }
+    const uint8_t *idx = packed[8].data(), *bits1 = packed[1].data();
     using W = std::function<uint32_t(ISHANDLE)>;
     const struct { const char* name; W write; const Bytes& want; } cases[] = {
-        {"8.bmp", [&](ISHANDLE d) { return IS40_WriteBMP(d, idx.data(), w, h, 8, w, 256, pal.data(), nullptr, 0); }, colours},
-        {"rle.bmp", [&](ISHANDLE d) { return IS40_WriteBMP(d, idx.data(), w, h, 8, w, 256, pal.data(), nullptr, 1); }, colours},
+        {"1.bmp", [&](ISHANDLE d) { return IS40_WriteBMP(d, bits1, w, h, 1, 5, 2, bw.data(), nullptr, 0); }, colours[1]},
+        {"4.bmp", [&](ISHANDLE d) { return IS40_WriteBMP(d, packed[4].data(), w, h, 4, 19, 16, pal.data(), nullptr, 0); }, colours[4]},
+        {"8.bmp", [&](ISHANDLE d) { return IS40_WriteBMP(d, idx, w, h, 8, w, 256, pal.data(), nullptr, 0); }, colours[8]},
+        {"rle.bmp", [&](ISHANDLE d) { return IS40_WriteBMP(d, idx, w, h, 8, w, 256, pal.data(), nullptr, 1); }, colours[8]},
         {"24.bmp", [&](ISHANDLE d) { return IS40_WriteBMP(d, rgb.data(), w, h, 24, w * 3, 0, nullptr, nullptr, 0); }, rgb},
-        {"8.tga", [&](ISHANDLE d) { return IS40_WriteTGA(d, idx.data(), w, h, 8, w, pal.data(), 0, 0); }, colours},
+        {"8.tga", [&](ISHANDLE d) { return IS40_WriteTGA(d, idx, w, h, 8, w, pal.data(), 0, 0); }, colours[8]},
         {"24.tga", [&](ISHANDLE d) { return IS40_WriteTGA(d, rgb.data(), w, h, 24, w * 3, nullptr, 0, 0); }, rgb},
         {"32.tga", [&](ISHANDLE d) { return IS40_WriteTGA(d, rgba.data(), w, h, 32, w * 4, nullptr, 0, 0); }, rgba},
-        {"8.pcx", [&](ISHANDLE d) { return IS40_WritePCX(d, idx.data(), w, h, 8, w, pal.data(), nullptr, 0); }, colours},
+        {"8.pcx", [&](ISHANDLE d) { return IS40_WritePCX(d, idx, w, h, 8, w, pal.data(), nullptr, 0); }, colours[8]},
         {"24.pcx", [&](ISHANDLE d) { return IS40_WritePCX(d, rgb.data(), w, h, 24, w * 3, nullptr, nullptr, 0); }, rgb},
     };
     for (const auto& c : cases) {

@@ -186,6 +186,74 @@ TEST(FaultWrite, EveryWriterReportsDestinationsThatFail) {
     }
 }
 
+// Arguments each writer refuses before writing a byte: error 5, or 7 for a
+// compression TIFF cannot apply to the picture.
+TEST(FaultWrite, RefusedArgumentsWriteNothing) {
+    const Bytes px = Pattern(4, 4, 3), pal = PatternPalette(256, 0), tall(65537, 1);
+    Bytes dib(40, 0);
+    dib[0] = 12;  // a packed DIB with an OS/2 header
+    const uint8_t *p = px.data(), *c = pal.data();
+    using W = std::function<uint32_t(ISHANDLE)>;
+    const struct { const char* what; W write; uint32_t error; } cases[] = {
+        {"BMP without pixels", [&](ISHANDLE d) { return IS40_WriteBMP(d, nullptr, 4, 4, 24, 12, 0, nullptr, nullptr, 0); }, 5},
+        {"BMP width 0", [&](ISHANDLE d) { return IS40_WriteBMP(d, p, 0, 4, 24, 12, 0, nullptr, nullptr, 0); }, 5},
+        {"BMP height 0", [&](ISHANDLE d) { return IS40_WriteBMP(d, p, 4, 0, 24, 12, 0, nullptr, nullptr, 0); }, 5},
+        {"BMP stride below the row", [&](ISHANDLE d) { return IS40_WriteBMP(d, p, 4, 4, 24, 11, 0, nullptr, nullptr, 0); }, 5},
+        {"BMP too large", [&](ISHANDLE d) { return IS40_WriteBMP(d, p, 100000, 100000, 24, 300000, 0, nullptr, nullptr, 0); }, 5},
+        {"BMP of an OS/2 DIB", [&](ISHANDLE d) { return IS40_WriteBMP(d, dib.data(), 0, 0, 0, 0, 0, nullptr, nullptr, 2); }, 5},
+        {"BMP of 0 bits", [&](ISHANDLE d) { return IS40_WriteBMP(d, p, 4, 4, 0, 12, 0, nullptr, nullptr, 0); }, 5},
+        {"BMP of 12 bits", [&](ISHANDLE d) { return IS40_WriteBMP(d, p, 4, 4, 12, 12, 0, nullptr, nullptr, 0); }, 5},
+        {"BMP of 4 bits without palette", [&](ISHANDLE d) { return IS40_WriteBMP(d, p, 4, 4, 4, 4, 2, nullptr, nullptr, 0); }, 5},
+        {"BMP of 4 bits, no colours", [&](ISHANDLE d) { return IS40_WriteBMP(d, p, 4, 4, 4, 4, 0, c, nullptr, 0); }, 5},
+        {"BMP of 4 bits, 17 colours", [&](ISHANDLE d) { return IS40_WriteBMP(d, p, 4, 4, 4, 4, 17, c, nullptr, 0); }, 5},
+        {"BMP of 1 bit, 3 colours", [&](ISHANDLE d) { return IS40_WriteBMP(d, p, 4, 4, 1, 4, 3, c, nullptr, 0); }, 5},
+        {"TIFF without pixels", [&](ISHANDLE d) { return IS40_WriteTIFF(d, nullptr, 4, 4, 24, 12, nullptr, 1, nullptr, 0); }, 5},
+        {"TIFF of 2 bits", [&](ISHANDLE d) { return IS40_WriteTIFF(d, p, 4, 4, 2, 12, nullptr, 1, nullptr, 0); }, 5},
+        {"TIFF of 48 bits", [&](ISHANDLE d) { return IS40_WriteTIFF(d, p, 4, 4, 48, 12, nullptr, 1, nullptr, 0); }, 5},
+        {"TIFF of 8 bits without palette", [&](ISHANDLE d) { return IS40_WriteTIFF(d, p, 4, 4, 8, 12, nullptr, 1, nullptr, 0); }, 5},
+        {"TIFF stride below the row", [&](ISHANDLE d) { return IS40_WriteTIFF(d, p, 4, 4, 24, 11, nullptr, 1, nullptr, 0); }, 5},
+        {"TIFF width 0", [&](ISHANDLE d) { return IS40_WriteTIFF(d, p, 0, 4, 24, 12, nullptr, 1, nullptr, 0); }, 5},
+        {"TIFF unknown compression", [&](ISHANDLE d) { return IS40_WriteTIFF(d, p, 4, 4, 24, 12, nullptr, 12345, nullptr, 0); }, 7},
+        {"TIFF palette as JPEG", [&](ISHANDLE d) { return IS40_WriteTIFF(d, p, 4, 4, 8, 12, c, 7, nullptr, 0); }, 7},
+        {"TIFF old-style JPEG", [&](ISHANDLE d) { return IS40_WriteTIFF(d, p, 4, 4, 24, 12, nullptr, 6, nullptr, 0); }, 7},
+        {"PNG without pixels", [&](ISHANDLE d) { return IS40_WritePNG(d, nullptr, 4, 4, 12, 8, 0, nullptr, 2, 0, nullptr, 0); }, 5},
+        {"PNG colours without palette", [&](ISHANDLE d) { return IS40_WritePNG(d, p, 4, 4, 12, 8, 4, nullptr, 2, 0, nullptr, 0); }, 5},
+        {"PNG of RGB at 4 bits", [&](ISHANDLE d) { return IS40_WritePNG(d, p, 4, 4, 12, 4, 0, nullptr, 2, 0, nullptr, 0); }, 5},
+        {"PNG colour type 5", [&](ISHANDLE d) { return IS40_WritePNG(d, p, 4, 4, 12, 8, 0, nullptr, 5, 0, nullptr, 0); }, 5},
+        {"PNG palette type without palette", [&](ISHANDLE d) { return IS40_WritePNG(d, p, 4, 4, 12, 8, 0, nullptr, 3, 0, nullptr, 0); }, 5},
+        {"PNG of 300 colours", [&](ISHANDLE d) { return IS40_WritePNG(d, p, 4, 4, 12, 8, 300, c, 3, 0, nullptr, 0); }, 5},
+        {"PNG of 1 bit, 3 colours", [&](ISHANDLE d) { return IS40_WritePNG(d, p, 4, 4, 12, 1, 3, c, 3, 0, nullptr, 0); }, 5},
+        {"PNG stride below the row", [&](ISHANDLE d) { return IS40_WritePNG(d, p, 4, 4, 11, 8, 0, nullptr, 2, 0, nullptr, 0); }, 5},
+        {"PNG width 0", [&](ISHANDLE d) { return IS40_WritePNG(d, p, 0, 4, 12, 8, 0, nullptr, 2, 0, nullptr, 0); }, 5},
+        {"PNG of grey and alpha at 4 bits", [&](ISHANDLE d) { return IS40_WritePNG(d, p, 4, 4, 12, 4, 0, nullptr, 4, 0, nullptr, 0); }, 5},
+        {"JPEG of 0 bits", [&](ISHANDLE d) { return IS40_WriteJPG(d, p, 4, 4, 0, 12, 90, nullptr, 0); }, 5},
+        {"JPEG of 16 bits", [&](ISHANDLE d) { return IS40_WriteJPG(d, p, 4, 4, 16, 12, 90, nullptr, 0); }, 5},
+        {"JPEG width 0", [&](ISHANDLE d) { return IS40_WriteJPG(d, p, 0, 4, 24, 12, 90, nullptr, 0); }, 5},
+        {"JPEG height 0", [&](ISHANDLE d) { return IS40_WriteJPG(d, p, 4, 0, 24, 12, 90, nullptr, 0); }, 5},
+        {"JPEG stride below the row", [&](ISHANDLE d) { return IS40_WriteJPG(d, p, 4, 4, 24, 11, 90, nullptr, 0); }, 5},
+        {"JPEG without pixels", [&](ISHANDLE d) { return IS40_WriteJPG(d, nullptr, 4, 4, 24, 12, 90, nullptr, 0); }, 5},
+        {"TGA width 0", [&](ISHANDLE d) { return IS40_WriteTGA(d, p, 0, 1, 24, 3, nullptr, 0, 0); }, 5},
+        {"TGA height 0", [&](ISHANDLE d) { return IS40_WriteTGA(d, p, 1, 0, 24, 3, nullptr, 0, 0); }, 5},
+        {"TGA of 16 bits", [&](ISHANDLE d) { return IS40_WriteTGA(d, p, 1, 1, 16, 3, nullptr, 0, 0); }, 5},
+        {"TGA of 1 bit", [&](ISHANDLE d) { return IS40_WriteTGA(d, p, 1, 1, 1, 3, nullptr, 0, 0); }, 5},
+        {"TGA of 8 bits without palette", [&](ISHANDLE d) { return IS40_WriteTGA(d, p, 1, 1, 8, 1, nullptr, 0, 0); }, 5},
+        {"TGA without pixels", [&](ISHANDLE d) { return IS40_WriteTGA(d, nullptr, 1, 1, 24, 3, nullptr, 0, 0); }, 5},
+        {"TGA width 70000", [&](ISHANDLE d) { return IS40_WriteTGA(d, tall.data(), 70000, 1, 8, 70000, c, 0, 0); }, 5},
+        {"TGA stride below the row", [&](ISHANDLE d) { return IS40_WriteTGA(d, p, 4, 1, 24, 8, nullptr, 0, 0); }, 5},
+        {"PCX without pixels", [&](ISHANDLE d) { return IS40_WritePCX(d, nullptr, 4, 4, 24, 12, nullptr, nullptr, 0); }, 5},
+        {"PCX width 0", [&](ISHANDLE d) { return IS40_WritePCX(d, p, 0, 4, 24, 12, nullptr, nullptr, 0); }, 5},
+        {"PCX height 0", [&](ISHANDLE d) { return IS40_WritePCX(d, p, 4, 0, 24, 12, nullptr, nullptr, 0); }, 5},
+        {"PCX of 4 bits", [&](ISHANDLE d) { return IS40_WritePCX(d, p, 4, 4, 4, 12, c, nullptr, 0); }, 5},
+        {"PCX of 32 bits", [&](ISHANDLE d) { return IS40_WritePCX(d, p, 4, 4, 32, 16, nullptr, nullptr, 0); }, 5},
+        {"PCX of 8 bits without palette", [&](ISHANDLE d) { return IS40_WritePCX(d, p, 4, 4, 8, 4, nullptr, nullptr, 0); }, 5},
+        {"PCX of 1 bit without palette", [&](ISHANDLE d) { return IS40_WritePCX(d, p, 4, 4, 1, 1, nullptr, nullptr, 0); }, 5},
+        {"PCX stride below the row", [&](ISHANDLE d) { return IS40_WritePCX(d, p, 4, 4, 24, 11, nullptr, nullptr, 0); }, 5},
+        {"PCX width 70000", [&](ISHANDLE d) { return IS40_WritePCX(d, tall.data(), 70000, 1, 8, 70000, c, nullptr, 0); }, 5},
+        {"PCX height 65537", [&](ISHANDLE d) { return IS40_WritePCX(d, tall.data(), 1, 65537, 8, 1, c, nullptr, 0); }, 5},
+    };
+    for (const auto& t : cases) EXPECT_TRUE(WriteFails(t.write, t.error)) << t.what;
+}
+
 // ---- readers ------------------------------------------------------------------------
 
 // Runs fn on a file source over data whose reads fail from failAt on.
