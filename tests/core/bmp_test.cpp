@@ -34,10 +34,8 @@ Bytes BuildBmp(const BmpSpec& s) {
     if (s.headerSize == 12) {
         for (uint32_t v : {uint32_t(s.width), uint32_t(s.height), 1u, s.bits}) Put16(info, v);
     } else {
-        Put32(info, static_cast<uint32_t>(s.width));
-        Put32(info, static_cast<uint32_t>(s.height));
-        Put16(info, 1);
-        Put16(info, s.bits);
+        Put32(info, static_cast<uint32_t>(s.width)), Put32(info, static_cast<uint32_t>(s.height));
+        Put16(info, 1), Put16(info, s.bits);
         for (uint32_t v : {s.compression, uint32_t(s.pixels.size()), s.xPpm, s.yPpm, s.coloursUsed, 0u}) Put32(info, v);
         for (uint32_t m : s.masks) if (s.headerSize > 40) Put32(info, m);  // later headers hold the masks
         info.resize(s.headerSize, 0);
@@ -47,12 +45,8 @@ Bytes BuildBmp(const BmpSpec& s) {
     info.insert(info.end(), s.gap, 0xEE);
     Bytes out = {'B', 'M'};
     const uint32_t offset = static_cast<uint32_t>(14 + info.size());
-    Put32(out, static_cast<uint32_t>(offset + s.pixels.size()));
-    Put32(out, 0);
-    Put32(out, offset);
-    out.insert(out.end(), info.begin(), info.end());
-    out.insert(out.end(), s.pixels.begin(), s.pixels.end());
-    return out;
+    for (uint32_t v : {static_cast<uint32_t>(offset + s.pixels.size()), 0u, offset}) Put32(out, v);
+    return Cat(Cat(out, info), s.pixels);
 }
 
 // File rows (bottom-up unless topDown, B, G, R, padded) of a top-first RGB image.
@@ -309,19 +303,6 @@ TEST(BmpDims, ReportsHeaderFieldsAndErrors) {
     EXPECT_FAILS_WITH(dims(Bytes(headers.begin(), headers.begin() + 20)), 3);
 }
 
-TEST(BmpWrite, WholeFileOfFiveByOne) {
-    const Bytes rgb = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-    uint32_t ret = 0, err = 99;
-    const ISResolution res{2835.0, 3780.6, 2};
-    EXPECT_EQ(Write(rgb.data(), 5, 1, 24, 15, 0, nullptr, 0, &ret, &err, &res),
-              (Bytes{'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,                                // file header
-                     40, 0, 0, 0, 5, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0, 16, 0, 0, 0,  // size .. image size
-                     0x13, 0x0B, 0, 0, 0xC4, 0x0E, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                 // resolution, colours
-                     3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13, 0}));
-    EXPECT_EQ(err, 0u);
-    EXPECT_EQ(ret, 70u);
-}
-
 TEST(BmpWrite, DirectColourRoundTrips) {
     const uint32_t w = 13, h = 5;
     // 16 bits: 5-5-5 data as given.
@@ -382,20 +363,13 @@ TEST(BmpWrite, LayoutFlags) {
     for (size_t i = 0; i < bgra.size(); i += 4) std::swap(bgra[i], bgra[i + 2]);
     EXPECT_EQ(Write(bgra.data(), w, h, 32, w * 4, 0, nullptr, 8), Write(rgba.data(), w, h, 32, w * 4, 0, nullptr, 0));
 
-    // Flag 2: a packed DIB written as it is, from a 24-bit and an 8-bit read.
+    // Flag 2: a packed DIB written as it is (DIBs with a colour table are
+    // written back in the reader agreement test).
     ReadResult r = Read(expected, 24, 2);
     ASSERT_TRUE(r.buf);
     uint32_t ret = 0;
     EXPECT_EQ(Write(r.buf.get(), 0, 0, 0, 0, 0, nullptr, 2, &ret), expected);
     EXPECT_EQ(ret, expected.size());
-    const Bytes idx = Pattern(w, h, 1, 13), pal = Table(256, 14);
-    r = Read(Write(idx.data(), w, h, 8, w, 256, pal.data(), 0), 8, 2);
-    ASSERT_TRUE(r.buf);
-    const Bytes copy = Write(r.buf.get(), 0, 0, 0, 0, 0, nullptr, 2);
-    EXPECT_EQ(Get32(copy, 10), 54u + 1024u);
-    ReadResult back = Read(copy, 8);
-    EXPECT_EQ(back.Data(idx.size()), idx);
-    EXPECT_EQ(back.palette, pal);
 }
 
 TEST(BmpWrite, WorkMemoryComesFirst) {

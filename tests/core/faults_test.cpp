@@ -21,11 +21,7 @@ using namespace vstest;
 
 constexpr uint32_t kW = 64, kH = 48;
 
-struct Writer {
-    const char* name;
-    const char* ext;
-    std::function<uint32_t(ISHANDLE, const Bytes&, uint32_t width)> write;  // kH rows
-};
+struct Writer { const char *name, *ext; std::function<uint32_t(ISHANDLE, const Bytes&, uint32_t width)> write; };  // kH rows
 
 const std::vector<Writer>& Writers() {
     using P = const Bytes&;
@@ -42,11 +38,8 @@ const std::vector<Writer>& Writers() {
     return writers;
 }
 
-struct Reader {
-    const char* name;
-    const char* ext;  // of the file the matching writer makes
-    std::function<uint8_t*(ISHANDLE, uint32_t*, uint32_t*)> read;
-};
+// ext: of the file the matching writer makes
+struct Reader { const char *name, *ext; std::function<uint8_t*(ISHANDLE, uint32_t*, uint32_t*)> read; };
 
 const std::vector<Reader>& Readers() {
     static uint8_t pal[1024];
@@ -201,7 +194,6 @@ TEST(FaultWrite, RefusedArgumentsWriteNothing) {
         {"BMP stride below the row", [&](ISHANDLE d) { return IS40_WriteBMP(d, p, 4, 4, 24, 11, 0, nullptr, nullptr, 0); }, 5},
         {"BMP too large", [&](ISHANDLE d) { return IS40_WriteBMP(d, p, 100000, 100000, 24, 300000, 0, nullptr, nullptr, 0); }, 5},
         {"BMP of an OS/2 DIB", [&](ISHANDLE d) { return IS40_WriteBMP(d, dib.data(), 0, 0, 0, 0, 0, nullptr, nullptr, 2); }, 5},
-        {"BMP of 0 bits", [&](ISHANDLE d) { return IS40_WriteBMP(d, p, 4, 4, 0, 12, 0, nullptr, nullptr, 0); }, 5},
         {"BMP of 12 bits", [&](ISHANDLE d) { return IS40_WriteBMP(d, p, 4, 4, 12, 12, 0, nullptr, nullptr, 0); }, 5},
         {"BMP of 4 bits without palette", [&](ISHANDLE d) { return IS40_WriteBMP(d, p, 4, 4, 4, 4, 2, nullptr, nullptr, 0); }, 5},
         {"BMP of 4 bits, no colours", [&](ISHANDLE d) { return IS40_WriteBMP(d, p, 4, 4, 4, 4, 0, c, nullptr, 0); }, 5},
@@ -209,7 +201,6 @@ TEST(FaultWrite, RefusedArgumentsWriteNothing) {
         {"BMP of 1 bit, 3 colours", [&](ISHANDLE d) { return IS40_WriteBMP(d, p, 4, 4, 1, 4, 3, c, nullptr, 0); }, 5},
         {"TIFF without pixels", [&](ISHANDLE d) { return IS40_WriteTIFF(d, nullptr, 4, 4, 24, 12, nullptr, 1, nullptr, 0); }, 5},
         {"TIFF of 2 bits", [&](ISHANDLE d) { return IS40_WriteTIFF(d, p, 4, 4, 2, 12, nullptr, 1, nullptr, 0); }, 5},
-        {"TIFF of 48 bits", [&](ISHANDLE d) { return IS40_WriteTIFF(d, p, 4, 4, 48, 12, nullptr, 1, nullptr, 0); }, 5},
         {"TIFF of 8 bits without palette", [&](ISHANDLE d) { return IS40_WriteTIFF(d, p, 4, 4, 8, 12, nullptr, 1, nullptr, 0); }, 5},
         {"TIFF stride below the row", [&](ISHANDLE d) { return IS40_WriteTIFF(d, p, 4, 4, 24, 11, nullptr, 1, nullptr, 0); }, 5},
         {"TIFF width 0", [&](ISHANDLE d) { return IS40_WriteTIFF(d, p, 0, 4, 24, 12, nullptr, 1, nullptr, 0); }, 5},
@@ -235,7 +226,6 @@ TEST(FaultWrite, RefusedArgumentsWriteNothing) {
         {"TGA width 0", [&](ISHANDLE d) { return IS40_WriteTGA(d, p, 0, 1, 24, 3, nullptr, 0, 0); }, 5},
         {"TGA height 0", [&](ISHANDLE d) { return IS40_WriteTGA(d, p, 1, 0, 24, 3, nullptr, 0, 0); }, 5},
         {"TGA of 16 bits", [&](ISHANDLE d) { return IS40_WriteTGA(d, p, 1, 1, 16, 3, nullptr, 0, 0); }, 5},
-        {"TGA of 1 bit", [&](ISHANDLE d) { return IS40_WriteTGA(d, p, 1, 1, 1, 3, nullptr, 0, 0); }, 5},
         {"TGA of 8 bits without palette", [&](ISHANDLE d) { return IS40_WriteTGA(d, p, 1, 1, 8, 1, nullptr, 0, 0); }, 5},
         {"TGA without pixels", [&](ISHANDLE d) { return IS40_WriteTGA(d, nullptr, 1, 1, 24, 3, nullptr, 0, 0); }, 5},
         {"TGA width 70000", [&](ISHANDLE d) { return IS40_WriteTGA(d, tall.data(), 70000, 1, 8, 70000, c, 0, 0); }, 5},
@@ -244,7 +234,6 @@ TEST(FaultWrite, RefusedArgumentsWriteNothing) {
         {"PCX width 0", [&](ISHANDLE d) { return IS40_WritePCX(d, p, 0, 4, 24, 12, nullptr, nullptr, 0); }, 5},
         {"PCX height 0", [&](ISHANDLE d) { return IS40_WritePCX(d, p, 4, 0, 24, 12, nullptr, nullptr, 0); }, 5},
         {"PCX of 4 bits", [&](ISHANDLE d) { return IS40_WritePCX(d, p, 4, 4, 4, 12, c, nullptr, 0); }, 5},
-        {"PCX of 32 bits", [&](ISHANDLE d) { return IS40_WritePCX(d, p, 4, 4, 32, 16, nullptr, nullptr, 0); }, 5},
         {"PCX of 8 bits without palette", [&](ISHANDLE d) { return IS40_WritePCX(d, p, 4, 4, 8, 4, nullptr, nullptr, 0); }, 5},
         {"PCX of 1 bit without palette", [&](ISHANDLE d) { return IS40_WritePCX(d, p, 4, 4, 1, 1, nullptr, nullptr, 0); }, 5},
         {"PCX stride below the row", [&](ISHANDLE d) { return IS40_WritePCX(d, p, 4, 4, 24, 11, nullptr, nullptr, 0); }, 5},

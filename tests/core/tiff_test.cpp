@@ -137,15 +137,12 @@ double MeanDiff(const Bytes& a, const Bytes& b) {
 }
 
 // Straight RGBA compared with a copy that went through premultiplied
-// storage: the colour error grows as alpha shrinks.
-void ExpectRgbaClose(const Bytes& got, const Bytes& want, const std::string& what) {
-    ASSERT_EQ(got.size(), want.size()) << what;
-    for (size_t i = 0; i < got.size(); i += 4) {
-        const int a = want[i + 3];
-        ASSERT_EQ(got[i + 3], a) << what << " pixel " << i / 4;
-        for (int c = 0; c < 3 && a; ++c) {
-            ASSERT_LE(std::abs(int(got[i + c]) - int(want[i + c])), 255 / (2 * a) + 1) << what << " pixel " << i / 4;
-        }
+// storage: alpha exact, the colour error growing as alpha shrinks.
+void ExpectRgbaClose(const Bytes& got, const Bytes& want) {
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+        const int a = want[i | 3];
+        ASSERT_LE(std::abs(got[i] - want[i]), i % 4 == 3 ? 0 : a ? 255 / (2 * a) + 1 : 255) << "byte " << i;
     }
 }
 
@@ -171,7 +168,7 @@ TEST(TiffRoundTrip, TrueColourEveryCompressionStripsAndTiles) {
         ReadResult r = Read(file, 24);
         EXPECT_EQ(r.width * 1000 + r.height, w * 1000 + h);
         EXPECT_EQ(r.Data(rgb.size()), rgb);
-        ExpectRgbaClose(Read(Write(rgba, w, h, 32, compression, flags), 32).Data(rgba.size()), rgba, "rgba");
+        ExpectRgbaClose(Read(Write(rgba, w, h, 32, compression, flags), 32).Data(rgba.size()), rgba);
     }
     // JPEG is lossy: a smooth picture comes back close; strips hold the whole picture.
     Bytes smooth;
