@@ -85,12 +85,13 @@ Bytes Patched(Bytes file, size_t at, uint8_t value) {
     return file;
 }
 
-// A w x h file at bits, its colour table as stored, and its pixel data.
-BmpSpec Spec(int32_t w, int32_t h, uint32_t bits, uint32_t compression, Bytes table, Bytes pixels) {
+// A w x h file at bits, its colour table as stored, its pixel data, bit
+// field masks and header size.
+BmpSpec Spec(int32_t w, int32_t h, uint32_t bits, uint32_t compression, Bytes table, Bytes pixels,
+             std::vector<uint32_t> masks = {}, uint32_t headerSize = 40) {
     BmpSpec s;
-    s.width = w, s.height = h, s.bits = bits, s.compression = compression;
-    s.table = std::move(table);
-    s.pixels = std::move(pixels);
+    s.width = w, s.height = h, s.bits = bits, s.compression = compression, s.headerSize = headerSize;
+    s.table = std::move(table), s.pixels = std::move(pixels), s.masks = std::move(masks);
     return s;
 }
 
@@ -101,22 +102,15 @@ Bytes Standard24(uint32_t w, uint32_t h, const Bytes& rgb) { return BuildBmp(Spe
 TEST(BmpRead, EveryLayoutAndCompression) {
     const Bytes rgb = {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15, 16, 17, 18, 19};  // 3 x 2, top first
     const BmpSpec s24 = Spec(3, 2, 24, 0, {}, Rows24(rgb, 3, 2)), top = Spec(3, -2, 24, 0, {}, Rows24(rgb, 3, 2, true));
-    BmpSpec gap = s24, b565 = Spec(3, 1, 16, 3, {}, Words({0xFFFF, 0x8410, 0, 0}));
-    gap.gap = 40, b565.masks = {0xF800, 0x07E0, 0x001F};
+    BmpSpec gap = s24;
+    gap.gap = 40;
     // Masks left out: pixel data right after the header, 5-5-5 defaults.
     const BmpSpec noMasks = Spec(3, 1, 16, 3, {}, Words({(31u << 10) | (1u << 5) | 24u, 0, 0, 0}));
     // 10-bit masks keep their top 8 bits; no alpha mask: opaque.
-    BmpSpec wide = Spec(2, 1, 32, 3, {},
-                        Words({(0x3FFu << 20) | (0x200u << 10) | 1u, 0xC0000000u | (0x155u << 20) | (0xFFu << 10) | 0x3FCu}, true));
-    wide.masks = {0x3FF00000, 0x000FFC00, 0x000003FF};
-    auto v4 = [](uint32_t bits, std::vector<uint32_t> masks, Bytes pixels) {
-        BmpSpec v = Spec(2, 1, bits, 3, {}, pixels);
-        v.headerSize = 108, v.masks = masks;
-        return BuildBmp(v);
-    };
+    const Bytes wide = Words({(0x3FFu << 20) | (0x200u << 10) | 1u, 0xC0000000u | (0x155u << 20) | (0xFFu << 10) | 0x3FCu}, true);
+    auto v4 = [](uint32_t bits, std::vector<uint32_t> masks, Bytes pixels) { return BuildBmp(Spec(2, 1, bits, 3, {}, pixels, masks, 108)); };
     const Bytes plain32 = BuildBmp(Spec(2, 1, 32, 0, {}, {1, 2, 3, 4, 5, 6, 7, 8}));
-    BmpSpec os2 = Spec(2, 2, 24, 0, {}, {1, 2, 3, 4, 5, 6, 0, 0, 11, 12, 13, 14, 15, 16, 0, 0});
-    os2.headerSize = 12;
+    const BmpSpec os2 = Spec(2, 2, 24, 0, {}, {1, 2, 3, 4, 5, 6, 0, 0, 11, 12, 13, 14, 15, 16, 0, 0}, {}, 12);
 
     struct Case { const char* what; Bytes file; uint32_t depth; Bytes expected; } cases[] = {
         {"bottom-up", BuildBmp(s24), 24, rgb},
@@ -125,9 +119,9 @@ TEST(BmpRead, EveryLayoutAndCompression) {
         {"24 bits as 32", BuildBmp(s24), 32, {1, 2, 3, 255, 4, 5, 6, 255, 7, 8, 9, 255, 11, 12, 13, 255, 14, 15, 16, 255, 17, 18, 19, 255}},
         {"5-5-5 stretched", BuildBmp(Spec(3, 1, 16, 0, {}, Words({0x7FFF, (16u << 10) | (1u << 5) | 31u, 0x8000, 0}))), 24,
          {255, 255, 255, 16 * 255 / 31, 255 / 31, 255, 0, 0, 0}},
-        {"5-6-5 moved, not stretched", BuildBmp(b565), 24, {248, 252, 248, 128, 128, 128, 0, 0, 0}},
+        {"5-6-5 moved, not stretched", BuildBmp(Spec(3, 1, 16, 3, {}, Words({0xFFFF, 0x8410, 0, 0}), {0xF800, 0x07E0, 0x001F})), 24, {248, 252, 248, 128, 128, 128, 0, 0, 0}},
         {"bit fields without masks", BuildBmp(noMasks), 24, {248, 8, 192}},
-        {"32-bit fields", BuildBmp(wide), 32, {255, 128, 0, 0xFF, 0x55, 0x3F, 0xFF, 0xFF}},
+        {"32-bit fields", BuildBmp(Spec(2, 1, 32, 3, {}, wide, {0x3FF00000, 0x000FFC00, 0x000003FF})), 32, {255, 128, 0, 0xFF, 0x55, 0x3F, 0xFF, 0xFF}},
         {"alpha mask", v4(32, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, {10, 20, 30, 0x40, 40, 50, 60, 0x80}), 32, {30, 20, 10, 0x40, 60, 50, 40, 0x80}},
         {"no alpha mask: opaque", v4(32, {0xFF0000, 0xFF00, 0xFF, 0}, {10, 20, 30, 0x40, 40, 50, 60, 0x80}), 32, {30, 20, 10, 255, 60, 50, 40, 255}},
         {"1-5-5-5 alpha", v4(16, {0x7C00, 0x03E0, 0x001F, 0x8000}, {0xFF, 0xFF, 0x00, 0x7C}), 32, {248, 248, 248, 255, 248, 0, 0, 0}},
@@ -144,13 +138,11 @@ TEST(BmpRead, EveryLayoutAndCompression) {
 }
 
 TEST(BmpRead, IndexedAndRunLengthFiles) {
-    BmpSpec os2 = Spec(2, 2, 8, 0, {10, 20, 30, 40, 50, 60, 70, 80, 90}, {0, 1, 0, 0, 2, 0, 0, 0});
-    os2.headerSize = 12;  // 3-byte table cut short: its length shows in the offset
+    // An OS/2 file's 3-byte table cut short: its length shows in the offset.
+    const BmpSpec os2 = Spec(2, 2, 8, 0, {10, 20, 30, 40, 50, 60, 70, 80, 90}, {0, 1, 0, 0, 2, 0, 0, 0}, {}, 12);
     BmpSpec used = Spec(3, 1, 4, 0, {1, 2, 3, 4, 5, 6, 7, 0x77, 9, 10, 11, 12}, {0x21, 0, 0, 0});
     used.coloursUsed = 3;  // the rest of the palette copies entry 0
-    Bytes longAbsolute = {0, 250};
-    longAbsolute.insert(longAbsolute.end(), 250, 3);
-    longAbsolute.insert(longAbsolute.end(), {0, 2, 255, 0, 1, 1, 0, 2, 0, 255, 5, 5, 5, 5});
+    const Bytes longAbsolute = Cat(Cat({0, 250}, Bytes(250, 3)), {0, 2, 255, 0, 1, 1, 0, 2, 0, 255, 5, 5, 5, 5});
     const Bytes t256 = Table(256), t16 = Table(16);
 
     // indexes: read at 8 bits, top row first; paletteHead: first palette bytes, when checked

@@ -114,10 +114,6 @@ Bytes MagickPixels(const std::string& path, const std::string& map, const std::s
     return Capture("convert '" + path + "' " + pre + " -depth 8 " + map + ":- 2>/dev/null");
 }
 
-std::string MagickSize(const std::string& path) {
-    return CaptureText("identify -format '%w %h' '" + path + "' 2>/dev/null");
-}
-
 std::string MagickConvert(const Bytes& px, uint32_t w, uint32_t h, uint32_t channels, const std::string& options,
                           const std::string& name, const std::string& format) {
     const std::string in = ScratchPath(name + ".src.pnm");
@@ -242,12 +238,6 @@ Bytes PatternPalette(uint32_t n, uint8_t fourth, uint32_t seed) {
     Bytes t = Pattern(n, 1, 4, seed);
     for (uint32_t i = 0; i < n; ++i) t[4 * i + 3] = fourth;
     return t;
-}
-
-Bytes PaletteToRgb(const Bytes& indexes, const Bytes& palette) {
-    Bytes out;
-    for (uint8_t i : indexes) out.insert(out.end(), {palette[4 * i + 2], palette[4 * i + 1], palette[4 * i]});
-    return out;
 }
 
 bool ReadSurvivesAllocationFailures(const Bytes& file, const std::function<uint8_t*(ISHANDLE)>& read, int tries,
