@@ -87,7 +87,7 @@ Bytes Patched(Bytes file, size_t at, uint8_t value) {
 
 // A w x h file at bits, its colour table as stored, its pixel data, bit
 // field masks and header size.
-BmpSpec Spec(int32_t w, int32_t h, uint32_t bits, uint32_t compression, Bytes table, Bytes pixels,
+BmpSpec Fields(int32_t w, int32_t h, uint32_t bits, uint32_t compression, Bytes table, Bytes pixels,
              std::vector<uint32_t> masks = {}, uint32_t headerSize = 40) {
     BmpSpec s;
     s.width = w, s.height = h, s.bits = bits, s.compression = compression, s.headerSize = headerSize;
@@ -95,33 +95,34 @@ BmpSpec Spec(int32_t w, int32_t h, uint32_t bits, uint32_t compression, Bytes ta
     return s;
 }
 
-Bytes Standard24(uint32_t w, uint32_t h, const Bytes& rgb) { return BuildBmp(Spec(w, h, 24, 0, {}, Rows24(rgb, w, h))); }
+Bytes Standard24(uint32_t w, uint32_t h, const Bytes& rgb) { return BuildBmp(Fields(w, h, 24, 0, {}, Rows24(rgb, w, h))); }
 
 }  // namespace
 
 TEST(BmpRead, EveryLayoutAndCompression) {
     const Bytes rgb = {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15, 16, 17, 18, 19};  // 3 x 2, top first
-    const BmpSpec s24 = Spec(3, 2, 24, 0, {}, Rows24(rgb, 3, 2)), top = Spec(3, -2, 24, 0, {}, Rows24(rgb, 3, 2, true));
+    const BmpSpec s24 = Fields(3, 2, 24, 0, {}, Rows24(rgb, 3, 2)), top = Fields(3, -2, 24, 0, {}, Rows24(rgb, 3, 2, true));
     BmpSpec gap = s24;
     gap.gap = 40;
     // Masks left out: pixel data right after the header, 5-5-5 defaults.
-    const BmpSpec noMasks = Spec(3, 1, 16, 3, {}, Words({(31u << 10) | (1u << 5) | 24u, 0, 0, 0}));
+    const BmpSpec noMasks = Fields(3, 1, 16, 3, {}, Words({(31u << 10) | (1u << 5) | 24u, 0, 0, 0}));
     // 10-bit masks keep their top 8 bits; no alpha mask: opaque.
     const Bytes wide = Words({(0x3FFu << 20) | (0x200u << 10) | 1u, 0xC0000000u | (0x155u << 20) | (0xFFu << 10) | 0x3FCu}, true);
-    auto v4 = [](uint32_t bits, std::vector<uint32_t> masks, Bytes pixels) { return BuildBmp(Spec(2, 1, bits, 3, {}, pixels, masks, 108)); };
-    const Bytes plain32 = BuildBmp(Spec(2, 1, 32, 0, {}, {1, 2, 3, 4, 5, 6, 7, 8}));
-    const BmpSpec os2 = Spec(2, 2, 24, 0, {}, {1, 2, 3, 4, 5, 6, 0, 0, 11, 12, 13, 14, 15, 16, 0, 0}, {}, 12);
+    auto v4 = [](uint32_t bits, std::vector<uint32_t> masks, Bytes pixels) { return BuildBmp(Fields(2, 1, bits, 3, {}, pixels, masks, 108)); };
+    const Bytes plain32 = BuildBmp(Fields(2, 1, 32, 0, {}, {1, 2, 3, 4, 5, 6, 7, 8}));
+    const BmpSpec os2 = Fields(2, 2, 24, 0, {}, {1, 2, 3, 4, 5, 6, 0, 0, 11, 12, 13, 14, 15, 16, 0, 0}, {}, 12);
 
     struct Case { const char* what; Bytes file; uint32_t depth; Bytes expected; } cases[] = {
         {"bottom-up", BuildBmp(s24), 24, rgb},
         {"top-down", BuildBmp(top), 24, rgb},
         {"gap before the pixels", BuildBmp(gap), 24, rgb},
         {"24 bits as 32", BuildBmp(s24), 32, {1, 2, 3, 255, 4, 5, 6, 255, 7, 8, 9, 255, 11, 12, 13, 255, 14, 15, 16, 255, 17, 18, 19, 255}},
-        {"5-5-5 stretched", BuildBmp(Spec(3, 1, 16, 0, {}, Words({0x7FFF, (16u << 10) | (1u << 5) | 31u, 0x8000, 0}))), 24,
+        {"5-5-5 stretched", BuildBmp(Fields(3, 1, 16, 0, {}, Words({0x7FFF, (16u << 10) | (1u << 5) | 31u, 0x8000, 0}))), 24,
          {255, 255, 255, 16 * 255 / 31, 255 / 31, 255, 0, 0, 0}},
-        {"5-6-5 moved, not stretched", BuildBmp(Spec(3, 1, 16, 3, {}, Words({0xFFFF, 0x8410, 0, 0}), {0xF800, 0x07E0, 0x001F})), 24, {248, 252, 248, 128, 128, 128, 0, 0, 0}},
+        {"5-6-5 moved, not stretched", BuildBmp(Fields(3, 1, 16, 3, {}, Words({0xFFFF, 0x8410, 0, 0}), {0xF800, 0x07E0, 0x001F})), 24,
+         {248, 252, 248, 128, 128, 128, 0, 0, 0}},
         {"bit fields without masks", BuildBmp(noMasks), 24, {248, 8, 192}},
-        {"32-bit fields", BuildBmp(Spec(2, 1, 32, 3, {}, wide, {0x3FF00000, 0x000FFC00, 0x000003FF})), 32, {255, 128, 0, 0xFF, 0x55, 0x3F, 0xFF, 0xFF}},
+        {"32-bit fields", BuildBmp(Fields(2, 1, 32, 3, {}, wide, {0x3FF00000, 0x000FFC00, 0x000003FF})), 32, {255, 128, 0, 0xFF, 0x55, 0x3F, 0xFF, 0xFF}},
         {"alpha mask", v4(32, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, {10, 20, 30, 0x40, 40, 50, 60, 0x80}), 32, {30, 20, 10, 0x40, 60, 50, 40, 0x80}},
         {"no alpha mask: opaque", v4(32, {0xFF0000, 0xFF00, 0xFF, 0}, {10, 20, 30, 0x40, 40, 50, 60, 0x80}), 32, {30, 20, 10, 255, 60, 50, 40, 255}},
         {"1-5-5-5 alpha", v4(16, {0x7C00, 0x03E0, 0x001F, 0x8000}, {0xFF, 0xFF, 0x00, 0x7C}), 32, {248, 248, 248, 255, 248, 0, 0, 0}},
@@ -139,8 +140,8 @@ TEST(BmpRead, EveryLayoutAndCompression) {
 
 TEST(BmpRead, IndexedAndRunLengthFiles) {
     // An OS/2 file's 3-byte table cut short: its length shows in the offset.
-    const BmpSpec os2 = Spec(2, 2, 8, 0, {10, 20, 30, 40, 50, 60, 70, 80, 90}, {0, 1, 0, 0, 2, 0, 0, 0}, {}, 12);
-    BmpSpec used = Spec(3, 1, 4, 0, {1, 2, 3, 4, 5, 6, 7, 0x77, 9, 10, 11, 12}, {0x21, 0, 0, 0});
+    const BmpSpec os2 = Fields(2, 2, 8, 0, {10, 20, 30, 40, 50, 60, 70, 80, 90}, {0, 1, 0, 0, 2, 0, 0, 0}, {}, 12);
+    BmpSpec used = Fields(3, 1, 4, 0, {1, 2, 3, 4, 5, 6, 7, 0x77, 9, 10, 11, 12}, {0x21, 0, 0, 0});
     used.coloursUsed = 3;  // the rest of the palette copies entry 0
     const Bytes longAbsolute = Cat(Cat({0, 250}, Bytes(250, 3)), {0, 2, 255, 0, 1, 1, 0, 2, 0, 255, 5, 5, 5, 5});
     const Bytes t256 = Table(256), t16 = Table(16);
@@ -148,26 +149,26 @@ TEST(BmpRead, IndexedAndRunLengthFiles) {
     // indexes: read at 8 bits, top row first; paletteHead: first palette bytes, when checked
     struct Case { const char* what; BmpSpec spec; Bytes indexes, paletteHead; uint32_t error; } cases[] = {
         // Bits past the width are set, and must not show at 1 bit either.
-        {"1 bit", Spec(10, 2, 1, 0, {0, 0, 0, 0, 200, 100, 50, 0}, {0x4C, 0x7F, 0, 0, 0xB3, 0xBF, 0, 0}),
+        {"1 bit", Fields(10, 2, 1, 0, {0, 0, 0, 0, 200, 100, 50, 0}, {0x4C, 0x7F, 0, 0, 0xB3, 0xBF, 0, 0}),
          {1, 0, 1, 1, 0, 0, 1, 1, 1, 0, 0, 1, 0, 0, 1, 1, 0, 0, 0, 1}, {0, 0, 0, 0, 200, 100, 50, 0}, 0},
         {"4 bits, 3 colours used", used, {2, 1, 0}, {1, 2, 3, 4, 5, 6, 7, 0x77, 9, 10, 11, 12, 1, 2, 3, 4}, 0},
-        {"8 bits, padded rows", Spec(5, 2, 8, 0, t256, {10, 20, 30, 40, 50, 0, 0, 0, 255, 254, 0, 1, 2, 0, 0, 0}),
+        {"8 bits, padded rows", Fields(5, 2, 8, 0, t256, {10, 20, 30, 40, 50, 0, 0, 0, 255, 254, 0, 1, 2, 0, 0, 0}),
          {255, 254, 0, 1, 2, 10, 20, 30, 40, 50}, t256, 0},
         {"OS/2 short table", os2, {2, 0, 0, 1}, {10, 20, 30, 0, 40, 50, 60, 0, 70, 80, 90, 0, 10, 20, 30, 0}, 0},
         // run, odd absolute run with pad, end of line, delta to (2, 2), run, end of bitmap
-        {"RLE8", Spec(6, 3, 8, 1, t256, {3, 5, 0, 3, 1, 2, 3, 0, 0, 0, 0, 2, 2, 1, 2, 7, 0, 1}),
+        {"RLE8", Fields(6, 3, 8, 1, t256, {3, 5, 0, 3, 1, 2, 3, 0, 0, 0, 0, 2, 2, 1, 2, 7, 0, 1}),
          {0, 0, 7, 7, 0, 0, 0, 0, 0, 0, 0, 0, 5, 5, 5, 1, 2, 3}, {}, 0},
-        {"RLE4", Spec(5, 2, 4, 2, t16, {5, 0x12, 0, 0, 0, 3, 0x34, 0x50, 2, 0x67, 0, 1}),
+        {"RLE4", Fields(5, 2, 4, 2, t16, {5, 0x12, 0, 0, 0, 3, 0x34, 0x50, 2, 0x67, 0, 1}),
          {3, 4, 5, 6, 7, 1, 2, 1, 2, 1}, {}, 0},
-        {"RLE4 odd absolute run", Spec(9, 1, 4, 2, t16, {0, 9, 0x12, 0x34, 0x56, 0x78, 0x90, 0, 0, 1}),
+        {"RLE4 odd absolute run", Fields(9, 1, 4, 2, t16, {0, 9, 0x12, 0x34, 0x56, 0x78, 0x90, 0, 0, 1}),
          {1, 2, 3, 4, 5, 6, 7, 8, 9}, {}, 0},
         // Runs longer than the row are clipped; the next row starts only at end of line.
-        {"RLE8 long runs", Spec(3, 2, 8, 1, t256, {255, 9, 200, 8, 0, 0, 2, 4, 0, 0, 0, 0, 0, 0, 9, 9, 9, 9}),
+        {"RLE8 long runs", Fields(3, 2, 8, 1, t256, {255, 9, 200, 8, 0, 0, 2, 4, 0, 0, 0, 0, 0, 0, 9, 9, 9, 9}),
          {4, 4, 0, 9, 9, 9}, {}, 0},
-        {"RLE8 wide absolute run, far deltas, data past the end", Spec(3, 2, 8, 1, t256, longAbsolute),
+        {"RLE8 wide absolute run, far deltas, data past the end", Fields(3, 2, 8, 1, t256, longAbsolute),
          {0, 0, 0, 3, 3, 3}, {}, 0},
-        {"RLE8 without end of bitmap", Spec(3, 2, 8, 1, t256, {2, 6, 0, 0, 1}), {0, 0, 0, 6, 6, 0}, {}, 3},
-        {"RLE4 past the row", Spec(3, 1, 4, 2, t16, {0, 9, 0x12, 0x34, 0x56, 0x78, 0x90, 0, 0, 2, 0, 9, 3, 3}),
+        {"RLE8 without end of bitmap", Fields(3, 2, 8, 1, t256, {2, 6, 0, 0, 1}), {0, 0, 0, 6, 6, 0}, {}, 3},
+        {"RLE4 past the row", Fields(3, 1, 4, 2, t16, {0, 9, 0x12, 0x34, 0x56, 0x78, 0x90, 0, 0, 2, 0, 9, 3, 3}),
          {1, 2, 3}, {}, 0},
     };
     for (const Case& c : cases) {
@@ -194,8 +195,8 @@ TEST(BmpRead, IndexedAndRunLengthFiles) {
 }
 
 TEST(BmpRead, ErrorCodes) {
-    const BmpSpec s = Spec(2, 2, 24, 0, {}, Rows24(Pattern(2, 2, 3), 2, 2));
-    const Bytes good = BuildBmp(s), file8 = BuildBmp(Spec(2, 2, 8, 0, Table(256), Bytes(8, 1)));
+    const BmpSpec s = Fields(2, 2, 24, 0, {}, Rows24(Pattern(2, 2, 3), 2, 2));
+    const Bytes good = BuildBmp(s), file8 = BuildBmp(Fields(2, 2, 8, 0, Table(256), Bytes(8, 1)));
     auto with = [&](const std::function<void(BmpSpec&)>& change) {
         BmpSpec v = s;
         change(v);
@@ -211,10 +212,10 @@ TEST(BmpRead, ErrorCodes) {
         {"colour table cut short", Bytes(file8.begin(), file8.begin() + 54 + 100), 24, 3},
         {"not even one row", Bytes(good.begin(), good.end() - 9), 24, 3},
         {"pixel offset past the end", Patched(good, 11, 0x10), 24, 3},
-        {"no run-length data", BuildBmp(Spec(3, 2, 8, 1, Table(256), {})), 24, 3},
+        {"no run-length data", BuildBmp(Fields(3, 2, 8, 1, Table(256), {})), 24, 3},
         {"24 bits as indexes", good, 8, 28},
         {"24 bits as 1 bit", good, 1, 28},
-        {"4 bits as 1 bit", BuildBmp(Spec(4, 1, 4, 0, Table(16), Bytes(4, 0x12))), 1, 28},
+        {"4 bits as 1 bit", BuildBmp(Fields(4, 1, 4, 0, Table(16), Bytes(4, 0x12))), 1, 28},
         {"16 bits as indexes", with([](BmpSpec& v) { v.bits = 16; }), 8, 28},
     };
     for (uint32_t size : {0u, 16u, 64u, 100u, 200u})
@@ -253,7 +254,7 @@ TEST(BmpRead, HugeHeadersFailWithoutAllocating) {
     struct { uint32_t bits, compression; } kinds[] = {{24, 0}, {8, 0}, {8, 1}, {4, 2}, {32, 3}, {1, 0}};
     for (auto k : kinds)
         for (int32_t height : {60000, -60000, 0x7FFFFFFF, static_cast<int32_t>(0x80000000u)}) {
-            BmpSpec s = Spec(60000, height, k.bits, k.compression, k.bits <= 8 ? Table(1u << k.bits) : Bytes(), Bytes(64, 0));
+            BmpSpec s = Fields(60000, height, k.bits, k.compression, k.bits <= 8 ? Table(1u << k.bits) : Bytes(), Bytes(64, 0));
             if (k.compression == 3) s.masks = {0xFF0000, 0xFF00, 0xFF};
             for (uint32_t depth : {24u, 32u, 8u})
                 for (uint32_t flags : {0u, 2u}) {
@@ -267,8 +268,8 @@ TEST(BmpRead, HugeHeadersFailWithoutAllocating) {
     // the picture, the error is still 3: RLE4 of 8 x 33554435 pixels in a few
     // bytes (the escapes could end it early, but no picture of a gigabyte is
     // made of them), RLE8 likewise, one row of 10000, not even one row.
-    const BmpSpec plausible[] = {Spec(8, 0x02000003, 4, 2, Table(16), {0, 1, 0, 0}), Spec(20000, 20000, 8, 1, Table(256), {255, 1, 255, 2, 0, 1}),
-                                 Spec(4000, 10000, 24, 0, {}, Bytes(12000, 0x40)), Spec(20000, 20000, 24, 0, {}, Bytes(100, 0))};
+    const BmpSpec plausible[] = {Fields(8, 0x02000003, 4, 2, Table(16), {0, 1, 0, 0}), Fields(20000, 20000, 8, 1, Table(256), {255, 1, 255, 2, 0, 1}),
+                                 Fields(4000, 10000, 24, 0, {}, Bytes(12000, 0x40)), Fields(20000, 20000, 24, 0, {}, Bytes(100, 0))};
     for (const BmpSpec& s : plausible) {
         const Bytes file = BuildBmp(s);
         EXPECT_EQ(Read(file, 32, IS_READ_DIB, 0).error, 3u) << s.width;
@@ -278,7 +279,7 @@ TEST(BmpRead, HugeHeadersFailWithoutAllocating) {
 }
 
 TEST(BmpDims, ReportsHeaderFieldsAndErrors) {
-    BmpSpec s = Spec(7, -3, 24, 0, {}, {});
+    BmpSpec s = Fields(7, -3, 24, 0, {}, {});
     s.xPpm = 2835, s.yPpm = 3780;
     const Bytes headers = BuildBmp(s);  // headers alone are enough
     uint32_t w = 0, bits = 0;

@@ -269,7 +269,7 @@ TEST(JpegDims, ColourSpacesDepthsAndBadInput) {
     }
 }
 
-TEST(JpegDims, ArithmeticCodingFromLibjpegsTools) {
+TEST(JpegDims, ArithmeticCodingFromCjpeg) {
     if (!HavePrograms("cjpeg djpeg")) GTEST_SKIP() << "cjpeg / djpeg not installed";
     const uint32_t w = 48, h = 32;
     const Bytes rgb = Photo(w, h, 3, 9);
