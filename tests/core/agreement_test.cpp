@@ -4,41 +4,26 @@
 #include "exif/IS40exif.h"
 #include "codec/IS40jpeg.h"
 #include "codec/IS40pngtiff.h"
+#include "codec/isframe.h"
 #include "tests/core/testutil.h"
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace vstest;
 
 namespace {
 
-struct Decoded {
-    ReadResult r;
-    Bytes Pixels(uint32_t bytesPerPixel) const { return r.Data(size_t(r.width) * r.height * bytesPerPixel); }
-};
-
-using Reader = uint8_t* (*)(ISHANDLE, uint32_t*, uint32_t*, uint32_t, uint8_t*, uint32_t);
-
-Decoded Decode(Reader read, const Bytes& file, uint32_t depth, uint32_t flags = 0) {
-    Decoded d;
-    d.r.buf = LibBuffer(WithMemorySource(
-        file, [&](ISHANDLE s) { return read(s, &d.r.width, &d.r.height, depth, d.r.palette.data(), flags); }));
-    d.r.error = IS40_GetLastError();
-    return d;
-}
-
-uint8_t* ReadTiffFirstPage(ISHANDLE s, uint32_t* w, uint32_t* h, uint32_t depth, uint8_t* pal, uint32_t flags) {
-    return IS40_ReadTIFF(s, w, h, depth, pal, 0, flags);
+// The pixels of a successful read, `bytes` bytes a pixel.
+Bytes Pixels(FormatReader read, const Bytes& file, uint32_t depth, uint32_t bytes) {
+    const ReadResult r = ReadWith(read, file, depth);
+    return r.Data(size_t(r.width) * r.height * bytes);
 }
 
 uint8_t* ReadJpg(ISHANDLE s, uint32_t* w, uint32_t* h, uint32_t depth, uint8_t*, uint32_t flags) {
     return IS40_ReadJPG(s, w, h, depth, flags);
-}
-
-void Put32(Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
 }
 
 Bytes PngWithChunkAfterHeader(Bytes png, const char* type, const Bytes& data) {
@@ -51,13 +36,12 @@ Bytes PngWithChunkAfterHeader(Bytes png, const char* type, const Bytes& data) {
     return png;
 }
 
-uint8_t Over(uint32_t c, uint32_t a) { return uint8_t((c * a + 127) / 255); }
-
 }  // namespace
 
-// Translucent pixels are blended with the values as stored, as every viewer
-// does, whatever gAMA or sRGB say; 16-bit samples scale plainly.
-TEST(ReaderAgreement, PngAlphaIsBlendedOnStoredValues) {
+// Translucent pixels read without alpha come over black, blended with the
+// values as stored, as every viewer does, whatever gAMA or sRGB say; 16-bit
+// samples scale plainly. TIFF's premultiplied samples come out the same.
+TEST(ReaderAgreement, TranslucentPixelsAt24BitsComeOverBlack) {
     const Bytes rgba = {200, 100, 50, 128, 255, 255, 255, 64, 30, 60, 90, 255, 0, 255, 0, 0};
     const Bytes gamma = WriteToBytes("g.png", [&](ISHANDLE d) {
         return IS40_WritePNG(d, rgba.data(), 4, 1, 16, 8, 0, nullptr, 6, 0.45455, nullptr, IS_PNG_NO_TIME);
@@ -68,26 +52,16 @@ TEST(ReaderAgreement, PngAlphaIsBlendedOnStoredValues) {
     const Bytes srgb = PngWithChunkAfterHeader(WriteToBytes("s.png", [&](ISHANDLE d) {
         return IS40_WritePNG(d, wide.data(), 4, 1, 32, 16, 0, nullptr, 6, 0, nullptr, IS_PNG_NO_TIME);
     }), "sRGB", {0});
+    const Bytes tiff = WriteToBytes("a.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, rgba.data(), 4, 1, 32, 16, nullptr, 1, nullptr, 0); });
     Bytes expected;
-    for (size_t i = 0; i < rgba.size(); i += 4) {
-        for (int c = 0; c < 3; ++c) expected.push_back(Over(rgba[i + c], rgba[i + 3]));
+    for (size_t i = 0; i < rgba.size(); ++i) {
+        if (i % 4 < 3) expected.push_back(uint8_t((rgba[i] * rgba[i | 3] + 127) / 255));
     }
-    for (const Bytes* file : {&gamma, &srgb}) {
-        Decoded d = Decode(IS40_ReadPNG, *file, 24);
-        ASSERT_TRUE(d.r.buf) << d.r.error;
-        const Bytes got = d.Pixels(3);
+    for (const auto& [read, file] : {std::pair(IS40_ReadPNG, &gamma), std::pair(IS40_ReadPNG, &srgb), std::pair(ISReadTIFFFirstPage, &tiff)}) {
+        const Bytes got = Pixels(read, *file, 24, 3);
+        ASSERT_EQ(got.size(), expected.size());
         for (size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(got[i], expected[i], 1) << i;
     }
-}
-
-// Translucent TIFF pixels read without alpha come over black, as PNG's do.
-TEST(ReaderAgreement, TiffTranslucentPixelsAt24BitsComeOverBlack) {
-    const Bytes rgba = {200, 100, 50, 128, 10, 20, 30, 255};
-    const Bytes tiff = WriteToBytes("a.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, rgba.data(), 2, 1, 32, 8, nullptr, 1, nullptr, 0); });
-    const Bytes got = Decode(ReadTiffFirstPage, tiff, 24).Pixels(3);
-    const Bytes want = {Over(200, 128), Over(100, 128), Over(50, 128), 10, 20, 30};
-    ASSERT_EQ(got.size(), want.size());
-    for (size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(got[i], want[i], 1) << i;
 }
 
 // A 256-colour PCX whose palette is cut off is refused, not shown in
@@ -101,26 +75,22 @@ TEST(ReaderAgreement, PcxPalettes) {
         Bytes file = WriteToBytes("p.pcx", [&](ISHANDLE d) {
             return IS40_WritePCX(d, indexes.data(), 4, 1, 8, 4, palette.data(), nullptr, grey);
         });
-        EXPECT_TRUE(Decode(IS40_ReadPCX, file, 24).r.buf);
+        EXPECT_TRUE(ReadWith(IS40_ReadPCX, file, 24).buf);
         file.resize(file.size() - 500);
-        Decoded cut = Decode(IS40_ReadPCX, file, 24);
-        EXPECT_EQ(bool(cut.r.buf), grey == 1);
-        EXPECT_EQ(cut.r.error, grey ? 0u : uint32_t(IS_ERR_PALETTE));
+        const ReadResult cut = ReadWith(IS40_ReadPCX, file, 24);
+        EXPECT_EQ(bool(cut.buf), grey == 1);
+        EXPECT_EQ(cut.error, grey ? 0u : uint32_t(IS_ERR_PALETTE));
     }
-    const Bytes bits = {0x50};  // 0 1 0 1 0 0 0 0
-    const Bytes whiteFirst = {255, 255, 255, 0, 0, 0, 128, 0};
-    const Bytes file = WriteToBytes("m.pcx", [&](ISHANDLE d) {
-        return IS40_WritePCX(d, bits.data(), 4, 1, 1, 1, whiteFirst.data(), nullptr, 0);
-    });
-    EXPECT_EQ(Decode(IS40_ReadPCX, file, 24).Pixels(3), (Bytes{255, 255, 255, 128, 0, 0, 255, 255, 255, 128, 0, 0}));
     // An empty header palette (both entries alike) means black and white.
-    const Bytes empty(8, 0);
-    const Bytes plain = WriteToBytes("e.pcx", [&](ISHANDLE d) {
-        return IS40_WritePCX(d, bits.data(), 4, 1, 1, 1, empty.data(), nullptr, 0);
-    });
-    Decoded mono = Decode(IS40_ReadPCX, plain, 1);
-    EXPECT_EQ(Bytes(mono.r.palette.begin(), mono.r.palette.begin() + 8), (Bytes{0, 0, 0, 0, 255, 255, 255, 0}));
-    EXPECT_EQ(Decode(IS40_ReadPCX, plain, 24).Pixels(3), (Bytes{0, 0, 0, 255, 255, 255, 0, 0, 0, 255, 255, 255}));
+    const Bytes bits = {0x50}, whiteFirst = {255, 255, 255, 0, 0, 0, 128, 0}, empty(8, 0);  // 0 1 0 1
+    auto write = [&](const Bytes& two) {
+        return WriteToBytes("m.pcx", [&](ISHANDLE d) { return IS40_WritePCX(d, bits.data(), 4, 1, 1, 1, two.data(), nullptr, 0); });
+    };
+    EXPECT_EQ(Pixels(IS40_ReadPCX, write(whiteFirst), 24, 3), (Bytes{255, 255, 255, 128, 0, 0, 255, 255, 255, 128, 0, 0}));
+    const Bytes plain = write(empty);
+    const ReadResult mono = ReadWith(IS40_ReadPCX, plain, 1);
+    EXPECT_EQ(Bytes(mono.palette.begin(), mono.palette.begin() + 8), (Bytes{0, 0, 0, 0, 255, 255, 255, 0}));
+    EXPECT_EQ(Pixels(IS40_ReadPCX, plain, 24, 3), (Bytes{0, 0, 0, 255, 255, 255, 0, 0, 0, 255, 255, 255}));
 }
 
 // A fax strip that ends early decodes with a warning only: its rows are
@@ -131,24 +101,21 @@ TEST(ReaderAgreement, TiffDecodedWithWarningsOnly) {
     for (size_t i = 0; i < bits.size(); ++i) bits[i] = uint8_t((i / 8) & 1 ? 0xF0 : 0x3C);
     const Bytes bw = {0, 0, 0, 0, 255, 255, 255, 0};
     Bytes fax = WriteToBytes("f.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, bits.data(), w, h, 1, w / 8, bw.data(), 3, nullptr, 0); });
-    ASSERT_FALSE(fax.empty());
-    Decoded whole = Decode(ReadTiffFirstPage, fax, 24);
-    ASSERT_TRUE(whole.r.buf);
+    const ReadResult whole = ReadWith(ISReadTIFFFirstPage, fax, 24);
+    ASSERT_TRUE(whole.buf);
     uint32_t type = 0;
     const size_t count = TiffValueAt(fax, 279, &type);
     const uint32_t stored = type == 3 ? Get16(fax, count) : Get32(fax, count);
+    Bytes cut = fax;
+    if (type == 3) ISPut16LE(&cut[count], static_cast<uint16_t>(stored / 2));
+    else ISPut32LE(&cut[count], stored / 2);
     for (uint32_t depth : {24u, 1u}) {
-        Bytes cut = fax;
-        if (type == 3) cut[count] = uint8_t(stored / 2), cut[count + 1] = uint8_t(stored / 2 >> 8);
-        else Put32(cut, count, stored / 2);
-        Decoded d = Decode(ReadTiffFirstPage, cut, depth);
-        ASSERT_TRUE(d.r.buf) << depth << ": error " << d.r.error;
+        const ReadResult d = ReadWith(ISReadTIFFFirstPage, cut, depth);
+        ASSERT_TRUE(d.buf) << depth << ": error " << d.error;
         const size_t row = depth == 24 ? w * 3 : w / 8;
-        EXPECT_EQ(d.r.Data(row), depth == 24 ? whole.r.Data(row) : Bytes(bits.begin(), bits.begin() + row));
+        EXPECT_EQ(d.Data(row), depth == 24 ? whole.Data(row) : Bytes(bits.begin(), bits.begin() + row));
         // Data missing from the file is an error, not a warning.
-        Bytes shortFile = fax;
-        shortFile.resize(fax.size() / 2);
-        EXPECT_FALSE(Decode(ReadTiffFirstPage, shortFile, depth).r.buf);
+        EXPECT_FALSE(ReadWith(ISReadTIFFFirstPage, Bytes(fax.begin(), fax.begin() + fax.size() / 2), depth).buf);
     }
 }
 
@@ -193,8 +160,8 @@ TEST(ReaderAgreement, PaddedRowsAndPackedDibs) {
         {"PCX of 1 bit", IS40_ReadPCX, WriteToBytes("c.pcx", [&](ISHANDLE d) { return IS40_WritePCX(d, bits.data(), w, h, 1, 1, two.data(), nullptr, 0); }), 24, 1, any, any},
         {"PNG", IS40_ReadPNG, WriteToBytes("a.png", [&](ISHANDLE d) { return IS40_WritePNG(d, rgb.data(), w, h, w * 3, 8, 0, nullptr, 2, 0, &pngRes, 0); }), 24, 24, 3780, 2835},
         {"PNG of indexes", IS40_ReadPNG, WriteToBytes("b.png", [&](ISHANDLE d) { return IS40_WritePNG(d, idx.data(), w, h, w, 8, 16, pal.data(), 3, 0, nullptr, 0); }), 8, 8, 0, 0},
-        {"TIFF", ReadTiffFirstPage, WriteToBytes("a.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, rgb.data(), w, h, 24, w * 3, nullptr, 1, &tiffInch, 0); }), 24, 24, 3779, 11811},
-        {"TIFF of indexes", ReadTiffFirstPage, WriteToBytes("b.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, idx.data(), w, h, 8, w, pal.data(), 1, &tiffCm, 0); }), 8, 8, 10000, 5000},
+        {"TIFF", ISReadTIFFFirstPage, WriteToBytes("a.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, rgb.data(), w, h, 24, w * 3, nullptr, 1, &tiffInch, 0); }), 24, 24, 3779, 11811},
+        {"TIFF of indexes", ISReadTIFFFirstPage, WriteToBytes("b.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, idx.data(), w, h, 8, w, pal.data(), 1, &tiffCm, 0); }), 8, 8, 10000, 5000},
         {"JPEG", ReadJpg, WriteToBytes("a.jpg", [&](ISHANDLE d) { return IS40_WriteJPG(d, rgb.data(), w, h, 24, w * 3, 90, &jpgInch, 0); }), 24, 24, 11811, 7874},
         // Grey: 8 bits with a grey table whatever depth was asked for.
         {"JPEG of grey", ReadJpg, WriteToBytes("b.jpg", [&](ISHANDLE d) { return IS40_WriteJPG(d, grey.data(), w, h, 8, w, 90, &jpgCm, 0); }), 24, 8, 4000, 2000},
@@ -254,5 +221,135 @@ TEST(WriterAgreement, RowOrderPixelOrderAndStride) {
             if (wr.compared) file.resize(wr.compared);
             EXPECT_EQ(file, plain) << wr.what << " flags " << flags;
         }
+    }
+}
+
+// Files ImageMagick writes, in each variant of each format it writes, read
+// here as it decodes them itself (turned by their orientation tag); palette
+// files also through their palette at 8 bits.
+TEST(ReaderAgreement, ImageMagickFilesReadAsItShowsThem) {
+    REQUIRE_MAGICK();
+    const uint32_t w = 37, h = 23;
+    const Bytes rgb = Pattern(w, h, 3, 6), rgba = PatternRgba(w, h, 5);
+    // 64 colours, so that palette files keep every one; with alpha, some of them transparent.
+    Bytes few(rgb.size()), fewAlpha;
+    for (size_t i = 0; i < few.size(); ++i) few[i] = static_cast<uint8_t>((rgb[i] & 0xC0) | 0x15);
+    for (size_t i = 0; i < few.size(); i += 3) fewAlpha.insert(fewAlpha.end(), {few[i], few[i + 1], few[i + 2], uint8_t(i % 15 ? 255 : 0)});
+    // slack: largest difference; -1: colour stored premultiplied, so its error
+    // grows as alpha shrinks; -2: lossy, a mean difference below 2.
+    struct Case { FormatReader read; const Bytes& src; const char *options, *format, *name; int slack; bool indexed; } cases[] = {
+        {IS40_ReadBMP, rgb, "", "BMP3", "24.bmp", 0, false},
+        {IS40_ReadBMP, few, "-type Palette -compress None", "BMP3", "8.bmp", 0, true},
+        {IS40_ReadBMP, few, "-type Palette -compress RLE", "BMP3", "rle.bmp", 0, true},
+        {IS40_ReadBMP, few, "-colors 16 -type Palette -compress None", "BMP3", "4.bmp", 0, true},
+        {IS40_ReadBMP, rgb, "-type Bilevel", "BMP3", "1.bmp", 0, true},
+        {IS40_ReadBMP, rgba, "-define bmp3:alpha=true", "BMP3", "32.bmp", 0, false},
+        {IS40_ReadBMP, rgb, "", "BMP2", "os2.bmp", 0, false},
+        {IS40_ReadBMP, rgb, "-type TrueColor", "BMP", "v5.bmp", 0, false},
+        {IS40_ReadBMP, rgba, "", "BMP", "v5a.bmp", 0, false},
+        {IS40_ReadTGA, rgb, "", "", "24.tga", 0, false},
+        {IS40_ReadTGA, rgb, "-compress RLE", "", "rle.tga", 0, false},
+        {IS40_ReadTGA, rgba, "", "", "32.tga", 0, false},
+        {IS40_ReadTGA, rgba, "-compress RLE", "", "rle32.tga", 0, false},
+        {IS40_ReadTGA, few, "-type Palette", "", "8.tga", 0, true},
+        {IS40_ReadTGA, few, "-type Palette -compress RLE", "", "rle8.tga", 0, true},
+        {IS40_ReadTGA, rgb, "-type Grayscale", "", "grey.tga", 0, true},
+        {IS40_ReadTGA, rgb, "-type Grayscale -compress RLE", "", "rlegrey.tga", 0, true},
+        {IS40_ReadPCX, rgb, "", "", "24.pcx", 0, false},
+        {IS40_ReadPCX, few, "-type Palette", "", "8.pcx", 0, true},
+        {IS40_ReadPNG, rgb, "-colorspace Gray -define png:color-type=0", "", "grey.png", 1, false},
+        {IS40_ReadPNG, rgb, "-colorspace Gray -threshold 50% -define png:bit-depth=1 -define png:color-type=0", "", "grey1.png", 1, false},
+        {IS40_ReadPNG, rgb, "-colorspace Gray -depth 16 -define png:color-type=0", "", "grey16.png", 1, false},
+        {IS40_ReadPNG, rgb, "-colors 50", "PNG8", "palette.png", 1, false},
+        {IS40_ReadPNG, fewAlpha, "", "PNG8", "paltrns.png", 1, false},
+        {IS40_ReadPNG, rgb, "", "PNG24", "rgb.png", 1, false},
+        {IS40_ReadPNG, rgba, "", "PNG32", "rgba.png", 1, false},
+        {IS40_ReadPNG, rgb, "-depth 16", "PNG48", "rgb16.png", 1, false},
+        {IS40_ReadPNG, rgba, "-depth 16", "PNG64", "rgba16.png", 1, false},
+        {IS40_ReadPNG, rgba, "-interlace PNG", "PNG32", "laced.png", 1, false},
+        {IS40_ReadPNG, rgba, "-colorspace Gray -define png:color-type=4", "", "ga.png", 1, false},
+        {ISReadTIFFFirstPage, rgb, "-compress None", "", "rgb.tif", 1, false},
+        {ISReadTIFFFirstPage, rgb, "-compress LZW", "", "lzw.tif", 1, false},
+        {ISReadTIFFFirstPage, rgba, "-compress LZW", "", "rgba.tif", -1, false},
+        {ISReadTIFFFirstPage, rgb, "-colors 40 -type Palette", "", "pal.tif", 1, true},
+        {ISReadTIFFFirstPage, rgb, "-type Grayscale -compress Zip", "", "grey.tif", 1, false},
+        {ISReadTIFFFirstPage, rgb, "-threshold 50% -type Bilevel -compress Group4", "", "g4.tif", 1, false},
+        {ISReadTIFFFirstPage, rgb, "-depth 16", "", "rgb16.tif", 1, false},
+        {ISReadTIFFFirstPage, rgb, "-define tiff:tile-geometry=16x16 -compress LZW", "", "tiled.tif", 1, false},
+        {ISReadTIFFFirstPage, rgb, "-orient RightTop", "", "or6.tif", 1, false},
+        {ISReadTIFFFirstPage, rgb, "-orient BottomRight", "", "or3.tif", 1, false},
+        {ISReadTIFFFirstPage, rgb, "-orient LeftBottom", "", "or8.tif", 1, false},
+        {ISReadTIFFFirstPage, rgb, "-compress JPEG -quality 90", "", "jpeg.tif", -2, false},
+        {ReadJpg, rgb, "-quality 90", "", "90.jpg", 2, false},
+        {ReadJpg, rgb, "-quality 50", "", "50.jpg", 2, false},
+        {ReadJpg, rgb, "-quality 90 -sampling-factor 1x1", "", "444.jpg", 2, false},
+        {ReadJpg, rgb, "-quality 90 -interlace Plane", "", "progressive.jpg", 2, false},
+        {ReadJpg, rgb, "-colorspace Gray -quality 90", "", "grey.jpg", 2, false},
+        {ReadJpg, rgb, "-quality 90 -set comment hello", "", "comment.jpg", 2, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const uint32_t channels = &c.src == &rgb || &c.src == &few ? 3 : 4;
+        const std::string path = MagickConvert(c.src, w, h, channels, c.options, c.name, c.format);
+        const Bytes file = ReadFileBytes(path), ref = MagickPixels(path, channels == 4 ? "rgba" : "rgb", "-auto-orient");
+        const ReadResult r = ReadWith(c.read, file, channels * 8);
+        const Bytes got = r.Data(ref.size());
+        ASSERT_TRUE(got.size() == ref.size() && ref.size() == w * h * channels) << r.error;
+        EXPECT_EQ(r.width * r.height, w * h);
+        double total = 0;
+        for (size_t i = 0; i < ref.size(); ++i) {
+            // Colour under full transparency is not defined.
+            const int a = channels == 4 ? ref[i | 3] : 255, diff = std::abs(got[i] - ref[i]);
+            const int slack = channels == 3 || i % 4 == 3 ? std::max(c.slack, 0) : !a ? 255 : c.slack == -1 ? 255 / (2 * a) + 1 : c.slack;
+            total += diff;
+            if (c.slack != -2) { ASSERT_LE(diff, slack) << "byte " << i; }
+        }
+        if (c.slack == -2) { EXPECT_LT(total / ref.size(), 2.0); }
+        if (c.indexed) {
+            const ReadResult i8 = ReadWith(c.read, file, 8);
+            ASSERT_TRUE(i8.buf) << i8.error;
+            EXPECT_LE(MaxDiff(ThroughPalette(i8.buf.get(), w * h, i8.palette.data()), ref), c.slack);
+        }
+        // PNG alpha at 24 bits comes composited over black (or the file's own background).
+        if (c.read == IS40_ReadPNG && channels == 4 && std::string(file.begin(), file.end()).find("bKGD") == std::string::npos) {
+            EXPECT_LE(MaxDiff(ReadWith(c.read, file, 24).Data(w * h * 3), MagickPixels(path, "rgb", "-background black -alpha remove")), 2);
+        }
+    }
+}
+
+// Files written here show in ImageMagick as they were written.
+TEST(WriterAgreement, ImageMagickShowsOurFiles) {
+    REQUIRE_MAGICK();
+    const uint32_t w = 37, h = 11;
+    const Bytes pal = PatternPalette(256, 0, 8), bw = {0, 0, 0, 0, 255, 255, 255, 0}, rgb = Pattern(w, h, 3, 21), rgba = Pattern(w, h, 4, 12);
+    // Indexes of 1, 4 and 8 bits, packed in rows of whole bytes, and their colours.
+    Bytes packed[9], colours[9];
+    for (uint32_t bits : {1u, 4u, 8u}) {
+        const uint32_t stride = (w * bits + 7) / 8;
+        packed[bits] = Pattern(stride, h, 1, 22 + bits);
+        Bytes idx;
+        for (uint32_t i = 0; i < w * h; ++i) {
+            const uint32_t x = i % w * bits;
+            idx.push_back((packed[bits][i / w * stride + x / 8] >> (8 - bits - x % 8)) & ((1 << bits) - 1));
+        }
+        colours[bits] = ThroughPalette(idx.data(), idx.size(), bits == 1 ? bw.data() : pal.data());
+    }
+    const uint8_t *idx = packed[8].data(), *bits1 = packed[1].data();
+    using W = std::function<uint32_t(ISHANDLE)>;
+    const struct { const char* name; W write; const Bytes& want; } cases[] = {
+        {"1.bmp", [&](ISHANDLE d) { return IS40_WriteBMP(d, bits1, w, h, 1, 5, 2, bw.data(), nullptr, 0); }, colours[1]},
+        {"4.bmp", [&](ISHANDLE d) { return IS40_WriteBMP(d, packed[4].data(), w, h, 4, 19, 16, pal.data(), nullptr, 0); }, colours[4]},
+        {"8.bmp", [&](ISHANDLE d) { return IS40_WriteBMP(d, idx, w, h, 8, w, 256, pal.data(), nullptr, 0); }, colours[8]},
+        {"rle.bmp", [&](ISHANDLE d) { return IS40_WriteBMP(d, idx, w, h, 8, w, 256, pal.data(), nullptr, 1); }, colours[8]},
+        {"24.bmp", [&](ISHANDLE d) { return IS40_WriteBMP(d, rgb.data(), w, h, 24, w * 3, 0, nullptr, nullptr, 0); }, rgb},
+        {"8.tga", [&](ISHANDLE d) { return IS40_WriteTGA(d, idx, w, h, 8, w, pal.data(), 0, 0); }, colours[8]},
+        {"24.tga", [&](ISHANDLE d) { return IS40_WriteTGA(d, rgb.data(), w, h, 24, w * 3, nullptr, 0, 0); }, rgb},
+        {"32.tga", [&](ISHANDLE d) { return IS40_WriteTGA(d, rgba.data(), w, h, 32, w * 4, nullptr, 0, 0); }, rgba},
+        {"8.pcx", [&](ISHANDLE d) { return IS40_WritePCX(d, idx, w, h, 8, w, pal.data(), nullptr, 0); }, colours[8]},
+        {"24.pcx", [&](ISHANDLE d) { return IS40_WritePCX(d, rgb.data(), w, h, 24, w * 3, nullptr, nullptr, 0); }, rgb},
+    };
+    for (const auto& c : cases) {
+        WriteToBytes(c.name, c.write);
+        EXPECT_EQ(MagickPixels(ScratchPath(c.name), &c.want == &rgba ? "rgba" : "rgb"), c.want) << c.name;
     }
 }

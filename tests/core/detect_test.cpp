@@ -90,27 +90,15 @@ TEST(Detect, ContentThenNameThenFooter) {
     }
 }
 
-TEST(GenericRead, UnknownAndUnsupportedFormats) {
-    struct Case { Bytes data; uint32_t error; } cases[] = {
-        {Bytes(100, 'x'), IS_ERR_OPEN},
-        {Padded(Text("GIF89a"), 100), IS_ERR_OPEN},
-        {Padded(Text("TLA\x01"), 100), IS_ERR_TLA},
-    };
-    for (const Case& c : cases) EXPECT_EQ(GenericError(c.data), c.error);
-    // The extension fallback only applies to file sources: named PGM, handed
-    // to the PNM reader, which refuses it.
-    const std::string path = ScratchPath("noise.pgm");
-    WriteFileBytes(path, Bytes(100, 'x'));
-    ISHANDLE h = IS40_OpenFileSource(path.c_str());
-    uint32_t w, ht;
-    EXPECT_FAILS_WITH(IS40_ReadImage(h, &w, &ht, 0, 0), IS_ERR_FORMAT);
-    IS40_CloseSource(h);
-}
-
-TEST(PnmRead, EveryVariantThroughTheGenericReader) {
+// The generic reader over the PNM family and the formats it finds by their
+// signature (or, for TGA in memory, by its footer).
+TEST(GenericRead, EveryPnmVariantAndOtherFormats) {
     const Bytes rgb = Pattern(5, 3, 3);
     Bytes rgba;
     for (size_t i = 0; i < rgb.size(); i += 3) rgba.insert(rgba.end(), {rgb[i], rgb[i + 1], rgb[i + 2], 255});
+    const Bytes bmp = WriteToBytes("g.bmp", [&](ISHANDLE d) { return IS40_WriteBMP(d, rgb.data(), 5, 3, 24, 15, 0, nullptr, nullptr, 0); });
+    const Bytes pcx = WriteToBytes("g.pcx", [&](ISHANDLE d) { return IS40_WritePCX(d, rgb.data(), 5, 3, 24, 15, nullptr, nullptr, 0); });
+    const Bytes tga = WriteToBytes("g.tga", [&](ISHANDLE d) { return IS40_WriteTGA(d, rgb.data(), 5, 3, 24, 15, nullptr, 0, 0); });
     Bytes pbm4 = Cat(Text("P4 10 2\n"), {0x80, 0x40, 0xFF, 0xC0});
     Bytes pbm4Expected;
     for (int i = 0; i < 20; ++i) {
@@ -127,9 +115,13 @@ TEST(PnmRead, EveryVariantThroughTheGenericReader) {
         // Rows of whole bytes: no padding byte between them.
         {"P4 of 8", Cat(Text("P4 8 2\n"), {0x80, 0x01}), 0,
          Cat(Cat({0, 0, 0}, Bytes(42, 255)), {0, 0, 0})},
+        {"BMP as RGBA", bmp, 1, rgba},
+        {"PCX", pcx, 0, rgb},
+        {"TGA by its footer, as RGBA", tga, 1, rgba},
     };
     for (const Case& c : cases) {
         ReadResult r = ReadGeneric(c.file, c.mode);
+        EXPECT_EQ(r.error, 0u) << c.what;
         EXPECT_EQ(r.Data(c.expected.size()), c.expected) << c.what << ": error " << r.error;
         EXPECT_EQ(r.width * r.height * 3, c.expected.size() / (c.mode ? 4 : 3) * 3) << c.what;
     }
@@ -143,7 +135,7 @@ TEST(PnmRead, EveryVariantThroughTheGenericReader) {
     EXPECT_EQ(Bytes(p.begin() + 52, p.begin() + 55), (Bytes{src[2], src[1], src[0]}));
 }
 
-TEST(PnmRead, DepthRulesAndHostileFiles) {
+TEST(GenericRead, HostileAndUnsupportedFilesAndPnmDepthRules) {
     uint32_t w, h;
     uint8_t palette[1024];
     auto pnm = [&](const Bytes& file, uint32_t depth) {
@@ -165,16 +157,24 @@ TEST(PnmRead, DepthRulesAndHostileFiles) {
         {"tall, its first rows there", Padded(Text("P5 1 100000000 255\n"), 200), IS_ERR_READ},
         {"plain, its first rows there", Text("P1 8 100000000\n" + std::string(200, '0')), IS_ERR_READ},
         {"junk size", Padded(Text("P6 -4 x\n"), 40), IS_ERR_FORMAT},
+        {"unknown", Bytes(100, 'x'), IS_ERR_OPEN},
+        {"GIF", Padded(Text("GIF89a"), 100), IS_ERR_OPEN},
+        {"TLA", Padded(Text("TLA\x01"), 100), IS_ERR_TLA},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(GenericError(c.file), c.error) << c.what;
         EXPECT_EQ(GenericError(c.file, 1), c.error) << c.what << " as RGBA";
     }
+    // The extension fallback only applies to file sources: named PGM, handed
+    // to the PNM reader, which refuses it.
+    const std::string path = ScratchPath("noise.pgm");
+    WriteFileBytes(path, Bytes(100, 'x'));
+    ISHANDLE src = IS40_OpenFileSource(path.c_str());
+    EXPECT_FAILS_WITH(IS40_ReadImage(src, &w, &h, 0, 0), IS_ERR_FORMAT);
+    IS40_CloseSource(src);
     // Rows that arrived are kept; the rest stay zero.
-    Bytes rgb = Pattern(4, 4, 3);
-    Bytes cut = RawPpm(4, 4, rgb);
-    cut.resize(cut.size() - 20);
-    ReadResult part = ReadGeneric(cut, 0);
+    const Bytes rgb = Pattern(4, 4, 3), cut = RawPpm(4, 4, rgb);
+    ReadResult part = ReadGeneric(Bytes(cut.begin(), cut.end() - 20), 0);
     ASSERT_TRUE(part.buf) << part.error;
     EXPECT_EQ(part.Data(24), Bytes(rgb.begin(), rgb.begin() + 24));
     EXPECT_EQ(part.buf.get()[47], 0);

@@ -63,10 +63,9 @@ Bytes ToYCbCr(const Bytes& px, size_t step, bool invert) {
 }
 
 Bytes Encode(const Bytes& px, uint32_t w, uint32_t h, uint32_t depth = 24, uint32_t flags = 0, uint32_t quality = 90,
-             const ISResolution* res = nullptr, uint32_t stride = 0, const std::string& name = "out.jpg") {
-    return WriteToBytes(name, [&](ISHANDLE d) {
-        return IS40_WriteJPG(d, px.data(), w, h, depth, stride ? stride : w * depth / 8, quality, res, flags);
-    });
+             const ISResolution* res = nullptr, uint32_t* returned = nullptr) {
+    return WriteToBytes("out.jpg", [&](ISHANDLE d) { return IS40_WriteJPG(d, px.data(), w, h, depth, w * depth / 8, quality, res, flags); },
+                        returned);
 }
 
 ReadResult Decode(const Bytes& file, uint32_t depth = 24, uint32_t flags = 0) {
@@ -97,15 +96,12 @@ Dims GetDims(const Bytes& file) {
     return d;
 }
 
+// The file with another size in its (baseline or progressive) frame header.
 Bytes WithFrameSize(Bytes f, uint32_t w, uint32_t h) {
-    for (size_t i = 2; i + 8 < f.size(); ++i) {
-        if (f[i] == 0xFF && (f[i + 1] == 0xC0 || f[i + 1] == 0xC2)) {
-            const uint8_t size[4] = {uint8_t(h >> 8), uint8_t(h), uint8_t(w >> 8), uint8_t(w)};
-            std::memcpy(&f[i + 5], size, 4);
-            return f;
-        }
-    }
-    ADD_FAILURE() << "no frame header";
+    size_t i = 2;
+    while (i + 8 < f.size() && !(f[i] == 0xFF && (f[i + 1] == 0xC0 || f[i + 1] == 0xC2))) ++i;
+    EXPECT_LT(i + 8, f.size()) << "no frame header";
+    if (i + 8 < f.size()) f[i + 5] = uint8_t(h >> 8), f[i + 6] = uint8_t(h), f[i + 7] = uint8_t(w >> 8), f[i + 8] = uint8_t(w);
     return f;
 }
 
@@ -126,9 +122,7 @@ TEST(JpegRoundTrip, QualityBoundsThePsnr) {
         SCOPED_TRACE("channels " + std::to_string(c.channels) + " quality " + std::to_string(c.quality));
         const Bytes px = Photo(w, h, c.channels);
         uint32_t returned = 0;
-        const Bytes file = WriteToBytes("q.jpg", [&](ISHANDLE d) {
-            return IS40_WriteJPG(d, px.data(), w, h, c.channels * 8, w * c.channels, c.quality, nullptr, 0);
-        }, &returned);
+        const Bytes file = Encode(px, w, h, c.channels * 8, 0, c.quality, nullptr, &returned);
         EXPECT_EQ(returned, file.size());
         ReadResult d = Decode(file, c.channels * 8);
         EXPECT_EQ(d.error, 0u);
@@ -197,29 +191,8 @@ TEST(JpegRoundTrip, ProgressiveJfifAndDensity) {
     const Case cases[] = {{{300.7, 150.2, 1}, 300, 150, 1}, {{70000, 96, 2}, 65535, 96, 2}, {{72, 72, 3}, 72, 72, 0}};
     for (const Case& c : cases) {
         const Dims d = GetDims(Encode(rgb, w, h, 24, 0, 90, &c.in));
-        EXPECT_EQ(d.res.xRes, c.x);
-        EXPECT_EQ(d.res.yRes, c.y);
-        EXPECT_EQ(d.res.unit, c.unit);
+        EXPECT_EQ((std::vector<double>{d.res.xRes, d.res.yRes, double(d.res.unit)}), (std::vector<double>{c.x, c.y, double(c.unit)}));
     }
-}
-
-TEST(JpegRoundTrip, WriteArgumentsAndFailedWrites) {
-    const Bytes rgb = Photo(4, 4, 3);
-    struct Case { uint32_t w, h, depth, stride; const uint8_t* image; };
-    const Case bad[] = {{4, 4, 0, 12, rgb.data()}, {4, 4, 16, 12, rgb.data()}, {0, 4, 24, 12, rgb.data()},
-                        {4, 0, 24, 12, rgb.data()}, {4, 4, 24, 11, rgb.data()}, {4, 4, 24, 12, nullptr}};
-    for (const Case& c : bad) {
-        uint32_t error = 0;
-        WriteToBytes("bad.jpg", [&](ISHANDLE d) {
-            EXPECT_EQ(IS40_WriteJPG(d, c.image, c.w, c.h, c.depth, c.stride, 90, nullptr, 0), 0u);
-            error = IS40_GetLastError();
-            return 0u;
-        });
-        EXPECT_EQ(error, 5u) << c.w << "x" << c.h << " depth " << c.depth << " stride " << c.stride;
-    }
-    // A source is not writable.
-    WithMemorySource(rgb, [&](ISHANDLE s) { return IS40_WriteJPG(s, rgb.data(), 4, 4, 24, 12, 90, nullptr, 0); });
-    EXPECT_EQ(IS40_GetLastError(), 4u);
 }
 
 TEST(JpegRead, ArgumentErrorsLeaveTheHandleUsable) {
@@ -256,8 +229,7 @@ TEST(JpegScale, DividesWithTheCeilRuleAndIsKeptPerThread) {
         SCOPED_TRACE(std::to_string(num) + "/" + std::to_string(den));
         ScaleScope scale(num, den);
         ReadResult d = Decode(file);
-        EXPECT_EQ(d.width, (w + divisor - 1) / divisor);
-        EXPECT_EQ(d.height, (h + divisor - 1) / divisor);
+        EXPECT_EQ(d.width * 10000 + d.height, (w + divisor - 1) / divisor * 10000 + (h + divisor - 1) / divisor);
         const Bytes reduced = BoxReduce(full, w, h, divisor);
         EXPECT_GE(Psnr(d.Data(reduced.size()), reduced), 33);
         EXPECT_EQ(GetDims(file).width, w);  // always the full size
@@ -297,21 +269,10 @@ TEST(JpegDims, ColourSpacesDepthsAndBadInput) {
     }
 }
 
-TEST(JpegDims, ProgressiveArithmeticAndDensityFromOtherPrograms) {
-    REQUIRE_MAGICK();
+TEST(JpegDims, ArithmeticCodingFromCjpeg) {
+    if (!HavePrograms("cjpeg djpeg")) GTEST_SKIP() << "cjpeg / djpeg not installed";
     const uint32_t w = 48, h = 32;
     const Bytes rgb = Photo(w, h, 3, 9);
-    struct Case { const char* options; uint32_t coding; double density; uint32_t unit; };
-    for (const Case& c : {Case{"-interlace Plane", 1, 0, 0}, Case{"-density 300 -units PixelsPerInch", 0, 300, 1},
-                          Case{"-density 118 -units PixelsPerCentimeter", 0, 118, 2}}) {
-        const Dims d = GetDims(ReadFileBytes(MagickConvert(rgb, w, h, 3, c.options, "magick.jpg")));
-        EXPECT_EQ(d.coding, c.coding) << c.options;
-        if (!c.unit) continue;
-        EXPECT_EQ(d.res.xRes, c.density) << c.options;
-        EXPECT_EQ(d.res.yRes, c.density) << c.options;
-        EXPECT_EQ(d.res.unit, c.unit) << c.options;
-    }
-    if (!HavePrograms("cjpeg djpeg")) GTEST_SKIP() << "cjpeg / djpeg not installed";
     const std::string ppm = ScratchPath("src.ppm"), path = ScratchPath("arith.jpg");
     WriteNetpbm(ppm, rgb, w, h, 3);
     for (const char* opts : {"-arithmetic", "-arithmetic -progressive"}) {
@@ -323,26 +284,12 @@ TEST(JpegDims, ProgressiveArithmeticAndDensityFromOtherPrograms) {
     }
 }
 
-TEST(JpegInterop, FilesWrittenByImageMagickReadHere) {
+// CMYK as ImageMagick stores it: inverted samples (it undoes that when it
+// reads), maybe as YCCK.
+TEST(JpegInterop, CmykFromImageMagick) {
     REQUIRE_MAGICK();
     const uint32_t w = 51, h = 33;
     const Bytes rgb = Photo(w, h, 3, 12);
-    for (const char* options : {"-quality 90", "-quality 50", "-quality 90 -sampling-factor 1x1", "-quality 90 -interlace Plane",
-                                "-colorspace Gray -quality 90", "-quality 90 -set comment hello"}) {
-        SCOPED_TRACE(options);
-        const uint32_t channels = std::strstr(options, "Gray") ? 1 : 3;
-        const std::string path = MagickConvert(rgb, w, h, 3, options, "magick.jpg");
-        const Bytes file = ReadFileBytes(path);
-        ReadResult d = Decode(file, 8 * channels);
-        ASSERT_TRUE(d.buf) << d.error;
-        EXPECT_EQ(d.error, 0u);
-        ASSERT_EQ(d.width, w);
-        ASSERT_EQ(d.height, h);
-        EXPECT_LE(MaxDiff(d.Data(size_t(w) * h * channels), MagickPixels(path, channels == 1 ? "gray" : "rgb")), 2);
-        EXPECT_LE(MaxDiff(DecodePixels(file), MagickPixels(path, "rgb")), 2);
-    }
-    // CMYK as this writer stores it: inverted samples (ImageMagick undoes that
-    // when it reads), maybe as YCCK.
     const std::string path = MagickConvert(rgb, w, h, 3, "-colorspace CMYK -quality 95", "cmyk.jpg");
     const Bytes file = ReadFileBytes(path);
     const Dims d = GetDims(file);
@@ -357,9 +304,7 @@ TEST(JpegInterop, FilesWrittenByImageMagickReadHere) {
 
 TEST(JpegSource, GiveBackLetsConcatenatedPicturesBeReadInTurn) {
     const Bytes first = Encode(Photo(30, 20, 3, 1), 30, 20), second = Encode(Photo(17, 9, 1, 2), 17, 9, 8, 1);
-    Bytes both = first;
-    both.insert(both.end(), second.begin(), second.end());
-    both.insert(both.end(), {'T', 'A', 'I', 'L'});
+    const Bytes both = Cat(Cat(first, second), {'T', 'A', 'I', 'L'});
     const std::string path = ScratchPath("both.bin");
     WriteFileBytes(path, both);
     for (bool onDisk : {false, true}) {
@@ -367,11 +312,9 @@ TEST(JpegSource, GiveBackLetsConcatenatedPicturesBeReadInTurn) {
         ASSERT_NE(s, nullptr);
         uint32_t w = 0, h = 0;
         LibBuffer a(IS40_ReadJPG(s, &w, &h, 24, 16));
-        EXPECT_EQ(w, 30u);
-        EXPECT_EQ(a ? Bytes(a.get(), a.get() + 30 * 20 * 3) : Bytes(), DecodePixels(first)) << onDisk;
+        EXPECT_EQ(a && w == 30 ? Bytes(a.get(), a.get() + 30 * 20 * 3) : Bytes(), DecodePixels(first)) << onDisk;
         LibBuffer b(IS40_ReadJPG(s, &w, &h, 8, 16));
-        EXPECT_EQ(w, 17u);
-        EXPECT_EQ(b ? Bytes(b.get(), b.get() + 17 * 9) : Bytes(), DecodePixels(second, 1)) << onDisk;
+        EXPECT_EQ(b && w == 17 ? Bytes(b.get(), b.get() + 17 * 9) : Bytes(), DecodePixels(second, 1)) << onDisk;
         // Just after the second end-of-image marker.
         EXPECT_EQ(IS40_CloseSource(s), first.size() + second.size()) << onDisk;
     }

@@ -114,10 +114,6 @@ Bytes MagickPixels(const std::string& path, const std::string& map, const std::s
     return Capture("convert '" + path + "' " + pre + " -depth 8 " + map + ":- 2>/dev/null");
 }
 
-std::string MagickSize(const std::string& path) {
-    return CaptureText("identify -format '%w %h' '" + path + "' 2>/dev/null");
-}
-
 std::string MagickConvert(const Bytes& px, uint32_t w, uint32_t h, uint32_t channels, const std::string& options,
                           const std::string& name, const std::string& format) {
     const std::string in = ScratchPath(name + ".src.pnm");
@@ -244,12 +240,6 @@ Bytes PatternPalette(uint32_t n, uint8_t fourth, uint32_t seed) {
     return t;
 }
 
-Bytes PaletteToRgb(const Bytes& indexes, const Bytes& palette) {
-    Bytes out;
-    for (uint8_t i : indexes) out.insert(out.end(), {palette[4 * i + 2], palette[4 * i + 1], palette[4 * i]});
-    return out;
-}
-
 bool ReadSurvivesAllocationFailures(const Bytes& file, const std::function<uint8_t*(ISHANDLE)>& read, int tries,
                                     const std::set<uint32_t>& allowed) {
     for (int k = 0; k < tries; ++k) {
@@ -294,6 +284,23 @@ size_t TiffValueAt(const Bytes& tiff, uint32_t tag, uint32_t* type) {
     }
     ADD_FAILURE() << "no tag " << tag;
     return 0;
+}
+
+uint32_t ReadError(FormatReader reader, const Bytes& file, uint32_t depth, uint32_t flags) {
+    const ReadResult r = ReadWith(reader, file, depth, flags);
+    EXPECT_FALSE(r.buf) << "depth " << depth << " flags " << flags;
+    return r.error;
+}
+
+::testing::AssertionResult WriteFails(const std::function<uint32_t(ISHANDLE)>& write, uint32_t error) {
+    uint32_t returned = 0, got = 0;
+    const Bytes file = WriteToBytes("bad.out", [&](ISHANDLE d) {
+        returned = write(d);
+        got = IS40_GetLastError();
+        return returned;
+    });
+    if (returned == 0 && got == error && file.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "returned " << returned << ", error " << got << ", " << file.size() << " bytes";
 }
 
 }  // namespace vstest

@@ -109,8 +109,6 @@ int Shell(const std::string& cmd);
 // the channel order of map ("rgb", "rgba", "gray", ...); pre holds options
 // applied before the conversion.
 Bytes MagickPixels(const std::string& path, const std::string& map = "rgb", const std::string& pre = "");
-// "width height" as identify reports them.
-std::string MagickSize(const std::string& path);
 
 // Converts px (written as a Netpbm file beside it) with ImageMagick into
 // the scratch file name, optionally with an explicit output format
@@ -160,8 +158,6 @@ int MaxDiff(const Bytes& a, const Bytes& b);
 Bytes PatternRgba(uint32_t width, uint32_t height, uint32_t seed = 1);
 // n palette entries B, G, R, then `fourth` (opaque alpha, or reserved 0).
 Bytes PatternPalette(uint32_t n, uint8_t fourth, uint32_t seed = 5);
-// Indexes through a B, G, R, x palette as R, G, B.
-Bytes PaletteToRgb(const Bytes& indexes, const Bytes& palette);
 
 // ---- allocation failure ---------------------------------------------------------
 
@@ -212,6 +208,12 @@ inline Bytes DibPixels(const uint8_t* dib) {
     });
     return r.Data(static_cast<size_t>(r.width) * r.height * 3);
 }
+
+// The error of a read through reader that must fail.
+uint32_t ReadError(FormatReader reader, const Bytes& file, uint32_t depth, uint32_t flags = 0);
+
+// A write that must fail: it returns 0, leaves `error` and writes nothing.
+::testing::AssertionResult WriteFails(const std::function<uint32_t(ISHANDLE)>& write, uint32_t error);
 
 }  // namespace vstest
 
