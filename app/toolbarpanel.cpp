@@ -150,7 +150,7 @@ void ToolbarPanel::SaveFolders() { settings_.SaveFolders(model_.initDir, model_.
 
 namespace {
 
-struct ButtonSpec {
+struct ButtonLayout {
     uint32_t offset;  // identifier relative to the editor count
     int width;
     UINT bitmap;
@@ -158,7 +158,7 @@ struct ButtonSpec {
     bool separator;
 };
 
-const ButtonSpec kLeftGroup[] = {
+const ButtonLayout kLeftGroup[] = {
     {kCmdOpen, 40, IDB_OPEN, "Open (O)", false},
     {kCmdSaveAs, 40, IDB_SAVE_AS, "Save as...(S)", false},
     {kCmdPrevious, 30, IDB_PREVIOUS, "Previous", false},
@@ -193,7 +193,7 @@ void ToolbarPanel::CreateButtons() {
         buttons_.push_back(std::move(button));
         x += width;
     };
-    for (const ButtonSpec& b : kLeftGroup) {
+    for (const ButtonLayout& b : kLeftGroup) {
         CBitmapButton::Look look;
         look.staticImage = look.alwaysDisabled = b.separator;
         add(base + b.offset, LoadStrip(b.bitmap), look, b.width, b.separator, b.tooltip ? b.tooltip : "");

@@ -19,7 +19,7 @@ Bytes Words(std::initializer_list<uint32_t> v, bool wide = false) {
 }
 
 // A BMP file assembled field by field, so tests can bend any of them.
-struct BmpSpec {
+struct BmpLayout {
     int32_t width = 1, height = 1;
     uint32_t bits = 24, compression = 0;
     Bytes table;   // as stored: 4 bytes an entry, 3 for OS/2
@@ -28,7 +28,7 @@ struct BmpSpec {
     uint32_t coloursUsed = 0, headerSize = 40, gap = 0, xPpm = 0, yPpm = 0;
 };
 
-Bytes BuildBmp(const BmpSpec& s) {
+Bytes BuildBmp(const BmpLayout& s) {
     Bytes info;
     Put32(info, s.headerSize);
     if (s.headerSize == 12) {
@@ -87,9 +87,9 @@ Bytes Patched(Bytes file, size_t at, uint8_t value) {
 
 // A w x h file at bits, its colour table as stored, its pixel data, bit
 // field masks and header size.
-BmpSpec Fields(int32_t w, int32_t h, uint32_t bits, uint32_t compression, Bytes table, Bytes pixels,
+BmpLayout Fields(int32_t w, int32_t h, uint32_t bits, uint32_t compression, Bytes table, Bytes pixels,
              std::vector<uint32_t> masks = {}, uint32_t headerSize = 40) {
-    BmpSpec s;
+    BmpLayout s;
     s.width = w, s.height = h, s.bits = bits, s.compression = compression, s.headerSize = headerSize;
     s.table = std::move(table), s.pixels = std::move(pixels), s.masks = std::move(masks);
     return s;
@@ -101,16 +101,16 @@ Bytes Standard24(uint32_t w, uint32_t h, const Bytes& rgb) { return BuildBmp(Fie
 
 TEST(BmpRead, EveryLayoutAndCompression) {
     const Bytes rgb = {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15, 16, 17, 18, 19};  // 3 x 2, top first
-    const BmpSpec s24 = Fields(3, 2, 24, 0, {}, Rows24(rgb, 3, 2)), top = Fields(3, -2, 24, 0, {}, Rows24(rgb, 3, 2, true));
-    BmpSpec gap = s24;
+    const BmpLayout s24 = Fields(3, 2, 24, 0, {}, Rows24(rgb, 3, 2)), top = Fields(3, -2, 24, 0, {}, Rows24(rgb, 3, 2, true));
+    BmpLayout gap = s24;
     gap.gap = 40;
     // Masks left out: pixel data right after the header, 5-5-5 defaults.
-    const BmpSpec noMasks = Fields(3, 1, 16, 3, {}, Words({(31u << 10) | (1u << 5) | 24u, 0, 0, 0}));
+    const BmpLayout noMasks = Fields(3, 1, 16, 3, {}, Words({(31u << 10) | (1u << 5) | 24u, 0, 0, 0}));
     // 10-bit masks keep their top 8 bits; no alpha mask: opaque.
     const Bytes wide = Words({(0x3FFu << 20) | (0x200u << 10) | 1u, 0xC0000000u | (0x155u << 20) | (0xFFu << 10) | 0x3FCu}, true);
     auto v4 = [](uint32_t bits, std::vector<uint32_t> masks, Bytes pixels) { return BuildBmp(Fields(2, 1, bits, 3, {}, pixels, masks, 108)); };
     const Bytes plain32 = BuildBmp(Fields(2, 1, 32, 0, {}, {1, 2, 3, 4, 5, 6, 7, 8}));
-    const BmpSpec os2 = Fields(2, 2, 24, 0, {}, {1, 2, 3, 4, 5, 6, 0, 0, 11, 12, 13, 14, 15, 16, 0, 0}, {}, 12);
+    const BmpLayout os2 = Fields(2, 2, 24, 0, {}, {1, 2, 3, 4, 5, 6, 0, 0, 11, 12, 13, 14, 15, 16, 0, 0}, {}, 12);
 
     struct Case { const char* what; Bytes file; uint32_t depth; Bytes expected; } cases[] = {
         {"bottom-up", BuildBmp(s24), 24, rgb},
@@ -140,14 +140,14 @@ TEST(BmpRead, EveryLayoutAndCompression) {
 
 TEST(BmpRead, IndexedAndRunLengthFiles) {
     // An OS/2 file's 3-byte table cut short: its length shows in the offset.
-    const BmpSpec os2 = Fields(2, 2, 8, 0, {10, 20, 30, 40, 50, 60, 70, 80, 90}, {0, 1, 0, 0, 2, 0, 0, 0}, {}, 12);
-    BmpSpec used = Fields(3, 1, 4, 0, {1, 2, 3, 4, 5, 6, 7, 0x77, 9, 10, 11, 12}, {0x21, 0, 0, 0});
+    const BmpLayout os2 = Fields(2, 2, 8, 0, {10, 20, 30, 40, 50, 60, 70, 80, 90}, {0, 1, 0, 0, 2, 0, 0, 0}, {}, 12);
+    BmpLayout used = Fields(3, 1, 4, 0, {1, 2, 3, 4, 5, 6, 7, 0x77, 9, 10, 11, 12}, {0x21, 0, 0, 0});
     used.coloursUsed = 3;  // the rest of the palette copies entry 0
     const Bytes longAbsolute = Cat(Cat({0, 250}, Bytes(250, 3)), {0, 2, 255, 0, 1, 1, 0, 2, 0, 255, 5, 5, 5, 5});
     const Bytes t256 = Table(256), t16 = Table(16);
 
     // indexes: read at 8 bits, top row first; paletteHead: first palette bytes, when checked
-    struct Case { const char* what; BmpSpec spec; Bytes indexes, paletteHead; uint32_t error; } cases[] = {
+    struct Case { const char* what; BmpLayout layout; Bytes indexes, paletteHead; uint32_t error; } cases[] = {
         // Bits past the width are set, and must not show at 1 bit either.
         {"1 bit", Fields(10, 2, 1, 0, {0, 0, 0, 0, 200, 100, 50, 0}, {0x4C, 0x7F, 0, 0, 0xB3, 0xBF, 0, 0}),
          {1, 0, 1, 1, 0, 0, 1, 1, 1, 0, 0, 1, 0, 0, 1, 1, 0, 0, 0, 1}, {0, 0, 0, 0, 200, 100, 50, 0}, 0},
@@ -172,7 +172,7 @@ TEST(BmpRead, IndexedAndRunLengthFiles) {
          {1, 2, 3}, {}, 0},
     };
     for (const Case& c : cases) {
-        const Bytes file = BuildBmp(c.spec);
+        const Bytes file = BuildBmp(c.layout);
         ReadResult r = Read(file, 8);
         ASSERT_TRUE(r.buf) << c.what << ": error " << r.error;
         EXPECT_EQ(r.error, c.error) << c.what;
@@ -181,7 +181,7 @@ TEST(BmpRead, IndexedAndRunLengthFiles) {
         // Colour reads go through the same palette; pixels a run-length
         // stream skips stay zero, alpha included.
         for (uint32_t depth : {24u, 32u}) {
-            if (depth == 32 && c.spec.compression) continue;
+            if (depth == 32 && c.layout.compression) continue;
             ReadResult rc = Read(file, depth);
             ASSERT_TRUE(rc.buf) << c.what;
             EXPECT_EQ(rc.Data(c.indexes.size() * depth / 8), ThroughPalette(c.indexes.data(), c.indexes.size(), r.palette.data(), depth))
@@ -189,26 +189,26 @@ TEST(BmpRead, IndexedAndRunLengthFiles) {
         }
     }
     // 1 bit to 1 bit keeps the packed rows, top first.
-    ReadResult r = Read(BuildBmp(cases[0].spec), 1);
+    ReadResult r = Read(BuildBmp(cases[0].layout), 1);
     ASSERT_TRUE(r.buf);
     EXPECT_EQ(r.Data(4), (Bytes{0xB3, 0x80, 0x4C, 0x40}));
 }
 
 TEST(BmpRead, ErrorCodes) {
-    const BmpSpec s = Fields(2, 2, 24, 0, {}, Rows24(Pattern(2, 2, 3), 2, 2));
+    const BmpLayout s = Fields(2, 2, 24, 0, {}, Rows24(Pattern(2, 2, 3), 2, 2));
     const Bytes good = BuildBmp(s), file8 = BuildBmp(Fields(2, 2, 8, 0, Table(256), Bytes(8, 1)));
-    auto with = [&](const std::function<void(BmpSpec&)>& change) {
-        BmpSpec v = s;
+    auto with = [&](const std::function<void(BmpLayout&)>& change) {
+        BmpLayout v = s;
         change(v);
         return BuildBmp(v);
     };
     struct Case { std::string what; Bytes file; uint32_t depth, error; };
     std::vector<Case> cases = {
         {"signature", Patched(good, 1, 'A'), 24, 6},
-        {"width 0", with([](BmpSpec& v) { v.width = 0; }), 24, 6},
-        {"width -3", with([](BmpSpec& v) { v.width = -3; }), 24, 6},
-        {"height 0", with([](BmpSpec& v) { v.height = 0; }), 24, 6},
-        {"OS/2 width 0", with([](BmpSpec& v) { v.headerSize = 12, v.width = 0; }), 24, 6},
+        {"width 0", with([](BmpLayout& v) { v.width = 0; }), 24, 6},
+        {"width -3", with([](BmpLayout& v) { v.width = -3; }), 24, 6},
+        {"height 0", with([](BmpLayout& v) { v.height = 0; }), 24, 6},
+        {"OS/2 width 0", with([](BmpLayout& v) { v.headerSize = 12, v.width = 0; }), 24, 6},
         {"colour table cut short", Bytes(file8.begin(), file8.begin() + 54 + 100), 24, 3},
         {"not even one row", Bytes(good.begin(), good.end() - 9), 24, 3},
         {"pixel offset past the end", Patched(good, 11, 0x10), 24, 3},
@@ -216,17 +216,17 @@ TEST(BmpRead, ErrorCodes) {
         {"24 bits as indexes", good, 8, 28},
         {"24 bits as 1 bit", good, 1, 28},
         {"4 bits as 1 bit", BuildBmp(Fields(4, 1, 4, 0, Table(16), Bytes(4, 0x12))), 1, 28},
-        {"16 bits as indexes", with([](BmpSpec& v) { v.bits = 16; }), 8, 28},
+        {"16 bits as indexes", with([](BmpLayout& v) { v.bits = 16; }), 8, 28},
     };
     for (uint32_t size : {0u, 16u, 64u, 100u, 200u})
-        cases.push_back({"header size " + std::to_string(size), with([&](BmpSpec& v) { v.headerSize = size; }), 24, 6});
+        cases.push_back({"header size " + std::to_string(size), with([&](BmpLayout& v) { v.headerSize = size; }), 24, 6});
     for (uint32_t bits : {0u, 2u, 12u, 48u})
-        cases.push_back({"bits " + std::to_string(bits), with([&](BmpSpec& v) { v.bits = bits; }), 24, 6});
+        cases.push_back({"bits " + std::to_string(bits), with([&](BmpLayout& v) { v.bits = bits; }), 24, 6});
     // Compression that does not fit the bit count, or is unknown.
     const std::pair<uint32_t, uint32_t> mismatched[] = {{4, 1}, {8, 2}, {24, 1}, {24, 3}, {8, 3}, {24, 4}, {24, 7}};
     for (auto m : mismatched) {
         cases.push_back({"bits " + std::to_string(m.first) + " compression " + std::to_string(m.second),
-                         with([&](BmpSpec& v) {
+                         with([&](BmpLayout& v) {
                              v.bits = m.first, v.compression = m.second;
                              if (m.first <= 8) v.table = Table(1u << m.first);
                          }), 24, 6});
@@ -254,7 +254,7 @@ TEST(BmpRead, HugeHeadersFailWithoutAllocating) {
     struct { uint32_t bits, compression; } kinds[] = {{24, 0}, {8, 0}, {8, 1}, {4, 2}, {32, 3}, {1, 0}};
     for (auto k : kinds)
         for (int32_t height : {60000, -60000, 0x7FFFFFFF, static_cast<int32_t>(0x80000000u)}) {
-            BmpSpec s = Fields(60000, height, k.bits, k.compression, k.bits <= 8 ? Table(1u << k.bits) : Bytes(), Bytes(64, 0));
+            BmpLayout s = Fields(60000, height, k.bits, k.compression, k.bits <= 8 ? Table(1u << k.bits) : Bytes(), Bytes(64, 0));
             if (k.compression == 3) s.masks = {0xFF0000, 0xFF00, 0xFF};
             for (uint32_t depth : {24u, 32u, 8u})
                 for (uint32_t flags : {0u, 2u}) {
@@ -268,9 +268,9 @@ TEST(BmpRead, HugeHeadersFailWithoutAllocating) {
     // the picture, the error is still 3: RLE4 of 8 x 33554435 pixels in a few
     // bytes (the escapes could end it early, but no picture of a gigabyte is
     // made of them), RLE8 likewise, one row of 10000, not even one row.
-    const BmpSpec plausible[] = {Fields(8, 0x02000003, 4, 2, Table(16), {0, 1, 0, 0}), Fields(20000, 20000, 8, 1, Table(256), {255, 1, 255, 2, 0, 1}),
+    const BmpLayout plausible[] = {Fields(8, 0x02000003, 4, 2, Table(16), {0, 1, 0, 0}), Fields(20000, 20000, 8, 1, Table(256), {255, 1, 255, 2, 0, 1}),
                                  Fields(4000, 10000, 24, 0, {}, Bytes(12000, 0x40)), Fields(20000, 20000, 24, 0, {}, Bytes(100, 0))};
-    for (const BmpSpec& s : plausible) {
+    for (const BmpLayout& s : plausible) {
         const Bytes file = BuildBmp(s);
         EXPECT_EQ(Read(file, 32, IS_READ_DIB, 0).error, 3u) << s.width;
         auto run = [&] { return static_cast<int>(ReadError(IS40_ReadBMP, file, 32, IS_READ_DIB)); };
@@ -279,7 +279,7 @@ TEST(BmpRead, HugeHeadersFailWithoutAllocating) {
 }
 
 TEST(BmpDims, ReportsHeaderFieldsAndErrors) {
-    BmpSpec s = Fields(7, -3, 24, 0, {}, {});
+    BmpLayout s = Fields(7, -3, 24, 0, {}, {});
     s.xPpm = 2835, s.yPpm = 3780;
     const Bytes headers = BuildBmp(s);  // headers alone are enough
     uint32_t w = 0, bits = 0;

@@ -34,7 +34,7 @@ uint32_t Dims(const Bytes& file, uint32_t* w, uint32_t* h, uint32_t* bits, ISRes
 Bytes TestPalette(uint32_t seed) { return PatternPalette(256, 0, seed); }
 
 // Hand-made PCX files for the variants this library never writes.
-struct PcxSpec {
+struct PcxFields {
     uint8_t version = 5, encoding = 1, bitsPerPlane = 8, planes = 1;
     uint32_t width = 1, height = 1;
     uint32_t bytesPerLine = 0;  // 0: computed, rounded to even
@@ -42,7 +42,7 @@ struct PcxSpec {
     uint8_t palette16[48] = {};
 };
 
-Bytes PcxHeader(const PcxSpec& s) {
+Bytes PcxHeader(const PcxFields& s) {
     Bytes h(128, 0);
     const uint32_t bpl = s.bytesPerLine ? s.bytesPerLine : (((s.width * s.bitsPerPlane + 7) / 8 + 1) & ~1u);
     h[0] = 10, h[1] = s.version, h[2] = s.encoding, h[3] = s.bitsPerPlane;
@@ -57,7 +57,7 @@ Bytes PcxHeader(const PcxSpec& s) {
 
 // raw: every scan line, planes one after another. Coded byte by byte
 // without runs: a byte that would read as a count goes out as a run of one.
-Bytes BuildPcx(const PcxSpec& s, const Bytes& raw, const Bytes& tail = {}) {
+Bytes BuildPcx(const PcxFields& s, const Bytes& raw, const Bytes& tail = {}) {
     Bytes f = PcxHeader(s);
     for (uint8_t b : raw) {
         if (s.encoding && (b & 0xC0) == 0xC0) f.push_back(0xC1);
@@ -72,7 +72,7 @@ Bytes BuildPcx(const PcxSpec& s, const Bytes& raw, const Bytes& tail = {}) {
 // ---- reading -----------------------------------------------------------------
 
 TEST(PcxRead, ErrorCodes) {
-    PcxSpec s;
+    PcxFields s;
     s.width = 10, s.height = 2;
     const Bytes good = BuildPcx(s, Bytes(20, 7));
     ASSERT_TRUE(ReadPcx(good, 24).buf);
@@ -83,7 +83,7 @@ TEST(PcxRead, ErrorCodes) {
     };
     Bytes empties = PcxHeader(s);  // empty runs and no data: a read error, not a hang
     for (int i = 0; i < 5000; ++i) empties.insert(empties.end(), {0xC0, 0x12});
-    PcxSpec rgb, grey, planar16, huge, big;
+    PcxFields rgb, grey, planar16, huge, big;
     rgb.planes = 3, grey.version = 3, planar16.bitsPerPlane = 1, planar16.planes = 4;
     huge.width = huge.height = 60000, huge.planes = 3, big.width = big.height = 40000;
     const Bytes pal = TestPalette(3), idx = Pattern(6, 3, 1), f8 = WritePcx(idx.data(), 6, 3, 8, 6, pal.data()).file;
@@ -123,7 +123,7 @@ TEST(PcxRead, ErrorCodes) {
 }
 
 TEST(PcxRead, VariantsOtherProgramsWrite) {
-    PcxSpec s;
+    PcxFields s;
     s.width = 5, s.height = 2;
     for (int i = 0; i < 16; ++i) s.palette16[3 * i] = uint8_t(i * 16), s.palette16[3 * i + 1] = uint8_t(255 - i), s.palette16[3 * i + 2] = uint8_t(i * 3);
     const uint8_t want[2][5] = {{0, 15, 3, 8, 12}, {5, 10, 1, 2, 4}};
@@ -140,7 +140,7 @@ TEST(PcxRead, VariantsOtherProgramsWrite) {
         }
         packed.insert(packed.end(), {uint8_t(row[0] << 4 | row[1]), uint8_t(row[2] << 4 | row[3]), uint8_t(row[4] << 4), 0xFF});
     }
-    PcxSpec s1x4 = s, s4x1 = s;
+    PcxFields s1x4 = s, s4x1 = s;
     s1x4.bitsPerPlane = 1, s1x4.planes = 4, s1x4.bytesPerLine = 2;
     s4x1.bitsPerPlane = 4, s4x1.bytesPerLine = 4;
     for (const Bytes& file : {BuildPcx(s1x4, planar), BuildPcx(s4x1, packed)}) {
@@ -153,7 +153,7 @@ TEST(PcxRead, VariantsOtherProgramsWrite) {
     }
 
     // Four planes of 8 bits: only as a 32-bit DIB, B, G, R, A, top row last.
-    PcxSpec s32;
+    PcxFields s32;
     s32.planes = 4, s32.width = 3, s32.height = 2;
     Bytes raw;
     for (uint32_t i = 0; i < 32; ++i) raw.push_back(static_cast<uint8_t>(i % 4 < 3 ? 0x40 * (i / 4 % 4) + 10 * (i / 16) + i % 4 : 0));
@@ -169,7 +169,7 @@ TEST(PcxRead, VariantsOtherProgramsWrite) {
 
     // Palette sources: the tail after marker 12, else a grey ramp (no
     // marker, not version 5, or a file too short to hold one).
-    PcxSpec p, v3;
+    PcxFields p, v3;
     p.width = v3.width = 2, v3.version = 3;
     Bytes tail(769), noMark;
     for (int i = 0; i < 769; ++i) tail[i] = static_cast<uint8_t>(i * 5 - 4);
@@ -182,9 +182,9 @@ TEST(PcxRead, VariantsOtherProgramsWrite) {
 }
 
 TEST(PcxRead, ScanLineDecoding) {
-    PcxSpec s;
+    PcxFields s;
     s.width = 3, s.height = 2, s.bytesPerLine = 6;  // wider than the picture: padding is skipped
-    PcxSpec raw = s, m, carry = s;
+    PcxFields raw = s, m, carry = s;
     raw.encoding = 0, raw.bytesPerLine = 4;  // bytes as they are, top bits or not
     m.bitsPerPlane = 1, m.width = 3, carry.bytesPerLine = 4;
     struct Case { const char* what; Bytes file; uint32_t depth; Bytes expected; } cases[] = {

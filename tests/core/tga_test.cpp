@@ -10,7 +10,7 @@ using namespace vstest;
 
 namespace {
 
-struct TgaSpec {
+struct TgaFields {
     uint8_t idLength = 0, mapType = 0, imageType = 2;
     uint16_t mapFirst = 0, mapLength = 0;
     uint8_t mapBits = 0;
@@ -18,7 +18,7 @@ struct TgaSpec {
     uint8_t pixelBits = 24, descriptor = 0x20;
 };
 
-Bytes Header(const TgaSpec& s) {
+Bytes Header(const TgaFields& s) {
     Bytes b(18, 0);
     b[0] = s.idLength, b[1] = s.mapType, b[2] = s.imageType;
     ISPut16LE(&b[3], s.mapFirst), ISPut16LE(&b[5], s.mapLength), b[7] = s.mapBits;
@@ -28,7 +28,7 @@ Bytes Header(const TgaSpec& s) {
 }
 
 // A file from its header and everything after it.
-Bytes Tga(const TgaSpec& s, const Bytes& rest) { return Cat(Header(s), rest); }
+Bytes Tga(const TgaFields& s, const Bytes& rest) { return Cat(Header(s), rest); }
 
 // RGB(A) to B, G, R(, A) and back.
 Bytes SwapRB(Bytes px, uint32_t pb) {
@@ -40,14 +40,14 @@ ReadResult ReadMem(const Bytes& file, uint32_t depth, uint32_t flags = 0, int64_
     return ReadWith(IS40_ReadTGA, file, depth, flags, allocations);
 }
 
-TgaSpec Spec(uint16_t w, uint16_t h, uint8_t type, uint8_t bits, uint8_t descriptor = 0x20) {
-    TgaSpec s;
+TgaFields Fields(uint16_t w, uint16_t h, uint8_t type, uint8_t bits, uint8_t descriptor = 0x20) {
+    TgaFields s;
     s.width = w, s.height = h, s.imageType = type, s.pixelBits = bits, s.descriptor = descriptor;
     return s;
 }
 
-TgaSpec Mapped(uint8_t type, uint16_t w, uint8_t bits, uint16_t first, uint16_t length, uint8_t entryBits) {
-    TgaSpec s = Spec(w, 1, type, bits);
+TgaFields Mapped(uint8_t type, uint16_t w, uint8_t bits, uint16_t first, uint16_t length, uint8_t entryBits) {
+    TgaFields s = Fields(w, 1, type, bits);
     s.mapType = 1, s.mapFirst = first, s.mapLength = length, s.mapBits = entryBits;
     return s;
 }
@@ -61,34 +61,34 @@ TEST(TgaRead, PixelFormatsOriginsAndPackets) {
     const Bytes rows = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     const Bytes px16 = {0xFF, 0x7F, 0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00};  // white, red, green, blue
     const Bytes rgb16 = {0xF8, 0xF8, 0xF8, 0xF8, 0, 0, 0, 0xF8, 0, 0, 0, 0xF8};
-    TgaSpec grey = Spec(3, 1, 3, 8);
+    TgaFields grey = Fields(3, 1, 3, 8);
     grey.idLength = 3, grey.mapType = 1, grey.mapLength = 2, grey.mapBits = 16;  // both skipped
     const Bytes raw32 = Pattern(3, 2, 4, 9);
     Bytes lit32 = Cat(Cat({0x04}, Bytes(raw32.begin(), raw32.begin() + 20)), Cat({0x80}, Bytes(raw32.begin() + 20, raw32.end())));
 
     struct Case { const char* what; Bytes file; uint32_t depth; Bytes expected; uint32_t w, h; } cases[] = {
-        {"bottom-left", Tga(Spec(2, 2, 2, 24, 0x00), rows), 24, {9, 8, 7, 12, 11, 10, 3, 2, 1, 6, 5, 4}, 2, 2},
-        {"top-left", Tga(Spec(2, 2, 2, 24, 0x20), rows), 24, {3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10}, 2, 2},
-        {"top-right", Tga(Spec(2, 2, 2, 24, 0x30), rows), 24, {6, 5, 4, 3, 2, 1, 12, 11, 10, 9, 8, 7}, 2, 2},
-        {"bottom-right", Tga(Spec(2, 2, 2, 24, 0x10), rows), 24, {12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1}, 2, 2},
-        {"24 bits as 32", Tga(Spec(2, 2, 2, 24), rows), 32, {3, 2, 1, 255, 6, 5, 4, 255, 9, 8, 7, 255, 12, 11, 10, 255}, 2, 2},
+        {"bottom-left", Tga(Fields(2, 2, 2, 24, 0x00), rows), 24, {9, 8, 7, 12, 11, 10, 3, 2, 1, 6, 5, 4}, 2, 2},
+        {"top-left", Tga(Fields(2, 2, 2, 24, 0x20), rows), 24, {3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10}, 2, 2},
+        {"top-right", Tga(Fields(2, 2, 2, 24, 0x30), rows), 24, {6, 5, 4, 3, 2, 1, 12, 11, 10, 9, 8, 7}, 2, 2},
+        {"bottom-right", Tga(Fields(2, 2, 2, 24, 0x10), rows), 24, {12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1}, 2, 2},
+        {"24 bits as 32", Tga(Fields(2, 2, 2, 24), rows), 32, {3, 2, 1, 255, 6, 5, 4, 255, 9, 8, 7, 255, 12, 11, 10, 255}, 2, 2},
         // A repeat packet of 4 covers row 0 and the start of row 1.
-        {"repeat packet across rows", Tga(Spec(3, 2, 10, 24), {0x83, 10, 20, 30, 0x01, 1, 2, 3, 4, 5, 6}), 24,
+        {"repeat packet across rows", Tga(Fields(3, 2, 10, 24), {0x83, 10, 20, 30, 0x01, 1, 2, 3, 4, 5, 6}), 24,
          {30, 20, 10, 30, 20, 10, 30, 20, 10, 30, 20, 10, 3, 2, 1, 6, 5, 4}, 3, 2},
-        {"literal packet across rows", Tga(Spec(3, 2, 10, 32, 0x28), lit32), 32, SwapRB(raw32, 4), 3, 2},
+        {"literal packet across rows", Tga(Fields(3, 2, 10, 32, 0x28), lit32), 32, SwapRB(raw32, 4), 3, 2},
         // A packet running past the last pixel is cut off, not written past the buffer.
-        {"packet past the end", Tga(Spec(3, 2, 10, 24), {0xFF, 1, 2, 3}), 24, {3, 2, 1, 3, 2, 1, 3, 2, 1, 3, 2, 1, 3, 2, 1, 3, 2, 1}, 3, 2},
-        {"16 bits", Tga(Spec(4, 1, 2, 16), px16), 24, rgb16, 4, 1},
-        {"15 bits", Tga(Spec(4, 1, 2, 15), px16), 24, rgb16, 4, 1},
-        {"16 bits as 32", Tga(Spec(4, 1, 2, 16), px16), 32, {0xF8, 0xF8, 0xF8, 255, 0xF8, 0, 0, 255, 0, 0xF8, 0, 255, 0, 0, 0xF8, 255}, 4, 1},
-        {"16-bit packets", Tga(Spec(4, 1, 10, 16), {0x81, 0xFF, 0x7F, 0x01, 0x00, 0x7C, 0x1F, 0x00}), 24,
+        {"packet past the end", Tga(Fields(3, 2, 10, 24), {0xFF, 1, 2, 3}), 24, {3, 2, 1, 3, 2, 1, 3, 2, 1, 3, 2, 1, 3, 2, 1, 3, 2, 1}, 3, 2},
+        {"16 bits", Tga(Fields(4, 1, 2, 16), px16), 24, rgb16, 4, 1},
+        {"15 bits", Tga(Fields(4, 1, 2, 15), px16), 24, rgb16, 4, 1},
+        {"16 bits as 32", Tga(Fields(4, 1, 2, 16), px16), 32, {0xF8, 0xF8, 0xF8, 255, 0xF8, 0, 0, 255, 0, 0xF8, 0, 255, 0, 0, 0xF8, 255}, 4, 1},
+        {"16-bit packets", Tga(Fields(4, 1, 10, 16), {0x81, 0xFF, 0x7F, 0x01, 0x00, 0x7C, 0x1F, 0x00}), 24,
          {0xF8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8, 0, 0, 0, 0, 0xF8}, 4, 1},
         {"grey with ID field and unused map", Tga(grey, {'a', 'b', 'c', 0xAA, 0xAA, 0xBB, 0xBB, 0, 128, 255}), 24,
          {0, 0, 0, 128, 128, 128, 255, 255, 255}, 3, 1},
-        {"grey packets", Tga(Spec(3, 1, 11, 8), {0x82, 77}), 24, Bytes(9, 77), 3, 1},
+        {"grey packets", Tga(Fields(3, 1, 11, 8), {0x82, 77}), 24, Bytes(9, 77), 3, 1},
         // 16-bit grey is grey then alpha, coded or not.
-        {"grey and alpha", Tga(Spec(3, 1, 3, 16, 0x28), {10, 255, 100, 128, 200, 0}), 32, {10, 10, 10, 255, 100, 100, 100, 128, 200, 200, 200, 0}, 3, 1},
-        {"grey and alpha packets", Tga(Spec(3, 1, 11, 16, 0x28), {0x00, 10, 255, 0x81, 100, 128}), 24, {10, 10, 10, 100, 100, 100, 100, 100, 100}, 3, 1},
+        {"grey and alpha", Tga(Fields(3, 1, 3, 16, 0x28), {10, 255, 100, 128, 200, 0}), 32, {10, 10, 10, 255, 100, 100, 100, 128, 200, 200, 200, 0}, 3, 1},
+        {"grey and alpha packets", Tga(Fields(3, 1, 11, 16, 0x28), {0x00, 10, 255, 0x81, 100, 128}), 24, {10, 10, 10, 100, 100, 100, 100, 100, 100}, 3, 1},
         {"index outside the map, at 32", Tga(Mapped(1, 2, 8, 0, 1, 24), {10, 20, 30, 0, 5}), 32, {30, 20, 10, 255, 0, 0, 0, 255}, 2, 1},
         // A map of indexes 5 and 6 only: 0, 7 and 255 come out black.
         {"partial map", Tga(Mapped(9, 5, 8, 5, 2, 24), {10, 20, 30, 40, 50, 60, 0x04, 5, 6, 0, 7, 255}), 24,
@@ -125,15 +125,15 @@ TEST(TgaRead, PixelFormatsOriginsAndPackets) {
 }
 
 TEST(TgaRead, ErrorCodes) {
-    const Bytes one = Tga(TgaSpec(), {1, 2, 3});
-    TgaSpec longId = Spec(4, 4, 2, 24), packets = Mapped(9, 4, 8, 0, 256, 24);
+    const Bytes one = Tga(TgaFields(), {1, 2, 3});
+    TgaFields longId = Fields(4, 4, 2, 24), packets = Mapped(9, 4, 8, 0, 256, 24);
     longId.idLength = 200, packets.height = 4;
     // allocations: how many the read may make (negative: any)
     struct Case { std::string what; Bytes file; uint32_t depth, flags, error; int64_t allocations = -1; };
     std::vector<Case> cases = {
-        {"width 0", Tga(Spec(0, 1, 2, 24), {1, 2, 3}), 24, 0, IS_ERR_FORMAT},
-        {"height 0", Tga(Spec(1, 0, 2, 24), {1, 2, 3}), 24, 0, IS_ERR_FORMAT},
-        {"colour-mapped without a map", Tga(Spec(1, 1, 1, 8), {0}), 24, 0, IS_ERR_PALETTE},
+        {"width 0", Tga(Fields(0, 1, 2, 24), {1, 2, 3}), 24, 0, IS_ERR_FORMAT},
+        {"height 0", Tga(Fields(1, 0, 2, 24), {1, 2, 3}), 24, 0, IS_ERR_FORMAT},
+        {"colour-mapped without a map", Tga(Fields(1, 1, 1, 8), {0}), 24, 0, IS_ERR_PALETTE},
         {"map entries of 12 bits", Tga(Mapped(1, 1, 8, 0, 1, 12), {0, 0, 0}), 24, 0, IS_ERR_TGA_TYPE},
         {"24-bit indexes", Tga(Mapped(1, 1, 24, 0, 1, 24), Bytes(6, 0)), 24, 0, IS_ERR_TGA_TYPE},
         {"short ID field", Tga(longId, Bytes(100, 0)), 24, 0, IS_ERR_READ},
@@ -143,18 +143,18 @@ TEST(TgaRead, ErrorCodes) {
         {"true colour as indexes", one, 8, 0, IS_ERR_DEPTH},
         {"8-bit DIB", one, 8, IS_READ_DIB, IS_ERR_PARAM},
         {"padded DIB", one, 24, IS_READ_DIB | IS_READ_PAD_BGR, IS_ERR_PARAM},
-        {"huge", Tga(Spec(60000, 60000, 2, 24), Bytes(64, 0x7F)), 32, 0, IS_ERR_MEMORY},
-        {"huge, run-length coded", Tga(Spec(60000, 60000, 10, 24), Bytes(64, 0x7F)), 32, 0, IS_ERR_MEMORY},
+        {"huge", Tga(Fields(60000, 60000, 2, 24), Bytes(64, 0x7F)), 32, 0, IS_ERR_MEMORY},
+        {"huge, run-length coded", Tga(Fields(60000, 60000, 10, 24), Bytes(64, 0x7F)), 32, 0, IS_ERR_MEMORY},
         // Sizes within the allocation limit that the source cannot hold are
         // refused before the output is allocated.
-        {"data cannot fill the picture", Tga(Spec(20000, 20000, 2, 24), Bytes(64, 0xFF)), 24, 0, IS_ERR_READ, 0},
-        {"packets cannot fill the picture", Tga(Spec(20000, 20000, 10, 24), Bytes(64, 0xFF)), 24, 0, IS_ERR_READ, 0},
+        {"data cannot fill the picture", Tga(Fields(20000, 20000, 2, 24), Bytes(64, 0xFF)), 24, 0, IS_ERR_READ, 0},
+        {"packets cannot fill the picture", Tga(Fields(20000, 20000, 10, 24), Bytes(64, 0xFF)), 24, 0, IS_ERR_READ, 0},
         {"no memory", one, 24, 0, IS_ERR_MEMORY, 0},
     };
     for (uint8_t type : {0, 4, 8, 12, 32, 255})
-        cases.push_back({"type " + std::to_string(type), Tga(Spec(1, 1, type, 24), {1, 2, 3}), 24, 0, IS_ERR_TGA_TYPE});
+        cases.push_back({"type " + std::to_string(type), Tga(Fields(1, 1, type, 24), {1, 2, 3}), 24, 0, IS_ERR_TGA_TYPE});
     for (uint8_t bits : {0, 1, 4, 12, 33, 64})
-        cases.push_back({"pixel bits " + std::to_string(bits), Tga(Spec(1, 1, 2, bits), Bytes(8, 0)), 24, 0, IS_ERR_TGA_TYPE});
+        cases.push_back({"pixel bits " + std::to_string(bits), Tga(Fields(1, 1, 2, bits), Bytes(8, 0)), 24, 0, IS_ERR_TGA_TYPE});
     for (uint32_t depth : {0u, 1u, 4u, 16u, 48u}) cases.push_back({"depth " + std::to_string(depth), one, depth, 0, IS_ERR_PARAM});
     for (const Case& c : cases) {
         ReadResult r = ReadMem(c.file, c.depth, c.flags, c.allocations);
@@ -170,7 +170,7 @@ TEST(TgaRead, FooterProblemsKeepThePicture) {
     Bytes footer(26, 0);
     std::memcpy(&footer[8], "TRUEVISION-XFILE.", 18);
     // A footer with no extension area, then one whose extension lies outside the file.
-    Bytes file = Cat(Tga(Spec(8, 1, 2, 24), px), footer);
+    Bytes file = Cat(Tga(Fields(8, 1, 2, 24), px), footer);
     for (uint32_t error : {0u, uint32_t(IS_ERR_READ)}) {
         ReadResult r = ReadMem(file, 24);
         ASSERT_TRUE(r.buf);
@@ -179,16 +179,16 @@ TEST(TgaRead, FooterProblemsKeepThePicture) {
         file[file.size() - 26] = 0xF0, file[file.size() - 23] = 0x10;
     }
     // A file shorter than a footer simply has none.
-    ReadResult r = ReadMem(Tga(Spec(1, 1, 3, 8), {9}), 24);
+    ReadResult r = ReadMem(Tga(Fields(1, 1, 3, 8), {9}), 24);
     EXPECT_TRUE(r.buf && r.error == 0u) << r.error;
 }
 
 TEST(TgaDims, ReportsHeaderAndErrors) {
-    const Bytes head = Header(Spec(300, 2, 3, 8));
+    const Bytes head = Header(Fields(300, 2, 3, 8));
     struct Case { Bytes file; uint32_t error, bits; } cases[] = {
-        {Header(Spec(300, 2, 10, 32)), 0, 32},  // no pixel data needed
-        {Header(Spec(300, 2, 10, 40)), IS_ERR_TGA_TYPE, 0},
-        {Header(Spec(300, 2, 5, 8)), IS_ERR_TGA_TYPE, 0},
+        {Header(Fields(300, 2, 10, 32)), 0, 32},  // no pixel data needed
+        {Header(Fields(300, 2, 10, 40)), IS_ERR_TGA_TYPE, 0},
+        {Header(Fields(300, 2, 5, 8)), IS_ERR_TGA_TYPE, 0},
         {Bytes(head.begin(), head.begin() + 10), IS_ERR_READ, 0},
     };
     for (const Case& c : cases) {
