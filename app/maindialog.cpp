@@ -1026,7 +1026,6 @@ void MainDialog::ShowFile(WPARAM wParam, const std::string& path) {
     const bool shown = LoadAndShow(path);
     Describe();
     if (!shown) return;
-    Prefetch();
     if (IsRectEmpty(&pictureRect_)) {
         GetClientRect(Picture(), &pictureRect_);
         if (wParam == 1 || fullScreen_) {
@@ -1040,8 +1039,10 @@ void MainDialog::ShowFile(WPARAM wParam, const std::string& path) {
         InvalidatePicture(true);
     }
     // Painted now: the work a new list brings (its sort, the thumbnail
-    // view's refill) comes after the picture the user asked for.
+    // view's refill) and the decoding ahead come after the picture the
+    // user asked for.
     if (!model_.thumbnailMode || fullScreen_) UpdateWindow(Picture());
+    Prefetch();
 }
 
 void MainDialog::ShowAt(int32_t index, const std::string& path) {

@@ -36,7 +36,7 @@ print("each action, ms:", " ".join(open(sys.argv[1]).read().split()), "|", " ".j
 floor, idle = float(sys.argv[3]), int(sys.argv[4])
 peak = max([int(x) for x in open(sys.argv[5]) if x.strip()] or [idle])
 print("6000 x 4000 JPEGs, 1280 x 1024 screen, %s ms between actions" % sys.argv[6])
-print("djpeg -scale 1/4, median of the 8 files (best of 3 each): %.1f ms" % floor)
+print("djpeg -scale 1/4, median of the 8 files (median of 3 each): %.1f ms" % floor)
 for name, t, target in (("sequential steps", seq, (0.3, 1.0)), ("jumps", jumps, (1.3, None))):
     med, worst = statistics.median(t), max(t)
     line = "%-16s n=%2d  median %7.1f ms (%.2fx djpeg, target <= %.1fx)  worst %7.1f ms (%.2fx" % (

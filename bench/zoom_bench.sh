@@ -46,7 +46,7 @@ pan381 = [float(t) for _, t in rows(sys.argv[3])]
 floor, idle = float(sys.argv[4]), int(sys.argv[5])
 peak = max([int(x) for x in open(sys.argv[6]) if x.strip()] or [idle])
 print("6000 x 4000 JPEGs, 1280 x 1024 screen, the window at its first-start size")
-print("djpeg 1/1, median of the 4 files (best of 3 each): %.1f ms" % floor)
+print("djpeg 1/1, median of the 4 files (median of 3 each): %.1f ms" % floor)
 med = statistics.median(first)
 print("1, to the full picture's paint  n=%d  median %7.1f ms (%.2fx djpeg, target <= 1.5x)  worst %7.1f ms"
       % (len(first), med, med / floor, max(first)))

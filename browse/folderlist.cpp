@@ -256,8 +256,11 @@ void FolderList::CommitSortLocked(const std::vector<VSSortRecord>& records) {
         sorted.push_back(record.path);
         known_[record.path] = {record.created, record.size};
     }
-    entries_ = std::move(sorted);
-    ++generation_;
+    // A sort that leaves the order as it was changes nothing.
+    if (sorted != entries_) {
+        entries_ = std::move(sorted);
+        ++generation_;
+    }
     if (entries_.empty()) {
         index_ = -1;
         return;

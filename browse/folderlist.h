@@ -135,7 +135,7 @@ public:
     void ReplaceCurrent(const std::string& path);
 
     int32_t Count() const;
-    // Changes with every change of the entries (their order included).
+    // Changes with every change of the entries or their order.
     uint64_t Generation() const;
     int32_t CurrentIndex() const;
     std::string CurrentPath() const;

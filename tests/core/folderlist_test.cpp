@@ -301,3 +301,23 @@ TEST_F(FolderListTest, SortKeepsTheStatusesItReadForTheThumbnailView) {
     EXPECT_EQ(status.size, 100u);
     EXPECT_FALSE(list.KnownStatus(kPics + "C.png", &status));
 }
+
+TEST_F(FolderListTest, GenerationMovesWithTheEntriesAndTheirOrderOnly) {
+    uint64_t seen = list.Generation();
+    // Each step: whether the entries or their order changed.
+    const std::pair<std::function<void()>, bool> steps[] = {
+        {[&] { list.Build(kPics + "a.jpg"); }, true},
+        {[&] { Sort(kSortName, true); }, true},      // b, a, C becomes a, b, C
+        {[&] { Sort(kSortName, true); }, false},     // already in that order
+        {[&] { list.Next(); }, false},
+        {[&] { Sort(kSortSize, false); }, true},
+        {[&] { list.Append(kPics + "d.jpg"); }, true},
+        {[&] { list.DeleteCurrent(); }, true},
+        {[&] { list.SetCurrent(0, list.At(0)); }, false},
+    };
+    for (size_t i = 0; i < sizeof steps / sizeof steps[0]; ++i) {
+        steps[i].first();
+        EXPECT_EQ(list.Generation() != seen, steps[i].second) << "step " << i << ": " << State();
+        seen = list.Generation();
+    }
+}
