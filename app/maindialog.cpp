@@ -1101,13 +1101,18 @@ void MainDialog::PaintPicture(HDC dc, const RECT& client) {
         FillRgn(dc, rest, background);
         DeleteObject(picture);
         DeleteObject(rest);
-        GdiFlush();
-        LARGE_INTEGER now{};
-        QueryPerformanceCounter(&now);
-        // The time first: a reader that sees the new serial finds its time.
-        SetPropA(Hwnd(), VS_PROP_PAINT_TIME, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(now.QuadPart)));
-        SetPropA(Hwnd(), VS_PROP_PAINT_FULL, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(displayFull_)));
-        SetPropA(Hwnd(), VS_PROP_PAINTED, reinterpret_cast<HANDLE>(viewSerial_));
+        // Stamped at a view's first paint only: a repaint must not move
+        // its time on.
+        if (stampedSerial_ != viewSerial_) {
+            stampedSerial_ = viewSerial_;
+            GdiFlush();
+            LARGE_INTEGER now{};
+            QueryPerformanceCounter(&now);
+            // The time first: a reader that sees the new serial finds its time.
+            SetPropA(Hwnd(), VS_PROP_PAINT_TIME, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(now.QuadPart)));
+            SetPropA(Hwnd(), VS_PROP_PAINT_FULL, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(displayFull_)));
+            SetPropA(Hwnd(), VS_PROP_PAINTED, reinterpret_cast<HANDLE>(viewSerial_));
+        }
     } else {
         HGDIOBJ oldBrush = SelectObject(dc, background);
         Rectangle(dc, client.left, client.top, client.right, client.bottom);

@@ -111,6 +111,7 @@ private:
     int32_t travel_ = 0;         // the last step's direction, until shown
     uintptr_t shownSerial_ = 0;  // counts the pictures shown
     uintptr_t viewSerial_ = 0;   // counts those and the zoomed views made
+    uintptr_t stampedSerial_ = 0;  // the view whose first paint was stamped
     CStatusBar status_;
     HICON icon_ = nullptr;
     HDC memoryDC_ = nullptr;

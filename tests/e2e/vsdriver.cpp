@@ -463,7 +463,8 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
             } else {
                 PostKey(w, KeyCode(action.c_str() + (full ? 5 : 0)));
             }
-            if (!Until(Deadline(30), 1, [&] {
+            // The viewer stamps the time itself: looking now and then is enough.
+            if (!Until(Deadline(30), 10, [&] {
                     return GetPropA(w, VS_PROP_PAINTED) != before && (!full || GetPropA(w, VS_PROP_PAINT_FULL));
                 }))
                 return Fail("no view painted after %s", action.c_str());
