@@ -481,13 +481,10 @@ TEST(ExifReader, JpegRouteAndFlags) {
     // No APP1, or only unusable ones: null with last error 0; a bare block
     // without the raw flag is no picture at all. A damaged JPEG header is
     // the decoder's failure, another format the caller's.
-    const Bytes px = Pattern(4, 4, 3);
-    const Bytes bmp = WriteToBytes("x.bmp", [&](ISHANDLE d) {
-        return IS40_WriteBMP(d, px.data(), 4, 4, 24, 12, 0, nullptr, nullptr, 0);
-    });
     const std::pair<Bytes, uint32_t> none[] = {
         {jpeg, 0}, {WithSegments(jpeg, {{0xE1, xmp}}), 0}, {WithSegments(jpeg, {{0xE2, exif}}), 0},
-        {WithSegments(jpeg, {{0xE1, {}}}), 0}, {Block(BuildTiff(s)), 0}, {{0xFF, 0xD8, 0xFF, 0xE1, 0x00}, 9}, {bmp, 5}};
+        {WithSegments(jpeg, {{0xE1, {}}}), 0}, {Block(BuildTiff(s)), 0}, {{0xFF, 0xD8, 0xFF, 0xE1, 0x00}, 9},
+        {ReadFileBytes(WritePatternPng("x.png", 4, 4)), 5}};
     for (const auto& n : none) {
         Reader no = FromBytes(n.first, IS_EXIF_THUMBNAIL);
         EXPECT_TRUE(!no && no.error == n.second) << n.first.size();

@@ -15,17 +15,36 @@ namespace {
 
 using Words = std::vector<uint16_t>;
 
+// A w x h picture of ch samples a pixel, sample (x, y, c) being f(x, y, c).
+template <typename T = uint8_t, typename F>
+std::vector<T> Sampled(uint32_t w, uint32_t h, uint32_t ch, F f) {
+    std::vector<T> out;
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x)
+            for (uint32_t c = 0; c < ch; ++c) out.push_back(static_cast<T>(f(x, y, c)));
+    return out;
+}
+
+// How many samples of got (w x h x ch) ok(x, y, c, sample) rejects; the
+// first few are reported.
+template <typename T, typename F>
+int Mismatches(const std::vector<T>& got, uint32_t w, uint32_t h, uint32_t ch, F ok) {
+    int bad = 0;
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x)
+            for (uint32_t c = 0; c < ch; ++c)
+                if (!ok(x, y, c, got[(static_cast<size_t>(y) * w + x) * ch + c]) && bad++ < 3)
+                    ADD_FAILURE() << "at " << x << "," << y << " channel " << c;
+    return bad;
+}
+
 // A smooth gradient with a little structure per channel.
 template <typename T>
 std::vector<T> Gradient(uint32_t w, uint32_t h, uint32_t ch) {
     const uint64_t top = std::numeric_limits<T>::max();
-    std::vector<T> b(static_cast<size_t>(w) * h * ch);
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x)
-            for (uint32_t c = 0; c < ch; ++c)
-                b[(static_cast<size_t>(y) * w + x) * ch + c] = static_cast<T>(
-                    (x * top / std::max(1u, w - 1) + y * (top * 38 / 100) / std::max(1u, h - 1) + top / 6 * c) % (top + 1));
-    return b;
+    return Sampled<T>(w, h, ch, [&](uint64_t x, uint64_t y, uint64_t c) {
+        return (x * top / std::max(1u, w - 1) + y * (top * 38 / 100) / std::max(1u, h - 1) + top / 6 * c) % (top + 1);
+    });
 }
 
 template <typename T>
@@ -42,22 +61,20 @@ struct Size { uint32_t sw, sh, dw, dh; };
 // Mode 14 by its definition: n x n boxes at the running sums of the ratios.
 template <typename T>
 std::vector<T> BoxReference(const std::vector<T>& s, const Size& z, uint32_t ch) {
+    auto starts = [](uint32_t n, double ratio) {
+        std::vector<size_t> at;
+        for (double p = 0; at.size() < n; p += ratio) at.push_back(static_cast<size_t>(p));
+        return at;
+    };
     const double xr = double(z.sw) / z.dw, yr = double(z.sh) / z.dh;
     const uint32_t n = static_cast<uint32_t>(std::min(std::floor(xr), std::floor(yr)));
-    std::vector<T> out(static_cast<size_t>(z.dw) * z.dh * ch);
-    double sy = 0;
-    for (uint32_t j = 0; j < z.dh; ++j, sy += yr) {
-        double sx = 0;
-        for (uint32_t i = 0; i < z.dw; ++i, sx += xr)
-            for (uint32_t c = 0; c < ch; ++c) {
-                uint64_t sum = 0;
-                for (uint32_t v = 0; v < n; ++v)
-                    for (uint32_t u = 0; u < n; ++u)
-                        sum += s[((static_cast<size_t>(sy) + v) * z.sw + static_cast<size_t>(sx) + u) * ch + c];
-                out[(static_cast<size_t>(j) * z.dw + i) * ch + c] = static_cast<T>(sum / (n * n));
-            }
-    }
-    return out;
+    const std::vector<size_t> xs = starts(z.dw, xr), ys = starts(z.dh, yr);
+    return Sampled<T>(z.dw, z.dh, ch, [&](uint32_t i, uint32_t j, uint32_t c) {
+        uint64_t sum = 0;
+        for (uint32_t v = 0; v < n; ++v)
+            for (uint32_t u = 0; u < n; ++u) sum += s[((ys[j] + v) * z.sw + xs[i] + u) * ch + c];
+        return sum / (n * n);
+    });
 }
 
 // The bilinear value of the definition: sample position i x ratio, the
@@ -178,14 +195,13 @@ TEST(OpsResize, BoxReductionMatchesDefinition) {
                           Size{31, 17, 30, 16}, Size{200, 3, 7, 1}, Size{5, 80, 5, 9}, Size{1000, 10, 3, 3}}) {
         for (uint32_t ch : {1u, 3u, 4u}) {
             SCOPED_TRACE(std::to_string(z.sw) + "x" + std::to_string(z.sh) + " ch " + std::to_string(ch));
-            const Bytes src = Pattern(z.sw, z.sh, ch, z.sw + ch);
-            Bytes dst;
-            ASSERT_TRUE(Resize(src, z.sw, z.sh, dst, z.dw, z.dh, ch, 14));
-            EXPECT_EQ(dst, BoxReference(src, z, ch));
-            const Words src16 = Gradient<uint16_t>(z.sw, z.sh, ch);
-            Words dst16;
-            ASSERT_TRUE(Resize(src16, z.sw, z.sh, dst16, z.dw, z.dh, ch, 14));
-            EXPECT_EQ(dst16, BoxReference(src16, z, ch));
+            auto check = [&](const auto& src) {
+                std::decay_t<decltype(src)> dst;
+                ASSERT_TRUE(Resize(src, z.sw, z.sh, dst, z.dw, z.dh, ch, 14));
+                EXPECT_EQ(dst, BoxReference(src, z, ch));
+            };
+            check(Pattern(z.sw, z.sh, ch, z.sw + ch));
+            check(Gradient<uint16_t>(z.sw, z.sh, ch));
         }
     }
     // Enlarging either way fails; sums must fit 32 bits: a box of more than
@@ -218,10 +234,9 @@ TEST(OpsResize, EqualSizesCopyAndNearestTakesWholeRatios) {
             const Bytes src = Pattern(z.sw, z.sh, c, c);
             Bytes dst;
             ASSERT_TRUE(Resize(src, z.sw, z.sh, dst, z.dw, z.dh, c, 18));
-            for (uint64_t j = 0; j < z.dh; ++j)
-                for (uint64_t i = 0; i < z.dw; ++i)
-                    for (uint32_t k = 0; k < c; ++k)
-                        ASSERT_EQ(dst[(j * z.dw + i) * c + k], src[((j * z.sh / z.dh) * z.sw + i * z.sw / z.dw) * c + k]);
+            EXPECT_EQ(dst, Sampled(z.dw, z.dh, c, [&](uint64_t i, uint64_t j, uint32_t k) {
+                          return src[((j * z.sh / z.dh) * z.sw + i * z.sw / z.dw) * c + k];
+                      }));
             // 16-bit samples move the same way.
             Words src16(src.begin(), src.end()), dst16;
             for (uint16_t& v : src16) v = static_cast<uint16_t>(v * 257);
@@ -245,21 +260,16 @@ TEST(OpsResize, BilinearMatchesDefinition) {
                           Size{300, 7, 11, 19}, Size{6, 50, 6, 17}, Size{1, 1, 5, 3}, Size{40, 1, 9, 1},
                           Size{999, 4, 1, 1}, Size{2, 1, 4, 1}}) {
         for (uint32_t ch : {1u, 3u, 4u}) {
-            SCOPED_TRACE(std::to_string(z.sw) + "x" + std::to_string(z.sh) + "->" + std::to_string(z.dw) + "x" +
-                         std::to_string(z.dh) + " ch " + std::to_string(ch));
-            const Bytes src = Gradient<uint8_t>(z.sw, z.sh, ch);
-            const Words src16 = Gradient<uint16_t>(z.sw, z.sh, ch);
-            Words dst16;
-            ASSERT_TRUE(Resize(src, z.sw, z.sh, dst, z.dw, z.dh, ch, 16));
-            ASSERT_TRUE(Resize(src16, z.sw, z.sh, dst16, z.dw, z.dh, ch, 16));
-            for (uint32_t y = 0; y < z.dh; ++y)
-                for (uint32_t x = 0; x < z.dw; ++x)
-                    for (uint32_t c = 0; c < ch; ++c) {
-                        const size_t at = (y * z.dw + x) * ch + c;
-                        ASSERT_TRUE(MatchesRounded(BilinearReference(src, z, ch, x, y, c), dst[at])) << x << "," << y;
-                        ASSERT_TRUE(MatchesRounded(BilinearReference(src16, z, ch, x, y, c), dst16[at]))
-                            << "16-bit " << x << "," << y;
-                    }
+            SCOPED_TRACE(std::to_string(z.sw) + "x" + std::to_string(z.sh) + " ch " + std::to_string(ch));
+            auto check = [&](const auto& src) {
+                std::decay_t<decltype(src)> out;
+                ASSERT_TRUE(Resize(src, z.sw, z.sh, out, z.dw, z.dh, ch, 16));
+                EXPECT_EQ(Mismatches(out, z.dw, z.dh, ch, [&](uint32_t x, uint32_t y, uint32_t c, uint32_t v) {
+                              return MatchesRounded(BilinearReference(src, z, ch, x, y, c), v);
+                          }), 0);
+            };
+            check(Gradient<uint8_t>(z.sw, z.sh, ch));
+            check(Gradient<uint16_t>(z.sw, z.sh, ch));
         }
     }
     // Padded rows: the same pixels, the padding left alone.
@@ -280,24 +290,20 @@ TEST(OpsResize, FilteredModesMatchDirectSums) {
             const Bytes src = Pattern(z.sw, z.sh, 3, mode + 2);
             Bytes dst;
             ASSERT_TRUE(Resize(src, z.sw, z.sh, dst, z.dw, z.dh, 3, mode)) << mode;
-            int worst = 0;
-            for (uint32_t y = 0; y < z.dh; ++y)
-                for (uint32_t x = 0; x < z.dw; ++x)
-                    for (uint32_t c = 0; c < 3; ++c)
-                        worst = std::max(worst, std::abs(int(dst[(y * z.dw + x) * 3 + c]) -
-                                                         int(FilteredRef(src, z, 3, mode, x, y, c))));
             // Only the order of the sums differs.
-            EXPECT_LE(worst, 1) << "mode " << mode << " " << z.sw << "x" << z.sh << "->" << z.dw << "x" << z.dh;
+            EXPECT_EQ(Mismatches(dst, z.dw, z.dh, 3, [&](uint32_t x, uint32_t y, uint32_t c, int v) {
+                          return std::abs(v - FilteredRef(src, z, 3, mode, x, y, c)) <= 1;
+                      }), 0) << "mode " << mode << " " << z.sw << "x" << z.sh << "->" << z.dw << "x" << z.dh;
         }
     }
     // Flat pictures stay flat up to the edges in every mode, both ways.
     for (uint32_t mode = 0; mode <= 18; ++mode) {
         for (const Size& z : {Size{19, 13, 47, 31}, Size{19, 13, 7, 5}}) {
             if (mode == 14 && z.dw > z.sw) continue;
-            Bytes src(z.sw * z.sh * 4), dst;
-            for (size_t k = 0; k < src.size(); ++k) src[k] = static_cast<uint8_t>(k % 4 == 3 ? 255 : 30 + 50 * (k % 4));
-            ASSERT_TRUE(Resize(src, z.sw, z.sh, dst, z.dw, z.dh, 4, mode)) << mode;
-            for (size_t k = 0; k < dst.size(); ++k) ASSERT_EQ(dst[k], src[k % 4]) << "mode " << mode << " at " << k;
+            auto flat = [](int, int, int c) { return c == 3 ? 255 : 30 + 50 * c; };
+            Bytes dst;
+            ASSERT_TRUE(Resize(Sampled(z.sw, z.sh, 4, flat), z.sw, z.sh, dst, z.dw, z.dh, 4, mode)) << mode;
+            EXPECT_EQ(dst, Sampled(z.dw, z.dh, 4, flat)) << "mode " << mode;
             Words d16;
             ASSERT_TRUE(Resize(Words(z.sw * z.sh * 3, 40000), z.sw, z.sh, d16, z.dw, z.dh, 3, mode)) << mode;
             for (uint16_t v : d16) ASSERT_EQ(v, 40000) << "16-bit mode " << mode;
@@ -326,9 +332,7 @@ TEST(OpsResize, AreaAndCubicModes) {
     }
     // A cubic through a linear ramp is the ramp: inside the picture mode 17
     // agrees with bilinear.
-    Bytes ramp(40 * 30);
-    for (uint32_t y = 0; y < 30; ++y)
-        for (uint32_t x = 0; x < 40; ++x) ramp[y * 40 + x] = static_cast<uint8_t>(3 * x + 2 * y);
+    const Bytes ramp = Sampled(40, 30, 1, [](int x, int y, int) { return 3 * x + 2 * y; });
     ASSERT_TRUE(Resize(ramp, 40, 30, a, 67, 51, 1, 17));
     ASSERT_TRUE(Resize(ramp, 40, 30, b, 67, 51, 1, 16));
     for (uint32_t y = 3; y < 46; ++y)
@@ -337,21 +341,6 @@ TEST(OpsResize, AreaAndCubicModes) {
 
 // ---- quarter turns ---------------------------------------------------------
 
-namespace {
-// Turns into a padded destination, checks the padding, returns the pixels.
-Bytes Turn(const Bytes& src, uint32_t w, uint32_t h, uint32_t pb, uint32_t rotation, uint32_t flags = 0) {
-    const uint32_t dw = rotation == 1 ? w : h, dh = rotation == 1 ? h : w, ds = dw * pb + 5;
-    Bytes padded(static_cast<size_t>(ds) * dh, 0x5A), out;
-    EXPECT_TRUE(IS40_QuickRotateImage(src.data(), w, h, w * pb, padded.data(), ds, rotation,
-                                      flags ? pb / 2 : pb, flags));
-    for (uint32_t y = 0; y < dh; ++y) {
-        out.insert(out.end(), &padded[y * ds], &padded[y * ds] + dw * pb);
-        for (uint32_t k = dw * pb; k < ds; ++k) EXPECT_EQ(padded[y * ds + k], 0x5A);
-    }
-    return out;
-}
-}  // namespace
-
 TEST(OpsRotate, EveryPixelLandsWhereTheDefinitionSays) {
     // More than one tile each way; 16-bit samples move as whole pixels.
     for (uint32_t flags : {0u, 0x200u}) {
@@ -359,15 +348,15 @@ TEST(OpsRotate, EveryPixelLandsWhereTheDefinitionSays) {
             const uint32_t w = 131, h = 70, pb = flags ? 2 * ch : ch;
             const Bytes src = Pattern(w, h, pb, pb);
             for (uint32_t rot = 0; rot < 3; ++rot) {
-                const Bytes out = Turn(src, w, h, pb, rot, flags);
-                const uint32_t dw = rot == 1 ? w : h;
-                for (uint32_t r = 0; r < h; ++r)
-                    for (uint32_t c = 0; c < w; ++c) {
-                        const uint32_t dx = rot == 0 ? h - 1 - r : rot == 1 ? w - 1 - c : r;
-                        const uint32_t dy = rot == 0 ? c : rot == 1 ? h - 1 - r : w - 1 - c;
-                        ASSERT_EQ(0, std::memcmp(&out[(dy * dw + dx) * pb], &src[(r * w + c) * pb], pb))
-                            << "rotation " << rot << " bytes " << pb << " pixel " << c << "," << r;
-                    }
+                const uint32_t dw = rot == 1 ? w : h, dh = rot == 1 ? h : w, ds = dw * pb + 5;
+                Bytes out(static_cast<size_t>(ds) * dh, 0x5A);
+                ASSERT_TRUE(IS40_QuickRotateImage(src.data(), w, h, w * pb, out.data(), ds, rot, flags ? ch : pb, flags));
+                // Turned clockwise (0), half a turn (1) or anticlockwise (2); the padding left alone.
+                const Bytes want = Sampled(ds, dh, 1, [&](uint32_t i, uint32_t y, uint32_t) -> int {
+                    const uint32_t x = i / pb, r = rot == 0 ? h - 1 - x : rot == 1 ? h - 1 - y : x;
+                    return i >= dw * pb ? 0x5A : src[(r * w + (rot == 0 ? y : rot == 1 ? w - 1 - x : w - 1 - y)) * pb + i % pb];
+                });
+                EXPECT_TRUE(out == want) << "rotation " << rot << " bytes " << pb;
             }
         }
     }
@@ -408,20 +397,15 @@ TEST(OpsFill, ClippedRectanglesInEveryLayout) {
                 for (uint32_t flags : {0u, 1u}) {
                     for (uint32_t pad : {0u, 3u}) {
                         const uint32_t stride = w * bpp + pad;
-                        Bytes img(stride * h, 0xCD);
+                        Bytes img(stride * h, 0xCD), want = img;
                         ASSERT_TRUE(IS40_FillSolidRect(img.data(), w, h, bpp, stride, &r.rect, colour, flags));
                         EXPECT_EQ(IS40_GetLastError(), 0u);
-                        const uint8_t red = colour & 0xFF, green = (colour >> 8) & 0xFF, blue = (colour >> 16) & 0xFF;
-                        Bytes px = bpp == 1 ? Bytes{red} : flags ? Bytes{blue, green, red} : Bytes{red, green, blue};
-                        if (bpp == 4) px.push_back(static_cast<uint8_t>(colour >> 24));
-                        for (uint32_t y = 0; y < h; ++y)
-                            for (uint32_t x = 0; x < stride; ++x) {
-                                const int col = static_cast<int>(x / bpp);
-                                const bool inside = x < w * bpp && col >= r.x0 && col < r.x1 && int(y) >= r.y0 &&
-                                                    int(y) < r.y1;
-                                ASSERT_EQ(img[y * stride + x], inside ? px[x % bpp] : 0xCD)
-                                    << "byte " << x << " row " << y << " bpp " << bpp << " pad " << pad;
-                            }
+                        // Grey takes the red byte; flag 1 puts B, G, R; the fourth byte is the top one.
+                        const uint8_t c[4] = {uint8_t(colour), uint8_t(colour >> 8), uint8_t(colour >> 16), uint8_t(colour >> 24)};
+                        const uint8_t px[4] = {c[flags && bpp > 1 ? 2 : 0], c[1], c[flags ? 0 : 2], c[3]};
+                        for (int y = r.y0; y < r.y1; ++y)
+                            for (int x = r.x0; x < r.x1; ++x) std::copy(px, px + bpp, &want[y * stride + x * bpp]);
+                        ASSERT_EQ(img, want) << "bpp " << bpp << " pad " << pad << " flags " << flags;
                     }
                 }
             }
@@ -475,17 +459,14 @@ TEST(OpsOverlay, EveryModeAtEveryOpacityAndPlace) {
             }
         }
     }
-    // 16-bit samples.
-    Words d16(6 * 4 * 3), o16(3 * 2 * 3);
-    for (size_t k = 0; k < d16.size(); ++k) d16[k] = static_cast<uint16_t>(1000 * k + 7);
-    for (size_t k = 0; k < o16.size(); ++k) o16[k] = static_cast<uint16_t>(60000 - 999 * k);
-    Words want = d16;
-    for (int v = 0; v < 2; ++v)
-        for (int u = 0; u < 3; ++u)
-            for (int k = 0; k < 3; ++k) {
-                uint16_t& d = want[((v + 1) * 6 + u + 2) * 3 + k];
-                d = static_cast<uint16_t>(std::trunc(o16[(v * 3 + u) * 3 + k] * 0.25) + std::trunc(d * 0.75));
-            }
+    // 16-bit samples: a quarter of the overlay at (2, 1) over the rest.
+    Words d16 = Sampled<uint16_t>(6, 4, 3, [](int x, int y, int c) { return 1000 * (18 * y + 3 * x + c) + 7; });
+    const Words o16 = Sampled<uint16_t>(3, 2, 3, [](int x, int y, int c) { return 60000 - 999 * (9 * y + 3 * x + c); });
+    const Words want = Sampled<uint16_t>(6, 4, 3, [&](int x, int y, int c) {
+        const uint16_t d = d16[(6 * y + x) * 3 + c];
+        if (x < 2 || x > 4 || y < 1 || y > 2) return 0.0 + d;
+        return std::trunc(o16[(3 * (y - 1) + x - 2) * 3 + c] * 0.25) + std::trunc(d * 0.75);
+    });
     ASSERT_TRUE(IS40_OverlayImage(reinterpret_cast<uint8_t*>(d16.data()), 6, 4, 3, 36,
                                   reinterpret_cast<const uint8_t*>(o16.data()), 3, 2, 18, 2, 1, 0.25, 14.0, 0, 1));
     EXPECT_EQ(d16, want);
@@ -506,69 +487,30 @@ TEST(OpsOverlay, BadArguments) {
 
 // ---- packed DIBs -----------------------------------------------------------
 
-namespace {
-uint32_t DibStride(uint32_t w, uint32_t bits) { return (w * bits + 31) / 32 * 4; }
-
-// Converts with the library into a fresh RGB buffer. The conversion runs
-// the BMP reader, whose tests cover the DIB layouts (bit fields, top-down rows).
-Bytes ToRGB(const Bytes& dib, uint32_t w, uint32_t h) {
-    Bytes out(static_cast<size_t>(w) * h * 3, 0xEE);
-    EXPECT_TRUE(IS40_PackedDIBToRGB(dib.data(), static_cast<uint32_t>(dib.size()), out.data(), w * 3, w, h))
-        << IS40_GetLastError();
-    return out;
-}
-
-// Index pixels fitting bits, one byte each.
-Bytes Indexes(uint32_t n, uint32_t bits) {
-    Bytes idx(n);
-    for (size_t k = 0; k < n; ++k) idx[k] = static_cast<uint8_t>(k * 5 % (1u << bits));
-    return idx;
-}
-}  // namespace
-
+// The rows' layout is checked by reading them back: the conversion back
+// runs the BMP reader, which its own tests hold to ImageMagick.
 TEST(OpsDib, RGBToDibRowsAreBottomUpAtEveryDepth) {
-    // One red pixel: a 40-byte header and one padded B, G, R row.
-    const Bytes red = {0xFF, 0x00, 0x00};
-    uint32_t size = 0;
-    LibBuffer one(IS40_RGBToPackedDIB(red.data(), 1, 1, 3, 24, nullptr, &size));
-    ASSERT_TRUE(one);
-    Bytes want(44, 0);
-    for (auto f : {std::pair<size_t, uint8_t>{0, 40}, {4, 1}, {8, 1}, {12, 1}, {14, 24}, {20, 4}, {42, 0xFF}})
-        want[f.first] = f.second;
-    EXPECT_EQ(Bytes(one.get(), one.get() + size), want);
     const uint32_t w = 5, h = 3;
     const Bytes rgb = Pattern(w, h, 3, 8), table = PatternPalette(256, 0);
     for (uint32_t bits : {1u, 4u, 8u, 16u, 24u, 32u}) {
         const bool indexed = bits <= 8;
-        const Bytes src = indexed ? Indexes(w * h, bits) : rgb;
+        const Bytes src = indexed ? Sampled(w * h, 1, 1, [&](uint32_t k, int, int) { return k * 5 % (1u << bits); }) : rgb;
+        uint32_t size = 0;
         LibBuffer dib(IS40_RGBToPackedDIB(src.data(), w, h, indexed ? w : w * 3, bits, table.data(), &size));
         ASSERT_TRUE(dib) << bits;
-        const uint32_t colours = indexed ? 1u << bits : 0, stride = DibStride(w, bits);
+        const uint32_t colours = indexed ? 1u << bits : 0, stride = (w * bits + 31) / 32 * 4;
+        const Bytes head(dib.get(), dib.get() + 40);
         ASSERT_EQ(size, 40 + 4 * colours + stride * h) << bits;
-        EXPECT_EQ(Get32(Bytes(dib.get(), dib.get() + 40), 20), stride * h);
-        EXPECT_EQ(0, std::memcmp(dib.get() + 40, table.data(), 4 * colours));
-        for (uint32_t y = 0; y < h; ++y) {
-            const Bytes row(dib.get() + 40 + 4 * colours + (h - 1 - y) * stride,
-                            dib.get() + 40 + 4 * colours + (h - y) * stride);
-            for (uint32_t x = 0; x < w; ++x) {
-                const uint8_t* p = &rgb[(y * w + x) * 3];
-                const uint32_t i = src[y * w + x];
-                switch (bits) {
-                    case 1: ASSERT_EQ((row[x / 8] >> (7 - x % 8)) & 1, i); break;
-                    case 4: ASSERT_EQ((row[x / 2] >> (x % 2 ? 0 : 4)) & 15, i); break;
-                    case 8: ASSERT_EQ(row[x], i); break;
-                    case 16: ASSERT_EQ(Get16(row, 2 * x), ((p[0] >> 3) << 10) | ((p[1] >> 3) << 5) | (p[2] >> 3)); break;
-                    case 24: ASSERT_EQ(Bytes(&row[3 * x], &row[3 * x] + 3), (Bytes{p[2], p[1], p[0]})); break;
-                    default: ASSERT_EQ(Bytes(&row[4 * x], &row[4 * x] + 4), (Bytes{p[2], p[1], p[0], 0})); break;
-                }
-            }
-            for (uint32_t k = (w * bits + 7) / 8; k < stride; ++k) ASSERT_EQ(row[k], 0) << "padding, bits " << bits;
-        }
-        // And back: indexes through the table, 16 bits scaled by 255 / 31.
-        const Bytes back = ToRGB(Bytes(dib.get(), dib.get() + size), w, h);
-        for (size_t k = 0; k < back.size(); ++k)
-            ASSERT_EQ(back[k], indexed ? table[4 * src[k / 3] + 2 - k % 3] : bits == 16 ? (rgb[k] >> 3) * 255 / 31 : rgb[k])
-                << bits << " at " << k;
+        EXPECT_EQ((std::vector<uint32_t>{Get32(head, 0), Get32(head, 4), Get32(head, 8), Get16(head, 14), Get32(head, 20)}),
+                  (std::vector<uint32_t>{40, w, h, bits, stride * h}));
+        for (uint32_t y = 0; y < h; ++y)  // row padding is zero (the reader skips it)
+            for (uint32_t k = (w * bits + 7) / 8; k < stride; ++k) ASSERT_EQ(dib.get()[size - (y + 1) * stride + k], 0);
+        // Indexes through the table, 16 bits scaled by 255 / 31.
+        Bytes back(w * h * 3);
+        ASSERT_TRUE(IS40_PackedDIBToRGB(dib.get(), size, back.data(), w * 3, w, h)) << bits;
+        EXPECT_EQ(back, Sampled(w * h * 3, 1, 1, [&](uint32_t k, int, int) {
+                      return indexed ? table[4 * src[k / 3] + 2 - k % 3] : bits == 16 ? (rgb[k] >> 3) * 255 / 31 : rgb[k];
+                  })) << bits;
     }
 }
 

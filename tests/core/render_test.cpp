@@ -79,15 +79,10 @@ TEST(RenderPipeline, EveryOrientationComesOutUpright) {
     EXPECT_EQ(out.width * 10000 + out.height, 9000600u);
 }
 
-// Fine detail shrunk shows as its average, not as moire: a one-pixel
-// checkerboard comes out an even grey.
 // Stripes finer than the display can show come out close to flat grey,
 // not as beats: bilinear sampling and plain area averaging both fail this.
 TEST(RenderPipeline, ShrinkingFiltersOutDetailTheDisplayCannotShow) {
-    const struct {
-        double cyclesPerPixel;
-        int maxSpread;
-    } cases[] = {{0.2, 70}, {0.45, 30}};
+    const struct { double cyclesPerPixel; int maxSpread; } cases[] = {{0.2, 70}, {0.45, 30}};
     for (const auto& c : cases) {
         Bytes stripes(3300 * 40 * 3);
         for (size_t i = 0; i < stripes.size(); ++i)

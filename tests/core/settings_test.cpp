@@ -36,11 +36,14 @@ VSPlacement Placed(int32_t x, int32_t y, int32_t width, int32_t height, bool max
     return p;
 }
 
+struct SettingsTest : ::testing::Test {
+    VSMemoryRegTree tree;
+    VSSettings settings{tree};
+};
+
 }  // namespace
 
-TEST(SettingsTest, DefaultsSortStateAndAutoRotate) {
-    VSMemoryRegTree tree;
-    VSSettings settings(tree);
+TEST_F(SettingsTest, DefaultsSortStateAndAutoRotate) {
     EXPECT_EQ(Frame(settings.LoadPlacement()), "200 200 960 600");
     std::string initDir = "stale", saveAsDir = "stale";
     settings.LoadFolders(&initDir, &saveAsDir, kMyPictures);
@@ -68,19 +71,15 @@ TEST(SettingsTest, DefaultsSortStateAndAutoRotate) {
     EXPECT_EQ(settings.ReadAutoRotate(), 1u);
 }
 
-TEST(SettingsTest, PlacementRoundTripWithStoredNumbersUsedUnchanged) {
-    VSMemoryRegTree tree;
-    VSSettings settings(tree);
+TEST_F(SettingsTest, PlacementRoundTripWithStoredNumbersUsedUnchanged) {
     settings.SavePlacement(Placed(-1700, 40, 1024, 700, true));  // a monitor left of the primary one
     EXPECT_EQ(Number(tree, "PositionX"), 0xFFFFF95Cu);
     EXPECT_EQ(Frame(settings.LoadPlacement()), "-1700 40 1024 700 max");
 
     // Written by another program: taken as signed 32-bit numbers.
-    tree.WriteNumber(kSettingsKey, "PositionX", 0x80000000u);
-    tree.WriteNumber(kSettingsKey, "PositionY", 0x7FFFFFFFu);
-    tree.WriteNumber(kSettingsKey, "WndWidth", 0xFFFFFFFFu);
-    tree.WriteNumber(kSettingsKey, "WndHeight", 0);
-    tree.WriteNumber(kSettingsKey, "Maximizied", 2);
+    for (const auto& [name, value] : {std::pair<const char*, uint32_t>{"PositionX", 0x80000000u}, {"PositionY", 0x7FFFFFFFu},
+                                      {"WndWidth", 0xFFFFFFFFu}, {"WndHeight", 0}, {"Maximizied", 2}})
+        tree.WriteNumber(kSettingsKey, name, value);
     EXPECT_EQ(Frame(settings.LoadPlacement()), "-2147483648 2147483647 -1 0 max");
 
     // A value of the wrong type, or missing, keeps its default alone.
@@ -90,9 +89,7 @@ TEST(SettingsTest, PlacementRoundTripWithStoredNumbersUsedUnchanged) {
     EXPECT_EQ(Frame(settings.LoadPlacement()), "-2147483648 200 960 0");
 }
 
-TEST(SettingsTest, FoldersFromTheRegistryAndTheirJunk) {
-    VSMemoryRegTree tree;
-    VSSettings settings(tree);
+TEST_F(SettingsTest, FoldersFromTheRegistryAndTheirJunk) {
     settings.SaveFolders("E:\\In", "E:\\Out");
     std::string initDir, saveAsDir;
     settings.LoadFolders(&initDir, &saveAsDir, kMyPictures);
@@ -301,9 +298,7 @@ TEST(FeaturesMigration, SkipsWhatCannotBeCopiedSafely) {
     tree.CreateKey(k12 + "\\Sub");
     tree.WriteValue(k12 + "\\Sub", "Edge", kRegBinary, std::vector<uint8_t>(512, 2));
     tree.WriteNumber(k12 + "\\" + std::string(257, 'k'), "Long", 1);
-    tree.WriteNumber(k10, "A", 1);
-    tree.WriteNumber(k10, "B", 2);
-    tree.WriteNumber(k10, "C", 3);
+    for (uint32_t i = 0; i < 3; ++i) tree.WriteNumber(k10, std::string(1, char('A' + i)), i + 1);
     // A destination inside the source would grow while it is copied.
     EXPECT_FALSE(Migrate(tree, k12, k12 + "\\Copy"));
     EXPECT_FALSE(tree.KeyExists(k12 + "\\Copy"));

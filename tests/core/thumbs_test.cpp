@@ -49,9 +49,7 @@ Rgb At(const VSThumbCanvas& c, uint32_t x, uint32_t y) {
 }
 
 bool Near(Rgb a, Rgb b, int tolerance = 0) {
-    for (int i = 0; i < 3; ++i)
-        if (std::abs(a[i] - b[i]) > tolerance) return false;
-    return true;
+    return std::abs(a[0] - b[0]) <= tolerance && std::abs(a[1] - b[1]) <= tolerance && std::abs(a[2] - b[2]) <= tolerance;
 }
 
 // Every canvas pixel inside [x0, x1) x [y0, y1) is `inside`, every other
@@ -108,15 +106,12 @@ TEST(ThumbnailFit, FittedAndCentredOnTheFrameColourOrRefused) {
         ASSERT_TRUE(FitThumbnail(px.data(), c.w, c.h, c.w * 3 + c.pad, c.frame, &canvas));
         ExpectBox(canvas, c.x0, c.y0, c.x1, c.y1, kRed, c.frame == kThumbWhite ? kWhiteRgb : kKey);
     }
-    // Bad input fails cleanly.
+    // Bad input (no pixels, an empty size, a short stride) fails cleanly.
     VSThumbCanvas c(5, 1);
     const Bytes px = Solid(10, 10, kRed);
-    EXPECT_FALSE(FitThumbnail(nullptr, 10, 10, 30, kBackgroundColour, &c));
-    EXPECT_FALSE(FitThumbnail(px.data(), 0, 10, 30, kBackgroundColour, &c));
-    EXPECT_FALSE(FitThumbnail(px.data(), 10, 10, 29, kBackgroundColour, &c));  // stride too short
-    EXPECT_FALSE(PlaceThumbnail(px.data(), 10, 0, 30, &c));
-    EXPECT_FALSE(StretchThumbnail(nullptr, 10, 10, 30, &c));
-    EXPECT_FALSE(ShellThumbnail(px.data(), 10, 10, 10, 1, &c));
+    EXPECT_FALSE(FitThumbnail(nullptr, 10, 10, 30, kBackgroundColour, &c) || FitThumbnail(px.data(), 0, 10, 30, 0, &c) ||
+                 FitThumbnail(px.data(), 10, 10, 29, 0, &c) || PlaceThumbnail(px.data(), 10, 0, 30, &c) ||
+                 StretchThumbnail(nullptr, 10, 10, 30, &c) || ShellThumbnail(px.data(), 10, 10, 10, 1, &c));
     // A sliver fits to zero width: no thumbnail rather than a broken one.
     c.assign(5, 1);
     const Bytes sliver = Solid(1, 4000, kRed);
