@@ -149,13 +149,13 @@ bool MainDialog::PreTranslateMessage(MSG* msg) {
     return false;
 }
 
-bool MainDialog::OnKeyDown(UINT key) {
+bool MainDialog::OnKeyDown(UINT key, bool byButton) {
     const bool current = model_.PictureCurrent();
     const bool thumbnails = model_.thumbnailMode && !fullScreen_;
     FolderList& list = model_.list;
     // Ctrl + arrows move a zoomed picture an eighth of the view; at the
     // fitted view they step as without Ctrl.
-    if (zoom_.Zoomed() && GetKeyState(VK_CONTROL) < 0 &&
+    if (!byButton && zoom_.Zoomed() && GetKeyState(VK_CONTROL) < 0 &&
         (key == VK_LEFT || key == VK_RIGHT || key == VK_UP || key == VK_DOWN)) {
         const VSSize view = ViewSize();
         const int64_t dx = view.width / 8, dy = view.height / 8;
@@ -405,7 +405,7 @@ bool MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
     case WM_KEYDOWN:
         // Sent by the toolbar's Previous, Next and Full screen buttons.
         *result = 0;
-        return OnKeyDown(static_cast<UINT>(wParam));
+        return OnKeyDown(static_cast<UINT>(wParam), true);
 
     case UM_THUMBNAIL_ACTIVATED:
         ToggleFullScreen();

@@ -33,7 +33,8 @@ protected:
     bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
 private:
-    bool OnKeyDown(UINT key);
+    // byButton: sent by a toolbar button, which acts as the plain key.
+    bool OnKeyDown(UINT key, bool byButton = false);
     bool OnCommand(UINT id);
     void OnLeftButtonDown(int x, int y);
     void OnMouseMove(int x, int y);
