@@ -546,6 +546,15 @@ void MainDialog::OnCopyData(const COPYDATASTRUCT* data) {
     char path[260] = {};
     const DWORD n = data->cbData < 259 ? data->cbData : 259;
     memcpy(path, data->lpData, n);
+    // A picture of the folder already listed, unchanged: the list, its
+    // thumbnails and the pictures decoded ahead stay; only a date or size
+    // order is read again, on the sort worker.
+    if (model_.list.SelectListed(path)) {
+        if (model_.sort.key != kSortName) panel_->Resort();
+        ShowFile(0, model_.list.CurrentPath());
+        if (model_.thumbnailMode) SelectCurrentThumbnail(false);
+        return;
+    }
     thumbs_.StopWorker();
     // The build shows the file as listed (also when handed over in another
     // case); a file it did not list is tried on its own.

@@ -3,6 +3,7 @@
 
 #include "browse/paths.h"
 
+#include <algorithm>
 #include <iterator>
 #include <list>
 
@@ -138,6 +139,23 @@ void FolderList::Build(const std::string& path) {
     } else {
         path_ = entries_[static_cast<size_t>(index_)];
     }
+}
+
+bool FolderList::SelectListed(const std::string& path) {
+    std::vector<std::string> pictures = ListPictures(Folder(path));
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (pictures.empty() || pictures.size() != entries_.size()) return false;
+    std::vector<std::string> listed(entries_);
+    std::sort(pictures.begin(), pictures.end());
+    std::sort(listed.begin(), listed.end());
+    if (pictures != listed) return false;
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        if (CompareNoCase(entries_[i], path) == 0) {
+            MoveLocked(static_cast<int32_t>(i));
+            return true;
+        }
+    }
+    return false;
 }
 
 bool FolderList::BuildFromFolder(const std::string& folder) {

@@ -98,6 +98,11 @@ public:
     // Replaces the list by the given paths, taken as they are, and makes the
     // first current; false, and nothing changed, when paths is empty.
     bool Assign(const std::vector<std::string>& paths);
+    // A picture of the folder already listed: when the folder holds exactly
+    // the listed pictures (in any order) and path is one of them (ignoring
+    // case), that entry becomes current, the list and its generation stay,
+    // and true is returned; otherwise nothing changes.
+    bool SelectListed(const std::string& path);
     // Empties the list; the current path stays.
     void Clear();
 

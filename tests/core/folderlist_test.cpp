@@ -321,3 +321,25 @@ TEST_F(FolderListTest, GenerationMovesWithTheEntriesAndTheirOrderOnly) {
         seen = list.Generation();
     }
 }
+
+TEST_F(FolderListTest, SelectListedKeepsAnUnchangedFolderOnly) {
+    list.Build(kPics + "a.jpg");
+    Sort(kSortSize, false);
+    const uint64_t generation = list.Generation();
+    // Another case of a listed name: that entry, in the sorted order.
+    ASSERT_TRUE(list.SelectListed(kPics + "c.PNG"));
+    EXPECT_EQ(State(), "1:C.png | b.JPG C.png a.jpg");
+    EXPECT_EQ(list.Generation(), generation);
+    // Not listed, another folder, or the folder changed: nothing moves.
+    fs.AddFile("C:\\Other\\", "a.jpg");
+    EXPECT_FALSE(list.SelectListed(kPics + "notes.txt"));
+    EXPECT_FALSE(list.SelectListed("C:\\Other\\a.jpg"));
+    fs.AddFile(kPics, "d.jpg");
+    EXPECT_FALSE(list.SelectListed(kPics + "a.jpg"));
+    fs.folders[kPics].pop_back();
+    fs.folders[kPics].erase(fs.folders[kPics].begin());
+    fs.AddFile(kPics, "e.jpg");
+    EXPECT_FALSE(list.SelectListed(kPics + "a.jpg"));
+    EXPECT_EQ(State(), "1:C.png | b.JPG C.png a.jpg");
+    EXPECT_EQ(list.Generation(), generation);
+}

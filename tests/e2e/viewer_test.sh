@@ -37,6 +37,13 @@ pixel_is $CX 291 0 0 255 || vs_fail "handed-over picture not painted"
 # The hand-over is sent and handled before the second start ends.
 vs_run "$OUT/vistrel.exe" || vs_fail "second start without argument failed"
 wait_caption "c.png (5/6)" >/dev/null || vs_fail "argument-less start changed the picture"
+# A hand-over keeps the list only while the folder holds the same pictures.
+convert -size 320x240 xc:'#00ffff' "$PICS/b2.png"
+vs_run "$OUT/vistrel.exe" "$WPICS\\b2.png" || vs_fail "hand-over of an added file"
+wait_caption "Orvanta - b2.png (3/7)" >/dev/null || vs_fail "the added file is not listed"
+rm "$PICS/b2.png"
+vs_run "$OUT/vistrel.exe" "$WPICS\\C.PNG" || vs_fail "hand-over after a removal"
+wait_caption "Orvanta - c.png (5/6)" >/dev/null || vs_fail "the removed file is still listed"
 
 echo "-- stepping wraps around"
 press END "orient6.jpg (6/6)"
