@@ -41,9 +41,10 @@ big_jpegs() {
 
 # djpeg_median ARGS...: the median over PICS' files of djpeg's median of
 # three runs with ARGS, in milliseconds (its process start included): a
-# median as the viewer's figures are, not a best case against them.
+# median as the viewer's figures are, not a best case against them. Each
+# file's own figure goes to VS_TMP/djpeg.txt ("p1.jpg 95.3").
 djpeg_median() {
-    python3 - "$@" <<'PY'
+    VS_TMP=$VS_TMP python3 - "$@" <<'PY'
 import glob, os, statistics, subprocess, sys, time
 times = []
 for f in sorted(glob.glob(os.path.join(os.environ["PICS"], "p*.jpg"))):
@@ -53,6 +54,8 @@ for f in sorted(glob.glob(os.path.join(os.environ["PICS"], "p*.jpg"))):
         subprocess.run(["djpeg"] + sys.argv[1:] + ["-outfile", "/dev/null", f], check=True)
         runs.append((time.perf_counter() - t) * 1000)
     times.append(statistics.median(runs))
+    with open(os.path.join(os.environ["VS_TMP"], "djpeg.txt"), "a") as out:
+        out.write("%s %.1f\n" % (os.path.basename(f), times[-1]))
 print("%.1f" % statistics.median(times))
 PY
 }
