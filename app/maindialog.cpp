@@ -1032,9 +1032,10 @@ void MainDialog::ShowFile(WPARAM wParam, const std::string& path) {
         return;
     }
     // A picture that cannot be read leaves the one shown, and its texts.
-    const bool shown = LoadAndShow(path);
-    Describe();
-    if (!shown) return;
+    if (!LoadAndShow(path)) {
+        Describe();
+        return;
+    }
     if (IsRectEmpty(&pictureRect_)) {
         GetClientRect(Picture(), &pictureRect_);
         if (wParam == 1 || fullScreen_) {
@@ -1047,10 +1048,11 @@ void MainDialog::ShowFile(WPARAM wParam, const std::string& path) {
     } else {
         InvalidatePicture(true);
     }
-    // Painted now: the work a new list brings (its sort, the thumbnail
-    // view's refill) and the decoding ahead come after the picture the
-    // user asked for.
+    // Painted now: its texts, the work a new list brings (its sort, the
+    // thumbnail view's refill) and the decoding ahead come after the
+    // picture the user asked for.
     if (!model_.thumbnailMode || fullScreen_) UpdateWindow(Picture());
+    Describe();
     Prefetch();
 }
 
