@@ -300,6 +300,12 @@ VSStoredRect FramePart(VSSize picture, int32_t orientation, double scale, const 
     return ToStored(orientation, picture.width, picture.height, x0, x1, y0, y1);
 }
 
+VSStoredRect PartFirst(VSSize picture, int32_t orientation, double scale, const VSZoomFrame& frame) {
+    const VSStoredRect part = FramePart(picture, orientation, scale, frame, 0);
+    if (uint64_t{part.width} * part.height * 2 > uint64_t{picture.width} * picture.height) return VSStoredRect();
+    return part;
+}
+
 bool RenderZoomedPart(const uint8_t* pixels, const VSStoredRect& part, int32_t orientation, VSSize picture,
                       double scale, const VSZoomFrame& frame, VSRgbImage* out) {
     out->pixels.clear();

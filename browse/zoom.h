@@ -75,6 +75,11 @@ bool RenderZoomed(const uint8_t* kept, uint32_t kw, uint32_t kh, int32_t orienta
 // reads for the frame, with margin more picture pixels on every side, cut
 // to the picture.
 VSStoredRect FramePart(VSSize picture, int32_t orientation, double scale, const VSZoomFrame& frame, uint32_t margin);
+// What to decode at the real size ahead of the whole picture, so that the
+// frame is painted from it at once: the part the frame reads, or none
+// (width 0) when that is more than half the picture, which the whole
+// decode then gives in not much longer.
+VSStoredRect PartFirst(VSSize picture, int32_t orientation, double scale, const VSZoomFrame& frame);
 // RenderZoomed from part of the picture at its real size: pixels holds
 // part's RGB rows as stored. The same pixels as from the whole picture;
 // false when the frame reads outside part.

@@ -276,4 +276,11 @@ TEST(ZoomRender, ThePartOfAFrameIsNamedAsStored) {
                   (std::array<uint32_t, 4>{c.want.x, c.want.y, c.want.width, c.want.height}))
             << c.orientation;
     }
+    // Decoded first when well short of the whole picture only.
+    const VSSize view{1000, 800};
+    const struct { double scale; bool first; } firsts[] = {{1, true}, {0.2, false}, {0.25, false}, {0.3, true}};
+    for (const auto& f : firsts) {
+        const VSZoomFrame frame = ZoomFrame(ClampZoom(VSZoom{f.scale, 0, 0}, picture, view), picture, view);
+        EXPECT_EQ(PartFirst(picture, 1, f.scale, frame).width > 0, f.first) << f.scale;
+    }
 }
