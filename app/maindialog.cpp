@@ -937,10 +937,14 @@ void MainDialog::OnFullDecoded() {
     const VSDecodedPicture& shown = model_.shown;
     if (image.width != shown.declaredWidth || image.height != shown.declaredHeight || full_.Whole()) return;
     full_ = std::move(image);
-    if (!zoom_.Zoomed()) return;
+    // A view drawn from its part already stays: the whole picture serves
+    // the next one.
+    if (!zoom_.Zoomed() || (display_ && displayZoomed_ && displayFull_)) return;
     ++viewSerial_;
     Render();
+    // Painted now: this is what the key was waiting for.
     InvalidateRect(Picture(), nullptr, FALSE);
+    UpdateWindow(Picture());
 }
 
 void MainDialog::DropStalePrefetch() {
