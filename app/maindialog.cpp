@@ -849,12 +849,20 @@ bool MainDialog::RenderZoomedView() {
         return false;
     }
     const VSDecodedPicture& shown = model_.shown;
-    const bool full = full_.pixels != nullptr;
-    const uint32_t kw = full ? full_.width : shown.width, kh = full ? full_.height : shown.height;
     const int32_t orientation = settings_.ReadAutoRotate() != 0 ? shown.orientation : 0;
     const VSZoomFrame frame = ZoomFrame(zoom_, picture, view);
-    if (RenderZoomed(full ? full_.pixels.get() : shown.pixels.data(), kw, kh, orientation, picture, zoom_.scale,
-                     frame, &zoomed_)) {
+    // Past what the reduced decode holds: the worker decodes the part in
+    // view at the real size first, then the whole picture; the enlarged
+    // reduced one shows meanwhile, and wherever a part does not reach.
+    if (!full_.pixels && !fullAsked_ && fullDecoder_ &&
+        WantsFullDecode({shown.width, shown.height}, {shown.declaredWidth, shown.declaredHeight}, zoom_.scale)) {
+        fullAsked_ = true;
+        fullDecoder_->Request(shown.path, shownSerial_, PartFirst(picture, orientation, zoom_.scale, frame));
+    }
+    const bool sharp = full_.pixels && RenderZoomedPart(full_.pixels.get(), full_.part, orientation, picture,
+                                                        zoom_.scale, frame, &zoomed_);
+    if (sharp || RenderZoomed(shown.pixels.data(), shown.width, shown.height, orientation, picture, zoom_.scale,
+                              frame, &zoomed_)) {
         HDC dc = GetDC(Hwnd());
         display_ = IS40_RGBToHBITMAP(zoomed_.pixels.data(), zoomed_.width, zoomed_.height, zoomed_.width * 3,
                                      nullptr, dc);
@@ -865,14 +873,7 @@ bool MainDialog::RenderZoomedView() {
         displayHeight_ = zoomed_.height;
         displayZoomed_ = true;
         displayAt_ = frame.at;
-        displayFull_ = full || (shown.width >= shown.declaredWidth && shown.height >= shown.declaredHeight);
-    }
-    // Past what the reduced decode holds: the full picture comes from the
-    // worker, the enlarged reduced one shows meanwhile.
-    if (!full && !fullAsked_ && fullDecoder_ &&
-        WantsFullDecode({shown.width, shown.height}, {shown.declaredWidth, shown.declaredHeight}, zoom_.scale)) {
-        fullAsked_ = true;
-        fullDecoder_->Request(shown.path, shownSerial_);
+        displayFull_ = sharp || (shown.width >= shown.declaredWidth && shown.height >= shown.declaredHeight);
     }
     return true;
 }
@@ -925,6 +926,7 @@ void MainDialog::ResetZoom() {
     zoom_ = VSZoom();
     full_ = VSFullPicture();
     fullAsked_ = false;
+    if (fullDecoder_) fullDecoder_->Drop();
     if (panning_) ReleaseCapture();
 }
 
@@ -942,12 +944,16 @@ void MainDialog::OnFullDecoded() {
     if (!fullDecoder_ || !fullDecoder_->Take(shownSerial_, &image)) return;
     // A file changed since it was shown is not swapped in.
     const VSDecodedPicture& shown = model_.shown;
-    if (image.width != shown.declaredWidth || image.height != shown.declaredHeight) return;
+    if (image.width != shown.declaredWidth || image.height != shown.declaredHeight || full_.Whole()) return;
     full_ = std::move(image);
-    if (!zoom_.Zoomed()) return;
+    // A view drawn from its part already stays: the whole picture serves
+    // the next one.
+    if (!zoom_.Zoomed() || (display_ && displayZoomed_ && displayFull_)) return;
     ++viewSerial_;
     Render();
+    // Painted now: this is what the key was waiting for.
     InvalidateRect(Picture(), nullptr, FALSE);
+    UpdateWindow(Picture());
 }
 
 void MainDialog::DropStalePrefetch() {

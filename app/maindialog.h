@@ -137,7 +137,8 @@ private:
     VSZoom zoom_;
     VSSize zoomView_{0, 0};  // the view zoom_ was placed in
     VSRgbImage zoomed_;      // the visible part, kept for its buffer
-    // The shown picture decoded at its real size, once a zoom wanted it.
+    // The shown picture decoded at its real size, once a zoom wanted it:
+    // the part in view first, then the whole.
     std::unique_ptr<FullDecoder> fullDecoder_;
     VSFullPicture full_;
     bool fullAsked_ = false;

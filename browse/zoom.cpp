@@ -38,22 +38,52 @@ void Flips(int32_t orientation, bool* flipX, bool* flipY) {
     *flipY = o == 3 || o == 4 || o == 7 || o == 8;
 }
 
+// What a render reads: the RGB rows (part.width pixels long) of the
+// rectangle part of a picture stored width x height at this resolution.
+struct Source {
+    const uint8_t* pixels;
+    uint32_t width, height;
+    VSStoredRect part;
+};
+
+// The span of the upright picture given, as stored: the axes swapped and
+// reversed as turned.
+VSStoredRect ToStored(int32_t orientation, uint32_t uw, uint32_t uh, uint32_t x0, uint32_t x1, uint32_t y0,
+                      uint32_t y1) {
+    bool flipX = false, flipY = false;
+    Flips(orientation, &flipX, &flipY);
+    const uint32_t fx0 = flipX ? uw - x1 : x0, fy0 = flipY ? uh - y1 : y0;
+    VSStoredRect r;
+    if (OrientationSwaps(orientation)) {
+        r.x = fy0, r.y = fx0, r.width = y1 - y0, r.height = x1 - x0;
+    } else {
+        r.x = fx0, r.y = fy0, r.width = x1 - x0, r.height = y1 - y0;
+    }
+    return r;
+}
+
 // Per view pixel along one axis: the byte offsets of the two stored
-// samples and the second one's weight out of 256.
+// samples and the second one's weight out of 256. Samples are counted
+// from `from`, where the source's part begins along the stored axis.
 struct Taps {
     std::vector<size_t> first, second;
     std::vector<uint32_t> weight;
 };
 
-Taps AxisTaps(int64_t start, uint32_t count, double zoom, uint32_t length, bool flip, size_t step) {
+// The stored pixel under view pixel position v (a pixel centre) along an
+// axis, clamped to the picture.
+double TapAt(double v, double zoom, uint32_t length) {
+    return std::min(std::max((v + 0.5) / zoom - 0.5, 0.0), length - 1.0);
+}
+
+Taps AxisTaps(int64_t start, uint32_t count, double zoom, uint32_t length, bool flip, size_t step, uint32_t from) {
     Taps t;
     t.first.resize(count);
     t.second.resize(count);
     t.weight.resize(count);
-    const double last = length - 1.0;
     for (uint32_t i = 0; i < count; ++i) {
         // Pixel centres to pixel centres.
-        const double c = std::min(std::max((static_cast<double>(start + i) + 0.5) / zoom - 0.5, 0.0), last);
+        const double c = TapAt(static_cast<double>(start + i), zoom, length);
         uint32_t i0 = static_cast<uint32_t>(c);
         uint32_t w = static_cast<uint32_t>(std::lround((c - i0) * 256));
         if (w == 256) {
@@ -61,28 +91,29 @@ Taps AxisTaps(int64_t start, uint32_t count, double zoom, uint32_t length, bool 
             w = 0;
         }
         const uint32_t i1 = std::min(i0 + 1, length - 1);
-        t.first[i] = (flip ? length - 1 - i0 : i0) * step;
-        t.second[i] = (flip ? length - 1 - i1 : i1) * step;
+        t.first[i] = ((flip ? length - 1 - i0 : i0) - from) * step;
+        t.second[i] = ((flip ? length - 1 - i1 : i1) - from) * step;
         t.weight[i] = w;
     }
     return t;
 }
 
-bool Enlarge(const uint8_t* kept, uint32_t kw, uint32_t kh, int32_t orientation, double zx, double zy,
-             const VSZoomFrame& frame, VSRgbImage* out) {
+bool Enlarge(const Source& s, int32_t orientation, double zx, double zy, const VSZoomFrame& frame, VSRgbImage* out) {
     const bool swaps = OrientationSwaps(orientation);
     bool flipX = false, flipY = false;
     Flips(orientation, &flipX, &flipY);
-    const size_t row = static_cast<size_t>(kw) * 3;
-    const Taps xs = AxisTaps(frame.left, frame.size.width, zx, swaps ? kh : kw, flipX, swaps ? row : 3);
-    const Taps ys = AxisTaps(frame.top, frame.size.height, zy, swaps ? kw : kh, flipY, swaps ? 3 : row);
+    const size_t row = static_cast<size_t>(s.part.width) * 3;
+    const Taps xs = AxisTaps(frame.left, frame.size.width, zx, swaps ? s.height : s.width, flipX, swaps ? row : 3,
+                             swaps ? s.part.y : s.part.x);
+    const Taps ys = AxisTaps(frame.top, frame.size.height, zy, swaps ? s.width : s.height, flipY, swaps ? 3 : row,
+                             swaps ? s.part.x : s.part.y);
     out->width = frame.size.width;
     out->height = frame.size.height;
     out->pixels.resize(static_cast<size_t>(out->width) * out->height * 3);
     uint8_t* d = out->pixels.data();
     for (uint32_t y = 0; y < frame.size.height; ++y) {
-        const uint8_t* r0 = kept + ys.first[y];
-        const uint8_t* r1 = kept + ys.second[y];
+        const uint8_t* r0 = s.pixels + ys.first[y];
+        const uint8_t* r1 = s.pixels + ys.second[y];
         const uint32_t wy = ys.weight[y];
         for (uint32_t x = 0; x < frame.size.width; ++x, d += 3) {
             const size_t a = xs.first[x], b = xs.second[x];
@@ -105,25 +136,34 @@ void SourceSpan(int64_t start, uint32_t count, double zoom, uint32_t length, uin
     *to = static_cast<uint32_t>(std::min<double>(length, std::ceil((start + count) / zoom) + margin));
 }
 
-bool Shrink(const uint8_t* kept, uint32_t kw, uint32_t kh, int32_t orientation, double zx, double zy,
-            const VSZoomFrame& frame, VSRgbImage* out) {
+// The upright pixels [*from, *to) along an axis that a render reads:
+// Enlarge's taps (the second one past a weight rounded up to a whole
+// pixel too), or Shrink's span.
+void ReadSpan(bool enlarge, int64_t start, uint32_t count, double zoom, uint32_t length, uint32_t* from,
+              uint32_t* to) {
+    if (enlarge) {
+        *from = static_cast<uint32_t>(TapAt(static_cast<double>(start), zoom, length));
+        *to = std::min(length, static_cast<uint32_t>(TapAt(static_cast<double>(start + count - 1), zoom, length)) + 3);
+    } else {
+        SourceSpan(start, count, zoom, length, from, to);
+    }
+}
+
+bool Shrink(const Source& s, int32_t orientation, double zx, double zy, const VSZoomFrame& frame, VSRgbImage* out) {
     const bool swaps = OrientationSwaps(orientation);
-    bool flipX = false, flipY = false;
-    Flips(orientation, &flipX, &flipY);
-    const uint32_t uw = swaps ? kh : kw, uh = swaps ? kw : kh;
+    const uint32_t uw = swaps ? s.height : s.width, uh = swaps ? s.width : s.height;
     uint32_t x0, x1, y0, y1;  // upright
     SourceSpan(frame.left, frame.size.width, zx, uw, &x0, &x1);
     SourceSpan(frame.top, frame.size.height, zy, uh, &y0, &y1);
     if (x1 <= x0 || y1 <= y0) return false;
     const uint32_t cw = std::max<uint32_t>(1, static_cast<uint32_t>(std::lround((x1 - x0) * zx)));
     const uint32_t ch = std::max<uint32_t>(1, static_cast<uint32_t>(std::lround((y1 - y0) * zy)));
-    // The same span as stored: the axes swapped and reversed as turned.
-    const uint32_t fx0 = flipX ? uw - x1 : x0, fy0 = flipY ? uh - y1 : y0;
-    const uint32_t sx = swaps ? fy0 : fx0, sy = swaps ? fx0 : fy0;
-    const uint32_t sw = swaps ? y1 - y0 : x1 - x0, sh = swaps ? x1 - x0 : y1 - y0;
+    const VSStoredRect span = ToStored(orientation, uw, uh, x0, x1, y0, y1);
     const uint32_t dw = swaps ? ch : cw, dh = swaps ? cw : ch;
+    const size_t stride = static_cast<size_t>(s.part.width) * 3;
     VSRgbImage scaled;
-    if (!ScaleForDisplay(kept + (static_cast<size_t>(sy) * kw + sx) * 3, sw, sh, dw, dh, &scaled.pixels, kw * 3))
+    if (!ScaleForDisplay(s.pixels + (span.y - s.part.y) * stride + static_cast<size_t>(span.x - s.part.x) * 3,
+                         span.width, span.height, dw, dh, &scaled.pixels, static_cast<uint32_t>(stride)))
         return false;
     scaled.width = dw;
     scaled.height = dh;
@@ -148,6 +188,16 @@ bool Shrink(const uint8_t* kept, uint32_t kw, uint32_t kh, int32_t orientation, 
         }
     }
     return true;
+}
+
+bool Render(const Source& s, int32_t orientation, double zx, double zy, const VSZoomFrame& frame, VSRgbImage* out) {
+    if (zx >= 1 && zy >= 1) return Enlarge(s, orientation, zx, zy, frame, out);
+    return Shrink(s, orientation, zx, zy, frame, out);
+}
+
+bool Renderable(VSSize picture, double scale, const VSZoomFrame& frame) {
+    return picture.width > 0 && picture.height > 0 && scale > 0 && frame.size.width > 0 &&
+           frame.size.height > 0;
 }
 
 }  // namespace
@@ -226,13 +276,51 @@ bool RenderZoomed(const uint8_t* kept, uint32_t kw, uint32_t kh, int32_t orienta
                   const VSZoomFrame& frame, VSRgbImage* out) {
     out->pixels.clear();
     out->width = out->height = 0;
-    if (!kept || kw == 0 || kh == 0 || picture.width == 0 || picture.height == 0 || scale <= 0 ||
-        frame.size.width == 0 || frame.size.height == 0)
-        return false;
+    if (!kept || kw == 0 || kh == 0 || !Renderable(picture, scale, frame)) return false;
     const bool swaps = OrientationSwaps(orientation);
     // View pixels per kept pixel, upright.
     const double zx = scale * picture.width / (swaps ? kh : kw);
     const double zy = scale * picture.height / (swaps ? kw : kh);
-    if (zx >= 1 && zy >= 1) return Enlarge(kept, kw, kh, orientation, zx, zy, frame, out);
-    return Shrink(kept, kw, kh, orientation, zx, zy, frame, out);
+    VSStoredRect all;
+    all.width = kw;
+    all.height = kh;
+    return Render({kept, kw, kh, all}, orientation, zx, zy, frame, out);
+}
+
+VSStoredRect FramePart(VSSize picture, int32_t orientation, double scale, const VSZoomFrame& frame, uint32_t margin) {
+    if (!Renderable(picture, scale, frame)) return VSStoredRect();
+    uint32_t x0, x1, y0, y1;  // upright
+    ReadSpan(scale >= 1, frame.left, frame.size.width, scale, picture.width, &x0, &x1);
+    ReadSpan(scale >= 1, frame.top, frame.size.height, scale, picture.height, &y0, &y1);
+    if (x1 <= x0 || y1 <= y0) return VSStoredRect();
+    x0 -= std::min(x0, margin);
+    y0 -= std::min(y0, margin);
+    x1 += std::min(picture.width - x1, margin);
+    y1 += std::min(picture.height - y1, margin);
+    return ToStored(orientation, picture.width, picture.height, x0, x1, y0, y1);
+}
+
+VSStoredRect PartFirst(VSSize picture, int32_t orientation, double scale, const VSZoomFrame& frame) {
+    const VSStoredRect part = FramePart(picture, orientation, scale, frame, 0);
+    if (uint64_t{part.width} * part.height * 2 > uint64_t{picture.width} * picture.height) return VSStoredRect();
+    return part;
+}
+
+bool RenderZoomedPart(const uint8_t* pixels, const VSStoredRect& part, int32_t orientation, VSSize picture,
+                      double scale, const VSZoomFrame& frame, VSRgbImage* out) {
+    out->pixels.clear();
+    out->width = out->height = 0;
+    if (!pixels || !Renderable(picture, scale, frame)) return false;
+    const bool swaps = OrientationSwaps(orientation);
+    const uint32_t sw = swaps ? picture.height : picture.width, sh = swaps ? picture.width : picture.height;
+    const VSStoredRect need = FramePart(picture, orientation, scale, frame, 0);
+    const auto holds = [](uint32_t from, uint32_t length, uint32_t needFrom, uint32_t needLength) {
+        return from <= needFrom && uint64_t{needFrom} + needLength <= uint64_t{from} + length;
+    };
+    if (uint64_t{part.x} + part.width > sw || uint64_t{part.y} + part.height > sh || need.width == 0 ||
+        need.height == 0 || !holds(part.x, part.width, need.x, need.width) ||
+        !holds(part.y, part.height, need.y, need.height))
+        return false;
+    // The picture is at its real size: one view pixel per picture pixel at scale 1.
+    return Render({pixels, sw, sh, part}, orientation, scale, scale, frame, out);
 }

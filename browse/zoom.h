@@ -25,6 +25,11 @@ struct VSZoom {
     bool Zoomed() const { return scale > 0; }
 };
 
+// A rectangle of a picture as stored, not turned upright.
+struct VSStoredRect {
+    uint32_t x = 0, y = 0, width = 0, height = 0;
+};
+
 // Where the display bitmap of a zoomed view goes and what it shows.
 struct VSZoomFrame {
     VSPoint at{0, 0};           // its top-left corner in the view
@@ -65,5 +70,20 @@ std::string PaneDimensionsZoomed(uint32_t w, uint32_t h, double scale);
 // upright): bilinear where it enlarges, ScaleForDisplay where it shrinks.
 bool RenderZoomed(const uint8_t* kept, uint32_t kw, uint32_t kh, int32_t orientation, VSSize picture, double scale,
                   const VSZoomFrame& frame, VSRgbImage* out);
+
+// The stored pixels of the picture at its real size that RenderZoomedPart
+// reads for the frame, with margin more picture pixels on every side, cut
+// to the picture.
+VSStoredRect FramePart(VSSize picture, int32_t orientation, double scale, const VSZoomFrame& frame, uint32_t margin);
+// What to decode at the real size ahead of the whole picture, so that the
+// frame is painted from it at once: the part the frame reads, or none
+// (width 0) when that is more than half the picture, which the whole
+// decode then gives in not much longer.
+VSStoredRect PartFirst(VSSize picture, int32_t orientation, double scale, const VSZoomFrame& frame);
+// RenderZoomed from part of the picture at its real size: pixels holds
+// part's RGB rows as stored. The same pixels as from the whole picture;
+// false when the frame reads outside part.
+bool RenderZoomedPart(const uint8_t* pixels, const VSStoredRect& part, int32_t orientation, VSSize picture,
+                      double scale, const VSZoomFrame& frame, VSRgbImage* out);
 
 #endif

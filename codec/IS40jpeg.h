@@ -42,6 +42,24 @@ enum {
 uint8_t* IS40_ReadJPG(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32_t bitDepth,
                       uint32_t flags);
 
+// A rectangle of a picture: its top-left pixel and size.
+typedef struct ISRegion {
+    uint32_t left;
+    uint32_t top;
+    uint32_t width;
+    uint32_t height;
+} ISRegion;
+
+// The pixels of region of the picture IS40_ReadJPG would give (at the
+// calling thread's DCT scale, in its coordinates), cut to the picture;
+// width and height receive the size given. Decoding stops after the
+// region's last row (a progressive file is still read whole), and pixels
+// are made for its columns alone. A region of no size or beginning outside
+// the picture fails with error 5.
+// IS_JPG_READ_GIVE_BACK is ignored: the source is left where reading stopped.
+uint8_t* IS40_ReadJPGRegion(ISHANDLE handle, const ISRegion* region, uint32_t* width, uint32_t* height,
+                            uint32_t bitDepth, uint32_t flags);
+
 // Full-size dimensions without decoding. bitDepth: 8 x default output
 // components; colourSpace: the file's colour space (0 unknown, 1 grey, 2 RGB,
 // 3 YCbCr, 4 CMYK, 5 YCCK); codingFlags: IS_JPG_CODING_*. bitDepth,

@@ -330,7 +330,8 @@ public:
     uint32_t Error() const { return m_error; }
     void SetError(uint32_t code) { m_error = code; }
 
-    uint8_t* Read(uint32_t depth, uint32_t flags, uint32_t* width, uint32_t* height);
+    // part: the rectangle of the (scaled) picture to give, null for all of it.
+    uint8_t* Read(uint32_t depth, uint32_t flags, const ISRegion* part, uint32_t* width, uint32_t* height);
     IS_BOOL Dims(uint32_t* width, uint32_t* height, uint32_t* bitDepth, uint32_t* colourSpace,
                  uint32_t* codingFlags, ISResolution* resolution);
     uint32_t Write(const uint8_t* image, uint32_t width, uint32_t height, uint32_t depth, uint32_t stride,
@@ -342,11 +343,12 @@ private:
     uint32_t m_error = 0;
 };
 
-uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uint32_t* height) {
+uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, const ISRegion* part, uint32_t* width, uint32_t* height) {
     if (depth != 8 && depth != 24 && depth != 32) ISFail(IS_ERR_PARAM, "bit depth");
+    if (part && (part->width == 0 || part->height == 0)) ISFail(IS_ERR_PARAM, "region");
     const CISThreadState* state = ISThreadState();
 
-    CISJpegDecoder dec(m_handle, "IS40_ReadJPG");
+    CISJpegDecoder dec(m_handle, part ? "IS40_ReadJPGRegion" : "IS40_ReadJPG");
     dec.Create();
     dec.ReadHeader();
     j_decompress_ptr cinfo = dec.Info();
@@ -405,8 +407,13 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
         dec.CalcOutput();
     }
 
-    const uint32_t w = cinfo->output_width;
-    const uint32_t h = cinfo->output_height;
+    // The whole (scaled) picture, and the part of it given: x0, y0, w x h.
+    const uint32_t fullW = cinfo->output_width;
+    const uint32_t fullH = cinfo->output_height;
+    if (part && (part->left >= fullW || part->top >= fullH)) ISFail(IS_ERR_PARAM, "region outside the picture");
+    const uint32_t x0 = part ? part->left : 0, y0 = part ? part->top : 0;
+    const uint32_t w = part && part->width < fullW - x0 ? part->width : fullW - x0;
+    const uint32_t h = part && part->height < fullH - y0 ? part->height : fullH - y0;
     const uint32_t bytesPerPixel = kind == OutKind::Grey ? 1 : (kind == OutKind::Cmyk || kind == OutKind::Ycck) ? 4 : 3;
     uint64_t rowBytes = static_cast<uint64_t>(w) * bytesPerPixel;
     if (padded) rowBytes = (rowBytes + 3) & ~static_cast<uint64_t>(3);
@@ -420,8 +427,11 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
     }
     // A truncated file decodes as filler, so a few header bytes could make
     // gigabytes: above the floor the file must be within a generous ratio.
+    // A part is held to its whole picture: reaching it decodes the rows above.
     const uint64_t plausible = dec.SourceSize() * kMaxExpansion;
-    if (total > kISBombFloor && total > plausible) ISFail(IS_ERR_MEMORY, "picture too large for its file");
+    const uint64_t wholeBytes = static_cast<uint64_t>(fullW) * fullH * bytesPerPixel;
+    const uint64_t decoded = total > wholeBytes ? total : wholeBytes;
+    if (decoded > kISBombFloor && decoded > plausible) ISFail(IS_ERR_MEMORY, "picture too large for its file");
     // A file of several scans keeps every coefficient of the full-size
     // picture while they arrive, whatever the scale.
     if (cinfo->progressive_mode || cinfo->comps_in_scan < cinfo->num_components) {
@@ -438,12 +448,6 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
         if (coefficients > kISBombFloor && coefficients > plausible) ISFail(IS_ERR_MEMORY, "picture too large for its file");
     }
 
-    // Work row for the conversions done here: the decoded samples of one row.
-    CISInternalAllocator work;
-    if ((convertGrey || convertCmyk) &&
-        !work.Alloc(static_cast<uint64_t>(w) * static_cast<uint32_t>(cinfo->out_color_components) * 2)) {
-        ISFail(IS_ERR_MEMORY, "work row");
-    }
     CISOutBufAllocator out;
     if (!out.Alloc(total)) ISFail(IS_ERR_MEMORY, "output");
     uint8_t* base = out.Get();
@@ -461,17 +465,46 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
 
     dec.Call(IS_ERR_JPEG_DECODE, [cinfo]() { jpeg_start_decompress(cinfo); });
 
+    // Narrower than the picture: libjpeg decodes whole iMCU columns around
+    // the part, asked for two more on either side. Upsampling colour, and
+    // smoothing the blocks of a progressive file cut short, take their
+    // neighbours, which a cut edge lacks.
+    JDIMENSION cropX = 0, cropW = fullW;
+    if (w < fullW) {
+        const uint32_t margin = 2u * static_cast<uint32_t>(cinfo->max_h_samp_factor * cinfo->min_DCT_scaled_size);
+        cropX = x0 > margin ? x0 - margin : 0;
+        cropW = (fullW - x0 - w > margin ? x0 + w + margin : fullW) - cropX;
+        dec.Call(IS_ERR_JPEG_DECODE, [cinfo, &cropX, &cropW]() { jpeg_crop_scanline(cinfo, &cropX, &cropW); });
+    }
+    uint32_t rowError = 0;
+    if (y0 > 0) {
+        // The rows above are entropy decoded only.
+        JDIMENSION skipped = 0;
+        try {
+            dec.Call(IS_ERR_READ, [cinfo, y0, &skipped]() { skipped = jpeg_skip_scanlines(cinfo, y0); });
+            if (skipped != y0) rowError = IS_ERR_READ;
+        } catch (const ISException& e) {
+            rowError = e.Code();
+        }
+    }
+
+    // Rows go straight into the output unless converted or cut here; the
+    // work row holds one decoded row otherwise.
+    const uint32_t components = static_cast<uint32_t>(cinfo->out_color_components);
+    const uint32_t skipColumns = x0 - static_cast<uint32_t>(cropX);
+    const bool direct = !(convertGrey || convertCmyk) && cropW == w;
+    CISInternalAllocator work;
+    if (!direct && !work.Alloc(static_cast<uint64_t>(cropW) * components * 2)) ISFail(IS_ERR_MEMORY, "work row");
+
     auto rowAt = [&](uint32_t y) {
         const uint32_t physical = dib ? h - 1 - y : y;
         return base + pixelStart + static_cast<uint64_t>(physical) * rowBytes;
     };
 
-    const bool direct = !(convertGrey || convertCmyk);
     constexpr uint32_t kBatch = 16;
     JSAMPROW rows[kBatch];
-    uint32_t rowError = 0;
-    while (cinfo->output_scanline < h) {
-        const uint32_t y = cinfo->output_scanline;
+    while (rowError == 0 && cinfo->output_scanline < y0 + h) {
+        const uint32_t y = cinfo->output_scanline - y0;
         uint32_t want = 1;
         if (direct) {
             want = h - y < kBatch ? h - y : kBatch;
@@ -493,11 +526,10 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
         }
         for (uint32_t i = 0; i < got; ++i) {
             uint8_t* dst = rowAt(y + i);
+            const uint8_t* s = direct ? dst : work.Get() + static_cast<size_t>(skipColumns) * components;
             if (convertGrey) {
-                const uint8_t* s = work.Get();
                 for (uint32_t x = 0; x < w; ++x, dst += 3) dst[0] = dst[1] = dst[2] = s[x];
             } else if (convertCmyk) {
-                const uint8_t* s = work.Get();
                 for (uint32_t x = 0; x < w; ++x, s += 4, dst += 3) {
                     const uint32_t k = s[3];
                     const uint8_t r = static_cast<uint8_t>(s[0] * k / 255);
@@ -507,20 +539,22 @@ uint8_t* CISJpegCodec::Read(uint32_t depth, uint32_t flags, uint32_t* width, uin
                     dst[1] = g;
                     dst[2] = bgr ? r : b;
                 }
-            } else if (swapAfter) {
-                SwapRedBlue(dst, w);
+            } else {
+                if (!direct) std::memcpy(dst, s, static_cast<size_t>(w) * bytesPerPixel);
+                if (swapAfter) SwapRedBlue(dst, w);
             }
         }
     }
 
-    if (rowError == 0) {
+    // A part stops where it ends: what follows in the file is never read.
+    if (rowError == 0 && !part) {
         try {
             dec.Call(IS_ERR_READ, [cinfo]() { jpeg_finish_decompress(cinfo); });
         } catch (const ISException& e) {
             rowError = e.Code();
         }
     }
-    if (flags & IS_JPG_READ_GIVE_BACK) dec.GiveBack();
+    if ((flags & IS_JPG_READ_GIVE_BACK) && !part) dec.GiveBack();
 
     // After a row failure the rows decoded so far are still handed over.
     m_error = rowError;
@@ -715,7 +749,17 @@ uint8_t* IS40_ReadJPG(ISHANDLE handle, uint32_t* width, uint32_t* height, uint32
     static const char kName[] = "IS40_ReadJPG";
     if (!ISEnter(kName, !width || !height, handle)) return nullptr;
     CISJpegCodec codec(handle);
-    uint8_t* out = ISGuarded(codec, [&]() { return codec.Read(bitDepth, flags, width, height); });
+    uint8_t* out = ISGuarded(codec, [&]() { return codec.Read(bitDepth, flags, nullptr, width, height); });
+    ISRecordError(codec.Error(), kName);
+    return out;
+}
+
+uint8_t* IS40_ReadJPGRegion(ISHANDLE handle, const ISRegion* region, uint32_t* width, uint32_t* height,
+                            uint32_t bitDepth, uint32_t flags) {
+    static const char kName[] = "IS40_ReadJPGRegion";
+    if (!ISEnter(kName, !region || !width || !height, handle)) return nullptr;
+    CISJpegCodec codec(handle);
+    uint8_t* out = ISGuarded(codec, [&]() { return codec.Read(bitDepth, flags, region, width, height); });
     ISRecordError(codec.Error(), kName);
     return out;
 }

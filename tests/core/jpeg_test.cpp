@@ -372,3 +372,179 @@ TEST(JpegRobust, HugeDeclaredSizesFailWithoutAllocating) {
         EXPECT_EQ(InCappedChild(400ull << 20, [&]() { return int(error(wide, 1)); }), 1);
     }
 }
+
+namespace {
+
+ReadResult DecodeRegion(const Bytes& file, ISRegion r, uint32_t depth = 24, uint32_t flags = 0) {
+    ReadResult d;
+    d.buf = LibBuffer(WithMemorySource(file, [&](ISHANDLE h) {
+        d.width = 0xDEAD;
+        return IS40_ReadJPGRegion(h, &r, &d.width, &d.height, depth, flags);
+    }));
+    d.error = IS40_GetLastError();
+    return d;
+}
+
+// A reader's buffer as plain top-down rows of w x bpp bytes: DIBs lose
+// their header and turn over, padded rows their padding.
+Bytes PlainRows(const ReadResult& d, uint32_t bpp, uint32_t flags) {
+    const bool dib = flags & IS_JPG_READ_DIB;
+    const size_t row = size_t(d.width) * bpp, stride = dib || (flags & IS_JPG_READ_PAD_BGR) ? (row + 3) & ~size_t(3) : row;
+    const size_t start = dib ? 40 + (bpp == 1 ? 1024 : 0) : 0;
+    Bytes out;
+    for (uint32_t y = 0; d.buf && y < d.height; ++y) {
+        const uint8_t* p = d.buf.get() + start + (dib ? d.height - 1 - y : y) * stride;
+        out.insert(out.end(), p, p + row);
+    }
+    return out;
+}
+
+// The rectangle x, y, w x h of plain rows of width `width`.
+Bytes Cut(const Bytes& rows, uint32_t width, uint32_t bpp, uint32_t x, uint32_t y, uint32_t w, uint32_t h) {
+    Bytes out;
+    for (uint32_t r = y; r < y + h; ++r) {
+        const auto at = rows.begin() + std::ptrdiff_t((size_t(r) * width + x) * bpp);
+        out.insert(out.end(), at, at + std::ptrdiff_t(size_t(w) * bpp));
+    }
+    return out;
+}
+
+// A photo written by cjpeg with the given options, or by us when there is no cjpeg.
+Bytes CjpegPhoto(uint32_t w, uint32_t h, const std::string& options, uint32_t seed) {
+    const Bytes rgb = Photo(w, h, 3, seed);
+    if (!HavePrograms("cjpeg")) return Encode(rgb, w, h);
+    const std::string ppm = ScratchPath("photo.ppm"), path = ScratchPath("photo.jpg");
+    WriteNetpbm(ppm, rgb, w, h, 3);
+    EXPECT_EQ(Shell("cjpeg " + options + " -outfile '" + path + "' '" + ppm + "'"), 0);
+    return ReadFileBytes(path);
+}
+
+}  // namespace
+
+// Every part of a picture, however placed, is the same pixels as the same
+// part of the whole decode: any sampling, colour kind, layout and scale.
+TEST(JpegRegion, EqualsTheSamePartOfTheWholeDecode) {
+    const uint32_t w = 203, h = 157;  // not a whole number of blocks either way
+    struct File { const char* name; Bytes data; uint32_t depth, flags, bpp; };
+    const Bytes h2v2 = Encode(Photo(w, h, 3, 21), w, h, 24, 0, 90);
+    const Bytes cmyk = Encode(Photo(w, h, 4, 22), w, h, 32, 0, 90);
+    const File files[] = {
+        {"4:2:0", h2v2, 24, 0, 3},
+        {"4:2:0 as B, G, R in padded rows", h2v2, 24, IS_JPG_READ_PAD_BGR, 3},
+        {"4:2:0 as a DIB", h2v2, 24, IS_JPG_READ_DIB, 3},
+        {"4:2:0 as Y, Cb, Cr", h2v2, 24, IS_JPG_READ_YCBCR, 3},
+        {"progressive 4:2:0", Encode(Photo(w, h, 3, 23), w, h, 24, IS_JPG_WRITE_PROGRESSIVE, 90), 24, 0, 3},
+        {"4:2:2", CjpegPhoto(w, h, "-sample 2x1", 24), 24, 0, 3},
+        {"4:4:0", CjpegPhoto(w, h, "-sample 1x2", 25), 24, 0, 3},
+        {"4:4:4 with restart markers", CjpegPhoto(w, h, "-sample 1x1 -restart 1", 26), 24, 0, 3},
+        {"4:1:1", CjpegPhoto(w, h, "-sample 4x1", 27), 24, 0, 3},
+        {"grey", Encode(Photo(w, h, 1, 28), w, h, 8), 8, 0, 1},
+        {"grey as RGB", Encode(Photo(w, h, 1, 28), w, h, 8), 24, 0, 3},
+        {"CMYK as stored", cmyk, 32, IS_JPG_READ_RAW_CMYK, 4},
+        {"CMYK as RGB", cmyk, 24, 0, 3},
+    };
+    // Parts as fractions of the picture (x, y, w, h in 1/12ths), and some
+    // of a fixed size; parts running off the picture are cut to it.
+    struct Part { const char* name; uint32_t x, y, w, h; bool fixed; };
+    const Part parts[] = {
+        {"whole", 0, 0, 12, 12, false},        {"top-left pixel", 0, 0, 1, 1, true},
+        {"top-right corner", 9, 0, 3, 2, false}, {"bottom-left corner", 0, 10, 5, 2, false},
+        {"bottom-right pixel", 12, 12, 1, 1, true}, {"centre", 4, 4, 4, 4, false},
+        {"one column", 7, 0, 1, 12, false},    {"one row", 0, 5, 12, 1, true},
+        {"off the right and bottom", 8, 9, 100, 100, true}, {"odd place and size", 5, 3, 17, 11, true},
+    };
+    for (const File& f : files) {
+        for (uint32_t den : {1u, 2u, 8u}) {
+            ScaleScope scale(1, den);
+            const ReadResult whole = Decode(f.data, f.depth, f.flags);
+            ASSERT_TRUE(whole.buf) << f.name << " " << whole.error;
+            const Bytes all = PlainRows(whole, f.bpp, f.flags);
+            const uint32_t W = whole.width, H = whole.height;
+            for (const Part& p : parts) {
+                SCOPED_TRACE(std::string(f.name) + " at 1/" + std::to_string(den) + ", " + p.name);
+                ISRegion r{p.x * W / 12, p.y * H / 12, p.fixed ? p.w : std::max(1u, p.w * W / 12),
+                           p.fixed ? p.h : std::max(1u, p.h * H / 12)};
+                r.left = std::min(r.left, W - 1);
+                r.top = std::min(r.top, H - 1);
+                const uint32_t cw = std::min(r.width, W - r.left), ch = std::min(r.height, H - r.top);
+                const ReadResult part = DecodeRegion(f.data, r, f.depth, f.flags);
+                ASSERT_TRUE(part.buf) << part.error;
+                EXPECT_EQ(part.error, 0u);
+                ASSERT_EQ(part.width * 100000 + part.height, cw * 100000 + ch);
+                if (f.flags & IS_JPG_READ_DIB) {
+                    EXPECT_EQ(Get32(Bytes(part.buf.get(), part.buf.get() + 12), 4), cw);
+                }
+                ASSERT_EQ(PlainRows(part, f.bpp, f.flags), Cut(all, W, f.bpp, r.left, r.top, cw, ch));
+            }
+        }
+    }
+}
+
+TEST(JpegRegion, TinyPicturesAndRefusedParts) {
+    for (uint32_t side : {1u, 2u, 9u}) {
+        const Bytes file = Encode(Photo(side, side, 3, side), side, side);
+        const Bytes all = DecodePixels(file);
+        const ReadResult d = DecodeRegion(file, {side - 1, side - 1, 5, 5});
+        ASSERT_TRUE(d.buf) << side << " " << d.error;
+        EXPECT_EQ(d.width * 100 + d.height, 101u);
+        EXPECT_EQ(d.Data(3), Bytes(all.end() - 3, all.end())) << side;
+    }
+    // Refused before anything is decoded: error 5, nothing given, the size untouched.
+    const Bytes file = Encode(Photo(40, 30, 3), 40, 30);
+    struct Case { const char* name; ISRegion r; uint32_t depth; };
+    const Case cases[] = {
+        {"left past the picture", {40, 0, 1, 1}, 24}, {"top past the picture", {0, 30, 1, 1}, 24},
+        {"no width", {3, 3, 0, 4}, 24},   {"no height", {3, 3, 4, 0}, 24},
+        {"far outside", {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF}, 24}, {"bit depth 16", {0, 0, 4, 4}, 16},
+    };
+    for (const Case& c : cases) {
+        const ReadResult d = DecodeRegion(file, c.r, c.depth);
+        EXPECT_FALSE(d.buf) << c.name;
+        EXPECT_EQ(d.error, 5u) << c.name;
+        EXPECT_EQ(d.width, 0xDEADu) << c.name;
+    }
+    // Parts run to the picture's end, however far they reach.
+    const ReadResult end = DecodeRegion(file, {39, 29, 0xFFFFFFFF, 0xFFFFFFFF});
+    EXPECT_EQ(end.width * 100 + end.height, 101u);
+    uint32_t x = 0;
+    const ISRegion r{0, 0, 1, 1};
+    EXPECT_FAILS_WITH(WithMemorySource(file, [&](ISHANDLE s) { return IS40_ReadJPGRegion(s, nullptr, &x, &x, 24, 0); }), 5);
+    EXPECT_FAILS_WITH(WithMemorySource(file, [&](ISHANDLE s) { return IS40_ReadJPGRegion(s, &r, &x, nullptr, 24, 0); }), 5);
+    EXPECT_FAILS_WITH(IS40_ReadJPGRegion(nullptr, &r, &x, &x, 24, 0), 5);
+}
+
+// Damaged files: a part of a cut-off file is that part of its whole decode
+// (filled where the data ran out); no header is an error; a huge declared
+// picture is refused even for a small part, since reaching it decodes every
+// row above.
+TEST(JpegRegion, DamagedAndHostileFiles) {
+    const uint32_t w = 120, h = 96;
+    for (uint32_t flags : {0u, uint32_t(IS_JPG_WRITE_PROGRESSIVE)}) {
+        const Bytes file = Encode(Pattern(w, h, 3, 31), w, h, 24, flags);
+        for (uint32_t tenths = 1; tenths < 10; tenths += 2) {
+            SCOPED_TRACE(std::to_string(tenths) + "/10 of the file, flags " + std::to_string(flags));
+            const Bytes cut(file.begin(), file.begin() + std::ptrdiff_t(file.size() * tenths / 10));
+            const ReadResult whole = Decode(cut);
+            if (!whole.buf) {
+                // Cut inside a later scan's header: no part either.
+                EXPECT_EQ(whole.error, 9u);
+                EXPECT_EQ(DecodeRegion(cut, {0, 0, 8, 8}).error, 9u);
+                continue;
+            }
+            const Bytes all = whole.Data(size_t(w) * h * 3);
+            for (const ISRegion r : {ISRegion{0, 0, 30, 20}, ISRegion{50, 40, 21, 13}, ISRegion{90, 70, 30, 26}}) {
+                const ReadResult part = DecodeRegion(cut, r);
+                ASSERT_TRUE(part.buf) << part.error;
+                EXPECT_EQ(part.error, 0u);
+                EXPECT_EQ(part.Data(size_t(r.width) * r.height * 3), Cut(all, w, 3, r.left, r.top, r.width, r.height))
+                    << r.left << "," << r.top;
+            }
+        }
+    }
+    const Bytes file = Encode(Photo(w, h, 3), w, h);
+    for (size_t keep : {2, 40}) EXPECT_EQ(DecodeRegion(Bytes(file.begin(), file.begin() + std::ptrdiff_t(keep)), {0, 0, 8, 8}).error, 9u) << keep;
+    EXPECT_EQ(DecodeRegion(Bytes(300, 0xFF), {0, 0, 8, 8}).error, 9u);
+    const Bytes huge = WithFrameSize(Encode(Photo(16, 16, 3), 16, 16), 65500, 65500);
+    EXPECT_EQ(DecodeRegion(huge, {65000, 65000, 8, 8}).error, 1u);
+    EXPECT_EQ(DecodeRegion(huge, {0, 0, 8, 8}).error, 1u);
+}

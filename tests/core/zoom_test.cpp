@@ -221,3 +221,66 @@ TEST(ZoomRender, AWholeShrunkFrameIsTheDisplayResample) {
     EXPECT_FALSE(RenderZoomed(kept.data(), 400, 300, 1, {400, 300}, 1, {{0, 0}, {0, 10}, 0, 0}, &out));
     EXPECT_TRUE(out.pixels.empty());
 }
+
+// Rendered from the part FramePart names, cut out of the picture at its
+// real size, a frame is the same pixels as from the whole picture: every
+// orientation, enlarged and shrunk, at the corners, inside, and a picture
+// smaller than the view.
+TEST(ZoomRender, APartGivesTheSamePixelsAsTheWholePicture) {
+    const uint32_t sw = 97, sh = 61;  // stored
+    const Bytes stored = Pattern(sw, sh, 3, 41);
+    const VSSize view{40, 30};
+    const double scales[] = {1, 1.5625, 3.7, 0.8, 0.33, 0.2};
+    const struct { int64_t left, top; } places[] = {{0, 0}, {1 << 20, 1 << 20}, {33, 17}, {0, 1 << 20}};
+    for (int32_t o = 0; o <= 8; ++o) {
+        const VSSize picture = OrientationSwaps(o) ? VSSize{sh, sw} : VSSize{sw, sh};
+        for (double scale : scales)
+            for (const auto& p : places) {
+                SCOPED_TRACE("orientation " + std::to_string(o) + " scale " + std::to_string(scale) + " at " +
+                             std::to_string(p.left) + "," + std::to_string(p.top));
+                const VSZoomFrame frame = ZoomFrame(ClampZoom(VSZoom{scale, p.left, p.top}, picture, view), picture, view);
+                VSRgbImage whole, fromPart;
+                ASSERT_TRUE(RenderZoomed(stored.data(), sw, sh, o, picture, scale, frame, &whole));
+                const VSStoredRect r = FramePart(picture, o, scale, frame, 0);
+                ASSERT_LE(r.x + r.width, sw);
+                ASSERT_LE(r.y + r.height, sh);
+                Bytes part;
+                for (uint32_t y = r.y; y < r.y + r.height; ++y)
+                    part.insert(part.end(), stored.begin() + (y * sw + r.x) * 3, stored.begin() + (y * sw + r.x + r.width) * 3);
+                ASSERT_TRUE(RenderZoomedPart(part.data(), r, o, picture, scale, frame, &fromPart));
+                EXPECT_EQ(fromPart.width * 1000 + fromPart.height, whole.width * 1000 + whole.height);
+                ASSERT_EQ(fromPart.pixels, whole.pixels);
+                // A pixel short on any side, or reaching past the picture: not enough.
+                const VSStoredRect shorter[] = {{r.x + 1, r.y, r.width - 1, r.height}, {r.x, r.y, r.width - 1, r.height},
+                                                {r.x, r.y + 1, r.width, r.height - 1}, {r.x, r.y, r.width, r.height - 1},
+                                                {r.x, r.y, sw + 1 - r.x, r.height}};
+                for (const VSStoredRect& s : shorter)
+                    EXPECT_FALSE(RenderZoomedPart(part.data(), s, o, picture, scale, frame, &fromPart)) << s.x << "," << s.y;
+            }
+    }
+}
+
+// What the window asks the codec for: the view's top-left corner under
+// orientation 6 (stored turned a quarter left) is the stored bottom-left,
+// and the margin widens the part within the picture only.
+TEST(ZoomRender, ThePartOfAFrameIsNamedAsStored) {
+    const VSSize picture{6000, 4000};
+    const VSZoomFrame corner{{0, 0}, {1000, 800}, 0, 0};
+    const struct { int32_t orientation; uint32_t margin; VSStoredRect want; } cases[] = {
+        {1, 0, {0, 0, 1002, 802}},     {1, 50, {0, 0, 1052, 852}},     {3, 0, {4998, 3198, 1002, 802}},
+        {6, 0, {0, 4998, 802, 1002}},  {8, 10, {3188, 0, 812, 1012}},
+    };
+    for (const auto& c : cases) {
+        const VSStoredRect r = FramePart(picture, c.orientation, 1, corner, c.margin);
+        EXPECT_EQ((std::array<uint32_t, 4>{r.x, r.y, r.width, r.height}),
+                  (std::array<uint32_t, 4>{c.want.x, c.want.y, c.want.width, c.want.height}))
+            << c.orientation;
+    }
+    // Decoded first when well short of the whole picture only.
+    const VSSize view{1000, 800};
+    const struct { double scale; bool first; } firsts[] = {{1, true}, {0.2, false}, {0.25, false}, {0.3, true}};
+    for (const auto& f : firsts) {
+        const VSZoomFrame frame = ZoomFrame(ClampZoom(VSZoom{f.scale, 0, 0}, picture, view), picture, view);
+        EXPECT_EQ(PartFirst(picture, 1, f.scale, frame).width > 0, f.first) << f.scale;
+    }
+}

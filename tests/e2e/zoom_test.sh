@@ -3,7 +3,7 @@
 # holding the point under the pointer, panning by drag and by Ctrl + arrows
 # within the picture's edges, the drag-out at the fitted view, steps back
 # to the fitted view, zoom in full screen, the zoom in status pane 1, and
-# a large JPEG's full decode swapped in.
+# large JPEGs' full decodes swapped in, one of them stored sideways.
 # usage: zoom_test.sh SHELL_OUT_DIR WINE64 LOG_DIR
 set -u
 . "$(dirname "$0")/viewerlib.sh"
@@ -196,5 +196,23 @@ D key "$MARK" 1
 wait_pane 1 "Dimensions:  2600 x 2100  (100%)" || vs_fail "1 on the JPEG"
 retry 100 stripes_at "$CX" "$CY" || { shot zoom-jpeg; vs_fail "the full decode was never shown"; }
 pixel_is $((CX - 400)) "$CY" 255 0 0 $((CX + 400)) "$CY" 0 0 255 || vs_fail "the full JPEG is not centred"
+
+echo "-- a JPEG stored sideways: its real size turned upright"
+# Stored 2100 x 2600, red above blue, with one-pixel black and white rows
+# across the middle; orientation 6 stands it up as 2600 x 2100, blue left
+# and red right, the rows become columns.
+mkdir -p "$PICS/turned"
+convert -size 2100x1300 xc:'#ff0000' -size 2100x1300 xc:'#0000ff' -append \
+    \( -size 1x2 xc:black -fill white -draw 'point 0,1' -write mpr:pair +delete \) \
+    -tile mpr:pair -draw 'rectangle 900,1000 1200,1600' -quality 100 -sampling-factor 1x1 "$PICS/turned/sideways.jpg" ||
+    vs_fail "convert"
+exiftool -q -overwrite_original -n -Orientation=6 "$PICS/turned/sideways.jpg" || vs_fail "exiftool failed"
+vs_run "$OUT/vistrel.exe" "$WPICS\\turned\\sideways.jpg" || vs_fail "hand-over"
+wait_caption "sideways.jpg (1/1)" >/dev/null || vs_fail "sideways.jpg not shown"
+stripes_at "$CX" "$CY" && vs_fail "the halved decode of sideways.jpg shows the stripes"
+D key "$MARK" 1
+wait_pane_re 'Dimensions:  [0-9]+ x [0-9]+  \(100%\)' || vs_fail "1 on sideways.jpg"
+retry 100 stripes_at "$CX" "$CY" || { shot zoom-sideways; vs_fail "sideways.jpg at its real size was never shown"; }
+pixel_is $((CX - 400)) "$CY" 0 0 255 $((CX + 400)) "$CY" 255 0 0 || { shot zoom-sideways; vs_fail "sideways.jpg is not upright"; }
 stop_viewer
 echo "PASS"
