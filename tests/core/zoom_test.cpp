@@ -5,39 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cmath>
 
 using namespace vstest;
-
-namespace {
-
-using Order = std::array<int, 4>;
-const uint8_t kColours[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 0}};
-
-// Four flat quadrants (0 red, 1 green, 2 blue, 3 yellow), order giving
-// them top left, top right, bottom left, bottom right.
-Bytes Quadrants(uint32_t w, uint32_t h, Order order) {
-    Bytes px;
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x) {
-            const uint8_t* c = kColours[order[(y >= h / 2) * 2 + (x >= w / 2)]];
-            px.insert(px.end(), c, c + 3);
-        }
-    return px;
-}
-
-int QuadrantAt(const VSRgbImage& img, uint32_t x, uint32_t y) {
-    const uint8_t* p = &img.pixels[(static_cast<size_t>(y) * img.width + x) * 3];
-    return p[0] > 128 ? (p[1] > 128 ? 3 : 0) : (p[1] > 128 ? 1 : 2);
-}
-
-// How a camera stores the upright quadrants 0 1 / 2 3 under each EXIF
-// orientation (index 1 to 8).
-const Order kStored[9] = {{0, 1, 2, 3}, {0, 1, 2, 3}, {1, 0, 3, 2}, {3, 2, 1, 0}, {2, 3, 0, 1},
-                          {0, 2, 1, 3}, {1, 3, 0, 2}, {3, 1, 2, 0}, {2, 0, 3, 1}};
-
-}  // namespace
 
 TEST(Zoom, StepsStopAtTheFitAndTheMaximum) {
     const struct {
@@ -195,7 +165,7 @@ TEST(ZoomRender, APartLandsWhereTheScalePutsItUprightBothWays) {
         for (int32_t o = 1; o <= 8; ++o) {
             const bool swaps = o >= 5;
             const uint32_t sw = swaps ? c.kh : c.kw, sh = swaps ? c.kw : c.kh;
-            const Bytes kept = Quadrants(sw, sh, kStored[o]);
+            const Bytes kept = Quadrants(sw, sh, kStoredQuadrants[o]);
             VSRgbImage out;
             ASSERT_TRUE(RenderZoomed(kept.data(), sw, sh, o, {400, 300}, c.scale, c.frame, &out));
             ASSERT_EQ(out.width * 1000 + out.height, c.frame.size.width * 1000 + c.frame.size.height);
