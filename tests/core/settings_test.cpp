@@ -148,11 +148,6 @@ TEST(SettingsPlacementTest, MinimisedOrFullScreenCloseKeepsTheFrameOfBefore) {
     EXPECT_FALSE(tracker.OnSize(false, true, false));
     EXPECT_TRUE(tracker.Placement().minimised);
     EXPECT_EQ(Frame(tracker.AtSave(true, false, iconic)), "10 20 900 650");
-    // Minimised out of a maximised window: the frame of before maximising.
-    VSPlacementTracker other(Placed(10, 20, 900, 650, true));
-    EXPECT_TRUE(other.OnSize(true, false, false));
-    EXPECT_TRUE(other.OnSize(false, true, false));
-    EXPECT_EQ(Frame(other.AtSave(true, false, iconic)), "10 20 900 650");
 
     // Full screen keeps the frame of before.
     VSPlacementTracker normal(VSPlacement{});
