@@ -1,7 +1,6 @@
 // Files other programs write, decoded the way those programs show them, and
 // the layouts every reader shares.
 #include "codec/IS40.h"
-#include "exif/IS40exif.h"
 #include "codec/IS40jpeg.h"
 #include "codec/IS40pngtiff.h"
 #include "codec/isframe.h"
@@ -117,24 +116,6 @@ TEST(ReaderAgreement, TiffDecodedWithWarningsOnly) {
         // Data missing from the file is an error, not a warning.
         EXPECT_FALSE(ReadWith(ISReadTIFFFirstPage, Bytes(fax.begin(), fax.begin() + fax.size() / 2), depth).buf);
     }
-}
-
-// A TIFF page keeps its Orientation in its own directory; no EXIF IFD is needed.
-TEST(ReaderAgreement, TiffOrientationWithoutExifDirectory) {
-    const Bytes px = Pattern(3, 2, 3);
-    Bytes tiff = WriteToBytes("o.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, px.data(), 3, 2, 24, 9, nullptr, 1, nullptr, 0); });
-    uint32_t type = 0;
-    tiff[TiffValueAt(tiff, 274, &type)] = 6;
-    ISHANDLE source = IS40_OpenMemorySource(tiff.data(), uint32_t(tiff.size()));
-    ISEXIFREADER reader = IS40_EXIFCreateReader(source, 0, 0);
-    ASSERT_TRUE(reader);
-    char* text = nullptr;
-    uint32_t length = 0;
-    ASSERT_TRUE(IS40_EXIFGetString(reader, 274, IS_EXIF_LIST_STANDARD, &text, &length));
-    EXPECT_STREQ(text, "6");
-    IS40_GlobalFree(text);
-    IS40_EXIFDestroyReader(reader);
-    IS40_CloseSource(source);
 }
 
 // B, G, R rows padded to 4 bytes, and packed DIBs: bottom-up, the resolution

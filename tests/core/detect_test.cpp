@@ -58,19 +58,11 @@ TEST(Detect, ContentThenNameThenFooter) {
     Bytes pcd(4096, 0xEE);
     std::memcpy(&pcd[2048], "PCD", 3);
     const Bytes zeros(64, 0);
+    // Formats that other tests read through detection are left to them.
     struct Case { const char* what; Bytes data; std::string name; uint32_t type, error; } cases[] = {
         {"content before extension", Padded(Text("BM"), 64), "really.tga", IS_FT_BMP, 0},
-        {"JFIF", Padded({0xFF, 0xD8, 0xFF, 0xE0}, 64), "", IS_FT_JPEG, 0},
-        {"EXIF JPEG", Padded({0xFF, 0xD8, 0xFF, 0xE1}, 64), "", IS_FT_JPEG, 0},
-        {"GIF", Padded(Text("GIF87a"), 64), "", IS_FT_GIF, 0},
-        {"PNG", Padded({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, 64), "", IS_FT_PNG, 0},
-        {"TIFF", Padded({'I', 'I', 42, 0}, 64), "", IS_FT_TIFF, 0},
-        {"PCX", Padded({0x0A, 0x05, 1, 8}, 64), "", IS_FT_PCX, 0},
         {"PCX version 4 has no row", Padded({0x0A, 0x04, 1, 8}, 64), "", IS_FT_UNKNOWN, 0},
         {"PSD", Padded(Text("8BPS"), 64), "", IS_FT_PSD, 0},
-        {"PPM", Padded(Text("P6"), 64), "", IS_FT_PPM, 0},
-        {"PGM", Padded(Text("P2"), 64), "", IS_FT_PGM, 0},
-        {"PBM", Padded(Text("P4"), 64), "", IS_FT_PBM, 0},
         {"EMF at offset 40", emf, "", IS_FT_EMF, 0},
         {"TGA by name", tga, "x.TGA", IS_FT_TGA, 0},
         {"TGA without name or footer", tga, "", IS_FT_UNKNOWN, 0},

@@ -14,17 +14,9 @@ ReadResult ReadPcx(const Bytes& file, uint32_t depth, uint32_t flags = 0, int64_
     return ReadWith(IS40_ReadPCX, file, depth, flags, allocations);
 }
 
-struct Written { Bytes file; uint32_t returned = 0, error = 0; };
-
-Written WritePcx(const uint8_t* image, uint32_t w, uint32_t h, uint32_t bits, uint32_t stride,
-                 const uint8_t* palette, const ISResolution* res = nullptr, uint32_t flags = 0) {
-    Written out;
-    out.file = WriteToBytes("out.pcx", [&](ISHANDLE d) {
-        uint32_t r = IS40_WritePCX(d, image, w, h, bits, stride, palette, res, flags);
-        out.error = IS40_GetLastError();
-        return r;
-    }, &out.returned);
-    return out;
+Bytes WritePcx(const uint8_t* image, uint32_t w, uint32_t h, uint32_t bits, uint32_t stride,
+               const uint8_t* palette, const ISResolution* res = nullptr, uint32_t flags = 0) {
+    return WriteToBytes("out.pcx", [&](ISHANDLE d) { return IS40_WritePCX(d, image, w, h, bits, stride, palette, res, flags); });
 }
 
 uint32_t Dims(const Bytes& file, uint32_t* w, uint32_t* h, uint32_t* bits, ISResolution* res = nullptr) {
@@ -86,7 +78,7 @@ TEST(PcxRead, ErrorCodes) {
     PcxFields rgb, grey, planar16, huge, big;
     rgb.planes = 3, grey.version = 3, planar16.bitsPerPlane = 1, planar16.planes = 4;
     huge.width = huge.height = 60000, huge.planes = 3, big.width = big.height = 40000;
-    const Bytes pal = TestPalette(3), idx = Pattern(6, 3, 1), f8 = WritePcx(idx.data(), 6, 3, 8, 6, pal.data()).file;
+    const Bytes pal = TestPalette(3), idx = Pattern(6, 3, 1), f8 = WritePcx(idx.data(), 6, 3, 8, 6, pal.data());
 
     // allocations: how many the read may make (negative: any)
     struct Case { std::string what; Bytes file; uint32_t depth, error; int64_t allocations = -1; };
@@ -206,7 +198,7 @@ TEST(PcxWrite, OneBitRoundTrips) {
     for (uint32_t w : {1u, 9u, 131u}) {
         const uint32_t h = 3, stride = (w + 7) / 8;
         const Bytes img = Pattern(stride, h, 1, w + 1);
-        const ReadResult r = ReadPcx(WritePcx(img.data(), w, h, 1, stride, two.data()).file, 1);
+        const ReadResult r = ReadPcx(WritePcx(img.data(), w, h, 1, stride, two.data()), 1);
         ASSERT_TRUE(r.buf && r.width == w && r.height == h) << r.error;
         // Bits past the width are not part of the picture and must not leak.
         for (uint32_t i = 0; i < stride * 8 * h; ++i) {
@@ -219,12 +211,12 @@ TEST(PcxWrite, OneBitRoundTrips) {
 TEST(PcxWrite, RunLengthCoding) {
     // One flat row of 200 pixels: each plane is four runs (63, 63, 63, 11).
     const Bytes flat(200 * 3, 0xE7);
-    const Written wr = WritePcx(flat.data(), 200, 1, 24, 600, nullptr);
-    ASSERT_EQ(wr.file.size(), 128u + 3 * 8);
-    EXPECT_EQ(Bytes(wr.file.begin() + 128, wr.file.begin() + 136), (Bytes{0xFF, 0xE7, 0xFF, 0xE7, 0xFF, 0xE7, 0xCB, 0xE7}));
-    EXPECT_EQ(ReadPcx(wr.file, 24).Data(flat.size()), flat);
+    const Bytes wr = WritePcx(flat.data(), 200, 1, 24, 600, nullptr);
+    ASSERT_EQ(wr.size(), 128u + 3 * 8);
+    EXPECT_EQ(Bytes(wr.begin() + 128, wr.begin() + 136), (Bytes{0xFF, 0xE7, 0xFF, 0xE7, 0xFF, 0xE7, 0xCB, 0xE7}));
+    EXPECT_EQ(ReadPcx(wr, 24).Data(flat.size()), flat);
     // Lone bytes with both top bits set go out as runs of one; padding is zero.
-    const Bytes pal = TestPalette(4), idx = {0xC5, 0x01, 0x3F}, w8 = WritePcx(idx.data(), 3, 1, 8, 3, pal.data()).file;
+    const Bytes pal = TestPalette(4), idx = {0xC5, 0x01, 0x3F}, w8 = WritePcx(idx.data(), 3, 1, 8, 3, pal.data());
     EXPECT_EQ(Bytes(w8.begin() + 128, w8.end() - 769), (Bytes{0xC1, 0xC5, 0x01, 0x3F, 0x00}));
     EXPECT_EQ(w8[w8.size() - 769], 0x0C);
 }
@@ -233,15 +225,15 @@ TEST(PcxWrite, HeaderFieldsAndGreyFlag) {
     const uint32_t w = 5, h = 3;
     const Bytes rgb = Pattern(w, h, 3, 9);
     const ISResolution res{300.4, 72.0, 0};
-    const Written plain = WritePcx(rgb.data(), w, h, 24, w * 3, nullptr, &res);
-    ASSERT_EQ(plain.error, 0u);
-    EXPECT_EQ(ReadPcx(plain.file, 24).Data(rgb.size()), rgb);
-    EXPECT_EQ(Bytes(plain.file.begin(), plain.file.begin() + 4), (Bytes{10, 5, 1, 8}));
-    EXPECT_EQ(plain.file[65], 3);
-    EXPECT_EQ(Get16(plain.file, 66), 6u);  // 5 rounded up to even
+    const Bytes plain = WritePcx(rgb.data(), w, h, 24, w * 3, nullptr, &res);
+    ASSERT_EQ(IS40_GetLastError(), 0u);
+    EXPECT_EQ(ReadPcx(plain, 24).Data(rgb.size()), rgb);
+    EXPECT_EQ(Bytes(plain.begin(), plain.begin() + 4), (Bytes{10, 5, 1, 8}));
+    EXPECT_EQ(plain[65], 3);
+    EXPECT_EQ(Get16(plain, 66), 6u);  // 5 rounded up to even
     uint32_t dw = 0, dh = 0, bits = 0;
     ISResolution got{-1, -1, 99};
-    EXPECT_TRUE(Dims(plain.file, &dw, &dh, &bits, &got));
+    EXPECT_TRUE(Dims(plain, &dw, &dh, &bits, &got));
     EXPECT_EQ(std::to_string(dw) + " " + std::to_string(dh) + " " + std::to_string(bits), "5 3 24");
     EXPECT_TRUE(got.xRes == 300.0 && got.yRes == 72.0 && got.unit == 0) << got.xRes << " " << got.yRes;
 
@@ -250,13 +242,13 @@ TEST(PcxWrite, HeaderFieldsAndGreyFlag) {
     const Bytes pal = TestPalette(6), idx = Pattern(w, h, 1, 2);
     Bytes idxUp(idx.size());
     for (uint32_t y = 0; y < h; ++y) std::memcpy(&idxUp[(h - 1 - y) * w], &idx[y * w], w);
-    const Bytes i1 = WritePcx(idx.data(), w, h, 8, w, pal.data(), nullptr, 1).file;
-    EXPECT_EQ(WritePcx(idxUp.data(), w, h, 8, w, pal.data(), nullptr, 1 | 4).file, i1);
-    EXPECT_EQ(Get16(i1, 68) * 10 + Get16(WritePcx(idx.data(), w, h, 8, w, pal.data()).file, 68), 21u);
+    const Bytes i1 = WritePcx(idx.data(), w, h, 8, w, pal.data(), nullptr, 1);
+    EXPECT_EQ(WritePcx(idxUp.data(), w, h, 8, w, pal.data(), nullptr, 1 | 4), i1);
+    EXPECT_EQ(Get16(i1, 68) * 10 + Get16(WritePcx(idx.data(), w, h, 8, w, pal.data()), 68), 21u);
     EXPECT_EQ(Bytes(i1.begin() + 16, i1.begin() + 19), (Bytes{pal[2], pal[1], pal[0]}));
     EXPECT_EQ(Bytes(i1.begin() + 61, i1.begin() + 64), (Bytes{pal[62], pal[61], pal[60]}));
     const Bytes bits1 = Pattern(3, 1, 1), two = {0x10, 0x20, 0x30, 0, 0xA0, 0xB0, 0xC0, 0};
-    const Bytes w1 = WritePcx(bits1.data(), 17, 1, 1, 3, two.data()).file;
+    const Bytes w1 = WritePcx(bits1.data(), 17, 1, 1, 3, two.data());
     EXPECT_EQ(Bytes(w1.begin() + 16, w1.begin() + 22), (Bytes{0x30, 0x20, 0x10, 0xC0, 0xB0, 0xA0}));
     EXPECT_EQ(Get16(w1, 66), 4u);  // 3 bytes rounded to even
     EXPECT_TRUE(Dims(w1, &dw, &dh, &bits) && bits == 1) << bits;

@@ -5,41 +5,27 @@
 #include "codec/isframe.h"
 
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
 namespace vstest {
 
-namespace {
-void MakeDirs(const std::string& path) {
-    for (size_t i = 1; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '/') {
-            std::string part = path.substr(0, i);
-            if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return;
-        }
-    }
-}
-}  // namespace
-
 void RestoreLastError(uint32_t code) { ISThreadState()->lastError = code; }
 
-std::string ScratchDir() {
+std::string ScratchPath(const std::string& name) {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string dir = std::string(VS_TEST_SCRATCH) + "/" +
-                      (info ? std::string(info->test_suite_name()) + "." + info->name() : "shared");
-    MakeDirs(dir);
-    return dir;
+    const std::string dir = std::string(VS_TEST_SCRATCH) + "/" +
+                            (info ? std::string(info->test_suite_name()) + "." + info->name() : "shared");
+    std::filesystem::create_directories(dir);
+    return dir + "/" + name;
 }
-
-std::string ScratchPath(const std::string& name) { return ScratchDir() + "/" + name; }
 
 Bytes ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -57,9 +43,10 @@ Bytes WriteToBytes(const std::string& name, const std::function<uint32_t(ISHANDL
     ISHANDLE d = IS40_OpenFileDest(path.c_str(), 0);
     EXPECT_NE(d, nullptr) << path;
     if (!d) return {};
-    uint32_t r = fn(d);
+    const uint32_t r = fn(d), error = IS40_GetLastError();
     if (returned) *returned = r;
     IS40_CloseDest(d);
+    RestoreLastError(error);
     return ReadFileBytes(path);
 }
 
@@ -88,7 +75,7 @@ bool HavePrograms(const std::string& names) {
 }
 
 bool HaveMagick() {
-    static const bool have = std::system("convert -version >/dev/null 2>&1 && identify -version >/dev/null 2>&1") == 0;
+    static const bool have = HavePrograms("convert identify");
     return have;
 }
 
@@ -157,21 +144,15 @@ int InCappedChild(uint64_t extraBytes, const std::function<int()>& fn) {
 }
 
 std::string WritePatternJpeg(const std::string& name, uint32_t w, uint32_t h, uint32_t quality) {
-    const std::string path = ScratchPath(name);
-    Bytes px = Pattern(w, h, 3);
-    ISHANDLE d = IS40_OpenFileDest(path.c_str(), 0);
-    EXPECT_NE(IS40_WriteJPG(d, px.data(), w, h, 24, w * 3, quality, nullptr, 0), 0u);
-    IS40_CloseDest(d);
-    return path;
+    const Bytes px = Pattern(w, h, 3);
+    EXPECT_FALSE(WriteToBytes(name, [&](ISHANDLE d) { return IS40_WriteJPG(d, px.data(), w, h, 24, w * 3, quality, nullptr, 0); }).empty());
+    return ScratchPath(name);
 }
 
 std::string WritePatternPng(const std::string& name, uint32_t w, uint32_t h) {
-    const std::string path = ScratchPath(name);
-    Bytes px = Pattern(w, h, 3);
-    ISHANDLE d = IS40_OpenFileDest(path.c_str(), 0);
-    EXPECT_NE(IS40_WritePNG(d, px.data(), w, h, w * 3, 8, 0, nullptr, 2, 0.0, nullptr, 0), 0u);
-    IS40_CloseDest(d);
-    return path;
+    const Bytes px = Pattern(w, h, 3);
+    EXPECT_FALSE(WriteToBytes(name, [&](ISHANDLE d) { return IS40_WritePNG(d, px.data(), w, h, w * 3, 8, 0, nullptr, 2, 0.0, nullptr, 0); }).empty());
+    return ScratchPath(name);
 }
 
 Bytes WithExifSegment(const Bytes& jpeg, const Bytes& thumbnail, uint32_t orientation) {
@@ -195,16 +176,10 @@ Bytes WithExifSegment(const Bytes& jpeg, const Bytes& thumbnail, uint32_t orient
     entry(0x0201, 4, 68);  // 26 + 2 + 3 x 12 + 4
     entry(0x0202, 4, static_cast<uint32_t>(thumbnail.size()));
     put(0, 4);
-    b.insert(b.end(), thumbnail.begin(), thumbnail.end());
+    b = Cat(b, thumbnail);
     const size_t length = b.size() + 2;
-    const Bytes marker = {0xFF, 0xE1, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
-    Bytes file;
-    file.reserve(jpeg.size() + marker.size() + b.size());
-    file.insert(file.end(), jpeg.begin(), jpeg.begin() + 2);
-    file.insert(file.end(), marker.begin(), marker.end());
-    file.insert(file.end(), b.begin(), b.end());
-    file.insert(file.end(), jpeg.begin() + 2, jpeg.end());
-    return file;
+    const Bytes head = {0xFF, 0xD8, 0xFF, 0xE1, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+    return Cat(Cat(head, b), Bytes(jpeg.begin() + 2, jpeg.end()));
 }
 
 ReadResult ReadWith(FormatReader reader, const Bytes& file, uint32_t depth, uint32_t flags, int64_t allocations,
@@ -240,39 +215,6 @@ Bytes PatternPalette(uint32_t n, uint8_t fourth, uint32_t seed) {
     return t;
 }
 
-bool ReadSurvivesAllocationFailures(const Bytes& file, const std::function<uint8_t*(ISHANDLE)>& read, int tries,
-                                    const std::set<uint32_t>& allowed) {
-    for (int k = 0; k < tries; ++k) {
-        ISHANDLE h = IS40_OpenMemorySource(file.data(), static_cast<uint32_t>(file.size()));
-        EXPECT_NE(h, nullptr);
-        ISSetAllocFailAfter(k);
-        LibBuffer out(read(h));
-        ISSetAllocFailAfter(-1);
-        const uint32_t error = IS40_GetLastError();
-        IS40_CloseSource(h);
-        if (out) return true;
-        EXPECT_TRUE(allowed.count(error)) << "read failing after " << k << " allocations: error " << error;
-    }
-    return false;
-}
-
-bool WriteSurvivesAllocationFailures(const std::function<uint32_t(ISHANDLE)>& write, int tries,
-                                     const std::set<uint32_t>& allowed) {
-    const std::string path = ScratchPath("alloc.out");
-    for (int k = 0; k < tries; ++k) {
-        ISHANDLE d = IS40_OpenFileDest(path.c_str(), 0);
-        EXPECT_NE(d, nullptr);
-        ISSetAllocFailAfter(k);
-        const uint32_t size = write(d);
-        ISSetAllocFailAfter(-1);
-        const uint32_t error = IS40_GetLastError();
-        IS40_CloseDest(d);
-        if (size) return true;
-        EXPECT_TRUE(allowed.count(error)) << "write failing after " << k << " allocations: error " << error;
-    }
-    return false;
-}
-
 size_t TiffValueAt(const Bytes& tiff, uint32_t tag, uint32_t* type) {
     const size_t ifd = Get32(tiff, 4);
     for (uint32_t i = 0, n = Get16(tiff, ifd); i < n; ++i) {
@@ -293,12 +235,9 @@ uint32_t ReadError(FormatReader reader, const Bytes& file, uint32_t depth, uint3
 }
 
 ::testing::AssertionResult WriteFails(const std::function<uint32_t(ISHANDLE)>& write, uint32_t error) {
-    uint32_t returned = 0, got = 0;
-    const Bytes file = WriteToBytes("bad.out", [&](ISHANDLE d) {
-        returned = write(d);
-        got = IS40_GetLastError();
-        return returned;
-    });
+    uint32_t returned = 0;
+    const Bytes file = WriteToBytes("bad.out", write, &returned);
+    const uint32_t got = IS40_GetLastError();
     if (returned == 0 && got == error && file.empty()) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "returned " << returned << ", error " << got << ", " << file.size() << " bytes";
 }

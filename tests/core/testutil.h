@@ -6,10 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <set>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,33 +18,17 @@ namespace vstest {
 
 using Bytes = std::vector<uint8_t>;
 
-// A fresh folder for the running test, below the build tree.
-std::string ScratchDir();
+// A file in a fresh folder for the running test, below the build tree.
 std::string ScratchPath(const std::string& name);
 
 Bytes ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const Bytes& data);
 
 // Owns a library buffer.
-struct LibBuffer {
-    uint8_t* p = nullptr;
-    LibBuffer() = default;
-    explicit LibBuffer(uint8_t* b) : p(b) {}
-    ~LibBuffer() { IS40_GlobalFree(p); }
-    LibBuffer(const LibBuffer&) = delete;
-    LibBuffer& operator=(const LibBuffer&) = delete;
-    LibBuffer(LibBuffer&& o) noexcept : p(o.p) { o.p = nullptr; }
-    LibBuffer& operator=(LibBuffer&& o) noexcept {
-        if (this != &o) {
-            IS40_GlobalFree(p);
-            p = o.p;
-            o.p = nullptr;
-        }
-        return *this;
-    }
-    uint8_t* get() const { return p; }
-    explicit operator bool() const { return p != nullptr; }
+struct LibFree {
+    void operator()(uint8_t* p) const { IS40_GlobalFree(p); }
 };
+using LibBuffer = std::unique_ptr<uint8_t, LibFree>;
 
 // A reader's outcome: its buffer, the size it reported, its error code,
 // and a palette for readers that fill one (unwritten entries stay 0xCD).
@@ -70,7 +55,8 @@ auto WithMemorySource(const Bytes& data, Fn fn) -> decltype(fn(ISHANDLE())) {
     return result;
 }
 
-// Writes through a file destination made by fn, returns the file's bytes.
+// Writes through a file destination made by fn, returns the file's bytes;
+// IS40_GetLastError still tells fn's outcome.
 Bytes WriteToBytes(const std::string& name, const std::function<uint32_t(ISHANDLE)>& fn,
                    uint32_t* returned = nullptr);
 
@@ -159,20 +145,6 @@ Bytes PatternRgba(uint32_t width, uint32_t height, uint32_t seed = 1);
 // n palette entries B, G, R, then `fourth` (opaque alpha, or reserved 0).
 Bytes PatternPalette(uint32_t n, uint8_t fourth, uint32_t seed = 5);
 
-// ---- allocation failure ---------------------------------------------------------
-
-// Runs read on a memory source over file (or write on a scratch file
-// destination) with the library's allocator failing after 0, 1, 2, ...
-// successful allocations, until the call succeeds or `tries` ran out. Each
-// failure must leave an error code from `allowed`. True once it succeeded.
-bool ReadSurvivesAllocationFailures(const Bytes& file, const std::function<uint8_t*(ISHANDLE)>& read, int tries,
-                                    const std::set<uint32_t>& allowed = {1});
-bool WriteSurvivesAllocationFailures(const std::function<uint32_t(ISHANDLE)>& write, int tries,
-                                     const std::set<uint32_t>& allowed = {1});
-
-}  // namespace vstest
-
-namespace vstest {
 
 inline Bytes Cat(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -214,6 +186,40 @@ uint32_t ReadError(FormatReader reader, const Bytes& file, uint32_t depth, uint3
 
 // A write that must fail: it returns 0, leaves `error` and writes nothing.
 ::testing::AssertionResult WriteFails(const std::function<uint32_t(ISHANDLE)>& write, uint32_t error);
+
+}  // namespace vstest
+
+// ---- pictures of four quadrants -------------------------------------------------
+
+namespace vstest {
+
+using Order = std::array<int, 4>;
+
+// Four flat quadrants (0 red, 1 green, 2 blue, 3 yellow), order giving them
+// top left, top right, bottom left, bottom right, so that a turn can be told
+// from where they land.
+inline Bytes Quadrants(uint32_t w, uint32_t h, Order order = {0, 1, 2, 3}) {
+    static const uint8_t colours[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 0}};
+    Bytes px;
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint8_t* c = colours[order[(y >= h / 2) * 2 + (x >= w / 2)]];
+            px.insert(px.end(), c, c + 3);
+        }
+    return px;
+}
+
+// The quadrant colour index at a point of an RGB image.
+template <typename Image>
+int QuadrantAt(const Image& img, uint32_t x, uint32_t y) {
+    const uint8_t* p = &img.pixels[(static_cast<size_t>(y) * img.width + x) * 3];
+    return p[0] > 128 ? (p[1] > 128 ? 3 : 0) : (p[1] > 128 ? 1 : 2);
+}
+
+// How a camera stores the upright quadrants 0 1 / 2 3 under each EXIF
+// orientation (1 to 8; 0 as 1).
+inline const Order kStoredQuadrants[9] = {{0, 1, 2, 3}, {0, 1, 2, 3}, {1, 0, 3, 2}, {3, 2, 1, 0}, {2, 3, 0, 1},
+                                          {0, 2, 1, 3}, {1, 3, 0, 2}, {3, 1, 2, 0}, {2, 0, 3, 1}};
 
 }  // namespace vstest
 

@@ -1,43 +1,70 @@
-// Zooming the display: steps, clamping, the point held still, the visible
-// part, and rendering that part alone.
+// The display: the render pipeline (fit once by the upright size,
+// resample, make upright), and zooming: steps, clamping, the point held
+// still, the visible part, and rendering that part alone.
+#include "browse/render.h"
 #include "browse/zoom.h"
 #include "tests/core/testutil.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
+#include <algorithm>
 #include <cmath>
 
 using namespace vstest;
 
-namespace {
-
-using Order = std::array<int, 4>;
-const uint8_t kColours[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 0}};
-
-// Four flat quadrants (0 red, 1 green, 2 blue, 3 yellow), order giving
-// them top left, top right, bottom left, bottom right.
-Bytes Quadrants(uint32_t w, uint32_t h, Order order) {
-    Bytes px;
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x) {
-            const uint8_t* c = kColours[order[(y >= h / 2) * 2 + (x >= w / 2)]];
-            px.insert(px.end(), c, c + 3);
-        }
-    return px;
+TEST(RenderPipeline, FitsWithoutEnlargingGrowsAScreenSizedFitOrGivesNothing) {
+    VSRgbImage out;
+    const Bytes small = Quadrants(400, 300);
+    ASSERT_TRUE(RenderPicture(small.data(), 400, 300, {1000, 600}, 1280, 1024, 0, &out));
+    EXPECT_EQ(out.width * 10000 + out.height, 4000300u);
+    EXPECT_EQ(out.pixels, small);  // a same-size bilinear pass keeps the pixels
+    const Bytes exact = Quadrants(1024, 768);
+    ASSERT_TRUE(RenderPicture(exact.data(), 1024, 768, DisplayBox(true, {}, 1024, 768), 1024, 768, 0, &out));
+    EXPECT_EQ(out.width * 10000 + out.height, 10260770u);
+    // Nothing to render, or nothing left once fitted upright (10 x 1000 in
+    // 1000 x 10 is 0 wide): no image.
+    const Bytes px = Quadrants(1000, 10);
+    EXPECT_FALSE(RenderPicture(nullptr, 10, 10, {100, 100}, 1280, 1024, 0, &out));
+    EXPECT_FALSE(RenderPicture(px.data(), 0, 10, {100, 100}, 1280, 1024, 0, &out));
+    EXPECT_FALSE(RenderPicture(px.data(), 10, 10, {0, 0}, 1280, 1024, 6, &out));
+    EXPECT_FALSE(RenderPicture(px.data(), 1000, 10, {1000, 10}, 1280, 1024, 6, &out));
+    EXPECT_TRUE(out.pixels.empty() && out.width == 0);
 }
 
-int QuadrantAt(const VSRgbImage& img, uint32_t x, uint32_t y) {
-    const uint8_t* p = &img.pixels[(static_cast<size_t>(y) * img.width + x) * 3];
-    return p[0] > 128 ? (p[1] > 128 ? 3 : 0) : (p[1] > 128 ? 1 : 2);
+// Every EXIF orientation comes out upright: red, green over blue, yellow.
+// Other values show the picture as stored.
+TEST(RenderPipeline, EveryOrientationComesOutUpright) {
+    VSRgbImage out;
+    for (int32_t o = -1; o <= 9; ++o) {
+        const bool turned = o >= 5 && o <= 8;
+        const Bytes camera = Quadrants(3000, 2000, kStoredQuadrants[o >= 0 && o <= 8 ? o : 0]);
+        ASSERT_TRUE(RenderPicture(camera.data(), 3000, 2000, {1000, 600}, 1280, 1024, o, &out));
+        EXPECT_EQ(out.width * 10000 + out.height, turned ? 4000600u : 9000600u) << o;
+        const uint32_t l = out.width / 4, r = out.width * 3 / 4;
+        EXPECT_EQ((Order{QuadrantAt(out, l, 100), QuadrantAt(out, r, 100), QuadrantAt(out, l, 500), QuadrantAt(out, r, 500)}),
+                  (Order{0, 1, 2, 3})) << o;
+    }
+    // Fitted once, by the upright size: stored upright-portrait but turned
+    // by 6, it fills the box's height at its landscape width.
+    const Bytes sideways = Quadrants(2000, 3000);
+    ASSERT_TRUE(RenderPicture(sideways.data(), 2000, 3000, {1000, 600}, 1280, 1024, 6, &out));
+    EXPECT_EQ(out.width * 10000 + out.height, 9000600u);
 }
 
-// How a camera stores the upright quadrants 0 1 / 2 3 under each EXIF
-// orientation (index 1 to 8).
-const Order kStored[9] = {{0, 1, 2, 3}, {0, 1, 2, 3}, {1, 0, 3, 2}, {3, 2, 1, 0}, {2, 3, 0, 1},
-                          {0, 2, 1, 3}, {1, 3, 0, 2}, {3, 1, 2, 0}, {2, 0, 3, 1}};
-
-}  // namespace
+// Stripes finer than the display can show come out close to flat grey,
+// not as beats: bilinear sampling and plain area averaging both fail this.
+TEST(RenderPipeline, ShrinkingFiltersOutDetailTheDisplayCannotShow) {
+    const struct { double cyclesPerPixel; int maxSpread; } cases[] = {{0.2, 70}, {0.45, 30}};
+    for (const auto& c : cases) {
+        Bytes stripes(3300 * 40 * 3);
+        for (size_t i = 0; i < stripes.size(); ++i)
+            stripes[i] = static_cast<uint8_t>(127.5 + 127.5 * std::cos(6.283185307 * c.cyclesPerPixel * (i / 3 % 3300)));
+        std::vector<uint8_t> out;
+        ASSERT_TRUE(ScaleForDisplay(stripes.data(), 3300, 40, 1000, 12, &out));
+        const auto [lo, hi] = std::minmax_element(out.begin(), out.end());
+        EXPECT_LE(*hi - *lo, c.maxSpread) << c.cyclesPerPixel;
+    }
+}
 
 TEST(Zoom, StepsStopAtTheFitAndTheMaximum) {
     const struct {
@@ -195,7 +222,7 @@ TEST(ZoomRender, APartLandsWhereTheScalePutsItUprightBothWays) {
         for (int32_t o = 1; o <= 8; ++o) {
             const bool swaps = o >= 5;
             const uint32_t sw = swaps ? c.kh : c.kw, sh = swaps ? c.kw : c.kh;
-            const Bytes kept = Quadrants(sw, sh, kStored[o]);
+            const Bytes kept = Quadrants(sw, sh, kStoredQuadrants[o]);
             VSRgbImage out;
             ASSERT_TRUE(RenderZoomed(kept.data(), sw, sh, o, {400, 300}, c.scale, c.frame, &out));
             ASSERT_EQ(out.width * 1000 + out.height, c.frame.size.width * 1000 + c.frame.size.height);
