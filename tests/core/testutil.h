@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -186,40 +185,6 @@ uint32_t ReadError(FormatReader reader, const Bytes& file, uint32_t depth, uint3
 
 // A write that must fail: it returns 0, leaves `error` and writes nothing.
 ::testing::AssertionResult WriteFails(const std::function<uint32_t(ISHANDLE)>& write, uint32_t error);
-
-}  // namespace vstest
-
-// ---- pictures of four quadrants -------------------------------------------------
-
-namespace vstest {
-
-using Order = std::array<int, 4>;
-
-// Four flat quadrants (0 red, 1 green, 2 blue, 3 yellow), order giving them
-// top left, top right, bottom left, bottom right, so that a turn can be told
-// from where they land.
-inline Bytes Quadrants(uint32_t w, uint32_t h, Order order = {0, 1, 2, 3}) {
-    static const uint8_t colours[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 0}};
-    Bytes px;
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x) {
-            const uint8_t* c = colours[order[(y >= h / 2) * 2 + (x >= w / 2)]];
-            px.insert(px.end(), c, c + 3);
-        }
-    return px;
-}
-
-// The quadrant colour index at a point of an RGB image.
-template <typename Image>
-int QuadrantAt(const Image& img, uint32_t x, uint32_t y) {
-    const uint8_t* p = &img.pixels[(static_cast<size_t>(y) * img.width + x) * 3];
-    return p[0] > 128 ? (p[1] > 128 ? 3 : 0) : (p[1] > 128 ? 1 : 2);
-}
-
-// How a camera stores the upright quadrants 0 1 / 2 3 under each EXIF
-// orientation (1 to 8; 0 as 1).
-inline const Order kStoredQuadrants[9] = {{0, 1, 2, 3}, {0, 1, 2, 3}, {1, 0, 3, 2}, {3, 2, 1, 0}, {2, 3, 0, 1},
-                                          {0, 2, 1, 3}, {1, 3, 0, 2}, {3, 1, 2, 0}, {2, 0, 3, 1}};
 
 }  // namespace vstest
 
