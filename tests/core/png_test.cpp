@@ -116,6 +116,12 @@ TEST(PngRoundTrip, EveryColourTypeAndDepth) {
 
 TEST(PngRoundTrip, DepthConversions) {
     const uint32_t w = 11, h = 3, n = w * h;
+    // Grey at 2 and 4 bits is written as asked.
+    for (uint32_t depth : {2u, 4u}) {
+        const Bytes file = Write(Pattern(6, h, 1, 5), w, h, {0, depth});
+        ASSERT_TRUE(Find(file, "IHDR")) << depth;
+        EXPECT_EQ(Find(file, "IHDR")[8], depth);
+    }
     // Grey 1 bit at 8 bits: one index a pixel over a two-level ramp.
     const Bytes bits = Pattern(2, h, 1, 3);
     ReadResult r = Read(Write(bits, w, h, {0, 1}), 8);
