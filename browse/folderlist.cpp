@@ -142,20 +142,23 @@ void FolderList::Build(const std::string& path) {
 }
 
 bool FolderList::SelectListed(const std::string& path) {
-    std::vector<std::string> pictures = ListPictures(Folder(path));
+    const std::string folder = Folder(path);
+    {
+        // Another folder is not listed again here: its rebuild lists it.
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (entries_.empty() || CompareNoCase(Folder(entries_.front()), folder) != 0) return false;
+    }
+    std::vector<std::string> pictures = ListPictures(folder);
     std::lock_guard<std::mutex> lock(mutex_);
     if (pictures.empty() || pictures.size() != entries_.size()) return false;
     std::vector<std::string> listed(entries_);
     std::sort(pictures.begin(), pictures.end());
     std::sort(listed.begin(), listed.end());
     if (pictures != listed) return false;
-    for (size_t i = 0; i < entries_.size(); ++i) {
-        if (CompareNoCase(entries_[i], path) == 0) {
-            MoveLocked(static_cast<int32_t>(i));
-            return true;
-        }
-    }
-    return false;
+    const int32_t index = IndexLocked(path, true);
+    if (index < 0) return false;
+    MoveLocked(index);
+    return true;
 }
 
 bool FolderList::BuildFromFolder(const std::string& folder) {
@@ -404,6 +407,10 @@ bool FolderList::KnownStatus(const std::string& path, VSFileStatus* status) cons
 
 int32_t FolderList::IndexOf(const std::string& path, bool ignoreCase) const {
     std::lock_guard<std::mutex> lock(mutex_);
+    return IndexLocked(path, ignoreCase);
+}
+
+int32_t FolderList::IndexLocked(const std::string& path, bool ignoreCase) const {
     for (size_t i = 0; i < entries_.size(); ++i) {
         if (ignoreCase ? CompareNoCase(entries_[i], path) == 0 : entries_[i] == path) {
             return static_cast<int32_t>(i);

@@ -160,6 +160,8 @@ private:
     // Replaces the entries; caller holds the lock.
     void ReplaceLocked(std::vector<std::string> entries, int32_t index);
     void MoveLocked(int32_t index);
+    // IndexOf for a caller holding the lock.
+    int32_t IndexLocked(const std::string& path, bool ignoreCase) const;
     // Reads the statuses of entries; unreadable ones go to unreadable.
     std::vector<VSSortRecord> ReadRecords(const std::vector<std::string>& entries,
                                           std::vector<std::pair<std::string, std::string>>* unreadable);
