@@ -370,33 +370,47 @@ bool Near(COLORREF a, COLORREF b) {
            std::abs(GetBValue(a) - GetBValue(b)) <= 40;
 }
 
-// KEY with Ctrl held, as real input to the front window: the key state
-// is what tells a Ctrl key, which posted messages leave alone.
-bool SendCtrlKey(WORD vk) {
-    const WORD keys[4] = {VK_CONTROL, vk, vk, VK_CONTROL};
-    INPUT in[4] = {};
-    for (int i = 0; i < 4; ++i) {
-        in[i].type = INPUT_KEYBOARD;
-        in[i].ki.wVk = keys[i];
-        in[i].ki.wScan = static_cast<WORD>(MapVirtualKeyA(keys[i], 0));
-        in[i].ki.dwFlags = i >= 2 ? KEYEVENTF_KEYUP : 0;
+// Keys as real input to the front window (a negative code releases the
+// key): accelerators look at the key state, which posted messages leave alone.
+bool SendKeys(std::initializer_list<int> keys) {
+    std::vector<INPUT> in;
+    for (int k : keys) {
+        INPUT i{};
+        i.type = INPUT_KEYBOARD;
+        i.ki.wVk = static_cast<WORD>(std::abs(k));
+        i.ki.wScan = static_cast<WORD>(MapVirtualKeyA(i.ki.wVk, 0));
+        i.ki.dwFlags = k < 0 ? KEYEVENTF_KEYUP : 0;
+        in.push_back(i);
     }
-    return SendInput(4, in, sizeof(INPUT)) == 4;
+    return SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT)) == in.size();
 }
-
-bool SendCtrl(bool down) {
-    INPUT in{};
-    in.type = INPUT_KEYBOARD;
-    in.ki.wVk = VK_CONTROL;
-    in.ki.wScan = static_cast<WORD>(MapVirtualKeyA(VK_CONTROL, 0));
-    in.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-    return SendInput(1, &in, sizeof in) == 1;
-}
+bool SendCtrlKey(UINT vk) { return SendKeys({VK_CONTROL, int(vk), -int(vk), -VK_CONTROL}); }
 
 HCURSOR CursorNow() {
     CURSORINFO info{};
     info.cbSize = sizeof info;
     return GetCursorInfo(&info) ? info.hCursor : nullptr;
+}
+
+// Presses the left button at p and moves by (dx, dy) in ten steps; the
+// cursor halfway goes to *midway.
+bool PressAndMove(POINT p, int dx, int dy, HCURSOR* midway) {
+    if (!SendMouse(0, p)) return false;
+    Sleep(200);
+    if (!SendMouse(MOUSEEVENTF_LEFTDOWN, p)) return false;
+    for (int i = 1; i <= 10; ++i) {
+        Sleep(50);
+        if (!SendMouse(0, POINT{p.x + dx * i / 10, p.y + dy * i / 10})) return false;
+        if (i == 5 && midway) *midway = CursorNow();
+    }
+    return true;
+}
+
+// Done once the drag (or the press) has let the pointer go.
+bool LetGo(HWND w) {
+    if (Until(Deadline(10), 20, [&] { return !ThreadInfo(w).hwndCapture; })) return true;
+    Fail("the pointer is still held after the release");
+    return false;
 }
 
 void PostKey(HWND wnd, UINT vk) {
@@ -459,7 +473,7 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
                 COPYDATASTRUCT data{0, static_cast<DWORD>(path.size()), const_cast<char*>(path.data())};
                 SendMessageA(w, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
             } else if (ctrl) {
-                if (!SendCtrlKey(static_cast<WORD>(KeyCode(action.c_str() + 5)))) return Fail("keys not sent");
+                if (!SendCtrlKey(KeyCode(action.c_str() + 5))) return Fail("keys not sent");
             } else {
                 PostKey(w, KeyCode(action.c_str() + (full ? 5 : 0)));
             }
@@ -579,27 +593,21 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
         // Returns once the window has painted what is pending.
         RedrawWindow(w, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
         if (!SaveBmp(a.S(3), w)) return Fail("%s not written", a.S(3));
-    } else if (cmd == "holdinstance") {
-        // What a closing viewer looks like: the instance held, no window.
-        // The instance goes once the file (a Windows path) exists.
-        HANDLE mutex = CreateMutexA(nullptr, TRUE, "VSViewer Mutex");
-        if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) return Fail("the instance is taken");
+    } else if (cmd == "holdinstance" || cmd == "lockfile") {
+        // What a closing viewer looks like (the instance held, no window), or
+        // another program's hold on a picture (opened without sharing); let
+        // go once the file named last (a Windows path) exists.
+        const bool instance = cmd == "holdinstance";
+        HANDLE held = instance ? CreateMutexA(nullptr, TRUE, "VSViewer Mutex")
+                               : CreateFileA(text, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (!held || held == INVALID_HANDLE_VALUE || (instance && GetLastError() == ERROR_ALREADY_EXISTS))
+            return Fail("%s is taken", text);
         std::printf("held\n");
         std::fflush(stdout);
-        const bool told = Until(Deadline(120), 50, [&] { return GetFileAttributesA(text) != INVALID_FILE_ATTRIBUTES; });
-        ReleaseMutex(mutex);
-        CloseHandle(mutex);
-        if (!told) return Fail("never told to let go");
-    } else if (cmd == "lockfile") {
-        // Another program's hold on a picture: opened without sharing
-        // until the file ARG (a Windows path) exists; prints "held".
-        HANDLE file = CreateFileA(text, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return Fail("cannot open %s", text);
-        std::printf("held\n");
-        std::fflush(stdout);
-        const bool told =
-            Until(Deadline(120), 50, [&] { return GetFileAttributesA(a.S(3)) != INVALID_FILE_ATTRIBUTES; });
-        CloseHandle(file);
+        const char* until = instance ? text : a.S(3);
+        const bool told = Until(Deadline(120), 50, [&] { return GetFileAttributesA(until) != INVALID_FILE_ATTRIBUTES; });
+        if (instance) ReleaseMutex(held);
+        CloseHandle(held);
         if (!told) return Fail("never told to let go");
     } else if (cmd == "button" || cmd == "menu" || cmd == "buttons") {
         // The toolbar panel: a dialog inside the main window.
@@ -656,13 +664,7 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
         const bool saved = SaveBmp(a.S(5), menu);
         std::printf("rect=%d %d %d %d\n", static_cast<int>(item.left - whole.left), static_cast<int>(item.top - whole.top),
                     static_cast<int>(item.right - whole.left), static_cast<int>(item.bottom - whole.top));
-        INPUT esc[2] = {};
-        for (int i = 0; i < 2; ++i) {
-            esc[i].type = INPUT_KEYBOARD;
-            esc[i].ki.wVk = VK_ESCAPE;
-            esc[i].ki.dwFlags = i ? KEYEVENTF_KEYUP : 0;
-        }
-        SendInput(2, esc, sizeof(INPUT));
+        SendKeys({VK_ESCAPE, -VK_ESCAPE});
         if (!Until(Deadline(10), 100, [&] { return !IsWindowVisible(menu); })) return Fail("the menu stays open");
         if (!saved) return Fail("menu not saved");
     } else if (cmd == "drop") {
@@ -685,15 +687,7 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
         OleUninitialize();
     } else if (cmd == "drag") {
         const POINT p = point();
-        if (!SendMouse(0, p)) return 1;
-        Sleep(200);
-        if (!SendMouse(MOUSEEVENTF_LEFTDOWN, p)) return 1;
-        bool sent = true;
-        for (int i = 1; i <= 10 && sent; ++i) {
-            Sleep(60);
-            sent = SendMouse(0, POINT{p.x + i * 3, p.y + i * 2});
-        }
-        sent = sent && SendMouse(0, p);
+        bool sent = PressAndMove(p, 30, 20, nullptr) && SendMouse(0, p);
         // While a drag runs, its own tracking window, outside the viewer's
         // window, holds the pointer.
         HWND holder = nullptr;
@@ -704,10 +698,7 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
         std::printf("capture=%s\n", holder ? ClassOf(holder).c_str() : "none");
         std::fflush(stdout);
         // Released even after a failure: a held button would spoil the steps after.
-        if (!SendMouse(MOUSEEVENTF_LEFTUP, p) || !sent) return 1;
-        // Done once the drag (or the press) has let the pointer go.
-        if (!Until(Deadline(10), 20, [&] { return !ThreadInfo(w).hwndCapture; }))
-            return Fail("the pointer is still held after the release");
+        if (!SendMouse(MOUSEEVENTF_LEFTUP, p) || !sent || !LetGo(w)) return 1;
     } else if (cmd == "click") {
         const POINT p = point();
         SendMouse(0, p);
@@ -728,7 +719,7 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
         // messages leave alone.
         SetForegroundWindow(w);
         Sleep(200);
-        const bool sent = SendCtrlKey(static_cast<WORD>(KeyCode(a.S(3))));
+        const bool sent = SendCtrlKey(KeyCode(a.S(3)));
         Sleep(150);
         if (!sent) return Fail("keys not sent (error %lu)", static_cast<unsigned long>(GetLastError()));
     } else if (cmd == "pointer") {
@@ -739,34 +730,24 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
         const POINT p = point();
         const bool ctrl = !std::strcmp(a.S(6), "ctrl");
         Sleep(200);
-        if (!SendMouse(0, p) || (ctrl && !SendCtrl(true))) return 1;
+        if (!SendMouse(0, p) || (ctrl && !SendKeys({VK_CONTROL}))) return 1;
         INPUT in{};
         in.type = INPUT_MOUSE;
         in.mi.mouseData = static_cast<DWORD>(a.I(5));
         in.mi.dwFlags = MOUSEEVENTF_WHEEL;
         const bool sent = SendInput(1, &in, sizeof in) == 1;
         Sleep(100);
-        if (ctrl) SendCtrl(false);
+        if (ctrl) SendKeys({-VK_CONTROL});
         Sleep(100);
         if (!sent) return Fail("wheel not sent (error %lu)", static_cast<unsigned long>(GetLastError()));
     } else if (cmd == "pan") {
         const POINT p = point();
-        if (!SendMouse(0, p)) return 1;
-        Sleep(200);
-        if (!SendMouse(MOUSEEVENTF_LEFTDOWN, p)) return 1;
-        bool sent = true;
         HCURSOR cursor = nullptr;
-        for (int i = 1; i <= 10 && sent; ++i) {
-            Sleep(50);
-            sent = SendMouse(0, POINT{p.x + a.I(5) * i / 10, p.y + a.I(6) * i / 10});
-            if (i == 5) cursor = CursorNow();
-        }
+        const bool sent = PressAndMove(p, a.I(5), a.I(6), &cursor);
         Sleep(100);
         std::printf("cursor=%p\n", static_cast<void*>(cursor));
         std::fflush(stdout);
-        if (!SendMouse(MOUSEEVENTF_LEFTUP, POINT{p.x + a.I(5), p.y + a.I(6)}) || !sent) return 1;
-        if (!Until(Deadline(10), 20, [&] { return !ThreadInfo(w).hwndCapture; }))
-            return Fail("the pointer is still held after the release");
+        if (!SendMouse(MOUSEEVENTF_LEFTUP, POINT{p.x + a.I(5), p.y + a.I(6)}) || !sent || !LetGo(w)) return 1;
     } else {  // thumbs, thumbsend, stopthumbs
         RemoteView view(w);
         if (!view.Ok()) return Fail("no thumbnail view to read");
