@@ -10,7 +10,7 @@ using namespace vstest;
 
 namespace {
 
-void Put16(Bytes& b, uint32_t v) { b.insert(b.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}); }
+void Put16(Bytes& b, uint32_t v) { b.push_back(static_cast<uint8_t>(v)), b.push_back(static_cast<uint8_t>(v >> 8)); }
 void Put32(Bytes& b, uint32_t v) { Put16(b, v), Put16(b, v >> 16); }
 Bytes Words(std::initializer_list<uint32_t> v, bool wide = false) {
     Bytes b;
@@ -53,13 +53,8 @@ Bytes BuildBmp(const BmpLayout& s) {
 Bytes Rows24(const Bytes& rgb, uint32_t w, uint32_t h, bool topDown = false) {
     const uint32_t row = (w * 3 + 3) & ~3u;
     Bytes out(static_cast<size_t>(row) * h, 0);
-    for (uint32_t y = 0; y < h; ++y) {
-        for (uint32_t x = 0; x < w; ++x) {
-            const uint8_t* p = &rgb[(y * w + x) * 3];
-            uint8_t* q = &out[(topDown ? y : h - 1 - y) * row + x * 3];
-            q[0] = p[2], q[1] = p[1], q[2] = p[0];
-        }
-    }
+    for (uint32_t i = 0; i < w * h * 3; ++i)
+        out[(topDown ? i / 3 / w : h - 1 - i / 3 / w) * row + i / 3 % w * 3 + 2 - i % 3] = rgb[i];
     return out;
 }
 
@@ -77,10 +72,7 @@ Bytes Write(const uint8_t* image, uint32_t w, uint32_t h, uint32_t bits, uint32_
     }, returned);
 }
 
-Bytes Patched(Bytes file, size_t at, uint8_t value) {
-    file[at] = value;
-    return file;
-}
+Bytes Patched(Bytes file, size_t at, uint8_t value) { file[at] = value; return file; }
 
 // A w x h file at bits, its colour table as stored, its pixel data, bit
 // field masks and header size.
@@ -201,8 +193,7 @@ TEST(BmpRead, ErrorCodes) {
     };
     struct Case { std::string what; Bytes file; uint32_t depth, error; };
     std::vector<Case> cases = {
-        {"signature", Patched(good, 1, 'A'), 24, 6},
-        {"width 0", with([](BmpLayout& v) { v.width = 0; }), 24, 6},
+        {"signature", Patched(good, 1, 'A'), 24, 6}, {"width 0", with([](BmpLayout& v) { v.width = 0; }), 24, 6},
         {"width -3", with([](BmpLayout& v) { v.width = -3; }), 24, 6},
         {"height 0", with([](BmpLayout& v) { v.height = 0; }), 24, 6},
         {"OS/2 width 0", with([](BmpLayout& v) { v.headerSize = 12, v.width = 0; }), 24, 6},
@@ -210,8 +201,7 @@ TEST(BmpRead, ErrorCodes) {
         {"not even one row", Bytes(good.begin(), good.end() - 9), 24, 3},
         {"pixel offset past the end", Patched(good, 11, 0x10), 24, 3},
         {"no run-length data", BuildBmp(Fields(3, 2, 8, 1, Table(256), {})), 24, 3},
-        {"24 bits as indexes", good, 8, 28},
-        {"24 bits as 1 bit", good, 1, 28},
+        {"24 bits as indexes", good, 8, 28}, {"24 bits as 1 bit", good, 1, 28},
         {"4 bits as 1 bit", BuildBmp(Fields(4, 1, 4, 0, Table(16), Bytes(4, 0x12))), 1, 28},
         {"16 bits as indexes", with([](BmpLayout& v) { v.bits = 16; }), 8, 28},
     };
@@ -300,9 +290,8 @@ TEST(BmpWrite, DirectColourRoundTrips) {
     for (size_t i = 1; i < img.size(); i += 2) img[i] &= 0x7F;
     ReadResult r = Read(Write(img.data(), w, h, 16, w * 2, 0, nullptr, 0), 24);
     ASSERT_TRUE(r.buf) << r.error;
-    for (size_t i = 0; i < 3u * w * h; ++i) {
+    for (size_t i = 0; i < 3u * w * h; ++i)
         ASSERT_EQ(r.buf.get()[i], ((Get16(img, i / 3 * 2) >> (10 - 5 * (i % 3))) & 31) * 255 / 31) << i;
-    }
     for (uint32_t bits : {24u, 32u}) {  // alpha kept
         img = Pattern(w, h, bits / 8, bits);
         const Bytes file = Write(img.data(), w, h, bits, w * bits / 8, 0, nullptr, 0);

@@ -16,14 +16,13 @@ namespace {
 Bytes Photo(uint32_t w, uint32_t h, uint32_t channels, uint32_t seed = 1) {
     const Bytes noise = Pattern(w, h, 1, seed);
     Bytes px(static_cast<size_t>(w) * h * channels);
-    for (uint32_t y = 0; y < h; ++y) {
+    for (uint32_t y = 0; y < h; ++y)
         for (uint32_t x = 0; x < w; ++x) {
             const size_t i = static_cast<size_t>(y) * w + x;
             const int base[4] = {int(x * 220 / w) + 16, int(y * 220 / h) + 16, int((x + y) * 110 / (w + h)) + 60,
                                  int(((x / 7 + y / 5) % 2) * 60) + 80};
             for (uint32_t c = 0; c < channels; ++c) px[i * channels + c] = uint8_t(std::clamp(base[c] + noise[i] % 9 - 4, 0, 255));
         }
-    }
     return px;
 }
 
@@ -41,9 +40,8 @@ Bytes BoxReduce(const Bytes& px, uint32_t w, uint32_t h, uint32_t n) {
     for (uint32_t o = 0; o < ow * oh * 3; ++o) {
         const uint32_t ox = o / 3 % ow, oy = o / 3 / ow;
         uint32_t sum = 0, count = 0;
-        for (uint32_t y = oy * n; y < std::min(h, oy * n + n); ++y) {
+        for (uint32_t y = oy * n; y < std::min(h, oy * n + n); ++y)
             for (uint32_t x = ox * n; x < std::min(w, ox * n + n); ++x, ++count) sum += px[(size_t(y) * w + x) * 3 + o % 3];
-        }
         out.push_back(uint8_t((sum + count / 2) / count));
     }
     return out;
@@ -453,7 +451,7 @@ TEST(JpegRegion, EqualsTheSamePartOfTheWholeDecode) {
         {"one column", 7, 0, 1, 12, false},    {"one row", 0, 5, 12, 1, true},
         {"off the right and bottom", 8, 9, 100, 100, true}, {"odd place and size", 5, 3, 17, 11, true},
     };
-    for (const File& f : files) {
+    for (const File& f : files)
         for (uint32_t den : {1u, 2u, 8u}) {
             ScaleScope scale(1, den);
             const ReadResult whole = Decode(f.data, f.depth, f.flags);
@@ -477,7 +475,6 @@ TEST(JpegRegion, EqualsTheSamePartOfTheWholeDecode) {
                 ASSERT_EQ(PlainRows(part, f.bpp, f.flags), Cut(all, W, f.bpp, r.left, r.top, cw, ch));
             }
         }
-    }
 }
 
 TEST(JpegRegion, TinyPicturesAndRefusedParts) {

@@ -169,12 +169,11 @@ TEST(OpsResize, BadArgumentsAndOutOfMemory) {
     // Short source or destination rows in every mode; 16-bit samples need
     // twice the row.
     const uint32_t strides[][3] = {{31, 16, 0}, {32, 15, 0}, {32, 32, 1}};
-    for (uint32_t mode = 0; mode <= 18; ++mode) {
+    for (uint32_t mode = 0; mode <= 18; ++mode)
         for (const auto& st : strides) {
             EXPECT_FALSE(IS40_ResizeImage(s, 8, 8, st[0], d, 4, 4, st[1], 4, mode, st[2])) << mode;
             EXPECT_EQ(IS40_GetLastError(), 5u) << mode << " " << st[0];
         }
-    }
     const Bytes big = Gradient<uint8_t>(50, 40, 3);
     for (uint32_t mode : {0u, 8u, 14u, 15u, 16u, 17u, 18u}) {
         ISSetAllocFailAfter(0);
@@ -220,7 +219,7 @@ TEST(OpsResize, BoxReductionMatchesDefinition) {
 
 TEST(OpsResize, EqualSizesCopyAndNearestTakesWholeRatios) {
     const uint32_t w = 13, h = 9, ch = 3;
-    for (uint32_t mode = 0; mode <= 18; ++mode) {
+    for (uint32_t mode = 0; mode <= 18; ++mode)
         for (uint32_t pad : {0u, 5u}) {
             const uint32_t ss = w * ch + pad, ds = w * ch + (mode % 2 ? 0 : pad);
             Bytes src = Pattern(ss, h, 1, mode + 1), dst(static_cast<size_t>(ds) * h, 0xAB);
@@ -228,8 +227,7 @@ TEST(OpsResize, EqualSizesCopyAndNearestTakesWholeRatios) {
             for (uint32_t y = 0; y < h; ++y)
                 ASSERT_EQ(0, std::memcmp(&src[y * ss], &dst[y * ds], w * ch)) << "mode " << mode << " row " << y;
         }
-    }
-    for (uint32_t c : {1u, 3u, 4u}) {
+    for (uint32_t c : {1u, 3u, 4u})
         for (const Size& z : {Size{4, 1, 2, 1}, Size{17, 11, 5, 4}, Size{3, 2, 10, 7}, Size{6000, 2, 1280, 1}}) {
             const Bytes src = Pattern(z.sw, z.sh, c, c);
             Bytes dst;
@@ -243,7 +241,6 @@ TEST(OpsResize, EqualSizesCopyAndNearestTakesWholeRatios) {
             ASSERT_TRUE(Resize(src16, z.sw, z.sh, dst16, z.dw, z.dh, c, 18));
             for (size_t k = 0; k < dst.size(); ++k) ASSERT_EQ(dst16[k], dst[k] * 257) << k;
         }
-    }
 }
 
 TEST(OpsResize, BilinearMatchesDefinition) {
@@ -285,7 +282,7 @@ TEST(OpsResize, BilinearMatchesDefinition) {
 }
 
 TEST(OpsResize, FilteredModesMatchDirectSums) {
-    for (uint32_t mode = 0; mode <= 13; ++mode) {
+    for (uint32_t mode = 0; mode <= 13; ++mode)
         for (const Size& z : {Size{23, 17, 9, 7}, Size{11, 8, 29, 19}, Size{30, 5, 12, 11}}) {
             const Bytes src = Pattern(z.sw, z.sh, 3, mode + 2);
             Bytes dst;
@@ -295,9 +292,8 @@ TEST(OpsResize, FilteredModesMatchDirectSums) {
                           return std::abs(v - FilteredRef(src, z, 3, mode, x, y, c)) <= 1;
                       }), 0) << "mode " << mode << " " << z.sw << "x" << z.sh << "->" << z.dw << "x" << z.dh;
         }
-    }
     // Flat pictures stay flat up to the edges in every mode, both ways.
-    for (uint32_t mode = 0; mode <= 18; ++mode) {
+    for (uint32_t mode = 0; mode <= 18; ++mode)
         for (const Size& z : {Size{19, 13, 47, 31}, Size{19, 13, 7, 5}}) {
             if (mode == 14 && z.dw > z.sw) continue;
             auto flat = [](int, int, int c) { return c == 3 ? 255 : 30 + 50 * c; };
@@ -308,7 +304,6 @@ TEST(OpsResize, FilteredModesMatchDirectSums) {
             ASSERT_TRUE(Resize(Words(z.sw * z.sh * 3, 40000), z.sw, z.sh, d16, z.dw, z.dh, 3, mode)) << mode;
             for (uint16_t v : d16) ASSERT_EQ(v, 40000) << "16-bit mode " << mode;
         }
-    }
 }
 
 TEST(OpsResize, AreaAndCubicModes) {
@@ -343,7 +338,7 @@ TEST(OpsResize, AreaAndCubicModes) {
 
 TEST(OpsRotate, EveryPixelLandsWhereTheDefinitionSays) {
     // More than one tile each way; 16-bit samples move as whole pixels.
-    for (uint32_t flags : {0u, 0x200u}) {
+    for (uint32_t flags : {0u, 0x200u})
         for (uint32_t ch : {1u, 3u, 4u}) {
             const uint32_t w = 131, h = 70, pb = flags ? 2 * ch : ch;
             const Bytes src = Pattern(w, h, pb, pb);
@@ -359,7 +354,6 @@ TEST(OpsRotate, EveryPixelLandsWhereTheDefinitionSays) {
                 EXPECT_TRUE(out == want) << "rotation " << rot << " bytes " << pb;
             }
         }
-    }
 }
 
 TEST(OpsRotate, BadArguments) {
@@ -374,9 +368,8 @@ TEST(OpsRotate, BadArguments) {
         {a.data(), 4, 4, 4, a.data(), 4, 1, 1, 0},
         {a.data(), 4, 4, 4, a.data() + 15, 4, 0, 1, 0},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_FAILS_WITH(IS40_QuickRotateImage(c.s, c.w, c.h, c.ss, c.d, c.ds, c.rotation, c.bpp, c.flags), 5);
-    }
     EXPECT_TRUE(IS40_QuickRotateImage(a.data(), 4, 4, 4, a.data() + 16, 4, 0, 1, 0));
     EXPECT_EQ(IS40_GetLastError(), 0u);
 }
@@ -391,10 +384,10 @@ TEST(OpsFill, ClippedRectanglesInEveryLayout) {
                  {{5, 5, 5, 9}, 0, 0, 0, 0},         {{8, 8, 2, 2}, 0, 0, 0, 0},
                  {{20, 0, 30, 10}, 0, 0, 0, 0},      {{0, -9, 10, 0}, 0, 0, 0, 0},
                  {{INT32_MIN, INT32_MIN, INT32_MIN + 1, INT32_MAX}, 0, 0, 0, 0}};
-    for (const auto& r : rects) {
-        for (uint32_t bpp : {1u, 3u, 4u}) {
-            for (uint32_t colour : {0x80FFFFFFu, 0x00FFFFFFu, 0x44332211u}) {
-                for (uint32_t flags : {0u, 1u}) {
+    for (const auto& r : rects)
+        for (uint32_t bpp : {1u, 3u, 4u})
+            for (uint32_t colour : {0x80FFFFFFu, 0x00FFFFFFu, 0x44332211u})
+                for (uint32_t flags : {0u, 1u})
                     for (uint32_t pad : {0u, 3u}) {
                         const uint32_t stride = w * bpp + pad;
                         Bytes img(stride * h, 0xCD), want = img;
@@ -407,10 +400,6 @@ TEST(OpsFill, ClippedRectanglesInEveryLayout) {
                             for (int x = r.x0; x < r.x1; ++x) std::copy(px, px + bpp, &want[y * stride + x * bpp]);
                         ASSERT_EQ(img, want) << "bpp " << bpp << " pad " << pad << " flags " << flags;
                     }
-                }
-            }
-        }
-    }
     Bytes img(10 * 10 * 3, 0x77);
     ISRect r = {0, 0, 1, 1};
     EXPECT_FAILS_WITH(IS40_FillSolidRect(nullptr, 10, 10, 3, 30, &r, 0, 0), 5);
@@ -436,7 +425,7 @@ TEST(OpsOverlay, EveryModeAtEveryOpacityAndPlace) {
     // Opacity is limited to 0 ... 1: 7.5 is 1 and -3 is 0.
     for (double opacity : {1.0, 0.5, 0.3, 0.999, 0.001, 0.0, 7.5, -3.0}) {
         const double a = std::min(1.0, std::max(0.0, opacity));
-        for (const auto& m : modes) {
+        for (const auto& m : modes)
             for (const auto& at : places) {
                 Bytes dst = Pattern(dw, dh, ch, m.mode + 1);
                 const Bytes ovl = Pattern(ow, oh, ch, m.mode + 100);
@@ -457,7 +446,6 @@ TEST(OpsOverlay, EveryModeAtEveryOpacityAndPlace) {
                 EXPECT_EQ(dst, want) << "mode " << m.mode << " opacity " << opacity << " at " << at.first << ","
                                      << at.second;
             }
-        }
     }
     // 16-bit samples: a quarter of the overlay at (2, 1) over the rest.
     Words d16 = Sampled<uint16_t>(6, 4, 3, [](int x, int y, int c) { return 1000 * (18 * y + 3 * x + c) + 7; });

@@ -38,12 +38,10 @@ Bytes PcxHeader(const PcxFields& s) {
     Bytes h(128, 0);
     const uint32_t bpl = s.bytesPerLine ? s.bytesPerLine : (((s.width * s.bitsPerPlane + 7) / 8 + 1) & ~1u);
     h[0] = 10, h[1] = s.version, h[2] = s.encoding, h[3] = s.bitsPerPlane;
-    ISPut16LE(&h[8], static_cast<uint16_t>(s.width - 1));
-    ISPut16LE(&h[10], static_cast<uint16_t>(s.height - 1));
+    ISPut16LE(&h[8], static_cast<uint16_t>(s.width - 1)), ISPut16LE(&h[10], static_cast<uint16_t>(s.height - 1));
     std::memcpy(&h[16], s.palette16, 48);
-    h[65] = s.planes;
+    h[65] = s.planes, h[68] = s.paletteInfo;
     ISPut16LE(&h[66], static_cast<uint16_t>(bpl));
-    h[68] = s.paletteInfo;
     return h;
 }
 
@@ -68,11 +66,7 @@ TEST(PcxRead, ErrorCodes) {
     s.width = 10, s.height = 2;
     const Bytes good = BuildPcx(s, Bytes(20, 7));
     ASSERT_TRUE(ReadPcx(good, 24).buf);
-    auto patched = [&](size_t at, uint8_t value) {
-        Bytes f = good;
-        f[at] = value;
-        return f;
-    };
+    auto patched = [&](size_t at, uint8_t value) { Bytes f = good; f[at] = value; return f; };
     Bytes empties = PcxHeader(s);  // empty runs and no data: a read error, not a hang
     for (int i = 0; i < 5000; ++i) empties.insert(empties.end(), {0xC0, 0x12});
     PcxFields rgb, grey, planar16, huge, big;
@@ -85,12 +79,9 @@ TEST(PcxRead, ErrorCodes) {
     std::vector<Case> cases = {
         {"manufacturer", patched(0, 11), 24, IS_ERR_NOT_PCX},
         {"bytes per line below the width", patched(66, 9), 24, IS_ERR_NOT_PCX},
-        {"xmin past xmax", patched(4, 20), 24, IS_ERR_NOT_PCX},
-        {"no planes", patched(65, 0), 24, IS_ERR_NOT_PCX},
-        {"40 bits a pixel", patched(65, 5), 24, IS_ERR_NOT_PCX},
-        {"3 bits a plane", patched(3, 3), 24, IS_ERR_VARIANT},
-        {"empty runs", empties, 8, IS_ERR_READ},
-        {"run cut off", Cat(PcxHeader(s), {0xC3}), 8, IS_ERR_READ},
+        {"xmin past xmax", patched(4, 20), 24, IS_ERR_NOT_PCX}, {"no planes", patched(65, 0), 24, IS_ERR_NOT_PCX},
+        {"40 bits a pixel", patched(65, 5), 24, IS_ERR_NOT_PCX}, {"3 bits a plane", patched(3, 3), 24, IS_ERR_VARIANT},
+        {"empty runs", empties, 8, IS_ERR_READ}, {"run cut off", Cat(PcxHeader(s), {0xC3}), 8, IS_ERR_READ},
         {"24 bits as indexes", BuildPcx(rgb, Bytes(6, 1)), 8, IS_ERR_DEPTH},
         {"24 bits as 1 bit", BuildPcx(rgb, Bytes(6, 1)), 1, IS_ERR_DEPTH},
         {"8 bits as 1 bit", BuildPcx(grey, {1, 2}), 1, IS_ERR_DEPTH},
@@ -168,9 +159,8 @@ TEST(PcxRead, VariantsOtherProgramsWrite) {
     tail[0] = 0x0C, noMark = tail, noMark[0] = 0x0B;
     const Bytes grey = {7, 7, 7, 200, 200, 200};
     EXPECT_EQ(ReadPcx(BuildPcx(p, {7, 200}, tail), 24).Data(6), (Bytes{tail[22], tail[23], tail[24], tail[601], tail[602], tail[603]}));
-    for (const Bytes& file : {BuildPcx(p, {7, 200}, noMark), BuildPcx(v3, {7, 200}, tail), BuildPcx(p, {7, 200})}) {
+    for (const Bytes& file : {BuildPcx(p, {7, 200}, noMark), BuildPcx(v3, {7, 200}, tail), BuildPcx(p, {7, 200})})
         EXPECT_EQ(ReadPcx(file, 24).Data(6), grey);
-    }
 }
 
 TEST(PcxRead, ScanLineDecoding) {

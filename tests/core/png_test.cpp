@@ -13,51 +13,40 @@ using namespace vstest;
 namespace {
 
 uint32_t Be32(const uint8_t* p) { return (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3]; }
-void PutBe32(Bytes& b, uint32_t v) {
-    for (int i = 3; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
+void PutBe32(Bytes& b, uint32_t v) { for (int i = 3; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i))); }
 
 // Payload of the first chunk of a type, or null.
 const uint8_t* Find(const Bytes& png, const char* type, uint32_t* length = nullptr) {
-    for (size_t at = 8; at + 12 <= png.size(); at += 12 + Be32(&png[at])) {
+    for (size_t at = 8; at + 12 <= png.size(); at += 12 + Be32(&png[at]))
         if (std::memcmp(&png[at + 4], type, 4) == 0) {
             if (length) *length = Be32(&png[at]);
             return &png[at + 8];
         }
-    }
     return nullptr;
 }
 
-Bytes MakeChunk(const std::string& type, const Bytes& data) {
-    Bytes c;
-    PutBe32(c, static_cast<uint32_t>(data.size()));
-    c.insert(c.end(), type.begin(), type.end());
-    c.insert(c.end(), data.begin(), data.end());
-    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(type.data()), 4);
-    if (!data.empty()) crc = crc32(crc, data.data(), static_cast<uInt>(data.size()));
-    PutBe32(c, static_cast<uint32_t>(crc));
-    return c;
+// Length, type, data and the CRC of type and data.
+Bytes MakeChunk(const char* type, const Bytes& data) {
+    Bytes length, body = Cat(Bytes(type, type + 4), data);
+    PutBe32(length, static_cast<uint32_t>(data.size()));
+    PutBe32(body, static_cast<uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size()))));
+    return Cat(length, body);
 }
 
 // A PNG from its IHDR values and raw (filtered) scan-line data, with extra
 // chunks before IDAT.
 Bytes BuildPng(uint32_t w, uint32_t h, uint8_t bitDepth, uint8_t colourType, const Bytes& raw,
                const std::vector<Bytes>& extra = {}) {
-    Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     Bytes ihdr;
-    PutBe32(ihdr, w);
-    PutBe32(ihdr, h);
+    PutBe32(ihdr, w), PutBe32(ihdr, h);
     ihdr.insert(ihdr.end(), {bitDepth, colourType, 0, 0, 0});
-    std::vector<Bytes> chunks = {MakeChunk("IHDR", ihdr)};
-    chunks.insert(chunks.end(), extra.begin(), extra.end());
+    Bytes png = Cat({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, MakeChunk("IHDR", ihdr));
+    for (const Bytes& c : extra) png = Cat(png, c);
     uLongf zlen = compressBound(static_cast<uLong>(raw.size()));
     Bytes z(zlen);
     compress2(z.data(), &zlen, raw.data(), static_cast<uLong>(raw.size()), 9);
     z.resize(zlen);
-    chunks.push_back(MakeChunk("IDAT", z));
-    chunks.push_back(MakeChunk("IEND", {}));
-    for (const Bytes& c : chunks) png.insert(png.end(), c.begin(), c.end());
-    return png;
+    return Cat(Cat(png, MakeChunk("IDAT", z)), MakeChunk("IEND", {}));
 }
 
 ReadResult Read(const Bytes& file, uint32_t depth, uint32_t flags = 0) { return ReadWith(IS40_ReadPNG, file, depth, flags); }

@@ -24,9 +24,7 @@ Bytes ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const Bytes& data);
 
 // Owns a library buffer.
-struct LibFree {
-    void operator()(uint8_t* p) const { IS40_GlobalFree(p); }
-};
+struct LibFree { void operator()(uint8_t* p) const { IS40_GlobalFree(p); } };
 using LibBuffer = std::unique_ptr<uint8_t, LibFree>;
 
 // A reader's outcome: its buffer, the size it reported, its error code,
@@ -56,8 +54,7 @@ auto WithMemorySource(const Bytes& data, Fn fn) -> decltype(fn(ISHANDLE())) {
 
 // Writes through a file destination made by fn, returns the file's bytes;
 // IS40_GetLastError still tells fn's outcome.
-Bytes WriteToBytes(const std::string& name, const std::function<uint32_t(ISHANDLE)>& fn,
-                   uint32_t* returned = nullptr);
+Bytes WriteToBytes(const std::string& name, const std::function<uint32_t(ISHANDLE)>& fn, uint32_t* returned = nullptr);
 
 // Little-endian fields of a file image.
 inline uint32_t Get16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
@@ -144,11 +141,7 @@ Bytes PatternRgba(uint32_t width, uint32_t height, uint32_t seed = 1);
 // n palette entries B, G, R, then `fourth` (opaque alpha, or reserved 0).
 Bytes PatternPalette(uint32_t n, uint8_t fourth, uint32_t seed = 5);
 
-
-inline Bytes Cat(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+inline Bytes Cat(Bytes a, const Bytes& b) { a.insert(a.end(), b.begin(), b.end()); return a; }
 
 // n indexes through a B, G, R, reserved palette to R, G, B, with A 255 at depth 32.
 inline Bytes ThroughPalette(const uint8_t* index, size_t n, const uint8_t* palette, uint32_t depth = 24) {
@@ -189,10 +182,7 @@ uint32_t ReadError(FormatReader reader, const Bytes& file, uint32_t depth, uint3
 }  // namespace vstest
 
 // The call failed (false or null) and left the given last error.
-#define EXPECT_FAILS_WITH(call, code)                                                    \
-    do {                                                                                 \
-        EXPECT_FALSE(call) << #call;                                                     \
-        EXPECT_EQ(IS40_GetLastError(), static_cast<uint32_t>(code)) << #call;            \
-    } while (0)
+#define EXPECT_FAILS_WITH(call, code) \
+    do { EXPECT_FALSE(call) << #call; EXPECT_EQ(IS40_GetLastError(), static_cast<uint32_t>(code)) << #call; } while (0)
 
 #endif

@@ -140,8 +140,7 @@ TEST(TgaRead, ErrorCodes) {
         {"short colour map", Tga(Mapped(1, 4, 8, 0, 256, 24), Bytes(700, 0)), 24, 0, IS_ERR_READ},
         {"packets stop early", Tga(packets, Cat(Bytes(768, 0), {0x87, 1})), 24, 0, IS_ERR_READ},
         {"packet header without pixel", Tga(packets, Cat(Bytes(768, 0), {0x87, 1, 0x87})), 24, 0, IS_ERR_READ},
-        {"true colour as indexes", one, 8, 0, IS_ERR_DEPTH},
-        {"8-bit DIB", one, 8, IS_READ_DIB, IS_ERR_PARAM},
+        {"true colour as indexes", one, 8, 0, IS_ERR_DEPTH}, {"8-bit DIB", one, 8, IS_READ_DIB, IS_ERR_PARAM},
         {"padded DIB", one, 24, IS_READ_DIB | IS_READ_PAD_BGR, IS_ERR_PARAM},
         {"huge", Tga(Fields(60000, 60000, 2, 24), Bytes(64, 0x7F)), 32, 0, IS_ERR_MEMORY},
         {"huge, run-length coded", Tga(Fields(60000, 60000, 10, 24), Bytes(64, 0x7F)), 32, 0, IS_ERR_MEMORY},
@@ -187,8 +186,7 @@ TEST(TgaDims, ReportsHeaderAndErrors) {
     const Bytes head = Header(Fields(300, 2, 3, 8));
     struct Case { Bytes file; uint32_t error, bits; } cases[] = {
         {Header(Fields(300, 2, 10, 32)), 0, 32},  // no pixel data needed
-        {Header(Fields(300, 2, 10, 40)), IS_ERR_TGA_TYPE, 0},
-        {Header(Fields(300, 2, 5, 8)), IS_ERR_TGA_TYPE, 0},
+        {Header(Fields(300, 2, 10, 40)), IS_ERR_TGA_TYPE, 0}, {Header(Fields(300, 2, 5, 8)), IS_ERR_TGA_TYPE, 0},
         {Bytes(head.begin(), head.begin() + 10), IS_ERR_READ, 0},
     };
     for (const Case& c : cases) {

@@ -32,28 +32,20 @@ Bytes MakeTiff(const std::vector<RawPage>& pages) {
     EXPECT_NE(t, nullptr);
     if (!t) return {};
     for (const RawPage& p : pages) {
-        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, p.w);
-        TIFFSetField(t, TIFFTAG_IMAGELENGTH, p.h);
-        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, p.spp);
-        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, p.bps);
-        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, p.photometric);
-        TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 2u);
+        const uint32_t tags[][2] = {{TIFFTAG_IMAGEWIDTH, p.w}, {TIFFTAG_IMAGELENGTH, p.h},
+            {TIFFTAG_SAMPLESPERPIXEL, p.spp}, {TIFFTAG_BITSPERSAMPLE, p.bps}, {TIFFTAG_PHOTOMETRIC, p.photometric},
+            {TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG}, {TIFFTAG_ROWSPERSTRIP, 2}};
+        for (const auto& tag : tags) TIFFSetField(t, tag[0], tag[1]);
         if (p.orientation) TIFFSetField(t, TIFFTAG_ORIENTATION, p.orientation);
         if (!p.map.empty()) {
             const size_t n = p.map.size() / 3;
             TIFFSetField(t, TIFFTAG_COLORMAP, p.map.data(), p.map.data() + n, p.map.data() + 2 * n);
         }
-        if (p.xRes > 0) {
-            TIFFSetField(t, TIFFTAG_XRESOLUTION, p.xRes);
-            TIFFSetField(t, TIFFTAG_YRESOLUTION, p.yRes);
-        }
+        if (p.xRes > 0) TIFFSetField(t, TIFFTAG_XRESOLUTION, p.xRes), TIFFSetField(t, TIFFTAG_YRESOLUTION, p.yRes);
         if (p.unit) TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, p.unit);
         const size_t line = (static_cast<size_t>(p.w) * p.spp * p.bps + 7) / 8;
-        for (uint32_t y = 0; y < p.h; ++y) {
-            Bytes row(p.data.begin() + static_cast<std::ptrdiff_t>(y * line), p.data.begin() + static_cast<std::ptrdiff_t>((y + 1) * line));
-            TIFFWriteScanline(t, row.data(), y, 0);
-        }
+        for (uint32_t y = 0; y < p.h; ++y)
+            TIFFWriteScanline(t, Bytes(&p.data[y * line], &p.data[y * line] + line).data(), y, 0);
         TIFFWriteDirectory(t);
     }
     TIFFClose(t);
@@ -78,10 +70,7 @@ Bytes BuildTiff(std::vector<Entry> entries, const Bytes& data) {
     put(static_cast<uint32_t>(entries.size()), 2);
     for (Entry e : entries) {
         if (e.tag == 273 || e.tag == 324) e.value = 8 + 2 + 12 * static_cast<uint32_t>(entries.size()) + 4;
-        put(e.tag, 2);
-        put(e.type, 2);
-        put(e.count, 4);
-        put(e.value, 4);  // a SHORT value sits in the low half, little-endian
+        put(e.tag, 2), put(e.type, 2), put(e.count, 4), put(e.value, 4);  // a SHORT value sits in the low half
     }
     put(0, 4);
     return Cat(out, data);
@@ -184,7 +173,7 @@ TEST(TiffRoundTrip, IndexedGreyAndCmyk) {
     const uint32_t w = 21, h = 13;
     const Bytes pal = PatternPalette(256, 0), pal16 = PatternPalette(16, 0, 9);
     const Bytes idx = Pattern(w, h, 1, 7), nibbles = Pattern((w + 1) / 2, h, 1, 8);
-    for (uint32_t compression : {1u, 5u, 8u, 32773u}) {
+    for (uint32_t compression : {1u, 5u, 8u, 32773u})
         for (uint32_t tiles : {0u, 0x80u}) {
             SCOPED_TRACE("compression " + std::to_string(compression) + " flags " + std::to_string(tiles));
             const Bytes file = Write(idx, w, h, 8, compression, tiles, pal.data());
@@ -201,7 +190,6 @@ TEST(TiffRoundTrip, IndexedGreyAndCmyk) {
             }
             EXPECT_EQ(Bytes(r.palette.begin(), r.palette.begin() + 68), Cat(pal16, Bytes(pal16.begin(), pal16.begin() + 4)));
         }
-    }
 
     // 1 bit: black and white become bilevel grey, so the fax schemes apply;
     // any other two-entry palette stays a palette and fax becomes none.
