@@ -1,5 +1,4 @@
-// Files other programs write, decoded the way those programs show them, and
-// the layouts every reader shares.
+// Files other programs write, decoded the way those programs show them, and the layouts every reader shares.
 #include "codec/IS40.h"
 #include "codec/IS40jpeg.h"
 #include "codec/IS40pngtiff.h"
@@ -37,9 +36,8 @@ Bytes PngWithChunkAfterHeader(Bytes png, const char* type, const Bytes& data) {
 
 }  // namespace
 
-// Translucent pixels read without alpha come over black, blended with the
-// values as stored, as every viewer does, whatever gAMA or sRGB say; 16-bit
-// samples scale plainly. TIFF's premultiplied samples come out the same.
+// Translucent pixels read without alpha come over black, blended with the values as stored, as every viewer does,
+// whatever gAMA or sRGB say; 16-bit samples scale plainly. TIFF's premultiplied samples come out the same.
 TEST(ReaderAgreement, TranslucentPixelsAt24BitsComeOverBlack) {
     const Bytes rgba = {200, 100, 50, 128, 255, 255, 255, 64, 30, 60, 90, 255, 0, 255, 0, 0};
     const Bytes gamma = WriteToBytes("g.png", [&](ISHANDLE d) {
@@ -62,9 +60,8 @@ TEST(ReaderAgreement, TranslucentPixelsAt24BitsComeOverBlack) {
     }
 }
 
-// A 256-colour PCX whose palette is cut off is refused, not shown in
-// invented colours; a grey one needs none. A 1-bit PCX reads back in the
-// colours it was written with.
+// A 256-colour PCX whose palette is cut off is refused, not shown in invented colours; a grey one needs none. A 1-bit
+// PCX reads back in the colours it was written with.
 TEST(ReaderAgreement, PcxPalettes) {
     const Bytes indexes = {0, 1, 2, 3};
     Bytes palette(1024, 0);
@@ -117,9 +114,8 @@ TEST(ReaderAgreement, TiffDecodedWithWarningsOnly) {
     }
 }
 
-// B, G, R rows padded to 4 bytes, and packed DIBs: bottom-up, the resolution
-// in pixels per metre, indexes with their colour table; both hold the
-// picture the plain 24-bit read gives.
+// B, G, R rows padded to 4 bytes, and packed DIBs: bottom-up, the resolution in pixels per metre, indexes with their
+// colour table; both hold the picture the plain 24-bit read gives.
 TEST(ReaderAgreement, PaddedRowsAndPackedDibs) {
     const uint32_t w = 3, h = 2, row = 12, any = ~0u;
     const Bytes rgb = Pattern(w, h, 3, 14), rgba = Pattern(w, h, 4, 5), grey = Pattern(w, h, 1, 6), cmyk = Pattern(w, h, 4, 7);
@@ -204,9 +200,8 @@ TEST(WriterAgreement, RowOrderPixelOrderAndStride) {
     }
 }
 
-// Files ImageMagick writes, in each variant of each format it writes, read
-// here as it decodes them itself (turned by their orientation tag); palette
-// files also through their palette at 8 bits.
+// Files ImageMagick writes, in each variant of each format it writes, read here as it decodes them itself (turned by
+// their orientation tag); palette files also through their palette at 8 bits.
 TEST(ReaderAgreement, ImageMagickFilesReadAsItShowsThem) {
     REQUIRE_MAGICK();
     const uint32_t w = 37, h = 23;
@@ -215,9 +210,8 @@ TEST(ReaderAgreement, ImageMagickFilesReadAsItShowsThem) {
     Bytes few(rgb.size()), fewAlpha;
     for (size_t i = 0; i < few.size(); ++i) few[i] = static_cast<uint8_t>((rgb[i] & 0xC0) | 0x15);
     for (size_t i = 0; i < few.size(); i += 3) fewAlpha.insert(fewAlpha.end(), {few[i], few[i + 1], few[i + 2], uint8_t(i % 15 ? 255 : 0)});
-    // slack: largest difference; -1: colour stored premultiplied, so its error
-    // grows as alpha shrinks; -2: lossy, a mean difference below 2.
-    // The reader is the one of the name's extension.
+    // slack: largest difference; -1: colour stored premultiplied, so its error grows as alpha shrinks; -2: lossy, a
+    // mean difference below 2. The reader is the one of the name's extension.
     struct Case { const Bytes& src; const char *options, *format, *name; int slack; bool indexed = false; } cases[] = {
         {rgb, "", "BMP3", "24.bmp", 0}, {few, "-type Palette -compress None", "BMP3", "8.bmp", 0, true},
         {few, "-type Palette -compress RLE", "BMP3", "rle.bmp", 0, true},

@@ -74,8 +74,7 @@ Bytes Write(const uint8_t* image, uint32_t w, uint32_t h, uint32_t bits, uint32_
 
 Bytes Patched(Bytes file, size_t at, uint8_t value) { file[at] = value; return file; }
 
-// A w x h file at bits, its colour table as stored, its pixel data, bit
-// field masks and header size.
+// A w x h file at bits, its colour table as stored, its pixel data, bit field masks and header size.
 BmpLayout Fields(int32_t w, int32_t h, uint32_t bits, uint32_t compression, Bytes table, Bytes pixels,
              std::vector<uint32_t> masks = {}, uint32_t headerSize = 40) {
     BmpLayout s;
@@ -167,8 +166,7 @@ TEST(BmpRead, IndexedAndRunLengthFiles) {
         EXPECT_EQ(r.error, c.error) << c.what;
         EXPECT_EQ(r.Data(c.indexes.size()), c.indexes) << c.what;
         EXPECT_EQ(Bytes(r.palette.begin(), r.palette.begin() + c.paletteHead.size()), c.paletteHead) << c.what;
-        // Colour reads go through the same palette; pixels a run-length
-        // stream skips stay zero, alpha included.
+        // Colour reads go through the same palette; pixels a run-length stream skips stay zero, alpha included.
         for (uint32_t depth : {24u, 32u}) {
             if (depth == 32 && c.layout.compression) continue;
             ReadResult rc = Read(file, depth);
@@ -239,22 +237,19 @@ TEST(BmpRead, TruncatedPixelDataKeepsWhatArrived) {
 
 TEST(BmpRead, HugeHeadersFailWithoutAllocating) {
     struct { uint32_t bits, compression; } kinds[] = {{24, 0}, {8, 0}, {8, 1}, {4, 2}, {32, 3}, {1, 0}};
-    for (auto k : kinds)
-        for (int32_t height : {60000, -60000, 0x7FFFFFFF, static_cast<int32_t>(0x80000000u)}) {
-            BmpLayout s = Fields(60000, height, k.bits, k.compression, k.bits <= 8 ? Table(1u << k.bits) : Bytes(), Bytes(64, 0));
-            if (k.compression == 3) s.masks = {0xFF0000, 0xFF00, 0xFF};
-            for (uint32_t depth : {24u, 32u, 8u})
-                for (uint32_t flags : {0u, 2u}) {
-                    if (depth == 8 && k.bits > 8) continue;
-                    const uint32_t err = ReadError(IS40_ReadBMP, BuildBmp(s), depth, flags);
-                    EXPECT_TRUE(err == 1 || err == 6 || (k.bits == 1 && err == 3)) << k.bits << " bits, " << height << ": " << err;
-                }
+    for (auto k : kinds) for (int32_t height : {60000, -60000, 0x7FFFFFFF, static_cast<int32_t>(0x80000000u)}) {
+        BmpLayout s = Fields(60000, height, k.bits, k.compression, k.bits <= 8 ? Table(1u << k.bits) : Bytes(), Bytes(64, 0));
+        if (k.compression == 3) s.masks = {0xFF0000, 0xFF00, 0xFF};
+        for (uint32_t depth : {24u, 32u, 8u}) for (uint32_t flags : {0u, 2u}) {
+            if (depth == 8 && k.bits > 8) continue;
+            const uint32_t err = ReadError(IS40_ReadBMP, BuildBmp(s), depth, flags);
+            EXPECT_TRUE(err == 1 || err == 6 || (k.bits == 1 && err == 3)) << k.bits << " bits, " << height << ": " << err;
         }
-    // Plausible sizes the data cannot fill are refused before allocating, so
-    // with allocation disabled, or in a child whose address space cannot take
-    // the picture, the error is still 3: RLE4 of 8 x 33554435 pixels in a few
-    // bytes (the escapes could end it early, but no picture of a gigabyte is
-    // made of them), RLE8 likewise, one row of 10000, not even one row.
+    }
+    // Plausible sizes the data cannot fill are refused before allocating, so with allocation disabled, or in a child
+    // whose address space cannot take the picture, the error is still 3: RLE4 of 8 x 33554435 pixels in a few bytes
+    // (the escapes could end it early, but no picture of a gigabyte is made of them), RLE8 likewise, one row of 10000,
+    // not even one row.
     const BmpLayout plausible[] = {Fields(8, 0x02000003, 4, 2, Table(16), {0, 1, 0, 0}), Fields(20000, 20000, 8, 1, Table(256), {255, 1, 255, 2, 0, 1}),
                                  Fields(4000, 10000, 24, 0, {}, Bytes(12000, 0x40)), Fields(20000, 20000, 24, 0, {}, Bytes(100, 0))};
     for (const BmpLayout& s : plausible) {
@@ -342,8 +337,7 @@ TEST(BmpWrite, LayoutFlags) {
     for (size_t i = 0; i < bgra.size(); i += 4) std::swap(bgra[i], bgra[i + 2]);
     EXPECT_EQ(Write(bgra.data(), w, h, 32, w * 4, 0, nullptr, 8), Write(rgba.data(), w, h, 32, w * 4, 0, nullptr, 0));
 
-    // Flag 2: a packed DIB written as it is (DIBs with a colour table are
-    // written back in the reader agreement test).
+    // Flag 2: a packed DIB written as it is (DIBs with a colour table are written back in the reader agreement test).
     ReadResult r = Read(expected, 24, 2);
     ASSERT_TRUE(r.buf);
     uint32_t ret = 0;

@@ -146,8 +146,7 @@ TEST(GenericRead, HostileAndUnsupportedFilesAndPnmDepthRules) {
         EXPECT_EQ(GenericError(c.file), c.error) << c.what;
         EXPECT_EQ(GenericError(c.file, 1), c.error) << c.what << " as RGBA";
     }
-    // The extension fallback only applies to file sources: named PGM, handed
-    // to the PNM reader, which refuses it.
+    // The extension fallback only applies to file sources: named PGM, handed to the PNM reader, which refuses it.
     const std::string path = ScratchPath("noise.pgm");
     WriteFileBytes(path, Bytes(100, 'x'));
     ISHANDLE src = IS40_OpenFileSource(path.c_str());

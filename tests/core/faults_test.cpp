@@ -1,6 +1,5 @@
-// Fault injection over every reader and writer: destinations that cannot be
-// created or fill up, sources whose reads fail midway, and allocation
-// failure at each allocation one read makes.
+// Fault injection over every reader and writer: destinations that cannot be created or fill up, sources whose reads
+// fail midway, and allocation failure at each allocation one read makes.
 #include "codec/isframe.h"
 #include "tests/core/testutil.h"
 
@@ -315,11 +314,9 @@ TEST(FaultRead, ReadsFailingMidwayAreReadErrors) {
 
 // ---- allocation failure -----------------------------------------------------------
 
-// Runs op(k) with the library's allocator failing after k = 0, 1, 2, ...
-// successful allocations, until it succeeds or `tries` ran out. libjpeg and
-// libtiff allocate with malloc, which this does not reach; libpng reports
-// its own records failing to be made as 16, a writer may report a write
-// error. True once op succeeded.
+// Runs op(k) with the library's allocator failing after k = 0, 1, 2, ... successful allocations, until it succeeds or
+// `tries` ran out. libjpeg and libtiff allocate with malloc, which this does not reach; libpng reports its own records
+// failing to be made as 16, a writer may report a write error. True once op succeeded.
 bool SurvivesAllocationFailures(const std::function<bool(int)>& op, int tries, bool writes) {
     for (int k = 0; k < tries; ++k) {
         if (op(k)) return true;

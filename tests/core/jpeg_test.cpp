@@ -16,13 +16,12 @@ namespace {
 Bytes Photo(uint32_t w, uint32_t h, uint32_t channels, uint32_t seed = 1) {
     const Bytes noise = Pattern(w, h, 1, seed);
     Bytes px(static_cast<size_t>(w) * h * channels);
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x) {
-            const size_t i = static_cast<size_t>(y) * w + x;
-            const int base[4] = {int(x * 220 / w) + 16, int(y * 220 / h) + 16, int((x + y) * 110 / (w + h)) + 60,
-                                 int(((x / 7 + y / 5) % 2) * 60) + 80};
-            for (uint32_t c = 0; c < channels; ++c) px[i * channels + c] = uint8_t(std::clamp(base[c] + noise[i] % 9 - 4, 0, 255));
-        }
+    for (uint32_t y = 0; y < h; ++y) for (uint32_t x = 0; x < w; ++x) {
+        const size_t i = static_cast<size_t>(y) * w + x;
+        const int base[4] = {int(x * 220 / w) + 16, int(y * 220 / h) + 16, int((x + y) * 110 / (w + h)) + 60,
+                             int(((x / 7 + y / 5) % 2) * 60) + 80};
+        for (uint32_t c = 0; c < channels; ++c) px[i * channels + c] = uint8_t(std::clamp(base[c] + noise[i] % 9 - 4, 0, 255));
+    }
     return px;
 }
 
@@ -282,8 +281,7 @@ TEST(JpegDims, ArithmeticCodingFromCjpeg) {
     }
 }
 
-// CMYK as ImageMagick stores it: inverted samples (it undoes that when it
-// reads), maybe as YCCK.
+// CMYK as ImageMagick stores it: inverted samples (it undoes that when it reads), maybe as YCCK.
 TEST(JpegInterop, CmykFromImageMagick) {
     REQUIRE_MAGICK();
     const uint32_t w = 51, h = 33;
@@ -451,30 +449,27 @@ TEST(JpegRegion, EqualsTheSamePartOfTheWholeDecode) {
         {"one column", 7, 0, 1, 12, false},    {"one row", 0, 5, 12, 1, true},
         {"off the right and bottom", 8, 9, 100, 100, true}, {"odd place and size", 5, 3, 17, 11, true},
     };
-    for (const File& f : files)
-        for (uint32_t den : {1u, 2u, 8u}) {
-            ScaleScope scale(1, den);
-            const ReadResult whole = Decode(f.data, f.depth, f.flags);
-            ASSERT_TRUE(whole.buf) << f.name << " " << whole.error;
-            const Bytes all = PlainRows(whole, f.bpp, f.flags);
-            const uint32_t W = whole.width, H = whole.height;
-            for (const Part& p : parts) {
-                SCOPED_TRACE(std::string(f.name) + " at 1/" + std::to_string(den) + ", " + p.name);
-                ISRegion r{p.x * W / 12, p.y * H / 12, p.fixed ? p.w : std::max(1u, p.w * W / 12),
-                           p.fixed ? p.h : std::max(1u, p.h * H / 12)};
-                r.left = std::min(r.left, W - 1);
-                r.top = std::min(r.top, H - 1);
-                const uint32_t cw = std::min(r.width, W - r.left), ch = std::min(r.height, H - r.top);
-                const ReadResult part = DecodeRegion(f.data, r, f.depth, f.flags);
-                ASSERT_TRUE(part.buf) << part.error;
-                EXPECT_EQ(part.error, 0u);
-                ASSERT_EQ(part.width * 100000 + part.height, cw * 100000 + ch);
-                if (f.flags & IS_JPG_READ_DIB) {
-                    EXPECT_EQ(Get32(Bytes(part.buf.get(), part.buf.get() + 12), 4), cw);
-                }
-                ASSERT_EQ(PlainRows(part, f.bpp, f.flags), Cut(all, W, f.bpp, r.left, r.top, cw, ch));
-            }
+    for (const File& f : files) for (uint32_t den : {1u, 2u, 8u}) {
+        ScaleScope scale(1, den);
+        const ReadResult whole = Decode(f.data, f.depth, f.flags);
+        ASSERT_TRUE(whole.buf) << f.name << " " << whole.error;
+        const Bytes all = PlainRows(whole, f.bpp, f.flags);
+        const uint32_t W = whole.width, H = whole.height;
+        for (const Part& p : parts) {
+            SCOPED_TRACE(std::string(f.name) + " at 1/" + std::to_string(den) + ", " + p.name);
+            ISRegion r{p.x * W / 12, p.y * H / 12, p.fixed ? p.w : std::max(1u, p.w * W / 12),
+                       p.fixed ? p.h : std::max(1u, p.h * H / 12)};
+            r.left = std::min(r.left, W - 1);
+            r.top = std::min(r.top, H - 1);
+            const uint32_t cw = std::min(r.width, W - r.left), ch = std::min(r.height, H - r.top);
+            const ReadResult part = DecodeRegion(f.data, r, f.depth, f.flags);
+            ASSERT_TRUE(part.buf) << part.error;
+            EXPECT_EQ(part.error, 0u);
+            ASSERT_EQ(part.width * 100000 + part.height, cw * 100000 + ch);
+            if (f.flags & IS_JPG_READ_DIB) { EXPECT_EQ(Get32(Bytes(part.buf.get(), part.buf.get() + 12), 4), cw); }
+            ASSERT_EQ(PlainRows(part, f.bpp, f.flags), Cut(all, W, f.bpp, r.left, r.top, cw, ch));
         }
+    }
 }
 
 TEST(JpegRegion, TinyPicturesAndRefusedParts) {
@@ -510,10 +505,8 @@ TEST(JpegRegion, TinyPicturesAndRefusedParts) {
     EXPECT_FAILS_WITH(IS40_ReadJPGRegion(nullptr, &r, &x, &x, 24, 0), 5);
 }
 
-// Damaged files: a part of a cut-off file is that part of its whole decode
-// (filled where the data ran out); no header is an error; a huge declared
-// picture is refused even for a small part, since reaching it decodes every
-// row above.
+// Damaged files: a part of a cut-off file is that part of its whole decode (filled where the data ran out); no header
+// is an error; a huge declared picture is refused even for a small part, since reaching it decodes every row above.
 TEST(JpegRegion, DamagedAndHostileFiles) {
     const uint32_t w = 120, h = 96;
     for (uint32_t flags : {0u, uint32_t(IS_JPG_WRITE_PROGRESSIVE)}) {

@@ -1,5 +1,4 @@
-// PCX reader and writer: header rules, error codes, round trips and files
-// exchanged with ImageMagick.
+// PCX reader and writer: header rules, error codes, round trips and files exchanged with ImageMagick.
 #include "codec/isframe.h"
 #include "tests/core/testutil.h"
 
@@ -87,8 +86,7 @@ TEST(PcxRead, ErrorCodes) {
         {"8 bits as 1 bit", BuildPcx(grey, {1, 2}), 1, IS_ERR_DEPTH},
         {"16 colours as 1 bit", BuildPcx(planar16, Bytes(8, 1)), 1, IS_ERR_DEPTH},
         {"huge", Cat(PcxHeader(huge), Bytes(64, 0xC5)), 24, IS_ERR_MEMORY},
-        // Within the allocation limit, but the source is far too short for it:
-        // found before any buffer is requested.
+        // Within the allocation limit, but the source is far too short for it: found before any buffer is requested.
         {"data cannot fill the picture", Cat(PcxHeader(big), Bytes(64, 0xFF)), 8, IS_ERR_READ, 0},
         {"no memory for the picture", f8, 24, IS_ERR_MEMORY, 0},
         {"no memory for the palette", f8, 24, IS_ERR_MEMORY, 1},
@@ -171,8 +169,7 @@ TEST(PcxRead, ScanLineDecoding) {
     m.bitsPerPlane = 1, m.width = 3, carry.bytesPerLine = 4;
     struct Case { const char* what; Bytes file; uint32_t depth; Bytes expected; } cases[] = {
         {"line padding", BuildPcx(s, {1, 2, 3, 0xC9, 0xFE, 0xFD, 4, 5, 6, 0, 0, 0}), 8, {1, 2, 3, 4, 5, 6}},
-        // A run longer than its line continues on the next one; a run past
-        // the picture's end is cut off.
+        // A run longer than its line continues on the next one; a run past the picture's end is cut off.
         {"runs across lines", Cat(PcxHeader(carry), {0xC6, 0x55, 0xFF, 0x66}), 8, {0x55, 0x55, 0x55, 0x55, 0x55, 0x66}},
         {"uncoded", BuildPcx(raw, {0xC3, 0xFF, 0x10, 0, 0xD0, 1, 2, 0}), 8, {0xC3, 0xFF, 0x10, 0xD0, 1, 2}},
         {"bits past the width", BuildPcx(m, {0xBF, 0xFF}), 1, {0xA0}},

@@ -33,8 +33,7 @@ Bytes MakeChunk(const char* type, const Bytes& data) {
     return Cat(length, body);
 }
 
-// A PNG from its IHDR values and raw (filtered) scan-line data, with extra
-// chunks before IDAT.
+// A PNG from its IHDR values and raw (filtered) scan-line data, with extra chunks before IDAT.
 Bytes BuildPng(uint32_t w, uint32_t h, uint8_t bitDepth, uint8_t colourType, const Bytes& raw,
                const std::vector<Bytes>& extra = {}) {
     Bytes ihdr;
@@ -72,8 +71,7 @@ uint8_t Over(uint8_t c, uint8_t a, uint8_t bg) { return static_cast<uint8_t>((c 
 
 }  // namespace
 
-// Every colour type and depth a writer call makes reads back as written at
-// its own depth, interlaced or not.
+// Every colour type and depth a writer call makes reads back as written at its own depth, interlaced or not.
 TEST(PngRoundTrip, EveryColourTypeAndDepth) {
     const uint32_t w = 13, h = 7;
     const Bytes pal = PatternPalette(200, 255);
@@ -188,10 +186,9 @@ TEST(PngRead, ErrorCodesAndDecompressionBombs) {
     const Bytes indexed = Write(Bytes(12, 1), 4, 3, {3, 8, 0, &pal8, 4}), greyAlpha = Write(Pattern(4, 3, 2), 4, 3, {4});
     Bytes badDepth = rgb;
     badDepth[16 + 8] = 7;  // IHDR bit depth 7
-    // 100000 x 100000 pixels in a few hundred bytes; at 1 bit the grey one would
-    // fit the allocation limit, but not the file. 30000 x 30000 grey fits the
-    // limit, but its few bytes cannot hold the rows: refused before the 900 MB
-    // buffer is asked for.
+    // 100000 x 100000 pixels in a few hundred bytes; at 1 bit the grey one would fit the allocation limit, but not the
+    // file. 30000 x 30000 grey fits the limit, but its few bytes cannot hold the rows: refused before the 900 MB buffer
+    // is asked for.
     const Bytes raw(100001 * 4, 0), rgbBomb = BuildPng(100000, 100000, 8, 2, raw), greyBomb = BuildPng(100000, 100000, 1, 0, raw);
     const Bytes small = BuildPng(30000, 30000, 8, 0, Bytes(30001 * 2, 0));
     ASSERT_LT(rgbBomb.size(), 2000u);

@@ -144,8 +144,7 @@ TEST(TgaRead, ErrorCodes) {
         {"padded DIB", one, 24, IS_READ_DIB | IS_READ_PAD_BGR, IS_ERR_PARAM},
         {"huge", Tga(Fields(60000, 60000, 2, 24), Bytes(64, 0x7F)), 32, 0, IS_ERR_MEMORY},
         {"huge, run-length coded", Tga(Fields(60000, 60000, 10, 24), Bytes(64, 0x7F)), 32, 0, IS_ERR_MEMORY},
-        // Sizes within the allocation limit that the source cannot hold are
-        // refused before the output is allocated.
+        // Sizes within the allocation limit that the source cannot hold are refused before the output is allocated.
         {"data cannot fill the picture", Tga(Fields(20000, 20000, 2, 24), Bytes(64, 0xFF)), 24, 0, IS_ERR_READ, 0},
         {"packets cannot fill the picture", Tga(Fields(20000, 20000, 10, 24), Bytes(64, 0xFF)), 24, 0, IS_ERR_READ, 0},
         {"no memory", one, 24, 0, IS_ERR_MEMORY, 0},

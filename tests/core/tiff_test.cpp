@@ -173,23 +173,22 @@ TEST(TiffRoundTrip, IndexedGreyAndCmyk) {
     const uint32_t w = 21, h = 13;
     const Bytes pal = PatternPalette(256, 0), pal16 = PatternPalette(16, 0, 9);
     const Bytes idx = Pattern(w, h, 1, 7), nibbles = Pattern((w + 1) / 2, h, 1, 8);
-    for (uint32_t compression : {1u, 5u, 8u, 32773u})
-        for (uint32_t tiles : {0u, 0x80u}) {
-            SCOPED_TRACE("compression " + std::to_string(compression) + " flags " + std::to_string(tiles));
-            const Bytes file = Write(idx, w, h, 8, compression, tiles, pal.data());
-            ReadResult r = Read(file, 8);
-            EXPECT_EQ(r.Data(idx.size()), idx);
-            EXPECT_EQ(r.palette, pal);
-            EXPECT_EQ(Read(file, 24).Data(idx.size() * 3), ThroughPalette(idx.data(), idx.size(), pal.data()));
-            // 4 bits, two indexes a byte, high nibble first; entries past 16 copy entry 0.
-            r = Read(Write(nibbles, w, h, 4, compression, tiles, pal16.data()), 8);
-            ASSERT_TRUE(r.buf) << r.error;
-            for (uint32_t i = 0; i < w * h; ++i) {
-                const uint8_t b = nibbles[i / w * ((w + 1) / 2) + i % w / 2];
-                ASSERT_EQ(r.buf.get()[i], (i % w & 1) ? b & 15 : b >> 4) << i;
-            }
-            EXPECT_EQ(Bytes(r.palette.begin(), r.palette.begin() + 68), Cat(pal16, Bytes(pal16.begin(), pal16.begin() + 4)));
+    for (uint32_t compression : {1u, 5u, 8u, 32773u}) for (uint32_t tiles : {0u, 0x80u}) {
+        SCOPED_TRACE("compression " + std::to_string(compression) + " flags " + std::to_string(tiles));
+        const Bytes file = Write(idx, w, h, 8, compression, tiles, pal.data());
+        ReadResult r = Read(file, 8);
+        EXPECT_EQ(r.Data(idx.size()), idx);
+        EXPECT_EQ(r.palette, pal);
+        EXPECT_EQ(Read(file, 24).Data(idx.size() * 3), ThroughPalette(idx.data(), idx.size(), pal.data()));
+        // 4 bits, two indexes a byte, high nibble first; entries past 16 copy entry 0.
+        r = Read(Write(nibbles, w, h, 4, compression, tiles, pal16.data()), 8);
+        ASSERT_TRUE(r.buf) << r.error;
+        for (uint32_t i = 0; i < w * h; ++i) {
+            const uint8_t b = nibbles[i / w * ((w + 1) / 2) + i % w / 2];
+            ASSERT_EQ(r.buf.get()[i], (i % w & 1) ? b & 15 : b >> 4) << i;
         }
+        EXPECT_EQ(Bytes(r.palette.begin(), r.palette.begin() + 68), Cat(pal16, Bytes(pal16.begin(), pal16.begin() + 4)));
+    }
 
     // 1 bit: black and white become bilevel grey, so the fax schemes apply;
     // any other two-entry palette stays a palette and fax becomes none.
