@@ -25,7 +25,7 @@ struct BmpLayout {
     Bytes table;   // as stored: 4 bytes an entry, 3 for OS/2
     Bytes pixels;
     std::vector<uint32_t> masks;  // written after the header when present
-    uint32_t coloursUsed = 0, headerSize = 40, gap = 0, xPpm = 0, yPpm = 0;
+    uint32_t headerSize = 40, coloursUsed = 0, gap = 0, xPpm = 0, yPpm = 0;
 };
 
 Bytes BuildBmp(const BmpLayout& s) {
@@ -76,11 +76,8 @@ Bytes Patched(Bytes file, size_t at, uint8_t value) { file[at] = value; return f
 
 // A w x h file at bits, its colour table as stored, its pixel data, bit field masks and header size.
 BmpLayout Fields(int32_t w, int32_t h, uint32_t bits, uint32_t compression, Bytes table, Bytes pixels,
-             std::vector<uint32_t> masks = {}, uint32_t headerSize = 40) {
-    BmpLayout s;
-    s.width = w, s.height = h, s.bits = bits, s.compression = compression, s.headerSize = headerSize;
-    s.table = std::move(table), s.pixels = std::move(pixels), s.masks = std::move(masks);
-    return s;
+                 std::vector<uint32_t> masks = {}, uint32_t headerSize = 40) {
+    return {w, h, bits, compression, std::move(table), std::move(pixels), std::move(masks), headerSize};
 }
 
 Bytes Standard24(uint32_t w, uint32_t h, const Bytes& rgb) { return BuildBmp(Fields(w, h, 24, 0, {}, Rows24(rgb, w, h))); }

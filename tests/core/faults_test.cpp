@@ -142,8 +142,6 @@ std::string ReadOnlyFolder() {
     return dir;
 }
 
-// ---- writers ------------------------------------------------------------------------
-
 TEST(FaultWrite, EveryWriterReportsDestinationsThatFail) {
     const std::string dir = ReadOnlyFolder();
     std::FILE* full = std::fopen("/dev/full", "wb");
@@ -246,8 +244,6 @@ TEST(FaultWrite, RefusedArgumentsWriteNothing) {
     for (const auto& t : cases) EXPECT_TRUE(WriteFails(t.write, t.error)) << t.what;
 }
 
-// ---- readers ------------------------------------------------------------------------
-
 // Runs fn on a file source over data whose reads fail from failAt on.
 void WithFaultySource(const Bytes& data, const char* ext, size_t failAt, const std::function<void(ISHANDLE)>& fn) {
     FaultyStream f;
@@ -311,8 +307,6 @@ TEST(FaultRead, ReadsFailingMidwayAreReadErrors) {
         });
     }
 }
-
-// ---- allocation failure -----------------------------------------------------------
 
 // Runs op(k) with the library's allocator failing after k = 0, 1, 2, ... successful allocations, until it succeeds or
 // `tries` ran out. libjpeg and libtiff allocate with malloc, which this does not reach; libpng reports its own records

@@ -142,8 +142,6 @@ double FilteredRef(const Bytes& s, const Size& z, uint32_t ch, uint32_t mode, ui
 
 }  // namespace
 
-// ---- resizing ------------------------------------------------------------------
-
 TEST(OpsResize, BadArgumentsAndOutOfMemory) {
     Bytes src(8 * 8 * 4, 7), dst(8 * 8 * 4, 0);
     uint8_t* const s = src.data();
@@ -322,8 +320,6 @@ TEST(OpsResize, AreaAndCubicModes) {
         for (uint32_t x = 3; x < 62; ++x) EXPECT_NEAR(a[y * 67 + x], b[y * 67 + x], 1) << x << "," << y;
 }
 
-// ---- quarter turns ---------------------------------------------------------
-
 TEST(OpsRotate, EveryPixelLandsWhereTheDefinitionSays) {
     // More than one tile each way; 16-bit samples move as whole pixels.
     for (uint32_t flags : {0u, 0x200u}) for (uint32_t ch : {1u, 3u, 4u}) {
@@ -361,8 +357,6 @@ TEST(OpsRotate, BadArguments) {
     EXPECT_EQ(IS40_GetLastError(), 0u);
 }
 
-// ---- fill ------------------------------------------------------------------
-
 TEST(OpsFill, ClippedRectanglesInEveryLayout) {
     const uint32_t w = 9, h = 6;
     // The rectangle, then what is filled.
@@ -393,8 +387,6 @@ TEST(OpsFill, ClippedRectanglesInEveryLayout) {
     EXPECT_FAILS_WITH(IS40_FillSolidRect(img.data(), 10, 10, 2, 80, &r, 0, 0), 5);
     EXPECT_FAILS_WITH(IS40_FillSolidRect(img.data(), 10, 10, 3, 29, &r, 0, 0), 5);
 }
-
-// ---- overlay ---------------------------------------------------------------
 
 TEST(OpsOverlay, EveryModeAtEveryOpacityAndPlace) {
     const uint32_t dw = 12, dh = 9, ow = 5, oh = 4, ch = 3;
@@ -455,8 +447,6 @@ TEST(OpsOverlay, BadArguments) {
         EXPECT_EQ(IS40_GetLastError(), 5u) << c.mode;
     }
 }
-
-// ---- packed DIBs -----------------------------------------------------------
 
 // The rows' layout is checked by reading them back: the conversion back
 // runs the BMP reader, which its own tests hold to ImageMagick.

@@ -58,8 +58,6 @@ Bytes BuildPcx(const PcxFields& s, const Bytes& raw, const Bytes& tail = {}) {
 
 }  // namespace
 
-// ---- reading -----------------------------------------------------------------
-
 TEST(PcxRead, ErrorCodes) {
     PcxFields s;
     s.width = 10, s.height = 2;
@@ -176,8 +174,6 @@ TEST(PcxRead, ScanLineDecoding) {
     };
     for (const Case& c : cases) EXPECT_EQ(ReadPcx(c.file, c.depth).Data(c.expected.size()), c.expected) << c.what;
 }
-
-// ---- writing -------------------------------------------------------------------
 
 TEST(PcxWrite, OneBitRoundTrips) {
     const Bytes two = {0, 0, 0, 0, 255, 255, 255, 0};

@@ -10,12 +10,12 @@ using namespace vstest;
 
 namespace {
 
+// Header fields, those Fields and Mapped set first.
 struct TgaFields {
-    uint8_t idLength = 0, mapType = 0, imageType = 2;
-    uint16_t mapFirst = 0, mapLength = 0;
-    uint8_t mapBits = 0;
     uint16_t width = 1, height = 1;
-    uint8_t pixelBits = 24, descriptor = 0x20;
+    uint8_t imageType = 2, pixelBits = 24, descriptor = 0x20, mapType = 0;
+    uint16_t mapFirst = 0, mapLength = 0;
+    uint8_t mapBits = 0, idLength = 0;
 };
 
 Bytes Header(const TgaFields& s) {
@@ -41,20 +41,14 @@ ReadResult ReadMem(const Bytes& file, uint32_t depth, uint32_t flags = 0, int64_
 }
 
 TgaFields Fields(uint16_t w, uint16_t h, uint8_t type, uint8_t bits, uint8_t descriptor = 0x20) {
-    TgaFields s;
-    s.width = w, s.height = h, s.imageType = type, s.pixelBits = bits, s.descriptor = descriptor;
-    return s;
+    return {w, h, type, bits, descriptor};
 }
 
 TgaFields Mapped(uint8_t type, uint16_t w, uint8_t bits, uint16_t first, uint16_t length, uint8_t entryBits) {
-    TgaFields s = Fields(w, 1, type, bits);
-    s.mapType = 1, s.mapFirst = first, s.mapLength = length, s.mapBits = entryBits;
-    return s;
+    return {w, 1, type, bits, 0x20, 1, first, length, entryBits};
 }
 
 }  // namespace
-
-// ---- reading ------------------------------------------------------------------
 
 TEST(TgaRead, PixelFormatsOriginsAndPackets) {
     // File rows A B / C D, stored B, G, R.
@@ -195,8 +189,6 @@ TEST(TgaDims, ReportsHeaderAndErrors) {
         if (!c.error) { EXPECT_EQ(std::to_string(w) + "x" + std::to_string(h) + "@" + std::to_string(bits), "300x2@32"); }
     }
 }
-
-// ---- writing ------------------------------------------------------------------
 
 TEST(TgaWrite, FileLayouts) {
     const uint32_t w = 3, h = 2;

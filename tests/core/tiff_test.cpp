@@ -15,11 +15,10 @@ namespace {
 
 struct RawPage {
     uint32_t w = 4, h = 3;
-    uint16_t spp = 3, bps = 8;
-    uint16_t photometric = PHOTOMETRIC_RGB;
-    uint16_t orientation = 0;  // 0: no tag
-    Bytes data;                 // contiguous scan lines
-    std::vector<uint16_t> map;  // 3 x entries
+    uint16_t spp = 3, photometric = PHOTOMETRIC_RGB;
+    Bytes data;                         // contiguous scan lines
+    uint16_t bps = 8, orientation = 0;  // orientation 0: no tag
+    std::vector<uint16_t> map{};  // 3 x entries
     float xRes = 0, yRes = 0;
     uint16_t unit = 0;  // 0: no tag
 };
@@ -53,9 +52,7 @@ Bytes MakeTiff(const std::vector<RawPage>& pages) {
 }
 
 RawPage Page(uint32_t w, uint32_t h, uint16_t spp, uint16_t photometric, Bytes data) {
-    RawPage p;
-    p.w = w, p.h = h, p.spp = spp, p.photometric = photometric, p.data = std::move(data);
-    return p;
+    return {w, h, spp, photometric, std::move(data)};
 }
 
 // A classic little-endian TIFF assembled entry by entry (for headers no
