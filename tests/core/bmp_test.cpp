@@ -181,11 +181,7 @@ TEST(BmpRead, IndexedAndRunLengthFiles) {
 TEST(BmpRead, ErrorCodes) {
     const BmpLayout s = Fields(2, 2, 24, 0, {}, Rows24(Pattern(2, 2, 3), 2, 2));
     const Bytes good = BuildBmp(s), file8 = BuildBmp(Fields(2, 2, 8, 0, Table(256), Bytes(8, 1)));
-    auto with = [&](const std::function<void(BmpLayout&)>& change) {
-        BmpLayout v = s;
-        change(v);
-        return BuildBmp(v);
-    };
+    auto with = [&](const std::function<void(BmpLayout&)>& change) { BmpLayout v = s; change(v); return BuildBmp(v); };
     struct Case { std::string what; Bytes file; uint32_t depth, error; };
     std::vector<Case> cases = {
         {"signature", Patched(good, 1, 'A'), 24, 6}, {"width 0", with([](BmpLayout& v) { v.width = 0; }), 24, 6},

@@ -10,10 +10,7 @@ namespace {
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-Bytes Padded(Bytes head, size_t size) {
-    head.resize(size, 0x55);
-    return head;
-}
+Bytes Padded(Bytes head, size_t size) { head.resize(size, 0x55); return head; }
 
 // Type guessed for data in memory, or for a file of that name when given.
 uint32_t Guess(const Bytes& data, const std::string& name = "") {
@@ -22,8 +19,7 @@ uint32_t Guess(const Bytes& data, const std::string& name = "") {
     WriteFileBytes(path, data);
     ISHANDLE h = IS40_OpenFileSource(path.c_str());
     EXPECT_NE(h, nullptr);
-    const uint32_t type = IS40_GuessFileType(h);
-    const uint32_t error = IS40_GetLastError();
+    const uint32_t type = IS40_GuessFileType(h), error = IS40_GetLastError();
     IS40_CloseSource(h);
     RestoreLastError(error);
     return type;

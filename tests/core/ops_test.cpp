@@ -108,15 +108,11 @@ double FilterRef(uint32_t mode, double x) {
         case 2: return a < 1 ? 0.54 + 0.46 * std::cos(pi * x) : 0;
         case 3: return a < 1.25 ? std::exp(-2 * x * x) * std::sqrt(2 / pi) : 0;
         case 4: return a < 0.5 ? 0.75 - x * x : a < 1.5 ? 0.5 * (a - 1.5) * (a - 1.5) : 0;
-        case 5:
-        case 7: return a < 1 ? 0.5 * a * a * a - x * x + 2.0 / 3 : a < 2 ? std::pow(2 - a, 3) / 6 : 0;
-        case 6:
-        case 11: return a < 1 ? (2 * a - 3) * x * x + 1 : 0;
+        case 5: case 7: return a < 1 ? 0.5 * a * a * a - x * x + 2.0 / 3 : a < 2 ? std::pow(2 - a, 3) / 6 : 0;
+        case 6: case 11: return a < 1 ? (2 * a - 3) * x * x + 1 : 0;
         case 8: return a < 3 ? sinc(x) * sinc(x / 3) : 0;
-        case 9:
-            return a < 1   ? (7 * a * a * a - 12 * x * x + 16.0 / 3) / 6
-                   : a < 2 ? (-7.0 / 3 * a * a * a + 12 * x * x - 20 * a + 32.0 / 3) / 6
-                           : 0;
+        case 9: return a < 1 ? (7 * a * a * a - 12 * x * x + 16.0 / 3) / 6
+                       : a < 2 ? (-7.0 / 3 * a * a * a + 12 * x * x - 20 * a + 32.0 / 3) / 6 : 0;
         case 10: return a < 4 ? sinc(x) : 0;
         case 12: return a < 1 ? 0.5 + 0.5 * std::cos(pi * x) : 0;
         default: return a < 1 ? 0.5 * ((3 * a - 5) * x * x + 2) : a < 2 ? 0.5 * (((5 - a) * a - 8) * a + 4) : 0;
@@ -480,10 +476,10 @@ TEST(OpsDib, BadArgumentsAndHostileDibs) {
     img[5] = 2;
     uint32_t size = 0;
     const struct { const char* what; const uint8_t* image; uint32_t w, h, stride, bits; const uint8_t* palette; uint32_t code; } bad[] = {
-        {"null image", nullptr, 4, 3, 12, 24, nullptr, 5},     {"zero width", img.data(), 0, 3, 12, 24, nullptr, 5},
-        {"zero height", img.data(), 4, 0, 12, 24, nullptr, 5},
-        {"bit count 15", img.data(), 4, 3, 12, 15, nullptr, 5}, {"no palette", img.data(), 4, 3, 4, 8, nullptr, 5},
-        {"short stride", img.data(), 4, 3, 11, 24, nullptr, 5}, {"index past 1-bit table", img.data(), 4, 3, 4, 1, table.data(), 5},
+        {"null image", nullptr, 4, 3, 12, 24, nullptr, 5}, {"zero width", img.data(), 0, 3, 12, 24, nullptr, 5},
+        {"zero height", img.data(), 4, 0, 12, 24, nullptr, 5}, {"bit count 15", img.data(), 4, 3, 12, 15, nullptr, 5},
+        {"no palette", img.data(), 4, 3, 4, 8, nullptr, 5}, {"short stride", img.data(), 4, 3, 11, 24, nullptr, 5},
+        {"index past 1-bit table", img.data(), 4, 3, 4, 1, table.data(), 5},
         {"huge", img.data(), 100000, 100000, 300000, 24, nullptr, 1},
     };
     for (const auto& c : bad) {
@@ -498,11 +494,7 @@ TEST(OpsDib, BadArgumentsAndHostileDibs) {
     LibBuffer made(IS40_RGBToPackedDIB(Bytes(w * h, 3).data(), w, h, w, 8, table.data(), &n));
     ASSERT_TRUE(made);
     const Bytes good(made.get(), made.get() + n);
-    auto bent = [&](size_t at, uint32_t v) {
-        Bytes b = good;
-        ISPut32LE(&b[at], v);
-        return b;
-    };
+    auto bent = [&](size_t at, uint32_t v) { Bytes b = good; ISPut32LE(&b[at], v); return b; };
     Bytes huge = bent(4, 100000);
     ISPut32LE(&huge[8], 100000);
     // The header checks are the BMP reader's (its tests go through them);
@@ -510,9 +502,8 @@ TEST(OpsDib, BadArgumentsAndHostileDibs) {
     const struct { const char* what; Bytes dib; } hostile[] = {
         {"cut in the header", Bytes(good.begin(), good.begin() + 39)},
         {"cut in the table", Bytes(good.begin(), good.begin() + 40 + 1023)},
-        {"cut in the rows", Bytes(good.begin(), good.end() - 1)},
-        {"header size 12", bent(0, 12)},          {"header larger than block", bent(0, 124)},
-        {"most negative height", bent(8, 0x80000000u)}, {"huge size", huge},
+        {"cut in the rows", Bytes(good.begin(), good.end() - 1)}, {"header size 12", bent(0, 12)},
+        {"header larger than block", bent(0, 124)}, {"most negative height", bent(8, 0x80000000u)}, {"huge size", huge},
         {"colours used far past 32 bits", bent(32, 0xFFFFFFFFu)},
     };
     Bytes out(w * h * 3);

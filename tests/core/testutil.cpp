@@ -69,10 +69,7 @@ bool HavePrograms(const std::string& names) {
     return true;
 }
 
-bool HaveMagick() {
-    static const bool have = HavePrograms("convert identify");
-    return have;
-}
+bool HaveMagick() { static const bool have = HavePrograms("convert identify"); return have; }
 
 Bytes Capture(const std::string& cmd) {
     Bytes out;
@@ -107,18 +104,11 @@ std::string MagickConvert(const Bytes& px, uint32_t w, uint32_t h, uint32_t chan
 }
 
 void WriteNetpbm(const std::string& path, const Bytes& px, uint32_t w, uint32_t h, uint32_t channels) {
-    const std::string size = std::to_string(w) + " " + std::to_string(h);
-    std::string head;
-    if (channels == 1 || channels == 3) {
-        head = (channels == 1 ? "P5\n" : "P6\n") + size + "\n255\n";
-    } else {
-        head = "P7\nWIDTH " + std::to_string(w) + "\nHEIGHT " + std::to_string(h) + "\nDEPTH " +
-               std::to_string(channels) + "\nMAXVAL 255\nTUPLTYPE " +
-               (channels == 2 ? "GRAYSCALE_ALPHA" : "RGB_ALPHA") + "\nENDHDR\n";
-    }
-    Bytes file(head.begin(), head.end());
-    file.insert(file.end(), px.begin(), px.end());
-    WriteFileBytes(path, file);
+    const std::string head = channels == 1 || channels == 3
+        ? (channels == 1 ? "P5\n" : "P6\n") + std::to_string(w) + " " + std::to_string(h) + "\n255\n"
+        : "P7\nWIDTH " + std::to_string(w) + "\nHEIGHT " + std::to_string(h) + "\nDEPTH " + std::to_string(channels) +
+              "\nMAXVAL 255\nTUPLTYPE " + (channels == 2 ? "GRAYSCALE_ALPHA" : "RGB_ALPHA") + "\nENDHDR\n";
+    WriteFileBytes(path, Cat(Bytes(head.begin(), head.end()), px));
 }
 
 int InCappedChild(uint64_t extraBytes, const std::function<int()>& fn) {

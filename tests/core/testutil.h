@@ -153,13 +153,9 @@ ReadResult ReadWith(FormatReader reader, const Bytes& file, uint32_t depth, uint
 
 // RGB pixels of a packed DIB as the BMP reader sees them once the BMP writer has put the DIB in a file.
 inline Bytes DibPixels(const uint8_t* dib) {
-    const Bytes file = WriteToBytes("dib.bmp", [&](ISHANDLE d) {
+    const ReadResult r = ReadWith(IS40_ReadBMP, WriteToBytes("dib.bmp", [&](ISHANDLE d) {
         return IS40_WriteBMP(d, dib, 0, 0, 0, 0, 0, nullptr, nullptr, 2);
-    });
-    ReadResult r;
-    r.buf = WithMemorySource(file, [&](ISHANDLE h) {
-        return LibBuffer(IS40_ReadBMP(h, &r.width, &r.height, 24, r.palette.data(), 0));
-    });
+    }), 24);
     return r.Data(static_cast<size_t>(r.width) * r.height * 3);
 }
 

@@ -109,10 +109,7 @@ struct TagReader {
     }
     ~TagReader() { if (t) TIFFClose(t); }
     template <typename T>
-    T Get(uint32_t tag, T none = T(~0u)) {
-        T v = none;
-        return t && TIFFGetField(t, tag, &v) ? v : none;
-    }
+    T Get(uint32_t tag, T none = T(~0u)) { T v = none; return t && TIFFGetField(t, tag, &v) ? v : none; }
 };
 
 double MeanDiff(const Bytes& a, const Bytes& b) {
