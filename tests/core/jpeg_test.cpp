@@ -437,8 +437,7 @@ TEST(JpegRegion, EqualsTheSamePartOfTheWholeDecode) {
     };
     // Parts as fractions of the picture (x, y, w, h in 1/12ths), and some
     // of a fixed size; parts running off the picture are cut to it.
-    struct Part { const char* name; uint32_t x, y, w, h; bool fixed; };
-    const Part parts[] = {
+    const struct Part { const char* name; uint32_t x, y, w, h; bool fixed; } parts[] = {
         {"whole", 0, 0, 12, 12, false},        {"top-left pixel", 0, 0, 1, 1, true},
         {"top-right corner", 9, 0, 3, 2, false}, {"bottom-left corner", 0, 10, 5, 2, false},
         {"bottom-right pixel", 12, 12, 1, 1, true}, {"centre", 4, 4, 4, 4, false},
@@ -479,8 +478,7 @@ TEST(JpegRegion, TinyPicturesAndRefusedParts) {
     }
     // Refused before anything is decoded: error 5, nothing given, the size untouched.
     const Bytes file = Encode(Photo(40, 30, 3), 40, 30);
-    struct Case { const char* name; ISRegion r; uint32_t depth; };
-    const Case cases[] = {
+    const struct Case { const char* name; ISRegion r; uint32_t depth; } cases[] = {
         {"left past the picture", {40, 0, 1, 1}, 24}, {"top past the picture", {0, 30, 1, 1}, 24},
         {"no width", {3, 3, 0, 4}, 24},   {"no height", {3, 3, 4, 0}, 24},
         {"far outside", {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF}, 24}, {"bit depth 16", {0, 0, 4, 4}, 16},

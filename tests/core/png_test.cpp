@@ -4,7 +4,6 @@
 
 #include <zlib.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -192,8 +191,7 @@ TEST(PngRead, ErrorCodesAndDecompressionBombs) {
     const Bytes raw(100001 * 4, 0), rgbBomb = BuildPng(100000, 100000, 8, 2, raw), greyBomb = BuildPng(100000, 100000, 1, 0, raw);
     const Bytes small = BuildPng(30000, 30000, 8, 0, Bytes(30001 * 2, 0));
     ASSERT_LT(rgbBomb.size(), 2000u);
-    struct Case { const Bytes* file; uint32_t depth, flags, error; };
-    const Case cases[] = {
+    const struct Case { const Bytes* file; uint32_t depth, flags, error; } cases[] = {
         {&rgb, 0, 0, 5}, {&rgb, 2, 0, 5}, {&rgb, 12, 0, 5}, {&rgb, 40, 0, 5},
         {&rgb, 48, 2, 5}, {&rgb, 16, 2, 5}, {&rgb, 64, 2, 5},  // no DIB layout with 16-bit samples
         {&rgb, 8, 0, 28}, {&rgb, 16, 0, 28}, {&grey, 1, 0, 28}, {&indexed, 48, 0, 28},
