@@ -42,16 +42,14 @@ struct Reader { const char *name, *ext; std::function<uint8_t*(ISHANDLE, uint32_
 
 const std::vector<Reader>& Readers() {
     static uint8_t pal[1024];
+    static const ISRegion part{13, 9, 30, 20};
     using U = uint32_t*;
     static const std::vector<Reader> readers = {
         {"BMP", ".bmp", [](ISHANDLE h, U w, U ht) { return IS40_ReadBMP(h, w, ht, 24, pal, 0); }},
         {"PCX", ".pcx", [](ISHANDLE h, U w, U ht) { return IS40_ReadPCX(h, w, ht, 24, pal, 0); }},
         {"TGA", ".tga", [](ISHANDLE h, U w, U ht) { return IS40_ReadTGA(h, w, ht, 24, pal, 0); }},
         {"JPEG", ".jpg", [](ISHANDLE h, U w, U ht) { return IS40_ReadJPG(h, w, ht, 24, 0); }},
-        {"JPEG region", ".jpg", [](ISHANDLE h, U w, U ht) {
-             const ISRegion r{13, 9, 30, 20};
-             return IS40_ReadJPGRegion(h, &r, w, ht, 24, 0);
-         }},
+        {"JPEG region", ".jpg", [](ISHANDLE h, U w, U ht) { return IS40_ReadJPGRegion(h, &part, w, ht, 24, 0); }},
         {"PNG", ".png", [](ISHANDLE h, U w, U ht) { return IS40_ReadPNG(h, w, ht, 24, pal, 0); }},
         {"TIFF", ".tif", [](ISHANDLE h, U w, U ht) { return IS40_ReadTIFF(h, w, ht, 24, pal, 0, 0); }},
         {"generic JPEG", ".jpg", [](ISHANDLE h, U w, U ht) { return IS40_ReadImage(h, w, ht, 0, 0); }},

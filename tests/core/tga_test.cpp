@@ -10,7 +10,7 @@ using namespace vstest;
 
 namespace {
 
-// Header fields, those Fields and Mapped set first.
+// Header fields, in the order Fields and Mapped give them.
 struct TgaFields {
     uint16_t width = 1, height = 1;
     uint8_t imageType = 2, pixelBits = 24, descriptor = 0x20, mapType = 0;
