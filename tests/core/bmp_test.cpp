@@ -10,7 +10,7 @@ using namespace vstest;
 
 namespace {
 
-void Put16(Bytes& b, uint32_t v) { b.insert(b.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}); }
+void Put16(Bytes& b, uint32_t v) { b.push_back(static_cast<uint8_t>(v)), b.push_back(static_cast<uint8_t>(v >> 8)); }
 void Put32(Bytes& b, uint32_t v) { Put16(b, v), Put16(b, v >> 16); }
 Bytes Words(std::initializer_list<uint32_t> v, bool wide = false) {
     Bytes b;
@@ -25,7 +25,7 @@ struct BmpLayout {
     Bytes table;   // as stored: 4 bytes an entry, 3 for OS/2
     Bytes pixels;
     std::vector<uint32_t> masks;  // written after the header when present
-    uint32_t coloursUsed = 0, headerSize = 40, gap = 0, xPpm = 0, yPpm = 0;
+    uint32_t headerSize = 40, coloursUsed = 0, gap = 0, xPpm = 0, yPpm = 0;
 };
 
 Bytes BuildBmp(const BmpLayout& s) {
@@ -53,13 +53,8 @@ Bytes BuildBmp(const BmpLayout& s) {
 Bytes Rows24(const Bytes& rgb, uint32_t w, uint32_t h, bool topDown = false) {
     const uint32_t row = (w * 3 + 3) & ~3u;
     Bytes out(static_cast<size_t>(row) * h, 0);
-    for (uint32_t y = 0; y < h; ++y) {
-        for (uint32_t x = 0; x < w; ++x) {
-            const uint8_t* p = &rgb[(y * w + x) * 3];
-            uint8_t* q = &out[(topDown ? y : h - 1 - y) * row + x * 3];
-            q[0] = p[2], q[1] = p[1], q[2] = p[0];
-        }
-    }
+    for (uint32_t i = 0; i < w * h * 3; ++i)
+        out[(topDown ? i / 3 / w : h - 1 - i / 3 / w) * row + i / 3 % w * 3 + 2 - i % 3] = rgb[i];
     return out;
 }
 
@@ -77,19 +72,12 @@ Bytes Write(const uint8_t* image, uint32_t w, uint32_t h, uint32_t bits, uint32_
     }, returned);
 }
 
-Bytes Patched(Bytes file, size_t at, uint8_t value) {
-    file[at] = value;
-    return file;
-}
+Bytes Patched(Bytes file, size_t at, uint8_t value) { file[at] = value; return file; }
 
-// A w x h file at bits, its colour table as stored, its pixel data, bit
-// field masks and header size.
+// A w x h file at bits, its colour table as stored, its pixel data, bit field masks and header size.
 BmpLayout Fields(int32_t w, int32_t h, uint32_t bits, uint32_t compression, Bytes table, Bytes pixels,
-             std::vector<uint32_t> masks = {}, uint32_t headerSize = 40) {
-    BmpLayout s;
-    s.width = w, s.height = h, s.bits = bits, s.compression = compression, s.headerSize = headerSize;
-    s.table = std::move(table), s.pixels = std::move(pixels), s.masks = std::move(masks);
-    return s;
+                 std::vector<uint32_t> masks = {}, uint32_t headerSize = 40) {
+    return {w, h, bits, compression, std::move(table), std::move(pixels), std::move(masks), headerSize};
 }
 
 Bytes Standard24(uint32_t w, uint32_t h, const Bytes& rgb) { return BuildBmp(Fields(w, h, 24, 0, {}, Rows24(rgb, w, h))); }
@@ -175,8 +163,7 @@ TEST(BmpRead, IndexedAndRunLengthFiles) {
         EXPECT_EQ(r.error, c.error) << c.what;
         EXPECT_EQ(r.Data(c.indexes.size()), c.indexes) << c.what;
         EXPECT_EQ(Bytes(r.palette.begin(), r.palette.begin() + c.paletteHead.size()), c.paletteHead) << c.what;
-        // Colour reads go through the same palette; pixels a run-length
-        // stream skips stay zero, alpha included.
+        // Colour reads go through the same palette; pixels a run-length stream skips stay zero, alpha included.
         for (uint32_t depth : {24u, 32u}) {
             if (depth == 32 && c.layout.compression) continue;
             ReadResult rc = Read(file, depth);
@@ -194,15 +181,10 @@ TEST(BmpRead, IndexedAndRunLengthFiles) {
 TEST(BmpRead, ErrorCodes) {
     const BmpLayout s = Fields(2, 2, 24, 0, {}, Rows24(Pattern(2, 2, 3), 2, 2));
     const Bytes good = BuildBmp(s), file8 = BuildBmp(Fields(2, 2, 8, 0, Table(256), Bytes(8, 1)));
-    auto with = [&](const std::function<void(BmpLayout&)>& change) {
-        BmpLayout v = s;
-        change(v);
-        return BuildBmp(v);
-    };
+    auto with = [&](const std::function<void(BmpLayout&)>& change) { BmpLayout v = s; change(v); return BuildBmp(v); };
     struct Case { std::string what; Bytes file; uint32_t depth, error; };
     std::vector<Case> cases = {
-        {"signature", Patched(good, 1, 'A'), 24, 6},
-        {"width 0", with([](BmpLayout& v) { v.width = 0; }), 24, 6},
+        {"signature", Patched(good, 1, 'A'), 24, 6}, {"width 0", with([](BmpLayout& v) { v.width = 0; }), 24, 6},
         {"width -3", with([](BmpLayout& v) { v.width = -3; }), 24, 6},
         {"height 0", with([](BmpLayout& v) { v.height = 0; }), 24, 6},
         {"OS/2 width 0", with([](BmpLayout& v) { v.headerSize = 12, v.width = 0; }), 24, 6},
@@ -210,8 +192,7 @@ TEST(BmpRead, ErrorCodes) {
         {"not even one row", Bytes(good.begin(), good.end() - 9), 24, 3},
         {"pixel offset past the end", Patched(good, 11, 0x10), 24, 3},
         {"no run-length data", BuildBmp(Fields(3, 2, 8, 1, Table(256), {})), 24, 3},
-        {"24 bits as indexes", good, 8, 28},
-        {"24 bits as 1 bit", good, 1, 28},
+        {"24 bits as indexes", good, 8, 28}, {"24 bits as 1 bit", good, 1, 28},
         {"4 bits as 1 bit", BuildBmp(Fields(4, 1, 4, 0, Table(16), Bytes(4, 0x12))), 1, 28},
         {"16 bits as indexes", with([](BmpLayout& v) { v.bits = 16; }), 8, 28},
     };
@@ -249,22 +230,19 @@ TEST(BmpRead, TruncatedPixelDataKeepsWhatArrived) {
 
 TEST(BmpRead, HugeHeadersFailWithoutAllocating) {
     struct { uint32_t bits, compression; } kinds[] = {{24, 0}, {8, 0}, {8, 1}, {4, 2}, {32, 3}, {1, 0}};
-    for (auto k : kinds)
-        for (int32_t height : {60000, -60000, 0x7FFFFFFF, static_cast<int32_t>(0x80000000u)}) {
-            BmpLayout s = Fields(60000, height, k.bits, k.compression, k.bits <= 8 ? Table(1u << k.bits) : Bytes(), Bytes(64, 0));
-            if (k.compression == 3) s.masks = {0xFF0000, 0xFF00, 0xFF};
-            for (uint32_t depth : {24u, 32u, 8u})
-                for (uint32_t flags : {0u, 2u}) {
-                    if (depth == 8 && k.bits > 8) continue;
-                    const uint32_t err = ReadError(IS40_ReadBMP, BuildBmp(s), depth, flags);
-                    EXPECT_TRUE(err == 1 || err == 6 || (k.bits == 1 && err == 3)) << k.bits << " bits, " << height << ": " << err;
-                }
+    for (auto k : kinds) for (int32_t height : {60000, -60000, 0x7FFFFFFF, static_cast<int32_t>(0x80000000u)}) {
+        BmpLayout s = Fields(60000, height, k.bits, k.compression, k.bits <= 8 ? Table(1u << k.bits) : Bytes(), Bytes(64, 0));
+        if (k.compression == 3) s.masks = {0xFF0000, 0xFF00, 0xFF};
+        for (uint32_t depth : {24u, 32u, 8u}) for (uint32_t flags : {0u, 2u}) {
+            if (depth == 8 && k.bits > 8) continue;
+            const uint32_t err = ReadError(IS40_ReadBMP, BuildBmp(s), depth, flags);
+            EXPECT_TRUE(err == 1 || err == 6 || (k.bits == 1 && err == 3)) << k.bits << " bits, " << height << ": " << err;
         }
-    // Plausible sizes the data cannot fill are refused before allocating, so
-    // with allocation disabled, or in a child whose address space cannot take
-    // the picture, the error is still 3: RLE4 of 8 x 33554435 pixels in a few
-    // bytes (the escapes could end it early, but no picture of a gigabyte is
-    // made of them), RLE8 likewise, one row of 10000, not even one row.
+    }
+    // Plausible sizes the data cannot fill are refused before allocating, so with allocation disabled, or in a child
+    // whose address space cannot take the picture, the error is still 3: RLE4 of 8 x 33554435 pixels in a few bytes
+    // (the escapes could end it early, but no picture of a gigabyte is made of them), RLE8 likewise, one row of 10000,
+    // not even one row.
     const BmpLayout plausible[] = {Fields(8, 0x02000003, 4, 2, Table(16), {0, 1, 0, 0}), Fields(20000, 20000, 8, 1, Table(256), {255, 1, 255, 2, 0, 1}),
                                  Fields(4000, 10000, 24, 0, {}, Bytes(12000, 0x40)), Fields(20000, 20000, 24, 0, {}, Bytes(100, 0))};
     for (const BmpLayout& s : plausible) {
@@ -300,9 +278,8 @@ TEST(BmpWrite, DirectColourRoundTrips) {
     for (size_t i = 1; i < img.size(); i += 2) img[i] &= 0x7F;
     ReadResult r = Read(Write(img.data(), w, h, 16, w * 2, 0, nullptr, 0), 24);
     ASSERT_TRUE(r.buf) << r.error;
-    for (size_t i = 0; i < 3u * w * h; ++i) {
+    for (size_t i = 0; i < 3u * w * h; ++i)
         ASSERT_EQ(r.buf.get()[i], ((Get16(img, i / 3 * 2) >> (10 - 5 * (i % 3))) & 31) * 255 / 31) << i;
-    }
     for (uint32_t bits : {24u, 32u}) {  // alpha kept
         img = Pattern(w, h, bits / 8, bits);
         const Bytes file = Write(img.data(), w, h, bits, w * bits / 8, 0, nullptr, 0);
@@ -353,8 +330,7 @@ TEST(BmpWrite, LayoutFlags) {
     for (size_t i = 0; i < bgra.size(); i += 4) std::swap(bgra[i], bgra[i + 2]);
     EXPECT_EQ(Write(bgra.data(), w, h, 32, w * 4, 0, nullptr, 8), Write(rgba.data(), w, h, 32, w * 4, 0, nullptr, 0));
 
-    // Flag 2: a packed DIB written as it is (DIBs with a colour table are
-    // written back in the reader agreement test).
+    // Flag 2: a packed DIB written as it is (DIBs with a colour table are written back in the reader agreement test).
     ReadResult r = Read(expected, 24, 2);
     ASSERT_TRUE(r.buf);
     uint32_t ret = 0;

@@ -10,10 +10,7 @@ namespace {
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-Bytes Padded(Bytes head, size_t size) {
-    head.resize(size, 0x55);
-    return head;
-}
+Bytes Padded(Bytes head, size_t size) { head.resize(size, 0x55); return head; }
 
 // Type guessed for data in memory, or for a file of that name when given.
 uint32_t Guess(const Bytes& data, const std::string& name = "") {
@@ -22,8 +19,7 @@ uint32_t Guess(const Bytes& data, const std::string& name = "") {
     WriteFileBytes(path, data);
     ISHANDLE h = IS40_OpenFileSource(path.c_str());
     EXPECT_NE(h, nullptr);
-    const uint32_t type = IS40_GuessFileType(h);
-    const uint32_t error = IS40_GetLastError();
+    const uint32_t type = IS40_GuessFileType(h), error = IS40_GetLastError();
     IS40_CloseSource(h);
     RestoreLastError(error);
     return type;
@@ -62,18 +58,14 @@ TEST(Detect, ContentThenNameThenFooter) {
     struct Case { const char* what; Bytes data; std::string name; uint32_t type, error; } cases[] = {
         {"content before extension", Padded(Text("BM"), 64), "really.tga", IS_FT_BMP, 0},
         {"PCX version 4 has no row", Padded({0x0A, 0x04, 1, 8}, 64), "", IS_FT_UNKNOWN, 0},
-        {"PSD", Padded(Text("8BPS"), 64), "", IS_FT_PSD, 0},
-        {"EMF at offset 40", emf, "", IS_FT_EMF, 0},
-        {"TGA by name", tga, "x.TGA", IS_FT_TGA, 0},
-        {"TGA without name or footer", tga, "", IS_FT_UNKNOWN, 0},
+        {"PSD", Padded(Text("8BPS"), 64), "", IS_FT_PSD, 0}, {"EMF at offset 40", emf, "", IS_FT_EMF, 0},
+        {"TGA by name", tga, "x.TGA", IS_FT_TGA, 0}, {"TGA without name or footer", tga, "", IS_FT_UNKNOWN, 0},
         {"TGA by footer", footed, "", IS_FT_TGA, 0},
         // Two zero bytes are only a tentative WBMP; the name can overrule it.
-        {"zeros", zeros, "", IS_FT_WBMP, 0},
-        {"zeros named TGA", zeros, "zeros.tga", IS_FT_TGA, 0},
+        {"zeros", zeros, "", IS_FT_WBMP, 0}, {"zeros named TGA", zeros, "zeros.tga", IS_FT_TGA, 0},
         {"zeros named WBMP", zeros, "zeros.wbmp", IS_FT_WBMP, 0},
         {"too short for the footer", Text("hello"), "", IS_FT_UNKNOWN, IS_ERR_READ},
-        {"unknown", Bytes(100, 'x'), "", IS_FT_UNKNOWN, 0},
-        {"Photo CD", pcd, "", IS_FT_PCD, 0},
+        {"unknown", Bytes(100, 'x'), "", IS_FT_UNKNOWN, 0}, {"Photo CD", pcd, "", IS_FT_PCD, 0},
         {"seek to 2048 works, the 3-byte read does not", Bytes(2049, 0xEE), "", IS_FT_UNKNOWN, IS_ERR_READ},
     };
     for (const Case& c : cases) {
@@ -98,18 +90,13 @@ TEST(GenericRead, EveryPnmVariantAndOtherFormats) {
         pbm4Expected.insert(pbm4Expected.end(), {v, v, v});
     }
     struct Case { const char* what; Bytes file; uint32_t mode; Bytes expected; } cases[] = {
-        {"P6", RawPpm(5, 3, rgb), 0, rgb},
-        {"P6 as RGBA", RawPpm(5, 3, rgb), 1, rgba},
+        {"P6", RawPpm(5, 3, rgb), 0, rgb}, {"P6 as RGBA", RawPpm(5, 3, rgb), 1, rgba},
         {"16-bit samples", RawPpm(1, 1, {0xFF, 0xFF, 0x80, 0x00, 0x00, 0x00}, 65535), 0, {255, 128, 0}},
         {"P2", Text("P2 3 1 10\n0 5 10\n"), 0, {0, 0, 0, 128, 128, 128, 255, 255, 255}},
-        {"P1", Text("P1\n3 1\n1 0 1\n"), 0, {0, 0, 0, 255, 255, 255, 0, 0, 0}},
-        {"P4", pbm4, 0, pbm4Expected},
+        {"P1", Text("P1\n3 1\n1 0 1\n"), 0, {0, 0, 0, 255, 255, 255, 0, 0, 0}}, {"P4", pbm4, 0, pbm4Expected},
         // Rows of whole bytes: no padding byte between them.
-        {"P4 of 8", Cat(Text("P4 8 2\n"), {0x80, 0x01}), 0,
-         Cat(Cat({0, 0, 0}, Bytes(42, 255)), {0, 0, 0})},
-        {"BMP as RGBA", bmp, 1, rgba},
-        {"PCX", pcx, 0, rgb},
-        {"TGA by its footer, as RGBA", tga, 1, rgba},
+        {"P4 of 8", Cat(Text("P4 8 2\n"), {0x80, 0x01}), 0, Cat(Cat({0, 0, 0}, Bytes(42, 255)), {0, 0, 0})},
+        {"BMP as RGBA", bmp, 1, rgba}, {"PCX", pcx, 0, rgb}, {"TGA by its footer, as RGBA", tga, 1, rgba},
     };
     for (const Case& c : cases) {
         ReadResult r = ReadGeneric(c.file, c.mode);
@@ -148,17 +135,14 @@ TEST(GenericRead, HostileAndUnsupportedFilesAndPnmDepthRules) {
         {"far more than the file holds", Padded(Text("P6 20000 20000 255\n"), 200), IS_ERR_READ},
         {"tall, its first rows there", Padded(Text("P5 1 100000000 255\n"), 200), IS_ERR_READ},
         {"plain, its first rows there", Text("P1 8 100000000\n" + std::string(200, '0')), IS_ERR_READ},
-        {"junk size", Padded(Text("P6 -4 x\n"), 40), IS_ERR_FORMAT},
-        {"unknown", Bytes(100, 'x'), IS_ERR_OPEN},
-        {"GIF", Padded(Text("GIF89a"), 100), IS_ERR_OPEN},
-        {"TLA", Padded(Text("TLA\x01"), 100), IS_ERR_TLA},
+        {"junk size", Padded(Text("P6 -4 x\n"), 40), IS_ERR_FORMAT}, {"unknown", Bytes(100, 'x'), IS_ERR_OPEN},
+        {"GIF", Padded(Text("GIF89a"), 100), IS_ERR_OPEN}, {"TLA", Padded(Text("TLA\x01"), 100), IS_ERR_TLA},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(GenericError(c.file), c.error) << c.what;
         EXPECT_EQ(GenericError(c.file, 1), c.error) << c.what << " as RGBA";
     }
-    // The extension fallback only applies to file sources: named PGM, handed
-    // to the PNM reader, which refuses it.
+    // The extension fallback only applies to file sources: named PGM, handed to the PNM reader, which refuses it.
     const std::string path = ScratchPath("noise.pgm");
     WriteFileBytes(path, Bytes(100, 'x'));
     ISHANDLE src = IS40_OpenFileSource(path.c_str());

@@ -1,6 +1,5 @@
-// Fault injection over every reader and writer: destinations that cannot be
-// created or fill up, sources whose reads fail midway, and allocation
-// failure at each allocation one read makes.
+// Fault injection over every reader and writer: destinations that cannot be created or fill up, sources whose reads
+// fail midway, and allocation failure at each allocation one read makes.
 #include "codec/isframe.h"
 #include "tests/core/testutil.h"
 
@@ -43,16 +42,14 @@ struct Reader { const char *name, *ext; std::function<uint8_t*(ISHANDLE, uint32_
 
 const std::vector<Reader>& Readers() {
     static uint8_t pal[1024];
+    static const ISRegion part{13, 9, 30, 20};
     using U = uint32_t*;
     static const std::vector<Reader> readers = {
         {"BMP", ".bmp", [](ISHANDLE h, U w, U ht) { return IS40_ReadBMP(h, w, ht, 24, pal, 0); }},
         {"PCX", ".pcx", [](ISHANDLE h, U w, U ht) { return IS40_ReadPCX(h, w, ht, 24, pal, 0); }},
         {"TGA", ".tga", [](ISHANDLE h, U w, U ht) { return IS40_ReadTGA(h, w, ht, 24, pal, 0); }},
         {"JPEG", ".jpg", [](ISHANDLE h, U w, U ht) { return IS40_ReadJPG(h, w, ht, 24, 0); }},
-        {"JPEG region", ".jpg", [](ISHANDLE h, U w, U ht) {
-             const ISRegion r{13, 9, 30, 20};
-             return IS40_ReadJPGRegion(h, &r, w, ht, 24, 0);
-         }},
+        {"JPEG region", ".jpg", [](ISHANDLE h, U w, U ht) { return IS40_ReadJPGRegion(h, &part, w, ht, 24, 0); }},
         {"PNG", ".png", [](ISHANDLE h, U w, U ht) { return IS40_ReadPNG(h, w, ht, 24, pal, 0); }},
         {"TIFF", ".tif", [](ISHANDLE h, U w, U ht) { return IS40_ReadTIFF(h, w, ht, 24, pal, 0, 0); }},
         {"generic JPEG", ".jpg", [](ISHANDLE h, U w, U ht) { return IS40_ReadImage(h, w, ht, 0, 0); }},
@@ -142,8 +139,6 @@ std::string ReadOnlyFolder() {
     }
     return dir;
 }
-
-// ---- writers ------------------------------------------------------------------------
 
 TEST(FaultWrite, EveryWriterReportsDestinationsThatFail) {
     const std::string dir = ReadOnlyFolder();
@@ -247,8 +242,6 @@ TEST(FaultWrite, RefusedArgumentsWriteNothing) {
     for (const auto& t : cases) EXPECT_TRUE(WriteFails(t.write, t.error)) << t.what;
 }
 
-// ---- readers ------------------------------------------------------------------------
-
 // Runs fn on a file source over data whose reads fail from failAt on.
 void WithFaultySource(const Bytes& data, const char* ext, size_t failAt, const std::function<void(ISHANDLE)>& fn) {
     FaultyStream f;
@@ -313,13 +306,9 @@ TEST(FaultRead, ReadsFailingMidwayAreReadErrors) {
     }
 }
 
-// ---- allocation failure -----------------------------------------------------------
-
-// Runs op(k) with the library's allocator failing after k = 0, 1, 2, ...
-// successful allocations, until it succeeds or `tries` ran out. libjpeg and
-// libtiff allocate with malloc, which this does not reach; libpng reports
-// its own records failing to be made as 16, a writer may report a write
-// error. True once op succeeded.
+// Runs op(k) with the library's allocator failing after k = 0, 1, 2, ... successful allocations, until it succeeds or
+// `tries` ran out. libjpeg and libtiff allocate with malloc, which this does not reach; libpng reports its own records
+// failing to be made as 16, a writer may report a write error. True once op succeeded.
 bool SurvivesAllocationFailures(const std::function<bool(int)>& op, int tries, bool writes) {
     for (int k = 0; k < tries; ++k) {
         if (op(k)) return true;

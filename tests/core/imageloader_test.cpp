@@ -1,6 +1,5 @@
-// The picture loader: scaled JPEG decodes, recognition by content, the
-// failure messages, writes by type and their error texts. Its EXIF side is
-// checked with the thumbnails.
+// The picture loader: scaled JPEG decodes, recognition by content, the failure messages, writes by type and their error
+// texts. Its EXIF side is checked with the thumbnails.
 #include "browse/imageloader.h"
 #include "tests/core/testutil.h"
 

@@ -19,22 +19,18 @@ using Words = std::vector<uint16_t>;
 template <typename T = uint8_t, typename F>
 std::vector<T> Sampled(uint32_t w, uint32_t h, uint32_t ch, F f) {
     std::vector<T> out;
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x)
-            for (uint32_t c = 0; c < ch; ++c) out.push_back(static_cast<T>(f(x, y, c)));
+    for (size_t i = 0; i < size_t(w) * h * ch; ++i) out.push_back(static_cast<T>(f(i / ch % w, i / ch / w, i % ch)));
     return out;
 }
 
-// How many samples of got (w x h x ch) ok(x, y, c, sample) rejects; the
-// first few are reported.
+// How many samples of got (w x h x ch) ok(x, y, c, sample) rejects; the first few are reported.
 template <typename T, typename F>
 int Mismatches(const std::vector<T>& got, uint32_t w, uint32_t h, uint32_t ch, F ok) {
     int bad = 0;
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x)
-            for (uint32_t c = 0; c < ch; ++c)
-                if (!ok(x, y, c, got[(static_cast<size_t>(y) * w + x) * ch + c]) && bad++ < 3)
-                    ADD_FAILURE() << "at " << x << "," << y << " channel " << c;
+    for (size_t i = 0; i < size_t(w) * h * ch; ++i) {
+        const uint32_t x = i / ch % w, y = i / ch / w, c = i % ch;
+        if (!ok(x, y, c, got[i]) && bad++ < 3) ADD_FAILURE() << "at " << x << "," << y << " channel " << c;
+    }
     return bad;
 }
 
@@ -77,8 +73,7 @@ std::vector<T> BoxReference(const std::vector<T>& s, const Size& z, uint32_t ch)
     });
 }
 
-// The bilinear value of the definition: sample position i x ratio, the
-// ratio shrunk when enlarging, neighbours clamped.
+// The bilinear value of the definition: sample position i x ratio, the ratio shrunk when enlarging, neighbours clamped.
 template <typename T>
 double BilinearReference(const std::vector<T>& s, const Size& z, uint32_t ch, uint32_t x, uint32_t y, uint32_t c) {
     auto ratio = [](uint32_t from, uint32_t to) {
@@ -96,8 +91,7 @@ double BilinearReference(const std::vector<T>& s, const Size& z, uint32_t ch, ui
            get(ix + 1, iy + 1) * ax * ay;
 }
 
-// Rounded to nearest; a value this close to a half may go either way in
-// fixed point.
+// Rounded to nearest; a value this close to a half may go either way in fixed point.
 bool MatchesRounded(double ref, uint32_t got) {
     const double lower = std::floor(ref);
     if (std::fabs(ref - lower - 0.5) < 1e-4) return got == lower || got == lower + 1;
@@ -114,24 +108,19 @@ double FilterRef(uint32_t mode, double x) {
         case 2: return a < 1 ? 0.54 + 0.46 * std::cos(pi * x) : 0;
         case 3: return a < 1.25 ? std::exp(-2 * x * x) * std::sqrt(2 / pi) : 0;
         case 4: return a < 0.5 ? 0.75 - x * x : a < 1.5 ? 0.5 * (a - 1.5) * (a - 1.5) : 0;
-        case 5:
-        case 7: return a < 1 ? 0.5 * a * a * a - x * x + 2.0 / 3 : a < 2 ? std::pow(2 - a, 3) / 6 : 0;
-        case 6:
-        case 11: return a < 1 ? (2 * a - 3) * x * x + 1 : 0;
+        case 5: case 7: return a < 1 ? 0.5 * a * a * a - x * x + 2.0 / 3 : a < 2 ? std::pow(2 - a, 3) / 6 : 0;
+        case 6: case 11: return a < 1 ? (2 * a - 3) * x * x + 1 : 0;
         case 8: return a < 3 ? sinc(x) * sinc(x / 3) : 0;
-        case 9:
-            return a < 1   ? (7 * a * a * a - 12 * x * x + 16.0 / 3) / 6
-                   : a < 2 ? (-7.0 / 3 * a * a * a + 12 * x * x - 20 * a + 32.0 / 3) / 6
-                           : 0;
+        case 9: return a < 1 ? (7 * a * a * a - 12 * x * x + 16.0 / 3) / 6
+                       : a < 2 ? (-7.0 / 3 * a * a * a + 12 * x * x - 20 * a + 32.0 / 3) / 6 : 0;
         case 10: return a < 4 ? sinc(x) : 0;
         case 12: return a < 1 ? 0.5 + 0.5 * std::cos(pi * x) : 0;
         default: return a < 1 ? 0.5 * ((3 * a - 5) * x * x + 2) : a < 2 ? 0.5 * (((5 - a) * a - 8) * a + 4) : 0;
     }
 }
 
-// Direct two-dimensional sum over every source pixel: pixel centres at
-// k + 0.5, the filter widened by the ratio when shrinking, the weights of
-// the pixels inside the picture normalised.
+// Direct two-dimensional sum over every source pixel: pixel centres at k + 0.5, the filter widened by the ratio when
+// shrinking, the weights of the pixels inside the picture normalised.
 double FilteredRef(const Bytes& s, const Size& z, uint32_t ch, uint32_t mode, uint32_t x, uint32_t y, uint32_t c) {
     const double sx = double(z.sw) / z.dw, sy = double(z.sh) / z.dh;
     const double wx = std::max(1.0, sx), wy = std::max(1.0, sy), cx = (x + 0.5) * sx, cy = (y + 0.5) * sy;
@@ -149,8 +138,6 @@ double FilteredRef(const Bytes& s, const Size& z, uint32_t ch, uint32_t mode, ui
 
 }  // namespace
 
-// ---- resizing ------------------------------------------------------------------
-
 TEST(OpsResize, BadArgumentsAndOutOfMemory) {
     Bytes src(8 * 8 * 4, 7), dst(8 * 8 * 4, 0);
     uint8_t* const s = src.data();
@@ -166,14 +153,11 @@ TEST(OpsResize, BadArgumentsAndOutOfMemory) {
         EXPECT_FALSE(IS40_ResizeImage(c.s, c.sw, c.sh, c.ss, c.d, c.dw, c.dh, c.ds, c.bpp, c.mode, 0)) << c.what;
         EXPECT_EQ(IS40_GetLastError(), 5u) << c.what;
     }
-    // Short source or destination rows in every mode; 16-bit samples need
-    // twice the row.
+    // Short source or destination rows in every mode; 16-bit samples need twice the row.
     const uint32_t strides[][3] = {{31, 16, 0}, {32, 15, 0}, {32, 32, 1}};
-    for (uint32_t mode = 0; mode <= 18; ++mode) {
-        for (const auto& st : strides) {
-            EXPECT_FALSE(IS40_ResizeImage(s, 8, 8, st[0], d, 4, 4, st[1], 4, mode, st[2])) << mode;
-            EXPECT_EQ(IS40_GetLastError(), 5u) << mode << " " << st[0];
-        }
+    for (uint32_t mode = 0; mode <= 18; ++mode) for (const auto& st : strides) {
+        EXPECT_FALSE(IS40_ResizeImage(s, 8, 8, st[0], d, 4, 4, st[1], 4, mode, st[2])) << mode;
+        EXPECT_EQ(IS40_GetLastError(), 5u) << mode << " " << st[0];
     }
     const Bytes big = Gradient<uint8_t>(50, 40, 3);
     for (uint32_t mode : {0u, 8u, 14u, 15u, 16u, 17u, 18u}) {
@@ -220,16 +204,14 @@ TEST(OpsResize, BoxReductionMatchesDefinition) {
 
 TEST(OpsResize, EqualSizesCopyAndNearestTakesWholeRatios) {
     const uint32_t w = 13, h = 9, ch = 3;
-    for (uint32_t mode = 0; mode <= 18; ++mode) {
-        for (uint32_t pad : {0u, 5u}) {
-            const uint32_t ss = w * ch + pad, ds = w * ch + (mode % 2 ? 0 : pad);
-            Bytes src = Pattern(ss, h, 1, mode + 1), dst(static_cast<size_t>(ds) * h, 0xAB);
-            ASSERT_TRUE(IS40_ResizeImage(src.data(), w, h, ss, dst.data(), w, h, ds, ch, mode, 0)) << mode;
-            for (uint32_t y = 0; y < h; ++y)
-                ASSERT_EQ(0, std::memcmp(&src[y * ss], &dst[y * ds], w * ch)) << "mode " << mode << " row " << y;
-        }
+    for (uint32_t mode = 0; mode <= 18; ++mode) for (uint32_t pad : {0u, 5u}) {
+        const uint32_t ss = w * ch + pad, ds = w * ch + (mode % 2 ? 0 : pad);
+        Bytes src = Pattern(ss, h, 1, mode + 1), dst(static_cast<size_t>(ds) * h, 0xAB);
+        ASSERT_TRUE(IS40_ResizeImage(src.data(), w, h, ss, dst.data(), w, h, ds, ch, mode, 0)) << mode;
+        for (uint32_t y = 0; y < h; ++y)
+            ASSERT_EQ(0, std::memcmp(&src[y * ss], &dst[y * ds], w * ch)) << "mode " << mode << " row " << y;
     }
-    for (uint32_t c : {1u, 3u, 4u}) {
+    for (uint32_t c : {1u, 3u, 4u})
         for (const Size& z : {Size{4, 1, 2, 1}, Size{17, 11, 5, 4}, Size{3, 2, 10, 7}, Size{6000, 2, 1280, 1}}) {
             const Bytes src = Pattern(z.sw, z.sh, c, c);
             Bytes dst;
@@ -243,7 +225,6 @@ TEST(OpsResize, EqualSizesCopyAndNearestTakesWholeRatios) {
             ASSERT_TRUE(Resize(src16, z.sw, z.sh, dst16, z.dw, z.dh, c, 18));
             for (size_t k = 0; k < dst.size(); ++k) ASSERT_EQ(dst16[k], dst[k] * 257) << k;
         }
-    }
 }
 
 TEST(OpsResize, BilinearMatchesDefinition) {
@@ -285,7 +266,7 @@ TEST(OpsResize, BilinearMatchesDefinition) {
 }
 
 TEST(OpsResize, FilteredModesMatchDirectSums) {
-    for (uint32_t mode = 0; mode <= 13; ++mode) {
+    for (uint32_t mode = 0; mode <= 13; ++mode)
         for (const Size& z : {Size{23, 17, 9, 7}, Size{11, 8, 29, 19}, Size{30, 5, 12, 11}}) {
             const Bytes src = Pattern(z.sw, z.sh, 3, mode + 2);
             Bytes dst;
@@ -295,19 +276,16 @@ TEST(OpsResize, FilteredModesMatchDirectSums) {
                           return std::abs(v - FilteredRef(src, z, 3, mode, x, y, c)) <= 1;
                       }), 0) << "mode " << mode << " " << z.sw << "x" << z.sh << "->" << z.dw << "x" << z.dh;
         }
-    }
     // Flat pictures stay flat up to the edges in every mode, both ways.
-    for (uint32_t mode = 0; mode <= 18; ++mode) {
-        for (const Size& z : {Size{19, 13, 47, 31}, Size{19, 13, 7, 5}}) {
-            if (mode == 14 && z.dw > z.sw) continue;
-            auto flat = [](int, int, int c) { return c == 3 ? 255 : 30 + 50 * c; };
-            Bytes dst;
-            ASSERT_TRUE(Resize(Sampled(z.sw, z.sh, 4, flat), z.sw, z.sh, dst, z.dw, z.dh, 4, mode)) << mode;
-            EXPECT_EQ(dst, Sampled(z.dw, z.dh, 4, flat)) << "mode " << mode;
-            Words d16;
-            ASSERT_TRUE(Resize(Words(z.sw * z.sh * 3, 40000), z.sw, z.sh, d16, z.dw, z.dh, 3, mode)) << mode;
-            for (uint16_t v : d16) ASSERT_EQ(v, 40000) << "16-bit mode " << mode;
-        }
+    for (uint32_t mode = 0; mode <= 18; ++mode) for (const Size& z : {Size{19, 13, 47, 31}, Size{19, 13, 7, 5}}) {
+        if (mode == 14 && z.dw > z.sw) continue;
+        auto flat = [](int, int, int c) { return c == 3 ? 255 : 30 + 50 * c; };
+        Bytes dst;
+        ASSERT_TRUE(Resize(Sampled(z.sw, z.sh, 4, flat), z.sw, z.sh, dst, z.dw, z.dh, 4, mode)) << mode;
+        EXPECT_EQ(dst, Sampled(z.dw, z.dh, 4, flat)) << "mode " << mode;
+        Words d16;
+        ASSERT_TRUE(Resize(Words(z.sw * z.sh * 3, 40000), z.sw, z.sh, d16, z.dw, z.dh, 3, mode)) << mode;
+        for (uint16_t v : d16) ASSERT_EQ(v, 40000) << "16-bit mode " << mode;
     }
 }
 
@@ -330,8 +308,7 @@ TEST(OpsResize, AreaAndCubicModes) {
             EXPECT_NEAR(a[i], sum / r, 0.5 + 1e-9) << z.first << "->" << z.second << " at " << i;
         }
     }
-    // A cubic through a linear ramp is the ramp: inside the picture mode 17
-    // agrees with bilinear.
+    // A cubic through a linear ramp is the ramp: inside the picture mode 17 agrees with bilinear.
     const Bytes ramp = Sampled(40, 30, 1, [](int x, int y, int) { return 3 * x + 2 * y; });
     ASSERT_TRUE(Resize(ramp, 40, 30, a, 67, 51, 1, 17));
     ASSERT_TRUE(Resize(ramp, 40, 30, b, 67, 51, 1, 16));
@@ -339,25 +316,21 @@ TEST(OpsResize, AreaAndCubicModes) {
         for (uint32_t x = 3; x < 62; ++x) EXPECT_NEAR(a[y * 67 + x], b[y * 67 + x], 1) << x << "," << y;
 }
 
-// ---- quarter turns ---------------------------------------------------------
-
 TEST(OpsRotate, EveryPixelLandsWhereTheDefinitionSays) {
     // More than one tile each way; 16-bit samples move as whole pixels.
-    for (uint32_t flags : {0u, 0x200u}) {
-        for (uint32_t ch : {1u, 3u, 4u}) {
-            const uint32_t w = 131, h = 70, pb = flags ? 2 * ch : ch;
-            const Bytes src = Pattern(w, h, pb, pb);
-            for (uint32_t rot = 0; rot < 3; ++rot) {
-                const uint32_t dw = rot == 1 ? w : h, dh = rot == 1 ? h : w, ds = dw * pb + 5;
-                Bytes out(static_cast<size_t>(ds) * dh, 0x5A);
-                ASSERT_TRUE(IS40_QuickRotateImage(src.data(), w, h, w * pb, out.data(), ds, rot, flags ? ch : pb, flags));
-                // Turned clockwise (0), half a turn (1) or anticlockwise (2); the padding left alone.
-                const Bytes want = Sampled(ds, dh, 1, [&](uint32_t i, uint32_t y, uint32_t) -> int {
-                    const uint32_t x = i / pb, r = rot == 0 ? h - 1 - x : rot == 1 ? h - 1 - y : x;
-                    return i >= dw * pb ? 0x5A : src[(r * w + (rot == 0 ? y : rot == 1 ? w - 1 - x : w - 1 - y)) * pb + i % pb];
-                });
-                EXPECT_TRUE(out == want) << "rotation " << rot << " bytes " << pb;
-            }
+    for (uint32_t flags : {0u, 0x200u}) for (uint32_t ch : {1u, 3u, 4u}) {
+        const uint32_t w = 131, h = 70, pb = flags ? 2 * ch : ch;
+        const Bytes src = Pattern(w, h, pb, pb);
+        for (uint32_t rot = 0; rot < 3; ++rot) {
+            const uint32_t dw = rot == 1 ? w : h, dh = rot == 1 ? h : w, ds = dw * pb + 5;
+            Bytes out(static_cast<size_t>(ds) * dh, 0x5A);
+            ASSERT_TRUE(IS40_QuickRotateImage(src.data(), w, h, w * pb, out.data(), ds, rot, flags ? ch : pb, flags));
+            // Turned clockwise (0), half a turn (1) or anticlockwise (2); the padding left alone.
+            const Bytes want = Sampled(ds, dh, 1, [&](uint32_t i, uint32_t y, uint32_t) -> int {
+                const uint32_t x = i / pb, r = rot == 0 ? h - 1 - x : rot == 1 ? h - 1 - y : x;
+                return i >= dw * pb ? 0x5A : src[(r * w + (rot == 0 ? y : rot == 1 ? w - 1 - x : w - 1 - y)) * pb + i % pb];
+            });
+            EXPECT_TRUE(out == want) << "rotation " << rot << " bytes " << pb;
         }
     }
 }
@@ -374,14 +347,11 @@ TEST(OpsRotate, BadArguments) {
         {a.data(), 4, 4, 4, a.data(), 4, 1, 1, 0},
         {a.data(), 4, 4, 4, a.data() + 15, 4, 0, 1, 0},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_FAILS_WITH(IS40_QuickRotateImage(c.s, c.w, c.h, c.ss, c.d, c.ds, c.rotation, c.bpp, c.flags), 5);
-    }
     EXPECT_TRUE(IS40_QuickRotateImage(a.data(), 4, 4, 4, a.data() + 16, 4, 0, 1, 0));
     EXPECT_EQ(IS40_GetLastError(), 0u);
 }
-
-// ---- fill ------------------------------------------------------------------
 
 TEST(OpsFill, ClippedRectanglesInEveryLayout) {
     const uint32_t w = 9, h = 6;
@@ -391,26 +361,21 @@ TEST(OpsFill, ClippedRectanglesInEveryLayout) {
                  {{5, 5, 5, 9}, 0, 0, 0, 0},         {{8, 8, 2, 2}, 0, 0, 0, 0},
                  {{20, 0, 30, 10}, 0, 0, 0, 0},      {{0, -9, 10, 0}, 0, 0, 0, 0},
                  {{INT32_MIN, INT32_MIN, INT32_MIN + 1, INT32_MAX}, 0, 0, 0, 0}};
-    for (const auto& r : rects) {
-        for (uint32_t bpp : {1u, 3u, 4u}) {
-            for (uint32_t colour : {0x80FFFFFFu, 0x00FFFFFFu, 0x44332211u}) {
-                for (uint32_t flags : {0u, 1u}) {
-                    for (uint32_t pad : {0u, 3u}) {
-                        const uint32_t stride = w * bpp + pad;
-                        Bytes img(stride * h, 0xCD), want = img;
-                        ASSERT_TRUE(IS40_FillSolidRect(img.data(), w, h, bpp, stride, &r.rect, colour, flags));
-                        EXPECT_EQ(IS40_GetLastError(), 0u);
-                        // Grey takes the red byte; flag 1 puts B, G, R; the fourth byte is the top one.
-                        const uint8_t c[4] = {uint8_t(colour), uint8_t(colour >> 8), uint8_t(colour >> 16), uint8_t(colour >> 24)};
-                        const uint8_t px[4] = {c[flags && bpp > 1 ? 2 : 0], c[1], c[flags ? 0 : 2], c[3]};
-                        for (int y = r.y0; y < r.y1; ++y)
-                            for (int x = r.x0; x < r.x1; ++x) std::copy(px, px + bpp, &want[y * stride + x * bpp]);
-                        ASSERT_EQ(img, want) << "bpp " << bpp << " pad " << pad << " flags " << flags;
-                    }
+    for (const auto& r : rects)
+        for (uint32_t bpp : {1u, 3u, 4u})
+            for (uint32_t colour : {0x80FFFFFFu, 0x00FFFFFFu, 0x44332211u})
+                for (uint32_t flags : {0u, 1u}) for (uint32_t pad : {0u, 3u}) {
+                    const uint32_t stride = w * bpp + pad;
+                    Bytes img(stride * h, 0xCD), want = img;
+                    ASSERT_TRUE(IS40_FillSolidRect(img.data(), w, h, bpp, stride, &r.rect, colour, flags));
+                    EXPECT_EQ(IS40_GetLastError(), 0u);
+                    // Grey takes the red byte; flag 1 puts B, G, R; the fourth byte is the top one.
+                    const uint8_t c[4] = {uint8_t(colour), uint8_t(colour >> 8), uint8_t(colour >> 16), uint8_t(colour >> 24)};
+                    const uint8_t px[4] = {c[flags && bpp > 1 ? 2 : 0], c[1], c[flags ? 0 : 2], c[3]};
+                    for (int y = r.y0; y < r.y1; ++y)
+                        for (int x = r.x0; x < r.x1; ++x) std::copy(px, px + bpp, &want[y * stride + x * bpp]);
+                    ASSERT_EQ(img, want) << "bpp " << bpp << " pad " << pad << " flags " << flags;
                 }
-            }
-        }
-    }
     Bytes img(10 * 10 * 3, 0x77);
     ISRect r = {0, 0, 1, 1};
     EXPECT_FAILS_WITH(IS40_FillSolidRect(nullptr, 10, 10, 3, 30, &r, 0, 0), 5);
@@ -418,8 +383,6 @@ TEST(OpsFill, ClippedRectanglesInEveryLayout) {
     EXPECT_FAILS_WITH(IS40_FillSolidRect(img.data(), 10, 10, 2, 80, &r, 0, 0), 5);
     EXPECT_FAILS_WITH(IS40_FillSolidRect(img.data(), 10, 10, 3, 29, &r, 0, 0), 5);
 }
-
-// ---- overlay ---------------------------------------------------------------
 
 TEST(OpsOverlay, EveryModeAtEveryOpacityAndPlace) {
     const uint32_t dw = 12, dh = 9, ow = 5, oh = 4, ch = 3;
@@ -436,27 +399,23 @@ TEST(OpsOverlay, EveryModeAtEveryOpacityAndPlace) {
     // Opacity is limited to 0 ... 1: 7.5 is 1 and -3 is 0.
     for (double opacity : {1.0, 0.5, 0.3, 0.999, 0.001, 0.0, 7.5, -3.0}) {
         const double a = std::min(1.0, std::max(0.0, opacity));
-        for (const auto& m : modes) {
-            for (const auto& at : places) {
-                Bytes dst = Pattern(dw, dh, ch, m.mode + 1);
-                const Bytes ovl = Pattern(ow, oh, ch, m.mode + 100);
-                Bytes want = dst;
-                for (int v = 0; v < int(dh); ++v)
-                    for (int u = 0; u < int(dw); ++u) {
-                        const int64_t ou = int64_t(u) - at.first, ov = int64_t(v) - at.second;
-                        if (ou < 0 || ou >= ow || ov < 0 || ov >= oh) continue;
-                        for (uint32_t k = 0; k < ch; ++k) {
-                            uint8_t& d = want[(v * dw + u) * ch + k];
-                            const int f = m.f(d, ovl[(ov * ow + ou) * ch + k]);
-                            d = static_cast<uint8_t>(a == 1 ? f : int(std::trunc(f * a)) + int(std::trunc(d * (1 - a))));
-                        }
-                    }
-                ASSERT_TRUE(IS40_OverlayImage(dst.data(), dw, dh, ch, dw * ch, ovl.data(), ow, oh, ow * ch, at.first,
-                                              at.second, opacity, 14.0, m.mode, 0));
-                EXPECT_EQ(IS40_GetLastError(), 0u);
-                EXPECT_EQ(dst, want) << "mode " << m.mode << " opacity " << opacity << " at " << at.first << ","
-                                     << at.second;
+        for (const auto& m : modes) for (const auto& at : places) {
+            Bytes dst = Pattern(dw, dh, ch, m.mode + 1);
+            const Bytes ovl = Pattern(ow, oh, ch, m.mode + 100);
+            Bytes want = dst;
+            for (int v = 0; v < int(dh); ++v) for (int u = 0; u < int(dw); ++u) {
+                const int64_t ou = int64_t(u) - at.first, ov = int64_t(v) - at.second;
+                if (ou < 0 || ou >= ow || ov < 0 || ov >= oh) continue;
+                for (uint32_t k = 0; k < ch; ++k) {
+                    uint8_t& d = want[(v * dw + u) * ch + k];
+                    const int f = m.f(d, ovl[(ov * ow + ou) * ch + k]);
+                    d = static_cast<uint8_t>(a == 1 ? f : int(std::trunc(f * a)) + int(std::trunc(d * (1 - a))));
+                }
             }
+            ASSERT_TRUE(IS40_OverlayImage(dst.data(), dw, dh, ch, dw * ch, ovl.data(), ow, oh, ow * ch, at.first,
+                                          at.second, opacity, 14.0, m.mode, 0));
+            EXPECT_EQ(IS40_GetLastError(), 0u);
+            EXPECT_EQ(dst, want) << "mode " << m.mode << " x " << opacity << " at " << at.first << " " << at.second;
         }
     }
     // 16-bit samples: a quarter of the overlay at (2, 1) over the rest.
@@ -484,8 +443,6 @@ TEST(OpsOverlay, BadArguments) {
         EXPECT_EQ(IS40_GetLastError(), 5u) << c.mode;
     }
 }
-
-// ---- packed DIBs -----------------------------------------------------------
 
 // The rows' layout is checked by reading them back: the conversion back
 // runs the BMP reader, which its own tests hold to ImageMagick.
@@ -519,10 +476,10 @@ TEST(OpsDib, BadArgumentsAndHostileDibs) {
     img[5] = 2;
     uint32_t size = 0;
     const struct { const char* what; const uint8_t* image; uint32_t w, h, stride, bits; const uint8_t* palette; uint32_t code; } bad[] = {
-        {"null image", nullptr, 4, 3, 12, 24, nullptr, 5},     {"zero width", img.data(), 0, 3, 12, 24, nullptr, 5},
-        {"zero height", img.data(), 4, 0, 12, 24, nullptr, 5},
-        {"bit count 15", img.data(), 4, 3, 12, 15, nullptr, 5}, {"no palette", img.data(), 4, 3, 4, 8, nullptr, 5},
-        {"short stride", img.data(), 4, 3, 11, 24, nullptr, 5}, {"index past 1-bit table", img.data(), 4, 3, 4, 1, table.data(), 5},
+        {"null image", nullptr, 4, 3, 12, 24, nullptr, 5}, {"zero width", img.data(), 0, 3, 12, 24, nullptr, 5},
+        {"zero height", img.data(), 4, 0, 12, 24, nullptr, 5}, {"bit count 15", img.data(), 4, 3, 12, 15, nullptr, 5},
+        {"no palette", img.data(), 4, 3, 4, 8, nullptr, 5}, {"short stride", img.data(), 4, 3, 11, 24, nullptr, 5},
+        {"index past 1-bit table", img.data(), 4, 3, 4, 1, table.data(), 5},
         {"huge", img.data(), 100000, 100000, 300000, 24, nullptr, 1},
     };
     for (const auto& c : bad) {
@@ -537,11 +494,7 @@ TEST(OpsDib, BadArgumentsAndHostileDibs) {
     LibBuffer made(IS40_RGBToPackedDIB(Bytes(w * h, 3).data(), w, h, w, 8, table.data(), &n));
     ASSERT_TRUE(made);
     const Bytes good(made.get(), made.get() + n);
-    auto bent = [&](size_t at, uint32_t v) {
-        Bytes b = good;
-        ISPut32LE(&b[at], v);
-        return b;
-    };
+    auto bent = [&](size_t at, uint32_t v) { Bytes b = good; ISPut32LE(&b[at], v); return b; };
     Bytes huge = bent(4, 100000);
     ISPut32LE(&huge[8], 100000);
     // The header checks are the BMP reader's (its tests go through them);
@@ -549,9 +502,8 @@ TEST(OpsDib, BadArgumentsAndHostileDibs) {
     const struct { const char* what; Bytes dib; } hostile[] = {
         {"cut in the header", Bytes(good.begin(), good.begin() + 39)},
         {"cut in the table", Bytes(good.begin(), good.begin() + 40 + 1023)},
-        {"cut in the rows", Bytes(good.begin(), good.end() - 1)},
-        {"header size 12", bent(0, 12)},          {"header larger than block", bent(0, 124)},
-        {"most negative height", bent(8, 0x80000000u)}, {"huge size", huge},
+        {"cut in the rows", Bytes(good.begin(), good.end() - 1)}, {"header size 12", bent(0, 12)},
+        {"header larger than block", bent(0, 124)}, {"most negative height", bent(8, 0x80000000u)}, {"huge size", huge},
         {"colours used far past 32 bits", bent(32, 0xFFFFFFFFu)},
     };
     Bytes out(w * h * 3);

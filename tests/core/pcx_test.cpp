@@ -1,5 +1,4 @@
-// PCX reader and writer: header rules, error codes, round trips and files
-// exchanged with ImageMagick.
+// PCX reader and writer: header rules, error codes, round trips and files exchanged with ImageMagick.
 #include "codec/isframe.h"
 #include "tests/core/testutil.h"
 
@@ -38,12 +37,10 @@ Bytes PcxHeader(const PcxFields& s) {
     Bytes h(128, 0);
     const uint32_t bpl = s.bytesPerLine ? s.bytesPerLine : (((s.width * s.bitsPerPlane + 7) / 8 + 1) & ~1u);
     h[0] = 10, h[1] = s.version, h[2] = s.encoding, h[3] = s.bitsPerPlane;
-    ISPut16LE(&h[8], static_cast<uint16_t>(s.width - 1));
-    ISPut16LE(&h[10], static_cast<uint16_t>(s.height - 1));
+    ISPut16LE(&h[8], static_cast<uint16_t>(s.width - 1)), ISPut16LE(&h[10], static_cast<uint16_t>(s.height - 1));
     std::memcpy(&h[16], s.palette16, 48);
-    h[65] = s.planes;
+    h[65] = s.planes, h[68] = s.paletteInfo;
     ISPut16LE(&h[66], static_cast<uint16_t>(bpl));
-    h[68] = s.paletteInfo;
     return h;
 }
 
@@ -61,18 +58,12 @@ Bytes BuildPcx(const PcxFields& s, const Bytes& raw, const Bytes& tail = {}) {
 
 }  // namespace
 
-// ---- reading -----------------------------------------------------------------
-
 TEST(PcxRead, ErrorCodes) {
     PcxFields s;
     s.width = 10, s.height = 2;
     const Bytes good = BuildPcx(s, Bytes(20, 7));
     ASSERT_TRUE(ReadPcx(good, 24).buf);
-    auto patched = [&](size_t at, uint8_t value) {
-        Bytes f = good;
-        f[at] = value;
-        return f;
-    };
+    auto patched = [&](size_t at, uint8_t value) { Bytes f = good; f[at] = value; return f; };
     Bytes empties = PcxHeader(s);  // empty runs and no data: a read error, not a hang
     for (int i = 0; i < 5000; ++i) empties.insert(empties.end(), {0xC0, 0x12});
     PcxFields rgb, grey, planar16, huge, big;
@@ -85,19 +76,15 @@ TEST(PcxRead, ErrorCodes) {
     std::vector<Case> cases = {
         {"manufacturer", patched(0, 11), 24, IS_ERR_NOT_PCX},
         {"bytes per line below the width", patched(66, 9), 24, IS_ERR_NOT_PCX},
-        {"xmin past xmax", patched(4, 20), 24, IS_ERR_NOT_PCX},
-        {"no planes", patched(65, 0), 24, IS_ERR_NOT_PCX},
-        {"40 bits a pixel", patched(65, 5), 24, IS_ERR_NOT_PCX},
-        {"3 bits a plane", patched(3, 3), 24, IS_ERR_VARIANT},
-        {"empty runs", empties, 8, IS_ERR_READ},
-        {"run cut off", Cat(PcxHeader(s), {0xC3}), 8, IS_ERR_READ},
+        {"xmin past xmax", patched(4, 20), 24, IS_ERR_NOT_PCX}, {"no planes", patched(65, 0), 24, IS_ERR_NOT_PCX},
+        {"40 bits a pixel", patched(65, 5), 24, IS_ERR_NOT_PCX}, {"3 bits a plane", patched(3, 3), 24, IS_ERR_VARIANT},
+        {"empty runs", empties, 8, IS_ERR_READ}, {"run cut off", Cat(PcxHeader(s), {0xC3}), 8, IS_ERR_READ},
         {"24 bits as indexes", BuildPcx(rgb, Bytes(6, 1)), 8, IS_ERR_DEPTH},
         {"24 bits as 1 bit", BuildPcx(rgb, Bytes(6, 1)), 1, IS_ERR_DEPTH},
         {"8 bits as 1 bit", BuildPcx(grey, {1, 2}), 1, IS_ERR_DEPTH},
         {"16 colours as 1 bit", BuildPcx(planar16, Bytes(8, 1)), 1, IS_ERR_DEPTH},
         {"huge", Cat(PcxHeader(huge), Bytes(64, 0xC5)), 24, IS_ERR_MEMORY},
-        // Within the allocation limit, but the source is far too short for it:
-        // found before any buffer is requested.
+        // Within the allocation limit, but the source is far too short for it: found before any buffer is requested.
         {"data cannot fill the picture", Cat(PcxHeader(big), Bytes(64, 0xFF)), 8, IS_ERR_READ, 0},
         {"no memory for the picture", f8, 24, IS_ERR_MEMORY, 0},
         {"no memory for the palette", f8, 24, IS_ERR_MEMORY, 1},
@@ -168,9 +155,8 @@ TEST(PcxRead, VariantsOtherProgramsWrite) {
     tail[0] = 0x0C, noMark = tail, noMark[0] = 0x0B;
     const Bytes grey = {7, 7, 7, 200, 200, 200};
     EXPECT_EQ(ReadPcx(BuildPcx(p, {7, 200}, tail), 24).Data(6), (Bytes{tail[22], tail[23], tail[24], tail[601], tail[602], tail[603]}));
-    for (const Bytes& file : {BuildPcx(p, {7, 200}, noMark), BuildPcx(v3, {7, 200}, tail), BuildPcx(p, {7, 200})}) {
+    for (const Bytes& file : {BuildPcx(p, {7, 200}, noMark), BuildPcx(v3, {7, 200}, tail), BuildPcx(p, {7, 200})})
         EXPECT_EQ(ReadPcx(file, 24).Data(6), grey);
-    }
 }
 
 TEST(PcxRead, ScanLineDecoding) {
@@ -181,16 +167,13 @@ TEST(PcxRead, ScanLineDecoding) {
     m.bitsPerPlane = 1, m.width = 3, carry.bytesPerLine = 4;
     struct Case { const char* what; Bytes file; uint32_t depth; Bytes expected; } cases[] = {
         {"line padding", BuildPcx(s, {1, 2, 3, 0xC9, 0xFE, 0xFD, 4, 5, 6, 0, 0, 0}), 8, {1, 2, 3, 4, 5, 6}},
-        // A run longer than its line continues on the next one; a run past
-        // the picture's end is cut off.
+        // A run longer than its line continues on the next one; a run past the picture's end is cut off.
         {"runs across lines", Cat(PcxHeader(carry), {0xC6, 0x55, 0xFF, 0x66}), 8, {0x55, 0x55, 0x55, 0x55, 0x55, 0x66}},
         {"uncoded", BuildPcx(raw, {0xC3, 0xFF, 0x10, 0, 0xD0, 1, 2, 0}), 8, {0xC3, 0xFF, 0x10, 0xD0, 1, 2}},
         {"bits past the width", BuildPcx(m, {0xBF, 0xFF}), 1, {0xA0}},
     };
     for (const Case& c : cases) EXPECT_EQ(ReadPcx(c.file, c.depth).Data(c.expected.size()), c.expected) << c.what;
 }
-
-// ---- writing -------------------------------------------------------------------
 
 TEST(PcxWrite, OneBitRoundTrips) {
     const Bytes two = {0, 0, 0, 0, 255, 255, 255, 0};

@@ -37,8 +37,7 @@ void WriteFileBytes(const std::string& path, const Bytes& data) {
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
-Bytes WriteToBytes(const std::string& name, const std::function<uint32_t(ISHANDLE)>& fn,
-                   uint32_t* returned) {
+Bytes WriteToBytes(const std::string& name, const std::function<uint32_t(ISHANDLE)>& fn, uint32_t* returned) {
     std::string path = ScratchPath(name);
     ISHANDLE d = IS40_OpenFileDest(path.c_str(), 0);
     EXPECT_NE(d, nullptr) << path;
@@ -54,9 +53,7 @@ Bytes Pattern(uint32_t width, uint32_t height, uint32_t channels, uint32_t seed)
     Bytes out(static_cast<size_t>(width) * height * channels);
     uint32_t x = seed * 2654435761u + 1;
     for (size_t i = 0; i < out.size(); ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
         // Mix of smooth ramps and noise so run-length coders see both.
         size_t px = i / channels;
         uint32_t ramp = static_cast<uint32_t>((px % width) * 255 / (width > 1 ? width - 1 : 1));
@@ -68,16 +65,11 @@ Bytes Pattern(uint32_t width, uint32_t height, uint32_t channels, uint32_t seed)
 bool HavePrograms(const std::string& names) {
     std::istringstream list(names);
     std::string name;
-    while (list >> name) {
-        if (std::system(("command -v '" + name + "' >/dev/null 2>&1").c_str()) != 0) return false;
-    }
+    while (list >> name) if (std::system(("command -v '" + name + "' >/dev/null 2>&1").c_str()) != 0) return false;
     return true;
 }
 
-bool HaveMagick() {
-    static const bool have = HavePrograms("convert identify");
-    return have;
-}
+bool HaveMagick() { static const bool have = HavePrograms("convert identify"); return have; }
 
 Bytes Capture(const std::string& cmd) {
     Bytes out;
@@ -91,7 +83,7 @@ Bytes Capture(const std::string& cmd) {
 }
 
 std::string CaptureText(const std::string& cmd) {
-    Bytes b = Capture(cmd);
+    const Bytes b = Capture(cmd);
     return std::string(b.begin(), b.end());
 }
 
@@ -112,18 +104,11 @@ std::string MagickConvert(const Bytes& px, uint32_t w, uint32_t h, uint32_t chan
 }
 
 void WriteNetpbm(const std::string& path, const Bytes& px, uint32_t w, uint32_t h, uint32_t channels) {
-    const std::string size = std::to_string(w) + " " + std::to_string(h);
-    std::string head;
-    if (channels == 1 || channels == 3) {
-        head = (channels == 1 ? "P5\n" : "P6\n") + size + "\n255\n";
-    } else {
-        head = "P7\nWIDTH " + std::to_string(w) + "\nHEIGHT " + std::to_string(h) + "\nDEPTH " +
-               std::to_string(channels) + "\nMAXVAL 255\nTUPLTYPE " +
-               (channels == 2 ? "GRAYSCALE_ALPHA" : "RGB_ALPHA") + "\nENDHDR\n";
-    }
-    Bytes file(head.begin(), head.end());
-    file.insert(file.end(), px.begin(), px.end());
-    WriteFileBytes(path, file);
+    const std::string head = channels == 1 || channels == 3
+        ? (channels == 1 ? "P5\n" : "P6\n") + std::to_string(w) + " " + std::to_string(h) + "\n255\n"
+        : "P7\nWIDTH " + std::to_string(w) + "\nHEIGHT " + std::to_string(h) + "\nDEPTH " + std::to_string(channels) +
+              "\nMAXVAL 255\nTUPLTYPE " + (channels == 2 ? "GRAYSCALE_ALPHA" : "RGB_ALPHA") + "\nENDHDR\n";
+    WriteFileBytes(path, Cat(Bytes(head.begin(), head.end()), px));
 }
 
 int InCappedChild(uint64_t extraBytes, const std::function<int()>& fn) {
@@ -162,13 +147,9 @@ Bytes WithExifSegment(const Bytes& jpeg, const Bytes& thumbnail, uint32_t orient
     };
     // One-value entries; a SHORT's value fills the field's first half.
     const auto entry = [&](uint32_t tag, uint32_t type, uint32_t value) {
-        put(tag, 2);
-        put(type, 2);
-        put(1, 4);
-        put(value, 4);
+        put(tag, 2), put(type, 2), put(1, 4), put(value, 4);
     };
-    put(8, 4);
-    put(1, 2);
+    put(8, 4), put(1, 2);
     entry(0x0112, 3, orientation);
     put(26, 4);  // IFD1 right after IFD0's 18 bytes
     put(3, 2);

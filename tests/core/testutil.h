@@ -24,9 +24,7 @@ Bytes ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const Bytes& data);
 
 // Owns a library buffer.
-struct LibFree {
-    void operator()(uint8_t* p) const { IS40_GlobalFree(p); }
-};
+struct LibFree { void operator()(uint8_t* p) const { IS40_GlobalFree(p); } };
 using LibBuffer = std::unique_ptr<uint8_t, LibFree>;
 
 // A reader's outcome: its buffer, the size it reported, its error code,
@@ -54,10 +52,8 @@ auto WithMemorySource(const Bytes& data, Fn fn) -> decltype(fn(ISHANDLE())) {
     return result;
 }
 
-// Writes through a file destination made by fn, returns the file's bytes;
-// IS40_GetLastError still tells fn's outcome.
-Bytes WriteToBytes(const std::string& name, const std::function<uint32_t(ISHANDLE)>& fn,
-                   uint32_t* returned = nullptr);
+// Writes through a file destination made by fn, returns the file's bytes; IS40_GetLastError still tells fn's outcome.
+Bytes WriteToBytes(const std::string& name, const std::function<uint32_t(ISHANDLE)>& fn, uint32_t* returned = nullptr);
 
 // Little-endian fields of a file image.
 inline uint32_t Get16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
@@ -69,8 +65,7 @@ size_t TiffValueAt(const Bytes& tiff, uint32_t tag, uint32_t* type = nullptr);
 
 // Deterministic test picture: width × height × channels bytes.
 Bytes Pattern(uint32_t width, uint32_t height, uint32_t channels, uint32_t seed = 1);
-// A Pattern picture written as a JPEG or an 8-bit RGB PNG into the scratch
-// folder; returns its path.
+// A Pattern picture written as a JPEG or an 8-bit RGB PNG into the scratch folder; returns its path.
 std::string WritePatternJpeg(const std::string& name, uint32_t width, uint32_t height, uint32_t quality = 75);
 std::string WritePatternPng(const std::string& name, uint32_t width, uint32_t height);
 
@@ -90,30 +85,25 @@ std::string CaptureText(const std::string& cmd);
 // Exit status of a shell command run with its output discarded.
 int Shell(const std::string& cmd);
 
-// Pixels of a picture file as ImageMagick reads them, 8 bits a sample in
-// the channel order of map ("rgb", "rgba", "gray", ...); pre holds options
-// applied before the conversion.
+// Pixels of a picture file as ImageMagick reads them, 8 bits a sample in the channel order of map ("rgb", "rgba",
+// "gray", ...); pre holds options applied before the conversion.
 Bytes MagickPixels(const std::string& path, const std::string& map = "rgb", const std::string& pre = "");
 
-// Converts px (written as a Netpbm file beside it) with ImageMagick into
-// the scratch file name, optionally with an explicit output format
-// ("BMP3", ...); returns the new file's path.
+// Converts px (written as a Netpbm file beside it) with ImageMagick into the scratch file name, optionally with an
+// explicit output format ("BMP3", ...); returns the new file's path.
 std::string MagickConvert(const Bytes& px, uint32_t w, uint32_t h, uint32_t channels, const std::string& options,
                           const std::string& name, const std::string& format = "");
 
-// Netpbm file of 8-bit samples: 1 channel P5, 3 channels P6, 2 or 4
-// channels P7 with grey or RGB plus alpha.
+// Netpbm file of 8-bit samples: 1 channel P5, 3 channels P6, 2 or 4 channels P7 with grey or RGB plus alpha.
 void WriteNetpbm(const std::string& path, const Bytes& px, uint32_t w, uint32_t h, uint32_t channels);
 
 // ---- resource limits ----------------------------------------------------------
 
-// Runs fn in a child process whose address space is capped at its current
-// size plus extraBytes, so that a large allocation fails there; returns
-// fn's result (low 8 bits), or -1 when the child did not exit normally.
+// Runs fn in a child process whose address space is capped at its current size plus extraBytes, so that a large
+// allocation fails there; returns fn's result (low 8 bits), or -1 when the child did not exit normally.
 int InCappedChild(uint64_t extraBytes, const std::function<int()>& fn);
 
-// Address-sanitized builds reserve huge shadow mappings, so address-space
-// caps do not work there.
+// Address-sanitized builds reserve huge shadow mappings, so address-space caps do not work there.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kSanitized = true;
 #elif defined(__has_feature)
@@ -134,21 +124,15 @@ Bytes WithExifSegment(const Bytes& jpeg, const Bytes& thumbnail, uint32_t orient
 
 // ---- comparisons --------------------------------------------------------------
 
-// Largest difference of two equally long byte strings (a huge value when
-// the lengths differ).
+// Largest difference of two equally long byte strings (a huge value when the lengths differ).
 int MaxDiff(const Bytes& a, const Bytes& b);
 
-// Pattern RGBA picture whose alpha runs through opaque, transparent and
-// partial levels.
+// Pattern RGBA picture whose alpha runs through opaque, transparent and partial levels.
 Bytes PatternRgba(uint32_t width, uint32_t height, uint32_t seed = 1);
 // n palette entries B, G, R, then `fourth` (opaque alpha, or reserved 0).
 Bytes PatternPalette(uint32_t n, uint8_t fourth, uint32_t seed = 5);
 
-
-inline Bytes Cat(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+inline Bytes Cat(Bytes a, const Bytes& b) { a.insert(a.end(), b.begin(), b.end()); return a; }
 
 // n indexes through a B, G, R, reserved palette to R, G, B, with A 255 at depth 32.
 inline Bytes ThroughPalette(const uint8_t* index, size_t n, const uint8_t* palette, uint32_t depth = 24) {
@@ -167,16 +151,11 @@ using FormatReader = uint8_t* (*)(ISHANDLE, uint32_t*, uint32_t*, uint32_t, uint
 ReadResult ReadWith(FormatReader reader, const Bytes& file, uint32_t depth, uint32_t flags = 0,
                     int64_t allocations = -1, bool withPalette = true);
 
-// RGB pixels of a packed DIB as the BMP reader sees them once the BMP
-// writer has put the DIB in a file.
+// RGB pixels of a packed DIB as the BMP reader sees them once the BMP writer has put the DIB in a file.
 inline Bytes DibPixels(const uint8_t* dib) {
-    const Bytes file = WriteToBytes("dib.bmp", [&](ISHANDLE d) {
+    const ReadResult r = ReadWith(IS40_ReadBMP, WriteToBytes("dib.bmp", [&](ISHANDLE d) {
         return IS40_WriteBMP(d, dib, 0, 0, 0, 0, 0, nullptr, nullptr, 2);
-    });
-    ReadResult r;
-    r.buf = WithMemorySource(file, [&](ISHANDLE h) {
-        return LibBuffer(IS40_ReadBMP(h, &r.width, &r.height, 24, r.palette.data(), 0));
-    });
+    }), 24);
     return r.Data(static_cast<size_t>(r.width) * r.height * 3);
 }
 
@@ -189,10 +168,7 @@ uint32_t ReadError(FormatReader reader, const Bytes& file, uint32_t depth, uint3
 }  // namespace vstest
 
 // The call failed (false or null) and left the given last error.
-#define EXPECT_FAILS_WITH(call, code)                                                    \
-    do {                                                                                 \
-        EXPECT_FALSE(call) << #call;                                                     \
-        EXPECT_EQ(IS40_GetLastError(), static_cast<uint32_t>(code)) << #call;            \
-    } while (0)
+#define EXPECT_FAILS_WITH(call, code) \
+    do { EXPECT_FALSE(call) << #call; EXPECT_EQ(IS40_GetLastError(), static_cast<uint32_t>(code)) << #call; } while (0)
 
 #endif

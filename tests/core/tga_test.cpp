@@ -10,12 +10,12 @@ using namespace vstest;
 
 namespace {
 
+// Header fields, in the order Fields and Mapped give them.
 struct TgaFields {
-    uint8_t idLength = 0, mapType = 0, imageType = 2;
-    uint16_t mapFirst = 0, mapLength = 0;
-    uint8_t mapBits = 0;
     uint16_t width = 1, height = 1;
-    uint8_t pixelBits = 24, descriptor = 0x20;
+    uint8_t imageType = 2, pixelBits = 24, descriptor = 0x20, mapType = 0;
+    uint16_t mapFirst = 0, mapLength = 0;
+    uint8_t mapBits = 0, idLength = 0;
 };
 
 Bytes Header(const TgaFields& s) {
@@ -41,20 +41,14 @@ ReadResult ReadMem(const Bytes& file, uint32_t depth, uint32_t flags = 0, int64_
 }
 
 TgaFields Fields(uint16_t w, uint16_t h, uint8_t type, uint8_t bits, uint8_t descriptor = 0x20) {
-    TgaFields s;
-    s.width = w, s.height = h, s.imageType = type, s.pixelBits = bits, s.descriptor = descriptor;
-    return s;
+    return {w, h, type, bits, descriptor};
 }
 
 TgaFields Mapped(uint8_t type, uint16_t w, uint8_t bits, uint16_t first, uint16_t length, uint8_t entryBits) {
-    TgaFields s = Fields(w, 1, type, bits);
-    s.mapType = 1, s.mapFirst = first, s.mapLength = length, s.mapBits = entryBits;
-    return s;
+    return {w, 1, type, bits, 0x20, 1, first, length, entryBits};
 }
 
 }  // namespace
-
-// ---- reading ------------------------------------------------------------------
 
 TEST(TgaRead, PixelFormatsOriginsAndPackets) {
     // File rows A B / C D, stored B, G, R.
@@ -140,13 +134,11 @@ TEST(TgaRead, ErrorCodes) {
         {"short colour map", Tga(Mapped(1, 4, 8, 0, 256, 24), Bytes(700, 0)), 24, 0, IS_ERR_READ},
         {"packets stop early", Tga(packets, Cat(Bytes(768, 0), {0x87, 1})), 24, 0, IS_ERR_READ},
         {"packet header without pixel", Tga(packets, Cat(Bytes(768, 0), {0x87, 1, 0x87})), 24, 0, IS_ERR_READ},
-        {"true colour as indexes", one, 8, 0, IS_ERR_DEPTH},
-        {"8-bit DIB", one, 8, IS_READ_DIB, IS_ERR_PARAM},
+        {"true colour as indexes", one, 8, 0, IS_ERR_DEPTH}, {"8-bit DIB", one, 8, IS_READ_DIB, IS_ERR_PARAM},
         {"padded DIB", one, 24, IS_READ_DIB | IS_READ_PAD_BGR, IS_ERR_PARAM},
         {"huge", Tga(Fields(60000, 60000, 2, 24), Bytes(64, 0x7F)), 32, 0, IS_ERR_MEMORY},
         {"huge, run-length coded", Tga(Fields(60000, 60000, 10, 24), Bytes(64, 0x7F)), 32, 0, IS_ERR_MEMORY},
-        // Sizes within the allocation limit that the source cannot hold are
-        // refused before the output is allocated.
+        // Sizes within the allocation limit that the source cannot hold are refused before the output is allocated.
         {"data cannot fill the picture", Tga(Fields(20000, 20000, 2, 24), Bytes(64, 0xFF)), 24, 0, IS_ERR_READ, 0},
         {"packets cannot fill the picture", Tga(Fields(20000, 20000, 10, 24), Bytes(64, 0xFF)), 24, 0, IS_ERR_READ, 0},
         {"no memory", one, 24, 0, IS_ERR_MEMORY, 0},
@@ -187,8 +179,7 @@ TEST(TgaDims, ReportsHeaderAndErrors) {
     const Bytes head = Header(Fields(300, 2, 3, 8));
     struct Case { Bytes file; uint32_t error, bits; } cases[] = {
         {Header(Fields(300, 2, 10, 32)), 0, 32},  // no pixel data needed
-        {Header(Fields(300, 2, 10, 40)), IS_ERR_TGA_TYPE, 0},
-        {Header(Fields(300, 2, 5, 8)), IS_ERR_TGA_TYPE, 0},
+        {Header(Fields(300, 2, 10, 40)), IS_ERR_TGA_TYPE, 0}, {Header(Fields(300, 2, 5, 8)), IS_ERR_TGA_TYPE, 0},
         {Bytes(head.begin(), head.begin() + 10), IS_ERR_READ, 0},
     };
     for (const Case& c : cases) {
@@ -198,8 +189,6 @@ TEST(TgaDims, ReportsHeaderAndErrors) {
         if (!c.error) { EXPECT_EQ(std::to_string(w) + "x" + std::to_string(h) + "@" + std::to_string(bits), "300x2@32"); }
     }
 }
-
-// ---- writing ------------------------------------------------------------------
 
 TEST(TgaWrite, FileLayouts) {
     const uint32_t w = 3, h = 2;

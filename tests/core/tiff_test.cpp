@@ -15,11 +15,10 @@ namespace {
 
 struct RawPage {
     uint32_t w = 4, h = 3;
-    uint16_t spp = 3, bps = 8;
-    uint16_t photometric = PHOTOMETRIC_RGB;
-    uint16_t orientation = 0;  // 0: no tag
-    Bytes data;                 // contiguous scan lines
-    std::vector<uint16_t> map;  // 3 x entries
+    uint16_t spp = 3, photometric = PHOTOMETRIC_RGB;
+    Bytes data;                         // contiguous scan lines
+    uint16_t bps = 8, orientation = 0;  // orientation 0: no tag
+    std::vector<uint16_t> map{};  // 3 x entries
     float xRes = 0, yRes = 0;
     uint16_t unit = 0;  // 0: no tag
 };
@@ -32,28 +31,20 @@ Bytes MakeTiff(const std::vector<RawPage>& pages) {
     EXPECT_NE(t, nullptr);
     if (!t) return {};
     for (const RawPage& p : pages) {
-        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, p.w);
-        TIFFSetField(t, TIFFTAG_IMAGELENGTH, p.h);
-        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, p.spp);
-        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, p.bps);
-        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, p.photometric);
-        TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 2u);
+        const uint32_t tags[][2] = {{TIFFTAG_IMAGEWIDTH, p.w}, {TIFFTAG_IMAGELENGTH, p.h},
+            {TIFFTAG_SAMPLESPERPIXEL, p.spp}, {TIFFTAG_BITSPERSAMPLE, p.bps}, {TIFFTAG_PHOTOMETRIC, p.photometric},
+            {TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG}, {TIFFTAG_ROWSPERSTRIP, 2}};
+        for (const auto& tag : tags) TIFFSetField(t, tag[0], tag[1]);
         if (p.orientation) TIFFSetField(t, TIFFTAG_ORIENTATION, p.orientation);
         if (!p.map.empty()) {
             const size_t n = p.map.size() / 3;
             TIFFSetField(t, TIFFTAG_COLORMAP, p.map.data(), p.map.data() + n, p.map.data() + 2 * n);
         }
-        if (p.xRes > 0) {
-            TIFFSetField(t, TIFFTAG_XRESOLUTION, p.xRes);
-            TIFFSetField(t, TIFFTAG_YRESOLUTION, p.yRes);
-        }
+        if (p.xRes > 0) TIFFSetField(t, TIFFTAG_XRESOLUTION, p.xRes), TIFFSetField(t, TIFFTAG_YRESOLUTION, p.yRes);
         if (p.unit) TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, p.unit);
         const size_t line = (static_cast<size_t>(p.w) * p.spp * p.bps + 7) / 8;
-        for (uint32_t y = 0; y < p.h; ++y) {
-            Bytes row(p.data.begin() + static_cast<std::ptrdiff_t>(y * line), p.data.begin() + static_cast<std::ptrdiff_t>((y + 1) * line));
-            TIFFWriteScanline(t, row.data(), y, 0);
-        }
+        for (uint32_t y = 0; y < p.h; ++y)
+            TIFFWriteScanline(t, Bytes(&p.data[y * line], &p.data[y * line] + line).data(), y, 0);
         TIFFWriteDirectory(t);
     }
     TIFFClose(t);
@@ -61,9 +52,7 @@ Bytes MakeTiff(const std::vector<RawPage>& pages) {
 }
 
 RawPage Page(uint32_t w, uint32_t h, uint16_t spp, uint16_t photometric, Bytes data) {
-    RawPage p;
-    p.w = w, p.h = h, p.spp = spp, p.photometric = photometric, p.data = std::move(data);
-    return p;
+    return {w, h, spp, photometric, std::move(data)};
 }
 
 // A classic little-endian TIFF assembled entry by entry (for headers no
@@ -78,10 +67,7 @@ Bytes BuildTiff(std::vector<Entry> entries, const Bytes& data) {
     put(static_cast<uint32_t>(entries.size()), 2);
     for (Entry e : entries) {
         if (e.tag == 273 || e.tag == 324) e.value = 8 + 2 + 12 * static_cast<uint32_t>(entries.size()) + 4;
-        put(e.tag, 2);
-        put(e.type, 2);
-        put(e.count, 4);
-        put(e.value, 4);  // a SHORT value sits in the low half, little-endian
+        put(e.tag, 2), put(e.type, 2), put(e.count, 4), put(e.value, 4);  // a SHORT value sits in the low half
     }
     put(0, 4);
     return Cat(out, data);
@@ -123,10 +109,7 @@ struct TagReader {
     }
     ~TagReader() { if (t) TIFFClose(t); }
     template <typename T>
-    T Get(uint32_t tag, T none = T(~0u)) {
-        T v = none;
-        return t && TIFFGetField(t, tag, &v) ? v : none;
-    }
+    T Get(uint32_t tag, T none = T(~0u)) { T v = none; return t && TIFFGetField(t, tag, &v) ? v : none; }
 };
 
 double MeanDiff(const Bytes& a, const Bytes& b) {
@@ -184,23 +167,21 @@ TEST(TiffRoundTrip, IndexedGreyAndCmyk) {
     const uint32_t w = 21, h = 13;
     const Bytes pal = PatternPalette(256, 0), pal16 = PatternPalette(16, 0, 9);
     const Bytes idx = Pattern(w, h, 1, 7), nibbles = Pattern((w + 1) / 2, h, 1, 8);
-    for (uint32_t compression : {1u, 5u, 8u, 32773u}) {
-        for (uint32_t tiles : {0u, 0x80u}) {
-            SCOPED_TRACE("compression " + std::to_string(compression) + " flags " + std::to_string(tiles));
-            const Bytes file = Write(idx, w, h, 8, compression, tiles, pal.data());
-            ReadResult r = Read(file, 8);
-            EXPECT_EQ(r.Data(idx.size()), idx);
-            EXPECT_EQ(r.palette, pal);
-            EXPECT_EQ(Read(file, 24).Data(idx.size() * 3), ThroughPalette(idx.data(), idx.size(), pal.data()));
-            // 4 bits, two indexes a byte, high nibble first; entries past 16 copy entry 0.
-            r = Read(Write(nibbles, w, h, 4, compression, tiles, pal16.data()), 8);
-            ASSERT_TRUE(r.buf) << r.error;
-            for (uint32_t i = 0; i < w * h; ++i) {
-                const uint8_t b = nibbles[i / w * ((w + 1) / 2) + i % w / 2];
-                ASSERT_EQ(r.buf.get()[i], (i % w & 1) ? b & 15 : b >> 4) << i;
-            }
-            EXPECT_EQ(Bytes(r.palette.begin(), r.palette.begin() + 68), Cat(pal16, Bytes(pal16.begin(), pal16.begin() + 4)));
+    for (uint32_t compression : {1u, 5u, 8u, 32773u}) for (uint32_t tiles : {0u, 0x80u}) {
+        SCOPED_TRACE("compression " + std::to_string(compression) + " flags " + std::to_string(tiles));
+        const Bytes file = Write(idx, w, h, 8, compression, tiles, pal.data());
+        ReadResult r = Read(file, 8);
+        EXPECT_EQ(r.Data(idx.size()), idx);
+        EXPECT_EQ(r.palette, pal);
+        EXPECT_EQ(Read(file, 24).Data(idx.size() * 3), ThroughPalette(idx.data(), idx.size(), pal.data()));
+        // 4 bits, two indexes a byte, high nibble first; entries past 16 copy entry 0.
+        r = Read(Write(nibbles, w, h, 4, compression, tiles, pal16.data()), 8);
+        ASSERT_TRUE(r.buf) << r.error;
+        for (uint32_t i = 0; i < w * h; ++i) {
+            const uint8_t b = nibbles[i / w * ((w + 1) / 2) + i % w / 2];
+            ASSERT_EQ(r.buf.get()[i], (i % w & 1) ? b & 15 : b >> 4) << i;
         }
+        EXPECT_EQ(Bytes(r.palette.begin(), r.palette.begin() + 68), Cat(pal16, Bytes(pal16.begin(), pal16.begin() + 4)));
     }
 
     // 1 bit: black and white become bilevel grey, so the fax schemes apply;
