@@ -24,10 +24,7 @@ struct EditorListTest : ::testing::Test {
     FolderList list{fs};
     VSEditorOutcome out;
     // Three pictures with the second current.
-    void SetUp() override {
-        ASSERT_TRUE(list.Assign(kThree));
-        list.Next();
-    }
+    void SetUp() override { ASSERT_TRUE(list.Assign(kThree)); list.Next(); }
     bool Apply(uint32_t index, int32_t status, int16_t newFile, int32_t kind, const std::string& result) {
         return ApplyEditorResult(list, index, status, newFile, kind, result, &out);
     }
@@ -53,7 +50,6 @@ TEST(EditorRulesTest, RequiredVersionCountTooltipsAndNames) {
     EXPECT_FALSE(EditorVersionAccepted(EditorNumber("9.0"), EditorNumber("071129"), "2.3", "071130"));
     EXPECT_FLOAT_EQ(EditorNumber("  2.5beta"), 2.5f);
     EXPECT_FLOAT_EQ(EditorNumber("V2.4"), 0.0f);
-
     EXPECT_EQ(EditorFunctionCount(5) * 1000 + EditorFunctionCount(-3), 5000u);
     EXPECT_EQ(EditorFunctionCount(1 << 30), static_cast<uint32_t>(kEditorMaxFunctions));
     EXPECT_EQ(EditorTooltip(0, "Rotate") + EditorTooltip(6, "Rotate") + EditorTooltip(7, "Sharpen"),
@@ -69,8 +65,7 @@ TEST_F(EditorListTest, FailedRunsChangeNothing) {
     EXPECT_FALSE(Apply(0, 1, 0, 1, ""));  // kind 1 without a path names no file
     for (const char* bad : {"..\\b.png", "C:\\Windows\\b.png", ""}) EXPECT_FALSE(Apply(4, 1, 0, 1, bad)) << bad;
     EXPECT_EQ(list.Entries(), kThree);
-    EXPECT_EQ(list.CurrentIndex(), 1);
-    EXPECT_EQ(list.CurrentPath(), "C:\\P\\b.png");
+    EXPECT_TRUE(list.CurrentIndex() == 1 && list.CurrentPath() == "C:\\P\\b.png");
 }
 
 TEST_F(EditorListTest, ResultsReplaceRenameOrJoinTheList) {

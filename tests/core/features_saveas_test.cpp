@@ -17,10 +17,7 @@ namespace {
 struct PosixFiles : VSSaveFiles {
     bool failReplace = false;
     std::vector<std::string> removed;
-    bool Exists(const std::string& path) override {
-        struct stat st;
-        return stat(path.c_str(), &st) == 0;
-    }
+    bool Exists(const std::string& path) override { struct stat st; return stat(path.c_str(), &st) == 0; }
     bool Copy(const std::string& source, const std::string& destination) override {
         std::ifstream in(source, std::ios::binary);
         std::ofstream out(destination, std::ios::binary);
@@ -29,10 +26,7 @@ struct PosixFiles : VSSaveFiles {
     bool Replace(const std::string& complete, const std::string& target) override {
         return !failReplace && std::rename(complete.c_str(), target.c_str()) == 0;
     }
-    void Remove(const std::string& path) override {
-        removed.push_back(path);
-        std::remove(path.c_str());
-    }
+    void Remove(const std::string& path) override { removed.push_back(path), std::remove(path.c_str()); }
     bool ReadOnly(const std::string& path) override {
         struct stat st;
         return stat(path.c_str(), &st) == 0 && !(st.st_mode & S_IWUSR);
@@ -71,8 +65,7 @@ TEST(FeaturesSaveAsRules, TypeByExtensionAndTheByteCopyRule) {
 }
 
 TEST_F(FeaturesSaveAs, AJpegToJpegIsCopiedByteForByteAndOtherPicturesAreEncoded) {
-    const std::string jpg = WritePatternJpeg("photo.jpg", 64, 48, 90);
-    const std::string jpeg = ScratchPath("photo.jpeg");
+    const std::string jpg = WritePatternJpeg("photo.jpg", 64, 48, 90), jpeg = ScratchPath("photo.jpeg");
     WriteFileBytes(jpeg, ReadFileBytes(jpg));
     for (const std::string& source : {jpg, jpeg}) {
         EXPECT_TRUE(Save(source, ScratchPath("copy.jpg"), "jpg").saved);

@@ -89,12 +89,9 @@ TEST(FrameErrors, TraceIsBoundedAndStateIsPerThread) {
 
     ISRecordError(6, "IS40_ReadTGA");
     uint32_t other = 99, otherAfter = 99;
-    std::thread t([&] {
-        other = IS40_GetLastError();
-        ISRecordError(4, "IS40_WriteTGA");
-        otherAfter = IS40_GetLastError();
-    });
-    t.join();
+    std::thread([&] {
+        other = IS40_GetLastError(), ISRecordError(4, "IS40_WriteTGA"), otherAfter = IS40_GetLastError();
+    }).join();
     EXPECT_EQ(other, 0u) << "a new thread starts with a clean state";
     EXPECT_EQ(otherAfter, 4u);
     EXPECT_EQ(IS40_GetLastError(), 6u);

@@ -12,6 +12,9 @@
 namespace {
 
 const std::string kMyPictures = "C:\\Users\\ann\\Pictures";
+const char kProgram[] = "C:\\Program Files\\Vistrel\\vistrel.exe";
+const std::string kClasses = "Software\\Classes\\", kExts = kFileExtsKey;
+const std::string k12 = "Software\\Orvanta\\Vistrel Viewer\\1.2", k10 = "Software\\Orvanta\\Vistrel Viewer\\1.0";
 
 uint32_t Number(VSRegTree& tree, const char* name, const std::string& key = kSettingsKey) {
     uint32_t value = 0xDEAD;
@@ -28,12 +31,6 @@ std::string Text(VSRegTree& tree, const std::string& key, const char* name = "")
 std::string Frame(const VSPlacement& p) {
     return std::to_string(p.x) + " " + std::to_string(p.y) + " " + std::to_string(p.width) + " " +
            std::to_string(p.height) + (p.maximised ? " max" : "");
-}
-
-VSPlacement Placed(int32_t x, int32_t y, int32_t width, int32_t height, bool maximised = false) {
-    VSPlacement p;
-    p.x = x, p.y = y, p.width = width, p.height = height, p.maximised = maximised;
-    return p;
 }
 
 struct SettingsTest : ::testing::Test {
@@ -72,7 +69,7 @@ TEST_F(SettingsTest, DefaultsSortStateAndAutoRotate) {
 }
 
 TEST_F(SettingsTest, PlacementRoundTripWithStoredNumbersUsedUnchanged) {
-    settings.SavePlacement(Placed(-1700, 40, 1024, 700, true));  // a monitor left of the primary one
+    settings.SavePlacement(VSPlacement{-1700, 40, 1024, 700, true});  // a monitor left of the primary one
     EXPECT_EQ(Number(tree, "PositionX"), 0xFFFFF95Cu);
     EXPECT_EQ(Frame(settings.LoadPlacement()), "-1700 40 1024 700 max");
 
@@ -112,10 +109,8 @@ TEST_F(SettingsTest, FoldersFromTheRegistryAndTheirJunk) {
     EXPECT_EQ(saveAsDir, kMyPictures);
 }
 
-TEST(SettingsPlacementTest, MaximisedCloseKeepsThePreviousNormalFrame) {
-    VSMemoryRegTree tree;
-    VSSettings settings(tree);
-    settings.SavePlacement(Placed(100, 120, 640, 480));
+TEST_F(SettingsTest, MaximisedCloseKeepsThePreviousNormalFrame) {
+    settings.SavePlacement(VSPlacement{100, 120, 640, 480});
 
     // First run: opens normal, gets maximised, is closed maximised.
     VSPlacementTracker run(settings.LoadPlacement());
@@ -143,7 +138,7 @@ TEST(SettingsPlacementTest, MaximisedCloseKeepsThePreviousNormalFrame) {
 
 TEST(SettingsPlacementTest, MinimisedOrFullScreenCloseKeepsTheFrameOfBefore) {
     const VSRect iconic{-32000, -32000, -31840, -31969};
-    VSPlacementTracker tracker(Placed(10, 20, 900, 650));
+    VSPlacementTracker tracker(VSPlacement{10, 20, 900, 650});
     tracker.OnMove(false, false, iconic);
     EXPECT_FALSE(tracker.OnSize(false, true, false));
     EXPECT_TRUE(tracker.Placement().minimised);
@@ -157,18 +152,11 @@ TEST(SettingsPlacementTest, MinimisedOrFullScreenCloseKeepsTheFrameOfBefore) {
     normal.OnMove(false, true, VSRect{0, 0, 1024, 768});
     EXPECT_EQ(Frame(normal.Placement()), "50 60 800 600");
 
-    VSPlacementTracker maximised(Placed(5, 200, 800, 600));
+    VSPlacementTracker maximised(VSPlacement{5, 200, 800, 600});
     EXPECT_FALSE(maximised.OnSize(false, false, false));
     maximised.EnterFullScreen(true, VSRect{-8, -8, 1032, 776});
     EXPECT_EQ(Frame(maximised.Placement()), "5 200 800 600 max");
 }
-
-namespace {
-
-const char kProgram[] = "C:\\Program Files\\Vistrel\\vistrel.exe";
-const std::string kClasses = "Software\\Classes\\", kExts = kFileExtsKey;
-
-}  // namespace
 
 TEST(FeaturesAssociations, AssociateAndDisassociateTouchOnlyTheViewersOwnExtensions) {
     VSMemoryRegTree tree;
@@ -229,12 +217,6 @@ TEST(FeaturesAssociations, ToggleFlipsOnlyTheTypeAtAValidPosition) {
     EXPECT_EQ(all.extensions, 0x7Bu);
     EXPECT_TRUE(TypeChecked(all, 0) && !TypeChecked(all, 6) && !TypeChecked(all, -1));
 }
-
-namespace {
-
-const std::string k12 = "Software\\Orvanta\\Vistrel Viewer\\1.2", k10 = "Software\\Orvanta\\Vistrel Viewer\\1.0";
-
-}  // namespace
 
 TEST(FeaturesMigration, CopiesTheNewestOlderTreeOnceAndMarksIt) {
     VSMemoryRegTree tree;

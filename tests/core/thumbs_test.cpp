@@ -23,11 +23,7 @@ using namespace vstest;
 namespace {
 
 using Rgb = std::array<uint8_t, 3>;
-constexpr Rgb kKey{0x5C, 0x8B, 0xB4};
-constexpr Rgb kWhiteRgb{255, 255, 255};
-constexpr Rgb kRed{255, 0, 0};
-constexpr Rgb kBlue{0, 0, 255};
-constexpr Rgb kGreen{0, 255, 0};
+constexpr Rgb kKey{0x5C, 0x8B, 0xB4}, kWhiteRgb{255, 255, 255}, kRed{255, 0, 0}, kBlue{0, 0, 255}, kGreen{0, 255, 0};
 
 // Left half (x < w / 2) in one colour, right half in another; stride w * 3 + pad.
 Bytes Halves(uint32_t w, uint32_t h, Rgb left, Rgb right, uint32_t pad = 0) {
@@ -88,11 +84,8 @@ std::string WriteExifJpeg(const std::string& name, const Bytes& px, uint32_t w, 
 }  // namespace
 
 TEST(ThumbnailFit, FittedAndCentredOnTheFrameColourOrRefused) {
-    const struct {
-        uint32_t w, h, pad;  // pad: bytes past w x 3 in each source row
-        uint32_t frame;
-        uint32_t x0, y0, x1, y1;
-    } cases[] = {
+    // pad: bytes past w x 3 in each source row; the picture lands in [x0, x1) x [y0, y1).
+    const struct { uint32_t w, h, pad, frame, x0, y0, x1, y1; } cases[] = {
         {1000, 500, 0, kBackgroundColour, 0, 20, 160, 100},
         {500, 1000, 0, kBackgroundColour, 50, 0, 110, 120},
         {40, 30, 0, kBackgroundColour, 60, 45, 100, 75},  // smaller: kept at its size
@@ -138,8 +131,7 @@ TEST(ThumbnailShell, LandscapeStretchTurnsAndRefusals) {
     ASSERT_TRUE(ShellThumbnail(px.data(), 320, 120, 960, 1, &c));
     ExpectBox(c, 0, 0, 80, 120, kRed, kBlue);
     // Smaller than 160 x 120 in either direction: not used.
-    EXPECT_FALSE(ShellThumbnail(px.data(), 320, 119, 960, 1, &c));
-    EXPECT_FALSE(ShellThumbnail(px.data(), 159, 120, 960, 1, &c));
+    EXPECT_FALSE(ShellThumbnail(px.data(), 320, 119, 960, 1, &c) || ShellThumbnail(px.data(), 159, 120, 960, 1, &c));
     // A square one counts as landscape: stretched, not fitted onto white.
     const Bytes square = Solid(200, 200, kGreen);
     ASSERT_TRUE(ShellThumbnail(square.data(), 200, 200, 600, 1, &c));
@@ -229,8 +221,7 @@ TEST(ThumbnailOfFile, AutoRotationMakesItUpright) {
 
 TEST(ThumbnailRecords, KeysNeverReachReleasedRecords) {
     VSThumbBook book;
-    const uint32_t a = book.Add(10, 100, "C:\\p\\a.jpg");
-    const uint32_t b = book.Add(20, 200, "C:\\p\\b.jpg");
+    const uint32_t a = book.Add(10, 100, "C:\\p\\a.jpg"), b = book.Add(20, 200, "C:\\p\\b.jpg");
     EXPECT_NE(a, b);
     EXPECT_EQ(book.Find(b)->path, "C:\\p\\b.jpg");
     EXPECT_EQ(book.Find(a)->image, -1);
@@ -247,8 +238,7 @@ TEST(ThumbnailRecords, KeysNeverReachReleasedRecords) {
     for (int i = 0; i < 5000; ++i) {
         book.Release();
         const uint32_t k = book.Add(0, 0, "x");
-        ASSERT_NE(k, 0u);
-        ASSERT_NE(book.Find(k), nullptr);
+        ASSERT_TRUE(k != 0 && book.Find(k) != nullptr) << i;
     }
 }
 
@@ -280,9 +270,7 @@ TEST(ThumbnailPass, MissingThumbnailsDoNotShiftLaterImagesAndQuitStopsBeforeTheN
         imageList.push_back(path);
         return static_cast<int32_t>(imageList.size() - 1);
     };
-    hooks.attach = [&](uint32_t key, int32_t image) {
-        if (CFileItem* item = book.Find(key)) item->image = image;
-    };
+    hooks.attach = [&](uint32_t key, int32_t image) { if (CFileItem* item = book.Find(key)) item->image = image; };
     EXPECT_EQ(RunThumbnailPass(jobs, hooks), 4u);
     EXPECT_EQ(imageList, (std::vector<std::string>{"a.jpg", "c.png", "d.jpg"}));
     std::vector<int32_t> images;
@@ -290,9 +278,8 @@ TEST(ThumbnailPass, MissingThumbnailsDoNotShiftLaterImagesAndQuitStopsBeforeTheN
     EXPECT_EQ(images, (std::vector<int32_t>{0, -1, 1, 2, -1}));
 
     // Without a maker nothing is attached at all.
-    hooks.quit = nullptr;
+    hooks.quit = nullptr, hooks.makeAndAppend = nullptr;
     int attached = 0;
-    hooks.makeAndAppend = nullptr;
     hooks.attach = [&](uint32_t, int32_t) { ++attached; };
     EXPECT_EQ(RunThumbnailPass(jobs, hooks), 5u);
     EXPECT_EQ(attached, 0);
