@@ -1,7 +1,6 @@
-// EXIF reader: blocks built here field by field (both byte orders, every
-// type, the five directories, the maker-note layouts), JPEGs tagged by
-// exiftool and read back against its own listing, the TIFF route, and
-// damaged blocks. Random damage is the fuzz target's business.
+// EXIF reader: blocks built here field by field (both byte orders, every type, the five directories, the maker-note
+// layouts), JPEGs tagged by exiftool and read back against its own listing, the TIFF route, and damaged blocks. Random
+// damage is the fuzz target's business.
 #include "exif/isexif.h"
 #include "tests/core/testutil.h"
 
@@ -29,9 +28,8 @@ void SetN(Bytes& b, size_t at, uint64_t v, uint32_t n, bool mm = false) {
     for (uint32_t i = 0; i < n; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * (mm ? n - 1 - i : i)));
 }
 
-// One IFD entry: words of wordSize bytes in the block's byte order, or (raw)
-// a value field stored as given, or (link) the offset of what the tag points
-// at; gen makes data that depends on where it lands.
+// One IFD entry: words of wordSize bytes in the block's byte order, or (raw) a value field stored as given, or (link)
+// the offset of what the tag points at; gen makes data that depends on where it lands.
 struct TEntry {
     uint16_t tag = 0, type = 0;
     uint32_t count = 0, wordSize = 1, field = 0;
@@ -87,9 +85,8 @@ void PutEntry(Bytes& t, Bytes& tail, const TEntry& e, uint32_t* data, bool mm) {
     tail = Cat(tail, d);
 }
 
-// The TIFF structure from its header on: IFD0, exifIFD, Interop, GPS, IFD1,
-// each followed by its out-of-line values, then the thumbnail; pointers are
-// filled in as their targets are placed.
+// The TIFF structure from its header on: IFD0, exifIFD, Interop, GPS, IFD1, each followed by its out-of-line values,
+// then the thumbnail; pointers are filled in as their targets are placed.
 Bytes BuildTiff(ExifLayout s) {
     const bool mm = s.motorola;
     auto link = [](Ifd& ifd, uint16_t tag) { ifd.push_back(Long(tag, {0})), ifd.back().link = true; };
@@ -238,8 +235,7 @@ TEST(ExifParse, EveryTypeInBothByteOrdersAndLookup) {
             {Chars(0x100E, kTypeAscii, "no terminator"), "no terminator", "A"},
             {Ascii(0x100F, std::string("NIKON\0 x", 8)), "NIKON", "A"},
             {Short(0x1010, {}), "", "U16"},
-            // UNDEFINED: versions keep 4 bytes, FileSource one, UserComment
-            // all; any other shows a fixed text.
+            // UNDEFINED: versions keep 4 bytes, FileSource one, UserComment all; any other shows a fixed text.
             {Undef(0x9000, "0230"), "x30, x32, x33, x30", "U8"},
             {Undef(0x0002, "0100"), "x30, x31, x30, x30", "U8"},
             {Undef(0xA300, "\3\4"), "x03", "U8"},
@@ -288,9 +284,8 @@ TEST(ExifParse, HostileHeadersAndEntries) {
         EXPECT_EQ(r.error, 0u);
     }
     s.motorola = false;
-    // Counts beyond the block or negative, types 13 and 0, offset + size
-    // wrapping 32 bits, data past the end, a text (moved below) ending one
-    // byte late: no tags, the rest stays.
+    // Counts beyond the block or negative, types 13 and 0, offset + size wrapping 32 bits, data past the end, a text
+    // (moved below) ending one byte late: no tags, the rest stays.
     s.ifd0 = {Short(0x0100, {1}), RawEntry(0x0101, kTypeLong, 0x7FFFFFFF, 8), RawEntry(0x0102, kTypeLong, 0x80000001, 8),
               RawEntry(0x0103, 13, 1, 5), RawEntry(0x0104, 0, 1, 5), RawEntry(0x0105, kTypeRational, 2, 0xFFFFFFF8),
               RawEntry(0x0106, kTypeDouble, 20, 0x100), RawEntry(0x0107, kTypeAscii, 40, 8),
@@ -457,8 +452,7 @@ TEST(ExifReader, JpegRouteAndFlags) {
     const Bytes jpeg = ReadFileBytes(WritePatternJpeg("base.jpg", 24, 16));
     const ExifLayout s = CameraLayout(true, 700);
     const Bytes exif = App1Payload(BuildTiff(s)), xmp = {'h', 't', 't', 'p', ':', '/', '/', 0, '<', 'x', '/', '>'};
-    // Another APP1 first, EXIF second: the reader is built from the second,
-    // with all it was asked for.
+    // Another APP1 first, EXIF second: the reader is built from the second, with all it was asked for.
     Reader r = FromBytes(WithSegments(jpeg, {{0xE1, xmp}, {0xE1, exif}}), 7);
     EXPECT_EQ(r.error, 0u);
     EXPECT_EQ(Text(r, 274) + Note(r, 0x0007), "6Firmware 1.1.1");
@@ -467,8 +461,7 @@ TEST(ExifReader, JpegRouteAndFlags) {
     uint32_t length = 0, error = 99;
     ASSERT_TRUE(ISEXIFReaderFrom(r.r())->GetBlock(0x9286, &comment, &length, &error));
     EXPECT_EQ(std::string(comment, comment + length), std::string("ASCII\0\0\0hi", 10));
-    // A damaged EXIF block before a good one leaves nothing behind; fill
-    // bytes before a marker are legal.
+    // A damaged EXIF block before a good one leaves nothing behind; fill bytes before a marker are legal.
     ExifLayout other;
     other.ifd0 = {Short(0x0112, {3}), Ascii(0x010F, "Leftover"), Short(0x0100, {1})};
     Bytes damaged = App1Payload(BuildTiff(other));
@@ -476,9 +469,8 @@ TEST(ExifReader, JpegRouteAndFlags) {
     Bytes file = WithSegments(jpeg, {{0xE1, damaged}, {0xE0, {'J', 'F', 'I', 'F', 0}}, {0xE1, exif}});
     file.insert(file.begin() + 2, {0xFF, 0xFF, 0xFF});
     EXPECT_EQ(Text(FromBytes(file, 0), 0x010F) + Text(FromBytes(file, 0), 274), "Canon6");
-    // No APP1, or only unusable ones: null with last error 0; a bare block
-    // without the raw flag is no picture at all. A damaged JPEG header is
-    // the decoder's failure, another format the caller's.
+    // No APP1, or only unusable ones: null with last error 0; a bare block without the raw flag is no picture at all. A
+    // damaged JPEG header is the decoder's failure, another format the caller's.
     const std::pair<Bytes, uint32_t> none[] = {
         {jpeg, 0}, {WithSegments(jpeg, {{0xE1, xmp}}), 0}, {WithSegments(jpeg, {{0xE2, exif}}), 0},
         {WithSegments(jpeg, {{0xE1, {}}}), 0}, {Block(BuildTiff(s)), 0}, {{0xFF, 0xD8, 0xFF, 0xE1, 0x00}, 9},
@@ -556,8 +548,7 @@ TEST(ExifTiff, PageIfdAndExifIfd) {
         EXPECT_TRUE(!none && none.error == 5u);
     }
     EXPECT_NE(FromBytes(Bytes{'I', 'I', 42, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0}, 0).error, 0u);
-    // Entries whose values cannot be had are skipped; an EXIF pointer
-    // beyond the file keeps IFD0.
+    // Entries whose values cannot be had are skipped; an EXIF pointer beyond the file keeps IFD0.
     ExifLayout s = page;
     s.exif = {RawEntry(0x829A, kTypeRational, 0x10000000, 0x20), RawEntry(0x9286, kTypeUndefined, 0xFFFFFFFF, 0),
               RawEntry(0x8827, kTypeShort, 100000, 0xFFFFFFF0), Rat(0x829D, {28, 10}), RawEntry(0x9000, kTypeFloat, 1, 0)};

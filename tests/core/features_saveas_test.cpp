@@ -76,8 +76,7 @@ TEST_F(FeaturesSaveAs, AJpegToJpegIsCopiedByteForByteAndOtherPicturesAreEncoded)
     EXPECT_TRUE(failed.empty());
 }
 
-// The picture saved is the user's: full size, upright, and never over a
-// file the user protected.
+// The picture saved is the user's: full size, upright, and never over a file the user protected.
 TEST_F(FeaturesSaveAs, FullSizeUprightAndNeverOverAProtectedFile) {
     // Larger than twice the screen: the display decodes it scaled down.
     const std::string large = WritePatternJpeg("large.jpg", 3000, 2100, 75);

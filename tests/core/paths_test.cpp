@@ -36,8 +36,7 @@ TEST(PathsTest, SupportedPicturesAndComparisonIgnoringAsciiCase) {
         EXPECT_TRUE(IsSupportedPicture(yes)) << yes;
     for (const char* no : {"notes.txt", "anim.gif", "jpg", "a.jpgx", "a.jpg.txt", "C:\\trip.jpg\\readme", ""})
         EXPECT_FALSE(IsSupportedPicture(no)) << no;
-    // Folded to lower case, so "_" (0x5F) comes first; bytes above 0x7F
-    // compare unsigned and are not folded.
+    // Folded to lower case, so "_" (0x5F) comes first; bytes above 0x7F compare unsigned and are not folded.
     const std::tuple<const char*, const char*, int> order[] = {{"C:\\Pics\\B.JPG", "c:\\pics\\b.jpg", 0}, {"a.jpg", "B.jpg", -1},
         {"C.png", "b.JPG", 1}, {"_x", "Zx", -1}, {"ab", "ABC", -1}, {"abc", "AB", 1}, {"\xE9", "z", 1}};
     for (const auto& [a, b, sign] : order) EXPECT_EQ((CompareNoCase(a, b) > 0) - (CompareNoCase(a, b) < 0), sign) << a;

@@ -1,5 +1,4 @@
-// The decoded neighbours kept for the viewer's steps: which ones, for how
-// long, and within what memory.
+// The decoded neighbours kept for the viewer's steps: which ones, for how long, and within what memory.
 #include "browse/prefetch.h"
 #include "tests/core/testutil.h"
 

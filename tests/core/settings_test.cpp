@@ -1,6 +1,5 @@
-// Settings values over a registry tree, the window placement tracking,
-// the settings dialog's associations and copying an older version's
-// settings once.
+// Settings values over a registry tree, the window placement tracking, the settings dialog's associations and copying
+// an older version's settings once.
 #include "features/associations.h"
 #include "features/migration.h"
 #include "app/settings_core.h"

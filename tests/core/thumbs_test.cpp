@@ -1,6 +1,5 @@
-// Thumbnails of the thumbnail view: fitting and centring on the canvas,
-// EXIF thumbnails laid on unscaled, shell thumbnails re-made, the file's
-// own way (EXIF, then the whole picture), and the records' bookkeeping.
+// Thumbnails of the thumbnail view: fitting and centring on the canvas, EXIF thumbnails laid on unscaled, shell
+// thumbnails re-made, the file's own way (EXIF, then the whole picture), and the records' bookkeeping.
 #include "thumbs/thumbbook.h"
 #include "thumbs/thumbnail.h"
 
@@ -48,8 +47,7 @@ bool Near(Rgb a, Rgb b, int tolerance = 0) {
     return std::abs(a[0] - b[0]) <= tolerance && std::abs(a[1] - b[1]) <= tolerance && std::abs(a[2] - b[2]) <= tolerance;
 }
 
-// Every canvas pixel inside [x0, x1) x [y0, y1) is `inside`, every other
-// one is `outside`.
+// Every canvas pixel inside [x0, x1) x [y0, y1) is `inside`, every other one is `outside`.
 void ExpectBox(const VSThumbCanvas& c, uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1, Rgb inside, Rgb outside,
                int tolerance = 0) {
     ASSERT_EQ(c.size(), kThumbBytes);
