@@ -179,36 +179,30 @@ TEST(OpeningDialog, FilterListsEveryExtensionTheFolderListAccepts) {
         EXPECT_NE((";" + texts[1] + ";").find(";*" + ext + ";"), std::string::npos) << ext;
 }
 
-namespace {
-
-VSUpdateFacts Document(const std::string& version, const std::string& build, int32_t top = 2, int32_t children = 2) {
-    VSUpdateFacts f;
-    f.fetched = f.parsed = true;
-    f.topLevelCount = top, f.rootChildCount = children;
-    f.remoteVersion = version, f.remoteBuild = build;
-    return f;
-}
-
-}  // namespace
-
 TEST(FeaturesUpdate, VersionThenBuildDecideWhetherARemoteReleaseIsNewer) {
+    auto document = [](const std::string& version, const std::string& build, int32_t top = 2, int32_t children = 2) {
+        VSUpdateFacts f;
+        f.fetched = f.parsed = true;
+        f.topLevelCount = top, f.rootChildCount = children, f.remoteVersion = version, f.remoteBuild = build;
+        return f;
+    };
     VSUpdateFacts notXml;
     notXml.fetched = true;
     const struct { VSUpdateFacts facts; VSUpdateResult want; } cases[] = {
-        {Document("2.0", "071201"), kUpdateNewer},   // the build decides
-        {Document("2.1", "071130"), kUpdateNewer},   // the version decides
-        {Document("1.9", "080101"), kUpdateNewer},   // the build is compared whenever the version is not greater
-        {Document("2.0", "071130"), kUpdateLatest},  // the same release
-        {Document("2.0", "71130"), kUpdateLatest},   // a leading zero does not count
-        {Document("V2.1", "071130"), kUpdateLatest}, // not a number: 0
-        {Document(" 2.05xyz", "0"), kUpdateNewer},   // atof's prefix
-        {Document("nan", "nan"), kUpdateLatest},     // not-a-number is never less
+        {document("2.0", "071201"), kUpdateNewer},   // the build decides
+        {document("2.1", "071130"), kUpdateNewer},   // the version decides
+        {document("1.9", "080101"), kUpdateNewer},   // the build is compared whenever the version is not greater
+        {document("2.0", "071130"), kUpdateLatest},  // the same release
+        {document("2.0", "71130"), kUpdateLatest},   // a leading zero does not count
+        {document("V2.1", "071130"), kUpdateLatest}, // not a number: 0
+        {document(" 2.05xyz", "0"), kUpdateNewer},   // atof's prefix
+        {document("nan", "nan"), kUpdateLatest},     // not-a-number is never less
         {VSUpdateFacts(), kUpdateFailed},
         {notXml, kUpdateBadDocument},
-        {Document("9.0", "999999", 0), kUpdateBadDocument},  // fewer than two top-level nodes
-        {Document("9.0", "999999", 2, 1), kUpdateBadDocument},
-        {Document("9.0", "999999", -1, 2), kUpdateNewer},    // counts that cannot be read pass
-        {Document("9.0", "999999", 2, -1), kUpdateLatest},   // and leave both texts empty
+        {document("9.0", "999999", 0), kUpdateBadDocument},  // fewer than two top-level nodes
+        {document("9.0", "999999", 2, 1), kUpdateBadDocument},
+        {document("9.0", "999999", -1, 2), kUpdateNewer},    // counts that cannot be read pass
+        {document("9.0", "999999", 2, -1), kUpdateLatest},   // and leave both texts empty
     };
     for (const auto& c : cases)
         EXPECT_EQ(DecideUpdate(c.facts), c.want) << c.facts.remoteVersion << " " << c.facts.remoteBuild << " "
@@ -236,14 +230,9 @@ TEST(FeaturesOpenWith, ClassKeysAndTheProgramOfTheOpenCommand) {
     EXPECT_FALSE(KeyMatchesExtension("Bar.Jpg", ".Jpg"));  // only the lower- and upper-case copies
     EXPECT_FALSE(KeyMatchesExtension("Foo.png", ""));
     const std::pair<const char*, const char*> commands[] = {
-        {"\"C:\\Apps\\foo.exe\" \"%1\"", "C:\\Apps\\foo.exe"},
-        {"C:\\Windows\\mspaint.exe /p %1", "C:\\Windows\\mspaint.exe"},
-        {"rundll32 shimgvw.dll", "ru"},
-        {"%1exe", "exe"},
-        {"%2exe", "%2exe"},
-        {"%%1exe", "%exe"},
-        {"C:\\EXE\\tool.EXE", "C:"},  // "exe" is case-sensitive
-        {"", ""},
+        {"\"C:\\Apps\\foo.exe\" \"%1\"", "C:\\Apps\\foo.exe"}, {"rundll32 shimgvw.dll", "ru"}, {"%1exe", "exe"},
+        {"C:\\Windows\\mspaint.exe /p %1", "C:\\Windows\\mspaint.exe"}, {"%2exe", "%2exe"}, {"%%1exe", "%exe"},
+        {"", ""}, {"C:\\EXE\\tool.EXE", "C:"},  // "exe" is case-sensitive
     };
     for (const auto& c : commands) EXPECT_EQ(ProgramFromCommand(c.first), c.second) << c.first;
     EXPECT_EQ(EntryNameFromKey("Paint.Picture.jpg") + "|" + EntryNameFromKey("jpegfile"), "Paint|");
