@@ -230,15 +230,12 @@ TEST(ExifParse, EveryTypeInBothByteOrdersAndLookup) {
             {Num(0x100B, kTypeFloat, {0x3F800000, 0xBE800000}), "1.0000, -0.2500", "R4"},
             {Num(0x100C, kTypeDouble, {0x3FC0000000000000}), "0.1250", "R8"},
             {Chars(0x100E, kTypeAscii, "no terminator"), "no terminator", "A"},
-            {Ascii(0x100F, std::string("NIKON\0 x", 8)), "NIKON", "A"},
-            {Short(0x1010, {}), "", "U16"},
+            {Ascii(0x100F, std::string("NIKON\0 x", 8)), "NIKON", "A"}, {Short(0x1010, {}), "", "U16"},
             // UNDEFINED: versions keep 4 bytes, FileSource one, UserComment all; any other shows a fixed text.
-            {Undef(0x9000, "0230"), "x30, x32, x33, x30", "U8"},
-            {Undef(0x0002, "0100"), "x30, x31, x30, x30", "U8"},
+            {Undef(0x9000, "0230"), "x30, x32, x33, x30", "U8"}, {Undef(0x0002, "0100"), "x30, x31, x30, x30", "U8"},
             {Undef(0xA300, "\3\4"), "x03", "U8"},
             {Undef(0x9286, std::string("ASCII\0\0\0ok", 10)), "x41, x53, x43, x49, x49, x00, x00, x00, x6f, x6b", "U8"},
-            {Undef(0x927C, "12345678"), unknown, "U8"},
-        };
+            {Undef(0x927C, "12345678"), unknown, "U8"}};
         ExifLayout s;
         s.motorola = mm;
         s.ifd0 = {Ascii(0x010F, "First"), Ascii(0x010F, "Second")};

@@ -182,10 +182,8 @@ TEST_F(FolderListTest, SortEachKeyBothWaysWithTheIndexFollowingThePath) {
     list.Build(kPics + "b.JPG");
     const struct { uint32_t key; bool ascending; const char* want; } cases[] = {
         {kSortName, true, "1:b.JPG | a.jpg b.JPG C.png"},  // case ignored
-        {kSortName, false, "1:b.JPG | C.png b.JPG a.jpg"},
-        {kSortSize, true, "2:b.JPG | a.jpg C.png b.JPG"},
-        {kSortSize, false, "0:b.JPG | b.JPG C.png a.jpg"},
-        {kSortDate, true, "0:b.JPG | b.JPG C.png a.jpg"},
+        {kSortName, false, "1:b.JPG | C.png b.JPG a.jpg"}, {kSortSize, true, "2:b.JPG | a.jpg C.png b.JPG"},
+        {kSortSize, false, "0:b.JPG | b.JPG C.png a.jpg"}, {kSortDate, true, "0:b.JPG | b.JPG C.png a.jpg"},
         {kSortDate, false, "2:b.JPG | a.jpg C.png b.JPG"},
         {5, true, "2:b.JPG | a.jpg C.png b.JPG"},  // an unknown key keeps the order
     };
@@ -288,12 +286,9 @@ TEST_F(FolderListTest, GenerationMovesWithTheEntriesAndTheirOrderOnly) {
         {[&] { list.Build(kPics + "a.jpg"); }, true},
         {[&] { Sort(kSortName, true); }, true},      // b, a, C becomes a, b, C
         {[&] { Sort(kSortName, true); }, false},     // already in that order
-        {[&] { list.Next(); }, false},
-        {[&] { Sort(kSortSize, false); }, true},
-        {[&] { list.Append(kPics + "d.jpg"); }, true},
-        {[&] { list.DeleteCurrent(); }, true},
-        {[&] { list.SetCurrent(0, list.At(0)); }, false},
-    };
+        {[&] { list.Next(); }, false}, {[&] { Sort(kSortSize, false); }, true},
+        {[&] { list.Append(kPics + "d.jpg"); }, true}, {[&] { list.DeleteCurrent(); }, true},
+        {[&] { list.SetCurrent(0, list.At(0)); }, false}};
     for (size_t i = 0; i < sizeof steps / sizeof steps[0]; ++i) {
         steps[i].first();
         EXPECT_EQ(list.Generation() != seen, steps[i].second) << "step " << i << ": " << State();

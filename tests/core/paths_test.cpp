@@ -22,8 +22,7 @@ TEST(PathsTest, FolderNameAndExtension) {
         {"C:\\", "C:\\", "", "C:\\"},            // a trailing separator: the name is empty
         {"C:/Pics/a.jpg", "", "C:/Pics/a.jpg", ".jpg"},  // "/" is no separator here
         {"C:\\trip.2007\\readme", "C:\\trip.2007\\", "readme", "C:\\trip.2007\\readme"},  // a folder's dot
-        {"photo.", "", "photo.", "."},
-    };
+        {"photo.", "", "photo.", "."}};
     for (const auto& c : cases) {
         EXPECT_EQ(Folder(c.path), c.folder) << c.path;
         EXPECT_EQ(FileName(c.path), c.name) << c.path;
@@ -46,16 +45,12 @@ TEST(PathsTest, SupportedPicturesAndComparisonIgnoringAsciiCase) {
 TEST(FitTest, WorkedExamplesAndTruncation) {
     const struct { uint32_t w, h, bw, bh; VSSize want; } cases[] = {
         {400, 300, 1000, 600, {400, 300}},    // never enlarged
-        {2000, 1000, 1000, 600, {1000, 500}},
-        {2000, 1200, 1000, 600, {1000, 600}},
+        {2000, 1000, 1000, 600, {1000, 500}}, {2000, 1200, 1000, 600, {1000, 600}},
         {1000, 333, 500, 500, {500, 166}},    // 166.5 truncated
         {999, 1001, 500, 500, {499, 500}},
         {500, 1000, 1000, 120, {60, 120}},    // 59 in floating point
         {400, 300, 0, 600, {0, 0}},           // empty boxes and pictures divide by nothing
-        {400, 300, 1000, 0, {0, 0}},
-        {0, 900, 1000, 600, {0, 600}},
-        {5000, 0, 1000, 600, {1000, 0}},
-    };
+        {400, 300, 1000, 0, {0, 0}}, {0, 900, 1000, 600, {0, 600}}, {5000, 0, 1000, 600, {1000, 0}}};
     for (const auto& c : cases)
         EXPECT_EQ(FitSize(c.w, c.h, c.bw, c.bh), c.want) << c.w << "x" << c.h << " in " << c.bw << "x" << c.bh;
 }
@@ -95,8 +90,7 @@ TEST(TextsTest, CaptionsAndPanes) {
     const struct { const char* path; int32_t index; const char* want; } shown[] = {
         {"C:\\P\\a.png", 2, "Vistrel Viewer - v2.0 - Orvanta - a.png (3/4)| a.png (3/4)|Dimensions:  7 x 5|File size: 2 KB"},
         {"C:\\P\\a.png", -1, "Vistrel Viewer - v2.0 - Orvanta - a.png| a.png|Dimensions:  7 x 5|File size: 2 KB"},
-        {"", 2, "Vistrel Viewer - v2.0 - Orvanta| |Dimensions:  |File size: "},
-    };
+        {"", 2, "Vistrel Viewer - v2.0 - Orvanta| |Dimensions:  |File size: "}};
     for (const auto& c : shown) {
         const VSPictureTexts t = PictureTexts(c.path, c.index, 4, 7, 5, 2048);
         EXPECT_EQ(t.caption + "|" + t.name + "|" + t.dimensions + "|" + t.fileSize, c.want);
@@ -135,16 +129,14 @@ TEST(OpeningDrop, SeveralPathsOrOneNameThatIsFolderFileOrUnsupported) {
 
     const std::string longName = "C:\\" + std::string(300, 'a') + ".jpg";
     const struct { std::string path; VSOpenPlan::Kind kind; std::string planned; } cases[] = {
-        {"C:\\Pics", VSOpenPlan::kFolder, "C:\\Pics\\"},
-        {"C:\\Pics\\", VSOpenPlan::kFolder, "C:\\Pics\\"},
+        {"C:\\Pics", VSOpenPlan::kFolder, "C:\\Pics\\"}, {"C:\\Pics\\", VSOpenPlan::kFolder, "C:\\Pics\\"},
         {"", VSOpenPlan::kFolder, "\\"},
         // Only a dot in the last name makes a file of it, and opens nothing unless supported.
         {"C:\\My.Pictures\\Holiday", VSOpenPlan::kFolder, "C:\\My.Pictures\\Holiday\\"},
         {"C:\\Pics\\2007.summer", VSOpenPlan::kUnsupported, "C:\\Pics\\2007.summer"},
         {"C:\\Pics\\CAT.TIF", VSOpenPlan::kFile, "C:\\Pics\\CAT.TIF"},
         // Cut to the drop buffer's 259 characters, then taken as a folder.
-        {longName, VSOpenPlan::kFolder, longName.substr(0, 259) + "\\"},
-    };
+        {longName, VSOpenPlan::kFolder, longName.substr(0, 259) + "\\"}};
     for (const auto& c : cases) {
         const VSOpenPlan one = PlanDrop({c.path}, true);
         EXPECT_TRUE(one.kind == c.kind && one.path == c.planned && PlanDrop({c.path}, false).kind == c.kind) << c.path;
@@ -158,8 +150,7 @@ TEST(OpeningDialog, SelectionsAndTheFolderTheNextDialogStartsIn) {
         // Several: the folder comes without its "\", so the parent.
         {"C:\\Pics\0b.jpg\0a.png\0\0"s, {"C:\\Pics\\b.jpg", "C:\\Pics\\a.png"}, "C:\\"},
         // At a drive's root the folder already ends in "\".
-        {"C:\\\0x.jpg\0y.jpg\0\0"s, {"C:\\x.jpg", "C:\\y.jpg"}, "C:\\"},
-        {"\0\0"s, {}, ""},
+        {"C:\\\0x.jpg\0y.jpg\0\0"s, {"C:\\x.jpg", "C:\\y.jpg"}, "C:\\"}, {"\0\0"s, {}, ""},
         {"C:\\ab"s, {"C:\\ab"}, "C:\\"},  // no closing zero: the text ends at the size
     };
     for (const auto& c : cases) {
@@ -197,8 +188,7 @@ TEST(FeaturesUpdate, VersionThenBuildDecideWhetherARemoteReleaseIsNewer) {
         {document("V2.1", "071130"), kUpdateLatest}, // not a number: 0
         {document(" 2.05xyz", "0"), kUpdateNewer},   // atof's prefix
         {document("nan", "nan"), kUpdateLatest},     // not-a-number is never less
-        {VSUpdateFacts(), kUpdateFailed},
-        {notXml, kUpdateBadDocument},
+        {VSUpdateFacts(), kUpdateFailed}, {notXml, kUpdateBadDocument},
         {document("9.0", "999999", 0), kUpdateBadDocument},  // fewer than two top-level nodes
         {document("9.0", "999999", 2, 1), kUpdateBadDocument},
         {document("9.0", "999999", -1, 2), kUpdateNewer},    // counts that cannot be read pass

@@ -22,8 +22,7 @@ TEST(Prefetch, OrderIsAheadThenBehindWrappingAndNeverCurrent) {
     struct Case { int32_t current, count, direction; std::vector<int32_t> order; };
     const Case cases[] = {
         {0, 1, 1, {}},      {0, 2, 1, {1}},     {0, 2, -1, {1}},   {0, 5, 1, {1, 4}}, {0, 5, -1, {4, 1}},
-        {4, 5, 1, {0, 3}},  {2, 5, 0, {3, 1}},  {-1, 5, 1, {}},    {5, 5, 1, {}},     {0, 0, 1, {}},
-    };
+        {4, 5, 1, {0, 3}},  {2, 5, 0, {3, 1}},  {-1, 5, 1, {}},    {5, 5, 1, {}},     {0, 0, 1, {}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.current << " of " << c.count << " going " << c.direction);
         EXPECT_EQ(PrefetchOrder(c.current, c.count, c.direction), c.order);

@@ -84,12 +84,9 @@ std::string WriteExifJpeg(const std::string& name, const Bytes& px, uint32_t w, 
 TEST(ThumbnailFit, FittedAndCentredOnTheFrameColourOrRefused) {
     // pad: bytes past w x 3 in each source row; the picture lands in [x0, x1) x [y0, y1).
     const struct { uint32_t w, h, pad, frame, x0, y0, x1, y1; } cases[] = {
-        {1000, 500, 0, kBackgroundColour, 0, 20, 160, 100},
-        {500, 1000, 0, kBackgroundColour, 50, 0, 110, 120},
+        {1000, 500, 0, kBackgroundColour, 0, 20, 160, 100}, {500, 1000, 0, kBackgroundColour, 50, 0, 110, 120},
         {40, 30, 0, kBackgroundColour, 60, 45, 100, 75},  // smaller: kept at its size
-        {320, 240, 17, kThumbWhite, 0, 0, 160, 120},
-        {60, 240, 0, kThumbWhite, 65, 0, 95, 120},
-    };
+        {320, 240, 17, kThumbWhite, 0, 0, 160, 120}, {60, 240, 0, kThumbWhite, 65, 0, 95, 120}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
         const Bytes px = Halves(c.w, c.h, kRed, kRed, c.pad);

@@ -123,8 +123,7 @@ TEST(Zoom, ClampingCentresWhatDoesNotFillTheViewAndOpensNoBandElsewhere) {
         {{100, 50}, 2, 30, 30, -400, -350, {{400, 350}, {200, 100}, 0, 0}},
         {{6000, 100}, 1, 70, -9, 70, -350, {{0, 350}, {1000, 100}, 70, 0}},
         {{201, 100}, 1, 0, 0, -399, -350, {{399, 350}, {201, 100}, 0, 0}},
-        {{1000, 800}, 1, 5, 5, 0, 0, {{0, 0}, {1000, 800}, 0, 0}},
-    };
+        {{1000, 800}, 1, 5, 5, 0, 0, {{0, 0}, {1000, 800}, 0, 0}}};
     for (const auto& c : cases) {
         const VSZoom z = ClampZoom(VSZoom{c.scale, c.left, c.top}, c.picture, view);
         EXPECT_EQ(std::make_pair(z.left, z.top), std::make_pair(c.wantLeft, c.wantTop)) << c.picture.width;
@@ -141,8 +140,7 @@ TEST(Zoom, TheZoomHoldsThePointUnderThePointerUnlessAnEdgeWouldShowABand) {
     const double fit = 0.16;  // 960 x 640 fitted
     const struct { double from, to; VSPoint at; } cases[] = {
         {0, 0.2, {500, 400}}, {0, 1, {300, 200}}, {1, 4, {900, 700}},
-        {4, 1, {10, 20}},     {2, 1.6, {500, 400}}, {0.5, 32, {123, 456}},
-    };
+        {4, 1, {10, 20}},     {2, 1.6, {500, 400}}, {0.5, 32, {123, 456}}};
     for (const auto& c : cases) {
         const VSZoom now = c.from > 0 ? ClampZoom(VSZoom{c.from, 2500, 1600}, picture, view) : VSZoom();
         const double before = c.from > 0 ? c.from : fit;
@@ -183,8 +181,7 @@ TEST(Zoom, AFullDecodeIsWantedPastWhatTheReducedOneHoldsAndWithinTheBudget) {
     const struct { VSSize decoded, picture; double scale; bool wanted; } cases[] = {
         {{1500, 1000}, {6000, 4000}, 0.25, false}, {{1500, 1000}, {6000, 4000}, 0.26, true},
         {{6000, 4000}, {6000, 4000}, 4, false},    {{1250, 938}, {40000, 30000}, 1, false},
-        {{1500, 1000}, {6000, 4000}, 1, true},
-    };
+        {{1500, 1000}, {6000, 4000}, 1, true}};
     for (const auto& c : cases)
         EXPECT_EQ(WantsFullDecode(c.decoded, c.picture, c.scale), c.wanted) << c.picture.width << " " << c.scale;
 }
@@ -294,8 +291,7 @@ TEST(ZoomRender, ThePartOfAFrameIsNamedAsStored) {
     const VSZoomFrame corner{{0, 0}, {1000, 800}, 0, 0};
     const struct { int32_t orientation; uint32_t margin; VSStoredRect want; } cases[] = {
         {1, 0, {0, 0, 1002, 802}},     {1, 50, {0, 0, 1052, 852}},     {3, 0, {4998, 3198, 1002, 802}},
-        {6, 0, {0, 4998, 802, 1002}},  {8, 10, {3188, 0, 812, 1012}},
-    };
+        {6, 0, {0, 4998, 802, 1002}},  {8, 10, {3188, 0, 812, 1012}}};
     for (const auto& c : cases) {
         const VSStoredRect r = FramePart(picture, c.orientation, 1, corner, c.margin);
         EXPECT_EQ((std::array<uint32_t, 4>{r.x, r.y, r.width, r.height}),
