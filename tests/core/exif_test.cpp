@@ -62,8 +62,8 @@ TEntry RawEntry(uint16_t tag, uint16_t type, uint32_t count, uint32_t field) {
 
 struct ExifLayout {
     bool motorola = false;
-    Ifd ifd0, exif, interop, gps, ifd1;
-    Bytes thumbnail;
+    Ifd ifd0{}, exif{}, interop{}, gps{}, ifd1{};  // defaulted: a layout may name the first few only
+    Bytes thumbnail{};
 };
 
 // Writes one entry's 12 bytes; out-of-line data goes to tail at *data.
@@ -196,8 +196,7 @@ Bytes WithSegments(const Bytes& jpeg, const std::vector<std::pair<uint8_t, Bytes
 
 // A camera-like set of directories with a Canon maker note.
 ExifLayout CameraLayout(bool motorola, size_t thumbnail) {
-    ExifLayout s;
-    s.motorola = motorola;
+    ExifLayout s{motorola};
     s.ifd0 = {Ascii(0x010F, "Canon"), Ascii(0x0110, "Canon EOS 5D"), Short(0x0112, {6}), Rat(0x011A, {72, 1})};
     const Ifd canon = {Short(0x0001, {92, 2, 0, 4}), Ascii(0x0006, "IMG:EOS 5D JPEG"), Ascii(0x0007, "Firmware 1.1.1")};
     s.exif = {Rat(0x829A, {1, 125}), Short(0x8827, {400}), Undef(0x9000, "0221"), Num(0x9204, kTypeSRational, {-2, 3}),
@@ -236,9 +235,7 @@ TEST(ExifParse, EveryTypeInBothByteOrdersAndLookup) {
             {Undef(0xA300, "\3\4"), "x03", "U8"},
             {Undef(0x9286, std::string("ASCII\0\0\0ok", 10)), "x41, x53, x43, x49, x49, x00, x00, x00, x6f, x6b", "U8"},
             {Undef(0x927C, "12345678"), unknown, "U8"}};
-        ExifLayout s;
-        s.motorola = mm;
-        s.ifd0 = {Ascii(0x010F, "First"), Ascii(0x010F, "Second")};
+        ExifLayout s{mm, {Ascii(0x010F, "First"), Ascii(0x010F, "Second")}};
         for (const auto& c : cases) s.ifd0.push_back(c.entry);
         s.ifd1 = {Short(0x0112, {3})};
         Reader r = Raw(Block(s));
@@ -258,8 +255,7 @@ TEST(ExifParse, EveryTypeInBothByteOrdersAndLookup) {
 }
 
 TEST(ExifParse, HostileHeadersAndEntries) {
-    ExifLayout s;
-    s.ifd0 = {Short(0x0112, {3})};
+    ExifLayout s{false, {Short(0x0112, {3})}};
     const Bytes good = Block(s);
     s.motorola = true;
     const Bytes goodMM = Block(s);
@@ -343,9 +339,7 @@ TEST(ExifMakerNote, EveryLayoutInBothByteOrders) {
     for (const auto& c : cases) {
         for (bool mm : {false, true}) {
             SCOPED_TRACE(std::string(c.make) + " at " + std::to_string(c.ifdAt) + (mm ? " MM" : " II"));
-            ExifLayout s;
-            s.motorola = mm;
-            s.ifd0 = {Ascii(0x010F, c.make), Short(0x0112, {1})};
+            ExifLayout s{mm, {Ascii(0x010F, c.make), Short(0x0112, {1})}};
             const Ifd note = {Short(c.namedId, {3}), Ascii(0x0077, "out of line text"), Rat(0x0078, {5, 7}),
                               Undef(0x0079, std::string("AB\0CDE", 6)), Short(0x007A, {1, 2})};
             s.exif = {Rat(0x829A, {1, 60}), NoteEntry(c.header, c.ifdAt, note, c.noteMM, c.followBlock, c.fromNote)};
@@ -447,8 +441,7 @@ TEST(ExifReader, JpegRouteAndFlags) {
     ASSERT_TRUE(ISEXIFReaderFrom(r.r())->GetBlock(0x9286, &comment, &length, &error));
     EXPECT_EQ(std::string(comment, comment + length), std::string("ASCII\0\0\0hi", 10));
     // A damaged EXIF block before a good one leaves nothing behind; fill bytes before a marker are legal.
-    ExifLayout other;
-    other.ifd0 = {Short(0x0112, {3}), Ascii(0x010F, "Leftover"), Short(0x0100, {1})};
+    ExifLayout other{false, {Short(0x0112, {3}), Ascii(0x010F, "Leftover"), Short(0x0100, {1})}};
     Bytes damaged = App1Payload(BuildTiff(other));
     damaged.resize(6 + 8 + 2 + 12 * 2 + 4);
     Bytes file = WithSegments(jpeg, {{0xE1, damaged}, {0xE0, {'J', 'F', 'I', 'F', 0}}, {0xE1, exif}});

@@ -261,9 +261,7 @@ TEST_F(FolderListTest, RebuildDuringASortIsNeverUndone) {
     for (const char* name : {"z.bmp", "y.bmp"}) fs.AddFile("C:\\Other\\", name, 1, 1);
     list.Build(kPics + "a.jpg");
     int rebuilds = 0;
-    fs.beforeStatus = [&] {
-        if (rebuilds++ == 0) list.Build("C:\\Other\\z.bmp");
-    };
+    fs.beforeStatus = [&] { if (rebuilds++ == 0) list.Build("C:\\Other\\z.bmp"); };
     Sort(kSortName, true);
     EXPECT_EQ(State(), "1:C:\\Other\\z.bmp | C:\\Other\\y.bmp C:\\Other\\z.bmp");
 }

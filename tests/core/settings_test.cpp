@@ -57,8 +57,7 @@ TEST_F(SettingsTest, DefaultsSortStateAndAutoRotate) {
     EXPECT_EQ(Number(tree, "SortOrder"), 0u);
     settings.ReadSortState(&state);
     EXPECT_TRUE(state.key == kSortDate && !state.ascending);
-    tree.WriteNumber(kSettingsKey, "SortOrder", 5);
-    tree.WriteNumber(kSettingsKey, "SortType", 5);
+    tree.WriteNumber(kSettingsKey, "SortOrder", 5), tree.WriteNumber(kSettingsKey, "SortType", 5);
     settings.ReadSortState(&state);
     EXPECT_TRUE(state.key == kSortName && state.ascending);
     tree.WriteNumber(kSettingsKey, "AutoRotate", 0);
