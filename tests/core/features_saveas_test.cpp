@@ -83,7 +83,6 @@ TEST_F(FeaturesSaveAs, FullSizeUprightAndNeverOverAProtectedFile) {
     ASSERT_TRUE(Save(large, ScratchPath("large.png"), "png").saved);
     const ImageRecord full = Read(ScratchPath("large.png"));
     EXPECT_EQ(full.width * 10000 + full.height, 30002100u);
-
     // Stored sideways (orientations 6 and 8): saved turned, as it is shown;
     // its top left is the stored bottom-left or top-right pixel.
     const Bytes px = Pattern(30, 20, 3);
@@ -120,17 +119,14 @@ TEST_F(FeaturesSaveAs, AFailedWriteOrReadKeepsTheTargetAndSaysSoAndTemporaryName
     ASSERT_EQ(files.removed.size(), 1u);
     EXPECT_FALSE(files.Exists(files.removed[0]));
     files.failReplace = false;
-
     // Into a folder that does not exist, written or copied.
     EXPECT_EQ(Save(png, ScratchPath("missing/x.png"), "png").errorText, "Cannot write to file.4");
     const std::string cam = WritePatternJpeg("cam.jpg", 8, 8, 90);
     EXPECT_EQ(Save(cam, ScratchPath("missing/y.jpg"), "jpg").errorText, "Cannot write to file.4");
-
     // Onto itself when everything works: replaced by the new format.
     EXPECT_TRUE(Save(png, png, "bmp").saved);
     EXPECT_EQ(Read(png).fileType, IS_FT_BMP);
     EXPECT_TRUE(failed.empty());
-
     // An unreadable picture leaves an existing target alone.
     const std::string broken = ScratchPath("broken.png"), target = ScratchPath("keep.bmp");
     WriteFileBytes(broken, Bytes(100, 0x5A));
@@ -139,7 +135,6 @@ TEST_F(FeaturesSaveAs, AFailedWriteOrReadKeepsTheTargetAndSaysSoAndTemporaryName
     EXPECT_TRUE(!out.saved && out.readFailed);
     EXPECT_EQ(failed, std::vector<std::string>{broken});
     EXPECT_EQ(ReadFileBytes(target), (Bytes{1, 2, 3}));
-
     // The temporary name avoids existing files.
     WriteFileBytes(ScratchPath("~t.png.tmp"), Bytes{1});
     EXPECT_EQ(TempPathBeside(files, ScratchPath("t.png")), ScratchPath("~t.png.1.tmp"));

@@ -49,7 +49,6 @@ TEST_F(SettingsTest, DefaultsSortStateAndAutoRotate) {
     state.key = 19, state.ascending = false;
     settings.ReadSortState(&state);
     EXPECT_TRUE(state.key == kSortName && state.ascending);
-
     // Any non-zero order is ascending; a key outside 17-19 reads as the name.
     state.Command(kSortDate);
     state.Command(kSortDate);
@@ -70,13 +69,11 @@ TEST_F(SettingsTest, PlacementRoundTripWithStoredNumbersUsedUnchanged) {
     settings.SavePlacement(VSPlacement{-1700, 40, 1024, 700, true});  // a monitor left of the primary one
     EXPECT_EQ(Number(tree, "PositionX"), 0xFFFFF95Cu);
     EXPECT_EQ(Frame(settings.LoadPlacement()), "-1700 40 1024 700 max");
-
     // Written by another program: taken as signed 32-bit numbers.
     for (const auto& [name, value] : {std::pair<const char*, uint32_t>{"PositionX", 0x80000000u}, {"PositionY", 0x7FFFFFFFu},
                                       {"WndWidth", 0xFFFFFFFFu}, {"WndHeight", 0}, {"Maximizied", 2}})
         tree.WriteNumber(kSettingsKey, name, value);
     EXPECT_EQ(Frame(settings.LoadPlacement()), "-2147483648 2147483647 -1 0 max");
-
     // A value of the wrong type, or missing, keeps its default alone.
     tree.WriteText(kSettingsKey, "PositionY", "300");
     tree.DeleteValue(kSettingsKey, "WndWidth");
@@ -109,7 +106,6 @@ TEST_F(SettingsTest, FoldersFromTheRegistryAndTheirJunk) {
 
 TEST_F(SettingsTest, MaximisedCloseKeepsThePreviousNormalFrame) {
     settings.SavePlacement(VSPlacement{100, 120, 640, 480});
-
     // First run: opens normal, gets maximised, is closed maximised.
     VSPlacementTracker run(settings.LoadPlacement());
     EXPECT_FALSE(run.OnSize(false, false, false));
@@ -117,7 +113,6 @@ TEST_F(SettingsTest, MaximisedCloseKeepsThePreviousNormalFrame) {
     EXPECT_FALSE(run.OnSize(true, false, false));
     settings.SavePlacement(run.AtSave(false, true, VSRect{-8, -8, 1032, 776}));
     EXPECT_EQ(Frame(settings.LoadPlacement()), "100 120 640 480 max");
-
     // Next run: starts maximised; restoring returns to the stored frame.
     VSPlacementTracker next(settings.LoadPlacement());
     EXPECT_TRUE(next.OnSize(true, false, false));
@@ -141,7 +136,6 @@ TEST(SettingsPlacementTest, MinimisedOrFullScreenCloseKeepsTheFrameOfBefore) {
     EXPECT_FALSE(tracker.OnSize(false, true, false));
     EXPECT_TRUE(tracker.Placement().minimised);
     EXPECT_EQ(Frame(tracker.AtSave(true, false, iconic)), "10 20 900 650");
-
     // Full screen keeps the frame of before.
     VSPlacementTracker normal(VSPlacement{});
     normal.EnterFullScreen(false, VSRect{50, 60, 850, 660});
@@ -164,7 +158,6 @@ TEST(FeaturesAssociations, AssociateAndDisassociateTouchOnlyTheViewersOwnExtensi
               "\"C:\\Program Files\\Vistrel\\vistrel.exe\" \"%1\"");
     EXPECT_EQ(Text(tree, kClasses + "VSViewer.png\\DefaultIcon"), "C:\\Program Files\\Vistrel\\vistrel.exe,0");
     EXPECT_EQ(Text(tree, kExts + ".png", "Progid"), "VSViewer.png");
-
     // Types owned by others or never associated are left alone (see below).
     Disassociate(tree, ".png");
     EXPECT_EQ(Text(tree, kClasses + ".png"), "");
@@ -189,7 +182,6 @@ TEST(FeaturesAssociations, ApplyByBitSavesAndLoadDetectsTypesTakenSince) {
     EXPECT_FALSE(tree.KeyExists(kClasses + ".bmp"));  // never associated: not written
     const VSAssociationState loaded = LoadAssociationState(tree);
     EXPECT_TRUE(loaded.extensions == 0x40u && loaded.autoRotate == 0u);
-
     // With nothing associated no detection runs, whoever owns the types.
     VSMemoryRegTree other;
     other.WriteText(kClasses + ".jpg", "", "Other.jpg");
@@ -238,7 +230,6 @@ TEST(FeaturesMigration, CopiesTheNewestOlderTreeOnceAndMarksIt) {
     // Only 1.2 was copied and marked.
     EXPECT_EQ(Number(tree, "PositionY"), 0xDEADu);
     EXPECT_TRUE(IsCopied(tree, k12) && !IsCopied(tree, k10));
-
     // A second start finds the mark: the user's newer values survive.
     tree.WriteNumber(kSettingsKey, "PositionX", 42);
     EXPECT_FALSE(MigrateOldSettings(tree));
@@ -247,7 +238,6 @@ TEST(FeaturesMigration, CopiesTheNewestOlderTreeOnceAndMarksIt) {
     tree.WriteNumber(k12, "OLD Reg Copied", 0);
     EXPECT_TRUE(MigrateOldSettings(tree));
     EXPECT_EQ(Number(tree, "PositionX"), 333u);
-
     // 1.0 when it is the only older key.
     VSMemoryRegTree old;
     old.WriteText(k10, "SaveAsDir", "D:\\Out");

@@ -102,8 +102,7 @@ TEST(ThumbnailFit, FittedAndCentredOnTheFrameColourOrRefused) {
                  StretchThumbnail(nullptr, 10, 10, 30, &c) || ShellThumbnail(px.data(), 10, 10, 10, 1, &c));
     // A sliver fits to zero width: no thumbnail rather than a broken one.
     c.assign(5, 1);
-    const Bytes sliver = Solid(1, 4000, kRed);
-    EXPECT_FALSE(FitThumbnail(sliver.data(), 1, 4000, 3, kBackgroundColour, &c));
+    EXPECT_FALSE(FitThumbnail(Solid(1, 4000, kRed).data(), 1, 4000, 3, kBackgroundColour, &c));
     EXPECT_TRUE(c.empty());
 }
 
@@ -128,10 +127,8 @@ TEST(ThumbnailShell, LandscapeStretchTurnsAndRefusals) {
     // Smaller than 160 x 120 in either direction: not used.
     EXPECT_FALSE(ShellThumbnail(px.data(), 320, 119, 960, 1, &c) || ShellThumbnail(px.data(), 159, 120, 960, 1, &c));
     // A square one counts as landscape: stretched, not fitted onto white.
-    const Bytes square = Solid(200, 200, kGreen);
-    ASSERT_TRUE(ShellThumbnail(square.data(), 200, 200, 600, 1, &c));
+    ASSERT_TRUE(ShellThumbnail(Solid(200, 200, kGreen).data(), 200, 200, 600, 1, &c));
     ExpectBox(c, 0, 0, 160, 120, kGreen, kGreen);
-
     // 4:3 with orientation 6: turned, fitted to 90 x 120 and centred on white;
     // clockwise the left side is on top, 8 turns the other way.
     const Bytes four3 = Halves(200, 150, kRed, kBlue);
@@ -145,8 +142,7 @@ TEST(ThumbnailShell, LandscapeStretchTurnsAndRefusals) {
     ASSERT_TRUE(ShellThumbnail(four3.data(), 200, 150, 600, 3, &c));
     ExpectBox(c, 0, 0, 80, 120, kBlue, kRed);
     // Portrait: fitted onto white, 67 x 120 at (46, 0).
-    const Bytes portrait = Solid(90, 160, kGreen);
-    ASSERT_TRUE(ShellThumbnail(portrait.data(), 90, 160, 270, 1, &c));
+    ASSERT_TRUE(ShellThumbnail(Solid(90, 160, kGreen).data(), 90, 160, 270, 1, &c));
     ExpectBox(c, 46, 0, 113, 120, kGreen, kWhiteRgb);
 }
 
@@ -183,7 +179,6 @@ TEST(ThumbnailOfFile, ExifThumbnailThenWholePictureThenNone) {
     cut.resize(cut.size() / 2);
     WriteFileBytes(ScratchPath("cut.jpg"), cut);
     EXPECT_EQ(FileThumbnail(ScratchPath("cut.jpg"), true, host, &c), kThumbFromExif);
-
     // A file that is no picture, and a missing one: no thumbnail, the host told once each.
     const std::string junk = ScratchPath("junk.jpg");
     WriteFileBytes(junk, Bytes(3000, 0x37));
@@ -271,7 +266,6 @@ TEST(ThumbnailPass, MissingThumbnailsDoNotShiftLaterImagesAndQuitStopsBeforeTheN
     std::vector<int32_t> images;
     for (const VSThumbJob& job : jobs) images.push_back(book.Find(job.key)->image);
     EXPECT_EQ(images, (std::vector<int32_t>{0, -1, 1, 2, -1}));
-
     // Without a maker nothing is attached at all.
     hooks.quit = nullptr, hooks.makeAndAppend = nullptr;
     int attached = 0;

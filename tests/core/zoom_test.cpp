@@ -74,8 +74,7 @@ TEST(RenderPipeline, EveryOrientationComesOutUpright) {
     }
     // Fitted once, by the upright size: stored upright-portrait but turned
     // by 6, it fills the box's height at its landscape width.
-    const Bytes sideways = Quadrants(2000, 3000);
-    ASSERT_TRUE(RenderPicture(sideways.data(), 2000, 3000, {1000, 600}, 1280, 1024, 6, &out));
+    ASSERT_TRUE(RenderPicture(Quadrants(2000, 3000).data(), 2000, 3000, {1000, 600}, 1280, 1024, 6, &out));
     EXPECT_EQ(out.width * 10000 + out.height, 9000600u);
 }
 
