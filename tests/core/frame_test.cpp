@@ -136,7 +136,6 @@ TEST(FrameIO, FilesReportPositionAndKeepExisting) {
     EXPECT_TRUE(CISIO(dst).Write(payload.data(), 2, 617));
     EXPECT_EQ(IS40_CloseDest(dst), 1234u);
     EXPECT_EQ(ReadFileBytes(path), payload);
-
     // Keeping the existing file overwrites it in place; a missing one is made.
     WriteFileBytes(path, Bytes{1, 2, 3, 4, 5, 6});
     const uint8_t two[] = {9, 9};
