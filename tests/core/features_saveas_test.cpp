@@ -4,8 +4,6 @@
 #include "features/saveas.h"
 #include "tests/core/testutil.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <fstream>
 #include <sys/stat.h>

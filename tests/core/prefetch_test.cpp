@@ -2,8 +2,6 @@
 #include "browse/prefetch.h"
 #include "tests/core/testutil.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 

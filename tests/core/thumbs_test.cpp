@@ -9,8 +9,6 @@
 #include "browse/imageloader.h"
 #include "tests/core/testutil.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdlib>

@@ -247,8 +247,7 @@ TEST(ZoomRender, AWholeShrunkFrameIsTheDisplayResample) {
 }
 
 // Rendered from the part FramePart names, cut out of the picture at its real size, a frame is the same pixels as from
-// the whole picture: every orientation, enlarged and shrunk, at the corners, inside, and a picture smaller than the
-// view.
+// the whole: every orientation, enlarged and shrunk, at the corners, inside, and a picture smaller than the view.
 TEST(ZoomRender, APartGivesTheSamePixelsAsTheWholePicture) {
     const uint32_t sw = 97, sh = 61;  // stored
     const Bytes stored = Pattern(sw, sh, 3, 41);
