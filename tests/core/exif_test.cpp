@@ -209,6 +209,50 @@ ExifLayout CameraLayout(bool motorola, size_t thumbnail) {
     return s;
 }
 
+// ---- exiftool's listing --------------------------------------------------------
+
+struct ToolTag { std::string dir, type, value; uint32_t id, count; };
+
+// exiftool's verbose listing: "| " marks give the depth, a value line
+// "N)  Name = value" is followed by its "- Tag 0x..." line.
+std::vector<ToolTag> ExiftoolTags(const std::string& path) {
+    static const std::regex dirLine(R"(^ *((?:\| )*)\+ \[(\w+) directory)");
+    static const std::regex valueLine(R"(^ *((?:\| )*)\d+\) +(?:\S+ = )?(.*)$)");
+    static const std::regex tagLine(R"(- Tag 0x([0-9a-f]{4}) \(\d+ bytes, ([a-z0-9]+)\[(\d+)\])");
+    std::vector<ToolTag> tags;
+    std::vector<std::string> dirs;
+    std::istringstream in(CaptureText("exiftool -v2 '" + path + "' 2>/dev/null"));
+    std::string line, value;
+    size_t depth = 0;
+    for (std::smatch m; std::getline(in, line);) {
+        if (std::regex_search(line, m, dirLine)) {
+            dirs.resize(m[1].length() / 2);
+            dirs.push_back(m[2]);
+        } else if (std::regex_search(line, m, valueLine)) {
+            depth = m[1].length() / 2, value = m[2];
+        } else if (std::regex_search(line, m, tagLine) && depth > 0 && depth <= dirs.size()) {
+            tags.push_back({dirs[depth - 1], m[2], value, static_cast<uint32_t>(std::stoul(m[1], nullptr, 16)),
+                            static_cast<uint32_t>(std::stoul(m[3]))});
+            depth = 0;
+        }
+    }
+    return tags;
+}
+
+// Our value text in exiftool's raw form: values separated by spaces,
+// rationals in brackets, bytes in decimal, UNDEFINED bytes as characters.
+std::string AsTool(const std::string& text, const std::string& type) {
+    std::string out;
+    std::istringstream in(text);
+    for (std::string v; type != "string" && std::getline(in, v, ',');) {
+        if (v[0] == ' ') v.erase(0, 1);
+        const int byte = v[0] == 'x' ? std::stoi(v.substr(1), nullptr, 16) : -1;
+        if (byte >= 0) v = type == "undef" ? std::string(1, static_cast<char>(byte)) : std::to_string(byte);
+        out += (out.empty() || type == "undef" ? "" : " ") + v;
+    }
+    return type == "string" ? text : type.compare(0, 8, "rational") ? out : "(" + out + ")";
+}
+
 }  // namespace
 
 // ---- blocks built here ---------------------------------------------------------
@@ -540,55 +584,6 @@ TEST(ExifTiff, PageIfdAndExifIfd) {
 }
 
 // ---- against exiftool ---------------------------------------------------------
-
-namespace {
-
-struct ToolTag {
-    std::string dir, type, value;
-    uint32_t id, count;
-};
-
-// exiftool's verbose listing: "| " marks give the depth, a value line
-// "N)  Name = value" is followed by its "- Tag 0x..." line.
-std::vector<ToolTag> ExiftoolTags(const std::string& path) {
-    static const std::regex dirLine(R"(^ *((?:\| )*)\+ \[(\w+) directory)");
-    static const std::regex valueLine(R"(^ *((?:\| )*)\d+\) +(?:\S+ = )?(.*)$)");
-    static const std::regex tagLine(R"(- Tag 0x([0-9a-f]{4}) \(\d+ bytes, ([a-z0-9]+)\[(\d+)\])");
-    std::vector<ToolTag> tags;
-    std::vector<std::string> dirs;
-    std::istringstream in(CaptureText("exiftool -v2 '" + path + "' 2>/dev/null"));
-    std::string line, value;
-    size_t depth = 0;
-    for (std::smatch m; std::getline(in, line);) {
-        if (std::regex_search(line, m, dirLine)) {
-            dirs.resize(m[1].length() / 2);
-            dirs.push_back(m[2]);
-        } else if (std::regex_search(line, m, valueLine)) {
-            depth = m[1].length() / 2, value = m[2];
-        } else if (std::regex_search(line, m, tagLine) && depth > 0 && depth <= dirs.size()) {
-            tags.push_back({dirs[depth - 1], m[2], value, static_cast<uint32_t>(std::stoul(m[1], nullptr, 16)),
-                            static_cast<uint32_t>(std::stoul(m[3]))});
-            depth = 0;
-        }
-    }
-    return tags;
-}
-
-// Our value text in exiftool's raw form: values separated by spaces,
-// rationals in brackets, bytes in decimal, UNDEFINED bytes as characters.
-std::string AsTool(const std::string& text, const std::string& type) {
-    std::string out;
-    std::istringstream in(text);
-    for (std::string v; type != "string" && std::getline(in, v, ',');) {
-        if (v[0] == ' ') v.erase(0, 1);
-        const int byte = v[0] == 'x' ? std::stoi(v.substr(1), nullptr, 16) : -1;
-        if (byte >= 0) v = type == "undef" ? std::string(1, static_cast<char>(byte)) : std::to_string(byte);
-        out += (out.empty() || type == "undef" ? "" : " ") + v;
-    }
-    return type == "string" ? text : type.compare(0, 8, "rational") ? out : "(" + out + ")";
-}
-
-}  // namespace
 
 TEST(ExifExiftool, EveryTagMatchesBothByteOrders) {
     if (!HavePrograms("exiftool")) GTEST_SKIP() << "exiftool not installed";

@@ -293,8 +293,7 @@ TEST(ZoomRender, ThePartOfAFrameIsNamedAsStored) {
     for (const auto& c : cases) {
         const VSStoredRect r = FramePart(picture, c.orientation, 1, corner, c.margin);
         EXPECT_EQ((std::array<uint32_t, 4>{r.x, r.y, r.width, r.height}),
-                  (std::array<uint32_t, 4>{c.want.x, c.want.y, c.want.width, c.want.height}))
-            << c.orientation;
+                  (std::array<uint32_t, 4>{c.want.x, c.want.y, c.want.width, c.want.height})) << c.orientation;
     }
     // Decoded first when well short of the whole picture only.
     const VSSize view{1000, 800};
