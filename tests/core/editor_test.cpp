@@ -65,7 +65,8 @@ TEST_F(EditorListTest, FailedRunsChangeNothing) {
     EXPECT_FALSE(Apply(0, 1, 0, 1, ""));  // kind 1 without a path names no file
     for (const char* bad : {"..\\b.png", "C:\\Windows\\b.png", ""}) EXPECT_FALSE(Apply(4, 1, 0, 1, bad)) << bad;
     EXPECT_EQ(list.Entries(), kThree);
-    EXPECT_TRUE(list.CurrentIndex() == 1 && list.CurrentPath() == "C:\\P\\b.png");
+    EXPECT_EQ(list.CurrentIndex(), 1);
+    EXPECT_EQ(list.CurrentPath(), "C:\\P\\b.png");
 }
 
 TEST_F(EditorListTest, ResultsReplaceRenameOrJoinTheList) {

@@ -313,7 +313,8 @@ TEST(ExifParse, HostileHeadersAndEntries) {
                            bent(good, 14, 0xF0FFFFFF, 4), cut(0, good.size() - 1), cut(0, 26), cut(0, 19), cut(0, 13),
                            cut(0, 9), cut(4, good.size())}) {
         Reader r = Raw(b);
-        EXPECT_TRUE(!r && r.error == 0u) << b.size();
+        EXPECT_FALSE(r) << b.size();
+        EXPECT_EQ(r.error, 0u);
     }
     s.motorola = false;
     // Counts beyond the block or negative, types 13 and 0, offset + size wrapping 32 bits, data past the end, a text

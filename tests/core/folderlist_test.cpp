@@ -273,7 +273,8 @@ TEST_F(FolderListTest, SortKeepsTheStatusesItReadForTheThumbnailView) {
     EXPECT_FALSE(list.KnownStatus(kPics + "a.jpg", &status));  // nothing read yet
     Sort(kSortName, true);
     ASSERT_TRUE(list.KnownStatus(kPics + "a.jpg", &status));
-    EXPECT_TRUE(status.created == 3000 && status.size == 100u);
+    EXPECT_EQ(status.created, 3000);
+    EXPECT_EQ(status.size, 100u);
     EXPECT_FALSE(list.KnownStatus(kPics + "C.png", &status));
 }
 

@@ -35,7 +35,8 @@ TEST(Prefetch, TakesOnlyWhatTheFileStillIs) {
     ASSERT_TRUE(cache.Put(Picture("a", 10), g));
     EXPECT_TRUE(cache.Holds("a"));
     EXPECT_TRUE(cache.Take("a", {100, 7, 5}, &out));
-    EXPECT_TRUE(out.path == "a" && out.pixels.size() == 10u);
+    EXPECT_EQ(out.path, "a");
+    EXPECT_EQ(out.pixels.size(), 10u);
     EXPECT_FALSE(cache.Take("a", {100, 7, 5}, &out));
     // A file written since (size, write time or creation differs) is dropped.
     for (const VSFileStatus now : {VSFileStatus{100, 8, 5}, VSFileStatus{100, 7, 6}, VSFileStatus{101, 7, 5}}) {
