@@ -24,10 +24,7 @@ struct EditorListTest : ::testing::Test {
     FolderList list{fs};
     VSEditorOutcome out;
     // Three pictures with the second current.
-    void SetUp() override {
-        ASSERT_TRUE(list.Assign(kThree));
-        list.Next();
-    }
+    void SetUp() override { ASSERT_TRUE(list.Assign(kThree)); list.Next(); }
     bool Apply(uint32_t index, int32_t status, int16_t newFile, int32_t kind, const std::string& result) {
         return ApplyEditorResult(list, index, status, newFile, kind, result, &out);
     }
@@ -53,7 +50,6 @@ TEST(EditorRulesTest, RequiredVersionCountTooltipsAndNames) {
     EXPECT_FALSE(EditorVersionAccepted(EditorNumber("9.0"), EditorNumber("071129"), "2.3", "071130"));
     EXPECT_FLOAT_EQ(EditorNumber("  2.5beta"), 2.5f);
     EXPECT_FLOAT_EQ(EditorNumber("V2.4"), 0.0f);
-
     EXPECT_EQ(EditorFunctionCount(5) * 1000 + EditorFunctionCount(-3), 5000u);
     EXPECT_EQ(EditorFunctionCount(1 << 30), static_cast<uint32_t>(kEditorMaxFunctions));
     EXPECT_EQ(EditorTooltip(0, "Rotate") + EditorTooltip(6, "Rotate") + EditorTooltip(7, "Sharpen"),

@@ -1,7 +1,6 @@
-// EXIF reader: blocks built here field by field (both byte orders, every
-// type, the five directories, the maker-note layouts), JPEGs tagged by
-// exiftool and read back against its own listing, the TIFF route, and
-// damaged blocks. Random damage is the fuzz target's business.
+// EXIF reader: blocks built here field by field (both byte orders, every type, the five directories, the maker-note
+// layouts), JPEGs tagged by exiftool and read back against its own listing, the TIFF route, and damaged blocks. Random
+// damage is the fuzz target's business.
 #include "exif/isexif.h"
 #include "tests/core/testutil.h"
 
@@ -29,9 +28,8 @@ void SetN(Bytes& b, size_t at, uint64_t v, uint32_t n, bool mm = false) {
     for (uint32_t i = 0; i < n; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * (mm ? n - 1 - i : i)));
 }
 
-// One IFD entry: words of wordSize bytes in the block's byte order, or (raw)
-// a value field stored as given, or (link) the offset of what the tag points
-// at; gen makes data that depends on where it lands.
+// One IFD entry: words of wordSize bytes in the block's byte order, or (raw) a value field stored as given, or (link)
+// the offset of what the tag points at; gen makes data that depends on where it lands.
 struct TEntry {
     uint16_t tag = 0, type = 0;
     uint32_t count = 0, wordSize = 1, field = 0;
@@ -64,19 +62,17 @@ TEntry RawEntry(uint16_t tag, uint16_t type, uint32_t count, uint32_t field) {
 
 struct ExifLayout {
     bool motorola = false;
-    Ifd ifd0, exif, interop, gps, ifd1;
-    Bytes thumbnail;
+    Ifd ifd0{}, exif{}, interop{}, gps{}, ifd1{};  // defaulted: a layout may name the first few only
+    Bytes thumbnail{};
 };
 
 // Writes one entry's 12 bytes; out-of-line data goes to tail at *data.
 void PutEntry(Bytes& t, Bytes& tail, const TEntry& e, uint32_t* data, bool mm) {
-    PutN(t, e.tag, 2, mm);
-    PutN(t, e.type, 2, mm);
-    PutN(t, e.count, 4, mm);
+    PutN(t, e.tag, 2, mm), PutN(t, e.type, 2, mm), PutN(t, e.count, 4, mm);
     if (e.raw) return PutN(t, e.field, 4, mm);
     Bytes d = e.gen ? e.gen(*data, mm) : Bytes();
     for (uint64_t w : e.words) PutN(d, w, e.wordSize, mm);
-    if (d.size() <= 4) {
+    if (d.size() <= 4) {  // kept in the value field
         d.resize(4, 0);
         t = Cat(t, d);
         return;
@@ -87,9 +83,8 @@ void PutEntry(Bytes& t, Bytes& tail, const TEntry& e, uint32_t* data, bool mm) {
     tail = Cat(tail, d);
 }
 
-// The TIFF structure from its header on: IFD0, exifIFD, Interop, GPS, IFD1,
-// each followed by its out-of-line values, then the thumbnail; pointers are
-// filled in as their targets are placed.
+// The TIFF structure from its header on: IFD0, exifIFD, Interop, GPS, IFD1, each followed by its out-of-line values,
+// then the thumbnail; pointers are filled in as their targets are placed.
 Bytes BuildTiff(ExifLayout s) {
     const bool mm = s.motorola;
     auto link = [](Ifd& ifd, uint16_t tag) { ifd.push_back(Long(tag, {0})), ifd.back().link = true; };
@@ -98,8 +93,7 @@ Bytes BuildTiff(ExifLayout s) {
     if (!s.interop.empty()) link(s.exif, 0xA005);
     if (!s.thumbnail.empty()) link(s.ifd1, 0x0201), link(s.ifd1, 0x0202);
     Bytes t = {static_cast<uint8_t>(mm ? 'M' : 'I'), static_cast<uint8_t>(mm ? 'M' : 'I')};
-    PutN(t, 42, 2, mm);
-    PutN(t, 8, 4, mm);
+    PutN(t, 42, 2, mm), PutN(t, 8, 4, mm);
     std::map<uint16_t, size_t> field = {{0, 0}};  // of each pointer; 0: IFD0's next-IFD field
     const uint16_t kPointer[5] = {0, 0x8769, 0xA005, 0x8825, 0};
     const Ifd* order[5] = {&s.ifd0, &s.exif, &s.interop, &s.gps, &s.ifd1};
@@ -202,8 +196,7 @@ Bytes WithSegments(const Bytes& jpeg, const std::vector<std::pair<uint8_t, Bytes
 
 // A camera-like set of directories with a Canon maker note.
 ExifLayout CameraLayout(bool motorola, size_t thumbnail) {
-    ExifLayout s;
-    s.motorola = motorola;
+    ExifLayout s{motorola};
     s.ifd0 = {Ascii(0x010F, "Canon"), Ascii(0x0110, "Canon EOS 5D"), Short(0x0112, {6}), Rat(0x011A, {72, 1})};
     const Ifd canon = {Short(0x0001, {92, 2, 0, 4}), Ascii(0x0006, "IMG:EOS 5D JPEG"), Ascii(0x0007, "Firmware 1.1.1")};
     s.exif = {Rat(0x829A, {1, 125}), Short(0x8827, {400}), Undef(0x9000, "0221"), Num(0x9204, kTypeSRational, {-2, 3}),
@@ -214,6 +207,50 @@ ExifLayout CameraLayout(bool motorola, size_t thumbnail) {
     s.ifd1 = {Short(0x0103, {6}), Rat(0x011A, {72, 1})};
     s.thumbnail = Pattern(static_cast<uint32_t>(thumbnail), 1, 1, 5);
     return s;
+}
+
+// ---- exiftool's listing --------------------------------------------------------
+
+struct ToolTag { std::string dir, type, value; uint32_t id, count; };
+
+// exiftool's verbose listing: "| " marks give the depth, a value line
+// "N)  Name = value" is followed by its "- Tag 0x..." line.
+std::vector<ToolTag> ExiftoolTags(const std::string& path) {
+    static const std::regex dirLine(R"(^ *((?:\| )*)\+ \[(\w+) directory)");
+    static const std::regex valueLine(R"(^ *((?:\| )*)\d+\) +(?:\S+ = )?(.*)$)");
+    static const std::regex tagLine(R"(- Tag 0x([0-9a-f]{4}) \(\d+ bytes, ([a-z0-9]+)\[(\d+)\])");
+    std::vector<ToolTag> tags;
+    std::vector<std::string> dirs;
+    std::istringstream in(CaptureText("exiftool -v2 '" + path + "' 2>/dev/null"));
+    std::string line, value;
+    size_t depth = 0;
+    for (std::smatch m; std::getline(in, line);) {
+        if (std::regex_search(line, m, dirLine)) {
+            dirs.resize(m[1].length() / 2);
+            dirs.push_back(m[2]);
+        } else if (std::regex_search(line, m, valueLine)) {
+            depth = m[1].length() / 2, value = m[2];
+        } else if (std::regex_search(line, m, tagLine) && depth > 0 && depth <= dirs.size()) {
+            tags.push_back({dirs[depth - 1], m[2], value, static_cast<uint32_t>(std::stoul(m[1], nullptr, 16)),
+                            static_cast<uint32_t>(std::stoul(m[3]))});
+            depth = 0;
+        }
+    }
+    return tags;
+}
+
+// Our value text in exiftool's raw form: values separated by spaces,
+// rationals in brackets, bytes in decimal, UNDEFINED bytes as characters.
+std::string AsTool(const std::string& text, const std::string& type) {
+    std::string out;
+    std::istringstream in(text);
+    for (std::string v; type != "string" && std::getline(in, v, ',');) {
+        if (v[0] == ' ') v.erase(0, 1);
+        const int byte = v[0] == 'x' ? std::stoi(v.substr(1), nullptr, 16) : -1;
+        if (byte >= 0) v = type == "undef" ? std::string(1, static_cast<char>(byte)) : std::to_string(byte);
+        out += (out.empty() || type == "undef" ? "" : " ") + v;
+    }
+    return type == "string" ? text : type.compare(0, 8, "rational") ? out : "(" + out + ")";
 }
 
 }  // namespace
@@ -236,19 +273,13 @@ TEST(ExifParse, EveryTypeInBothByteOrdersAndLookup) {
             {Num(0x100B, kTypeFloat, {0x3F800000, 0xBE800000}), "1.0000, -0.2500", "R4"},
             {Num(0x100C, kTypeDouble, {0x3FC0000000000000}), "0.1250", "R8"},
             {Chars(0x100E, kTypeAscii, "no terminator"), "no terminator", "A"},
-            {Ascii(0x100F, std::string("NIKON\0 x", 8)), "NIKON", "A"},
-            {Short(0x1010, {}), "", "U16"},
-            // UNDEFINED: versions keep 4 bytes, FileSource one, UserComment
-            // all; any other shows a fixed text.
-            {Undef(0x9000, "0230"), "x30, x32, x33, x30", "U8"},
-            {Undef(0x0002, "0100"), "x30, x31, x30, x30", "U8"},
+            {Ascii(0x100F, std::string("NIKON\0 x", 8)), "NIKON", "A"}, {Short(0x1010, {}), "", "U16"},
+            // UNDEFINED: versions keep 4 bytes, FileSource one, UserComment all; any other shows a fixed text.
+            {Undef(0x9000, "0230"), "x30, x32, x33, x30", "U8"}, {Undef(0x0002, "0100"), "x30, x31, x30, x30", "U8"},
             {Undef(0xA300, "\3\4"), "x03", "U8"},
             {Undef(0x9286, std::string("ASCII\0\0\0ok", 10)), "x41, x53, x43, x49, x49, x00, x00, x00, x6f, x6b", "U8"},
-            {Undef(0x927C, "12345678"), unknown, "U8"},
-        };
-        ExifLayout s;
-        s.motorola = mm;
-        s.ifd0 = {Ascii(0x010F, "First"), Ascii(0x010F, "Second")};
+            {Undef(0x927C, "12345678"), unknown, "U8"}};
+        ExifLayout s{mm, {Ascii(0x010F, "First"), Ascii(0x010F, "Second")}};
         for (const auto& c : cases) s.ifd0.push_back(c.entry);
         s.ifd1 = {Short(0x0112, {3})};
         Reader r = Raw(Block(s));
@@ -268,8 +299,7 @@ TEST(ExifParse, EveryTypeInBothByteOrdersAndLookup) {
 }
 
 TEST(ExifParse, HostileHeadersAndEntries) {
-    ExifLayout s;
-    s.ifd0 = {Short(0x0112, {3})};
+    ExifLayout s{false, {Short(0x0112, {3})}};
     const Bytes good = Block(s);
     s.motorola = true;
     const Bytes goodMM = Block(s);
@@ -278,19 +308,17 @@ TEST(ExifParse, HostileHeadersAndEntries) {
     // magic, signature or IFD0 offset, or any cut into IFD0, is not.
     for (const Bytes& b : {good, bent(good, 12, 0x002A, 2), bent(goodMM, 12, 0x2A00, 2)})
         EXPECT_EQ(Text(Raw(b), 274), "3");
+    auto cut = [&](size_t from, size_t to) { return Bytes(good.begin() + from, good.begin() + to); };
     for (const Bytes& b : {bent(good, 10, 'M' * 256 + 'X', 2), bent(good, 12, 0x002B, 2), bent(good, 4, 'e', 1),
-                           bent(good, 14, 0xF0FFFFFF, 4), Bytes(good.begin(), good.end() - 1),
-                           Bytes(good.begin(), good.begin() + 26), Bytes(good.begin(), good.begin() + 19),
-                           Bytes(good.begin(), good.begin() + 13), Bytes(good.begin(), good.begin() + 9),
-                           Bytes(good.begin() + 4, good.end())}) {
+                           bent(good, 14, 0xF0FFFFFF, 4), cut(0, good.size() - 1), cut(0, 26), cut(0, 19), cut(0, 13),
+                           cut(0, 9), cut(4, good.size())}) {
         Reader r = Raw(b);
         EXPECT_FALSE(r) << b.size();
         EXPECT_EQ(r.error, 0u);
     }
     s.motorola = false;
-    // Counts beyond the block or negative, types 13 and 0, offset + size
-    // wrapping 32 bits, data past the end, a text (moved below) ending one
-    // byte late: no tags, the rest stays.
+    // Counts beyond the block or negative, types 13 and 0, offset + size wrapping 32 bits, data past the end, a text
+    // (moved below) ending one byte late: no tags, the rest stays.
     s.ifd0 = {Short(0x0100, {1}), RawEntry(0x0101, kTypeLong, 0x7FFFFFFF, 8), RawEntry(0x0102, kTypeLong, 0x80000001, 8),
               RawEntry(0x0103, 13, 1, 5), RawEntry(0x0104, 0, 1, 5), RawEntry(0x0105, kTypeRational, 2, 0xFFFFFFF8),
               RawEntry(0x0106, kTypeDouble, 20, 0x100), RawEntry(0x0107, kTypeAscii, 40, 8),
@@ -324,10 +352,8 @@ TEST(ExifParse, DamagedDirectoriesLoseOnlyThemselves) {
     // runs past the block (keeping the entries before), IFD1 not linked.
     const size_t kAny = 999;
     const struct { size_t at, value, n, sizes[5]; } cases[] = {  // sizes of IFD0, exifIFD, Interop, IFD1, GPS
-                 {exifPtr, tiff.size() + 100, 4, {count0, 0, 0, 4, 3}},
-                 {gpsPtr, tiff.size() - 1, 4, {count0, 8, 1, 4, 0}},
-                 {Get32(tiff, exifPtr), 60000, 2, {count0, kAny, 1, 4, 3}},
-                 {10 + 12 * count0, 0, 4, {count0, 8, 1, 0, 3}}};
+        {exifPtr, tiff.size() + 100, 4, {count0, 0, 0, 4, 3}}, {gpsPtr, tiff.size() - 1, 4, {count0, 8, 1, 4, 0}},
+        {Get32(tiff, exifPtr), 60000, 2, {count0, kAny, 1, 4, 3}}, {10 + 12 * count0, 0, 4, {count0, 8, 1, 0, 3}}};
     for (const auto& c : cases) {
         Bytes t = tiff;
         SetN(t, c.at, c.value, c.n);
@@ -342,14 +368,9 @@ TEST(ExifParse, DamagedDirectoriesLoseOnlyThemselves) {
 
 TEST(ExifMakerNote, EveryLayoutInBothByteOrders) {
     const Bytes nikon2 = {'N', 'i', 'k', 'o', 'n', 0, 2, 0x10, 0, 0};
-    const struct {
-        const char* make;
-        Bytes header;
-        uint32_t ifdAt;
-        bool noteMM, followBlock, fromNote;  // note's own byte order, or the block's; offsets from the note
-        uint16_t namedId;
-        const char* name;
-    } cases[] = {
+    // noteMM: the note's own byte order, unless it follows the block's; fromNote: offsets counted from the note.
+    const struct { const char* make; Bytes header; uint32_t ifdAt; bool noteMM, followBlock, fromNote; uint16_t namedId;
+                   const char* name; } cases[] = {
         {"Canon", {}, 0, false, true, false, 0x0006, "Image type"},
         {"NIKON", {'N', 'i', 'k', 'o', 'n', 0, 1, 0}, 8, false, true, false, 0x0003, "Quality"},
         {"NIKON CORPORATION", {}, 0, false, true, false, 0x0002, "ISO Setting"},
@@ -363,9 +384,7 @@ TEST(ExifMakerNote, EveryLayoutInBothByteOrders) {
     for (const auto& c : cases) {
         for (bool mm : {false, true}) {
             SCOPED_TRACE(std::string(c.make) + " at " + std::to_string(c.ifdAt) + (mm ? " MM" : " II"));
-            ExifLayout s;
-            s.motorola = mm;
-            s.ifd0 = {Ascii(0x010F, c.make), Short(0x0112, {1})};
+            ExifLayout s{mm, {Ascii(0x010F, c.make), Short(0x0112, {1})}};
             const Ifd note = {Short(c.namedId, {3}), Ascii(0x0077, "out of line text"), Rat(0x0078, {5, 7}),
                               Undef(0x0079, std::string("AB\0CDE", 6)), Short(0x007A, {1, 2})};
             s.exif = {Rat(0x829A, {1, 60}), NoteEntry(c.header, c.ifdAt, note, c.noteMM, c.followBlock, c.fromNote)};
@@ -457,8 +476,7 @@ TEST(ExifReader, JpegRouteAndFlags) {
     const Bytes jpeg = ReadFileBytes(WritePatternJpeg("base.jpg", 24, 16));
     const ExifLayout s = CameraLayout(true, 700);
     const Bytes exif = App1Payload(BuildTiff(s)), xmp = {'h', 't', 't', 'p', ':', '/', '/', 0, '<', 'x', '/', '>'};
-    // Another APP1 first, EXIF second: the reader is built from the second,
-    // with all it was asked for.
+    // Another APP1 first, EXIF second: the reader is built from the second, with all it was asked for.
     Reader r = FromBytes(WithSegments(jpeg, {{0xE1, xmp}, {0xE1, exif}}), 7);
     EXPECT_EQ(r.error, 0u);
     EXPECT_EQ(Text(r, 274) + Note(r, 0x0007), "6Firmware 1.1.1");
@@ -467,18 +485,15 @@ TEST(ExifReader, JpegRouteAndFlags) {
     uint32_t length = 0, error = 99;
     ASSERT_TRUE(ISEXIFReaderFrom(r.r())->GetBlock(0x9286, &comment, &length, &error));
     EXPECT_EQ(std::string(comment, comment + length), std::string("ASCII\0\0\0hi", 10));
-    // A damaged EXIF block before a good one leaves nothing behind; fill
-    // bytes before a marker are legal.
-    ExifLayout other;
-    other.ifd0 = {Short(0x0112, {3}), Ascii(0x010F, "Leftover"), Short(0x0100, {1})};
+    // A damaged EXIF block before a good one leaves nothing behind; fill bytes before a marker are legal.
+    ExifLayout other{false, {Short(0x0112, {3}), Ascii(0x010F, "Leftover"), Short(0x0100, {1})}};
     Bytes damaged = App1Payload(BuildTiff(other));
     damaged.resize(6 + 8 + 2 + 12 * 2 + 4);
     Bytes file = WithSegments(jpeg, {{0xE1, damaged}, {0xE0, {'J', 'F', 'I', 'F', 0}}, {0xE1, exif}});
     file.insert(file.begin() + 2, {0xFF, 0xFF, 0xFF});
     EXPECT_EQ(Text(FromBytes(file, 0), 0x010F) + Text(FromBytes(file, 0), 274), "Canon6");
-    // No APP1, or only unusable ones: null with last error 0; a bare block
-    // without the raw flag is no picture at all. A damaged JPEG header is
-    // the decoder's failure, another format the caller's.
+    // No APP1, or only unusable ones: null with last error 0; a bare block without the raw flag is no picture at all. A
+    // damaged JPEG header is the decoder's failure, another format the caller's.
     const std::pair<Bytes, uint32_t> none[] = {
         {jpeg, 0}, {WithSegments(jpeg, {{0xE1, xmp}}), 0}, {WithSegments(jpeg, {{0xE2, exif}}), 0},
         {WithSegments(jpeg, {{0xE1, {}}}), 0}, {Block(BuildTiff(s)), 0}, {{0xFF, 0xD8, 0xFF, 0xE1, 0x00}, 9},
@@ -556,8 +571,7 @@ TEST(ExifTiff, PageIfdAndExifIfd) {
         EXPECT_TRUE(!none && none.error == 5u);
     }
     EXPECT_NE(FromBytes(Bytes{'I', 'I', 42, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0}, 0).error, 0u);
-    // Entries whose values cannot be had are skipped; an EXIF pointer
-    // beyond the file keeps IFD0.
+    // Entries whose values cannot be had are skipped; an EXIF pointer beyond the file keeps IFD0.
     ExifLayout s = page;
     s.exif = {RawEntry(0x829A, kTypeRational, 0x10000000, 0x20), RawEntry(0x9286, kTypeUndefined, 0xFFFFFFFF, 0),
               RawEntry(0x8827, kTypeShort, 100000, 0xFFFFFFF0), Rat(0x829D, {28, 10}), RawEntry(0x9000, kTypeFloat, 1, 0)};
@@ -571,55 +585,6 @@ TEST(ExifTiff, PageIfdAndExifIfd) {
 }
 
 // ---- against exiftool ---------------------------------------------------------
-
-namespace {
-
-struct ToolTag {
-    std::string dir, type, value;
-    uint32_t id, count;
-};
-
-// exiftool's verbose listing: "| " marks give the depth, a value line
-// "N)  Name = value" is followed by its "- Tag 0x..." line.
-std::vector<ToolTag> ExiftoolTags(const std::string& path) {
-    static const std::regex dirLine(R"(^ *((?:\| )*)\+ \[(\w+) directory)");
-    static const std::regex valueLine(R"(^ *((?:\| )*)\d+\) +(?:\S+ = )?(.*)$)");
-    static const std::regex tagLine(R"(- Tag 0x([0-9a-f]{4}) \(\d+ bytes, ([a-z0-9]+)\[(\d+)\])");
-    std::vector<ToolTag> tags;
-    std::vector<std::string> dirs;
-    std::istringstream in(CaptureText("exiftool -v2 '" + path + "' 2>/dev/null"));
-    std::string line, value;
-    size_t depth = 0;
-    for (std::smatch m; std::getline(in, line);) {
-        if (std::regex_search(line, m, dirLine)) {
-            dirs.resize(m[1].length() / 2);
-            dirs.push_back(m[2]);
-        } else if (std::regex_search(line, m, valueLine)) {
-            depth = m[1].length() / 2, value = m[2];
-        } else if (std::regex_search(line, m, tagLine) && depth > 0 && depth <= dirs.size()) {
-            tags.push_back({dirs[depth - 1], m[2], value, static_cast<uint32_t>(std::stoul(m[1], nullptr, 16)),
-                            static_cast<uint32_t>(std::stoul(m[3]))});
-            depth = 0;
-        }
-    }
-    return tags;
-}
-
-// Our value text in exiftool's raw form: values separated by spaces,
-// rationals in brackets, bytes in decimal, UNDEFINED bytes as characters.
-std::string AsTool(const std::string& text, const std::string& type) {
-    std::string out;
-    std::istringstream in(text);
-    for (std::string v; type != "string" && std::getline(in, v, ',');) {
-        if (v[0] == ' ') v.erase(0, 1);
-        const int byte = v[0] == 'x' ? std::stoi(v.substr(1), nullptr, 16) : -1;
-        if (byte >= 0) v = type == "undef" ? std::string(1, static_cast<char>(byte)) : std::to_string(byte);
-        out += (out.empty() || type == "undef" ? "" : " ") + v;
-    }
-    return type == "string" ? text : type.compare(0, 8, "rational") ? out : "(" + out + ")";
-}
-
-}  // namespace
 
 TEST(ExifExiftool, EveryTagMatchesBothByteOrders) {
     if (!HavePrograms("exiftool")) GTEST_SKIP() << "exiftool not installed";

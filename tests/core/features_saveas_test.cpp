@@ -4,8 +4,6 @@
 #include "features/saveas.h"
 #include "tests/core/testutil.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <fstream>
 #include <sys/stat.h>
@@ -17,10 +15,7 @@ namespace {
 struct PosixFiles : VSSaveFiles {
     bool failReplace = false;
     std::vector<std::string> removed;
-    bool Exists(const std::string& path) override {
-        struct stat st;
-        return stat(path.c_str(), &st) == 0;
-    }
+    bool Exists(const std::string& path) override { struct stat st; return stat(path.c_str(), &st) == 0; }
     bool Copy(const std::string& source, const std::string& destination) override {
         std::ifstream in(source, std::ios::binary);
         std::ofstream out(destination, std::ios::binary);
@@ -29,10 +24,7 @@ struct PosixFiles : VSSaveFiles {
     bool Replace(const std::string& complete, const std::string& target) override {
         return !failReplace && std::rename(complete.c_str(), target.c_str()) == 0;
     }
-    void Remove(const std::string& path) override {
-        removed.push_back(path);
-        std::remove(path.c_str());
-    }
+    void Remove(const std::string& path) override { removed.push_back(path), std::remove(path.c_str()); }
     bool ReadOnly(const std::string& path) override {
         struct stat st;
         return stat(path.c_str(), &st) == 0 && !(st.st_mode & S_IWUSR);
@@ -71,8 +63,7 @@ TEST(FeaturesSaveAsRules, TypeByExtensionAndTheByteCopyRule) {
 }
 
 TEST_F(FeaturesSaveAs, AJpegToJpegIsCopiedByteForByteAndOtherPicturesAreEncoded) {
-    const std::string jpg = WritePatternJpeg("photo.jpg", 64, 48, 90);
-    const std::string jpeg = ScratchPath("photo.jpeg");
+    const std::string jpg = WritePatternJpeg("photo.jpg", 64, 48, 90), jpeg = ScratchPath("photo.jpeg");
     WriteFileBytes(jpeg, ReadFileBytes(jpg));
     for (const std::string& source : {jpg, jpeg}) {
         EXPECT_TRUE(Save(source, ScratchPath("copy.jpg"), "jpg").saved);
@@ -83,15 +74,13 @@ TEST_F(FeaturesSaveAs, AJpegToJpegIsCopiedByteForByteAndOtherPicturesAreEncoded)
     EXPECT_TRUE(failed.empty());
 }
 
-// The picture saved is the user's: full size, upright, and never over a
-// file the user protected.
+// The picture saved is the user's: full size, upright, and never over a file the user protected.
 TEST_F(FeaturesSaveAs, FullSizeUprightAndNeverOverAProtectedFile) {
     // Larger than twice the screen: the display decodes it scaled down.
     const std::string large = WritePatternJpeg("large.jpg", 3000, 2100, 75);
     ASSERT_TRUE(Save(large, ScratchPath("large.png"), "png").saved);
     const ImageRecord full = Read(ScratchPath("large.png"));
     EXPECT_EQ(full.width * 10000 + full.height, 30002100u);
-
     // Stored sideways (orientations 6 and 8): saved turned, as it is shown;
     // its top left is the stored bottom-left or top-right pixel.
     const Bytes px = Pattern(30, 20, 3);
@@ -128,17 +117,14 @@ TEST_F(FeaturesSaveAs, AFailedWriteOrReadKeepsTheTargetAndSaysSoAndTemporaryName
     ASSERT_EQ(files.removed.size(), 1u);
     EXPECT_FALSE(files.Exists(files.removed[0]));
     files.failReplace = false;
-
     // Into a folder that does not exist, written or copied.
     EXPECT_EQ(Save(png, ScratchPath("missing/x.png"), "png").errorText, "Cannot write to file.4");
     const std::string cam = WritePatternJpeg("cam.jpg", 8, 8, 90);
     EXPECT_EQ(Save(cam, ScratchPath("missing/y.jpg"), "jpg").errorText, "Cannot write to file.4");
-
     // Onto itself when everything works: replaced by the new format.
     EXPECT_TRUE(Save(png, png, "bmp").saved);
     EXPECT_EQ(Read(png).fileType, IS_FT_BMP);
     EXPECT_TRUE(failed.empty());
-
     // An unreadable picture leaves an existing target alone.
     const std::string broken = ScratchPath("broken.png"), target = ScratchPath("keep.bmp");
     WriteFileBytes(broken, Bytes(100, 0x5A));
@@ -147,7 +133,6 @@ TEST_F(FeaturesSaveAs, AFailedWriteOrReadKeepsTheTargetAndSaysSoAndTemporaryName
     EXPECT_TRUE(!out.saved && out.readFailed);
     EXPECT_EQ(failed, std::vector<std::string>{broken});
     EXPECT_EQ(ReadFileBytes(target), (Bytes{1, 2, 3}));
-
     // The temporary name avoids existing files.
     WriteFileBytes(ScratchPath("~t.png.tmp"), Bytes{1});
     EXPECT_EQ(TempPathBeside(files, ScratchPath("t.png")), ScratchPath("~t.png.1.tmp"));

@@ -89,12 +89,9 @@ TEST(FrameErrors, TraceIsBoundedAndStateIsPerThread) {
 
     ISRecordError(6, "IS40_ReadTGA");
     uint32_t other = 99, otherAfter = 99;
-    std::thread t([&] {
-        other = IS40_GetLastError();
-        ISRecordError(4, "IS40_WriteTGA");
-        otherAfter = IS40_GetLastError();
-    });
-    t.join();
+    std::thread([&] {
+        other = IS40_GetLastError(), ISRecordError(4, "IS40_WriteTGA"), otherAfter = IS40_GetLastError();
+    }).join();
     EXPECT_EQ(other, 0u) << "a new thread starts with a clean state";
     EXPECT_EQ(otherAfter, 4u);
     EXPECT_EQ(IS40_GetLastError(), 6u);
@@ -139,7 +136,6 @@ TEST(FrameIO, FilesReportPositionAndKeepExisting) {
     EXPECT_TRUE(CISIO(dst).Write(payload.data(), 2, 617));
     EXPECT_EQ(IS40_CloseDest(dst), 1234u);
     EXPECT_EQ(ReadFileBytes(path), payload);
-
     // Keeping the existing file overwrites it in place; a missing one is made.
     WriteFileBytes(path, Bytes{1, 2, 3, 4, 5, 6});
     const uint8_t two[] = {9, 9};

@@ -22,8 +22,7 @@ TEST(PathsTest, FolderNameAndExtension) {
         {"C:\\", "C:\\", "", "C:\\"},            // a trailing separator: the name is empty
         {"C:/Pics/a.jpg", "", "C:/Pics/a.jpg", ".jpg"},  // "/" is no separator here
         {"C:\\trip.2007\\readme", "C:\\trip.2007\\", "readme", "C:\\trip.2007\\readme"},  // a folder's dot
-        {"photo.", "", "photo.", "."},
-    };
+        {"photo.", "", "photo.", "."}};
     for (const auto& c : cases) {
         EXPECT_EQ(Folder(c.path), c.folder) << c.path;
         EXPECT_EQ(FileName(c.path), c.name) << c.path;
@@ -36,8 +35,7 @@ TEST(PathsTest, SupportedPicturesAndComparisonIgnoringAsciiCase) {
         EXPECT_TRUE(IsSupportedPicture(yes)) << yes;
     for (const char* no : {"notes.txt", "anim.gif", "jpg", "a.jpgx", "a.jpg.txt", "C:\\trip.jpg\\readme", ""})
         EXPECT_FALSE(IsSupportedPicture(no)) << no;
-    // Folded to lower case, so "_" (0x5F) comes first; bytes above 0x7F
-    // compare unsigned and are not folded.
+    // Folded to lower case, so "_" (0x5F) comes first; bytes above 0x7F compare unsigned and are not folded.
     const std::tuple<const char*, const char*, int> order[] = {{"C:\\Pics\\B.JPG", "c:\\pics\\b.jpg", 0}, {"a.jpg", "B.jpg", -1},
         {"C.png", "b.JPG", 1}, {"_x", "Zx", -1}, {"ab", "ABC", -1}, {"abc", "AB", 1}, {"\xE9", "z", 1}};
     for (const auto& [a, b, sign] : order) EXPECT_EQ((CompareNoCase(a, b) > 0) - (CompareNoCase(a, b) < 0), sign) << a;
@@ -47,16 +45,12 @@ TEST(PathsTest, SupportedPicturesAndComparisonIgnoringAsciiCase) {
 TEST(FitTest, WorkedExamplesAndTruncation) {
     const struct { uint32_t w, h, bw, bh; VSSize want; } cases[] = {
         {400, 300, 1000, 600, {400, 300}},    // never enlarged
-        {2000, 1000, 1000, 600, {1000, 500}},
-        {2000, 1200, 1000, 600, {1000, 600}},
+        {2000, 1000, 1000, 600, {1000, 500}}, {2000, 1200, 1000, 600, {1000, 600}},
         {1000, 333, 500, 500, {500, 166}},    // 166.5 truncated
         {999, 1001, 500, 500, {499, 500}},
         {500, 1000, 1000, 120, {60, 120}},    // 59 in floating point
         {400, 300, 0, 600, {0, 0}},           // empty boxes and pictures divide by nothing
-        {400, 300, 1000, 0, {0, 0}},
-        {0, 900, 1000, 600, {0, 600}},
-        {5000, 0, 1000, 600, {1000, 0}},
-    };
+        {400, 300, 1000, 0, {0, 0}}, {0, 900, 1000, 600, {0, 600}}, {5000, 0, 1000, 600, {1000, 0}}};
     for (const auto& c : cases)
         EXPECT_EQ(FitSize(c.w, c.h, c.bw, c.bh), c.want) << c.w << "x" << c.h << " in " << c.bw << "x" << c.bh;
 }
@@ -96,8 +90,7 @@ TEST(TextsTest, CaptionsAndPanes) {
     const struct { const char* path; int32_t index; const char* want; } shown[] = {
         {"C:\\P\\a.png", 2, "Vistrel Viewer - v2.0 - Orvanta - a.png (3/4)| a.png (3/4)|Dimensions:  7 x 5|File size: 2 KB"},
         {"C:\\P\\a.png", -1, "Vistrel Viewer - v2.0 - Orvanta - a.png| a.png|Dimensions:  7 x 5|File size: 2 KB"},
-        {"", 2, "Vistrel Viewer - v2.0 - Orvanta| |Dimensions:  |File size: "},
-    };
+        {"", 2, "Vistrel Viewer - v2.0 - Orvanta| |Dimensions:  |File size: "}};
     for (const auto& c : shown) {
         const VSPictureTexts t = PictureTexts(c.path, c.index, 4, 7, 5, 2048);
         EXPECT_EQ(t.caption + "|" + t.name + "|" + t.dimensions + "|" + t.fileSize, c.want);
@@ -136,16 +129,14 @@ TEST(OpeningDrop, SeveralPathsOrOneNameThatIsFolderFileOrUnsupported) {
 
     const std::string longName = "C:\\" + std::string(300, 'a') + ".jpg";
     const struct { std::string path; VSOpenPlan::Kind kind; std::string planned; } cases[] = {
-        {"C:\\Pics", VSOpenPlan::kFolder, "C:\\Pics\\"},
-        {"C:\\Pics\\", VSOpenPlan::kFolder, "C:\\Pics\\"},
+        {"C:\\Pics", VSOpenPlan::kFolder, "C:\\Pics\\"}, {"C:\\Pics\\", VSOpenPlan::kFolder, "C:\\Pics\\"},
         {"", VSOpenPlan::kFolder, "\\"},
         // Only a dot in the last name makes a file of it, and opens nothing unless supported.
         {"C:\\My.Pictures\\Holiday", VSOpenPlan::kFolder, "C:\\My.Pictures\\Holiday\\"},
         {"C:\\Pics\\2007.summer", VSOpenPlan::kUnsupported, "C:\\Pics\\2007.summer"},
         {"C:\\Pics\\CAT.TIF", VSOpenPlan::kFile, "C:\\Pics\\CAT.TIF"},
         // Cut to the drop buffer's 259 characters, then taken as a folder.
-        {longName, VSOpenPlan::kFolder, longName.substr(0, 259) + "\\"},
-    };
+        {longName, VSOpenPlan::kFolder, longName.substr(0, 259) + "\\"}};
     for (const auto& c : cases) {
         const VSOpenPlan one = PlanDrop({c.path}, true);
         EXPECT_TRUE(one.kind == c.kind && one.path == c.planned && PlanDrop({c.path}, false).kind == c.kind) << c.path;
@@ -159,8 +150,7 @@ TEST(OpeningDialog, SelectionsAndTheFolderTheNextDialogStartsIn) {
         // Several: the folder comes without its "\", so the parent.
         {"C:\\Pics\0b.jpg\0a.png\0\0"s, {"C:\\Pics\\b.jpg", "C:\\Pics\\a.png"}, "C:\\"},
         // At a drive's root the folder already ends in "\".
-        {"C:\\\0x.jpg\0y.jpg\0\0"s, {"C:\\x.jpg", "C:\\y.jpg"}, "C:\\"},
-        {"\0\0"s, {}, ""},
+        {"C:\\\0x.jpg\0y.jpg\0\0"s, {"C:\\x.jpg", "C:\\y.jpg"}, "C:\\"}, {"\0\0"s, {}, ""},
         {"C:\\ab"s, {"C:\\ab"}, "C:\\"},  // no closing zero: the text ends at the size
     };
     for (const auto& c : cases) {
@@ -180,36 +170,29 @@ TEST(OpeningDialog, FilterListsEveryExtensionTheFolderListAccepts) {
         EXPECT_NE((";" + texts[1] + ";").find(";*" + ext + ";"), std::string::npos) << ext;
 }
 
-namespace {
-
-VSUpdateFacts Document(const std::string& version, const std::string& build, int32_t top = 2, int32_t children = 2) {
-    VSUpdateFacts f;
-    f.fetched = f.parsed = true;
-    f.topLevelCount = top, f.rootChildCount = children;
-    f.remoteVersion = version, f.remoteBuild = build;
-    return f;
-}
-
-}  // namespace
-
 TEST(FeaturesUpdate, VersionThenBuildDecideWhetherARemoteReleaseIsNewer) {
+    auto document = [](const std::string& version, const std::string& build, int32_t top = 2, int32_t children = 2) {
+        VSUpdateFacts f;
+        f.fetched = f.parsed = true;
+        f.topLevelCount = top, f.rootChildCount = children, f.remoteVersion = version, f.remoteBuild = build;
+        return f;
+    };
     VSUpdateFacts notXml;
     notXml.fetched = true;
     const struct { VSUpdateFacts facts; VSUpdateResult want; } cases[] = {
-        {Document("2.0", "071201"), kUpdateNewer},   // the build decides
-        {Document("2.1", "071130"), kUpdateNewer},   // the version decides
-        {Document("1.9", "080101"), kUpdateNewer},   // the build is compared whenever the version is not greater
-        {Document("2.0", "071130"), kUpdateLatest},  // the same release
-        {Document("2.0", "71130"), kUpdateLatest},   // a leading zero does not count
-        {Document("V2.1", "071130"), kUpdateLatest}, // not a number: 0
-        {Document(" 2.05xyz", "0"), kUpdateNewer},   // atof's prefix
-        {Document("nan", "nan"), kUpdateLatest},     // not-a-number is never less
-        {VSUpdateFacts(), kUpdateFailed},
-        {notXml, kUpdateBadDocument},
-        {Document("9.0", "999999", 0), kUpdateBadDocument},  // fewer than two top-level nodes
-        {Document("9.0", "999999", 2, 1), kUpdateBadDocument},
-        {Document("9.0", "999999", -1, 2), kUpdateNewer},    // counts that cannot be read pass
-        {Document("9.0", "999999", 2, -1), kUpdateLatest},   // and leave both texts empty
+        {document("2.0", "071201"), kUpdateNewer},   // the build decides
+        {document("2.1", "071130"), kUpdateNewer},   // the version decides
+        {document("1.9", "080101"), kUpdateNewer},   // the build is compared whenever the version is not greater
+        {document("2.0", "071130"), kUpdateLatest},  // the same release
+        {document("2.0", "71130"), kUpdateLatest},   // a leading zero does not count
+        {document("V2.1", "071130"), kUpdateLatest}, // not a number: 0
+        {document(" 2.05xyz", "0"), kUpdateNewer},   // atof's prefix
+        {document("nan", "nan"), kUpdateLatest},     // not-a-number is never less
+        {VSUpdateFacts(), kUpdateFailed}, {notXml, kUpdateBadDocument},
+        {document("9.0", "999999", 0), kUpdateBadDocument},  // fewer than two top-level nodes
+        {document("9.0", "999999", 2, 1), kUpdateBadDocument},
+        {document("9.0", "999999", -1, 2), kUpdateNewer},    // counts that cannot be read pass
+        {document("9.0", "999999", 2, -1), kUpdateLatest},   // and leave both texts empty
     };
     for (const auto& c : cases)
         EXPECT_EQ(DecideUpdate(c.facts), c.want) << c.facts.remoteVersion << " " << c.facts.remoteBuild << " "
@@ -237,14 +220,9 @@ TEST(FeaturesOpenWith, ClassKeysAndTheProgramOfTheOpenCommand) {
     EXPECT_FALSE(KeyMatchesExtension("Bar.Jpg", ".Jpg"));  // only the lower- and upper-case copies
     EXPECT_FALSE(KeyMatchesExtension("Foo.png", ""));
     const std::pair<const char*, const char*> commands[] = {
-        {"\"C:\\Apps\\foo.exe\" \"%1\"", "C:\\Apps\\foo.exe"},
-        {"C:\\Windows\\mspaint.exe /p %1", "C:\\Windows\\mspaint.exe"},
-        {"rundll32 shimgvw.dll", "ru"},
-        {"%1exe", "exe"},
-        {"%2exe", "%2exe"},
-        {"%%1exe", "%exe"},
-        {"C:\\EXE\\tool.EXE", "C:"},  // "exe" is case-sensitive
-        {"", ""},
+        {"\"C:\\Apps\\foo.exe\" \"%1\"", "C:\\Apps\\foo.exe"}, {"rundll32 shimgvw.dll", "ru"}, {"%1exe", "exe"},
+        {"C:\\Windows\\mspaint.exe /p %1", "C:\\Windows\\mspaint.exe"}, {"%2exe", "%2exe"}, {"%%1exe", "%exe"},
+        {"", ""}, {"C:\\EXE\\tool.EXE", "C:"},  // "exe" is case-sensitive
     };
     for (const auto& c : commands) EXPECT_EQ(ProgramFromCommand(c.first), c.second) << c.first;
     EXPECT_EQ(EntryNameFromKey("Paint.Picture.jpg") + "|" + EntryNameFromKey("jpegfile"), "Paint|");

@@ -1,9 +1,6 @@
-// The decoded neighbours kept for the viewer's steps: which ones, for how
-// long, and within what memory.
+// The decoded neighbours kept for the viewer's steps: which ones, for how long, and within what memory.
 #include "browse/prefetch.h"
 #include "tests/core/testutil.h"
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -12,8 +9,7 @@ namespace {
 
 VSDecodedPicture Picture(const std::string& path, size_t bytes, VSFileStatus status = {100, 7, 5}) {
     VSDecodedPicture p;
-    p.path = path;
-    p.status = status;
+    p.path = path, p.status = status;
     p.pixels.assign(bytes, 9);
     return p;
 }
@@ -21,14 +17,10 @@ VSDecodedPicture Picture(const std::string& path, size_t bytes, VSFileStatus sta
 }  // namespace
 
 TEST(Prefetch, OrderIsAheadThenBehindWrappingAndNeverCurrent) {
-    struct Case {
-        int32_t current, count, direction;
-        std::vector<int32_t> order;
-    };
+    struct Case { int32_t current, count, direction; std::vector<int32_t> order; };
     const Case cases[] = {
         {0, 1, 1, {}},      {0, 2, 1, {1}},     {0, 2, -1, {1}},   {0, 5, 1, {1, 4}}, {0, 5, -1, {4, 1}},
-        {4, 5, 1, {0, 3}},  {2, 5, 0, {3, 1}},  {-1, 5, 1, {}},    {5, 5, 1, {}},     {0, 0, 1, {}},
-    };
+        {4, 5, 1, {0, 3}},  {2, 5, 0, {3, 1}},  {-1, 5, 1, {}},    {5, 5, 1, {}},     {0, 0, 1, {}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.current << " of " << c.count << " going " << c.direction);
         EXPECT_EQ(PrefetchOrder(c.current, c.count, c.direction), c.order);
@@ -51,8 +43,7 @@ TEST(Prefetch, TakesOnlyWhatTheFileStillIs) {
         ASSERT_TRUE(cache.Put(Picture("b", 10), g));
         out.Clear();
         EXPECT_FALSE(cache.Take("b", now, &out));
-        EXPECT_TRUE(out.path.empty());
-        EXPECT_FALSE(cache.Holds("b"));
+        EXPECT_TRUE(out.path.empty() && !cache.Holds("b"));
     }
 }
 
@@ -64,19 +55,15 @@ TEST(Prefetch, BoundedByCountAndBytesOldestFirst) {
     ASSERT_TRUE(cache.Put(Picture("a", 10), g));
     ASSERT_TRUE(cache.Put(Picture("b", 10), g));
     ASSERT_TRUE(cache.Put(Picture("c", 10), g));
-    EXPECT_FALSE(cache.Holds("a"));
-    EXPECT_TRUE(cache.Holds("b") && cache.Holds("c"));
+    EXPECT_TRUE(!cache.Holds("a") && cache.Holds("b") && cache.Holds("c"));
     // The same path again replaces it, as the newest.
     ASSERT_TRUE(cache.Put(Picture("b", 20), g));
     ASSERT_TRUE(cache.Put(Picture("d", 75), g));
-    EXPECT_FALSE(cache.Holds("c"));
-    EXPECT_TRUE(cache.Holds("b") && cache.Holds("d"));
+    EXPECT_TRUE(!cache.Holds("c") && cache.Holds("b") && cache.Holds("d"));
     EXPECT_EQ(cache.Bytes(), 95u);
     // Over the byte budget the oldest goes even below the count.
     ASSERT_TRUE(cache.Put(Picture("e", 30), g));
-    EXPECT_FALSE(cache.Holds("b"));
-    EXPECT_FALSE(cache.Holds("d"));
-    EXPECT_TRUE(cache.Holds("e"));
+    EXPECT_TRUE(!cache.Holds("b") && !cache.Holds("d") && cache.Holds("e"));
 }
 
 TEST(Prefetch, InvalidateDropsAllAndRefusesDecodesBegunBefore) {
@@ -84,22 +71,17 @@ TEST(Prefetch, InvalidateDropsAllAndRefusesDecodesBegunBefore) {
     const uint64_t before = cache.Generation();
     ASSERT_TRUE(cache.Put(Picture("a", 10), before));
     const uint64_t after = cache.Invalidate();
-    EXPECT_NE(after, before);
-    EXPECT_EQ(cache.Generation(), after);
-    EXPECT_FALSE(cache.Holds("a"));
+    EXPECT_TRUE(after != before && cache.Generation() == after && !cache.Holds("a"));
     EXPECT_FALSE(cache.Put(Picture("b", 10), before));
     EXPECT_TRUE(cache.Put(Picture("b", 10), after));
 }
 
 TEST(Prefetch, RendersOnceForEachKey) {
     VSDecodedPicture p = Picture("a", 40 * 20 * 3);
-    p.width = 40;
-    p.height = 20;
-    p.orientation = 6;
+    p.width = 40, p.height = 20, p.orientation = 6;
     VSRenderKey key{{20, 20}, 1280, 1024, false};
     ASSERT_TRUE(p.RenderFor(key));
-    EXPECT_EQ(p.display.width, 20u);
-    EXPECT_EQ(p.display.height, 10u);
+    EXPECT_EQ((VSSize{p.display.width, p.display.height}), (VSSize{20, 10}));
     // The same key keeps the rendering as it is.
     p.display.pixels[0] = 1;
     ASSERT_TRUE(p.RenderFor(key));
@@ -107,8 +89,7 @@ TEST(Prefetch, RendersOnceForEachKey) {
     // Auto-rotation on turns it a quarter; another box renders anew.
     key.autoRotate = true;
     ASSERT_TRUE(p.RenderFor(key));
-    EXPECT_EQ(p.display.width, 10u);
-    EXPECT_EQ(p.display.height, 20u);
+    EXPECT_EQ((VSSize{p.display.width, p.display.height}), (VSSize{10, 20}));
     key.box = {10, 10};
     ASSERT_TRUE(p.RenderFor(key));
     EXPECT_EQ(p.display.height, 10u);

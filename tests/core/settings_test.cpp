@@ -1,6 +1,5 @@
-// Settings values over a registry tree, the window placement tracking,
-// the settings dialog's associations and copying an older version's
-// settings once.
+// Settings values over a registry tree, the window placement tracking, the settings dialog's associations and copying
+// an older version's settings once.
 #include "features/associations.h"
 #include "features/migration.h"
 #include "app/settings_core.h"
@@ -12,6 +11,9 @@
 namespace {
 
 const std::string kMyPictures = "C:\\Users\\ann\\Pictures";
+const char kProgram[] = "C:\\Program Files\\Vistrel\\vistrel.exe";
+const std::string kClasses = "Software\\Classes\\", kExts = kFileExtsKey;
+const std::string k12 = "Software\\Orvanta\\Vistrel Viewer\\1.2", k10 = "Software\\Orvanta\\Vistrel Viewer\\1.0";
 
 uint32_t Number(VSRegTree& tree, const char* name, const std::string& key = kSettingsKey) {
     uint32_t value = 0xDEAD;
@@ -28,12 +30,6 @@ std::string Text(VSRegTree& tree, const std::string& key, const char* name = "")
 std::string Frame(const VSPlacement& p) {
     return std::to_string(p.x) + " " + std::to_string(p.y) + " " + std::to_string(p.width) + " " +
            std::to_string(p.height) + (p.maximised ? " max" : "");
-}
-
-VSPlacement Placed(int32_t x, int32_t y, int32_t width, int32_t height, bool maximised = false) {
-    VSPlacement p;
-    p.x = x, p.y = y, p.width = width, p.height = height, p.maximised = maximised;
-    return p;
 }
 
 struct SettingsTest : ::testing::Test {
@@ -53,7 +49,6 @@ TEST_F(SettingsTest, DefaultsSortStateAndAutoRotate) {
     state.key = 19, state.ascending = false;
     settings.ReadSortState(&state);
     EXPECT_TRUE(state.key == kSortName && state.ascending);
-
     // Any non-zero order is ascending; a key outside 17-19 reads as the name.
     state.Command(kSortDate);
     state.Command(kSortDate);
@@ -61,8 +56,7 @@ TEST_F(SettingsTest, DefaultsSortStateAndAutoRotate) {
     EXPECT_EQ(Number(tree, "SortOrder"), 0u);
     settings.ReadSortState(&state);
     EXPECT_TRUE(state.key == kSortDate && !state.ascending);
-    tree.WriteNumber(kSettingsKey, "SortOrder", 5);
-    tree.WriteNumber(kSettingsKey, "SortType", 5);
+    tree.WriteNumber(kSettingsKey, "SortOrder", 5), tree.WriteNumber(kSettingsKey, "SortType", 5);
     settings.ReadSortState(&state);
     EXPECT_TRUE(state.key == kSortName && state.ascending);
     tree.WriteNumber(kSettingsKey, "AutoRotate", 0);
@@ -72,16 +66,14 @@ TEST_F(SettingsTest, DefaultsSortStateAndAutoRotate) {
 }
 
 TEST_F(SettingsTest, PlacementRoundTripWithStoredNumbersUsedUnchanged) {
-    settings.SavePlacement(Placed(-1700, 40, 1024, 700, true));  // a monitor left of the primary one
+    settings.SavePlacement(VSPlacement{-1700, 40, 1024, 700, true});  // a monitor left of the primary one
     EXPECT_EQ(Number(tree, "PositionX"), 0xFFFFF95Cu);
     EXPECT_EQ(Frame(settings.LoadPlacement()), "-1700 40 1024 700 max");
-
     // Written by another program: taken as signed 32-bit numbers.
     for (const auto& [name, value] : {std::pair<const char*, uint32_t>{"PositionX", 0x80000000u}, {"PositionY", 0x7FFFFFFFu},
                                       {"WndWidth", 0xFFFFFFFFu}, {"WndHeight", 0}, {"Maximizied", 2}})
         tree.WriteNumber(kSettingsKey, name, value);
     EXPECT_EQ(Frame(settings.LoadPlacement()), "-2147483648 2147483647 -1 0 max");
-
     // A value of the wrong type, or missing, keeps its default alone.
     tree.WriteText(kSettingsKey, "PositionY", "300");
     tree.DeleteValue(kSettingsKey, "WndWidth");
@@ -112,11 +104,8 @@ TEST_F(SettingsTest, FoldersFromTheRegistryAndTheirJunk) {
     EXPECT_EQ(saveAsDir, kMyPictures);
 }
 
-TEST(SettingsPlacementTest, MaximisedCloseKeepsThePreviousNormalFrame) {
-    VSMemoryRegTree tree;
-    VSSettings settings(tree);
-    settings.SavePlacement(Placed(100, 120, 640, 480));
-
+TEST_F(SettingsTest, MaximisedCloseKeepsThePreviousNormalFrame) {
+    settings.SavePlacement(VSPlacement{100, 120, 640, 480});
     // First run: opens normal, gets maximised, is closed maximised.
     VSPlacementTracker run(settings.LoadPlacement());
     EXPECT_FALSE(run.OnSize(false, false, false));
@@ -124,7 +113,6 @@ TEST(SettingsPlacementTest, MaximisedCloseKeepsThePreviousNormalFrame) {
     EXPECT_FALSE(run.OnSize(true, false, false));
     settings.SavePlacement(run.AtSave(false, true, VSRect{-8, -8, 1032, 776}));
     EXPECT_EQ(Frame(settings.LoadPlacement()), "100 120 640 480 max");
-
     // Next run: starts maximised; restoring returns to the stored frame.
     VSPlacementTracker next(settings.LoadPlacement());
     EXPECT_TRUE(next.OnSize(true, false, false));
@@ -143,12 +131,11 @@ TEST(SettingsPlacementTest, MaximisedCloseKeepsThePreviousNormalFrame) {
 
 TEST(SettingsPlacementTest, MinimisedOrFullScreenCloseKeepsTheFrameOfBefore) {
     const VSRect iconic{-32000, -32000, -31840, -31969};
-    VSPlacementTracker tracker(Placed(10, 20, 900, 650));
+    VSPlacementTracker tracker(VSPlacement{10, 20, 900, 650});
     tracker.OnMove(false, false, iconic);
     EXPECT_FALSE(tracker.OnSize(false, true, false));
     EXPECT_TRUE(tracker.Placement().minimised);
     EXPECT_EQ(Frame(tracker.AtSave(true, false, iconic)), "10 20 900 650");
-
     // Full screen keeps the frame of before.
     VSPlacementTracker normal(VSPlacement{});
     normal.EnterFullScreen(false, VSRect{50, 60, 850, 660});
@@ -157,18 +144,11 @@ TEST(SettingsPlacementTest, MinimisedOrFullScreenCloseKeepsTheFrameOfBefore) {
     normal.OnMove(false, true, VSRect{0, 0, 1024, 768});
     EXPECT_EQ(Frame(normal.Placement()), "50 60 800 600");
 
-    VSPlacementTracker maximised(Placed(5, 200, 800, 600));
+    VSPlacementTracker maximised(VSPlacement{5, 200, 800, 600});
     EXPECT_FALSE(maximised.OnSize(false, false, false));
     maximised.EnterFullScreen(true, VSRect{-8, -8, 1032, 776});
     EXPECT_EQ(Frame(maximised.Placement()), "5 200 800 600 max");
 }
-
-namespace {
-
-const char kProgram[] = "C:\\Program Files\\Vistrel\\vistrel.exe";
-const std::string kClasses = "Software\\Classes\\", kExts = kFileExtsKey;
-
-}  // namespace
 
 TEST(FeaturesAssociations, AssociateAndDisassociateTouchOnlyTheViewersOwnExtensions) {
     VSMemoryRegTree tree;
@@ -178,7 +158,6 @@ TEST(FeaturesAssociations, AssociateAndDisassociateTouchOnlyTheViewersOwnExtensi
               "\"C:\\Program Files\\Vistrel\\vistrel.exe\" \"%1\"");
     EXPECT_EQ(Text(tree, kClasses + "VSViewer.png\\DefaultIcon"), "C:\\Program Files\\Vistrel\\vistrel.exe,0");
     EXPECT_EQ(Text(tree, kExts + ".png", "Progid"), "VSViewer.png");
-
     // Types owned by others or never associated are left alone (see below).
     Disassociate(tree, ".png");
     EXPECT_EQ(Text(tree, kClasses + ".png"), "");
@@ -203,7 +182,6 @@ TEST(FeaturesAssociations, ApplyByBitSavesAndLoadDetectsTypesTakenSince) {
     EXPECT_FALSE(tree.KeyExists(kClasses + ".bmp"));  // never associated: not written
     const VSAssociationState loaded = LoadAssociationState(tree);
     EXPECT_TRUE(loaded.extensions == 0x40u && loaded.autoRotate == 0u);
-
     // With nothing associated no detection runs, whoever owns the types.
     VSMemoryRegTree other;
     other.WriteText(kClasses + ".jpg", "", "Other.jpg");
@@ -230,12 +208,6 @@ TEST(FeaturesAssociations, ToggleFlipsOnlyTheTypeAtAValidPosition) {
     EXPECT_TRUE(TypeChecked(all, 0) && !TypeChecked(all, 6) && !TypeChecked(all, -1));
 }
 
-namespace {
-
-const std::string k12 = "Software\\Orvanta\\Vistrel Viewer\\1.2", k10 = "Software\\Orvanta\\Vistrel Viewer\\1.0";
-
-}  // namespace
-
 TEST(FeaturesMigration, CopiesTheNewestOlderTreeOnceAndMarksIt) {
     VSMemoryRegTree tree;
     EXPECT_DOUBLE_EQ(FindOldVersion(tree, kVendorKey), -1.0);
@@ -258,7 +230,6 @@ TEST(FeaturesMigration, CopiesTheNewestOlderTreeOnceAndMarksIt) {
     // Only 1.2 was copied and marked.
     EXPECT_EQ(Number(tree, "PositionY"), 0xDEADu);
     EXPECT_TRUE(IsCopied(tree, k12) && !IsCopied(tree, k10));
-
     // A second start finds the mark: the user's newer values survive.
     tree.WriteNumber(kSettingsKey, "PositionX", 42);
     EXPECT_FALSE(MigrateOldSettings(tree));
@@ -267,7 +238,6 @@ TEST(FeaturesMigration, CopiesTheNewestOlderTreeOnceAndMarksIt) {
     tree.WriteNumber(k12, "OLD Reg Copied", 0);
     EXPECT_TRUE(MigrateOldSettings(tree));
     EXPECT_EQ(Number(tree, "PositionX"), 333u);
-
     // 1.0 when it is the only older key.
     VSMemoryRegTree old;
     old.WriteText(k10, "SaveAsDir", "D:\\Out");

@@ -1,6 +1,5 @@
-// Thumbnails of the thumbnail view: fitting and centring on the canvas,
-// EXIF thumbnails laid on unscaled, shell thumbnails re-made, the file's
-// own way (EXIF, then the whole picture), and the records' bookkeeping.
+// Thumbnails of the thumbnail view: fitting and centring on the canvas, EXIF thumbnails laid on unscaled, shell
+// thumbnails re-made, the file's own way (EXIF, then the whole picture), and the records' bookkeeping.
 #include "thumbs/thumbbook.h"
 #include "thumbs/thumbnail.h"
 
@@ -9,8 +8,6 @@
 #include "codec/IS40pngtiff.h"
 #include "browse/imageloader.h"
 #include "tests/core/testutil.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
@@ -23,11 +20,7 @@ using namespace vstest;
 namespace {
 
 using Rgb = std::array<uint8_t, 3>;
-constexpr Rgb kKey{0x5C, 0x8B, 0xB4};
-constexpr Rgb kWhiteRgb{255, 255, 255};
-constexpr Rgb kRed{255, 0, 0};
-constexpr Rgb kBlue{0, 0, 255};
-constexpr Rgb kGreen{0, 255, 0};
+constexpr Rgb kKey{0x5C, 0x8B, 0xB4}, kWhiteRgb{255, 255, 255}, kRed{255, 0, 0}, kBlue{0, 0, 255}, kGreen{0, 255, 0};
 
 // Left half (x < w / 2) in one colour, right half in another; stride w * 3 + pad.
 Bytes Halves(uint32_t w, uint32_t h, Rgb left, Rgb right, uint32_t pad = 0) {
@@ -52,8 +45,7 @@ bool Near(Rgb a, Rgb b, int tolerance = 0) {
     return std::abs(a[0] - b[0]) <= tolerance && std::abs(a[1] - b[1]) <= tolerance && std::abs(a[2] - b[2]) <= tolerance;
 }
 
-// Every canvas pixel inside [x0, x1) x [y0, y1) is `inside`, every other
-// one is `outside`.
+// Every canvas pixel inside [x0, x1) x [y0, y1) is `inside`, every other one is `outside`.
 void ExpectBox(const VSThumbCanvas& c, uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1, Rgb inside, Rgb outside,
                int tolerance = 0) {
     ASSERT_EQ(c.size(), kThumbBytes);
@@ -88,17 +80,11 @@ std::string WriteExifJpeg(const std::string& name, const Bytes& px, uint32_t w, 
 }  // namespace
 
 TEST(ThumbnailFit, FittedAndCentredOnTheFrameColourOrRefused) {
-    const struct {
-        uint32_t w, h, pad;  // pad: bytes past w x 3 in each source row
-        uint32_t frame;
-        uint32_t x0, y0, x1, y1;
-    } cases[] = {
-        {1000, 500, 0, kBackgroundColour, 0, 20, 160, 100},
-        {500, 1000, 0, kBackgroundColour, 50, 0, 110, 120},
+    // pad: bytes past w x 3 in each source row; the picture lands in [x0, x1) x [y0, y1).
+    const struct { uint32_t w, h, pad, frame, x0, y0, x1, y1; } cases[] = {
+        {1000, 500, 0, kBackgroundColour, 0, 20, 160, 100}, {500, 1000, 0, kBackgroundColour, 50, 0, 110, 120},
         {40, 30, 0, kBackgroundColour, 60, 45, 100, 75},  // smaller: kept at its size
-        {320, 240, 17, kThumbWhite, 0, 0, 160, 120},
-        {60, 240, 0, kThumbWhite, 65, 0, 95, 120},
-    };
+        {320, 240, 17, kThumbWhite, 0, 0, 160, 120}, {60, 240, 0, kThumbWhite, 65, 0, 95, 120}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
         const Bytes px = Halves(c.w, c.h, kRed, kRed, c.pad);
@@ -114,8 +100,7 @@ TEST(ThumbnailFit, FittedAndCentredOnTheFrameColourOrRefused) {
                  StretchThumbnail(nullptr, 10, 10, 30, &c) || ShellThumbnail(px.data(), 10, 10, 10, 1, &c));
     // A sliver fits to zero width: no thumbnail rather than a broken one.
     c.assign(5, 1);
-    const Bytes sliver = Solid(1, 4000, kRed);
-    EXPECT_FALSE(FitThumbnail(sliver.data(), 1, 4000, 3, kBackgroundColour, &c));
+    EXPECT_FALSE(FitThumbnail(Solid(1, 4000, kRed).data(), 1, 4000, 3, kBackgroundColour, &c));
     EXPECT_TRUE(c.empty());
 }
 
@@ -138,13 +123,10 @@ TEST(ThumbnailShell, LandscapeStretchTurnsAndRefusals) {
     ASSERT_TRUE(ShellThumbnail(px.data(), 320, 120, 960, 1, &c));
     ExpectBox(c, 0, 0, 80, 120, kRed, kBlue);
     // Smaller than 160 x 120 in either direction: not used.
-    EXPECT_FALSE(ShellThumbnail(px.data(), 320, 119, 960, 1, &c));
-    EXPECT_FALSE(ShellThumbnail(px.data(), 159, 120, 960, 1, &c));
+    EXPECT_FALSE(ShellThumbnail(px.data(), 320, 119, 960, 1, &c) || ShellThumbnail(px.data(), 159, 120, 960, 1, &c));
     // A square one counts as landscape: stretched, not fitted onto white.
-    const Bytes square = Solid(200, 200, kGreen);
-    ASSERT_TRUE(ShellThumbnail(square.data(), 200, 200, 600, 1, &c));
+    ASSERT_TRUE(ShellThumbnail(Solid(200, 200, kGreen).data(), 200, 200, 600, 1, &c));
     ExpectBox(c, 0, 0, 160, 120, kGreen, kGreen);
-
     // 4:3 with orientation 6: turned, fitted to 90 x 120 and centred on white;
     // clockwise the left side is on top, 8 turns the other way.
     const Bytes four3 = Halves(200, 150, kRed, kBlue);
@@ -158,8 +140,7 @@ TEST(ThumbnailShell, LandscapeStretchTurnsAndRefusals) {
     ASSERT_TRUE(ShellThumbnail(four3.data(), 200, 150, 600, 3, &c));
     ExpectBox(c, 0, 0, 80, 120, kBlue, kRed);
     // Portrait: fitted onto white, 67 x 120 at (46, 0).
-    const Bytes portrait = Solid(90, 160, kGreen);
-    ASSERT_TRUE(ShellThumbnail(portrait.data(), 90, 160, 270, 1, &c));
+    ASSERT_TRUE(ShellThumbnail(Solid(90, 160, kGreen).data(), 90, 160, 270, 1, &c));
     ExpectBox(c, 46, 0, 113, 120, kGreen, kWhiteRgb);
 }
 
@@ -196,7 +177,6 @@ TEST(ThumbnailOfFile, ExifThumbnailThenWholePictureThenNone) {
     cut.resize(cut.size() / 2);
     WriteFileBytes(ScratchPath("cut.jpg"), cut);
     EXPECT_EQ(FileThumbnail(ScratchPath("cut.jpg"), true, host, &c), kThumbFromExif);
-
     // A file that is no picture, and a missing one: no thumbnail, the host told once each.
     const std::string junk = ScratchPath("junk.jpg");
     WriteFileBytes(junk, Bytes(3000, 0x37));
@@ -229,8 +209,7 @@ TEST(ThumbnailOfFile, AutoRotationMakesItUpright) {
 
 TEST(ThumbnailRecords, KeysNeverReachReleasedRecords) {
     VSThumbBook book;
-    const uint32_t a = book.Add(10, 100, "C:\\p\\a.jpg");
-    const uint32_t b = book.Add(20, 200, "C:\\p\\b.jpg");
+    const uint32_t a = book.Add(10, 100, "C:\\p\\a.jpg"), b = book.Add(20, 200, "C:\\p\\b.jpg");
     EXPECT_NE(a, b);
     EXPECT_EQ(book.Find(b)->path, "C:\\p\\b.jpg");
     EXPECT_EQ(book.Find(a)->image, -1);
@@ -247,8 +226,7 @@ TEST(ThumbnailRecords, KeysNeverReachReleasedRecords) {
     for (int i = 0; i < 5000; ++i) {
         book.Release();
         const uint32_t k = book.Add(0, 0, "x");
-        ASSERT_NE(k, 0u);
-        ASSERT_NE(book.Find(k), nullptr);
+        ASSERT_TRUE(k != 0 && book.Find(k) != nullptr) << i;
     }
 }
 
@@ -280,19 +258,15 @@ TEST(ThumbnailPass, MissingThumbnailsDoNotShiftLaterImagesAndQuitStopsBeforeTheN
         imageList.push_back(path);
         return static_cast<int32_t>(imageList.size() - 1);
     };
-    hooks.attach = [&](uint32_t key, int32_t image) {
-        if (CFileItem* item = book.Find(key)) item->image = image;
-    };
+    hooks.attach = [&](uint32_t key, int32_t image) { if (CFileItem* item = book.Find(key)) item->image = image; };
     EXPECT_EQ(RunThumbnailPass(jobs, hooks), 4u);
     EXPECT_EQ(imageList, (std::vector<std::string>{"a.jpg", "c.png", "d.jpg"}));
     std::vector<int32_t> images;
     for (const VSThumbJob& job : jobs) images.push_back(book.Find(job.key)->image);
     EXPECT_EQ(images, (std::vector<int32_t>{0, -1, 1, 2, -1}));
-
     // Without a maker nothing is attached at all.
-    hooks.quit = nullptr;
+    hooks.quit = nullptr, hooks.makeAndAppend = nullptr;
     int attached = 0;
-    hooks.makeAndAppend = nullptr;
     hooks.attach = [&](uint32_t, int32_t) { ++attached; };
     EXPECT_EQ(RunThumbnailPass(jobs, hooks), 5u);
     EXPECT_EQ(attached, 0);

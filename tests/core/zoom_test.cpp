@@ -1,11 +1,8 @@
-// The display: the render pipeline (fit once by the upright size,
-// resample, make upright), and zooming: steps, clamping, the point held
-// still, the visible part, and rendering that part alone.
+// The display: the render pipeline (fit once by the upright size, resample, make upright), and zooming: steps,
+// clamping, the point held still, the visible part, and rendering that part alone.
 #include "browse/render.h"
 #include "browse/zoom.h"
 #include "tests/core/testutil.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
@@ -19,9 +16,8 @@ namespace {
 
 using Order = std::array<int, 4>;
 
-// Four flat quadrants (0 red, 1 green, 2 blue, 3 yellow), order giving them
-// top left, top right, bottom left, bottom right, so that a turn can be told
-// from where they land.
+// Four flat quadrants (0 red, 1 green, 2 blue, 3 yellow), order giving them top left, top right, bottom left, bottom
+// right, so that a turn can be told from where they land.
 Bytes Quadrants(uint32_t w, uint32_t h, Order order = {0, 1, 2, 3}) {
     static const uint8_t colours[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 0}};
     Bytes px;
@@ -40,8 +36,7 @@ int QuadrantAt(const Image& img, uint32_t x, uint32_t y) {
     return p[0] > 128 ? (p[1] > 128 ? 3 : 0) : (p[1] > 128 ? 1 : 2);
 }
 
-// How a camera stores the upright quadrants 0 1 / 2 3 under each EXIF
-// orientation (1 to 8; 0 as 1).
+// How a camera stores the upright quadrants 0 1 / 2 3 under each EXIF orientation (1 to 8; 0 as 1).
 const Order kStoredQuadrants[9] = {{0, 1, 2, 3}, {0, 1, 2, 3}, {1, 0, 3, 2}, {3, 2, 1, 0}, {2, 3, 0, 1},
                                    {0, 2, 1, 3}, {1, 3, 0, 2}, {3, 1, 2, 0}, {2, 0, 3, 1}};
 
@@ -56,8 +51,7 @@ TEST(RenderPipeline, FitsWithoutEnlargingGrowsAScreenSizedFitOrGivesNothing) {
     const Bytes exact = Quadrants(1024, 768);
     ASSERT_TRUE(RenderPicture(exact.data(), 1024, 768, DisplayBox(true, {}, 1024, 768), 1024, 768, 0, &out));
     EXPECT_EQ(out.width * 10000 + out.height, 10260770u);
-    // Nothing to render, or nothing left once fitted upright (10 x 1000 in
-    // 1000 x 10 is 0 wide): no image.
+    // Nothing to render, or nothing left once fitted upright (10 x 1000 in 1000 x 10 is 0 wide): no image.
     const Bytes px = Quadrants(1000, 10);
     EXPECT_FALSE(RenderPicture(nullptr, 10, 10, {100, 100}, 1280, 1024, 0, &out));
     EXPECT_FALSE(RenderPicture(px.data(), 0, 10, {100, 100}, 1280, 1024, 0, &out));
@@ -66,8 +60,7 @@ TEST(RenderPipeline, FitsWithoutEnlargingGrowsAScreenSizedFitOrGivesNothing) {
     EXPECT_TRUE(out.pixels.empty() && out.width == 0);
 }
 
-// Every EXIF orientation comes out upright: red, green over blue, yellow.
-// Other values show the picture as stored.
+// Every EXIF orientation comes out upright: red, green over blue, yellow. Other values show the picture as stored.
 TEST(RenderPipeline, EveryOrientationComesOutUpright) {
     VSRgbImage out;
     for (int32_t o = -1; o <= 9; ++o) {
@@ -81,8 +74,7 @@ TEST(RenderPipeline, EveryOrientationComesOutUpright) {
     }
     // Fitted once, by the upright size: stored upright-portrait but turned
     // by 6, it fills the box's height at its landscape width.
-    const Bytes sideways = Quadrants(2000, 3000);
-    ASSERT_TRUE(RenderPicture(sideways.data(), 2000, 3000, {1000, 600}, 1280, 1024, 6, &out));
+    ASSERT_TRUE(RenderPicture(Quadrants(2000, 3000).data(), 2000, 3000, {1000, 600}, 1280, 1024, 6, &out));
     EXPECT_EQ(out.width * 10000 + out.height, 9000600u);
 }
 
@@ -102,11 +94,7 @@ TEST(RenderPipeline, ShrinkingFiltersOutDetailTheDisplayCannotShow) {
 }
 
 TEST(Zoom, StepsStopAtTheFitAndTheMaximum) {
-    const struct {
-        double now, fit;
-        int32_t steps;
-        double expected;
-    } cases[] = {
+    const struct { double now, fit; int32_t steps; double expected; } cases[] = {
         {0, 0.2, 1, 0.25},      // in from the fitted view
         {0, 0.2, -1, 0},        // out at the fitted view stays there
         {0.25, 0.2, -1, 0},     // back down to the fit
@@ -127,24 +115,17 @@ TEST(Zoom, StepsStopAtTheFitAndTheMaximum) {
 
 TEST(Zoom, ClampingCentresWhatDoesNotFillTheViewAndOpensNoBandElsewhere) {
     const VSSize view{1000, 800};
-    const struct {
-        VSSize picture;
-        double scale;
-        int64_t left, top;  // asked
-        int64_t wantLeft, wantTop;
-        VSZoomFrame frame;
-    } cases[] = {
+    // left, top as asked; the clamped ones wanted, and the frame.
+    const struct { VSSize picture; double scale; int64_t left, top, wantLeft, wantTop; VSZoomFrame frame; } cases[] = {
         {{6000, 4000}, 1, -50, 10, 0, 10, {{0, 0}, {1000, 800}, 0, 10}},
         {{6000, 4000}, 1, 5500, 3500, 5000, 3200, {{0, 0}, {1000, 800}, 5000, 3200}},
         {{100, 50}, 2, 30, 30, -400, -350, {{400, 350}, {200, 100}, 0, 0}},
         {{6000, 100}, 1, 70, -9, 70, -350, {{0, 350}, {1000, 100}, 70, 0}},
         {{201, 100}, 1, 0, 0, -399, -350, {{399, 350}, {201, 100}, 0, 0}},
-        {{1000, 800}, 1, 5, 5, 0, 0, {{0, 0}, {1000, 800}, 0, 0}},
-    };
+        {{1000, 800}, 1, 5, 5, 0, 0, {{0, 0}, {1000, 800}, 0, 0}}};
     for (const auto& c : cases) {
         const VSZoom z = ClampZoom(VSZoom{c.scale, c.left, c.top}, c.picture, view);
-        EXPECT_EQ(z.left, c.wantLeft) << c.picture.width;
-        EXPECT_EQ(z.top, c.wantTop) << c.picture.width;
+        EXPECT_EQ(std::make_pair(z.left, z.top), std::make_pair(c.wantLeft, c.wantTop)) << c.picture.width;
         const VSZoomFrame f = ZoomFrame(z, c.picture, view);
         EXPECT_EQ(f.at, c.frame.at) << c.picture.width;
         EXPECT_EQ(f.size, c.frame.size) << c.picture.width;
@@ -156,21 +137,16 @@ TEST(Zoom, ClampingCentresWhatDoesNotFillTheViewAndOpensNoBandElsewhere) {
 TEST(Zoom, TheZoomHoldsThePointUnderThePointerUnlessAnEdgeWouldShowABand) {
     const VSSize picture{6000, 4000}, view{1000, 800};
     const double fit = 0.16;  // 960 x 640 fitted
-    const struct {
-        double from, to;
-        VSPoint at;
-    } cases[] = {
+    const struct { double from, to; VSPoint at; } cases[] = {
         {0, 0.2, {500, 400}}, {0, 1, {300, 200}}, {1, 4, {900, 700}},
-        {4, 1, {10, 20}},     {2, 1.6, {500, 400}}, {0.5, 32, {123, 456}},
-    };
+        {4, 1, {10, 20}},     {2, 1.6, {500, 400}}, {0.5, 32, {123, 456}}};
     for (const auto& c : cases) {
         const VSZoom now = c.from > 0 ? ClampZoom(VSZoom{c.from, 2500, 1600}, picture, view) : VSZoom();
         const double before = c.from > 0 ? c.from : fit;
         const VSZoom start = c.from > 0 ? now : ClampZoom(VSZoom{fit, 0, 0}, picture, view);
         const VSZoom z = ZoomAbout(now, fit, c.to, c.at, picture, view);
         ASSERT_DOUBLE_EQ(z.scale, c.to);
-        // The picture point under the pointer, before and after, within a
-        // view pixel.
+        // The picture point under the pointer, before and after, within a view pixel.
         for (int axis = 0; axis < 2; ++axis) {
             const double p = axis ? c.at.y : c.at.x;
             const double u0 = ((axis ? start.top : start.left) + p + 0.5) / before;
@@ -178,8 +154,7 @@ TEST(Zoom, TheZoomHoldsThePointUnderThePointerUnlessAnEdgeWouldShowABand) {
             EXPECT_NEAR(u0, u1, 1 / c.to) << c.from << " " << c.to << " axis " << axis;
         }
     }
-    // Near the top-left corner the corner stays in the corner, and down to
-    // the fit is the fitted view again.
+    // Near the top-left corner the corner stays in the corner, and down to the fit is the fitted view again.
     const VSZoom corner = ZoomAbout(VSZoom{}, fit, 1, {15, 85}, picture, view);
     EXPECT_EQ(corner.left * 10000 + corner.top, 0);
     EXPECT_FALSE(ZoomAbout(VSZoom{0.5, 10, 10}, fit, fit, {0, 0}, picture, view).Zoomed());
@@ -188,31 +163,24 @@ TEST(Zoom, TheZoomHoldsThePointUnderThePointerUnlessAnEdgeWouldShowABand) {
 TEST(Zoom, PanningAndResizingStayWithinThePicture) {
     const VSSize picture{6000, 4000}, view{1000, 800};
     const VSZoom z{1, 100, 100};
-    const struct {
-        int64_t dx, dy, left, top;
-    } pans[] = {{125, 100, 225, 200}, {-125, -100, 0, 0}, {9000, 9000, 5000, 3200}};
+    const struct { int64_t dx, dy, left, top; } pans[] = {
+        {125, 100, 225, 200}, {-125, -100, 0, 0}, {9000, 9000, 5000, 3200}};
     for (const auto& p : pans) {
         const VSZoom moved = PanBy(z, p.dx, p.dy, picture, view);
         EXPECT_EQ(moved.left * 10000 + moved.top, p.left * 10000 + p.top) << p.dx;
     }
     EXPECT_FALSE(PanBy(VSZoom{}, 10, 10, picture, view).Zoomed());
-    // Full screen after the window: the centre stays; a fit that grew to the
-    // scale gives the fitted view.
+    // Full screen after the window: the centre stays; a fit that grew to the scale gives the fitted view.
     const VSZoom wider = Reframe(VSZoom{1, 2500, 1600}, 0.16, picture, view, {1280, 1024});
     EXPECT_EQ(wider.left * 10000 + wider.top, 2360 * 10000 + 1488);
     EXPECT_FALSE(Reframe(VSZoom{0.2, 0, 0}, 0.21, picture, view, {1280, 1024}).Zoomed());
 }
 
 TEST(Zoom, AFullDecodeIsWantedPastWhatTheReducedOneHoldsAndWithinTheBudget) {
-    const struct {
-        VSSize decoded, picture;
-        double scale;
-        bool wanted;
-    } cases[] = {
+    const struct { VSSize decoded, picture; double scale; bool wanted; } cases[] = {
         {{1500, 1000}, {6000, 4000}, 0.25, false}, {{1500, 1000}, {6000, 4000}, 0.26, true},
         {{6000, 4000}, {6000, 4000}, 4, false},    {{1250, 938}, {40000, 30000}, 1, false},
-        {{1500, 1000}, {6000, 4000}, 1, true},
-    };
+        {{1500, 1000}, {6000, 4000}, 1, true}};
     for (const auto& c : cases)
         EXPECT_EQ(WantsFullDecode(c.decoded, c.picture, c.scale), c.wanted) << c.picture.width << " " << c.scale;
 }
@@ -224,8 +192,7 @@ TEST(Zoom, ThePaneGivesTheZoomOfTheRealSize) {
     EXPECT_EQ(PaneDimensionsZoomed(16, 16, kZoomMax), "Dimensions:  16 x 16  (3200%)");
 }
 
-// At one view pixel per kept pixel the whole frame is the picture made
-// upright, for every orientation.
+// At one view pixel per kept pixel the whole frame is the picture made upright, for every orientation.
 TEST(ZoomRender, OneToOneIsTheUprightPicture) {
     Bytes kept;
     for (uint32_t i = 0; i < 7 * 5 * 3; ++i) kept.push_back(static_cast<uint8_t>(i * 37 % 251));
@@ -242,12 +209,8 @@ TEST(ZoomRender, OneToOneIsTheUprightPicture) {
 // A part of the picture, enlarged from a reduced decode and shrunk from a
 // full one: the quadrants meet where the scale puts them, upright.
 TEST(ZoomRender, APartLandsWhereTheScalePutsItUprightBothWays) {
-    const struct {
-        uint32_t kw, kh;  // kept, upright; the picture is 400 x 300
-        double scale;
-        VSZoomFrame frame;
-        VSPoint meet;  // the quadrants' corner in the frame
-    } cases[] = {
+    // kw x kh: kept, upright, of a 400 x 300 picture; meet: the quadrants' corner in the frame.
+    const struct { uint32_t kw, kh; double scale; VSZoomFrame frame; VSPoint meet; } cases[] = {
         {40, 30, 1, {{0, 0}, {100, 100}, 150, 100}, {50, 50}},      // enlarges 10 times
         {400, 300, 4, {{0, 0}, {120, 80}, 740, 560}, {60, 40}},     // enlarges the full one
         {400, 300, 0.25, {{0, 0}, {60, 50}, 20, 10}, {30, 27}},     // shrinks
@@ -263,8 +226,7 @@ TEST(ZoomRender, APartLandsWhereTheScalePutsItUprightBothWays) {
             ASSERT_EQ(out.width * 1000 + out.height, c.frame.size.width * 1000 + c.frame.size.height);
             const uint32_t l = c.meet.x - 4, r = c.meet.x + 4, t = c.meet.y - 4, b = c.meet.y + 4;
             EXPECT_EQ((Order{QuadrantAt(out, l, t), QuadrantAt(out, r, t), QuadrantAt(out, l, b), QuadrantAt(out, r, b)}),
-                      (Order{0, 1, 2, 3}))
-                << c.scale << " orientation " << o;
+                      (Order{0, 1, 2, 3})) << c.scale << " orientation " << o;
         }
 }
 
@@ -284,10 +246,8 @@ TEST(ZoomRender, AWholeShrunkFrameIsTheDisplayResample) {
     EXPECT_TRUE(out.pixels.empty());
 }
 
-// Rendered from the part FramePart names, cut out of the picture at its
-// real size, a frame is the same pixels as from the whole picture: every
-// orientation, enlarged and shrunk, at the corners, inside, and a picture
-// smaller than the view.
+// Rendered from the part FramePart names, cut out of the picture at its real size, a frame is the same pixels as from
+// the whole: every orientation, enlarged and shrunk, at the corners, inside, and a picture smaller than the view.
 TEST(ZoomRender, APartGivesTheSamePixelsAsTheWholePicture) {
     const uint32_t sw = 97, sh = 61;  // stored
     const Bytes stored = Pattern(sw, sh, 3, 41);
@@ -322,21 +282,18 @@ TEST(ZoomRender, APartGivesTheSamePixelsAsTheWholePicture) {
     }
 }
 
-// What the window asks the codec for: the view's top-left corner under
-// orientation 6 (stored turned a quarter left) is the stored bottom-left,
-// and the margin widens the part within the picture only.
+// What the window asks the codec for: the view's top-left corner under orientation 6 (stored turned a quarter left) is
+// the stored bottom-left, and the margin widens the part within the picture only.
 TEST(ZoomRender, ThePartOfAFrameIsNamedAsStored) {
     const VSSize picture{6000, 4000};
     const VSZoomFrame corner{{0, 0}, {1000, 800}, 0, 0};
     const struct { int32_t orientation; uint32_t margin; VSStoredRect want; } cases[] = {
         {1, 0, {0, 0, 1002, 802}},     {1, 50, {0, 0, 1052, 852}},     {3, 0, {4998, 3198, 1002, 802}},
-        {6, 0, {0, 4998, 802, 1002}},  {8, 10, {3188, 0, 812, 1012}},
-    };
+        {6, 0, {0, 4998, 802, 1002}},  {8, 10, {3188, 0, 812, 1012}}};
     for (const auto& c : cases) {
         const VSStoredRect r = FramePart(picture, c.orientation, 1, corner, c.margin);
         EXPECT_EQ((std::array<uint32_t, 4>{r.x, r.y, r.width, r.height}),
-                  (std::array<uint32_t, 4>{c.want.x, c.want.y, c.want.width, c.want.height}))
-            << c.orientation;
+                  (std::array<uint32_t, 4>{c.want.x, c.want.y, c.want.width, c.want.height})) << c.orientation;
     }
     // Decoded first when well short of the whole picture only.
     const VSSize view{1000, 800};
