@@ -287,21 +287,17 @@ bool RenderZoomed(const uint8_t* kept, uint32_t kw, uint32_t kh, int32_t orienta
     return Render({kept, kw, kh, all}, orientation, zx, zy, frame, out);
 }
 
-VSStoredRect FramePart(VSSize picture, int32_t orientation, double scale, const VSZoomFrame& frame, uint32_t margin) {
+VSStoredRect FramePart(VSSize picture, int32_t orientation, double scale, const VSZoomFrame& frame) {
     if (!Renderable(picture, scale, frame)) return VSStoredRect();
     uint32_t x0, x1, y0, y1;  // upright
     ReadSpan(scale >= 1, frame.left, frame.size.width, scale, picture.width, &x0, &x1);
     ReadSpan(scale >= 1, frame.top, frame.size.height, scale, picture.height, &y0, &y1);
     if (x1 <= x0 || y1 <= y0) return VSStoredRect();
-    x0 -= std::min(x0, margin);
-    y0 -= std::min(y0, margin);
-    x1 += std::min(picture.width - x1, margin);
-    y1 += std::min(picture.height - y1, margin);
     return ToStored(orientation, picture.width, picture.height, x0, x1, y0, y1);
 }
 
 VSStoredRect PartFirst(VSSize picture, int32_t orientation, double scale, const VSZoomFrame& frame) {
-    const VSStoredRect part = FramePart(picture, orientation, scale, frame, 0);
+    const VSStoredRect part = FramePart(picture, orientation, scale, frame);
     if (uint64_t{part.width} * part.height * 2 > uint64_t{picture.width} * picture.height) return VSStoredRect();
     return part;
 }
@@ -313,7 +309,7 @@ bool RenderZoomedPart(const uint8_t* pixels, const VSStoredRect& part, int32_t o
     if (!pixels || !Renderable(picture, scale, frame)) return false;
     const bool swaps = OrientationSwaps(orientation);
     const uint32_t sw = swaps ? picture.height : picture.width, sh = swaps ? picture.width : picture.height;
-    const VSStoredRect need = FramePart(picture, orientation, scale, frame, 0);
+    const VSStoredRect need = FramePart(picture, orientation, scale, frame);
     const auto holds = [](uint32_t from, uint32_t length, uint32_t needFrom, uint32_t needLength) {
         return from <= needFrom && uint64_t{needFrom} + needLength <= uint64_t{from} + length;
     };

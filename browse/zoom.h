@@ -72,9 +72,8 @@ bool RenderZoomed(const uint8_t* kept, uint32_t kw, uint32_t kh, int32_t orienta
                   const VSZoomFrame& frame, VSRgbImage* out);
 
 // The stored pixels of the picture at its real size that RenderZoomedPart
-// reads for the frame, with margin more picture pixels on every side, cut
-// to the picture.
-VSStoredRect FramePart(VSSize picture, int32_t orientation, double scale, const VSZoomFrame& frame, uint32_t margin);
+// reads for the frame.
+VSStoredRect FramePart(VSSize picture, int32_t orientation, double scale, const VSZoomFrame& frame);
 // What to decode at the real size ahead of the whole picture, so that the
 // frame is painted from it at once: the part the frame reads, or none
 // (width 0) when that is more than half the picture, which the whole
