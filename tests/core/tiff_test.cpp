@@ -330,8 +330,11 @@ TEST(TiffWrite, TagsAndStoredSamples) {
         EXPECT_FLOAT_EQ(tr.Get<float>(TIFFTAG_YRESOLUTION, -1), c.y);
     }
     // 32 bits: associated alpha, colour stored premultiplied; fax and 0 become none for colour.
-    const Bytes rgba = PatternRgba(w, h);
-    TagReader tr(Write(rgba, w, h, 32, 4));
+    Bytes rgba = PatternRgba(w, h);
+    rgba[2] = 191, rgba[3] = 2;  // blue 1.498 stored as 1, which reads back as 127.5, rounded to 128
+    const Bytes stored = Write(rgba, w, h, 32, 4);
+    EXPECT_EQ(Read(stored, 32).Data(4).at(2), 128);
+    TagReader tr(stored);
     uint16_t count = 0;
     uint16_t* extra = nullptr;
     ASSERT_TRUE(TIFFGetField(tr.t, TIFFTAG_EXTRASAMPLES, &count, &extra));
