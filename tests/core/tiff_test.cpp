@@ -183,6 +183,9 @@ TEST(TiffRoundTrip, IndexedGreyAndCmyk) {
         }
         EXPECT_EQ(Bytes(r.palette.begin(), r.palette.begin() + 68), Cat(pal16, Bytes(pal16.begin(), pal16.begin() + 4)));
     }
+    // A width of whole tiles (256): no tile past the right edge is read.
+    const Bytes wide = Pattern(256, 2, 1, 12);
+    EXPECT_EQ(Read(Write(wide, 256, 2, 8, 8, 0x80, pal.data()), 8).Data(wide.size()), wide);
 
     // 1 bit: black and white become bilevel grey, so the fax schemes apply;
     // any other two-entry palette stays a palette and fax becomes none.
