@@ -93,6 +93,7 @@ TEST(GenericRead, EveryPnmVariantAndOtherFormats) {
         {"P6", RawPpm(5, 3, rgb), 0, rgb}, {"P6 as RGBA", RawPpm(5, 3, rgb), 1, rgba},
         {"16-bit samples", RawPpm(1, 1, {0xFF, 0xFF, 0x80, 0x00, 0x00, 0x00}, 65535), 0, {255, 128, 0}},
         {"P2", Text("P2 3 1 10\n0 5 10\n"), 0, {0, 0, 0, 128, 128, 128, 255, 255, 255}},
+        {"P2 of single digits: the shortest row", Text("P2 2 1 1\n0 1\n"), 0, {0, 0, 0, 255, 255, 255}},
         {"P1", Text("P1\n3 1\n1 0 1\n"), 0, {0, 0, 0, 255, 255, 255, 0, 0, 0}}, {"P4", pbm4, 0, pbm4Expected},
         // Rows of whole bytes: no padding byte between them.
         {"P4 of 8", Cat(Text("P4 8 2\n"), {0x80, 0x01}), 0, Cat(Cat({0, 0, 0}, Bytes(42, 255)), {0, 0, 0})},

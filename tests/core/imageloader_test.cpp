@@ -35,6 +35,7 @@ TEST(ImageLoaderRules, JpegDivisorLeadingNumberAndTexts) {
     EXPECT_EQ(JpegDivisor(3000, 1000, 1280, 1024), 1u);  // one side under twice
     EXPECT_EQ(JpegDivisor(2559, 2048, 1280, 1024), 1u);
     EXPECT_EQ(JpegDivisor(100, 100, 0, 0), 1u);          // no screen size known
+    EXPECT_EQ(JpegDivisor(100, 100, 1280, 0), 1u);       // nor half of one
     const std::pair<const char*, int32_t> numbers[] = {
         {"  -3, 4", -3}, {"+12abc", 12}, {"x06", 0}, {nullptr, 0},
         {"99999999999999999999", INT32_MAX}, {"-99999999999999999999", INT32_MIN}};

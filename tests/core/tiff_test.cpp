@@ -183,6 +183,9 @@ TEST(TiffRoundTrip, IndexedGreyAndCmyk) {
         }
         EXPECT_EQ(Bytes(r.palette.begin(), r.palette.begin() + 68), Cat(pal16, Bytes(pal16.begin(), pal16.begin() + 4)));
     }
+    // A width of whole tiles (256): no tile past the right edge is read.
+    const Bytes wide = Pattern(256, 2, 1, 12);
+    EXPECT_EQ(Read(Write(wide, 256, 2, 8, 8, 0x80, pal.data()), 8).Data(wide.size()), wide);
 
     // 1 bit: black and white become bilevel grey, so the fax schemes apply;
     // any other two-entry palette stays a palette and fax becomes none.
@@ -330,8 +333,11 @@ TEST(TiffWrite, TagsAndStoredSamples) {
         EXPECT_FLOAT_EQ(tr.Get<float>(TIFFTAG_YRESOLUTION, -1), c.y);
     }
     // 32 bits: associated alpha, colour stored premultiplied; fax and 0 become none for colour.
-    const Bytes rgba = PatternRgba(w, h);
-    TagReader tr(Write(rgba, w, h, 32, 4));
+    Bytes rgba = PatternRgba(w, h);
+    rgba[2] = 191, rgba[3] = 2;  // blue 1.498 stored as 1, which reads back as 127.5, rounded to 128
+    const Bytes stored = Write(rgba, w, h, 32, 4);
+    EXPECT_EQ(Read(stored, 32).Data(4).at(2), 128);
+    TagReader tr(stored);
     uint16_t count = 0;
     uint16_t* extra = nullptr;
     ASSERT_TRUE(TIFFGetField(tr.t, TIFFTAG_EXTRASAMPLES, &count, &extra));
