@@ -34,6 +34,8 @@ BACKGROUND="92 139 180"
 ZOOMED='Dimensions:  1600 x 1200  \([0-9]+%\)'
 pane_matches() { [[ "$(pane 1)" =~ ^$1$ ]]; }
 wait_pane_re() { retry 50 pane_matches "$1" || { echo "pane 1 is \"$(pane 1)\"" >&2; return 1; }; }
+# key_pane KEY TEXT WHY: the key, then pane 1 must come to read TEXT.
+key_pane() { D key "$MARK" "$1"; wait_pane 1 "$2" || vs_fail "$3"; }
 # Two neighbouring pixels of a row, one dark and one light: the stripes at
 # one picture pixel per screen pixel.
 stripes_at() {
@@ -55,29 +57,21 @@ CY=$((48 + VH / 2))
 echo "-- the keys: in, out, actual size, fitted"
 D key "$MARK" ADD
 wait_pane_re "$ZOOMED" || vs_fail "+ (keypad) did not zoom in"
-D key "$MARK" 1
-wait_pane 1 "Dimensions:  1600 x 1200  (100%)" || vs_fail "1 did not show the actual size"
+key_pane 1 "Dimensions:  1600 x 1200  (100%)" "1 did not show the actual size"
 # Centred on the picture's centre, one picture pixel a screen pixel: 400
 # pixels left of the centre is the first column's edge.
 pixel_is $((CX - 420)) $((CY - 150)) $(cell 0 1) $((CX - 380)) $((CY - 150)) $(cell 1 1) \
     $((CX + 200)) $((CY + 150)) $(cell 2 2) || { shot zoom-actual; vs_fail "the actual size is not 1:1 about the centre"; }
-D key "$MARK" SUBTRACT
-wait_pane 1 "Dimensions:  1600 x 1200  (80%)" || vs_fail "- (keypad) did not zoom out by 1.25"
-D key "$MARK" OEM_PLUS
-wait_pane 1 "Dimensions:  1600 x 1200  (100%)" || vs_fail "+ did not zoom in by 1.25"
-D key "$MARK" OEM_MINUS
-wait_pane 1 "Dimensions:  1600 x 1200  (80%)" || vs_fail "- did not zoom out"
-D key "$MARK" MULTIPLY
-wait_pane 1 "Dimensions:  1600 x 1200  (100%)" || vs_fail "* did not show the actual size"
+key_pane SUBTRACT "Dimensions:  1600 x 1200  (80%)" "- (keypad) did not zoom out by 1.25"
+key_pane OEM_PLUS "Dimensions:  1600 x 1200  (100%)" "+ did not zoom in by 1.25"
+key_pane OEM_MINUS "Dimensions:  1600 x 1200  (80%)" "- did not zoom out"
+key_pane MULTIPLY "Dimensions:  1600 x 1200  (100%)" "* did not show the actual size"
 for fit in 0 DIVIDE OEM_2; do
-    D key "$MARK" "$fit"
-    wait_pane 1 "Dimensions:  1600 x 1200" || vs_fail "$fit did not return to the fitted view"
+    key_pane "$fit" "Dimensions:  1600 x 1200" "$fit did not return to the fitted view"
     pixel_is 5 "$CY" $BACKGROUND || vs_fail "$fit: the fitted picture is not centred with the background beside it"
-    D key "$MARK" 1
-    wait_pane 1 "Dimensions:  1600 x 1200  (100%)" || vs_fail "1 after $fit"
+    key_pane 1 "Dimensions:  1600 x 1200  (100%)" "1 after $fit"
 done
-D key "$MARK" 0
-wait_pane 1 "Dimensions:  1600 x 1200" || vs_fail "0"
+key_pane 0 "Dimensions:  1600 x 1200" "0"
 # Out at the fitted view stays there.
 D key "$MARK" SUBTRACT
 sleep 0.5
@@ -88,8 +82,7 @@ D wheel "$MARK" "$CX" "$CY" 120 ctrl || vs_fail "wheel"
 wait_pane_re "$ZOOMED" || vs_fail "Ctrl + wheel did not zoom in from the fitted view"
 D wheel "$MARK" "$CX" "$CY" -120 ctrl || vs_fail "wheel"
 wait_pane 1 "Dimensions:  1600 x 1200" || vs_fail "Ctrl + wheel back did not return to the fitted view"
-D key "$MARK" 1
-wait_pane 1 "Dimensions:  1600 x 1200  (100%)" || vs_fail "1"
+key_pane 1 "Dimensions:  1600 x 1200  (100%)" "1"
 # The pointer 20 picture pixels left of column 3, which begins 400 right
 # of the centre; zoomed about the centre it would leave the view.
 P="$((CX + 380)) $((CY - 100))"
@@ -102,8 +95,7 @@ pixel_is $((CX + 409)) $((CY - 100)) $(cell 2 1) $((CX + 429)) $((CY - 100)) $(c
 D wheel "$MARK" $P -360 ctrl || vs_fail "wheel"
 wait_pane 1 "Dimensions:  1600 x 1200  (100%)" || vs_fail "Ctrl + wheel back"
 pixel_is $((CX + 390)) $((CY - 100)) $(cell 2 1) $((CX + 410)) $((CY - 100)) $(cell 3 1) || vs_fail "back at 100%"
-D key "$MARK" 0
-wait_pane 1 "Dimensions:  1600 x 1200" || vs_fail "0"
+key_pane 0 "Dimensions:  1600 x 1200" "0"
 D wheel "$MARK" "$CX" "$CY" -120 || vs_fail "wheel"
 wait_caption "stripes.jpg (2/2)" >/dev/null || vs_fail "the plain wheel no longer steps"
 D wheel "$MARK" "$CX" "$CY" 120 || vs_fail "wheel"
@@ -117,8 +109,7 @@ grep -q "capture=#32770" <<<"$out" && vs_fail "the main window held the pointer 
 wait_caption "grid.png (1/2)" >/dev/null || vs_fail "the viewer took its own drag"
 
 echo "-- a drag pans a zoomed picture, never past its edges"
-D key "$MARK" 1
-wait_pane 1 "Dimensions:  1600 x 1200  (100%)" || vs_fail "1"
+key_pane 1 "Dimensions:  1600 x 1200  (100%)" "1"
 out=$(D pan "$MARK" "$CX" "$CY" 300 200) || vs_fail "pan: $out"
 [ "$(field cursor <<<"$out")" != "$arrow" ] || vs_fail "the cursor while panning is the fitted view's"
 # The centre shows picture point (500, 400) now.
@@ -153,20 +144,16 @@ echo "-- every step returns to the fitted view"
 D key "$MARK" RIGHT
 wait_caption "stripes.jpg (2/2)" >/dev/null || vs_fail "step"
 wait_pane 1 "Dimensions:  2600 x 2100" || vs_fail "the next picture came zoomed"
-D key "$MARK" 1
-wait_pane 1 "Dimensions:  2600 x 2100  (100%)" || vs_fail "1 on the JPEG"
+key_pane 1 "Dimensions:  2600 x 2100  (100%)" "1 on the JPEG"
 D key "$MARK" HOME
 wait_caption "grid.png (1/2)" >/dev/null || vs_fail "Home"
 wait_pane 1 "Dimensions:  1600 x 1200" || vs_fail "Home kept the zoom"
-D key "$MARK" 1
-wait_pane 1 "Dimensions:  1600 x 1200  (100%)" || vs_fail "1"
+key_pane 1 "Dimensions:  1600 x 1200  (100%)" "1"
 vs_run "$OUT/vistrel.exe" "$WPICS\\grid.png" || vs_fail "hand-over"
 wait_pane 1 "Dimensions:  1600 x 1200" || vs_fail "the hand-over kept the zoom"
-D key "$MARK" 1
-wait_pane 1 "Dimensions:  1600 x 1200  (100%)" || vs_fail "1"
+key_pane 1 "Dimensions:  1600 x 1200  (100%)" "1"
 # At the fitted view Ctrl + arrows step as ever.
-D key "$MARK" 0
-wait_pane 1 "Dimensions:  1600 x 1200" || vs_fail "0"
+key_pane 0 "Dimensions:  1600 x 1200" "0"
 [ "$(D pointer "$MARK" "$CX" "$CY" | field cursor)" = "$arrow" ] || vs_fail "the fitted view kept the zoomed view's cursor"
 D ctrlkey "$MARK" RIGHT
 wait_caption "stripes.jpg (2/2)" >/dev/null || vs_fail "Ctrl + Right at the fitted view did not step"
@@ -175,25 +162,21 @@ press LEFT "grid.png (1/2)"
 echo "-- zoom in full screen"
 D key "$MARK" RETURN
 expect_rect "0 0 1280 1024" "full screen"
-D key "$MARK" 1
-wait_pane 1 "Dimensions:  1600 x 1200  (100%)" || vs_fail "1 in full screen"
+key_pane 1 "Dimensions:  1600 x 1200  (100%)" "1 in full screen"
 # The picture control starts a pixel off the screen.
 pixel_is 439 361 $(cell 1 1) 841 663 $(cell 2 2) 219 361 $(cell 0 1) || { shot zoom-full-screen; vs_fail "full screen at 100%"; }
-D key "$MARK" ADD
-wait_pane 1 "Dimensions:  1600 x 1200  (125%)" || vs_fail "+ in full screen"
+key_pane ADD "Dimensions:  1600 x 1200  (125%)" "+ in full screen"
 D key "$MARK" ESCAPE
 expect_rect "200 200 1160 800" "leaving full screen"
 expect_pane 1 "Dimensions:  1600 x 1200  (125%)"
 pixel_is $((CX - 100)) $((CY - 100)) $(cell 1 1) $((CX + 100)) $((CY + 100)) $(cell 2 2) ||
     vs_fail "the view's centre moved leaving full screen"
-D key "$MARK" 0
-wait_pane 1 "Dimensions:  1600 x 1200" || vs_fail "0"
+key_pane 0 "Dimensions:  1600 x 1200" "0"
 
 echo "-- a large JPEG: enlarged at once, its full decode swapped in"
 press RIGHT "stripes.jpg (2/2)"
 stripes_at "$CX" "$CY" && vs_fail "the halved decode shows the stripes"
-D key "$MARK" 1
-wait_pane 1 "Dimensions:  2600 x 2100  (100%)" || vs_fail "1 on the JPEG"
+key_pane 1 "Dimensions:  2600 x 2100  (100%)" "1 on the JPEG"
 retry 100 stripes_at "$CX" "$CY" || { shot zoom-jpeg; vs_fail "the full decode was never shown"; }
 pixel_is $((CX - 400)) "$CY" 255 0 0 $((CX + 400)) "$CY" 0 0 255 || vs_fail "the full JPEG is not centred"
 
