@@ -137,6 +137,7 @@ TEST(Zoom, ClampingCentresWhatDoesNotFillTheViewAndOpensNoBandElsewhere) {
 TEST(Zoom, TheZoomHoldsThePointUnderThePointerUnlessAnEdgeWouldShowABand) {
     const VSSize picture{6000, 4000}, view{1000, 800};
     const double fit = 0.16;  // 960 x 640 fitted
+    EXPECT_DOUBLE_EQ(FitScale(picture, {960, 640}), fit);
     const struct { double from, to; VSPoint at; } cases[] = {
         {0, 0.2, {500, 400}}, {0, 1, {300, 200}}, {1, 4, {900, 700}},
         {4, 1, {10, 20}},     {2, 1.6, {500, 400}}, {0.5, 32, {123, 456}}};
