@@ -181,7 +181,7 @@ TEST(Zoom, AFullDecodeIsWantedPastWhatTheReducedOneHoldsAndWithinTheBudget) {
     const struct { VSSize decoded, picture; double scale; bool wanted; } cases[] = {
         {{1500, 1000}, {6000, 4000}, 0.25, false}, {{1500, 1000}, {6000, 4000}, 0.26, true},
         {{6000, 4000}, {6000, 4000}, 4, false},    {{1250, 938}, {40000, 30000}, 1, false},
-        {{1500, 1000}, {6000, 4000}, 1, true}};
+        {{1500, 1000}, {6000, 4000}, 1, true},     {{4474, 2500}, {17895, 10000}, 1, true}};  // the most, at 3 bytes a pixel
     for (const auto& c : cases)
         EXPECT_EQ(WantsFullDecode(c.decoded, c.picture, c.scale), c.wanted) << c.picture.width << " " << c.scale;
 }
