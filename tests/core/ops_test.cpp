@@ -351,6 +351,8 @@ TEST(OpsRotate, BadArguments) {
         EXPECT_FAILS_WITH(IS40_QuickRotateImage(c.s, c.w, c.h, c.ss, c.d, c.ds, c.rotation, c.bpp, c.flags), 5);
     EXPECT_TRUE(IS40_QuickRotateImage(a.data(), 4, 4, 4, a.data() + 16, 4, 0, 1, 0));
     EXPECT_EQ(IS40_GetLastError(), 0u);
+    // Mirroring walks pixel by pixel and checks on its own: a source starting in the last row overlaps.
+    EXPECT_FAILS_WITH(IS40_OrientImage(a.data() + 12, 4, 4, 4, a.data(), 4, 2, 1, 0), 5);
 }
 
 TEST(OpsFill, ClippedRectanglesInEveryLayout) {
