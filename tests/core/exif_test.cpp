@@ -4,6 +4,8 @@
 #include "exif/isexif.h"
 #include "tests/core/testutil.h"
 
+#include <tiffio.h>
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -583,6 +585,18 @@ TEST(ExifTiff, PageIfdAndExifIfd) {
     s.ifd0.push_back(Long(0x8769, {0x7FFFFFF0}));
     r = FromBytes(BuildTiff(s), 0);
     EXPECT_TRUE(Text(r, 274) == "6" && r.List(kEXIFListExif).empty());
+    // BigTIFF: entries of 20 bytes, values of up to 8 bytes inline at their end.
+    const std::string path = ScratchPath("big.tif");
+    TIFF* t = TIFFOpen(path.c_str(), "w8");
+    ASSERT_TRUE(t);
+    for (uint32_t tag : {TIFFTAG_IMAGEWIDTH, TIFFTAG_IMAGELENGTH, TIFFTAG_SAMPLESPERPIXEL}) TIFFSetField(t, tag, 1);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8), TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(t, TIFFTAG_ORIENTATION, 6), TIFFSetField(t, TIFFTAG_MAKE, "Maker");
+    uint8_t pixel = 0;
+    TIFFWriteScanline(t, &pixel, 0, 0);
+    TIFFClose(t);
+    r = FromBytes(ReadFileBytes(path), 0);
+    EXPECT_TRUE(Text(r, 274) == "6" && Text(r, 0x010F) == "Maker") << Text(r, 274) << " " << Text(r, 0x010F);
 }
 
 // ---- against exiftool ---------------------------------------------------------
