@@ -70,7 +70,9 @@ struct ExifLayout {
 
 // Writes one entry's 12 bytes; out-of-line data goes to tail at *data.
 void PutEntry(Bytes& t, Bytes& tail, const TEntry& e, uint32_t* data, bool mm) {
-    PutN(t, e.tag, 2, mm), PutN(t, e.type, 2, mm), PutN(t, e.count, 4, mm);
+    PutN(t, e.tag, 2, mm);
+    PutN(t, e.type, 2, mm);
+    PutN(t, e.count, 4, mm);
     if (e.raw) return PutN(t, e.field, 4, mm);
     Bytes d = e.gen ? e.gen(*data, mm) : Bytes();
     for (uint64_t w : e.words) PutN(d, w, e.wordSize, mm);
@@ -95,7 +97,8 @@ Bytes BuildTiff(ExifLayout s) {
     if (!s.interop.empty()) link(s.exif, 0xA005);
     if (!s.thumbnail.empty()) link(s.ifd1, 0x0201), link(s.ifd1, 0x0202);
     Bytes t = {static_cast<uint8_t>(mm ? 'M' : 'I'), static_cast<uint8_t>(mm ? 'M' : 'I')};
-    PutN(t, 42, 2, mm), PutN(t, 8, 4, mm);
+    PutN(t, 42, 2, mm);
+    PutN(t, 8, 4, mm);
     std::map<uint16_t, size_t> field = {{0, 0}};  // of each pointer; 0: IFD0's next-IFD field
     const uint16_t kPointer[5] = {0, 0x8769, 0xA005, 0x8825, 0};
     const Ifd* order[5] = {&s.ifd0, &s.exif, &s.interop, &s.gps, &s.ifd1};
@@ -305,7 +308,10 @@ TEST(ExifParse, HostileHeadersAndEntries) {
     const Bytes good = Block(s);
     s.motorola = true;
     const Bytes goodMM = Block(s);
-    auto bent = [](Bytes b, size_t at, uint64_t v, uint32_t n) { return SetN(b, at, v, n, true), b; };
+    auto bent = [](Bytes b, size_t at, uint64_t v, uint32_t n) {
+        SetN(b, at, v, n, true);
+        return b;
+    };
     // 42 in either byte order is accepted under either mark; a bad mark,
     // magic, signature or IFD0 offset, or any cut into IFD0, is not.
     for (const Bytes& b : {good, bent(good, 12, 0x002A, 2), bent(goodMM, 12, 0x2A00, 2)})
@@ -589,9 +595,10 @@ TEST(ExifTiff, PageIfdAndExifIfd) {
     const std::string path = ScratchPath("big.tif");
     TIFF* t = TIFFOpen(path.c_str(), "w8");
     ASSERT_TRUE(t);
-    for (uint32_t tag : {TIFFTAG_IMAGEWIDTH, TIFFTAG_IMAGELENGTH, TIFFTAG_SAMPLESPERPIXEL}) TIFFSetField(t, tag, 1);
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8), TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    TIFFSetField(t, TIFFTAG_ORIENTATION, 6), TIFFSetField(t, TIFFTAG_MAKE, "Maker");
+    const uint32_t tags[][2] = {{TIFFTAG_IMAGEWIDTH, 1}, {TIFFTAG_IMAGELENGTH, 1}, {TIFFTAG_SAMPLESPERPIXEL, 1},
+        {TIFFTAG_BITSPERSAMPLE, 8}, {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK}, {TIFFTAG_ORIENTATION, 6}};
+    for (const auto& tag : tags) TIFFSetField(t, tag[0], tag[1]);
+    TIFFSetField(t, TIFFTAG_MAKE, "Maker");
     uint8_t pixel = 0;
     TIFFWriteScanline(t, &pixel, 0, 0);
     TIFFClose(t);

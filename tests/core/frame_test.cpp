@@ -90,7 +90,9 @@ TEST(FrameErrors, TraceIsBoundedAndStateIsPerThread) {
     ISRecordError(6, "IS40_ReadTGA");
     uint32_t other = 99, otherAfter = 99;
     std::thread([&] {
-        other = IS40_GetLastError(), ISRecordError(4, "IS40_WriteTGA"), otherAfter = IS40_GetLastError();
+        other = IS40_GetLastError();
+        ISRecordError(4, "IS40_WriteTGA");
+        otherAfter = IS40_GetLastError();
     }).join();
     EXPECT_EQ(other, 0u) << "a new thread starts with a clean state";
     EXPECT_EQ(otherAfter, 4u);

@@ -37,7 +37,8 @@ Bytes PcxHeader(const PcxFields& s) {
     Bytes h(128, 0);
     const uint32_t bpl = s.bytesPerLine ? s.bytesPerLine : (((s.width * s.bitsPerPlane + 7) / 8 + 1) & ~1u);
     h[0] = 10, h[1] = s.version, h[2] = s.encoding, h[3] = s.bitsPerPlane;
-    ISPut16LE(&h[8], static_cast<uint16_t>(s.width - 1)), ISPut16LE(&h[10], static_cast<uint16_t>(s.height - 1));
+    ISPut16LE(&h[8], static_cast<uint16_t>(s.width - 1));
+    ISPut16LE(&h[10], static_cast<uint16_t>(s.height - 1));
     std::memcpy(&h[16], s.palette16, 48);
     h[65] = s.planes, h[68] = s.paletteInfo;
     ISPut16LE(&h[66], static_cast<uint16_t>(bpl));

@@ -36,7 +36,8 @@ Bytes MakeChunk(const char* type, const Bytes& data) {
 Bytes BuildPng(uint32_t w, uint32_t h, uint8_t bitDepth, uint8_t colourType, const Bytes& raw,
                const std::vector<Bytes>& extra = {}) {
     Bytes ihdr;
-    PutBe32(ihdr, w), PutBe32(ihdr, h);
+    PutBe32(ihdr, w);
+    PutBe32(ihdr, h);
     ihdr.insert(ihdr.end(), {bitDepth, colourType, 0, 0, 0});
     Bytes png = Cat({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, MakeChunk("IHDR", ihdr));
     for (const Bytes& c : extra) png = Cat(png, c);

@@ -40,7 +40,10 @@ Bytes MakeTiff(const std::vector<RawPage>& pages) {
             const size_t n = p.map.size() / 3;
             TIFFSetField(t, TIFFTAG_COLORMAP, p.map.data(), p.map.data() + n, p.map.data() + 2 * n);
         }
-        if (p.xRes > 0) TIFFSetField(t, TIFFTAG_XRESOLUTION, p.xRes), TIFFSetField(t, TIFFTAG_YRESOLUTION, p.yRes);
+        if (p.xRes > 0) {
+            TIFFSetField(t, TIFFTAG_XRESOLUTION, p.xRes);
+            TIFFSetField(t, TIFFTAG_YRESOLUTION, p.yRes);
+        }
         if (p.unit) TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, p.unit);
         const size_t line = (static_cast<size_t>(p.w) * p.spp * p.bps + 7) / 8;
         for (uint32_t y = 0; y < p.h; ++y)
