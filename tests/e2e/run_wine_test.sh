@@ -8,7 +8,5 @@ shift
 . "$(dirname "$0")/winenv.sh"
 vs_wine_start "$1"
 shift
-vs_run "$PROGRAM" "$@"
-rc=$?
-[ "$rc" -eq 0 ] || vs_fail "$(basename "$PROGRAM") exited with $rc"
+vs_run "$PROGRAM" "$@" || vs_fail "$(basename "$PROGRAM") exited with $?"
 echo "PASS"

@@ -100,12 +100,10 @@ expect_rect "0 0 1280 1024" "double click"
 wait_caption "d.png (4/8)" >/dev/null || vs_fail "full screen does not show the double-clicked picture"
 D key "$MARK" ESCAPE
 expect_rect "200 200 1000 800" "leaving full screen"
-count_is 8 || vs_fail "the view is gone after full screen"
 centre_is 2 0 0 255 || vs_fail "the view is not shown again after full screen"
 
 echo "-- a thumbnail dragged back onto the viewer changes nothing"
 D drag "$MARK" $(centre_of 2) >/dev/null || vs_fail "drag"
-D wait "$MARK" 5 >/dev/null || vs_fail "the viewer is gone after the drag"
 [ -e "$PICS/c_plain.jpg" ] || vs_fail "the dragged file is gone"
 count_is 8 || vs_fail "the drop changed the view: $(items)"
 wait_caption "d.png (4/8)" >/dev/null || vs_fail "the drop changed the current picture"

@@ -1,8 +1,6 @@
-# Sourced by the viewer's end-to-end tests: the set-up, the driver and the
-# checks they share.
-#   vs_viewer_begin OUT WINE64 LOGS   sets OUT and LOGS, starts a private Wine
-#                                     (winenv.sh), makes the log folder and an
-#                                     empty picture folder PICS (WPICS for Wine)
+# Sourced by the viewer's end-to-end tests: the set-up, the driver and the checks they share.
+#   vs_viewer_begin OUT WINE64 LOGS   sets OUT and LOGS, starts a private Wine (winenv.sh), makes the log
+#                                     folder and an empty picture folder PICS (WPICS for Wine)
 . "$(dirname "${BASH_SOURCE[0]}")/winenv.sh"
 vs_viewer_begin() {
     OUT=$1
