@@ -1,8 +1,7 @@
 #!/bin/bash
-# The main window's commands end to end: the toolbar's buttons and their
-# identifiers without the editor, the buttons acting as keys, the sort
-# items of the context menu and their persistence, the open dialog's
-# multiple selection, and OLE drops of a folder and of files.
+# The main window's commands end to end: the toolbar's buttons and their identifiers without the editor, the buttons
+# acting as keys, the sort items of the context menu and their persistence, the open dialog's multiple selection, and
+# OLE drops of a folder and of files.
 # usage: commands_test.sh SHELL_OUT_DIR WINE64 LOG_DIR
 set -u
 . "$(dirname "$0")/viewerlib.sh"

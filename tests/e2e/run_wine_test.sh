@@ -1,6 +1,5 @@
 #!/bin/bash
-# Runs one Win32 console test program under a private Wine prefix and
-# virtual display; passes when the program exits 0.
+# Runs one Win32 console test program under a private Wine prefix and virtual display; passes when the program exits 0.
 # usage: run_wine_test.sh PROGRAM.exe WINE64 [ARGS...]
 set -u
 PROGRAM=$1

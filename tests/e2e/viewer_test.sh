@@ -1,14 +1,13 @@
 #!/bin/bash
 # The viewer end to end under Wine, driven as a user would: first start, hand-over from a second start, EXIF
-# orientation, status panes, a corrupt file, full screen, deletion, the picture area above the status bar, the
-# placement written at exit and restored at the next start, starts without a readable picture, and a held file.
+# orientation, status panes, a corrupt file, full screen, deletion, the picture area above the status bar, the placement
+# written at exit and restored at the next start, starts without a readable picture, and a held file.
 # usage: viewer_test.sh SHELL_OUT_DIR WINE64 LOG_DIR
 set -u
 . "$(dirname "$0")/viewerlib.sh"
 vs_viewer_begin "$@"
 
-# The pictures: solid colours, a file of 1,048,575 bytes, a corrupt one,
-# and a camera picture stored sideways (EXIF orientation 6).
+# Solid colours, a file of 1,048,575 bytes, a corrupt one, and a camera picture stored sideways (EXIF orientation 6).
 convert -size 320x240 xc:'#ff0000' "$PICS/a.png"
 convert -size 320x240 xc:'#00ff00' "$PICS/b.png"
 convert -size 320x240 xc:'#00ffff' "$PICS/b2.png"

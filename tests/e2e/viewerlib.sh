@@ -52,8 +52,7 @@ wait_zoomed() { retry 50 zoomed; }
 # Until the focus of the window's thread is in a window of CLASS.
 focus_in() { info | grep -q "^focus=$1[ (]"; }
 wait_focus() { retry 50 focus_in "$1"; }
-# shot NAME [WINDOW]: the main window (or the window whose caption holds
-# WINDOW) as LOGS/NAME.bmp, for a look at what a check saw.
+# shot NAME [WINDOW]: the main window (or the one whose caption holds WINDOW) as LOGS/NAME.bmp, to see what a check saw.
 shot() { D shot "${2:-$MARK}" "$LOGS/$1.bmp" && echo "screenshot: $LOGS/$1.bmp"; }
 pane() { D panes "$MARK" | field "pane$1"; }
 pane_is() { [ "$(pane "$1")" = "$2" ]; }
@@ -93,9 +92,8 @@ stop_viewer() {
     D gone "$MARK" 30 || vs_fail "window still there after Esc"
     wait "$APP" || vs_fail "viewer exited with $?"
 }
-# slow_pngs PREFIX N: PREFIX1.png ... PREFIXN.png, magenta pictures of 48
-# million pixels with every row Paeth-filtered: unfiltering is the slow way
-# to decode, so each keeps a thumbnail worker busy for a second or more.
+# slow_pngs PREFIX N: PREFIX1.png ... PREFIXN.png, magenta pictures of 48 million pixels with every row Paeth-filtered:
+# unfiltering is the slow way to decode, so each keeps a thumbnail worker busy for a second or more.
 slow_pngs() {
     python3 - "$1" "$2" <<'PY' || vs_fail "python"
 import struct, sys, zlib

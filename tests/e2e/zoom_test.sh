@@ -1,8 +1,7 @@
 #!/bin/bash
-# Zoom and pan in the picture view end to end: the zoom keys, Ctrl + wheel
-# holding the point under the pointer, the drag-out at the fitted view,
-# panning by drag and by Ctrl + arrows, steps back to the fitted view, zoom
-# in full screen, and large JPEGs' full decodes swapped in, one stored sideways.
+# Zoom and pan in the picture view end to end: the zoom keys, Ctrl + wheel holding the point under the pointer, the
+# drag-out at the fitted view, panning by drag and by Ctrl + arrows, steps back to the fitted view, zoom in full screen,
+# and large JPEGs' full decodes swapped in, one stored sideways.
 # usage: zoom_test.sh SHELL_OUT_DIR WINE64 LOG_DIR
 set -u
 . "$(dirname "$0")/viewerlib.sh"
@@ -19,9 +18,8 @@ with open(sys.argv[1], "wb") as f:
     f.write(b"P6 1600 1200 255\n" + b"".join(rows[y // 300] for y in range(1200)))
 PY
 convert "$PICS/grid.ppm" "$PICS/grid.png" && rm "$PICS/grid.ppm"
-# stripes.jpg: 2600 x 2100, red left and blue right, with a band of
-# one-pixel black and white columns across the middle that only the full
-# decode keeps (the screen's decode is halved).
+# stripes.jpg: 2600 x 2100, red left and blue right, with a band of one-pixel black and white columns across the middle
+# that only the full decode keeps (the screen's decode is halved).
 convert -size 1300x2100 xc:'#ff0000' -size 1300x2100 xc:'#0000ff' +append \
     \( -size 2x1 xc:black -fill white -draw 'point 1,0' -write mpr:pair +delete \) \
     -tile mpr:pair -draw 'rectangle 1000,900 1600,1200' -quality 100 -sampling-factor 1x1 "$PICS/stripes.jpg" ||
@@ -33,8 +31,7 @@ pane_matches() { [[ "$(pane 1)" =~ ^$1$ ]]; }
 wait_pane_re() { retry 50 pane_matches "$1" || { echo "pane 1 is \"$(pane 1)\"" >&2; return 1; }; }
 # key_pane KEY TEXT WHY: the key, then pane 1 must come to read TEXT.
 key_pane() { D key "$MARK" "$1"; wait_pane 1 "$2" || vs_fail "$3"; }
-# Two neighbouring pixels of a row, one dark and one light: the stripes at
-# one picture pixel per screen pixel.
+# Two neighbouring pixels of a row, one dark and one light: the stripes at one picture pixel per screen pixel.
 stripes_at() {
     local a b
     a=$(D pixel "$MARK" "$1" "$2" | cut -d' ' -f1)
@@ -55,8 +52,7 @@ echo "-- the keys: in, out, actual size, fitted"
 D key "$MARK" ADD
 wait_pane_re 'Dimensions:  1600 x 1200  \([0-9]+%\)' || vs_fail "+ (keypad) did not zoom in"
 key_pane 1 "Dimensions:  1600 x 1200  (100%)" "1 did not show the actual size"
-# Centred on the picture's centre, one picture pixel a screen pixel: 400
-# pixels left of the centre is the first column's edge.
+# At 1:1 about the picture's centre, the first column ends 400 pixels left of the view's centre.
 pixel_is $((CX - 420)) $((CY - 150)) $(cell 0 1) $((CX - 380)) $((CY - 150)) $(cell 1 1) \
     $((CX + 200)) $((CY + 150)) $(cell 2 2) || { shot zoom-actual; vs_fail "the actual size is not 1:1 about the centre"; }
 # KEY:ZOOM, each key from the zoom before it; no zoom is the fitted view.
@@ -69,8 +65,7 @@ pixel_is 5 "$CY" 92 139 180 || vs_fail "the fitted picture is not centred with t
 
 echo "-- Ctrl + wheel zooms about the pointer; the plain wheel steps"
 key_pane 1 "Dimensions:  1600 x 1200  (100%)" "1"
-# The pointer 20 picture pixels left of column 3, which begins 400 right
-# of the centre; zoomed about the centre it would leave the view.
+# The pointer 20 pixels left of column 3 (400 right of the centre): a zoom about the centre would take it out of view.
 P="$((CX + 380)) $((CY - 100))"
 pixel_is $((CX + 390)) $((CY - 100)) $(cell 2 1) $((CX + 410)) $((CY - 100)) $(cell 3 1) || vs_fail "before the wheel"
 D wheel "$MARK" $P 240 ctrl || vs_fail "wheel"
@@ -104,8 +99,7 @@ pixel_is "$R" "$B" $(cell 3 3) $((VW - 395)) "$B" $(cell 3 3) $((VW - 405)) "$B"
     { shot zoom-bottom-right; vs_fail "not clamped at the bottom right"; }
 
 echo "-- Ctrl + arrows pan by an eighth of the view"
-# Column 3 begins 400 pixels from the right edge; an eighth to the left
-# brings column 2 under that point.
+# Column 3 begins 400 pixels from the right edge; an eighth to the left brings column 2 under that point.
 X=$((VW - 400 + VW / 16))
 pixel_is "$X" "$B" $(cell 3 3) || vs_fail "before Ctrl + Left"
 D ctrlkey "$MARK" LEFT
@@ -151,8 +145,7 @@ retry 100 stripes_at "$CX" "$CY" || { shot zoom-jpeg; vs_fail "the full decode w
 pixel_is $((CX - 400)) "$CY" 255 0 0 $((CX + 400)) "$CY" 0 0 255 || vs_fail "the full JPEG is not centred"
 
 echo "-- a JPEG stored sideways: its real size turned upright"
-# stripes.jpg stored turned a quarter clockwise: orientation 6 turns it on
-# to a half turn of stripes.jpg, blue left and red right.
+# stripes.jpg turned a quarter clockwise, orientation 6: upright it is stripes.jpg half turned, blue left, red right.
 mkdir -p "$PICS/turned"
 convert "$PICS/stripes.jpg" -rotate 90 -quality 100 -sampling-factor 1x1 "$PICS/turned/sideways.jpg" || vs_fail "convert"
 exiftool -q -overwrite_original -n -Orientation=6 "$PICS/turned/sideways.jpg" || vs_fail "exiftool failed"
