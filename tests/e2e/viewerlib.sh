@@ -47,8 +47,7 @@ press() {
 }
 rect_is() { [ "$(info | field rect)" = "$1" ]; }
 expect_rect() { retry 50 rect_is "$1" || vs_fail "$2: window rect is \"$(info | field rect)\", expected \"$1\""; }
-zoomed() { [ "$(info | field zoomed)" = 1 ]; }
-wait_zoomed() { retry 50 zoomed; }
+wait_zoomed() { retry 50 eval '[ "$(info | field zoomed)" = 1 ]'; }
 # Until the focus of the window's thread is in a window of CLASS.
 focus_in() { info | grep -q "^focus=$1[ (]"; }
 wait_focus() { retry 50 focus_in "$1"; }

@@ -27,8 +27,6 @@ convert -size 1300x2100 xc:'#ff0000' -size 1300x2100 xc:'#0000ff' +append \
 
 # cell COL ROW: the colour of grid.png's cell.
 cell() { echo "${COLOURS[$(($2 * 4 + $1))]}"; }
-pane_matches() { [[ "$(pane 1)" =~ ^$1$ ]]; }
-wait_pane_re() { retry 50 pane_matches "$1" || { echo "pane 1 is \"$(pane 1)\"" >&2; return 1; }; }
 # key_pane KEY TEXT WHY: the key, then pane 1 must come to read TEXT.
 key_pane() { D key "$MARK" "$1"; wait_pane 1 "$2" || vs_fail "$3"; }
 # Two neighbouring pixels of a row, one dark and one light: the stripes at one picture pixel per screen pixel.
@@ -49,14 +47,12 @@ CX=$((VW / 2))
 CY=$((48 + VH / 2))
 
 echo "-- the keys: in, out, actual size, fitted"
-D key "$MARK" ADD
-wait_pane_re 'Dimensions:  1600 x 1200  \([0-9]+%\)' || vs_fail "+ (keypad) did not zoom in"
 key_pane 1 "Dimensions:  1600 x 1200  (100%)" "1 did not show the actual size"
 # At 1:1 about the picture's centre, the first column ends 400 pixels left of the view's centre.
 pixel_is $((CX - 420)) $((CY - 150)) $(cell 0 1) $((CX - 380)) $((CY - 150)) $(cell 1 1) \
     $((CX + 200)) $((CY + 150)) $(cell 2 2) || { shot zoom-actual; vs_fail "the actual size is not 1:1 about the centre"; }
 # KEY:ZOOM, each key from the zoom before it; no zoom is the fitted view.
-for step in SUBTRACT:80% OEM_PLUS:100% OEM_MINUS:80% MULTIPLY:100% 0: 1:100% DIVIDE: 1:100% OEM_2:; do
+for step in ADD:125% SUBTRACT:100% OEM_MINUS:80% OEM_PLUS:100% 0: MULTIPLY:100% DIVIDE: 1:100% OEM_2:; do
     key=${step%%:*}
     zoom=${step#*:}
     key_pane "$key" "Dimensions:  1600 x 1200${zoom:+  ($zoom)}" "$key did not give ${zoom:-the fitted view}"
@@ -153,7 +149,7 @@ vs_run "$OUT/vistrel.exe" "$WPICS\\turned\\sideways.jpg" || vs_fail "hand-over"
 wait_caption "sideways.jpg (1/1)" >/dev/null || vs_fail "sideways.jpg not shown"
 stripes_at "$CX" "$CY" && vs_fail "the halved decode of sideways.jpg shows the stripes"
 D key "$MARK" 1
-wait_pane_re 'Dimensions:  [0-9]+ x [0-9]+  \(100%\)' || vs_fail "1 on sideways.jpg"
+retry 50 eval '[[ "$(pane 1)" == "Dimensions:  "[0-9]*" x "[0-9]*"  (100%)" ]]' || vs_fail "1 gave $(pane 1)"
 retry 100 stripes_at "$CX" "$CY" || { shot zoom-sideways; vs_fail "sideways.jpg at its real size was never shown"; }
 pixel_is $((CX - 400)) "$CY" 0 0 255 $((CX + 400)) "$CY" 255 0 0 || { shot zoom-sideways; vs_fail "sideways.jpg is not upright"; }
 stop_viewer
