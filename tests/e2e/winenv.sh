@@ -1,7 +1,6 @@
 # Sourced by the end-to-end tests: a private Wine prefix and, with no display, a private X server; all goes at the end.
-#   vs_wine_start WINE64     sets WINEPREFIX, DISPLAY, VS_WINE, VS_TMP; the prefix
-#                            is a copy of VS_WINE_TEMPLATE when that is set
-#   vs_run ARGS...           runs a Winelib program through wine64
+#   vs_wine_start WINE64   sets WINEPREFIX, DISPLAY, VS_WINE, VS_TMP; the prefix is a copy of VS_WINE_TEMPLATE if set
+#   vs_run ARGS...         runs a Winelib program through wine64
 
 vs_wine_stop() {
     [ -n "${WINEPREFIX:-}" ] && "$(dirname "$VS_WINE")/wineserver" -k >/dev/null 2>&1
