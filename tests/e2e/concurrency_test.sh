@@ -26,8 +26,7 @@ class Held(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         self.wfile.write(body)
-    def log_message(self, *args):
-        pass
+    log_message = lambda self, *args: None
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Held)
 print(server.server_address[1], flush=True)
 server.serve_forever()
