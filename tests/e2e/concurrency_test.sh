@@ -1,7 +1,6 @@
 #!/bin/bash
-# Races a user meets: an update check against a server that holds its
-# answer, a start while the last viewer is still closing, and a hand-over
-# naming the shown file in another letter case.
+# Races a user meets: an update check against a server that holds its answer, a start while the last viewer is still
+# closing, and a hand-over naming the shown file in another letter case.
 # usage: concurrency_test.sh SHELL_OUT_DIR WINE64 LOG_DIR
 set -u -o pipefail
 . "$(dirname "$0")/viewerlib.sh"
@@ -12,8 +11,7 @@ convert -size 320x240 xc:'#ff0000' "$PICS/a.png"
 convert -size 320x240 xc:'#00ff00' "$PICS/b.png"
 convert -size 320x240 xc:'#0000ff' -compress lzw "$PICS/d.tif"
 
-# An update server that answers only once $RELEASE exists; each request
-# it holds is logged first, so the test knows the check has reached it.
+# An update server that answers once $RELEASE exists; it logs each request first, so the test knows the check got there.
 RELEASE=$VS_TMP/release
 cat >"$VS_TMP/server.py" <<'EOS'
 import http.server, os, sys, time
@@ -28,8 +26,7 @@ class Held(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         self.wfile.write(body)
-    def log_message(self, *args):
-        pass
+    log_message = lambda self, *args: None
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Held)
 print(server.server_address[1], flush=True)
 server.serve_forever()

@@ -1,8 +1,6 @@
-# Sourced by the viewer's end-to-end tests: the set-up, the driver and the
-# checks they share.
-#   vs_viewer_begin OUT WINE64 LOGS   sets OUT and LOGS, starts a private Wine
-#                                     (winenv.sh), makes the log folder and an
-#                                     empty picture folder PICS (WPICS for Wine)
+# Sourced by the viewer's end-to-end tests: the set-up, the driver and the checks they share.
+#   vs_viewer_begin OUT WINE64 LOGS   sets OUT and LOGS, starts a private Wine (winenv.sh), makes the log
+#                                     folder and an empty picture folder PICS (WPICS for Wine)
 . "$(dirname "${BASH_SOURCE[0]}")/winenv.sh"
 vs_viewer_begin() {
     OUT=$1
@@ -49,13 +47,11 @@ press() {
 }
 rect_is() { [ "$(info | field rect)" = "$1" ]; }
 expect_rect() { retry 50 rect_is "$1" || vs_fail "$2: window rect is \"$(info | field rect)\", expected \"$1\""; }
-zoomed() { [ "$(info | field zoomed)" = 1 ]; }
-wait_zoomed() { retry 50 zoomed; }
+wait_zoomed() { retry 50 eval '[ "$(info | field zoomed)" = 1 ]'; }
 # Until the focus of the window's thread is in a window of CLASS.
 focus_in() { info | grep -q "^focus=$1[ (]"; }
 wait_focus() { retry 50 focus_in "$1"; }
-# shot NAME [WINDOW]: the main window (or the window whose caption holds
-# WINDOW) as LOGS/NAME.bmp, for a look at what a check saw.
+# shot NAME [WINDOW]: the main window (or the one whose caption holds WINDOW) as LOGS/NAME.bmp, to see what a check saw.
 shot() { D shot "${2:-$MARK}" "$LOGS/$1.bmp" && echo "screenshot: $LOGS/$1.bmp"; }
 pane() { D panes "$MARK" | field "pane$1"; }
 pane_is() { [ "$(pane "$1")" = "$2" ]; }
@@ -95,9 +91,8 @@ stop_viewer() {
     D gone "$MARK" 30 || vs_fail "window still there after Esc"
     wait "$APP" || vs_fail "viewer exited with $?"
 }
-# slow_pngs PREFIX N: PREFIX1.png ... PREFIXN.png, magenta pictures of 48
-# million pixels with every row Paeth-filtered: unfiltering is the slow way
-# to decode, so each keeps a thumbnail worker busy for a second or more.
+# slow_pngs PREFIX N: PREFIX1.png ... PREFIXN.png, magenta pictures of 48 million pixels with every row Paeth-filtered:
+# unfiltering is the slow way to decode, so each keeps a thumbnail worker busy for a second or more.
 slow_pngs() {
     python3 - "$1" "$2" <<'PY' || vs_fail "python"
 import struct, sys, zlib

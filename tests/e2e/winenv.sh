@@ -1,8 +1,6 @@
-# Sourced by the end-to-end tests: a private Wine prefix and, without a
-# display, a private virtual X server. Everything goes when the test ends.
-#   vs_wine_start WINE64     sets WINEPREFIX, DISPLAY, VS_WINE, VS_TMP; the prefix
-#                            is a copy of VS_WINE_TEMPLATE when that is set
-#   vs_run ARGS...           runs a Winelib program through wine64
+# Sourced by the end-to-end tests: a private Wine prefix and, with no display, a private X server; all goes at the end.
+#   vs_wine_start WINE64   sets WINEPREFIX, DISPLAY, VS_WINE, VS_TMP; the prefix is a copy of VS_WINE_TEMPLATE if set
+#   vs_run ARGS...         runs a Winelib program through wine64
 
 vs_wine_stop() {
     [ -n "${WINEPREFIX:-}" ] && "$(dirname "$VS_WINE")/wineserver" -k >/dev/null 2>&1
@@ -21,8 +19,7 @@ vs_wine_start() {
     export LC_ALL=C.UTF-8
     export WINEPREFIX="$VS_TMP/prefix" WINEDEBUG=-all,err+winediag WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
     if [ -z "${DISPLAY:-}" ]; then
-        # Xvfb picks a free display itself and tells its number: tests that
-        # start side by side never share one.
+        # Xvfb picks a free display itself and tells its number: tests that start side by side never share one.
         Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$VS_TMP/display" >/dev/null 2>&1 &
         VS_XVFB=$!
         local i
@@ -40,8 +37,7 @@ vs_wine_start() {
     fi
 }
 
-# A Winelib X.exe is a launcher script; handing it to wine64 loses the
-# program's exit code, so run X.exe.so itself.
+# A Winelib X.exe is a launcher script; handing it to wine64 loses the program's exit code, so run X.exe.so itself.
 vs_run() {
     local program=$1
     shift
