@@ -15,7 +15,7 @@ for n in 300 5000; do
     for i in $(seq 1 $((n - 1))); do ln "$PICS/p00000.jpg" "$PICS/p$(printf %05d "$i").jpg"; done
     start_viewer "$(winpath "$PICS")\\p00000.jpg"
     wait_caption "p00000.jpg (1/$n)" >/dev/null || vs_fail "the first picture of $n did not show"
-    out=$(D stalls "$MARK" "$SECONDS_WATCHED")
+    out=$(B stalls "$MARK" "$SECONDS_WATCHED")
     echo "$n pictures, ${SECONDS_WATCHED} s from the first picture shown: $(tr '\n' ' ' <<<"$out")"
     stop_viewer
 done

@@ -19,11 +19,11 @@ start_viewer "$W\\p1.jpg"
 wait_caption "p1.jpg (1/8)" >/dev/null || vs_fail "viewer did not show the first picture"
 sleep 3
 watch_memory
-D steps "$MARK" "$GAP" $(for i in $(seq 1 16); do echo RIGHT; done) >"$VS_TMP/sequential.txt"
-D steps "$MARK" "$GAP" LEFT LEFT LEFT >>"$VS_TMP/sequential.txt"
+B steps "$MARK" "$GAP" $(for i in $(seq 1 16); do echo RIGHT; done) >"$VS_TMP/sequential.txt"
+B steps "$MARK" "$GAP" LEFT LEFT LEFT >>"$VS_TMP/sequential.txt"
 # Jumps nothing was decoded ahead for: hand-overs of every third picture,
 # Home and End from the middle.
-D steps "$MARK" "$GAP" "open:$W\\p1.jpg" "open:$W\\p4.jpg" HOME "open:$W\\p7.jpg" "open:$W\\p2.jpg" \
+B steps "$MARK" "$GAP" "open:$W\\p1.jpg" "open:$W\\p4.jpg" HOME "open:$W\\p7.jpg" "open:$W\\p2.jpg" \
     "open:$W\\p5.jpg" END "open:$W\\p8.jpg" "open:$W\\p3.jpg" "open:$W\\p6.jpg" HOME >"$VS_TMP/jumps.txt"
 kill "$SAMPLER" 2>/dev/null || true
 stop_viewer

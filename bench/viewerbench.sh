@@ -9,6 +9,11 @@ unset DISPLAY
 . "$ROOT/tests/e2e/winenv.sh"
 vs_wine_start /usr/lib/wine/wine64
 . "$ROOT/tests/e2e/viewerlib.sh"
+# The timings' driver, its exit status kept through the filter.
+B() {
+    vs_run "$OUT/benchdriver.exe" "$@" | tr -d '\r'
+    return "${PIPESTATUS[0]}"
+}
 
 # big_jpegs N: PICS (W for the viewer) holds p1.jpg .. pN.jpg, 6000 x 4000
 # JPEGs of four kinds of content; they take a while to make, so they are

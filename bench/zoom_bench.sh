@@ -22,16 +22,16 @@ watch_memory
 # Each picture at the fitted view, its neighbours decoded ahead by the
 # time the gap ends; then 1 to the full picture's paint, 0, and 1 again.
 for i in 1 2 3 4; do
-    D steps "$MARK" "$GAP" full:1 0 1 >>"$VS_TMP/actual.txt"
-    D steps "$MARK" "$GAP" 0 RIGHT >/dev/null
+    B steps "$MARK" "$GAP" full:1 0 1 >>"$VS_TMP/actual.txt"
+    B steps "$MARK" "$GAP" 0 RIGHT >/dev/null
 done
 # At 100% and six steps further, centred: pans an eighth of the view.
-D steps "$MARK" "$GAP" full:1 >/dev/null
+B steps "$MARK" "$GAP" full:1 >/dev/null
 pans() { for k in RIGHT DOWN LEFT UP RIGHT DOWN LEFT UP; do echo "ctrl:$k"; done; }
-D steps "$MARK" 150 $(pans) >"$VS_TMP/pan100.txt"
-D steps "$MARK" 300 ADD ADD ADD ADD ADD ADD >/dev/null
+B steps "$MARK" 150 $(pans) >"$VS_TMP/pan100.txt"
+B steps "$MARK" 300 ADD ADD ADD ADD ADD ADD >/dev/null
 expect_pane 1 "Dimensions:  6000 x 4000  (381%)"
-D steps "$MARK" 150 $(pans) >"$VS_TMP/pan381.txt"
+B steps "$MARK" 150 $(pans) >"$VS_TMP/pan381.txt"
 kill "$SAMPLER" 2>/dev/null || true
 stop_viewer
 python3 - "$VS_TMP/actual.txt" "$VS_TMP/pan100.txt" "$VS_TMP/pan381.txt" "$floor" "$idle" "$VS_TMP/rss.txt" <<'PY'

@@ -38,11 +38,7 @@ Bytes Pattern(uint32_t w, uint32_t h, uint32_t seed) {
 // The bitmap's pixels as GDI itself converts them to a 24-bit DIB, top row first.
 Bytes GdiPixels(HBITMAP bmp, HDC dc, uint32_t w, uint32_t h) {
     BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = static_cast<LONG>(w);
-    bi.bmiHeader.biHeight = -static_cast<LONG>(h);
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 24;
+    bi.bmiHeader = {sizeof bi.bmiHeader, static_cast<LONG>(w), -static_cast<LONG>(h), 1, 24, BI_RGB, 0, 0, 0, 0, 0};
     const uint32_t stride = (w * 3 + 3) & ~3u;
     Bytes dib(static_cast<size_t>(stride) * h);
     if (GetDIBits(dc, bmp, 0, h, dib.data(), &bi, DIB_RGB_COLORS) != static_cast<int>(h)) return {};

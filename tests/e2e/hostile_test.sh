@@ -13,9 +13,7 @@ convert -size 320x240 xc:'#ff0000' "$PICS/00-red.png"
 convert -size 320x240 xc:'#00ff00' "$PICS/src-green.png"
 convert -size 320x240 xc:'#0000ff' "BMP3:$PICS/src-blue.bmp"
 convert -size 320x240 xc:'#ffff00' -quality 95 "$PICS/src-yellow.jpg"
-convert -size 64x48 gradient:red-blue "$PICS/src-small.tif"
-convert -size 64x48 gradient:red-blue "$PICS/src-small.pcx"
-convert -size 64x48 gradient:red-blue "$PICS/src-small.tga"
+for ext in tif pcx tga; do convert -size 64x48 gradient:red-blue "$PICS/src-small.$ext"; done
 
 # Writes the hostile files; prints one line per folder entry in name order:
 # NAME bad|good|dir. Readable files carry their colour after "good".
@@ -33,55 +31,35 @@ rnd = random.Random(20261207)
 sos = jpg.find(b"\xff\xda")
 def chunk(kind, data):
     return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
-def png_of(w, h, rows, crc_ok=True):
+def png_of(w, h, rows):
     ihdr = chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0))
-    if not crc_ok:
-        ihdr = ihdr[:-1] + bytes([ihdr[-1] ^ 0xFF])
     return b"\x89PNG\r\n\x1a\n" + ihdr + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b"")
-def bmp_header(w, h, bits, compression=0, size=40):
-    info = struct.pack("<IiiHHIIiiII", size, w, h, 1, bits, compression, 0, 0, 0, 0, 0)
-    return b"BM" + struct.pack("<IHHI", 54 + 64, 0, 0, 54) + info
-tiff_bomb = b"II*\0" + struct.pack("<I", 8) + struct.pack("<H", 8) + b"".join(
-    struct.pack("<HHII", t, 4 if t in (256, 257, 273, 278, 279) else 3, 1, v) for t, v in
-    [(256, 30000), (257, 30000), (258, 8), (259, 1), (262, 1), (273, 200), (278, 30000), (279, 64)]) + bytes(80)
-pcx_bomb = bytearray(128); pcx_bomb[0:4] = bytes([10, 5, 1, 8])
-struct.pack_into("<HHHH", pcx_bomb, 4, 0, 0, 29999, 29999); pcx_bomb[65] = 3
-struct.pack_into("<H", pcx_bomb, 66, 30000)
+bmp_bomb = b"BM" + struct.pack("<IHHI", 54 + 64, 0, 0, 54) + struct.pack("<IiiHHIIiiII", 40, 30000, 30000, 1, 24,
+                                                                         0, 0, 0, 0, 0, 0) + bytes(64)
 jpeg_bomb = bytearray(jpg[:sos])
 sof = jpeg_bomb.find(b"\xff\xc0")
 struct.pack_into(">HH", jpeg_bomb, sof + 5, 60000, 60000)
+# One of each way a file fails in the viewer: a decoder that gives up on each
+# format (a JPEG before and after its dimensions), a size nobody can hold, no
+# pixels at all, content of no known type, and a known type not handled.
 bad = [
-    ("png", png[:8]), ("png", png[:33]), ("png", png[:len(png) // 2]), ("png", png[:-5]),
-    ("jpg", jpg[:2]), ("jpg", jpg[:20]), ("jpg", jpg[:sos]),
-    ("bmp", bmp[:10]), ("bmp", bmp[:53]), ("bmp", bmp[:60]),
-    ("tif", tif[:4]), ("tif", tif[:8]), ("tif", tif[:30]),
-    ("pcx", pcx[:50]), ("pcx", pcx[:127]),
-    ("tga", tga[:10]), ("tga", tga[:len(tga) // 2]),
-    ("bmp", bmp_header(30000, 30000, 24) + bytes(64)),
-    ("bmp", bmp_header(40000, 20000, 8, 1) + bytes(1024) + bytes([0, 1])),
-    ("png", png_of(30000, 30000, bytes(64))), ("jpg", bytes(jpeg_bomb) + bytes(jpg[sos:sos + 40])),
-    ("tif", tiff_bomb), ("pcx", bytes(pcx_bomb) + bytes([0xFF, 0]) * 16),
-    ("tga", struct.pack("<BBBHHBHHHHBB", 0, 0, 10, 0, 0, 0, 0, 0, 30000, 30000, 24, 0x20) + bytes([0xFF, 1, 2, 3]) * 4),
-    ("jpg", b""), ("png", b""), ("bmp", b""), ("tif", b""), ("tga", b""),
-    ("png", b"just some text, not a picture\n"), ("jpg", b"<html><body>404</body></html>\n"),
-    ("bmp", b"MZ\x90\0" + bytes(60)), ("png", b"GIF89a\x01\0\x01\0\0\0\0;"), ("tif", b"%PDF-1.4\n%\xe2\xe3\n"),
-    ("pcx", b"P6\n2 2\n255\n" + bytes(12)), ("jpg", bytes(rnd.getrandbits(8) for _ in range(3000))),
-    ("bmp", b"BM"), ("png", b"\x89PNG\r\n\x1a\n"), ("tif", b"II*\0"), ("jpg", b"\xff\xd8\xff"),
-    ("bmp", bmp_header(4, 4, 7) + bytes(64)), ("bmp", bmp_header(4, 4, 24, 0, 99) + bytes(64)),
-    ("png", png_of(4, 4, bytes(52), crc_ok=False)), ("png", png_of(0, 4, bytes(4))),
-    ("tga", struct.pack("<BBBHHBHHHHBB", 0, 0, 99, 0, 0, 0, 0, 0, 4, 4, 24, 0x20) + bytes(48)),
-    ("tif", b"II*\0" + struct.pack("<I", 0x7FFFFFF0) + bytes(16)),
+    ("png", png[:len(png) // 2]), ("jpg", jpg[:20]), ("jpg", jpg[:sos]), ("bmp", bmp[:60]),
+    ("tif", tif[:30]), ("pcx", pcx[:127]), ("tga", tga[:len(tga) // 2]),
+    ("bmp", bmp_bomb), ("png", png_of(30000, 30000, bytes(64))), ("jpg", bytes(jpeg_bomb) + bytes(jpg[sos:sos + 40])),
+    ("png", png_of(0, 4, bytes(4))), ("tif", b"II*\0"),
+    ("jpg", b""), ("png", b"just some text, not a picture\n"), ("jpg", bytes(rnd.getrandbits(8) for _ in range(3000))),
+    ("png", b"GIF89a\x01\0\x01\0\0\0\0;"),
 ]
 good = [("bmp", png, "0 255 0"), ("jpg", bmp, "0 0 255"), ("tga", jpg, "255 255 0")]
 dirs = ["dir.jpg", "pics.png", "folder.bmp", "scan.tif"]
 entries = []
 for i, (ext, data) in enumerate(bad):
     entries.append(("bad." + ext, data, "bad"))
-    if i % 16 == 15 and good:
+    if i % 5 == 4 and good:
         ext, data, colour = good.pop(0)
         entries.append(("good." + ext, data, "good " + colour))
 for i, name in enumerate(dirs):
-    os.mkdir(os.path.join(d, "%02d-%s" % (10 + 20 * i, name)))
+    os.mkdir(os.path.join(d, "%02d-%s" % (3 + 5 * i, name)))
 for n, (name, data, kind) in enumerate(entries, 1):
     with open(os.path.join(d, "%02d-%s" % (n, name)), "wb") as f:
         f.write(data)
@@ -90,7 +68,7 @@ EOF
 total=$(($(wc -l <"$VS_TMP/plan") + 1))
 bad_count=$(grep -c " bad$" "$VS_TMP/plan")
 dir_count=$(find "$PICS" -mindepth 1 -type d | wc -l)
-[ "$((bad_count + dir_count))" -ge 50 ] || vs_fail "only $bad_count hostile files and $dir_count folders"
+[ "$bad_count" -ge 16 ] && [ "$dir_count" = 4 ] || vs_fail "only $bad_count hostile files and $dir_count folders"
 echo "-- $total pictures listed, $bad_count unreadable files, $dir_count folders named like pictures"
 
 # On a failure below, the whole screen shows what the viewer was doing.
@@ -109,25 +87,22 @@ D thumbsend "$MARK" SortEvent 120 >/dev/null || fail_shot "the thumbnail worker 
 if text=$(D dialog "Vistrel Viewer" 1 0 2>/dev/null); then vs_fail "a message before any step: \"$text\""; fi
 pixel_is $CX 291 255 0 0 || fail_shot "first picture not painted"
 
-# One driver walks the whole folder: a step, the message it must bring (or
-# the picture), and the pixel in the middle once painted again.
-D walk "$MARK" $CX 291 $(cut -d' ' -f2 "$VS_TMP/plan") >"$VS_TMP/walk" || fail_shot "the walk stopped"
-shown=00-red.png colour="255 0 0" index=1 messages=0
-while read -r name kind rgb <&3 && read -r r g b text <&4; do
-    index=$((index + 1))
+# A step per entry: an unreadable file brings one message naming it, and the
+# picture shown before stays painted; a readable one is shown.
+shown=00-red.png colour="255 0 0" messages=0
+while read -r name kind rgb <&3; do
+    D key "$MARK" RIGHT
     if [ "$kind" = bad ]; then
+        text=$(D dialog "Vistrel Viewer" 1 20) || fail_shot "$name: no message"
         grep -qF "($(winpath "$PICS/$name"))" <<<"$text" || vs_fail "$name: message was \"$text\""
         grep -qE "Cannot read picture file|Unrecognized image format" <<<"$text" || vs_fail "$name: message was \"$text\""
         messages=$((messages + 1))
-        # The window stays (the pixel is read from it), and the picture
-        # shown before stays painted.
-        near "$r $g $b" $colour || vs_fail "$name: previous picture $shown not kept ($r $g $b)"
+        pixel_is $CX 291 $colour || fail_shot "$name: previous picture $shown not kept"
     else
-        near "$r $g $b" $rgb || vs_fail "$name: readable file with a wrong extension not shown ($r $g $b)"
+        pixel_is $CX 291 $rgb || fail_shot "$name: readable file with a wrong extension not shown"
         shown=$name colour=$rgb
     fi
-done 3<"$VS_TMP/plan" 4<"$VS_TMP/walk"
-[ "$index" = "$total" ] || vs_fail "the walk ended after $index of $total entries"
+done 3<"$VS_TMP/plan"
 # The caption names the picture on screen, not the unreadable entry.
 wait_caption "$shown ($(($(grep -n "^$shown " "$VS_TMP/plan" | cut -d: -f1) + 1))/$total)" >/dev/null ||
     vs_fail "the caption does not name $shown, the picture shown"

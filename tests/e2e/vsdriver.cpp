@@ -1,68 +1,45 @@
-// Drives the viewer from outside, as a user would. TEXT is part of a
-// top-level window's caption, TITLE a dialog's whole caption, S a timeout
-// in seconds; every failure is reported on stderr with a non-zero status.
-//   wait TEXT [S]        print caption, rect, client, zoomed, iconic, focus
-//   close TEXT | gone TEXT [S]   ask it to close | wait until it is gone
-//   key TEXT KEY...      post keys to its focus (RIGHT, HOME, ADD, OEM_2, ..., a letter)
-//   ctrlkey TEXT KEY     KEY with Ctrl held, as real input to the front window
-//   wheel TEXT X Y DELTA [ctrl]   a wheel turn with the pointer at client point
-//                        (X, Y), Ctrl held when asked, as real input
-//   pan TEXT X Y DX DY   press at client (X, Y), move by (DX, DY), release: real
-//                        input; prints cursor= the cursor handle on the way
-//   pointer TEXT X Y     move the pointer to client (X, Y); prints cursor= the
-//                        cursor handle there (handles differ between processes:
-//                        compare them only with each other)
-//   panes TEXT | pixel TEXT X Y   the status pane texts and the bar's top= | R G B
-//                        of a client point
-//   dialog TITLE ID [S]  wait for the dialog, print its texts, press button ID
-//                        and return once it has gone
-//   combo TITLE ID       the items of combo box ID, one a line
-//   settext|listclick|check TITLE ID ARG   set control ID's text, click its list
-//                        item ARG (real input), or set its check box
-//   reg KEY VALUE...     values under HKEY_CURRENT_USER, "<none>" when missing
+// Drives the viewer from outside, as a user would. TEXT is part of a top-level window's caption, TITLE a
+// dialog's whole caption, S a timeout in seconds, (X, Y) a client point; "real" input goes through the system's
+// input queue. Every failure is reported on stderr with a non-zero status.
+//   wait TEXT [S]                 print caption, rect, client, zoomed, focus
+//   close TEXT | gone TEXT [S]    ask it to close | wait until it is gone
+//   key TEXT KEY...               post keys to its focus (RIGHT, HOME, ADD, OEM_2, ..., a letter)
+//   ctrlkey TEXT KEY              KEY with Ctrl held, real, to the front window
+//   wheel TEXT X Y DELTA [ctrl]   a real wheel turn with the pointer at (X, Y), Ctrl held when asked
+//   pan TEXT X Y DX DY            real press at (X, Y), move by (DX, DY), release; prints cursor= on the way
+//   pointer TEXT X Y              move the pointer there; prints cursor= (handles differ between processes:
+//                                 compare them only with each other)
+//   panes TEXT | pixel TEXT X Y   the status pane texts and the bar's top= | R G B at (X, Y)
+//   dialog TITLE ID [S]           wait for the dialog, print its texts, press button ID, return once it has gone
+//   combo TITLE ID                the items of combo box ID, one a line
+//   settext|listclick|check TITLE ID ARG   set control ID's text, click its list item ARG (real), or its check box
+//   reg KEY VALUE...              values under HKEY_CURRENT_USER, "<none>" when missing
 //   regset KEY VALUE dword N | sz TEXT
-//   show TEXT CMD        ShowWindow CMD
-//   shot TEXT FILE.bmp   save the window's screen pixels once painted
-//   holdinstance FILE    hold the viewer's instance, as a closing viewer does,
-//                        until FILE (a Windows path) exists; prints "held"
-//   lockfile FILE UNTIL  hold FILE open without sharing, as another program may,
-//                        until the file UNTIL exists; prints "held"
-//   button|menu TEXT ID  a toolbar button, or a context menu command
-//   buttons TEXT         the toolbar's buttons left to right: id x width enabled visible
-//   popup TEXT ITEM HEIGHT FILE.bmp   point at item ITEM of the open popup menu, save
-//                        the menu's pixels, print the item's rect= in them, close it
-//   walk TEXT X Y KIND...   a step right per KIND (bad: a message must come);
-//                        prints the pixel at client (X, Y) after it and the message
-//   drop TEXT PATH...    drop the paths through OLE; prints the effect
-//   drag TEXT X Y        press at client point (X, Y), move away and back, print
-//                        the class of the window holding the pointer (the drag's
-//                        own once one runs, up to 10 s), release and return once
-//                        the pointer is free
-//   click TEXT X Y [2]   real click (2: double, stamped 40 ms apart)
-//   steps TEXT GAP ACTION...   per action (a key, ctrl:KEY as real input, or
-//                        open:PATH handed over as a second start does) the
-//                        milliseconds until the paint of the view it brings
-//                        ends; full:KEY waits for the view drawn from the
-//                        picture at its real size; GAP ms between actions
-//   stalls TEXT S        for S seconds, how long the window takes to answer:
-//                        prints answers=, longest= and over100= (milliseconds)
-//   thumbs TEXT          the thumbnail view: count=, selected=, then
-//                        "item=I IMAGE L T R B LABEL" (client coordinates)
-//   thumbsend TEXT EVENT [S]   wait until the view is filled and its worker's
-//                        event EVENT is set, or gone with the worker
-//   stopthumbs TEXT MSG ITEM EVENT [S]   once item ITEM has an image, send MSG and
-//                        print the images before= and after= it, then ended= once
-//                        the worker has ended
+//   show TEXT CMD | shot TEXT FILE.bmp   ShowWindow CMD | the window's screen pixels once painted
+//   holdinstance FILE | lockfile FILE UNTIL   hold the viewer's instance, as a closing viewer does, or FILE open
+//                                 without sharing, until FILE | UNTIL (a Windows path) exists; prints "held"
+//   button|menu TEXT ID           a toolbar button, or a context menu command
+//   buttons TEXT                  the toolbar's buttons left to right: id x width enabled visible
+//   popup TEXT ITEM HEIGHT FILE.bmp   point at item ITEM of the open popup menu, save the menu's pixels, print
+//                                 the item's rect= in them, close it
+//   drop TEXT PATH...             drop the paths through OLE; prints the effect
+//   drag TEXT X Y                 press at (X, Y), move away and back, print capture= the class of the window
+//                                 holding the pointer (the drag's own once one runs), release, return once free
+//   click TEXT X Y [2]            real click (2: double, stamped 40 ms apart)
+//   thumbs TEXT                   the thumbnail view: count=, selected=, then "item=I IMAGE L T R B LABEL"
+//   thumbsend TEXT EVENT [S]      wait until the view is filled and its worker's event EVENT is set, or gone
+//   stopthumbs TEXT MSG ITEM EVENT [S]   once item ITEM has an image, send MSG and print the images before=
+//                                 and after= it, then ended= once the worker has ended
 #include <windows.h>
 #include <ole2.h>
 #include <shellapi.h>
 
 #include "app/resource.h"
 #include "browse/win/dataobject.h"
+#include "tests/e2e/drive.h"
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -72,44 +49,10 @@
 
 namespace {
 
-// Every failure says why: a bare status tells a failing test nothing.
-int Fail(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::fputs("vsdriver: ", stderr);
-    std::vfprintf(stderr, format, args);
-    std::fputs("\n", stderr);
-    std::fflush(stderr);
-    va_end(args);
-    return 1;
-}
-
-// Texts go in and out of this program as UTF-8, whatever the code pages
-// of this program and the viewer.
-std::string Utf8(const wchar_t* wide) {
-    char text[4096] = {};
-    WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
-    return text;
-}
-
-std::string TextOf(HWND wnd) {
-    wchar_t wide[1024] = {};
-    GetWindowTextW(wnd, wide, sizeof wide / sizeof wide[0]);
-    return Utf8(wide);
-}
-
 std::string ClassOf(HWND wnd) {
     char cls[64] = {};
     GetClassNameA(wnd, cls, sizeof cls);
     return cls;
-}
-
-HWND Find(const char* text, bool exact = false) {
-    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, nullptr, nullptr));) {
-        const std::string caption = TextOf(w);
-        if (IsWindowVisible(w) && (exact ? caption == text : caption.find(text) != std::string::npos)) return w;
-    }
-    return nullptr;
 }
 
 BOOL CALLBACK Collect(HWND child, LPARAM param) {
@@ -125,19 +68,6 @@ std::vector<HWND> Children(HWND wnd, const char* cls) {
     return found;
 }
 
-DWORD Deadline(double seconds) { return GetTickCount() + static_cast<DWORD>(seconds * 1000); }
-bool Expired(DWORD end) { return static_cast<LONG>(GetTickCount() - end) >= 0; }
-
-// Polls until done() holds; false once the deadline has passed.
-template <typename F>
-bool Until(DWORD end, DWORD step, F done) {
-    while (!done()) {
-        if (Expired(end)) return false;
-        Sleep(step);
-    }
-    return true;
-}
-
 HWND WaitFor(const char* text, double seconds, bool exact = false) {
     HWND w = nullptr;
     Until(Deadline(seconds), 100, [&] { return (w = Find(text, exact)) != nullptr; });
@@ -150,46 +80,15 @@ LRESULT Send(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return static_cast<LRESULT>(result);
 }
 
-GUITHREADINFO ThreadInfo(HWND wnd) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    if (!GetGUIThreadInfo(GetWindowThreadProcessId(wnd, nullptr), &info)) info = GUITHREADINFO{};
-    return info;
-}
-
-// The window that gets keys: the focus of the window's thread.
-HWND FocusOf(HWND wnd) {
-    HWND focus = ThreadInfo(wnd).hwndFocus;
-    return focus ? focus : wnd;
-}
-
 void Describe(HWND wnd) {
     RECT r{}, c{};
     GetWindowRect(wnd, &r);
     GetClientRect(wnd, &c);
-    std::printf("caption=%s\nrect=%ld %ld %ld %ld\nclient=%ld %ld\nzoomed=%d\niconic=%d\n", TextOf(wnd).c_str(),
-                static_cast<long>(r.left), static_cast<long>(r.top), static_cast<long>(r.right),
-                static_cast<long>(r.bottom), static_cast<long>(c.right), static_cast<long>(c.bottom),
-                IsZoomed(wnd) ? 1 : 0, IsIconic(wnd) ? 1 : 0);
     HWND focus = FocusOf(wnd);
-    std::printf("focus=%s%s in \"%s\"\n", ClassOf(focus).c_str(),
-                focus == wnd ? " (window)" : GetParent(focus) == wnd ? " (child)" : "",
-                TextOf(GetAncestor(focus, GA_ROOT)).c_str());
-}
-
-UINT KeyCode(const char* name) {
-    static const struct {
-        const char* name;
-        UINT vk;
-    } keys[] = {{"RIGHT", VK_RIGHT},   {"LEFT", VK_LEFT},     {"HOME", VK_HOME},     {"END", VK_END},
-                {"RETURN", VK_RETURN}, {"ESCAPE", VK_ESCAPE}, {"DELETE", VK_DELETE}, {"DOWN", VK_DOWN},
-                {"UP", VK_UP},         {"SPACE", VK_SPACE},   {"ADD", VK_ADD},       {"SUBTRACT", VK_SUBTRACT},
-                {"MULTIPLY", VK_MULTIPLY}, {"DIVIDE", VK_DIVIDE}, {"OEM_PLUS", VK_OEM_PLUS}, {"OEM_MINUS", VK_OEM_MINUS},
-                {"OEM_2", VK_OEM_2}};
-    for (const auto& k : keys)
-        if (!std::strcmp(k.name, name)) return k.vk;
-    if (std::strlen(name) == 1) return static_cast<UINT>(std::toupper(static_cast<unsigned char>(name[0])));
-    return static_cast<UINT>(std::atoi(name));
+    std::printf("caption=%s\nrect=%ld %ld %ld %ld\nclient=%ld %ld\nzoomed=%d\nfocus=%s in \"%s\"\n",
+                TextOf(wnd).c_str(), static_cast<long>(r.left), static_cast<long>(r.top), static_cast<long>(r.right),
+                static_cast<long>(r.bottom), static_cast<long>(c.right), static_cast<long>(c.bottom),
+                IsZoomed(wnd) ? 1 : 0, ClassOf(focus).c_str(), TextOf(GetAncestor(focus, GA_ROOT)).c_str());
 }
 
 // A buffer in the process of a window, for messages that fill one.
@@ -365,27 +264,6 @@ COLORREF PixelAt(HWND wnd, int x, int y) {
     return c;
 }
 
-bool Near(COLORREF a, COLORREF b) {
-    return std::abs(GetRValue(a) - GetRValue(b)) <= 40 && std::abs(GetGValue(a) - GetGValue(b)) <= 40 &&
-           std::abs(GetBValue(a) - GetBValue(b)) <= 40;
-}
-
-// Keys as real input to the front window (a negative code releases the
-// key): accelerators look at the key state, which posted messages leave alone.
-bool SendKeys(std::initializer_list<int> keys) {
-    std::vector<INPUT> in;
-    for (int k : keys) {
-        INPUT i{};
-        i.type = INPUT_KEYBOARD;
-        i.ki.wVk = static_cast<WORD>(std::abs(k));
-        i.ki.wScan = static_cast<WORD>(MapVirtualKeyA(i.ki.wVk, 0));
-        i.ki.dwFlags = k < 0 ? KEYEVENTF_KEYUP : 0;
-        in.push_back(i);
-    }
-    return SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT)) == in.size();
-}
-bool SendCtrlKey(UINT vk) { return SendKeys({VK_CONTROL, int(vk), -int(vk), -VK_CONTROL}); }
-
 HCURSOR CursorNow() {
     CURSORINFO info{};
     info.cbSize = sizeof info;
@@ -411,12 +289,6 @@ bool LetGo(HWND w) {
     if (Until(Deadline(10), 20, [&] { return !ThreadInfo(w).hwndCapture; })) return true;
     Fail("the pointer is still held after the release");
     return false;
-}
-
-void PostKey(HWND wnd, UINT vk) {
-    const UINT scan = MapVirtualKeyA(vk, 0);
-    PostMessageA(FocusOf(wnd), WM_KEYDOWN, vk, 1 | (scan << 16));
-    PostMessageA(FocusOf(wnd), WM_KEYUP, vk, 1 | (scan << 16) | (3u << 30));
 }
 
 int Usage() {
@@ -455,59 +327,6 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
             PostKey(w, KeyCode(a.argv[i]));
             Sleep(150);
         }
-    } else if (cmd == "steps") {
-        LARGE_INTEGER frequency{};
-        QueryPerformanceFrequency(&frequency);
-        for (int i = 4; i < a.argc; ++i) {
-            const HANDLE before = GetPropA(w, VS_PROP_PAINTED);
-            const std::string action = a.argv[i];
-            const bool ctrl = action.compare(0, 5, "ctrl:") == 0, full = action.compare(0, 5, "full:") == 0;
-            if (ctrl) {
-                SetForegroundWindow(w);
-                Until(Deadline(5), 10, [&] { return GetForegroundWindow() == w; });
-            }
-            LARGE_INTEGER start{};
-            QueryPerformanceCounter(&start);
-            if (action.compare(0, 5, "open:") == 0) {
-                const std::string path = action.substr(5);
-                COPYDATASTRUCT data{0, static_cast<DWORD>(path.size()), const_cast<char*>(path.data())};
-                SendMessageA(w, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
-            } else if (ctrl) {
-                if (!SendCtrlKey(KeyCode(action.c_str() + 5))) return Fail("keys not sent");
-            } else {
-                PostKey(w, KeyCode(action.c_str() + (full ? 5 : 0)));
-            }
-            // The viewer stamps the time itself: looking now and then is enough.
-            if (!Until(Deadline(30), 10, [&] {
-                    return GetPropA(w, VS_PROP_PAINTED) != before && (!full || GetPropA(w, VS_PROP_PAINT_FULL));
-                }))
-                return Fail("no view painted after %s", action.c_str());
-            const auto end = reinterpret_cast<uintptr_t>(GetPropA(w, VS_PROP_PAINT_TIME));
-            std::printf("%s %.1f\n", action.c_str(),
-                        (static_cast<double>(end) - static_cast<double>(start.QuadPart)) * 1000.0 /
-                            static_cast<double>(frequency.QuadPart));
-            std::fflush(stdout);
-            Sleep(static_cast<DWORD>(a.I(3)));
-        }
-    } else if (cmd == "stalls") {
-        LARGE_INTEGER frequency{}, start{}, now{};
-        QueryPerformanceFrequency(&frequency);
-        const DWORD end = Deadline(a.Seconds(3, 5.0));
-        int answers = 0, over = 0;
-        double longest = 0;
-        while (!Expired(end)) {
-            QueryPerformanceCounter(&start);
-            DWORD_PTR ignored = 0;
-            if (!SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored)) return Fail("no answer");
-            QueryPerformanceCounter(&now);
-            const double ms = static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 /
-                              static_cast<double>(frequency.QuadPart);
-            ++answers;
-            over += ms > 100;
-            longest = std::max(longest, ms);
-            Sleep(5);
-        }
-        std::printf("answers=%d\nlongest=%.1f\nover100=%d\n", answers, longest, over);
     } else if (cmd == "panes") {
         HWND bar = FindWindowExA(w, nullptr, "msctls_statusbar32", nullptr);
         Remote remote(bar);
@@ -627,26 +446,6 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
         for (const auto& [r, b] : rows)
             std::printf("%d %ld %ld %d %d\n", GetDlgCtrlID(b), static_cast<long>(r.left), static_cast<long>(r.right - r.left),
                         IsWindowEnabled(b) ? 1 : 0, IsWindowVisible(b) ? 1 : 0);
-    } else if (cmd == "walk") {
-        // One step a KIND: "bad" answers the message that must come and
-        // waits for the picture at (X, Y) to be painted back; "good" waits
-        // for another picture there.
-        const int x = a.I(3), y = a.I(4);
-        for (int i = 5; i < a.argc; ++i) {
-            const COLORREF before = PixelAt(w, x, y);
-            PostKey(w, VK_RIGHT);
-            std::string texts;
-            if (!std::strcmp(a.argv[i], "bad")) {
-                if (!AnswerDialog("Vistrel Viewer", IDOK, 20, &texts)) texts = "(no message)";
-                std::replace(texts.begin(), texts.end(), '\n', ' ');
-                Until(Deadline(5), 50, [&] { return Near(PixelAt(w, x, y), before); });
-            } else {
-                Until(Deadline(20), 50, [&] { return !Near(PixelAt(w, x, y), before); });
-            }
-            const COLORREF c = PixelAt(w, x, y);
-            std::printf("%d %d %d %s\n", GetRValue(c), GetGValue(c), GetBValue(c), texts.c_str());
-            std::fflush(stdout);
-        }
     } else if (cmd == "popup") {
         HWND menu = nullptr;
         if (!Until(Deadline(10), 100, [&] { return (menu = FindWindowA("#32768", nullptr)) && IsWindowVisible(menu); }))
@@ -810,8 +609,8 @@ int main(int, char**) {
     });
     if (argc < 3) return Usage();
     // The commands that act on the window TEXT names, and the others.
-    static const char kWindow[] = " close key ctrlkey wheel pan pointer steps stalls panes pixel show shot button menu buttons popup walk drop drag click thumbs"
-                                  " thumbsend stopthumbs ";
+    static const char kWindow[] = " close key ctrlkey wheel pan pointer panes pixel show shot button menu buttons popup"
+                                  " drop drag click thumbs thumbsend stopthumbs ";
     static const char kOther[] = " wait gone dialog combo settext listclick check reg regset holdinstance lockfile ";
     const std::string cmd = std::string(" ") + argv[1] + " ";
     const bool window = std::strstr(kWindow, cmd.c_str()) != nullptr;

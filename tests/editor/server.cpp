@@ -3,7 +3,7 @@
 // read and written with the codec library.
 //
 // "FailingSlot" (DWORD) under HKEY_CURRENT_USER "Software\Orvanta\Vistrel
-// Pro Stand-in", read at each creation, names the table slot (7 ... 10)
+// Pro Stand-in", read at each creation, names the table slot (7, 8 or 10)
 // whose operation returns E_FAIL.
 #include <windows.h>
 #include <ole2.h>
@@ -27,7 +27,6 @@ const CLSID kClass = {0xC7BBC0FE, 0x7D11, 0x4E6A, {0x8A, 0x25, 0xF4, 0xCE, 0xD3,
 // {AE642A8B-276B-4CC2-881E-55178FA07FEF}
 const IID kInterface = {0xAE642A8B, 0x276B, 0x4CC2, {0x88, 0x1E, 0x55, 0x17, 0x8F, 0xA0, 0x7F, 0xEF}};
 
-const char kClassKey[] = "Software\\Classes\\CLSID\\{C7BBC0FE-7D11-4E6A-8A25-F4CED305873B}";
 const char kServerKey[] = "Software\\Classes\\CLSID\\{C7BBC0FE-7D11-4E6A-8A25-F4CED305873B}\\InprocServer32";
 const char kVersionKey[] = "Software\\Classes\\CLSID\\{0BT342-F423-GH322-342GH-0932324723}\\misc";
 
@@ -44,7 +43,6 @@ const uint32_t kColours[kFunctionCount] = {0xC82828, 0x5A5A5A, 0x2878C8, 0x14141
 const char* const kSuffixes[kFunctionCount] = {"", "_grey", "_mirror", "", "_renamed"};
 
 std::atomic<long> g_objects{0};
-std::atomic<long> g_locks{0};
 
 // Failures come back as the function's status; nobody is to be asked.
 class QuietHost : public VSLoaderHost {
@@ -93,7 +91,7 @@ bool EditPicture(uint32_t index, const std::string& source, const std::string& t
     QuietHost host;
     ImageLoader loader(host);
     ImageRecord picture;
-    if (index > kFnInvert || !loader.ReadPicture(source, &picture)) return false;
+    if (!loader.ReadPicture(source, &picture)) return false;
     const size_t w = picture.width, h = picture.height;
     std::vector<uint8_t>& px = picture.pixels;
     if (index == kFnRotate) {
@@ -152,13 +150,10 @@ struct Outcome {
 Outcome RunFunction(uint32_t index, const std::string& path) {
     Outcome o;
     o.path = path;
-    if (path.empty()) return o;
     const std::string result = ResultPath(index, path);
     if (index == kFnRename) {
-        // Only pictures are renamed, and never over another file.
-        uint32_t w = 0, h = 0, bits = 0;
-        if (!ImageLoader::GetDimensions(path, &w, &h, &bits) || !w || !h || !MoveFileA(path.c_str(), result.c_str()))
-            return o;
+        // Never over another file.
+        if (!MoveFileA(path.c_str(), result.c_str())) return o;
         o.path = result.substr(result.find_last_of('\\') + 1);
     } else {
         // Edited into a file beside the target and put in place only when
@@ -201,7 +196,6 @@ public:
 
     HRESULT STDMETHODCALLTYPE Run(LONG index, VARIANT* path, LONG* status) override {
         if (failing_ == 7) return E_FAIL;
-        if (!path || !status) return E_POINTER;
         if (index < 0 || static_cast<uint32_t>(index) >= kFunctionCount || V_VT(path) != VT_BSTR) return E_INVALIDARG;
         InstallHostPathMapper();
         IS40_Initialize();
@@ -216,14 +210,11 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetResult(SHORT* newFile, LONG* kind) override {
         if (failing_ == 8) return E_FAIL;
-        if (!newFile || !kind) return E_POINTER;
         *newFile = last_.newFile;
         *kind = last_.kind;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetFunctionInfo(VARIANT* bitmap, VARIANT* name, LONG index) override {
-        if (failing_ == 9) return E_FAIL;
-        if (!bitmap || !name) return E_POINTER;
         if (index < 0 || static_cast<uint32_t>(index) >= kFunctionCount) return E_INVALIDARG;
         const std::vector<uint8_t> file = FunctionBitmap(static_cast<uint32_t>(index));
         SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(file.size()));
@@ -239,7 +230,6 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetFunctionCount(LONG* count) override {
         if (failing_ == 10) return E_FAIL;
-        if (!count) return E_POINTER;
         *count = kFunctionCount;
         return S_OK;
     }
@@ -254,18 +244,14 @@ public:
     Factory() : VSComObject(IID_IClassFactory) { ++g_objects; }
     ~Factory() override { --g_objects; }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
+            *out = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
         Editor* editor = new Editor;
         const HRESULT hr = editor->QueryInterface(iid, out);
         editor->Release();
         return hr;
     }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        g_locks += lock ? 1 : -1;
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
 
 bool SetText(HKEY root, const char* keyName, const char* valueName, const std::string& text) {
@@ -291,7 +277,6 @@ std::string ModulePath() {
 }  // namespace
 
 extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID cls, REFIID iid, void** out) {
-    if (!out) return E_POINTER;
     *out = nullptr;
     if (!IsEqualCLSID(cls, kClass)) return CLASS_E_CLASSNOTAVAILABLE;
     Factory* factory = new Factory;
@@ -300,7 +285,7 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID cls, REFIID iid, void** out
     return hr;
 }
 
-extern "C" HRESULT WINAPI DllCanUnloadNow() { return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
+extern "C" HRESULT WINAPI DllCanUnloadNow() { return g_objects == 0 ? S_OK : S_FALSE; }
 
 // Per user, as the editor's own set-up does, with its version values; in
 // the classes root too, for systems (Wine) that do not merge the per-user
@@ -308,8 +293,7 @@ extern "C" HRESULT WINAPI DllCanUnloadNow() { return g_objects == 0 && g_locks =
 extern "C" HRESULT WINAPI DllRegisterServer() {
     const std::string module = ModulePath();
     const char* const machineKey = kServerKey + std::strlen("Software\\Classes\\");
-    const bool ok = !module.empty() && SetText(HKEY_CURRENT_USER, kClassKey, nullptr, "Vistrel Pro Editor") &&
-                    SetText(HKEY_CURRENT_USER, kServerKey, nullptr, module) &&
+    const bool ok = !module.empty() && SetText(HKEY_CURRENT_USER, kServerKey, nullptr, module) &&
                     SetText(HKEY_CURRENT_USER, kServerKey, "ThreadingModel", "Apartment") &&
                     SetText(HKEY_CURRENT_USER, kVersionKey, "version", "2.3") &&
                     SetText(HKEY_CURRENT_USER, kVersionKey, "build", "071130") &&
