@@ -63,12 +63,9 @@ TEST(FeaturesSaveAsRules, TypeByExtensionAndTheByteCopyRule) {
 }
 
 TEST_F(FeaturesSaveAs, AJpegToJpegIsCopiedByteForByteAndOtherPicturesAreEncoded) {
-    const std::string jpg = WritePatternJpeg("photo.jpg", 64, 48, 90), jpeg = ScratchPath("photo.jpeg");
-    WriteFileBytes(jpeg, ReadFileBytes(jpg));
-    for (const std::string& source : {jpg, jpeg}) {
-        EXPECT_TRUE(Save(source, ScratchPath("copy.jpg"), "jpg").saved);
-        EXPECT_EQ(ReadFileBytes(ScratchPath("copy.jpg")), ReadFileBytes(jpg));
-    }
+    const std::string jpg = WritePatternJpeg("photo.jpg", 64, 48, 90);
+    EXPECT_TRUE(Save(jpg, ScratchPath("copy.jpeg"), "jpeg").saved);
+    EXPECT_EQ(ReadFileBytes(ScratchPath("copy.jpeg")), ReadFileBytes(jpg));
     EXPECT_TRUE(Save(WritePatternPng("p.png", 16, 8), ScratchPath("encoded.jpg"), "jpg").saved);
     EXPECT_EQ(Read(ScratchPath("encoded.jpg")).fileType, IS_FT_JPEG);
     EXPECT_TRUE(failed.empty());

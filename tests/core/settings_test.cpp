@@ -104,7 +104,7 @@ TEST_F(SettingsTest, FoldersFromTheRegistryAndTheirJunk) {
     EXPECT_EQ(saveAsDir, kMyPictures);
 }
 
-TEST_F(SettingsTest, MaximisedCloseKeepsThePreviousNormalFrame) {
+TEST_F(SettingsTest, MaximisedMinimisedOrFullScreenCloseKeepsThePreviousNormalFrame) {
     settings.SavePlacement(VSPlacement{100, 120, 640, 480});
     // First run: opens normal, gets maximised, is closed maximised.
     VSPlacementTracker run(settings.LoadPlacement());
@@ -127,23 +127,19 @@ TEST_F(SettingsTest, MaximisedCloseKeepsThePreviousNormalFrame) {
     EXPECT_EQ(Frame(next.Placement()), "30 40 500 400");
     settings.SavePlacement(next.AtSave(false, false, VSRect{150, 160, 950, 760}));
     EXPECT_EQ(Frame(settings.LoadPlacement()), "150 160 800 600");
-}
-
-TEST(SettingsPlacementTest, MinimisedOrFullScreenCloseKeepsTheFrameOfBefore) {
+    // A minimised close keeps the frame of before.
     const VSRect iconic{-32000, -32000, -31840, -31969};
     VSPlacementTracker tracker(VSPlacement{10, 20, 900, 650});
     tracker.OnMove(false, false, iconic);
     EXPECT_FALSE(tracker.OnSize(false, true, false));
     EXPECT_TRUE(tracker.Placement().minimised);
     EXPECT_EQ(Frame(tracker.AtSave(true, false, iconic)), "10 20 900 650");
-    // Full screen keeps the frame of before.
     VSPlacementTracker normal(VSPlacement{});
     normal.EnterFullScreen(false, VSRect{50, 60, 850, 660});
     // Full screen maximises the window; that is not the state to keep.
     EXPECT_FALSE(normal.OnSize(true, false, true));
     normal.OnMove(false, true, VSRect{0, 0, 1024, 768});
     EXPECT_EQ(Frame(normal.Placement()), "50 60 800 600");
-
     VSPlacementTracker maximised(VSPlacement{5, 200, 800, 600});
     EXPECT_FALSE(maximised.OnSize(false, false, false));
     maximised.EnterFullScreen(true, VSRect{-8, -8, 1032, 776});

@@ -79,7 +79,7 @@ std::string WriteExifJpeg(const std::string& name, const Bytes& px, uint32_t w, 
 
 }  // namespace
 
-TEST(ThumbnailFit, FittedAndCentredOnTheFrameColourOrRefused) {
+TEST(ThumbnailFit, FittedAndCentredOnTheFrameColourPlacedUnscaledOrRefused) {
     // pad: bytes past w x 3 in each source row; the picture lands in [x0, x1) x [y0, y1).
     const struct { uint32_t w, h, pad, frame, x0, y0, x1, y1; } cases[] = {
         {1000, 500, 0, kBackgroundColour, 0, 20, 160, 100}, {500, 1000, 0, kBackgroundColour, 50, 0, 110, 120},
@@ -102,12 +102,7 @@ TEST(ThumbnailFit, FittedAndCentredOnTheFrameColourOrRefused) {
     c.assign(5, 1);
     EXPECT_FALSE(FitThumbnail(Solid(1, 4000, kRed).data(), 1, 4000, 3, kBackgroundColour, &c));
     EXPECT_TRUE(c.empty());
-}
-
-// Smaller ones are centred as the EXIF thumbnails of files show.
-TEST(ThumbnailPlace, ExifThumbnailUnscaled) {
-    VSThumbCanvas c;
-    // Larger than the canvas: from its top-left corner, cut at the edges.
+    // An EXIF thumbnail larger than the canvas is laid on unscaled from its top-left corner, cut at the edges.
     const Bytes large = Pattern(200, 150, 3, 7);
     VSThumbArea a;
     ASSERT_TRUE(PlaceThumbnail(large.data(), 200, 150, 600, &c, &a));
@@ -171,7 +166,6 @@ TEST(ThumbnailOfFile, ExifThumbnailThenWholePictureThenNone) {
     // Undecodable EXIF thumbnail bytes: the whole picture instead.
     const std::string badThumb = WriteExifJpeg("badthumb.jpg", Solid(320, 240, kBlue), 320, 240, Bytes(300, 0x41));
     EXPECT_EQ(FileThumbnail(badThumb, true, host, &c), kThumbFromPicture);
-    EXPECT_TRUE(host.failures.empty());
     // A truncated JPEG with a good EXIF thumbnail still gets its thumbnail.
     Bytes cut = ReadFileBytes(withExif);
     cut.resize(cut.size() / 2);

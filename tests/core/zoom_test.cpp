@@ -111,9 +111,14 @@ TEST(Zoom, StepsStopAtTheFitAndTheMaximum) {
     for (int i = 0; i < 7; ++i) s = SteppedScale(s, 0.213, 1);
     for (int i = 0; i < 7; ++i) s = SteppedScale(s, 0.213, -1);
     EXPECT_EQ(s, 0);
+    // The pane gives the zoom of the real size.
+    EXPECT_EQ(PaneDimensionsZoomed(6000, 4000, 1), "Dimensions:  6000 x 4000  (100%)");
+    EXPECT_EQ(PaneDimensionsZoomed(6000, 4000, 0.2134), "Dimensions:  6000 x 4000  (21%)");
+    EXPECT_EQ(PaneDimensionsZoomed(320, 240, 0.125), "Dimensions:  320 x 240  (13%)");
+    EXPECT_EQ(PaneDimensionsZoomed(16, 16, kZoomMax), "Dimensions:  16 x 16  (3200%)");
 }
 
-TEST(Zoom, ClampingCentresWhatDoesNotFillTheViewAndOpensNoBandElsewhere) {
+TEST(Zoom, ClampingCentresWhatDoesNotFillTheViewOpensNoBandElsewhereAndPansWithinThePicture) {
     const VSSize view{1000, 800};
     // left, top as asked; the clamped ones wanted, and the frame.
     const struct { VSSize picture; double scale; int64_t left, top, wantLeft, wantTop; VSZoomFrame frame; } cases[] = {
@@ -131,7 +136,21 @@ TEST(Zoom, ClampingCentresWhatDoesNotFillTheViewAndOpensNoBandElsewhere) {
         EXPECT_EQ(f.size, c.frame.size) << c.picture.width;
         EXPECT_EQ(f.left * 100000 + f.top, c.frame.left * 100000 + c.frame.top) << c.picture.width;
     }
-    EXPECT_FALSE(ClampZoom(VSZoom{}, {6000, 4000}, view).Zoomed());
+    // Unzoomed stays unzoomed; panning and resizing stay within the picture.
+    const VSSize picture{6000, 4000};
+    EXPECT_FALSE(ClampZoom(VSZoom{}, picture, view).Zoomed());
+    const VSZoom z{1, 100, 100};
+    const struct { int64_t dx, dy, left, top; } pans[] = {
+        {125, 100, 225, 200}, {-125, -100, 0, 0}, {9000, 9000, 5000, 3200}};
+    for (const auto& p : pans) {
+        const VSZoom moved = PanBy(z, p.dx, p.dy, picture, view);
+        EXPECT_EQ(moved.left * 10000 + moved.top, p.left * 10000 + p.top) << p.dx;
+    }
+    EXPECT_FALSE(PanBy(VSZoom{}, 10, 10, picture, view).Zoomed());
+    // Full screen after the window: the centre stays; a fit that grew to the scale gives the fitted view.
+    const VSZoom wider = Reframe(VSZoom{1, 2500, 1600}, 0.16, picture, view, {1280, 1024});
+    EXPECT_EQ(wider.left * 10000 + wider.top, 2360 * 10000 + 1488);
+    EXPECT_FALSE(Reframe(VSZoom{0.2, 0, 0}, 0.21, picture, view, {1280, 1024}).Zoomed());
 }
 
 TEST(Zoom, TheZoomHoldsThePointUnderThePointerUnlessAnEdgeWouldShowABand) {
@@ -161,22 +180,6 @@ TEST(Zoom, TheZoomHoldsThePointUnderThePointerUnlessAnEdgeWouldShowABand) {
     EXPECT_FALSE(ZoomAbout(VSZoom{0.5, 10, 10}, fit, fit, {0, 0}, picture, view).Zoomed());
 }
 
-TEST(Zoom, PanningAndResizingStayWithinThePicture) {
-    const VSSize picture{6000, 4000}, view{1000, 800};
-    const VSZoom z{1, 100, 100};
-    const struct { int64_t dx, dy, left, top; } pans[] = {
-        {125, 100, 225, 200}, {-125, -100, 0, 0}, {9000, 9000, 5000, 3200}};
-    for (const auto& p : pans) {
-        const VSZoom moved = PanBy(z, p.dx, p.dy, picture, view);
-        EXPECT_EQ(moved.left * 10000 + moved.top, p.left * 10000 + p.top) << p.dx;
-    }
-    EXPECT_FALSE(PanBy(VSZoom{}, 10, 10, picture, view).Zoomed());
-    // Full screen after the window: the centre stays; a fit that grew to the scale gives the fitted view.
-    const VSZoom wider = Reframe(VSZoom{1, 2500, 1600}, 0.16, picture, view, {1280, 1024});
-    EXPECT_EQ(wider.left * 10000 + wider.top, 2360 * 10000 + 1488);
-    EXPECT_FALSE(Reframe(VSZoom{0.2, 0, 0}, 0.21, picture, view, {1280, 1024}).Zoomed());
-}
-
 TEST(Zoom, AFullDecodeIsWantedPastWhatTheReducedOneHoldsAndWithinTheBudget) {
     const struct { VSSize decoded, picture; double scale; bool wanted; } cases[] = {
         {{1500, 1000}, {6000, 4000}, 0.25, false}, {{1500, 1000}, {6000, 4000}, 0.26, true},
@@ -186,17 +189,9 @@ TEST(Zoom, AFullDecodeIsWantedPastWhatTheReducedOneHoldsAndWithinTheBudget) {
         EXPECT_EQ(WantsFullDecode(c.decoded, c.picture, c.scale), c.wanted) << c.picture.width << " " << c.scale;
 }
 
-TEST(Zoom, ThePaneGivesTheZoomOfTheRealSize) {
-    EXPECT_EQ(PaneDimensionsZoomed(6000, 4000, 1), "Dimensions:  6000 x 4000  (100%)");
-    EXPECT_EQ(PaneDimensionsZoomed(6000, 4000, 0.2134), "Dimensions:  6000 x 4000  (21%)");
-    EXPECT_EQ(PaneDimensionsZoomed(320, 240, 0.125), "Dimensions:  320 x 240  (13%)");
-    EXPECT_EQ(PaneDimensionsZoomed(16, 16, kZoomMax), "Dimensions:  16 x 16  (3200%)");
-}
-
 // At one view pixel per kept pixel the whole frame is the picture made upright, for every orientation.
 TEST(ZoomRender, OneToOneIsTheUprightPicture) {
-    Bytes kept;
-    for (uint32_t i = 0; i < 7 * 5 * 3; ++i) kept.push_back(static_cast<uint8_t>(i * 37 % 251));
+    const Bytes kept = Pattern(7, 5, 3, 3);
     for (int32_t o = 0; o <= 8; ++o) {
         VSRgbImage upright, zoomed;
         ASSERT_TRUE(Upright(kept.data(), 7, 5, 21, o, &upright));
@@ -232,10 +227,7 @@ TEST(ZoomRender, APartLandsWhereTheScalePutsItUprightBothWays) {
 }
 
 TEST(ZoomRender, AWholeShrunkFrameIsTheDisplayResample) {
-    Bytes kept;
-    for (uint32_t y = 0; y < 300; ++y)
-        for (uint32_t x = 0; x < 400; ++x)
-            for (uint32_t c = 0; c < 3; ++c) kept.push_back(static_cast<uint8_t>((x * 7 + y * 13 + c * 50) % 256));
+    const Bytes kept = Pattern(400, 300, 3, 9);
     std::vector<uint8_t> expected;
     ASSERT_TRUE(ScaleForDisplay(kept.data(), 400, 300, 100, 75, &expected));
     VSRgbImage out;
