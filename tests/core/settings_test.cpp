@@ -39,7 +39,7 @@ struct SettingsTest : ::testing::Test {
 
 }  // namespace
 
-TEST_F(SettingsTest, DefaultsSortStateAndAutoRotate) {
+TEST_F(SettingsTest, DefaultsSortStateAutoRotateAndFoldersWithTheirJunk) {
     EXPECT_EQ(Frame(settings.LoadPlacement()), "200 200 960 600");
     std::string initDir = "stale", saveAsDir = "stale";
     settings.LoadFolders(&initDir, &saveAsDir, kMyPictures);
@@ -63,6 +63,25 @@ TEST_F(SettingsTest, DefaultsSortStateAndAutoRotate) {
     EXPECT_EQ(settings.ReadAutoRotate(), 0u);
     tree.WriteText(kSettingsKey, "AutoRotate", "0");  // of the wrong type
     EXPECT_EQ(settings.ReadAutoRotate(), 1u);
+    // Folders saved, and what of a stored one is taken.
+    settings.SaveFolders("E:\\In", "E:\\Out");
+    settings.LoadFolders(&initDir, &saveAsDir, kMyPictures);
+    EXPECT_EQ(initDir + saveAsDir, "E:\\InE:\\Out");
+    settings.LoadFolders(nullptr, nullptr, kMyPictures);  // either may be left out
+    const struct { std::string stored; std::string read; } cases[] = {
+        {"", kMyPictures},
+        {std::string("D:\\Photos\0junk", 14), "D:\\Photos"},  // a text ends at a zero byte
+        {"C:\\" + std::string(257, 'd'), "C:\\" + std::string(256, 'd')},  // 260 bytes: 259 read
+        {"C:\\" + std::string(297, 'd'), kMyPictures},  // 300 bytes are not taken whole
+    };
+    for (const auto& c : cases) {
+        tree.WriteText(kSettingsKey, "InitDir", c.stored);
+        settings.LoadFolders(&initDir, nullptr, kMyPictures);
+        EXPECT_EQ(initDir, c.read) << c.stored.size();
+    }
+    tree.WriteNumber(kSettingsKey, "SaveAsDir", 7);  // a number is no folder
+    settings.LoadFolders(nullptr, &saveAsDir, kMyPictures);
+    EXPECT_EQ(saveAsDir, kMyPictures);
 }
 
 TEST_F(SettingsTest, PlacementRoundTripWithStoredNumbersUsedUnchanged) {
@@ -79,29 +98,6 @@ TEST_F(SettingsTest, PlacementRoundTripWithStoredNumbersUsedUnchanged) {
     tree.DeleteValue(kSettingsKey, "WndWidth");
     tree.WriteNumber(kSettingsKey, "Maximizied", 0);
     EXPECT_EQ(Frame(settings.LoadPlacement()), "-2147483648 200 960 0");
-}
-
-TEST_F(SettingsTest, FoldersFromTheRegistryAndTheirJunk) {
-    settings.SaveFolders("E:\\In", "E:\\Out");
-    std::string initDir, saveAsDir;
-    settings.LoadFolders(&initDir, &saveAsDir, kMyPictures);
-    EXPECT_EQ(initDir + saveAsDir, "E:\\InE:\\Out");
-    settings.LoadFolders(nullptr, nullptr, kMyPictures);  // either may be left out
-
-    const struct { std::string stored; std::string read; } cases[] = {
-        {"", kMyPictures},
-        {std::string("D:\\Photos\0junk", 14), "D:\\Photos"},  // a text ends at a zero byte
-        {"C:\\" + std::string(257, 'd'), "C:\\" + std::string(256, 'd')},  // 260 bytes: 259 read
-        {"C:\\" + std::string(297, 'd'), kMyPictures},  // 300 bytes are not taken whole
-    };
-    for (const auto& c : cases) {
-        tree.WriteText(kSettingsKey, "InitDir", c.stored);
-        settings.LoadFolders(&initDir, nullptr, kMyPictures);
-        EXPECT_EQ(initDir, c.read) << c.stored.size();
-    }
-    tree.WriteNumber(kSettingsKey, "SaveAsDir", 7);  // a number is no folder
-    settings.LoadFolders(nullptr, &saveAsDir, kMyPictures);
-    EXPECT_EQ(saveAsDir, kMyPictures);
 }
 
 TEST_F(SettingsTest, MaximisedMinimisedOrFullScreenCloseKeepsThePreviousNormalFrame) {
@@ -163,7 +159,7 @@ TEST(FeaturesAssociations, AssociateAndDisassociateTouchOnlyTheViewersOwnExtensi
     EXPECT_TRUE(tree.KeyExists(kClasses + "VSViewer.png\\shell\\open\\command"));
 }
 
-TEST(FeaturesAssociations, ApplyByBitSavesAndLoadDetectsTypesTakenSince) {
+TEST(FeaturesAssociations, ApplyByBitSavesLoadDetectsTypesTakenSinceAndToggleFlipsOnlyAValidPosition) {
     VSMemoryRegTree tree;
     EXPECT_EQ(LoadAssociationState(tree).autoRotate, 1u);
     const std::vector<std::string> jpeg = {".jpg", ".jpeg", ".jpe", ".jfif", ".jif"};
@@ -188,15 +184,13 @@ TEST(FeaturesAssociations, ApplyByBitSavesAndLoadDetectsTypesTakenSince) {
     other.WriteText(kClasses + ".png", "", "");  // emptied: still ours
     other.WriteText(kClasses + ".tga", "", "vsviewer.tga");  // the comparison keeps case
     EXPECT_EQ(LoadAssociationState(other).extensions, 0x01u | 0x20u);
-}
-
-TEST(FeaturesAssociations, ToggleFlipsOnlyTheTypeAtAValidPosition) {
-    VSAssociationState state;
-    EXPECT_TRUE(ToggleType(&state, 5));
-    EXPECT_TRUE(ToggleType(&state, 2));
-    EXPECT_FALSE(ToggleType(&state, 5));
-    EXPECT_FALSE(ToggleType(&state, -1) || ToggleType(&state, 6));
-    EXPECT_EQ(state.extensions, 0x08u);
+    // Toggling flips only the type at a valid position.
+    VSAssociationState toggled;
+    EXPECT_TRUE(ToggleType(&toggled, 5));
+    EXPECT_TRUE(ToggleType(&toggled, 2));
+    EXPECT_FALSE(ToggleType(&toggled, 5));
+    EXPECT_FALSE(ToggleType(&toggled, -1) || ToggleType(&toggled, 6));
+    EXPECT_EQ(toggled.extensions, 0x08u);
     // Every type on: bit 0x04 belongs to none of them.
     VSAssociationState all;
     for (int32_t i = 0; i < 6; ++i) ToggleType(&all, i);

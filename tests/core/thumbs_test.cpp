@@ -201,7 +201,7 @@ TEST(ThumbnailOfFile, AutoRotationMakesItUpright) {
     }
 }
 
-TEST(ThumbnailRecords, KeysNeverReachReleasedRecords) {
+TEST(ThumbnailRecords, KeysNeverReachReleasedRecordsAndSortComparisons) {
     VSThumbBook book;
     const uint32_t a = book.Add(10, 100, "C:\\p\\a.jpg"), b = book.Add(20, 200, "C:\\p\\b.jpg");
     EXPECT_NE(a, b);
@@ -222,9 +222,6 @@ TEST(ThumbnailRecords, KeysNeverReachReleasedRecords) {
         const uint32_t k = book.Add(0, 0, "x");
         ASSERT_TRUE(k != 0 && book.Find(k) != nullptr) << i;
     }
-}
-
-TEST(ThumbnailRecords, SortComparisons) {
     CFileItem small{5, 10, "C:\\p\\B.jpg"}, big{3, 5000, "C:\\p\\a.jpg"}, huge{4, 0x100000005ull, "C:\\p\\c.jpg"};
     EXPECT_LT(CompareFileItems(17, true, &big, &small), 0);  // "a" before "B", case ignored
     EXPECT_GT(CompareFileItems(17, false, &big, &small), 0);

@@ -42,7 +42,7 @@ const Order kStoredQuadrants[9] = {{0, 1, 2, 3}, {0, 1, 2, 3}, {1, 0, 3, 2}, {3,
 
 }  // namespace
 
-TEST(RenderPipeline, FitsWithoutEnlargingGrowsAScreenSizedFitOrGivesNothing) {
+TEST(RenderPipeline, FitsWithoutEnlargingGrowsAScreenSizedFitTurnsEveryOrientationUprightOrGivesNothing) {
     VSRgbImage out;
     const Bytes small = Quadrants(400, 300);
     ASSERT_TRUE(RenderPicture(small.data(), 400, 300, {1000, 600}, 1280, 1024, 0, &out));
@@ -58,11 +58,7 @@ TEST(RenderPipeline, FitsWithoutEnlargingGrowsAScreenSizedFitOrGivesNothing) {
     EXPECT_FALSE(RenderPicture(px.data(), 10, 10, {0, 0}, 1280, 1024, 6, &out));
     EXPECT_FALSE(RenderPicture(px.data(), 1000, 10, {1000, 10}, 1280, 1024, 6, &out));
     EXPECT_TRUE(out.pixels.empty() && out.width == 0);
-}
-
-// Every EXIF orientation comes out upright: red, green over blue, yellow. Other values show the picture as stored.
-TEST(RenderPipeline, EveryOrientationComesOutUpright) {
-    VSRgbImage out;
+    // Every EXIF orientation comes out upright: red, green over blue, yellow. Other values show the picture as stored.
     for (int32_t o = -1; o <= 9; ++o) {
         const bool turned = o >= 5 && o <= 8;
         const Bytes camera = Quadrants(3000, 2000, kStoredQuadrants[o >= 0 && o <= 8 ? o : 0]);
@@ -204,7 +200,7 @@ TEST(ZoomRender, OneToOneIsTheUprightPicture) {
 
 // A part of the picture, enlarged from a reduced decode and shrunk from a
 // full one: the quadrants meet where the scale puts them, upright.
-TEST(ZoomRender, APartLandsWhereTheScalePutsItUprightBothWays) {
+TEST(ZoomRender, APartLandsUprightWhereTheScalePutsItAndAWholeShrunkFrameIsTheDisplayResample) {
     // kw x kh: kept, upright, of a 400 x 300 picture; meet: the quadrants' corner in the frame.
     const struct { uint32_t kw, kh; double scale; VSZoomFrame frame; VSPoint meet; } cases[] = {
         {40, 30, 1, {{0, 0}, {100, 100}, 150, 100}, {50, 50}},      // enlarges 10 times
@@ -224,9 +220,7 @@ TEST(ZoomRender, APartLandsWhereTheScalePutsItUprightBothWays) {
             EXPECT_EQ((Order{QuadrantAt(out, l, t), QuadrantAt(out, r, t), QuadrantAt(out, l, b), QuadrantAt(out, r, b)}),
                       (Order{0, 1, 2, 3})) << c.scale << " orientation " << o;
         }
-}
-
-TEST(ZoomRender, AWholeShrunkFrameIsTheDisplayResample) {
+    // Shrunk, a whole frame is what the display shows.
     const Bytes kept = Pattern(400, 300, 3, 9);
     std::vector<uint8_t> expected;
     ASSERT_TRUE(ScaleForDisplay(kept.data(), 400, 300, 100, 75, &expected));
