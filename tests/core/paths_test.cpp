@@ -15,7 +15,7 @@
 
 using Paths = std::vector<std::string>;
 
-TEST(PathsTest, FolderNameAndExtension) {
+TEST(PathsTest, FolderNameExtensionSupportedPicturesAndComparisonIgnoringAsciiCase) {
     const struct { const char *path, *folder, *name, *extension; } cases[] = {
         {"C:\\Pics\\trip\\a.b.jpg", "C:\\Pics\\trip\\", "a.b.jpg", ".jpg"},
         {"a.jpg", "", "a.jpg", ".jpg"},         // no separator: the whole text is the name
@@ -28,9 +28,6 @@ TEST(PathsTest, FolderNameAndExtension) {
         EXPECT_EQ(FileName(c.path), c.name) << c.path;
         EXPECT_EQ(ExtensionOf(c.path), c.extension) << c.path;
     }
-}
-
-TEST(PathsTest, SupportedPicturesAndComparisonIgnoringAsciiCase) {
     for (const char* yes : {"x.jpg", "b.JpEg", "C:\\Pics\\X.TGA", "a.dib", ".rle"})
         EXPECT_TRUE(IsSupportedPicture(yes)) << yes;
     for (const char* no : {"notes.txt", "anim.gif", "jpg", "a.jpgx", "a.jpg.txt", "C:\\trip.jpg\\readme", ""})

@@ -198,7 +198,7 @@ TEST(FeaturesAssociations, ApplyByBitSavesLoadDetectsTypesTakenSinceAndToggleFli
     EXPECT_TRUE(TypeChecked(all, 0) && !TypeChecked(all, 6) && !TypeChecked(all, -1));
 }
 
-TEST(FeaturesMigration, CopiesTheNewestOlderTreeOnceAndMarksIt) {
+TEST(FeaturesMigration, CopiesTheNewestOlderTreeOnceMarksItAndSkipsWhatCannotBeCopiedSafely) {
     VSMemoryRegTree tree;
     EXPECT_DOUBLE_EQ(FindOldVersion(tree, kVendorKey), -1.0);
     EXPECT_FALSE(MigrateOldSettings(tree));
@@ -233,34 +233,30 @@ TEST(FeaturesMigration, CopiesTheNewestOlderTreeOnceAndMarksIt) {
     old.WriteText(k10, "SaveAsDir", "D:\\Out");
     EXPECT_TRUE(MigrateOldSettings(old));
     EXPECT_EQ(Text(old, kSettingsKey, "SaveAsDir"), "D:\\Out");
-}
-
-TEST(FeaturesMigration, SkipsWhatCannotBeCopiedSafely) {
-    VSMemoryRegTree tree;
-    EXPECT_FALSE(Migrate(tree, k12, kSettingsKey));  // no source
-    EXPECT_FALSE(tree.KeyExists(kSettingsKey));
-    tree.WriteNumber(k12, "First", 1);
-    tree.WriteValue(k12, "Huge", kRegBinary, std::vector<uint8_t>(513, 1));
-    tree.WriteNumber(k12, "AfterHuge", 3);
-    tree.CreateKey(k12 + "\\Sub");
-    tree.WriteValue(k12 + "\\Sub", "Edge", kRegBinary, std::vector<uint8_t>(512, 2));
-    tree.WriteNumber(k12 + "\\" + std::string(257, 'k'), "Long", 1);
-    for (uint32_t i = 0; i < 3; ++i) tree.WriteNumber(k10, std::string(1, char('A' + i)), i + 1);
+    // What cannot be copied safely is skipped.
+    VSMemoryRegTree source;
+    EXPECT_FALSE(Migrate(source, k12, kSettingsKey));  // no source
+    EXPECT_FALSE(source.KeyExists(kSettingsKey));
+    source.WriteNumber(k12, "First", 1);
+    source.WriteValue(k12, "Huge", kRegBinary, std::vector<uint8_t>(513, 1));
+    source.WriteNumber(k12, "AfterHuge", 3);
+    source.CreateKey(k12 + "\\Sub");
+    source.WriteValue(k12 + "\\Sub", "Edge", kRegBinary, std::vector<uint8_t>(512, 2));
+    source.WriteNumber(k12 + "\\" + std::string(257, 'k'), "Long", 1);
+    for (uint32_t i = 0; i < 3; ++i) source.WriteNumber(k10, std::string(1, char('A' + i)), i + 1);
     // A destination inside the source would grow while it is copied.
-    EXPECT_FALSE(Migrate(tree, k12, k12 + "\\Copy"));
-    EXPECT_FALSE(tree.KeyExists(k12 + "\\Copy"));
+    EXPECT_FALSE(Migrate(source, k12, k12 + "\\Copy"));
+    EXPECT_FALSE(source.KeyExists(k12 + "\\Copy"));
     // An oversized value ends that key's values, but not its subkeys.
-    EXPECT_TRUE(Migrate(tree, k12, kSettingsKey));
-    EXPECT_EQ(Number(tree, "First") * 100000 + Number(tree, "AfterHuge"), 100000u + 0xDEADu);
-    uint32_t type = 0;
-    std::vector<uint8_t> data;
-    EXPECT_FALSE(tree.ReadValue(kSettingsKey, "Huge", 4096, &type, &data));
-    ASSERT_TRUE(tree.ReadValue(std::string(kSettingsKey) + "\\Sub", "Edge", 4096, &type, &data));
+    EXPECT_TRUE(Migrate(source, k12, kSettingsKey));
+    EXPECT_EQ(Number(source, "First") * 100000 + Number(source, "AfterHuge"), 100000u + 0xDEADu);
+    EXPECT_FALSE(source.ReadValue(kSettingsKey, "Huge", 4096, &type, &data));
+    ASSERT_TRUE(source.ReadValue(std::string(kSettingsKey) + "\\Sub", "Edge", 4096, &type, &data));
     EXPECT_EQ(data.size(), 512u);
-    EXPECT_FALSE(tree.KeyExists(std::string(kSettingsKey) + "\\" + std::string(257, 'k')));
+    EXPECT_FALSE(source.KeyExists(std::string(kSettingsKey) + "\\" + std::string(257, 'k')));
     // An enumeration error skips only its index.
-    tree.failValueIndex = 1;
-    EXPECT_TRUE(Migrate(tree, k10, "Software\\Copy"));
-    EXPECT_EQ(Number(tree, "A", "Software\\Copy") + Number(tree, "C", "Software\\Copy"), 4u);
-    EXPECT_EQ(Number(tree, "B", "Software\\Copy"), 0xDEADu);
+    source.failValueIndex = 1;
+    EXPECT_TRUE(Migrate(source, k10, "Software\\Copy"));
+    EXPECT_EQ(Number(source, "A", "Software\\Copy") + Number(source, "C", "Software\\Copy"), 4u);
+    EXPECT_EQ(Number(source, "B", "Software\\Copy"), 0xDEADu);
 }

@@ -139,7 +139,7 @@ TEST(ThumbnailShell, LandscapeStretchTurnsAndRefusals) {
     ExpectBox(c, 46, 0, 113, 120, kGreen, kWhiteRgb);
 }
 
-TEST(ThumbnailOfFile, ExifThumbnailThenWholePictureThenNone) {
+TEST(ThumbnailOfFile, ExifThumbnailThenWholePictureThenNoneUprightWithAutoRotation) {
     RecordingHost host;
     VSThumbCanvas c;
     // Red picture with a green 120 x 90 EXIF thumbnail: the thumbnail wins.
@@ -179,18 +179,14 @@ TEST(ThumbnailOfFile, ExifThumbnailThenWholePictureThenNone) {
     EXPECT_EQ(FileThumbnail(ScratchPath("missing.jpg"), true, host, &c), kThumbNone);
     ASSERT_EQ(host.failures.size(), 2u);
     EXPECT_EQ(host.failures[0], std::make_pair(uint32_t(kMsgCannotRead), junk));
-}
-
-// A picture stored sideways (orientation 6): upright with auto-rotation,
-// as stored without it, from the picture and from its EXIF thumbnail alike.
-TEST(ThumbnailOfFile, AutoRotationMakesItUpright) {
-    RecordingHost host;
+    // A picture stored sideways (orientation 6): upright with auto-rotation, as stored without it, from the picture
+    // and from its EXIF thumbnail alike.
     const Bytes px = Halves(320, 160, kRed, kBlue);
     Bytes tiff = WriteToBytes("turned.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, px.data(), 320, 160, 24, 960, nullptr, 1, nullptr, 0); });
     tiff[TiffValueAt(tiff, 274)] = 6;
     WriteFileBytes(ScratchPath("turned.tif"), tiff);
-    const Bytes thumb = JpegBytes(Halves(160, 80, kRed, kBlue), 160, 80, "thumb.jpg");
-    const std::string jpg = WriteExifJpeg("turned.jpg", px, 320, 160, thumb, 6);
+    const Bytes turnedThumb = JpegBytes(Halves(160, 80, kRed, kBlue), 160, 80, "turnedthumb.jpg");
+    const std::string jpg = WriteExifJpeg("turned.jpg", px, 320, 160, turnedThumb, 6);
     for (const auto& way : {std::make_pair(ScratchPath("turned.tif"), kThumbFromPicture), std::make_pair(jpg, kThumbFromExif)}) {
         VSThumbCanvas c;
         // 60 x 120 in the middle: the stored left half (red) on top; unturned, on the left.
