@@ -59,7 +59,7 @@ TEST(EditorRulesTest, RequiredVersionCountTooltipsAndNames) {
         EXPECT_FALSE(IsPlainFileName(bad)) << bad;
 }
 
-TEST_F(EditorListTest, FailedRunsChangeNothing) {
+TEST_F(EditorListTest, FailedRunsChangeNothingResultsReplaceRenameOrJoinTheList) {
     EXPECT_FALSE(Apply(0, 0, 0, 1, "C:\\P\\other.png"));
     EXPECT_FALSE(Apply(2, 2, 1, 1, "C:\\P\\new.png"));
     EXPECT_FALSE(Apply(0, 1, 0, 1, ""));  // kind 1 without a path names no file
@@ -67,9 +67,6 @@ TEST_F(EditorListTest, FailedRunsChangeNothing) {
     EXPECT_EQ(list.Entries(), kThree);
     EXPECT_EQ(list.CurrentIndex(), 1);
     EXPECT_EQ(list.CurrentPath(), "C:\\P\\b.png");
-}
-
-TEST_F(EditorListTest, ResultsReplaceRenameOrJoinTheList) {
     ASSERT_TRUE(Apply(1, 1, 0, 1, "C:\\P\\b_grey.png"));
     EXPECT_EQ(State(), "1: C:\\P\\a.jpg C:\\P\\b_grey.png C:\\P\\c.bmp = C:\\P\\b_grey.png|C:\\P\\b_grey.png|1");
     // A rename keeps the folder whatever the kind; the receivers need the whole path.

@@ -226,7 +226,8 @@ std::vector<ToolTag> ExiftoolTags(const std::string& path) {
     static const std::regex tagLine(R"(- Tag 0x([0-9a-f]{4}) \(\d+ bytes, ([a-z0-9]+)\[(\d+)\])");
     std::vector<ToolTag> tags;
     std::vector<std::string> dirs;
-    std::istringstream in(CaptureText("exiftool -v2 '" + path + "' 2>/dev/null"));
+    const Bytes listing = Capture("exiftool -v2 '" + path + "' 2>/dev/null");
+    std::istringstream in(std::string(listing.begin(), listing.end()));
     std::string line, value;
     size_t depth = 0;
     for (std::smatch m; std::getline(in, line);) {

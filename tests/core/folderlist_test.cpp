@@ -200,11 +200,13 @@ TEST_F(FolderListTest, SortEachKeyBothWaysWithTheIndexFollowingThePath) {
     EXPECT_EQ(list.CurrentIndex(), 0);
 }
 
-TEST_F(FolderListTest, SortReportsUnreadableFilesAndDropsThem) {
+TEST_F(FolderListTest, SortReportsUnreadableFilesDropsThemAndKeepsTheOtherStatuses) {
     fs.AddFile(kPics, "d.jpg", 5, 5);
     fs.unreadable = {kPics + "b.JPG", kPics + "d.jpg"};
     list.Build(kPics + "d.jpg");
     ASSERT_EQ(list.CurrentIndex(), 3);
+    VSFileStatus status{0, 0};
+    EXPECT_FALSE(list.KnownStatus(kPics + "a.jpg", &status));  // nothing read yet
     std::vector<std::pair<std::string, std::string>> reported;
     int32_t countSeen = -1;
     list.SortList(kSortName, true, [&](const std::string& path, const std::string& error) {
@@ -217,6 +219,11 @@ TEST_F(FolderListTest, SortReportsUnreadableFilesAndDropsThem) {
     EXPECT_EQ(countSeen, 2);
     // The current path is no longer listed: the index stays, moved into the list.
     EXPECT_EQ(State(), "1:d.jpg | a.jpg C.png");
+    // The statuses read are kept for the thumbnail view.
+    ASSERT_TRUE(list.KnownStatus(kPics + "a.jpg", &status));
+    EXPECT_EQ(status.created, 3000);
+    EXPECT_EQ(status.size, 100u);
+    EXPECT_FALSE(list.KnownStatus(kPics + "b.JPG", &status));
     // Every file gone: an empty list, and nothing reads it.
     fs.unreadable = {kPics + "a.jpg", kPics + "C.png"};
     Sort(kSortSize, true);
@@ -264,18 +271,6 @@ TEST_F(FolderListTest, RebuildDuringASortIsNeverUndone) {
     fs.beforeStatus = [&] { if (rebuilds++ == 0) list.Build("C:\\Other\\z.bmp"); };
     Sort(kSortName, true);
     EXPECT_EQ(State(), "1:C:\\Other\\z.bmp | C:\\Other\\y.bmp C:\\Other\\z.bmp");
-}
-
-TEST_F(FolderListTest, SortKeepsTheStatusesItReadForTheThumbnailView) {
-    fs.unreadable = {kPics + "C.png"};
-    list.Build(kPics + "a.jpg");
-    VSFileStatus status{0, 0};
-    EXPECT_FALSE(list.KnownStatus(kPics + "a.jpg", &status));  // nothing read yet
-    Sort(kSortName, true);
-    ASSERT_TRUE(list.KnownStatus(kPics + "a.jpg", &status));
-    EXPECT_EQ(status.created, 3000);
-    EXPECT_EQ(status.size, 100u);
-    EXPECT_FALSE(list.KnownStatus(kPics + "C.png", &status));
 }
 
 TEST_F(FolderListTest, GenerationMovesWithTheEntriesAndTheirOrderOnly) {

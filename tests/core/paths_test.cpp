@@ -15,7 +15,7 @@
 
 using Paths = std::vector<std::string>;
 
-TEST(PathsTest, FolderNameAndExtension) {
+TEST(PathsTest, FolderNameExtensionSupportedPicturesAndComparisonIgnoringAsciiCase) {
     const struct { const char *path, *folder, *name, *extension; } cases[] = {
         {"C:\\Pics\\trip\\a.b.jpg", "C:\\Pics\\trip\\", "a.b.jpg", ".jpg"},
         {"a.jpg", "", "a.jpg", ".jpg"},         // no separator: the whole text is the name
@@ -28,9 +28,6 @@ TEST(PathsTest, FolderNameAndExtension) {
         EXPECT_EQ(FileName(c.path), c.name) << c.path;
         EXPECT_EQ(ExtensionOf(c.path), c.extension) << c.path;
     }
-}
-
-TEST(PathsTest, SupportedPicturesAndComparisonIgnoringAsciiCase) {
     for (const char* yes : {"x.jpg", "b.JpEg", "C:\\Pics\\X.TGA", "a.dib", ".rle"})
         EXPECT_TRUE(IsSupportedPicture(yes)) << yes;
     for (const char* no : {"notes.txt", "anim.gif", "jpg", "a.jpgx", "a.jpg.txt", "C:\\trip.jpg\\readme", ""})
@@ -42,7 +39,7 @@ TEST(PathsTest, SupportedPicturesAndComparisonIgnoringAsciiCase) {
     EXPECT_EQ(AsciiLower("AbC\xC9.JPG"), "abc\xC9.jpg");
 }
 
-TEST(FitTest, WorkedExamplesAndTruncation) {
+TEST(FitTest, WorkedExamplesTruncationDisplayBoxFullScreenAndCentring) {
     const struct { uint32_t w, h, bw, bh; VSSize want; } cases[] = {
         {400, 300, 1000, 600, {400, 300}},    // never enlarged
         {2000, 1000, 1000, 600, {1000, 500}}, {2000, 1200, 1000, 600, {1000, 600}},
@@ -53,9 +50,6 @@ TEST(FitTest, WorkedExamplesAndTruncation) {
         {400, 300, 1000, 0, {0, 0}}, {0, 900, 1000, 600, {0, 600}}, {5000, 0, 1000, 600, {1000, 0}}};
     for (const auto& c : cases)
         EXPECT_EQ(FitSize(c.w, c.h, c.bw, c.bh), c.want) << c.w << "x" << c.h << " in " << c.bw << "x" << c.bh;
-}
-
-TEST(FitTest, DisplayBoxFullScreenAndCentring) {
     // Picture view: the client area less the toolbar (48) and the status bar.
     EXPECT_EQ(DisplayBox(false, PictureArea(784, 562, 20), 1024, 768), (VSSize{784, 494}));
     EXPECT_EQ(PictureArea(784, 68, 20), (VSSize{784, 0}));
@@ -78,7 +72,7 @@ TEST(FitTest, DisplayBoxFullScreenAndCentring) {
     EXPECT_EQ(CenterIn(0, 0, 2147483647, 0, 4294967295u, 2), (VSPoint{2147483647, 1}));
 }
 
-TEST(TextsTest, CaptionsAndPanes) {
+TEST(TextsTest, CaptionsPanesAndMessagePathsShortenedInTheMiddle) {
     EXPECT_EQ(CounterText(2147483647, 1), " (2147483648/1)");
     EXPECT_EQ(PaneDimensions(3000000000u, 1), "Dimensions:  3000000000 x 1");
     EXPECT_EQ(PaneSort(18, false) + "|" + PaneSort(0, true), "Sort by: DATE DESC|Sort by: NAME ASC");
@@ -95,16 +89,14 @@ TEST(TextsTest, CaptionsAndPanes) {
         const VSPictureTexts t = PictureTexts(c.path, c.index, 4, 7, 5, 2048);
         EXPECT_EQ(t.caption + "|" + t.name + "|" + t.dimensions + "|" + t.fileSize, c.want);
     }
-}
-
-TEST(TextsTest, MessagePathOnItsOwnLineShortenedInTheMiddle) {
+    // A message puts the path on its own line, shortened in the middle.
     EXPECT_EQ(UnreadableFileText("C:\\b.png", "File not found."), "C:\\b.png\nFile not found.");
     const std::string deep = "C:\\" + std::string(300, 'd') + "\\\xD0\xBF\xD1\x80\xD0\xB8.jpg";
-    const std::string shown = PathForMessage(deep);
-    EXPECT_LE(shown.size(), kMessagePathBytes);
-    EXPECT_EQ(shown.substr(0, 6), "C:\\ddd");
-    EXPECT_EQ(shown.substr(shown.size() - 11), "\\\xD0\xBF\xD1\x80\xD0\xB8.jpg");
-    EXPECT_NE(shown.find("..."), std::string::npos);
+    const std::string cut = PathForMessage(deep);
+    EXPECT_LE(cut.size(), kMessagePathBytes);
+    EXPECT_EQ(cut.substr(0, 6), "C:\\ddd");
+    EXPECT_EQ(cut.substr(cut.size() - 11), "\\\xD0\xBF\xD1\x80\xD0\xB8.jpg");
+    EXPECT_NE(cut.find("..."), std::string::npos);
     // Cuts fall between characters, never inside one.
     std::string letters;
     for (int i = 0; i < 100; ++i) letters += "\xD0\xB4";
@@ -143,7 +135,7 @@ TEST(OpeningDrop, SeveralPathsOrOneNameThatIsFolderFileOrUnsupported) {
     }
 }
 
-TEST(OpeningDialog, SelectionsAndTheFolderTheNextDialogStartsIn) {
+TEST(OpeningDialog, SelectionsTheFolderTheNextDialogStartsInAndAFilterOfEveryExtension) {
     using namespace std::string_literals;
     const struct { std::string buffer; Paths paths; std::string initDir; } cases[] = {
         {"C:\\Pics\\cat.jpg\0\0"s, {"C:\\Pics\\cat.jpg"}, "C:\\Pics\\"},  // one file: its folder
@@ -157,9 +149,7 @@ TEST(OpeningDialog, SelectionsAndTheFolderTheNextDialogStartsIn) {
         const VSDialogSelection s = ParseOpenSelection(c.buffer.data(), c.buffer.size());
         EXPECT_TRUE(s.paths == c.paths && s.initDir == c.initDir) << c.buffer;
     }
-}
-
-TEST(OpeningDialog, FilterListsEveryExtensionTheFolderListAccepts) {
+    // The filter lists every extension the folder list accepts.
     const std::string pairs = OpenDialogFilterPairs();
     ASSERT_EQ(pairs.substr(pairs.size() - 2), std::string(2, '\0'));
     std::vector<std::string> texts;
@@ -170,7 +160,7 @@ TEST(OpeningDialog, FilterListsEveryExtensionTheFolderListAccepts) {
         EXPECT_NE((";" + texts[1] + ";").find(";*" + ext + ";"), std::string::npos) << ext;
 }
 
-TEST(FeaturesUpdate, VersionThenBuildDecideWhetherARemoteReleaseIsNewer) {
+TEST(FeaturesUpdate, VersionThenBuildDecideWhetherARemoteReleaseIsNewerAddressesAndTheEditorVersion) {
     auto document = [](const std::string& version, const std::string& build, int32_t top = 2, int32_t children = 2) {
         VSUpdateFacts f;
         f.fetched = f.parsed = true;
@@ -197,9 +187,6 @@ TEST(FeaturesUpdate, VersionThenBuildDecideWhetherARemoteReleaseIsNewer) {
     for (const auto& c : cases)
         EXPECT_EQ(DecideUpdate(c.facts), c.want) << c.facts.remoteVersion << " " << c.facts.remoteBuild << " "
                                                  << c.facts.topLevelCount << " " << c.facts.rootChildCount;
-}
-
-TEST(FeaturesUpdate, AddressesAndTheEditorVersion) {
     EXPECT_EQ(HostAddress("www.orvanta.com", kUpdateInfoPath), "http://www.orvanta.com/swinfo/vsvinfo.xml");
     EXPECT_EQ(HostAddress("http://127.0.0.1:8080", kUpdateInfoPath), "http://127.0.0.1:8080/swinfo/vsvinfo.xml");
     EXPECT_EQ(WithHost("http://www.orvanta.com/vistrel/", "127.0.0.1:9") + WithHost("http://www.orvanta.com/", "http://e.test/") +

@@ -27,7 +27,7 @@ TEST(Prefetch, OrderIsAheadThenBehindWrappingAndNeverCurrent) {
     }
 }
 
-TEST(Prefetch, TakesOnlyWhatTheFileStillIs) {
+TEST(Prefetch, TakesOnlyWhatTheFileStillIsAndNothingDecodedBeforeAnInvalidation) {
     VSPrefetchCache cache(2, 1000);
     const uint64_t g = cache.Generation();
     VSDecodedPicture out;
@@ -45,6 +45,12 @@ TEST(Prefetch, TakesOnlyWhatTheFileStillIs) {
         EXPECT_FALSE(cache.Take("b", now, &out));
         EXPECT_TRUE(out.path.empty() && !cache.Holds("b"));
     }
+    // An invalidation drops all and refuses decodes begun before it.
+    ASSERT_TRUE(cache.Put(Picture("a", 10), g));
+    const uint64_t after = cache.Invalidate();
+    EXPECT_TRUE(after != g && cache.Generation() == after && !cache.Holds("a"));
+    EXPECT_FALSE(cache.Put(Picture("b", 10), g));
+    EXPECT_TRUE(cache.Put(Picture("b", 10), after));
 }
 
 TEST(Prefetch, BoundedByCountAndBytesOldestFirst) {
@@ -64,16 +70,6 @@ TEST(Prefetch, BoundedByCountAndBytesOldestFirst) {
     // Over the byte budget the oldest goes even below the count.
     ASSERT_TRUE(cache.Put(Picture("e", 30), g));
     EXPECT_TRUE(!cache.Holds("b") && !cache.Holds("d") && cache.Holds("e"));
-}
-
-TEST(Prefetch, InvalidateDropsAllAndRefusesDecodesBegunBefore) {
-    VSPrefetchCache cache(2, 1000);
-    const uint64_t before = cache.Generation();
-    ASSERT_TRUE(cache.Put(Picture("a", 10), before));
-    const uint64_t after = cache.Invalidate();
-    EXPECT_TRUE(after != before && cache.Generation() == after && !cache.Holds("a"));
-    EXPECT_FALSE(cache.Put(Picture("b", 10), before));
-    EXPECT_TRUE(cache.Put(Picture("b", 10), after));
 }
 
 TEST(Prefetch, RendersOnceForEachKey) {

@@ -39,7 +39,7 @@ struct SettingsTest : ::testing::Test {
 
 }  // namespace
 
-TEST_F(SettingsTest, DefaultsSortStateAndAutoRotate) {
+TEST_F(SettingsTest, DefaultsSortStateAutoRotateAndFoldersWithTheirJunk) {
     EXPECT_EQ(Frame(settings.LoadPlacement()), "200 200 960 600");
     std::string initDir = "stale", saveAsDir = "stale";
     settings.LoadFolders(&initDir, &saveAsDir, kMyPictures);
@@ -63,6 +63,25 @@ TEST_F(SettingsTest, DefaultsSortStateAndAutoRotate) {
     EXPECT_EQ(settings.ReadAutoRotate(), 0u);
     tree.WriteText(kSettingsKey, "AutoRotate", "0");  // of the wrong type
     EXPECT_EQ(settings.ReadAutoRotate(), 1u);
+    // Folders saved, and what of a stored one is taken.
+    settings.SaveFolders("E:\\In", "E:\\Out");
+    settings.LoadFolders(&initDir, &saveAsDir, kMyPictures);
+    EXPECT_EQ(initDir + saveAsDir, "E:\\InE:\\Out");
+    settings.LoadFolders(nullptr, nullptr, kMyPictures);  // either may be left out
+    const struct { std::string stored; std::string read; } cases[] = {
+        {"", kMyPictures},
+        {std::string("D:\\Photos\0junk", 14), "D:\\Photos"},  // a text ends at a zero byte
+        {"C:\\" + std::string(257, 'd'), "C:\\" + std::string(256, 'd')},  // 260 bytes: 259 read
+        {"C:\\" + std::string(297, 'd'), kMyPictures},  // 300 bytes are not taken whole
+    };
+    for (const auto& c : cases) {
+        tree.WriteText(kSettingsKey, "InitDir", c.stored);
+        settings.LoadFolders(&initDir, nullptr, kMyPictures);
+        EXPECT_EQ(initDir, c.read) << c.stored.size();
+    }
+    tree.WriteNumber(kSettingsKey, "SaveAsDir", 7);  // a number is no folder
+    settings.LoadFolders(nullptr, &saveAsDir, kMyPictures);
+    EXPECT_EQ(saveAsDir, kMyPictures);
 }
 
 TEST_F(SettingsTest, PlacementRoundTripWithStoredNumbersUsedUnchanged) {
@@ -81,30 +100,7 @@ TEST_F(SettingsTest, PlacementRoundTripWithStoredNumbersUsedUnchanged) {
     EXPECT_EQ(Frame(settings.LoadPlacement()), "-2147483648 200 960 0");
 }
 
-TEST_F(SettingsTest, FoldersFromTheRegistryAndTheirJunk) {
-    settings.SaveFolders("E:\\In", "E:\\Out");
-    std::string initDir, saveAsDir;
-    settings.LoadFolders(&initDir, &saveAsDir, kMyPictures);
-    EXPECT_EQ(initDir + saveAsDir, "E:\\InE:\\Out");
-    settings.LoadFolders(nullptr, nullptr, kMyPictures);  // either may be left out
-
-    const struct { std::string stored; std::string read; } cases[] = {
-        {"", kMyPictures},
-        {std::string("D:\\Photos\0junk", 14), "D:\\Photos"},  // a text ends at a zero byte
-        {"C:\\" + std::string(257, 'd'), "C:\\" + std::string(256, 'd')},  // 260 bytes: 259 read
-        {"C:\\" + std::string(297, 'd'), kMyPictures},  // 300 bytes are not taken whole
-    };
-    for (const auto& c : cases) {
-        tree.WriteText(kSettingsKey, "InitDir", c.stored);
-        settings.LoadFolders(&initDir, nullptr, kMyPictures);
-        EXPECT_EQ(initDir, c.read) << c.stored.size();
-    }
-    tree.WriteNumber(kSettingsKey, "SaveAsDir", 7);  // a number is no folder
-    settings.LoadFolders(nullptr, &saveAsDir, kMyPictures);
-    EXPECT_EQ(saveAsDir, kMyPictures);
-}
-
-TEST_F(SettingsTest, MaximisedCloseKeepsThePreviousNormalFrame) {
+TEST_F(SettingsTest, MaximisedMinimisedOrFullScreenCloseKeepsThePreviousNormalFrame) {
     settings.SavePlacement(VSPlacement{100, 120, 640, 480});
     // First run: opens normal, gets maximised, is closed maximised.
     VSPlacementTracker run(settings.LoadPlacement());
@@ -127,23 +123,19 @@ TEST_F(SettingsTest, MaximisedCloseKeepsThePreviousNormalFrame) {
     EXPECT_EQ(Frame(next.Placement()), "30 40 500 400");
     settings.SavePlacement(next.AtSave(false, false, VSRect{150, 160, 950, 760}));
     EXPECT_EQ(Frame(settings.LoadPlacement()), "150 160 800 600");
-}
-
-TEST(SettingsPlacementTest, MinimisedOrFullScreenCloseKeepsTheFrameOfBefore) {
+    // A minimised close keeps the frame of before.
     const VSRect iconic{-32000, -32000, -31840, -31969};
     VSPlacementTracker tracker(VSPlacement{10, 20, 900, 650});
     tracker.OnMove(false, false, iconic);
     EXPECT_FALSE(tracker.OnSize(false, true, false));
     EXPECT_TRUE(tracker.Placement().minimised);
     EXPECT_EQ(Frame(tracker.AtSave(true, false, iconic)), "10 20 900 650");
-    // Full screen keeps the frame of before.
     VSPlacementTracker normal(VSPlacement{});
     normal.EnterFullScreen(false, VSRect{50, 60, 850, 660});
     // Full screen maximises the window; that is not the state to keep.
     EXPECT_FALSE(normal.OnSize(true, false, true));
     normal.OnMove(false, true, VSRect{0, 0, 1024, 768});
     EXPECT_EQ(Frame(normal.Placement()), "50 60 800 600");
-
     VSPlacementTracker maximised(VSPlacement{5, 200, 800, 600});
     EXPECT_FALSE(maximised.OnSize(false, false, false));
     maximised.EnterFullScreen(true, VSRect{-8, -8, 1032, 776});
@@ -167,7 +159,7 @@ TEST(FeaturesAssociations, AssociateAndDisassociateTouchOnlyTheViewersOwnExtensi
     EXPECT_TRUE(tree.KeyExists(kClasses + "VSViewer.png\\shell\\open\\command"));
 }
 
-TEST(FeaturesAssociations, ApplyByBitSavesAndLoadDetectsTypesTakenSince) {
+TEST(FeaturesAssociations, ApplyByBitSavesLoadDetectsTypesTakenSinceAndToggleFlipsOnlyAValidPosition) {
     VSMemoryRegTree tree;
     EXPECT_EQ(LoadAssociationState(tree).autoRotate, 1u);
     const std::vector<std::string> jpeg = {".jpg", ".jpeg", ".jpe", ".jfif", ".jif"};
@@ -192,15 +184,13 @@ TEST(FeaturesAssociations, ApplyByBitSavesAndLoadDetectsTypesTakenSince) {
     other.WriteText(kClasses + ".png", "", "");  // emptied: still ours
     other.WriteText(kClasses + ".tga", "", "vsviewer.tga");  // the comparison keeps case
     EXPECT_EQ(LoadAssociationState(other).extensions, 0x01u | 0x20u);
-}
-
-TEST(FeaturesAssociations, ToggleFlipsOnlyTheTypeAtAValidPosition) {
-    VSAssociationState state;
-    EXPECT_TRUE(ToggleType(&state, 5));
-    EXPECT_TRUE(ToggleType(&state, 2));
-    EXPECT_FALSE(ToggleType(&state, 5));
-    EXPECT_FALSE(ToggleType(&state, -1) || ToggleType(&state, 6));
-    EXPECT_EQ(state.extensions, 0x08u);
+    // Toggling flips only the type at a valid position.
+    VSAssociationState toggled;
+    EXPECT_TRUE(ToggleType(&toggled, 5));
+    EXPECT_TRUE(ToggleType(&toggled, 2));
+    EXPECT_FALSE(ToggleType(&toggled, 5));
+    EXPECT_FALSE(ToggleType(&toggled, -1) || ToggleType(&toggled, 6));
+    EXPECT_EQ(toggled.extensions, 0x08u);
     // Every type on: bit 0x04 belongs to none of them.
     VSAssociationState all;
     for (int32_t i = 0; i < 6; ++i) ToggleType(&all, i);
@@ -208,7 +198,7 @@ TEST(FeaturesAssociations, ToggleFlipsOnlyTheTypeAtAValidPosition) {
     EXPECT_TRUE(TypeChecked(all, 0) && !TypeChecked(all, 6) && !TypeChecked(all, -1));
 }
 
-TEST(FeaturesMigration, CopiesTheNewestOlderTreeOnceAndMarksIt) {
+TEST(FeaturesMigration, CopiesTheNewestOlderTreeOnceMarksItAndSkipsWhatCannotBeCopiedSafely) {
     VSMemoryRegTree tree;
     EXPECT_DOUBLE_EQ(FindOldVersion(tree, kVendorKey), -1.0);
     EXPECT_FALSE(MigrateOldSettings(tree));
@@ -243,34 +233,30 @@ TEST(FeaturesMigration, CopiesTheNewestOlderTreeOnceAndMarksIt) {
     old.WriteText(k10, "SaveAsDir", "D:\\Out");
     EXPECT_TRUE(MigrateOldSettings(old));
     EXPECT_EQ(Text(old, kSettingsKey, "SaveAsDir"), "D:\\Out");
-}
-
-TEST(FeaturesMigration, SkipsWhatCannotBeCopiedSafely) {
-    VSMemoryRegTree tree;
-    EXPECT_FALSE(Migrate(tree, k12, kSettingsKey));  // no source
-    EXPECT_FALSE(tree.KeyExists(kSettingsKey));
-    tree.WriteNumber(k12, "First", 1);
-    tree.WriteValue(k12, "Huge", kRegBinary, std::vector<uint8_t>(513, 1));
-    tree.WriteNumber(k12, "AfterHuge", 3);
-    tree.CreateKey(k12 + "\\Sub");
-    tree.WriteValue(k12 + "\\Sub", "Edge", kRegBinary, std::vector<uint8_t>(512, 2));
-    tree.WriteNumber(k12 + "\\" + std::string(257, 'k'), "Long", 1);
-    for (uint32_t i = 0; i < 3; ++i) tree.WriteNumber(k10, std::string(1, char('A' + i)), i + 1);
+    // What cannot be copied safely is skipped.
+    VSMemoryRegTree source;
+    EXPECT_FALSE(Migrate(source, k12, kSettingsKey));  // no source
+    EXPECT_FALSE(source.KeyExists(kSettingsKey));
+    source.WriteNumber(k12, "First", 1);
+    source.WriteValue(k12, "Huge", kRegBinary, std::vector<uint8_t>(513, 1));
+    source.WriteNumber(k12, "AfterHuge", 3);
+    source.CreateKey(k12 + "\\Sub");
+    source.WriteValue(k12 + "\\Sub", "Edge", kRegBinary, std::vector<uint8_t>(512, 2));
+    source.WriteNumber(k12 + "\\" + std::string(257, 'k'), "Long", 1);
+    for (uint32_t i = 0; i < 3; ++i) source.WriteNumber(k10, std::string(1, char('A' + i)), i + 1);
     // A destination inside the source would grow while it is copied.
-    EXPECT_FALSE(Migrate(tree, k12, k12 + "\\Copy"));
-    EXPECT_FALSE(tree.KeyExists(k12 + "\\Copy"));
+    EXPECT_FALSE(Migrate(source, k12, k12 + "\\Copy"));
+    EXPECT_FALSE(source.KeyExists(k12 + "\\Copy"));
     // An oversized value ends that key's values, but not its subkeys.
-    EXPECT_TRUE(Migrate(tree, k12, kSettingsKey));
-    EXPECT_EQ(Number(tree, "First") * 100000 + Number(tree, "AfterHuge"), 100000u + 0xDEADu);
-    uint32_t type = 0;
-    std::vector<uint8_t> data;
-    EXPECT_FALSE(tree.ReadValue(kSettingsKey, "Huge", 4096, &type, &data));
-    ASSERT_TRUE(tree.ReadValue(std::string(kSettingsKey) + "\\Sub", "Edge", 4096, &type, &data));
+    EXPECT_TRUE(Migrate(source, k12, kSettingsKey));
+    EXPECT_EQ(Number(source, "First") * 100000 + Number(source, "AfterHuge"), 100000u + 0xDEADu);
+    EXPECT_FALSE(source.ReadValue(kSettingsKey, "Huge", 4096, &type, &data));
+    ASSERT_TRUE(source.ReadValue(std::string(kSettingsKey) + "\\Sub", "Edge", 4096, &type, &data));
     EXPECT_EQ(data.size(), 512u);
-    EXPECT_FALSE(tree.KeyExists(std::string(kSettingsKey) + "\\" + std::string(257, 'k')));
+    EXPECT_FALSE(source.KeyExists(std::string(kSettingsKey) + "\\" + std::string(257, 'k')));
     // An enumeration error skips only its index.
-    tree.failValueIndex = 1;
-    EXPECT_TRUE(Migrate(tree, k10, "Software\\Copy"));
-    EXPECT_EQ(Number(tree, "A", "Software\\Copy") + Number(tree, "C", "Software\\Copy"), 4u);
-    EXPECT_EQ(Number(tree, "B", "Software\\Copy"), 0xDEADu);
+    source.failValueIndex = 1;
+    EXPECT_TRUE(Migrate(source, k10, "Software\\Copy"));
+    EXPECT_EQ(Number(source, "A", "Software\\Copy") + Number(source, "C", "Software\\Copy"), 4u);
+    EXPECT_EQ(Number(source, "B", "Software\\Copy"), 0xDEADu);
 }

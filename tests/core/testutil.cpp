@@ -69,8 +69,6 @@ bool HavePrograms(const std::string& names) {
     return true;
 }
 
-bool HaveMagick() { static const bool have = HavePrograms("convert identify"); return have; }
-
 Bytes Capture(const std::string& cmd) {
     Bytes out;
     std::FILE* p = popen(cmd.c_str(), "r");
@@ -80,11 +78,6 @@ Bytes Capture(const std::string& cmd) {
     while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.insert(out.end(), buf, buf + n);
     pclose(p);
     return out;
-}
-
-std::string CaptureText(const std::string& cmd) {
-    const Bytes b = Capture(cmd);
-    return std::string(b.begin(), b.end());
 }
 
 int Shell(const std::string& cmd) { return std::system(("(" + cmd + ") >/dev/null 2>&1").c_str()); }

@@ -73,15 +73,12 @@ std::string WritePatternPng(const std::string& name, uint32_t width, uint32_t he
 
 // True when every program named (separated by spaces) is on the path.
 bool HavePrograms(const std::string& names);
-// ImageMagick's convert and identify.
-bool HaveMagick();
 
 #define REQUIRE_MAGICK() \
-    if (!::vstest::HaveMagick()) GTEST_SKIP() << "ImageMagick (convert, identify) not installed"
+    if (!::vstest::HavePrograms("convert identify")) GTEST_SKIP() << "ImageMagick (convert, identify) not installed"
 
 // Standard output of a shell command (its errors stay on stderr).
 Bytes Capture(const std::string& cmd);
-std::string CaptureText(const std::string& cmd);
 // Exit status of a shell command run with its output discarded.
 int Shell(const std::string& cmd);
 
