@@ -318,7 +318,7 @@ TEST(BmpWrite, Rle8RoundTrip) {
     EXPECT_LT(Write(flat.data(), 1000, 10, 8, 1000, 256, palette.data(), 1).size(), 54u + 1024u + 200u);
 }
 
-TEST(BmpWrite, LayoutFlags) {
+TEST(BmpWrite, LayoutFlagsAndWorkMemoryFirst) {
     const uint32_t w = 7, h = 4;
     const Bytes rgb = Pattern(w, h, 3, 11), expected = Standard24(w, h, rgb);
     // Bit 31: a stride of 21 rounded up to 24; without it the buffer reads differently.
@@ -336,17 +336,14 @@ TEST(BmpWrite, LayoutFlags) {
     uint32_t ret = 0;
     EXPECT_EQ(Write(r.buf.get(), 0, 0, 0, 0, 0, nullptr, 2, &ret), expected);
     EXPECT_EQ(ret, expected.size());
-}
-
-TEST(BmpWrite, WorkMemoryComesFirst) {
-    const Bytes rgb = Pattern(4, 4, 3), pal = Table(256);
-    // A failure leaves the destination untouched, also for run-length coding.
+    // Work memory comes first: its failure leaves the destination untouched, also for run-length coding.
+    const Bytes pal = Table(256);
     for (uint32_t flags : {0u, 1u}) {
         EXPECT_TRUE(WriteFails([&](ISHANDLE d) {
             ISSetAllocFailAfter(0);
-            const uint32_t r = IS40_WriteBMP(d, rgb.data(), 4, 4, 8, 4, 256, pal.data(), nullptr, flags);
+            const uint32_t size = IS40_WriteBMP(d, rgb.data(), 4, 4, 8, 4, 256, pal.data(), nullptr, flags);
             ISSetAllocFailAfter(-1);
-            return r;
+            return size;
         }, 1)) << flags;
     }
 }
