@@ -271,7 +271,7 @@ TEST(BmpDims, ReportsHeaderFieldsAndErrors) {
     EXPECT_FAILS_WITH(dims(Bytes(headers.begin(), headers.begin() + 20)), 3);
 }
 
-TEST(BmpWrite, DirectColourRoundTrips) {
+TEST(BmpWrite, DirectColourAndRle8RoundTrips) {
     const uint32_t w = 13, h = 5;
     // 16 bits: 5-5-5 data as given.
     Bytes img = Pattern(w * 2, h, 1, 7);
@@ -286,9 +286,6 @@ TEST(BmpWrite, DirectColourRoundTrips) {
         EXPECT_EQ(Get32(file, 46), 0u);
         EXPECT_EQ(Read(file, bits).Data(img.size()), img) << bits;
     }
-}
-
-TEST(BmpWrite, Rle8RoundTrip) {
     // Rows that hit every coder path: long runs, pairs, singles between
     // runs, literal stretches longer than 255, odd literal lengths, width 1.
     struct Case { uint32_t w, h; };

@@ -337,7 +337,7 @@ TEST(JpegInterop, CmykFromImageMagick) {
     EXPECT_GE(Psnr(ours, rgb), 30);
 }
 
-TEST(JpegSource, GiveBackLetsConcatenatedPicturesBeReadInTurn) {
+TEST(JpegSource, ConcatenatedPicturesReadInTurnAndCutOnesFilled) {
     const Bytes first = Encode(Photo(30, 20, 3, 1), 30, 20), second = Encode(Photo(17, 9, 1, 2), 17, 9, 8, 1);
     const Bytes both = Cat(Cat(first, second), {'T', 'A', 'I', 'L'});
     const std::string path = ScratchPath("both.bin");
@@ -353,9 +353,6 @@ TEST(JpegSource, GiveBackLetsConcatenatedPicturesBeReadInTurn) {
         // Just after the second end-of-image marker.
         EXPECT_EQ(IS40_CloseSource(s), first.size() + second.size()) << onDisk;
     }
-}
-
-TEST(JpegSource, TruncatedFilesDecodeWithTheRestFilled) {
     const uint32_t w = 64, h = 64;
     const Bytes rgb = Pattern(w, h, 3, 13);  // noise: the bytes spread evenly over the rows
     for (uint32_t flags : {0u, 1u}) {
