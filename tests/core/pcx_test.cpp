@@ -61,7 +61,6 @@ TEST(PcxRead, ErrorCodes) {
     PcxFields s;
     s.width = 10, s.height = 2;
     const Bytes good = BuildPcx(s, Bytes(20, 7));
-    ASSERT_TRUE(ReadPcx(good, 24).buf);
     auto patched = [&](size_t at, uint8_t value) { Bytes f = good; f[at] = value; return f; };
     Bytes empties = PcxHeader(s);  // empty runs and no data: a read error, not a hang
     for (int i = 0; i < 5000; ++i) empties.insert(empties.end(), {0xC0, 0x12});
