@@ -208,7 +208,7 @@ TEST(JpegRoundTrip, YCbCrAndFourComponents) {
             }
         }
         // 32 bits need flag 1; flag 1 needs 32 bits.
-        for (auto [depth, flags] : {std::pair{32u, 0u}, {24u, 1u}, {8u, 0u}}) EXPECT_EQ(Decode(file4, depth, flags).error, 9u);
+        for (auto [d, f] : {std::pair{32u, 0u}, {24u, 1u}, {8u, 0u}}) EXPECT_EQ(Decode(file4, d, f).error, 9u) << d;
     }
 }
 

@@ -67,7 +67,8 @@ TEST(PcxRead, ErrorCodes) {
     PcxFields rgb, grey, planar16, huge, big;
     rgb.planes = 3, grey.version = 3, planar16.bitsPerPlane = 1, planar16.planes = 4;
     huge.width = huge.height = 60000, huge.planes = 3, big.width = big.height = 40000;
-    const Bytes pal = PatternPalette(256, 0, 3), idx = Pattern(6, 3, 1), f8 = WritePcx(idx.data(), 6, 3, 8, 6, pal.data());
+    const Bytes pal = PatternPalette(256, 0, 3), idx = Pattern(6, 3, 1);
+    const Bytes f8 = WritePcx(idx.data(), 6, 3, 8, 6, pal.data());
 
     // allocations: how many the read may make (negative: any)
     struct Case { std::string what; Bytes file; uint32_t depth, error; int64_t allocations = -1; };
@@ -194,7 +195,8 @@ TEST(PcxWrite, OneBitRoundTripsAndRunLengthCoding) {
     EXPECT_EQ(Bytes(wr.begin() + 128, wr.begin() + 136), (Bytes{0xFF, 0xE7, 0xFF, 0xE7, 0xFF, 0xE7, 0xCB, 0xE7}));
     EXPECT_EQ(ReadPcx(wr, 24).Data(flat.size()), flat);
     // Lone bytes with both top bits set go out as runs of one; padding is zero.
-    const Bytes pal = PatternPalette(256, 0, 4), idx = {0xC5, 0x01, 0x3F}, w8 = WritePcx(idx.data(), 3, 1, 8, 3, pal.data());
+    const Bytes pal = PatternPalette(256, 0, 4), idx = {0xC5, 0x01, 0x3F};
+    const Bytes w8 = WritePcx(idx.data(), 3, 1, 8, 3, pal.data());
     EXPECT_EQ(Bytes(w8.begin() + 128, w8.end() - 769), (Bytes{0xC1, 0xC5, 0x01, 0x3F, 0x00}));
     EXPECT_EQ(w8[w8.size() - 769], 0x0C);
 }

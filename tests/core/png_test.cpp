@@ -111,8 +111,8 @@ TEST(PngRoundTrip, EveryColourTypeAndDepthAndPaletteTransparency) {
     file = Write(idx, w, h, {3, 8, 2, &tpal, 200});
     ReadResult r = Read(file, 8);
     EXPECT_EQ(Bytes({r.palette[4 * 3 + 3], r.palette[4 * 7 + 3], r.palette[4 * 8 + 3]}), Bytes({0, 90, 255}));
-    EXPECT_EQ(Read(file, 32).Data(8),
-              (Bytes{tpal[4 * 3 + 2], tpal[4 * 3 + 1], tpal[4 * 3], 0, tpal[4 * 7 + 2], tpal[4 * 7 + 1], tpal[4 * 7], 90}));
+    EXPECT_EQ(Read(file, 32).Data(8), (Bytes{tpal[4 * 3 + 2], tpal[4 * 3 + 1], tpal[4 * 3], 0,
+                                             tpal[4 * 7 + 2], tpal[4 * 7 + 1], tpal[4 * 7], 90}));
 }
 
 TEST(PngRoundTrip, DepthConversions) {
