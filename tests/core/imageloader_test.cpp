@@ -45,7 +45,7 @@ TEST(ImageLoaderRules, JpegDivisorLeadingNumberAndTexts) {
               "Cannot read picture file (C:\\a%d.jpg). The file may be corrupted!");
 }
 
-TEST_F(ImageLoaderTest, LargeJpegIsDecodedScaledAndContentDecidesTheType) {
+TEST_F(ImageLoaderTest, LargeJpegScaledContentDecidesTheTypeAndFailuresKeepTheRecord) {
     const std::string path = WritePatternJpeg("big.jpg", 2560, 2048);
     ASSERT_TRUE(loader.ReadPicture(path, &record));
     EXPECT_EQ(record.width * 10000 + record.height, 12801024u);
@@ -65,9 +65,7 @@ TEST_F(ImageLoaderTest, LargeJpegIsDecodedScaledAndContentDecidesTheType) {
     ASSERT_TRUE(ImageLoader::GetDimensions(png, &w, &h, &bits));
     EXPECT_EQ(w * 10 + h, 75u);
     EXPECT_TRUE(failures.empty());
-}
-
-TEST_F(ImageLoaderTest, ReadFailuresTellTheRightMessageAndKeepTheRecord) {
+    // Read failures tell the right message and keep the record.
     ASSERT_TRUE(loader.ReadPicture(WritePatternPng("keep.png", 3, 2), &record));
     const Bytes before = record.pixels;
     const std::string text = ScratchPath("notes.jpg"), missing = ScratchPath("missing.png");
@@ -84,7 +82,6 @@ TEST_F(ImageLoaderTest, ReadFailuresTellTheRightMessageAndKeepTheRecord) {
     EXPECT_EQ(failures, (std::vector<Failure>{{kMsgCannotRead, text}, {kMsgCannotRead, missing},
                                               {kMsgUnrecognized, gif}, {kMsgUnrecognized, broken}}));
     EXPECT_TRUE(record.pixels == before && record.width == 3u);
-    uint32_t bits = 0;
     EXPECT_FALSE(ImageLoader::GetDimensions(text, &record.width, &record.height, &bits));
 }
 

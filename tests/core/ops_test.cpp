@@ -265,7 +265,7 @@ TEST(OpsResize, BilinearMatchesDefinition) {
     }
 }
 
-TEST(OpsResize, FilteredModesMatchDirectSums) {
+TEST(OpsResize, FilteredAreaAndCubicModesMatchTheirDefinitions) {
     for (uint32_t mode = 0; mode <= 13; ++mode)
         for (const Size& z : {Size{23, 17, 9, 7}, Size{11, 8, 29, 19}, Size{30, 5, 12, 11}}) {
             const Bytes src = Pattern(z.sw, z.sh, 3, mode + 2);
@@ -287,9 +287,6 @@ TEST(OpsResize, FilteredModesMatchDirectSums) {
         ASSERT_TRUE(Resize(Words(z.sw * z.sh * 3, 40000), z.sw, z.sh, d16, z.dw, z.dh, 3, mode)) << mode;
         for (uint16_t v : d16) ASSERT_EQ(v, 40000) << "16-bit mode " << mode;
     }
-}
-
-TEST(OpsResize, AreaAndCubicModes) {
     // Area: box reduction for whole ratios; otherwise each output averages
     // the source pixels it covers by their share, enlarging too.
     const Bytes src = Pattern(60, 40, 3, 4);
@@ -316,7 +313,7 @@ TEST(OpsResize, AreaAndCubicModes) {
         for (uint32_t x = 3; x < 62; ++x) EXPECT_NEAR(a[y * 67 + x], b[y * 67 + x], 1) << x << "," << y;
 }
 
-TEST(OpsRotate, EveryPixelLandsWhereTheDefinitionSays) {
+TEST(OpsRotate, EveryPixelLandsWhereTheDefinitionSaysAndBadArgumentsFail) {
     // More than one tile each way; 16-bit samples move as whole pixels.
     for (uint32_t flags : {0u, 0x200u}) for (uint32_t ch : {1u, 3u, 4u}) {
         const uint32_t w = 131, h = 70, pb = flags ? 2 * ch : ch;
@@ -333,9 +330,6 @@ TEST(OpsRotate, EveryPixelLandsWhereTheDefinitionSays) {
             EXPECT_TRUE(out == want) << "rotation " << rot << " bytes " << pb;
         }
     }
-}
-
-TEST(OpsRotate, BadArguments) {
     Bytes a(64, 1), b(64, 0);
     const struct { const uint8_t* s; uint32_t w, h, ss; uint8_t* d; uint32_t ds, rotation, bpp, flags; } cases[] = {
         {nullptr, 2, 2, 6, b.data(), 6, 0, 3, 0},       {a.data(), 2, 2, 6, nullptr, 6, 0, 3, 0},
@@ -386,7 +380,7 @@ TEST(OpsFill, ClippedRectanglesInEveryLayout) {
     EXPECT_FAILS_WITH(IS40_FillSolidRect(img.data(), 10, 10, 3, 29, &r, 0, 0), 5);
 }
 
-TEST(OpsOverlay, EveryModeAtEveryOpacityAndPlace) {
+TEST(OpsOverlay, EveryModeAtEveryOpacityAndPlaceAndBadArgumentsFail) {
     const uint32_t dw = 12, dh = 9, ow = 5, oh = 4, ch = 3;
     using Rule = int (*)(int, int);
     const struct { uint32_t mode; Rule f; } modes[] = {
@@ -431,9 +425,6 @@ TEST(OpsOverlay, EveryModeAtEveryOpacityAndPlace) {
     ASSERT_TRUE(IS40_OverlayImage(reinterpret_cast<uint8_t*>(d16.data()), 6, 4, 3, 36,
                                   reinterpret_cast<const uint8_t*>(o16.data()), 3, 2, 18, 2, 1, 0.25, 14.0, 0, 1));
     EXPECT_EQ(d16, want);
-}
-
-TEST(OpsOverlay, BadArguments) {
     Bytes dst = Pattern(12, 9, 3), ovl = Pattern(5, 4, 3);
     uint8_t* const d = dst.data();
     const struct { uint8_t* d; const uint8_t* o; uint32_t bpp, ostride, mode; double opacity; } cases[] = {{nullptr, ovl.data(), 3, 15, 0, 1.0}, {d, nullptr, 3, 15, 0, 1.0},  {d, d, 3, 36, 0, 1.0},

@@ -72,7 +72,7 @@ uint8_t Over(uint8_t c, uint8_t a, uint8_t bg) { return static_cast<uint8_t>((c 
 }  // namespace
 
 // Every colour type and depth a writer call makes reads back as written at its own depth, interlaced or not.
-TEST(PngRoundTrip, EveryColourTypeAndDepth) {
+TEST(PngRoundTrip, EveryColourTypeAndDepthAndPaletteTransparency) {
     const uint32_t w = 13, h = 7;
     const Bytes pal = PatternPalette(200, 255);
     const uint32_t cases[][5] = {{0, 1, 1, 0, 2},  {0, 8, 8, 0, 1}, {0, 16, 16, 4, 2}, {2, 8, 24, 0, 3}, {2, 16, 48, 0, 6},
@@ -99,6 +99,20 @@ TEST(PngRoundTrip, EveryColourTypeAndDepth) {
             }
         }
     }
+    // Palette transparency: without flag 2 no tRNS, every entry opaque, 24 bits the plain colours.
+    Bytes tpal = pal, idx = Pattern(w, h, 1, 6);
+    tpal[4 * 3 + 3] = 0, tpal[4 * 7 + 3] = 90;
+    for (uint8_t& v : idx) v %= 200;
+    idx[0] = 3, idx[1] = 7;
+    Bytes file = Write(idx, w, h, {3, 8, 0, &tpal, 200});
+    EXPECT_EQ(Find(file, "tRNS"), nullptr);
+    EXPECT_EQ(Read(file, 24).Data(idx.size() * 3), ThroughPalette(idx.data(), idx.size(), tpal.data()));
+    // Flag 2: tRNS from the fourth bytes.
+    file = Write(idx, w, h, {3, 8, 2, &tpal, 200});
+    ReadResult r = Read(file, 8);
+    EXPECT_EQ(Bytes({r.palette[4 * 3 + 3], r.palette[4 * 7 + 3], r.palette[4 * 8 + 3]}), Bytes({0, 90, 255}));
+    EXPECT_EQ(Read(file, 32).Data(8), (Bytes{tpal[4 * 3 + 2], tpal[4 * 3 + 1], tpal[4 * 3], 0,
+                                             tpal[4 * 7 + 2], tpal[4 * 7 + 1], tpal[4 * 7], 90}));
 }
 
 TEST(PngRoundTrip, DepthConversions) {
@@ -139,23 +153,6 @@ TEST(PngRoundTrip, DepthConversions) {
         EXPECT_EQ(Get16(r64, 8 * i + 6), 0xFFFFu);
         EXPECT_EQ(Bytes(&ga32[4 * i], &ga32[4 * i + 4]), (Bytes{gaPx[2 * i], gaPx[2 * i], gaPx[2 * i], gaPx[2 * i + 1]}));
     }
-}
-
-TEST(PngRoundTrip, PaletteTransparency) {
-    const uint32_t w = 11, h = 6;
-    Bytes pal = PatternPalette(200, 255), idx = Pattern(w, h, 1, 6);
-    pal[4 * 3 + 3] = 0, pal[4 * 7 + 3] = 90;
-    for (uint8_t& v : idx) v %= 200;
-    idx[0] = 3, idx[1] = 7;
-    // Without flag 2 no tRNS: every entry opaque, 24 bits the plain colours.
-    Bytes file = Write(idx, w, h, {3, 8, 0, &pal, 200});
-    EXPECT_EQ(Find(file, "tRNS"), nullptr);
-    EXPECT_EQ(Read(file, 24).Data(idx.size() * 3), ThroughPalette(idx.data(), idx.size(), pal.data()));
-    // Flag 2: tRNS from the fourth bytes.
-    file = Write(idx, w, h, {3, 8, 2, &pal, 200});
-    ReadResult r = Read(file, 8);
-    EXPECT_EQ(Bytes({r.palette[4 * 3 + 3], r.palette[4 * 7 + 3], r.palette[4 * 8 + 3]}), Bytes({0, 90, 255}));
-    EXPECT_EQ(Read(file, 32).Data(8), (Bytes{pal[4 * 3 + 2], pal[4 * 3 + 1], pal[4 * 3], 0, pal[4 * 7 + 2], pal[4 * 7 + 1], pal[4 * 7], 90}));
 }
 
 TEST(PngRead, AlphaIsCompositedOverBackground) {

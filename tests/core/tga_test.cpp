@@ -118,7 +118,7 @@ TEST(TgaRead, PixelFormatsOriginsAndPackets) {
     EXPECT_EQ(ReadMem(cases[14].file, 24, IS_READ_DIB).Data(16)[14], 32);  // a DIB keeps the alpha
 }
 
-TEST(TgaRead, ErrorCodes) {
+TEST(TgaRead, ErrorCodesAndFooterProblemsThatKeepThePicture) {
     const Bytes one = Tga(TgaFields(), {1, 2, 3});
     TgaFields longId = Fields(4, 4, 2, 24), packets = Mapped(9, 4, 8, 0, 256, 24);
     longId.idLength = 200, packets.height = 4;
@@ -155,23 +155,20 @@ TEST(TgaRead, ErrorCodes) {
     // Other flag bits are ignored.
     ReadResult r = ReadMem(one, 24, 1);
     EXPECT_TRUE(r.buf && r.error == 0) << r.error;
-}
-
-TEST(TgaRead, FooterProblemsKeepThePicture) {
     Bytes px = Pattern(8, 1, 3);
     Bytes footer(26, 0);
     std::memcpy(&footer[8], "TRUEVISION-XFILE.", 18);
     // A footer with no extension area, then one whose extension lies outside the file.
     Bytes file = Cat(Tga(Fields(8, 1, 2, 24), px), footer);
     for (uint32_t error : {0u, uint32_t(IS_ERR_READ)}) {
-        ReadResult r = ReadMem(file, 24);
+        r = ReadMem(file, 24);
         ASSERT_TRUE(r.buf);
         EXPECT_EQ(r.error, error);
         EXPECT_EQ(r.Data(24), SwapRB(px, 3));
         file[file.size() - 26] = 0xF0, file[file.size() - 23] = 0x10;
     }
     // A file shorter than a footer simply has none.
-    ReadResult r = ReadMem(Tga(Fields(1, 1, 3, 8), {9}), 24);
+    r = ReadMem(Tga(Fields(1, 1, 3, 8), {9}), 24);
     EXPECT_TRUE(r.buf && r.error == 0u) << r.error;
 }
 

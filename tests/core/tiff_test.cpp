@@ -225,7 +225,7 @@ TEST(TiffRoundTrip, IndexedGreyAndCmyk) {
     EXPECT_EQ(Read(cmykFile, 24).Data(12), (Bytes{255, 255, 255, 0, 255, 255, 0, 0, 0, 255, 127, 0}));
 }
 
-TEST(TiffRead, OrientationTurnsAllEight) {
+TEST(TiffRead, OrientationTurnsAllEightAndPalettesScaleOrRamp) {
     const uint32_t w = 5, h = 3;
     RawPage rgb = Page(w, h, 3, PHOTOMETRIC_RGB, Pattern(w, h, 3, 12));
     for (uint16_t o = 1; o <= 8; ++o) {
@@ -248,9 +248,6 @@ TEST(TiffRead, OrientationTurnsAllEight) {
         EXPECT_EQ(got.width, w);
         EXPECT_EQ(got.Data(rgb.data.size()), rgb.data);
     }
-}
-
-TEST(TiffRead, PaletteMapScalingAndGreyRamps) {
     RawPage p = Page(4, 1, 1, PHOTOMETRIC_PALETTE, {0, 1, 2, 255});
     p.map.assign(3 * 256, 7);
     // Values written as 8-bit numbers are kept as they are.
