@@ -244,7 +244,7 @@ public:
     Factory() : VSComObject(IID_IClassFactory) { ++g_objects; }
     ~Factory() override { --g_objects; }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-            *out = nullptr;
+        *out = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
         Editor* editor = new Editor;
         const HRESULT hr = editor->QueryInterface(iid, out);

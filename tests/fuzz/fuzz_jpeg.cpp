@@ -23,20 +23,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t w = 0, h = 0;
     uint8_t* out = IS40_ReadJPG(src.rewound(), &w, &h, o.depth, o.flags);
     const bool decoded = out != nullptr;
-    if (o.flags & IS_JPG_READ_DIB)
-        vsfuzz::CheckDib(out, w, h);
-    else
-        vsfuzz::CheckRead(out, w, h, vsfuzz::ExpectedBytes(o, w, h));
+    vsfuzz::CheckResult(out, w, h, o);
     // A part of what the whole read gave, placed by the option byte too.
     if (decoded && w && h) {
         const ISRegion r{w / 2 * (sel % 3) / 2, h / 2 * (sel / 3 % 3) / 2, w / 3 + 1, h / 5 + 1};
         uint32_t rw = 0, rh = 0;
         uint8_t* part = IS40_ReadJPGRegion(src.rewound(), &r, &rw, &rh, o.depth, o.flags);
         if (part && (rw > r.width || rh > r.height)) vsfuzz::Fail("region larger than asked", rw, rh);
-        if (o.flags & IS_JPG_READ_DIB)
-            vsfuzz::CheckDib(part, rw, rh);
-        else
-            vsfuzz::CheckRead(part, rw, rh, vsfuzz::ExpectedBytes(o, rw, rh));
+        vsfuzz::CheckResult(part, rw, rh, o);
     }
     IS40_SetJPGDCTScaleFactors(1, 1);
     return 0;

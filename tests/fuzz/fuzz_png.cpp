@@ -24,9 +24,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Flag 4 turns 16 bits into one grey sample of the same size.
     vsfuzz::Options size_as = o;
     if (o.flags == 4) size_as.flags = 0;
-    if (o.flags & IS_READ_DIB)
-        vsfuzz::CheckDib(out, w, h);
-    else
-        vsfuzz::CheckRead(out, w, h, vsfuzz::ExpectedBytes(size_as, w, h));
+    vsfuzz::CheckResult(out, w, h, size_as);
     return 0;
 }

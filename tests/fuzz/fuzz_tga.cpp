@@ -14,9 +14,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint8_t palette[1024];
     uint32_t w = 0, h = 0;
     uint8_t* out = IS40_ReadTGA(src.rewound(), &w, &h, o.depth, palette, o.flags);
-    if (o.flags & IS_READ_DIB)
-        vsfuzz::CheckDib(out, w, h);
-    else
-        vsfuzz::CheckRead(out, w, h, vsfuzz::ExpectedBytes(o, w, h));
+    vsfuzz::CheckResult(out, w, h, o);
     return 0;
 }

@@ -22,9 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint8_t* out = IS40_ReadTIFF(src.rewound(), &w, &h, o.depth, palette, page, o.flags);
     vsfuzz::Options size_as = o;
     if (o.flags == IS_TIFF_IGNORE_ORIENTATION) size_as.flags = 0;
-    if (o.flags & IS_READ_DIB)
-        vsfuzz::CheckDib(out, w, h);
-    else
-        vsfuzz::CheckRead(out, w, h, vsfuzz::ExpectedBytes(size_as, w, h));
+    vsfuzz::CheckResult(out, w, h, size_as);
     return 0;
 }

@@ -125,6 +125,14 @@ inline uint64_t ExpectedBytes(const Options& o, uint32_t w, uint32_t h) {
     return PlainBytes(w, h, o.depth);
 }
 
+// Checks a result in the layout o asks for (the JPEG flags share these values).
+inline void CheckResult(uint8_t* out, uint32_t w, uint32_t h, const Options& o) {
+    if (o.flags & IS_READ_DIB)
+        CheckDib(out, w, h);
+    else
+        CheckRead(out, w, h, ExpectedBytes(o, w, h));
+}
+
 }  // namespace vsfuzz
 
 #endif
