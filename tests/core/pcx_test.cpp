@@ -64,8 +64,8 @@ TEST(PcxRead, ErrorCodes) {
     auto patched = [&](size_t at, uint8_t value) { Bytes f = good; f[at] = value; return f; };
     Bytes empties = PcxHeader(s);  // empty runs and no data: a read error, not a hang
     for (int i = 0; i < 5000; ++i) empties.insert(empties.end(), {0xC0, 0x12});
-    PcxFields rgb, grey, planar16, huge, big;
-    rgb.planes = 3, grey.version = 3, planar16.bitsPerPlane = 1, planar16.planes = 4;
+    PcxFields rgb, planar16, huge, big;
+    rgb.planes = 3, planar16.bitsPerPlane = 1, planar16.planes = 4;
     huge.width = huge.height = 60000, huge.planes = 3, big.width = big.height = 40000;
     const Bytes pal = PatternPalette(256, 0, 3), idx = Pattern(6, 3, 1);
     const Bytes f8 = WritePcx(idx.data(), 6, 3, 8, 6, pal.data());
@@ -79,8 +79,6 @@ TEST(PcxRead, ErrorCodes) {
         {"40 bits a pixel", patched(65, 5), 24, IS_ERR_NOT_PCX}, {"3 bits a plane", patched(3, 3), 24, IS_ERR_VARIANT},
         {"empty runs", empties, 8, IS_ERR_READ}, {"run cut off", Cat(PcxHeader(s), {0xC3}), 8, IS_ERR_READ},
         {"24 bits as indexes", BuildPcx(rgb, Bytes(6, 1)), 8, IS_ERR_DEPTH},
-        {"24 bits as 1 bit", BuildPcx(rgb, Bytes(6, 1)), 1, IS_ERR_DEPTH},
-        {"8 bits as 1 bit", BuildPcx(grey, {1, 2}), 1, IS_ERR_DEPTH},
         {"16 colours as 1 bit", BuildPcx(planar16, Bytes(8, 1)), 1, IS_ERR_DEPTH},
         {"huge", Cat(PcxHeader(huge), Bytes(64, 0xC5)), 24, IS_ERR_MEMORY},
         // Within the allocation limit, but the source is far too short for it: found before any buffer is requested.
@@ -207,7 +205,6 @@ TEST(PcxWrite, HeaderFieldsAndGreyFlag) {
     const ISResolution res{300.4, 72.0, 0};
     const Bytes plain = WritePcx(rgb.data(), w, h, 24, w * 3, nullptr, &res);
     ASSERT_EQ(IS40_GetLastError(), 0u);
-    EXPECT_EQ(ReadPcx(plain, 24).Data(rgb.size()), rgb);
     EXPECT_EQ(Bytes(plain.begin(), plain.begin() + 4), (Bytes{10, 5, 1, 8}));
     EXPECT_EQ(plain[65], 3);
     EXPECT_EQ(Get16(plain, 66), 6u);  // 5 rounded up to even
