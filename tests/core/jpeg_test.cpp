@@ -284,7 +284,6 @@ TEST(JpegDims, ColourSpacesDepthsAndBadInput) {
     const uint32_t cases[][3] = {{8, 0, 1}, {24, 0, 3}, {32, 0, 4}, {32, 2, 5}, {32, 3, 5}};
     for (auto [depth, flags, space] : cases) {
         const Dims d = GetDims(Encode(Photo(w, h, depth / 8), w, h, depth, flags));
-        EXPECT_TRUE(d.ok);
         EXPECT_EQ(std::vector<uint32_t>({d.width, d.height, d.bits, d.space, d.coding}), std::vector<uint32_t>({w, h, depth, space, flags & 1}));
     }
     const Bytes file = Encode(Photo(w, h, 3), w, h);
