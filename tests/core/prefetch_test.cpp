@@ -33,7 +33,6 @@ TEST(Prefetch, TakesOnlyWhatTheFileStillIsAndNothingDecodedBeforeAnInvalidation)
     VSDecodedPicture out;
     // Same size and time: taken once, then gone.
     ASSERT_TRUE(cache.Put(Picture("a", 10), g));
-    EXPECT_TRUE(cache.Holds("a"));
     EXPECT_TRUE(cache.Take("a", {100, 7, 5}, &out));
     EXPECT_EQ(out.path, "a");
     EXPECT_EQ(out.pixels.size(), 10u);
@@ -90,7 +89,6 @@ TEST(Prefetch, RendersOnceForEachKey) {
     ASSERT_TRUE(p.RenderFor(key));
     EXPECT_EQ(p.display.height, 10u);
     EXPECT_EQ(p.Bytes(), p.pixels.size() + p.display.pixels.size());
-    // Nothing to render: no display, and false.
     VSDecodedPicture empty;
     EXPECT_FALSE(empty.RenderFor(key));
     EXPECT_TRUE(empty.display.pixels.empty());
