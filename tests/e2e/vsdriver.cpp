@@ -311,7 +311,7 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
     auto point = [&] {
         POINT p{a.I(3), a.I(4)};
         ClientToScreen(w, &p);
-        SetForegroundWindow(w);
+        if (!BringToFront(w)) Fail("\"%s\" did not come to the front", text);
         return p;
     };
     if (cmd == "wait") {
@@ -516,8 +516,7 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
     } else if (cmd == "ctrlkey") {
         // Real input: accelerators look at the key state, which posted
         // messages leave alone.
-        SetForegroundWindow(w);
-        Sleep(200);
+        if (!BringToFront(w)) return Fail("\"%s\" did not come to the front", text);
         const bool sent = SendCtrlKey(KeyCode(a.S(3)));
         Sleep(150);
         if (!sent) return Fail("keys not sent (error %lu)", static_cast<unsigned long>(GetLastError()));
