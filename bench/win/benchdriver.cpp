@@ -27,7 +27,10 @@ int Steps(HWND w, int argc, char** argv) {
         const HANDLE before = GetPropA(w, VS_PROP_PAINTED);
         const std::string action = argv[i];
         const bool ctrl = action.compare(0, 5, "ctrl:") == 0, full = action.compare(0, 5, "full:") == 0;
-        if (ctrl) BringToFront(w);
+        if (ctrl) {
+            SetForegroundWindow(w);
+            Until(Deadline(5), 10, [&] { return GetForegroundWindow() == w; });
+        }
         LARGE_INTEGER start{};
         QueryPerformanceCounter(&start);
         if (action.compare(0, 5, "open:") == 0) {

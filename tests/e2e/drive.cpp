@@ -46,16 +46,6 @@ GUITHREADINFO ThreadInfo(HWND wnd) {
     return info;
 }
 
-bool BringToFront(HWND wnd) {
-    if (GetForegroundWindow() != wnd) SetForegroundWindow(wnd);
-    const bool front =
-        Until(Deadline(10), 10, [&] { return GetForegroundWindow() == wnd && ThreadInfo(wnd).hwndActive == wnd; });
-    // Answered: the thread has handled what the activation queued before this message.
-    DWORD_PTR result = 0;
-    SendMessageTimeoutA(wnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 10000, &result);
-    return front;
-}
-
 HWND FocusOf(HWND wnd) {
     HWND focus = ThreadInfo(wnd).hwndFocus;
     return focus ? focus : wnd;

@@ -27,9 +27,6 @@ bool Until(DWORD end, DWORD step, F done) {
 }
 
 GUITHREADINFO ThreadInfo(HWND wnd);
-// Real input goes to the front window's thread, and the system may settle its key state as a window comes to the
-// front: returns once the window is in front and its thread has made it active (false after 10 s).
-bool BringToFront(HWND wnd);
 // The window that gets keys: the focus of the window's thread.
 HWND FocusOf(HWND wnd);
 // RIGHT, HOME, ADD, OEM_2, ... as in VK_*, a letter, or a number.

@@ -311,7 +311,7 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
     auto point = [&] {
         POINT p{a.I(3), a.I(4)};
         ClientToScreen(w, &p);
-        if (!BringToFront(w)) Fail("\"%s\" did not come to the front", text);
+        SetForegroundWindow(w);
         return p;
     };
     if (cmd == "wait") {
@@ -516,7 +516,8 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
     } else if (cmd == "ctrlkey") {
         // Real input: accelerators look at the key state, which posted
         // messages leave alone.
-        if (!BringToFront(w)) return Fail("\"%s\" did not come to the front", text);
+        SetForegroundWindow(w);
+        Sleep(200);
         const bool sent = SendCtrlKey(KeyCode(a.S(3)));
         Sleep(150);
         if (!sent) return Fail("keys not sent (error %lu)", static_cast<unsigned long>(GetLastError()));
