@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <string>
 
+const char kProgram[] = "benchdriver";
+
 namespace {
 
 double Milliseconds(LONGLONG from, LONGLONG to) {

@@ -11,7 +11,7 @@
 int Fail(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::fputs("vsdriver: ", stderr);
+    std::fprintf(stderr, "%s: ", kProgram);
     std::vfprintf(stderr, format, args);
     std::fputs("\n", stderr);
     std::fflush(stderr);

@@ -6,7 +6,9 @@
 #include <initializer_list>
 #include <string>
 
-// Prints the reason on stderr; returns the failing status, 1.
+// The program that prints failures: each driver names itself.
+extern const char kProgram[];
+// Prints the reason on stderr after kProgram; returns the failing status, 1.
 int Fail(const char* format, ...);
 // Texts go in and out as UTF-8, whatever the code pages of both programs.
 std::string Utf8(const wchar_t* wide);

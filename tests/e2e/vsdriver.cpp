@@ -47,6 +47,8 @@
 #include <string>
 #include <vector>
 
+const char kProgram[] = "vsdriver";
+
 namespace {
 
 std::string ClassOf(HWND wnd) {
