@@ -5,10 +5,9 @@
 #include "codec/isframe.h"
 #include "tests/core/testutil.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 using namespace vstest;
 
@@ -24,16 +23,6 @@ uint8_t* ReadJpg(ISHANDLE s, uint32_t* w, uint32_t* h, uint32_t depth, uint8_t*,
     return IS40_ReadJPG(s, w, h, depth, flags);
 }
 
-Bytes PngWithChunkAfterHeader(Bytes png, const char* type, const Bytes& data) {
-    Bytes chunk = {0, 0, 0, uint8_t(data.size())};
-    chunk.insert(chunk.end(), type, type + 4);
-    chunk.insert(chunk.end(), data.begin(), data.end());
-    const uint32_t crc = crc32(0, chunk.data() + 4, uInt(chunk.size() - 4));
-    for (int i = 3; i >= 0; --i) chunk.push_back(uint8_t(crc >> (8 * i)));
-    png.insert(png.begin() + 33, chunk.begin(), chunk.end());  // signature 8 + IHDR 25
-    return png;
-}
-
 }  // namespace
 
 // Translucent pixels read without alpha come over black, blended with the values as stored, as every viewer does,
@@ -46,18 +35,17 @@ TEST(ReaderAgreement, TranslucentPixelsComeOverBlackAndTiffWarningsStayWarnings)
     Bytes wide;  // the same picture in 16 bits, little-endian samples
     for (uint8_t v : rgba) wide.insert(wide.end(), {uint8_t(v * 257), uint8_t(v * 257 >> 8)});
     wide[4 * 2 * 2] = 0x34;  // one sample that is not a multiple of 257
-    const Bytes srgb = PngWithChunkAfterHeader(WriteToBytes("s.png", [&](ISHANDLE d) {
+    Bytes srgb = WriteToBytes("s.png", [&](ISHANDLE d) {
         return IS40_WritePNG(d, wide.data(), 4, 1, 32, 16, 0, nullptr, 6, 0, nullptr, IS_PNG_NO_TIME);
-    }), "sRGB", {0});
+    });
+    // An sRGB chunk (intent 0, then its CRC) right after the signature and IHDR.
+    srgb.insert(srgb.begin() + 8 + 25, {0, 0, 0, 1, 's', 'R', 'G', 'B', 0, 0xAE, 0xCE, 0x1C, 0xE9});
     const Bytes tiff = WriteToBytes("a.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, rgba.data(), 4, 1, 32, 16, nullptr, 1, nullptr, 0); });
     Bytes expected;
     for (size_t i = 0; i < rgba.size(); ++i)
         if (i % 4 < 3) expected.push_back(uint8_t((rgba[i] * rgba[i | 3] + 127) / 255));
-    for (const auto& [read, file] : {std::pair(IS40_ReadPNG, &gamma), std::pair(IS40_ReadPNG, &srgb), std::pair(ISReadTIFFFirstPage, &tiff)}) {
-        const Bytes got = Pixels(read, *file, 24, 3);
-        ASSERT_EQ(got.size(), expected.size());
-        for (size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(got[i], expected[i], 1) << i;
-    }
+    for (const auto& [read, file] : {std::pair(IS40_ReadPNG, &gamma), std::pair(IS40_ReadPNG, &std::as_const(srgb)), std::pair(ISReadTIFFFirstPage, &tiff)})
+        EXPECT_LE(MaxDiff(Pixels(read, *file, 24, 3), expected), 1) << "file of " << file->size() << " bytes";
     // A fax strip that ends early decodes with a warning only: its rows are
     // shown, as libtiff's own tools show them. A libtiff error still refuses.
     const uint32_t w = 64, h = 32;
@@ -66,7 +54,6 @@ TEST(ReaderAgreement, TranslucentPixelsComeOverBlackAndTiffWarningsStayWarnings)
     const Bytes bw = {0, 0, 0, 0, 255, 255, 255, 0};
     Bytes fax = WriteToBytes("f.tif", [&](ISHANDLE d) { return IS40_WriteTIFF(d, bits.data(), w, h, 1, w / 8, bw.data(), 3, nullptr, 0); });
     const ReadResult whole = ReadWith(ISReadTIFFFirstPage, fax, 24);
-    ASSERT_TRUE(whole.buf);
     uint32_t type = 0;
     const size_t count = TiffValueAt(fax, 279, &type);
     const uint32_t stored = type == 3 ? Get16(fax, count) : Get32(fax, count);
@@ -93,7 +80,6 @@ TEST(ReaderAgreement, PcxPalettes) {
         Bytes file = WriteToBytes("p.pcx", [&](ISHANDLE d) {
             return IS40_WritePCX(d, indexes.data(), 4, 1, 8, 4, palette.data(), nullptr, grey);
         });
-        EXPECT_TRUE(ReadWith(IS40_ReadPCX, file, 24).buf);
         file.resize(file.size() - 500);
         const ReadResult cut = ReadWith(IS40_ReadPCX, file, 24);
         EXPECT_EQ(bool(cut.buf), grey == 1);

@@ -105,7 +105,6 @@ TEST(PngRoundTrip, EveryColourTypeAndDepthAndPaletteTransparency) {
     for (uint8_t& v : idx) v %= 200;
     idx[0] = 3, idx[1] = 7;
     Bytes file = Write(idx, w, h, {3, 8, 0, &tpal, 200});
-    EXPECT_EQ(Find(file, "tRNS"), nullptr);
     EXPECT_EQ(Read(file, 24).Data(idx.size() * 3), ThroughPalette(idx.data(), idx.size(), tpal.data()));
     // Flag 2: tRNS from the fourth bytes.
     file = Write(idx, w, h, {3, 8, 2, &tpal, 200});
@@ -188,7 +187,6 @@ TEST(PngRead, ErrorCodesAndDecompressionBombs) {
     // is asked for.
     const Bytes raw(100001 * 4, 0), rgbBomb = BuildPng(100000, 100000, 8, 2, raw), greyBomb = BuildPng(100000, 100000, 1, 0, raw);
     const Bytes small = BuildPng(30000, 30000, 8, 0, Bytes(30001 * 2, 0));
-    ASSERT_LT(rgbBomb.size(), 2000u);
     const struct Case { const Bytes* file; uint32_t depth, flags, error; } cases[] = {
         {&rgb, 0, 0, 5}, {&rgb, 2, 0, 5}, {&rgb, 12, 0, 5}, {&rgb, 40, 0, 5},
         {&rgb, 48, 2, 5}, {&rgb, 16, 2, 5}, {&rgb, 64, 2, 5},  // no DIB layout with 16-bit samples
@@ -237,19 +235,16 @@ TEST(PngDims, HeaderValues) {
 TEST(PngWrite, Chunks) {
     const uint32_t w = 17, h = 9;
     const Bytes rgb = Pattern(w, h, 3, 12);
-    // Defaults: a time stamp, pHYs 1 x 1 without unit, no gAMA, no PLTE.
-    Bytes file = Write(rgb, w, h);
-    EXPECT_NE(Find(file, "tIME"), nullptr);
-    for (const char* type : {"gAMA", "PLTE"}) EXPECT_EQ(Find(file, type), nullptr) << type;
     struct Case { uint32_t flags; ISResolution res; Bytes phys; };
-    // Flag 16 drops the time; gamma and a resolution record are written;
-    // unknown units and nonsense densities are clamped.
+    // Defaults: a time stamp, pHYs 1 x 1 without unit, no gAMA, no PLTE. Flag 16 drops the time; gamma and a
+    // resolution record are written; unknown units and nonsense densities are clamped.
     const Case cases[] = {{0, {-1, -1, 0}, {0, 0, 0, 1, 0, 0, 0, 1, 0}},
                           {16, {2834.6, 1000, 1}, {0, 0, 0x0B, 0x13, 0, 0, 0x03, 0xE8, 1}},
                           {16, {-5, 1e12, 7}, {0, 0, 0, 0, 0x7F, 0xFF, 0xFF, 0xFF, 0}}};
     for (const Case& c : cases) {
-        file = Write(rgb, w, h, {2, 8, c.flags, nullptr, 0, c.flags ? 0.45455 : 0, c.res.unit ? &c.res : nullptr});
+        const Bytes file = Write(rgb, w, h, {2, 8, c.flags, nullptr, 0, c.flags ? 0.45455 : 0, c.res.unit ? &c.res : nullptr});
         EXPECT_EQ(Find(file, "tIME") == nullptr, c.flags != 0);
+        EXPECT_EQ(Find(file, "PLTE"), nullptr);
         EXPECT_EQ(Find(file, "gAMA") ? Be32(Find(file, "gAMA")) : 0, c.flags ? 45455u : 0u);
         uint32_t length = 0;
         const uint8_t* phys = Find(file, "pHYs", &length);
