@@ -1,19 +1,9 @@
-// The TGA reader and dimension query on their own. The first input byte
-// picks the depth and layout; the rest is the file.
+// The TGA reader and dimension query on their own.
 #include "tests/fuzz/fuzzcommon.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 2) return 0;
-    static const uint32_t kDepths[] = {8, 24, 32};
-    const vsfuzz::Options o = vsfuzz::PickOptions(data[0], kDepths, sizeof kDepths / sizeof kDepths[0]);
-    vsfuzz::Source src(data + 1, size - 1);
-    {
+    return vsfuzz::FormatTarget(data, size, {8, 24, 32}, [](ISHANDLE s) {
         uint32_t w = 0, h = 0, bits = 0;
-        IS40_GetTGADims(src.rewound(), &w, &h, &bits, 0);
-    }
-    uint8_t palette[1024];
-    uint32_t w = 0, h = 0;
-    uint8_t* out = IS40_ReadTGA(src.rewound(), &w, &h, o.depth, palette, o.flags);
-    vsfuzz::CheckResult(out, w, h, o);
-    return 0;
+        IS40_GetTGADims(s, &w, &h, &bits, 0);
+    }, IS40_ReadTGA);
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 
 namespace vsfuzz {
 
@@ -100,23 +101,11 @@ inline uint64_t DibBytes(uint32_t w, uint32_t h, uint32_t bits) {
     return 40 + (bits <= 8 ? (4u << bits) : 0) + PaddedBytes(w, h, bits);
 }
 
-// The option byte in front of a format target's input: low bits pick the
-// depth, the next ones the layout flags.
+// What a reader is asked for: the depth and the layout flags.
 struct Options {
     uint32_t depth;
     uint32_t flags;
 };
-
-inline Options PickOptions(uint8_t selector, const uint32_t* depths, size_t depthCount) {
-    Options o;
-    o.depth = depths[selector % depthCount];
-    switch ((selector / depthCount) % 3) {
-        case 0: o.flags = 0; break;
-        case 1: o.flags = IS_READ_DIB; break;
-        default: o.flags = IS_READ_PAD_BGR; break;
-    }
-    return o;
-}
 
 // Least size of a successful result for the depth and flags asked for.
 inline uint64_t ExpectedBytes(const Options& o, uint32_t w, uint32_t h) {
@@ -131,6 +120,22 @@ inline void CheckResult(uint8_t* out, uint32_t w, uint32_t h, const Options& o) 
         CheckDib(out, w, h);
     else
         CheckRead(out, w, h, ExpectedBytes(o, w, h));
+}
+
+// A BMP, PCX or TGA target: the first input byte picks the depth (low part)
+// and the layout (plain, DIB, padded B, G, R); the rest is the file, given
+// to the dimension query and then to the reader.
+template <typename Dims, typename Reader>
+int FormatTarget(const uint8_t* data, size_t size, std::initializer_list<uint32_t> depths, Dims dims, Reader read) {
+    if (size < 2) return 0;
+    const uint32_t n = static_cast<uint32_t>(depths.size()), layouts[] = {0, IS_READ_DIB, IS_READ_PAD_BGR};
+    const Options o{depths.begin()[data[0] % n], layouts[data[0] / n % 3]};
+    Source src(data + 1, size - 1);
+    dims(src.rewound());
+    uint8_t palette[1024];
+    uint32_t w = 0, h = 0;
+    CheckResult(read(src.rewound(), &w, &h, o.depth, palette, o.flags), w, h, o);
+    return 0;
 }
 
 }  // namespace vsfuzz
