@@ -196,11 +196,12 @@ LONG WINAPI ReportCrash(EXCEPTION_POINTERS* e) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
-// time 0: stamped by the system as it arrives.
-bool SendMouse(DWORD flags, POINT p, DWORD time = 0) {
+// time 0: stamped by the system as it arrives; data: the wheel's turn.
+bool SendMouse(DWORD flags, POINT p, DWORD time = 0, DWORD data = 0) {
     INPUT input{};
     input.type = INPUT_MOUSE;
     input.mi.time = time;
+    input.mi.mouseData = data;
     input.mi.dx = p.x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
     input.mi.dy = p.y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
     input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
@@ -531,16 +532,15 @@ int Command(const std::string& cmd, const Args& a, HWND w) {
         const POINT p = point();
         const bool ctrl = !std::strcmp(a.S(6), "ctrl");
         Sleep(200);
-        if (!SendMouse(0, p) || (ctrl && !SendKeys({VK_CONTROL}))) return 1;
-        INPUT in{};
-        in.type = INPUT_MOUSE;
-        in.mi.mouseData = static_cast<DWORD>(a.I(5));
-        in.mi.dwFlags = MOUSEEVENTF_WHEEL;
-        const bool sent = SendInput(1, &in, sizeof in) == 1;
+        // The pointer moves with the turn, not before Ctrl: Wine moves the X pointer
+        // under a grab, and when the viewer hears of it, it takes the X keyboard's
+        // state, where Ctrl is up; heard between Ctrl and the turn, that lost Ctrl.
+        if (ctrl && !SendKeys({VK_CONTROL})) return 1;
+        const bool sent = SendMouse(MOUSEEVENTF_WHEEL, p, 0, static_cast<DWORD>(a.I(5)));
         Sleep(100);
         if (ctrl) SendKeys({-VK_CONTROL});
         Sleep(100);
-        if (!sent) return Fail("wheel not sent (error %lu)", static_cast<unsigned long>(GetLastError()));
+        if (!sent) return 1;
     } else if (cmd == "pan") {
         const POINT p = point();
         HCURSOR cursor = nullptr;
