@@ -84,7 +84,11 @@ $want"
 start_viewer() {
     vs_run "$OUT/vistrel.exe" "$@" &
     APP=$!
-    D wait "$MARK" 60 >/dev/null || vs_fail "main window did not appear"
+    D wait "$MARK" 60 >/dev/null && return
+    # What was there instead: the viewer's process, and any window of its name.
+    local state=gone
+    kill -0 "$APP" 2>/dev/null && state="still running"
+    vs_fail "main window did not appear (viewer $state; window: \"$(D wait Vistrel 1 2>&1 | head -n 1)\")"
 }
 stop_viewer() {
     D key "$MARK" ESCAPE
