@@ -14,10 +14,13 @@ KEY='Software\Orvanta\Vistrel Viewer\2.0'
 # Near the middle of the picture area of the first start's window.
 CX=476
 MARK="Vistrel Viewer - v2.0"
-# The driver, its exit status kept through the filter.
+# The driver, its exit status kept through the filter. It fails with 1 or 2 and says why; any other status is not its
+# own (a crash Wine ended, say), so it is shown.
 D() {
     vs_run "$OUT/vsdriver.exe" "$@" | tr -d '\r'
-    return "${PIPESTATUS[0]}"
+    local status=${PIPESTATUS[0]}
+    [ "$status" -le 2 ] || echo "vsdriver $1: exit status $status" >&2
+    return "$status"
 }
 field() { sed -n "s/^$1=//p"; }
 # A Unix path as the viewer's Windows path.
